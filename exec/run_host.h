@@ -1,0 +1,26 @@
+// What the copier and the executor need from the window they run in: a status
+// line, a progress bar, a message box, a message pump and a cancel flag. The
+// progress dialog provides them; tests and benchmarks provide their own.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+class ICopyHost {
+public:
+    virtual ~ICopyHost() = default;
+    // Lets the window handle at most one pending message (it may handle none).
+    virtual void PumpOneMessage() = 0;
+    // True once the user has asked to cancel; it never turns false in a run.
+    virtual bool IsCancelled() const = 0;
+};
+
+class IExecHost : public ICopyHost {
+public:
+    virtual void SetStatus(const std::string& text) = 0;
+    // The bar runs from 0 to `upper`.
+    virtual void SetRange(size_t upper) = 0;
+    virtual void SetPosition(size_t position) = 0;
+    // Shows a failure in a modal message box and returns when it is closed.
+    virtual void ShowMessage(const std::string& text) = 0;
+};

@@ -1,0 +1,53 @@
+// The directory search: lists the entries of one directory with their type and
+// last-write time. Only regular files and directories are reported; symbolic
+// links, FIFOs, sockets and device files are passed over as if absent, so that
+// nothing is ever followed or opened through them.
+#pragma once
+
+#include <dirent.h>
+
+#include <string>
+#include <string_view>
+
+#include "platform/file_time.h"
+
+namespace platform {
+
+struct DirMatch {
+    std::string_view name;  // valid until the next call of Next or Close
+    bool isDirectory = false;
+    FileTime lastWrite = 0;
+};
+
+class DirSearch {
+public:
+    enum class Follow { Link, NoLink };
+
+    DirSearch() = default;
+    ~DirSearch() { Close(); }
+    DirSearch(const DirSearch&) = delete;
+    DirSearch& operator=(const DirSearch&) = delete;
+
+    // Starts the search of the directory `path`. With Follow::NoLink a symbolic
+    // link at `path` is refused. Returns false (errno set) when the directory
+    // cannot be listed.
+    bool Open(const std::string& path, Follow follow);
+
+    // Fills `match` with the next entry, "." and ".." included where the system
+    // reports them. Returns false at the end of the listing, and also when the
+    // listing broke off with an error: Failed() then tells which.
+    bool Next(DirMatch& match);
+
+    // True when the listing ended in an error, so the entries seen are not all.
+    bool Failed() const { return m_failed; }
+
+    // Ends the search; the directory is no longer held open.
+    void Close();
+
+private:
+    DIR* m_dir = nullptr;
+    int m_fd = -1;
+    bool m_failed = false;
+};
+
+}  // namespace platform

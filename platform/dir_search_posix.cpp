@@ -1,0 +1,93 @@
+#include "platform/dir_search.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/fault_injection.h"
+
+namespace platform {
+
+using detail::InjectFault;
+
+bool DirSearch::Open(const std::string& path, Follow follow) {
+    Close();
+    m_failed = false;
+    if (InjectFault(Call::OpenDir, path.c_str())) {
+        return false;
+    }
+    int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    if (follow == Follow::NoLink) {
+        flags |= O_NOFOLLOW;
+    }
+    const int fd = ::open(path.c_str(), flags);
+    if (fd < 0) {
+        return false;
+    }
+    m_dir = ::fdopendir(fd);
+    if (m_dir == nullptr) {
+        const int err = errno;
+        ::close(fd);
+        errno = err;
+        return false;
+    }
+    m_fd = fd;
+    return true;
+}
+
+bool DirSearch::Next(DirMatch& match) {
+    if (m_dir == nullptr || m_failed) {
+        return false;
+    }
+    for (;;) {
+        if (InjectFault(Call::ReadDir, nullptr)) {
+            m_failed = true;
+            return false;
+        }
+        errno = 0;
+        const dirent* d = ::readdir(m_dir);
+        if (d == nullptr) {
+            m_failed = errno != 0;
+            return false;
+        }
+        const unsigned char type = d->d_type;
+        if (type != DT_REG && type != DT_DIR && type != DT_UNKNOWN) {
+            continue;  // links and special files are not reported
+        }
+        const char* name = d->d_name;
+        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) {
+            match.name = name;
+            match.isDirectory = true;
+            match.lastWrite = 0;
+            return true;
+        }
+        struct stat st;
+        if (InjectFault(Call::Stat, name) ||
+            ::fstatat(m_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT) {
+                continue;  // removed since it was listed: it is simply not there
+            }
+            m_failed = true;  // e.g. a directory that may be read but not searched
+            return false;
+        }
+        if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+            continue;
+        }
+        match.name = name;
+        match.isDirectory = S_ISDIR(st.st_mode);
+        match.lastWrite = FileTimeFromTimespec(st.st_mtim);
+        return true;
+    }
+}
+
+void DirSearch::Close() {
+    if (m_dir != nullptr) {
+        ::closedir(m_dir);  // also closes m_fd
+        m_dir = nullptr;
+        m_fd = -1;
+    }
+}
+
+}  // namespace platform

@@ -1,0 +1,44 @@
+// A hook through which tests make one platform call fail on demand: a full disk,
+// a failed rename or a read error that a real disk will not produce when asked.
+// Production code never installs an injector; the check costs one load per call.
+#pragma once
+
+namespace platform {
+
+// The file-system calls that the scanner, the copier and the executor make.
+enum class Call {
+    Open,        // opening a source file for reading
+    Create,      // creating an output file
+    Read,
+    Write,
+    CopyRange,   // the kernel's in-place copy
+    Close,
+    Rename,
+    Unlink,
+    Mkdir,
+    Rmdir,
+    OpenDir,     // opening a directory search
+    ReadDir,     // fetching the next match of a directory search
+    Stat,
+};
+
+const char* CallName(Call call);
+
+class FaultInjector {
+public:
+    virtual ~FaultInjector() = default;
+    // Returns the errno value that the call must fail with, or 0 to let it run.
+    // `path` is the file the call works on, or null for calls on an open file.
+    virtual int Fail(Call call, const char* path) = 0;
+};
+
+// Installs (or, with null, removes) the injector. Not thread-safe; tests only.
+void SetFaultInjector(FaultInjector* injector);
+
+namespace detail {
+extern FaultInjector* g_faultInjector;
+// Sets errno and returns true when the injector wants this call to fail.
+bool InjectFault(Call call, const char* path);
+}  // namespace detail
+
+}  // namespace platform

@@ -1,0 +1,182 @@
+#include "platform/file_ops.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "platform/fault_injection.h"
+
+namespace platform {
+
+using detail::InjectFault;
+
+int OpenForRead(const std::string& path) {
+    if (InjectFault(Call::Open, path.c_str())) {
+        return -1;
+    }
+    // O_NONBLOCK keeps a FIFO that appeared in place of a file from blocking the
+    // open; the type check below then refuses it.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        ::close(fd);
+        errno = err;
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) {
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    return fd;
+}
+
+int CreateExclusive(const std::string& path) {
+    if (InjectFault(Call::Create, path.c_str())) {
+        return -1;
+    }
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+}
+
+ssize_t ReadSome(int fd, void* buffer, size_t size) {
+    if (InjectFault(Call::Read, nullptr)) {
+        return -1;
+    }
+    ssize_t n;
+    do {
+        n = ::read(fd, buffer, size);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+ssize_t WriteAll(int fd, const void* buffer, size_t size) {
+    if (InjectFault(Call::Write, nullptr)) {
+        return -1;
+    }
+    const char* p = static_cast<const char*>(buffer);
+    size_t left = size;
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return -1;
+        }
+        if (n == 0) {
+            errno = ENOSPC;
+            return -1;
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(size);
+}
+
+ssize_t CopyRange(int in, int out, size_t size) {
+    if (InjectFault(Call::CopyRange, nullptr)) {
+        return -1;
+    }
+    ssize_t n;
+    do {
+        n = ::copy_file_range(in, nullptr, out, nullptr, size, 0);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+int CloseFile(int fd) {
+    if (InjectFault(Call::Close, nullptr)) {
+        ::close(fd);  // the descriptor is released whatever the injected result
+        return -1;
+    }
+    return ::close(fd);
+}
+
+int RenameReplace(const std::string& from, const std::string& to) {
+    if (InjectFault(Call::Rename, to.c_str())) {
+        return -1;
+    }
+    return ::rename(from.c_str(), to.c_str());
+}
+
+int RenameNoReplace(const std::string& from, const std::string& to) {
+    if (InjectFault(Call::Rename, to.c_str())) {
+        return -1;
+    }
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+        return -1;
+    }
+    // File systems without RENAME_NOREPLACE: a hard link fails on an existing
+    // name just the same, and the old name is then dropped.
+    if (::link(from.c_str(), to.c_str()) != 0) {
+        return -1;
+    }
+    ::unlink(from.c_str());
+    return 0;
+}
+
+int RemoveFile(const std::string& path) {
+    if (InjectFault(Call::Unlink, path.c_str())) {
+        return -1;
+    }
+    return ::unlink(path.c_str());
+}
+
+int MakeDirectory(const std::string& path) {
+    if (InjectFault(Call::Mkdir, path.c_str())) {
+        return -1;
+    }
+    return ::mkdir(path.c_str(), 0777);
+}
+
+int RemoveDirectory(const std::string& path) {
+    if (InjectFault(Call::Rmdir, path.c_str())) {
+        return -1;
+    }
+    return ::rmdir(path.c_str());
+}
+
+bool NameExists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool IsDirectoryPath(const std::string& path) {
+    struct stat st;
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string ResolvePath(const std::string& path) {
+    if (path.empty()) {
+        return {};
+    }
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
+        return {};
+    }
+    std::string result(resolved);
+    std::free(resolved);
+    return result;
+}
+
+int ProcessId() {
+    return static_cast<int>(::getpid());
+}
+
+}  // namespace platform

@@ -1,0 +1,41 @@
+// How paths are ordered and matched. Lists of entries and the action list stand in
+// this order: the letters A to Z fold to a to z, bytes compare unsigned, a proper
+// prefix sorts first, and names equal but for letter case stand in byte order.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// The platform's path separator, used to build keys, to join a root and a relative
+// path, and in status and preview lines.
+constexpr char kSeparator = '/';
+
+// Folds A-Z to a-z and leaves every other byte alone.
+inline unsigned char FoldByte(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
+
+// A path held in up to three pieces that are read as one string, so that a key
+// (directory, separator, name) can be compared without being built.
+struct PathPieces {
+    std::string_view part[3];
+};
+
+// Compares ignoring the case of A-Z only: negative, zero or positive.
+int CompareFolded(const PathPieces& a, const PathPieces& b);
+
+// The order of keys and relative paths: CompareFolded first; when that finds the
+// two equal, plain byte order. Zero only for byte-identical paths.
+int ComparePaths(const PathPieces& a, const PathPieces& b);
+int ComparePaths(std::string_view a, std::string_view b);
+
+// True when two relative paths name the same entry. On Linux names are
+// case-sensitive, so only byte-identical paths match; a build for a
+// case-insensitive file system would compare folded here.
+inline bool SamePath(int comparePathsResult) {
+    return comparePathsResult == 0;
+}
+
+}  // namespace platform

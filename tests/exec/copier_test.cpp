@@ -1,0 +1,250 @@
+#include "exec/copier.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "support/fault_injector.h"
+#include "support/recording_host.h"
+#include "support/temp_tree.h"
+
+using platform::Call;
+
+namespace {
+
+std::string Temp(const std::string& target) {
+    return TemporaryName(target, TemporaryTag());
+}
+
+std::string Pattern(size_t size) {
+    std::string s(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        s[i] = static_cast<char>('a' + (i * 7 + i / 1000) % 26);
+    }
+    return s;
+}
+
+}  // namespace
+
+TEST(CopyResultTextTest, TheEightTexts) {
+    EXPECT_STREQ(CopyResultText(COPY_OK), "No such error");
+    EXPECT_STREQ(CopyResultText(COPY_NO_MEMORY), "Cannot acquire memory for buffers");
+    EXPECT_STREQ(CopyResultText(COPY_NO_SOURCE), "Source file does not exist");
+    EXPECT_STREQ(CopyResultText(COPY_TARGET_EXISTS), "Target file exists (and should not)");
+    EXPECT_STREQ(CopyResultText(COPY_READ_ERROR), "Read error on source file");
+    EXPECT_STREQ(CopyResultText(COPY_WRITE_ERROR), "Write error on target file");
+    EXPECT_STREQ(CopyResultText(COPY_ABORTED), "User aborted copy (never reported)");
+    EXPECT_STREQ(CopyResultText(COPY_CANNOT_DELETE_TARGET),
+                 "Unable to delete original target file");
+}
+
+TEST(TemporaryNameTest, TagIsTheProcessIdModuloAThousandInThreeDigits) {
+    EXPECT_EQ(TemporaryName("/s/a.txt", 7), "/s/a.txt~007");
+    EXPECT_EQ(TemporaryName("/s/a.txt", 456), "/s/a.txt~456");
+    EXPECT_EQ(TemporaryTag(), ::getpid() % 1000);
+}
+
+TEST(CopyOneFileTest, CopiesInPiecesPumpingAfterEachIncludingTheEmptyLast) {
+    TempDir t;
+    RecordingHost host;
+    WriteFile(t / "empty", "");
+    EXPECT_EQ(CopyOneFile(host, t / "empty", t / "empty.out", false), COPY_OK);
+    EXPECT_EQ(ReadFile(t / "empty.out"), "");
+    EXPECT_EQ(host.m_pumps, 1);
+
+    // Exactly two pieces: two full pieces and an empty last one, three pumps.
+    const std::string content = Pattern(2 * kCopyPieceBytes);
+    WriteFile(t / "two", content);
+    host.m_pumps = 0;
+    EXPECT_EQ(CopyOneFile(host, t / "two", t / "two.out", false), COPY_OK);
+    EXPECT_EQ(host.m_pumps, 3);
+    EXPECT_EQ(ReadFile(t / "two.out"), content);
+    EXPECT_FALSE(Exists(Temp(t / "two.out")));
+}
+
+TEST(CopyOneFileTest, ReplaceSwapsInTheNewContentAndLeavesNoTemporaryFile) {
+    TempDir t;
+    RecordingHost host;
+    WriteFile(t / "src", "new content");
+    WriteFile(t / "dst", "old");
+    EXPECT_EQ(CopyOneFile(host, t / "src", t / "dst", true), COPY_OK);
+    EXPECT_EQ(ReadFile(t / "dst"), "new content");
+    EXPECT_FALSE(Exists(Temp(t / "dst")));
+    EXPECT_EQ(ReadFile(t / "src"), "new content");
+}
+
+TEST(CopyOneFileTest, ExistingOutputsAreLeftUntouched) {
+    TempDir t;
+    RecordingHost host;
+    WriteFile(t / "src", "new");
+    // Create mode: an existing target.
+    WriteFile(t / "dst", "old");
+    EXPECT_EQ(CopyOneFile(host, t / "src", t / "dst", false), COPY_TARGET_EXISTS);
+    EXPECT_EQ(ReadFile(t / "dst"), "old");
+    EXPECT_FALSE(Exists(Temp(t / "dst")));
+    // Replace mode: a leftover temporary file; both it and the target stay.
+    WriteFile(Temp(t / "dst"), "leftover");
+    EXPECT_EQ(CopyOneFile(host, t / "src", t / "dst", true), COPY_TARGET_EXISTS);
+    EXPECT_EQ(ReadFile(t / "dst"), "old");
+    EXPECT_EQ(ReadFile(Temp(t / "dst")), "leftover");
+    EXPECT_EQ(host.m_pumps, 0);
+}
+
+TEST(CopyOneFileTest, MissingSourceComesFirstAndCreatesNothing) {
+    TempDir t;
+    RecordingHost host;
+    WriteFile(t / "dst", "old");
+    EXPECT_EQ(CopyOneFile(host, t / "nothing", t / "dst", false), COPY_NO_SOURCE);
+    EXPECT_EQ(CopyOneFile(host, t / "nothing", t / "dst", true), COPY_NO_SOURCE);
+    EXPECT_EQ(Snapshot(t.Path()), (std::map<std::string, std::string>{{"dst", "f:old"}}));
+    // A FIFO in place of the source is refused, not opened for a read that would hang.
+    ASSERT_EQ(::mkfifo((t / "fifo").c_str(), 0600), 0);
+    EXPECT_EQ(CopyOneFile(host, t / "fifo", t / "out", false), COPY_NO_SOURCE);
+    EXPECT_FALSE(Exists(t / "out"));
+}
+
+TEST(CopyOneFileTest, CancelRemovesTheOutputEvenOnTheLastPiece) {
+    TempDir t;
+    WriteFile(t / "src", Pattern(kCopyPieceBytes + 10));
+    WriteFile(t / "dst", "old");
+    for (int cancelAt = 1; cancelAt <= 2; ++cancelAt) {  // 2 is the last piece
+        RecordingHost host;
+        host.m_cancelAtPump = cancelAt;
+        EXPECT_EQ(CopyOneFile(host, t / "src", t / "new", false), COPY_OK);
+        EXPECT_EQ(host.m_pumps, cancelAt);
+        EXPECT_FALSE(Exists(t / "new"));
+        EXPECT_FALSE(Exists(Temp(t / "new")));
+
+        RecordingHost host2;
+        host2.m_cancelAtPump = cancelAt;
+        EXPECT_EQ(CopyOneFile(host2, t / "src", t / "dst", true), COPY_OK);
+        EXPECT_EQ(ReadFile(t / "dst"), "old");
+        EXPECT_FALSE(Exists(Temp(t / "dst")));
+    }
+}
+
+TEST(CopyOneFileTest, FailuresLeaveTheOldTargetAndNoPartialOutput) {
+    TempDir t;
+    const std::string content = Pattern(3 * kCopyPieceBytes / 2);
+    WriteFile(t / "src", content);
+    WriteFile(t / "dst", "old");
+    struct Case {
+        const char* what;
+        Call call;
+        int err;
+        int nth;
+        int expected;
+    };
+    const Case cases[] = {
+        {"read error", Call::Read, EIO, 2, COPY_READ_ERROR},
+        {"full disk", Call::Write, ENOSPC, 1, COPY_WRITE_ERROR},
+        {"late write error at close", Call::Close, EIO, 1, COPY_WRITE_ERROR},
+        {"failed rename", Call::Rename, EACCES, 1, COPY_CANNOT_DELETE_TARGET},
+    };
+    for (const Case& c : cases) {
+        for (bool replace : {true, false}) {
+            SCOPED_TRACE(std::string(c.what) + (replace ? " replacing" : " creating"));
+            const std::string target = replace ? t / "dst" : t / "fresh";
+            // The kernel copy is refused first, so reads and writes do the work.
+            struct Faults : platform::FaultInjector {
+                Case c;
+                int seen = 0;
+                int Fail(Call call, const char*) override {
+                    if (call == Call::CopyRange) {
+                        return EXDEV;
+                    }
+                    return call == c.call && ++seen == c.nth ? c.err : 0;
+                }
+            } faults;
+            faults.c = c;
+            platform::SetFaultInjector(&faults);
+            RecordingHost host;
+            const int result = CopyOneFile(host, t / "src", target, replace);
+            platform::SetFaultInjector(nullptr);
+            const int expected = !replace && c.call == Call::Rename ? COPY_WRITE_ERROR : c.expected;
+            EXPECT_EQ(result, expected);
+            EXPECT_FALSE(Exists(Temp(target)));
+            if (replace) {
+                EXPECT_EQ(ReadFile(t / "dst"), "old");
+            } else {
+                EXPECT_FALSE(Exists(target));
+            }
+        }
+    }
+    EXPECT_EQ(ReadFile(t / "src"), content);
+}
+
+TEST(CopyOneFileTest, KernelCopyErrorsFallBackToReadingAndWriting) {
+    TempDir t;
+    const std::string content = Pattern(kCopyPieceBytes + 5);
+    WriteFile(t / "src", content);
+    OneFault fault(Call::CopyRange, EIO, 2);
+    RecordingHost host;
+    EXPECT_EQ(CopyOneFile(host, t / "src", t / "dst", false), COPY_OK);
+    EXPECT_TRUE(fault.Fired());
+    EXPECT_EQ(ReadFile(t / "dst"), content);
+}
+
+TEST(CopyOneFileTest, AFailedRemovalOfThePartialOutputKeepsTheResult) {
+    TempDir t;
+    WriteFile(t / "src", "abc");
+    struct Faults : platform::FaultInjector {
+        int Fail(Call call, const char*) override {
+            if (call == Call::CopyRange) return EXDEV;
+            if (call == Call::Write) return ENOSPC;
+            if (call == Call::Unlink) return EBUSY;
+            return 0;
+        }
+    } faults;
+    platform::SetFaultInjector(&faults);
+    RecordingHost host;
+    const int result = CopyOneFile(host, t / "src", t / "dst", false);
+    platform::SetFaultInjector(nullptr);
+    EXPECT_EQ(result, COPY_WRITE_ERROR);
+    EXPECT_FALSE(Exists(t / "dst"));  // the target's name never held the partial copy
+}
+
+TEST(CopyOneFileTest, NeverWritesThroughASymbolicLink) {
+    TempDir t;
+    RecordingHost host;
+    WriteFile(t / "src", "new");
+    WriteFile(t / "victim", "precious");
+    // A link at the target in create mode counts as an existing target.
+    ASSERT_EQ(::symlink((t / "victim").c_str(), (t / "dst").c_str()), 0);
+    EXPECT_EQ(CopyOneFile(host, t / "src", t / "dst", false), COPY_TARGET_EXISTS);
+    // A link at the temporary name refuses the copy.
+    ASSERT_EQ(::symlink((t / "victim").c_str(), Temp(t / "other").c_str()), 0);
+    WriteFile(t / "other", "old");
+    EXPECT_EQ(CopyOneFile(host, t / "src", t / "other", true), COPY_TARGET_EXISTS);
+    EXPECT_EQ(ReadFile(t / "other"), "old");
+    // Replacing a target that has become a link replaces the link, not its file.
+    EXPECT_EQ(CopyOneFile(host, t / "src", t / "dst", true), COPY_OK);
+    EXPECT_EQ(ReadFile(t / "victim"), "precious");
+    struct stat st;
+    ASSERT_EQ(::lstat((t / "dst").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(ReadFile(t / "dst"), "new");
+}
+
+TEST(CopyOneFileTest, ATargetThatAppearsDuringTheCopyIsLeftAlone) {
+    TempDir t;
+    WriteFile(t / "src", "new");
+    RecordingHost host;
+    host.m_onPump = [&](int) { WriteFile(t / "dst", "someone else's"); };
+    EXPECT_EQ(CopyOneFile(host, t / "src", t / "dst", false), COPY_TARGET_EXISTS);
+    EXPECT_EQ(ReadFile(t / "dst"), "someone else's");
+    EXPECT_FALSE(Exists(Temp(t / "dst")));
+}
+
+TEST(CopyOneFileTest, ReplacingADirectoryFailsAndKeepsIt) {
+    TempDir t;
+    RecordingHost host;
+    WriteFile(t / "src", "new");
+    WriteFile(t / "dir/inside", "x");
+    EXPECT_EQ(CopyOneFile(host, t / "src", t / "dir", true), COPY_CANNOT_DELETE_TARGET);
+    EXPECT_EQ(ReadFile(t / "dir/inside"), "x");
+    EXPECT_FALSE(Exists(Temp(t / "dir")));
+}

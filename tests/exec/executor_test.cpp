@@ -1,0 +1,185 @@
+#include "exec/executor.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "support/fault_injector.h"
+#include "support/recording_host.h"
+#include "support/temp_tree.h"
+
+namespace {
+
+CActionList Plan(std::initializer_list<CAction> actions) {
+    CActionList list;
+    for (const CAction& a : actions) {
+        list.push_back(std::make_unique<CAction>(a));
+    }
+    return list;
+}
+
+// Records the directories removed, in order, and lets the removals happen.
+struct RmdirRecorder : platform::FaultInjector {
+    RmdirRecorder() { platform::SetFaultInjector(this); }
+    ~RmdirRecorder() override { platform::SetFaultInjector(nullptr); }
+    int Fail(platform::Call call, const char* path) override {
+        if (call == platform::Call::Rmdir) {
+            removed.push_back(path);
+        }
+        return 0;
+    }
+    std::vector<std::string> removed;
+};
+
+}  // namespace
+
+TEST(ExecuteActions, EmptyPlanSucceedsQuietly) {
+    RecordingHost host;
+    EXPECT_TRUE(ExecuteActions(host, {}, "/m", "/s"));
+    EXPECT_EQ(host.m_ranges, (std::vector<size_t>{0}));
+    EXPECT_TRUE(host.m_statuses.empty());
+    EXPECT_TRUE(host.m_messages.empty());
+}
+
+TEST(ExecuteActions, CarriesOutEveryKindWithItsStatusLineAndRemovesInnermostFirst) {
+    TempDir t;
+    const std::string m = t / "m";
+    const std::string s = t / "s";
+    WriteFile(m + "/changed", "new", 2000000000);
+    WriteFile(m + "/dir/added", "added");
+    WriteFile(s + "/changed", "old", 1000000000);
+    WriteFile(s + "/gone", "x");
+    WriteFile(s + "/old/sub/file", "x");
+    const CActionList plan = Plan({
+        {"changed", "changed", ACTION_MODIFY},
+        {"dir", "~~~~", ACTION_MKDIR},
+        {"dir/added", "~~~~", ACTION_CREATE},
+        {"~~~~", "gone", ACTION_DELETE},
+        {"~~~~", "old", ACTION_RMDIR},
+        {"~~~~", "old/sub", ACTION_RMDIR},
+        {"~~~~", "old/sub/file", ACTION_DELETE},
+    });
+    RecordingHost host;
+    RmdirRecorder rmdirs;
+    EXPECT_TRUE(ExecuteActions(host, plan, m, s));
+    EXPECT_EQ(host.m_statuses,
+              (std::vector<std::string>{"..modifying ../changed", "..creating directory ../dir",
+                                        "..creating ../dir/added", "..deleting ../gone",
+                                        "..deleting directory ../old",
+                                        "..deleting directory ../old/sub",
+                                        "..deleting ../old/sub/file"}));
+    EXPECT_EQ(rmdirs.removed, (std::vector<std::string>{s + "/old/sub", s + "/old"}));
+    EXPECT_EQ(Snapshot(s), Snapshot(m));
+    EXPECT_EQ(host.m_ranges, (std::vector<size_t>{7}));
+    // The bar stands at 0 after the first action and one short of full at the end.
+    EXPECT_EQ(host.m_positions, (std::vector<size_t>{0, 1, 2, 3, 4, 5, 6}));
+    EXPECT_TRUE(host.m_messages.empty());
+}
+
+TEST(ExecuteActions, EachFailureHasItsMessageAndStopsTheRun) {
+    TempDir t;
+    const std::string m = t / "m";
+    const std::string s = t / "s";
+    MakeDirs(m);
+    WriteFile(s + "/taken", "x");
+    WriteFile(s + "/full/file", "x");
+    struct Case {
+        CAction action;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"missing", "missing", ACTION_MODIFY},
+         "Error copying " + s + "/missing (Source file does not exist)"},
+        {{"missing", "~~~~", ACTION_CREATE},
+         "Error creating " + s + "/missing (Source file does not exist)"},
+        {{"~~~~", "nothing", ACTION_DELETE}, "Error deleting file " + s + "/nothing"},
+        {{"taken", "~~~~", ACTION_MKDIR}, "Error creating directory " + s + "/taken"},
+        {{"~~~~", "full", ACTION_RMDIR}, "Unable to delete directory " + s + "/full"},
+        {{"a", "b", 0}, "Invalid action"},
+        {{"a", "b", 6}, "Invalid action"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        CActionList plan = Plan({{"~~~~", "exists", ACTION_DELETE}, c.action,
+                                 {"never", "~~~~", ACTION_MKDIR}});
+        WriteFile(s + "/exists", "x");
+        RecordingHost host;
+        EXPECT_FALSE(ExecuteActions(host, plan, m, s));
+        EXPECT_EQ(host.m_messages, (std::vector<std::string>{c.message}));
+        EXPECT_FALSE(Exists(s + "/exists"));  // the earlier action stays done
+        EXPECT_FALSE(Exists(s + "/never"));   // no later action is attempted
+    }
+}
+
+TEST(ExecuteActions, TheRemovalPassStopsAtTheFirstDirectoryThatWillNotGo) {
+    TempDir t;
+    const std::string s = t / "s";
+    MakeDirs(s + "/a");
+    WriteFile(s + "/b/keep", "x");
+    MakeDirs(s + "/c");
+    const CActionList plan = Plan({{"~~~~", "a", ACTION_RMDIR},
+                                   {"~~~~", "b", ACTION_RMDIR},
+                                   {"~~~~", "c", ACTION_RMDIR}});
+    RecordingHost host;
+    EXPECT_FALSE(ExecuteActions(host, plan, t / "m", s));
+    EXPECT_EQ(host.m_messages, (std::vector<std::string>{"Unable to delete directory " + s + "/b"}));
+    EXPECT_FALSE(Exists(s + "/c"));  // removed first, in reverse order
+    EXPECT_TRUE(Exists(s + "/a"));   // after the failure: not attempted
+}
+
+TEST(ExecuteActions, CancelStopsBeforeTheNextActionSilently) {
+    TempDir t;
+    const std::string m = t / "m";
+    const std::string s = t / "s";
+    WriteFile(m + "/a", "a");
+    WriteFile(m + "/b", "b");
+    MakeDirs(s + "/old");
+    const CActionList plan = Plan({{"a", "~~~~", ACTION_CREATE},
+                                   {"b", "~~~~", ACTION_CREATE},
+                                   {"~~~~", "old", ACTION_RMDIR}});
+    // Cancel pressed during the first action: it completes, the second never starts.
+    RecordingHost host;
+    host.m_cancelAtPump = 2;  // the copier's pump, then the executor's
+    EXPECT_FALSE(ExecuteActions(host, plan, m, s));
+    EXPECT_TRUE(host.m_messages.empty());
+    EXPECT_EQ(ReadFile(s + "/a"), "a");
+    EXPECT_FALSE(Exists(s + "/b"));
+    EXPECT_EQ(host.m_statuses.size(), 1u);
+
+    // Cancel inside a copy: the copy leaves nothing and the run stops.
+    RecordingHost inCopy;
+    inCopy.m_cancelAtPump = 1;
+    ::unlink((s + "/a").c_str());
+    EXPECT_FALSE(ExecuteActions(inCopy, plan, m, s));
+    EXPECT_FALSE(Exists(s + "/a"));
+    EXPECT_TRUE(inCopy.m_messages.empty());
+
+    // Cancel during the last action ends the run as cancelled: no removals.
+    RecordingHost atLast;
+    atLast.m_cancelAtPump = 5;  // a: 2 pumps, b: 2 pumps, the removal's own pump
+    ::unlink((s + "/a").c_str());
+    EXPECT_FALSE(ExecuteActions(atLast, plan, m, s));
+    EXPECT_TRUE(Exists(s + "/b"));
+    EXPECT_TRUE(Exists(s + "/old"));
+    EXPECT_TRUE(atLast.m_messages.empty());
+}
+
+TEST(ExecuteActions, RootsGetOneMoreSeparatorAndLongPathsWork) {
+    TempDir t;
+    const std::string m = t / "m";
+    std::string deep;
+    for (int i = 0; i < 30; ++i) {
+        deep += std::string(20, static_cast<char>('a' + i % 26)) + "/";
+    }
+    deep += "file";
+    WriteFile(m + "/" + deep, "deep");
+    MakeDirs(t / "s/" + deep.substr(0, deep.size() - 5));
+    const CActionList plan = Plan({{deep, "~~~~", ACTION_CREATE}, {"nothing", "x", ACTION_MODIFY}});
+    RecordingHost host;
+    EXPECT_FALSE(ExecuteActions(host, plan, m + "/", t / "s/"));
+    EXPECT_EQ(ReadFile(t / "s/" + deep), "deep");
+    EXPECT_GT((t / "s/" + deep).size(), 600u);
+    EXPECT_EQ(host.m_messages,
+              (std::vector<std::string>{"Error copying " + t.Path() +
+                                        "/s//x (Source file does not exist)"}));
+}

@@ -1,0 +1,36 @@
+// Real files in real temporary directories for the tests: a directory that
+// removes itself, and helpers to make files with given content and times.
+#pragma once
+
+#include <ctime>
+#include <map>
+#include <string>
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& Path() const { return m_path; }
+    // Path() + "/" + relative.
+    std::string operator/(const std::string& relative) const { return m_path + "/" + relative; }
+
+private:
+    std::string m_path;
+};
+
+// Writes `content` to `path`, creating the parent directories; when `mtime` is
+// not 0 the last-write time is set to that many seconds since 1970.
+void WriteFile(const std::string& path, const std::string& content, time_t mtime = 0);
+std::string ReadFile(const std::string& path);
+void MakeDirs(const std::string& path);
+void SetMtime(const std::string& path, time_t mtime, long nanoseconds = 0);
+bool Exists(const std::string& path);  // lstat: links count too
+// Removes a tree, making unreadable directories readable first.
+void RemoveTree(const std::string& path);
+
+// Everything below `root` as relative path -> "d" for a directory, "f:" + content
+// for a file, "l" for a link and "o" for anything else. Links are not followed.
+std::map<std::string, std::string> Snapshot(const std::string& root);

@@ -1,0 +1,169 @@
+#include "tree/compare_trees.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "support/fault_injector.h"
+#include "support/temp_tree.h"
+#include "tree/scanner.h"
+
+namespace {
+
+struct Item {
+    std::string path;  // relative, "/" separated
+    bool isDirectory;
+    platform::FileTime time;
+};
+
+// Builds the file list a scan of `root` holding these items would give.
+CFileList MakeList(const std::string& root, const std::vector<Item>& items) {
+    CFileList list;
+    for (const Item& item : items) {
+        const size_t slash = item.path.rfind('/');
+        const std::string dir =
+            slash == std::string::npos ? root : root + "/" + item.path.substr(0, slash);
+        const std::string name =
+            slash == std::string::npos ? item.path : item.path.substr(slash + 1);
+        InsertSorted(&list, std::make_unique<CFileEntry>(
+                                name, item.isDirectory, item.time,
+                                std::make_shared<const std::string>(dir)));
+    }
+    return list;
+}
+
+struct Plan {
+    int kind;
+    std::string master;
+    std::string slave;
+    bool operator==(const Plan&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Plan& p) {
+    return os << "{" << p.kind << ", " << p.master << ", " << p.slave << "}";
+}
+
+std::vector<Plan> Compare(const std::vector<Item>& master, const std::vector<Item>& slave,
+                          const std::string& masterRoot = "/m",
+                          const std::string& slaveRoot = "/s") {
+    const CFileList m = MakeList(masterRoot, master);
+    const CFileList s = MakeList(slaveRoot, slave);
+    CActionList actions;
+    CompareTrees(&m, &s, &actions, masterRoot, slaveRoot);
+    std::vector<Plan> plan;
+    for (const auto& a : actions) {
+        plan.push_back({a->GetKind(), a->GetMasterPath(), a->GetSlavePath()});
+    }
+    return plan;
+}
+
+constexpr bool F = false;
+constexpr bool D = true;
+
+}  // namespace
+
+TEST(CompareTrees, EqualTreesAndNewerSlaveFilesPlanNothing) {
+    EXPECT_TRUE(Compare({{"a", F, 5}, {"d", D, 1}, {"d/x", F, 5}},
+                        {{"a", F, 5}, {"d", D, 9}, {"d/x", F, 6}})
+                    .empty());
+}
+
+TEST(CompareTrees, EmptySlaveCreatesEverythingWithTildesInTheSlaveField) {
+    EXPECT_EQ(Compare({{"D", D, 1}, {"D/x", F, 1}, {"a.txt", F, 1}}, {}),
+              (std::vector<Plan>{{ACTION_CREATE, "a.txt", "~~~~"},
+                                 {ACTION_MKDIR, "D", "~~~~"},
+                                 {ACTION_CREATE, "D/x", "~~~~"}}));
+}
+
+TEST(CompareTrees, TheMergeExamples) {
+    // The master's a.txt written later; b.txt only in the slave.
+    EXPECT_EQ(Compare({{"a.txt", F, 2}}, {{"a.txt", F, 1}, {"b.txt", F, 1}}),
+              (std::vector<Plan>{{ACTION_MODIFY, "a.txt", "a.txt"},
+                                 {ACTION_DELETE, "~~~~", "b.txt"}}));
+    // The unused field holds the other side's current entry.
+    EXPECT_EQ(Compare({{"D", D, 1}, {"D/x", F, 1}}, {{"c.txt", F, 1}}),
+              (std::vector<Plan>{{ACTION_DELETE, "D", "c.txt"},
+                                 {ACTION_MKDIR, "D", "~~~~"},
+                                 {ACTION_CREATE, "D/x", "~~~~"}}));
+    EXPECT_EQ(Compare({{"a", F, 1}}, {{"E", D, 1}, {"E/f", D, 1}, {"E/f/g", F, 1}}),
+              (std::vector<Plan>{{ACTION_CREATE, "a", "E"},
+                                 {ACTION_RMDIR, "~~~~", "E"},
+                                 {ACTION_RMDIR, "~~~~", "E/f"},
+                                 {ACTION_DELETE, "~~~~", "E/f/g"}}));
+}
+
+TEST(CompareTrees, MixedEntryTypesAtOnePath) {
+    // A master file newer than a slave directory is a modification; older is nothing.
+    EXPECT_EQ(Compare({{"p", F, 5}}, {{"p", D, 4}}),
+              (std::vector<Plan>{{ACTION_MODIFY, "p", "p"}}));
+    EXPECT_TRUE(Compare({{"p", F, 3}}, {{"p", D, 4}}).empty());
+    // A master directory against a slave file: nothing for the pair, its contents
+    // are created, and the slave file stays.
+    EXPECT_EQ(Compare({{"p", D, 9}, {"p/q", F, 1}}, {{"p", F, 1}}),
+              (std::vector<Plan>{{ACTION_CREATE, "p/q", "~~~~"}}));
+    EXPECT_TRUE(Compare({{"p", D, 9}}, {{"p", D, 1}}).empty());
+}
+
+TEST(CompareTrees, LetterCaseMakesDifferentPathsOnLinux) {
+    // Readme.txt and README.TXT are two files here: the slave's is deleted and
+    // the master's created, whatever their times.
+    EXPECT_EQ(Compare({{"Readme.txt", F, 1}}, {{"README.TXT", F, 1}}),
+              (std::vector<Plan>{{ACTION_DELETE, "Readme.txt", "README.TXT"},
+                                 {ACTION_CREATE, "Readme.txt", "~~~~"}}));
+    EXPECT_EQ(Compare({{"\xC3\x89" "cole.txt", F, 1}}, {{"\xC3\xA9" "cole.txt", F, 1}}),
+              (std::vector<Plan>{{ACTION_CREATE, "\xC3\x89" "cole.txt", "\xC3\xA9" "cole.txt"},
+                                 {ACTION_DELETE, "~~~~", "\xC3\xA9" "cole.txt"}}));
+}
+
+TEST(CompareTrees, OddNamesAfterTheOtherSideIsUsedUp) {
+    EXPECT_EQ(Compare({{"a", F, 1}}, {{"a", F, 1}, {"~~~~", F, 1}, {"\xFF", F, 1}}),
+              (std::vector<Plan>{{ACTION_DELETE, "~~~~", "~~~~"},
+                                 {ACTION_DELETE, "~~~~", "\xFF"}}));
+}
+
+TEST(CompareTrees, RootsWithATrailingSeparatorGiveTheSameRelativePaths) {
+    EXPECT_EQ(Compare({{"d", D, 1}, {"d/x", F, 2}}, {{"d", D, 1}, {"d/x", F, 1}}, "/m/", "/s"),
+              (std::vector<Plan>{{ACTION_MODIFY, "d/x", "d/x"}}));
+}
+
+TEST(CompareTrees, NothingBelowAMasterDirectoryWithUnknownContentsIsDeleted) {
+    TempDir t;
+    WriteFile(t / "m/keep/a", "");
+    WriteFile(t / "m/other/b", "");
+    WriteFile(t / "s/keep/a", "");
+    WriteFile(t / "s/keep/sub/deep", "");
+    WriteFile(t / "s/keepsake", "");
+    WriteFile(t / "s/other/stale", "");
+    CFileList master;
+    {
+        OneFault fault(platform::Call::OpenDir, EACCES, 1, "m/keep");
+        ScanDirectory(t / "m", &master);
+        ASSERT_TRUE(fault.Fired());
+    }
+    CFileList slave;
+    ScanDirectory(t / "s", &slave);
+    CActionList actions;
+    CompareTrees(&master, &slave, &actions, t / "m", t / "s");
+    std::vector<std::pair<int, std::string>> plan;
+    for (const auto& a : actions) {
+        plan.emplace_back(a->GetKind(), a->GetSlavePath());
+    }
+    // keep/a, keep/sub and keep/sub/deep stay; keepsake and other/stale go; other/b is new.
+    ASSERT_EQ(actions.size(), 3u);
+    EXPECT_EQ(actions[0]->GetKind(), ACTION_DELETE);
+    EXPECT_EQ(actions[0]->GetSlavePath(), "keepsake");
+    EXPECT_EQ(actions[1]->GetKind(), ACTION_CREATE);
+    EXPECT_EQ(actions[1]->GetMasterPath(), "other/b");
+    EXPECT_EQ(actions[2]->GetKind(), ACTION_DELETE);
+    EXPECT_EQ(actions[2]->GetSlavePath(), "other/stale");
+
+    // A master root whose listing broke off deletes nothing at all.
+    CFileList partial = MakeList(t / "m", {{"x", F, 1}});
+    partial.m_rootContentsUnknown = true;
+    CActionList none;
+    CompareTrees(&partial, &slave, &none, t / "m", t / "s");
+    for (const auto& a : none) {
+        EXPECT_NE(a->GetKind(), ACTION_DELETE);
+        EXPECT_NE(a->GetKind(), ACTION_RMDIR);
+    }
+}

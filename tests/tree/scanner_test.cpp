@@ -1,0 +1,172 @@
+#include "tree/scanner.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "support/fault_injector.h"
+#include "support/temp_tree.h"
+
+namespace {
+
+std::vector<std::string> Keys(const CFileList& list) {
+    std::vector<std::string> keys;
+    for (const auto& e : list) {
+        keys.push_back(e->GetKey());
+    }
+    return keys;
+}
+
+}  // namespace
+
+TEST(IsExistingDirectory, TrueOnlyForDirectoriesAndLinksToThem) {
+    TempDir t;
+    WriteFile(t / "file", "x");
+    MakeDirs(t / "dir");
+    ASSERT_EQ(::symlink((t / "dir").c_str(), (t / "link").c_str()), 0);
+    EXPECT_TRUE(IsExistingDirectory(t.Path()));
+    EXPECT_TRUE(IsExistingDirectory(t / "dir"));
+    EXPECT_TRUE(IsExistingDirectory(t / "dir/"));
+    EXPECT_TRUE(IsExistingDirectory(t / "link"));
+    EXPECT_FALSE(IsExistingDirectory(t / "file"));
+    EXPECT_FALSE(IsExistingDirectory(t / "nothing"));
+    EXPECT_FALSE(IsExistingDirectory(""));
+}
+
+TEST(ScanDirectory, ListsEveryFileAndDirectoryDepthFirstWithTheirDirectoryPaths) {
+    TempDir t;
+    const std::string root = t / "root";
+    MakeDirs(root + "/a/c");
+    MakeDirs(root + "/empty");
+    WriteFile(root + "/a/b", "");
+    WriteFile(root + "/a/c/d", "", 1000000000);
+    WriteFile(root + "/.profile", "");
+    WriteFile(root + "/...", "");
+    CFileList list;
+    ScanDirectory(root, &list);
+    EXPECT_EQ(Keys(list), (std::vector<std::string>{root + "/...", root + "/.profile", root + "/a",
+                                                    root + "/a/b", root + "/a/c", root + "/a/c/d",
+                                                    root + "/empty"}));
+    EXPECT_EQ(list[3]->GetDirPath(), root + "/a");
+    EXPECT_EQ(list[5]->GetDirPath(), root + "/a/c");
+    EXPECT_TRUE(list[2]->IsDirectory());
+    EXPECT_FALSE(list[3]->IsDirectory());
+    EXPECT_FALSE(list[2]->HasUnknownContents());
+    // Siblings share one copy of their directory's path.
+    EXPECT_EQ(list[3]->GetSharedDirPath().get(), list[4]->GetSharedDirPath().get());
+    // 1000000000 s after 1970 in 100 ns units after 1601.
+    EXPECT_EQ(list[5]->GetLastWriteTime(), (1000000000ULL + 11644473600ULL) * 10000000ULL);
+    EXPECT_FALSE(list.m_rootContentsUnknown);
+}
+
+TEST(ScanDirectory, EmptyRootAndTrailingSeparator) {
+    TempDir t;
+    CFileList empty;
+    ScanDirectory(t.Path(), &empty);
+    EXPECT_TRUE(empty.empty());
+
+    WriteFile(t / "x/y", "");
+    CFileList list;
+    ScanDirectory(t.Path() + "/", &list);
+    // The root is used as typed: the keys carry the doubled separator.
+    EXPECT_EQ(Keys(list), (std::vector<std::string>{t.Path() + "//x", t.Path() + "//x/y"}));
+}
+
+TEST(ScanDirectory, NamesThatDifferOnlyInCaseAreTwoEntries) {
+    TempDir t;
+    WriteFile(t / "Readme.txt", "1");
+    WriteFile(t / "README.TXT", "2");
+    CFileList list;
+    ScanDirectory(t.Path(), &list);
+    EXPECT_EQ(Keys(list), (std::vector<std::string>{t / "README.TXT", t / "Readme.txt"}));
+}
+
+TEST(ScanDirectory, LinksAndSpecialFilesAreNeitherReportedNorFollowed) {
+    TempDir t;
+    const std::string root = t / "root";
+    WriteFile(root + "/sub/file", "x");
+    WriteFile(t / "outside/secret", "x");
+    ASSERT_EQ(::symlink(root.c_str(), (root + "/sub/loop").c_str()), 0);
+    ASSERT_EQ(::symlink((t / "outside").c_str(), (root + "/out").c_str()), 0);
+    ASSERT_EQ(::symlink("dangling-target", (root + "/dangling").c_str()), 0);
+    ASSERT_EQ(::mkfifo((root + "/fifo").c_str(), 0600), 0);
+    const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string sock = root + "/sock";
+    if (sock.size() < sizeof addr.sun_path) {
+        std::copy(sock.begin(), sock.end(), addr.sun_path);
+        ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    }
+    CFileList list;
+    ScanDirectory(root, &list);  // must return: the FIFO is not opened, the loop not followed
+    ::close(s);
+    EXPECT_EQ(Keys(list), (std::vector<std::string>{root + "/sub", root + "/sub/file"}));
+}
+
+TEST(ScanDirectory, RootThatIsALinkIsFollowed) {
+    TempDir t;
+    WriteFile(t / "real/f", "");
+    ASSERT_EQ(::symlink((t / "real").c_str(), (t / "alias").c_str()), 0);
+    CFileList list;
+    ScanDirectory(t / "alias", &list);
+    EXPECT_EQ(Keys(list), (std::vector<std::string>{t / "alias/f"}));
+}
+
+TEST(ScanDirectory, DirectoryThatCannotBeListedHasUnknownContents) {
+    TempDir t;
+    WriteFile(t / "locked/inner", "");
+    WriteFile(t / "open/inner", "");
+    {
+        OneFault fault(platform::Call::OpenDir, EACCES, 1, "/locked");
+        CFileList list;
+        ScanDirectory(t.Path(), &list);
+        EXPECT_TRUE(fault.Fired());
+        EXPECT_EQ(Keys(list),
+                  (std::vector<std::string>{t / "locked", t / "open", t / "open/inner"}));
+        EXPECT_TRUE(list[0]->HasUnknownContents());
+        EXPECT_FALSE(list[1]->HasUnknownContents());
+    }
+    {
+        // A listing that breaks off part-way is not complete either.
+        OneFault fault(platform::Call::ReadDir, EIO, 1);
+        CFileList list;
+        ScanDirectory(t.Path(), &list);
+        EXPECT_TRUE(list.m_rootContentsUnknown);
+    }
+    {
+        OneFault fault(platform::Call::OpenDir, EACCES, 1);
+        CFileList list;
+        ScanDirectory(t.Path(), &list);
+        EXPECT_TRUE(list.empty());
+        EXPECT_TRUE(list.m_rootContentsUnknown);
+    }
+}
+
+TEST(ScanDirectory, TwoThousandLevelsDeepWithFewDescriptors) {
+    TempDir t;
+    std::string path = t.Path();
+    for (int i = 0; i < 2000; ++i) {
+        path += "/d";
+        ASSERT_EQ(::mkdir(path.c_str(), 0777), 0) << i;
+    }
+    WriteFile(path + "/f", "");
+    rlimit old{};
+    ::getrlimit(RLIMIT_NOFILE, &old);
+    rlimit low = old;
+    low.rlim_cur = 32;  // far fewer than the depth
+    ::setrlimit(RLIMIT_NOFILE, &low);
+    CFileList list;
+    ScanDirectory(t.Path(), &list);
+    ::setrlimit(RLIMIT_NOFILE, &old);
+    ASSERT_EQ(list.size(), 2001u);
+    EXPECT_EQ(list.back()->GetKey(), path + "/f");
+    for (const auto& e : list) {
+        EXPECT_FALSE(e->HasUnknownContents());
+    }
+}

@@ -1,0 +1,38 @@
+// One planned change to the slave tree, and the action list that holds the plan.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// Action kinds. Each names the path field that carries its meaning.
+enum : int {
+    ACTION_MODIFY = 1,  // master file written later: copy it over the slave entry (both paths)
+    ACTION_DELETE = 2,  // file only in the slave: delete it (slave path)
+    ACTION_CREATE = 3,  // file only in the master: copy it into the slave (master path)
+    ACTION_MKDIR = 4,   // directory only in the master: create it (master path)
+    ACTION_RMDIR = 5,   // directory only in the slave: remove it (slave path)
+};
+
+// Stands in the path field that a one-sided action does not use, when the other
+// list had already been used up. No reader gives it a meaning.
+inline constexpr const char* kNoPath = "~~~~";
+
+class CAction {
+public:
+    CAction(std::string masterPath, std::string slavePath, int kind)
+        : m_masterPath(std::move(masterPath)), m_slavePath(std::move(slavePath)), m_kind(kind) {}
+
+    // Relative paths, without the root and the separator after it.
+    const std::string& GetMasterPath() const { return m_masterPath; }
+    const std::string& GetSlavePath() const { return m_slavePath; }
+    int GetKind() const { return m_kind; }
+
+private:
+    std::string m_masterPath;
+    std::string m_slavePath;
+    int m_kind;
+};
+
+// The plan, in the order the comparison made it. The list owns its actions.
+using CActionList = std::vector<std::unique_ptr<CAction>>;

@@ -1,0 +1,18 @@
+// The merge of two file lists into the plan that brings the slave in line with
+// the master.
+#pragma once
+
+#include <string>
+
+#include "tree/action.h"
+#include "tree/file_list.h"
+
+// Walks both lists side by side and appends to `actionList`, in ascending order
+// of relative path: ACTION_MODIFY where the master file was written strictly
+// later than the slave entry at the same path, ACTION_CREATE / ACTION_MKDIR for
+// master-only files / directories, ACTION_DELETE / ACTION_RMDIR for slave-only
+// ones. Slave entries below a master directory whose contents are unknown get
+// no action: not seen is not gone. The roots must be the strings the lists were
+// scanned from. The lists are not changed.
+void CompareTrees(const CFileList* masterList, const CFileList* slaveList,
+                  CActionList* actionList, std::string masterRoot, std::string slaveRoot);

@@ -1,0 +1,44 @@
+#include "tree/file_entry.h"
+
+#include <utility>
+
+namespace {
+constexpr std::string_view kSeparatorText(&platform::kSeparator, 1);
+}
+
+CFileEntry::CFileEntry(std::string name, bool isDirectory, platform::FileTime lastWrite,
+                       std::shared_ptr<const std::string> dirPath)
+    : m_dirPath(std::move(dirPath)),
+      m_name(std::move(name)),
+      m_lastWrite(lastWrite),
+      m_isDirectory(isDirectory) {}
+
+long CFileEntry::CompareTime(const CFileEntry* other) const {
+    return platform::CompareFileTime(m_lastWrite, other->m_lastWrite);
+}
+
+std::string CFileEntry::GetKey() const {
+    return JoinPieces(KeyPieces());
+}
+
+platform::PathPieces CFileEntry::KeyPieces() const {
+    return platform::PathPieces{{*m_dirPath, kSeparatorText, m_name}};
+}
+
+platform::PathPieces CFileEntry::RelativePieces(size_t rootLength) const {
+    const std::string& dir = *m_dirPath;
+    if (dir.size() <= rootLength) {
+        return platform::PathPieces{{m_name, {}, {}}};
+    }
+    return platform::PathPieces{
+        {std::string_view(dir).substr(rootLength + 1), kSeparatorText, m_name}};
+}
+
+std::string JoinPieces(const platform::PathPieces& pieces) {
+    std::string s;
+    s.reserve(pieces.part[0].size() + pieces.part[1].size() + pieces.part[2].size());
+    for (const std::string_view& part : pieces.part) {
+        s.append(part);
+    }
+    return s;
+}

@@ -1,0 +1,27 @@
+// The file list of one tree: every entry in ascending key order (ComparePaths),
+// entries with equal keys in the order they were inserted. The list owns its
+// entries.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "tree/file_entry.h"
+
+class CFileList : public std::vector<std::unique_ptr<CFileEntry>> {
+public:
+    // Set by the scanner when the root itself could not be listed completely:
+    // entries of the other tree may then be missing here without being gone.
+    bool m_rootContentsUnknown = false;
+};
+
+// Inserts `entry` at its place by binary search, after every entry whose key
+// compares equal to its own. The list takes ownership.
+void InsertSorted(CFileList* fileList, std::unique_ptr<CFileEntry> entry);
+
+// Puts the entries from index `firstNew` on into the place that one InsertSorted
+// per entry, in index order, would have given them; the entries before
+// `firstNew` must already be in order. O(n log n) where one InsertSorted per
+// entry is quadratic. `sharedPrefixLength` is the length of a prefix that every
+// key in the list is known to share (0 when unknown); skipping it saves memory.
+void SortInsertedEntries(CFileList* fileList, size_t firstNew, size_t sharedPrefixLength);

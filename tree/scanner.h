@@ -1,0 +1,19 @@
+// Turns a directory tree on disk into a file list. Only regular files and
+// directories take part; nothing below the root is followed through a symbolic
+// link. A directory that cannot be listed is kept, marked as having unknown
+// contents.
+#pragma once
+
+#include <string>
+
+#include "tree/file_list.h"
+
+// True when `path`, exactly as typed (a symbolic link to a directory included),
+// names an existing directory.
+bool IsExistingDirectory(std::string path);
+
+// Adds to `fileList` one entry for every file and directory below `dirPath`, at
+// every depth, in the list's order; `dirPath` itself gets no entry. A root that
+// cannot be listed adds nothing. Holds one directory open at a time, however
+// deep the tree.
+void ScanDirectory(std::string dirPath, CFileList* fileList);
