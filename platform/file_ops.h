@@ -55,7 +55,26 @@ bool IsDirectoryPath(const std::string& path);
 // the path cannot be resolved.
 std::string ResolvePath(const std::string& path);
 
+// Reads a whole (small) file into `text`; false when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::string& text);
+
+// Replaces the file at `path` with `content` atomically: a temporary file beside
+// it is written and flushed to disk, then renamed over it, so a crash leaves the
+// old file or the new one, never half of one. The file keeps its permissions; a
+// symbolic link at `path` is kept and the file it points to replaced. Returns
+// false (errno set) when it could not; the old file is then untouched.
+bool WriteFileAtomically(const std::string& path, const std::string& content);
+
 // The id of the running process.
 int ProcessId();
+
+}  // namespace platform
+
+namespace platform {
+
+// True when the two directories are the same or one lies inside the other,
+// once symbolic links, "." and ".." are resolved. False when either cannot be
+// resolved.
+bool RootsOverlap(const std::string& a, const std::string& b);
 
 }  // namespace platform

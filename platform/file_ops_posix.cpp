@@ -15,6 +15,14 @@ namespace platform {
 
 using detail::InjectFault;
 
+namespace {
+mode_t CurrentUmask() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+}  // namespace
+
 int OpenForRead(const std::string& path) {
     if (InjectFault(Call::Open, path.c_str())) {
         return -1;
@@ -175,8 +183,96 @@ std::string ResolvePath(const std::string& path) {
     return result;
 }
 
+bool ReadWholeFile(const std::string& path, std::string& text) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    text.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            ::close(fd);
+            return n == 0;
+        }
+        text.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& content) {
+    std::string target = path;
+    mode_t mode = 0666 & ~CurrentUmask();
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0) {
+        if (S_ISLNK(st.st_mode)) {
+            target = ResolvePath(path);
+            if (target.empty()) {
+                return false;
+            }
+            if (::stat(target.c_str(), &st) == 0) {
+                mode = st.st_mode & 07777;
+            }
+        } else {
+            mode = st.st_mode & 07777;
+        }
+    }
+    std::string temp = target + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        return false;
+    }
+    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, content.data(), content.size()) >= 0 &&
+              ::fsync(fd) == 0;
+    int err = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        errno = err;
+    }
+    return ok;
+}
+
 int ProcessId() {
     return static_cast<int>(::getpid());
+}
+
+}  // namespace platform
+
+namespace platform {
+
+namespace {
+// True when `inner` is `outer` or lies below it.
+bool IsWithin(const std::string& inner, const std::string& outer) {
+    if (inner.compare(0, outer.size(), outer) != 0) {
+        return false;
+    }
+    return inner.size() == outer.size() || outer.back() == '/' || inner[outer.size()] == '/';
+}
+}  // namespace
+
+bool RootsOverlap(const std::string& a, const std::string& b) {
+    const std::string ra = ResolvePath(a);
+    const std::string rb = ResolvePath(b);
+    if (ra.empty() || rb.empty()) {
+        return false;
+    }
+    return IsWithin(ra, rb) || IsWithin(rb, ra);
 }
 
 }  // namespace platform

@@ -1,0 +1,10 @@
+// The About box: the icon, "Kelvad Version 1.0" and OK.
+#pragma once
+
+#include <wx/dialog.h>
+
+class CAboutDlg : public wxDialog {
+public:
+    // Centred over `parent`.
+    explicit CAboutDlg(wxWindow* parent);
+};

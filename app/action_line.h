@@ -1,0 +1,12 @@
+// The preview's line for one action: its label, a tab and the slave-side path.
+#pragma once
+
+#include <string>
+
+#include "tree/action.h"
+
+// "Modify:\t", "Delete:\t", "Create:\t", "Mkdir:\t" or "Rmdir:\t", then
+// `slaveRootWithSeparator` (the slave root with one separator appended), then
+// the relative path the change touches in the slave; for an unknown kind
+// "Eh?\t", the master path, " <> " and the slave path, without a root.
+std::string BuildActionLine(const CAction& action, const std::string& slaveRootWithSeparator);

@@ -1,0 +1,3 @@
+#include "app/sync_app.h"
+
+wxIMPLEMENT_APP(CSyncApp);

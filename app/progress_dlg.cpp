@@ -1,0 +1,116 @@
+#include "app/progress_dlg.h"
+
+#include <wx/button.h>
+#include <wx/evtloop.h>
+
+#include <climits>
+
+#include "app/ids.h"
+#include "app/ui_common.h"
+#include "exec/copier.h"
+#include "exec/executor.h"
+
+namespace {
+constexpr auto kPumpInterval = std::chrono::milliseconds(20);
+}
+
+CProgressDlg::CProgressDlg(wxWindow* parent) {
+    (void)parent;  // the window, and its parent, come with CreateModeless
+}
+
+bool CProgressDlg::CreateModeless(wxWindow* parent) {
+    // A caption but no system menu and no close box: Cancel is the only control.
+    if (!Create(parent, IDD_PROGRESS, "Kelvad Progress", wxPoint(0, 0), wxDefaultSize,
+                wxCAPTION)) {
+        return false;
+    }
+    ApplyKelvadColours(this);
+    SetIcons(KelvadIcons());
+    SetClientSize(DlgSize(this, 261, 87));
+    auto* cancel = new wxButton(this, wxID_CANCEL, "Cancel", DlgPos(this, 97, 66),
+                                DlgSize(this, 50, 14));
+    m_statusText = new wxStaticText(this, IDC_STATUS, "", DlgPos(this, 6, 2),
+                                    DlgSize(this, 243, 17),
+                                    wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_MIDDLE);
+    m_progress = new wxGauge(this, IDC_PROGRESS, 100, DlgPos(this, 19, 41),
+                             DlgSize(this, 221, 11), wxGA_HORIZONTAL | wxGA_SMOOTH);
+    m_progress->SetValue(0);
+    cancel->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnCancel(); });
+    // Window managers may still offer a close button or Alt+F4: that is a Cancel.
+    Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& event) {
+        if (event.CanVeto()) {
+            event.Veto();
+            OnCancel();
+        } else {
+            Destroy();
+        }
+    });
+    SetEscapeId(wxID_CANCEL);
+    CentreOnScreen();
+    Show();
+    Update();
+    m_cancelled = false;
+    return true;
+}
+
+bool CProgressDlg::Execute(const CActionList* actions, std::string masterRoot,
+                           std::string slaveRoot) {
+    m_lastCheck = {};
+    const bool done = ExecuteActions(*this, *actions, std::move(masterRoot), std::move(slaveRoot));
+    ShowPending();
+    return done;
+}
+
+int CProgressDlg::CopyOneFile(const std::string& source, const std::string& target,
+                              bool replace) {
+    return ::CopyOneFile(*this, source, target, replace);
+}
+
+void CProgressDlg::OnCancel() {
+    m_cancelled = true;
+}
+
+void CProgressDlg::SetStatus(const std::string& text) {
+    m_status = text;
+    m_statusDirty = true;
+}
+
+void CProgressDlg::SetRange(size_t upper) {
+    // The bar's range is an int; plans beyond that are never met in practice.
+    m_progress->SetRange(upper > INT_MAX ? INT_MAX : static_cast<int>(upper));
+    m_progress->SetValue(0);
+}
+
+void CProgressDlg::SetPosition(size_t position) {
+    m_position = position > INT_MAX ? INT_MAX : static_cast<int>(position);
+    m_positionDirty = true;
+}
+
+void CProgressDlg::ShowPending() {
+    if (m_statusDirty) {
+        m_statusText->SetLabelText(ToWx(m_status));
+        m_statusDirty = false;
+    }
+    if (m_positionDirty) {
+        m_progress->SetValue(m_position);
+        m_positionDirty = false;
+    }
+}
+
+void CProgressDlg::PumpOneMessage() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_lastCheck < kPumpInterval) {
+        return;
+    }
+    m_lastCheck = now;
+    ShowPending();
+    wxEventLoopBase* loop = wxEventLoopBase::GetActive();
+    if (loop != nullptr && loop->Pending()) {
+        loop->Dispatch();
+    }
+}
+
+void CProgressDlg::ShowMessage(const std::string& text) {
+    ShowPending();
+    KelvadMessageBox(this, text);
+}

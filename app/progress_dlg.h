@@ -1,0 +1,62 @@
+// The modeless progress window in which the plan is carried out: a status line,
+// a progress bar and a Cancel button. It is the executor's and the copier's
+// host: their status, bar, messages, message pump and cancel flag.
+#pragma once
+
+#include <wx/dialog.h>
+#include <wx/gauge.h>
+#include <wx/stattext.h>
+
+#include <chrono>
+#include <string>
+
+#include "exec/run_host.h"
+#include "tree/action.h"
+
+class CProgressDlg : public wxDialog, public IExecHost {
+public:
+    // Makes the object; the window is made by CreateModeless.
+    explicit CProgressDlg(wxWindow* parent);
+
+    // Creates and shows the window with an empty status line and clears the
+    // cancel flag. Returns false when the window could not be created.
+    bool CreateModeless(wxWindow* parent);
+
+    // Carries out `actions` (see ExecuteActions). True when everything was done;
+    // false after a failure (already reported in a message box owned by this
+    // window) or a cancel (no message). The window stays open either way.
+    bool Execute(const CActionList* actions, std::string masterRoot, std::string slaveRoot);
+
+    // The copier, with this window's pump and cancel flag.
+    int CopyOneFile(const std::string& source, const std::string& target, bool replace);
+
+    // Only sets the cancel flag: the window neither closes nor hides.
+    void OnCancel();
+
+    bool IsCancelled() const override { return m_cancelled; }
+    // Takes at most one pending message and dispatches it, checking at most
+    // every 20 ms (a check costs about 2 us; a Cancel click still lands within
+    // 20 ms). Shows the latest status line and bar position first.
+    void PumpOneMessage() override;
+    void SetStatus(const std::string& text) override;
+    void SetRange(size_t upper) override;
+    void SetPosition(size_t position) override;
+    void ShowMessage(const std::string& text) override;
+
+    // The status line and the bar as last set, and as shown (for tests).
+    const std::string& GetStatus() const { return m_status; }
+    wxStaticText* GetStatusControl() const { return m_statusText; }
+    wxGauge* GetProgressControl() const { return m_progress; }
+
+private:
+    void ShowPending();
+
+    wxGauge* m_progress = nullptr;  // control 1010
+    wxStaticText* m_statusText = nullptr;  // control 1008
+    std::string m_status;
+    bool m_cancelled = false;
+    bool m_statusDirty = false;
+    int m_position = 0;
+    bool m_positionDirty = false;
+    std::chrono::steady_clock::time_point m_lastCheck{};
+};

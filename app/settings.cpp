@@ -1,0 +1,257 @@
+#include "app/settings.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/file_ops.h"
+#include "platform/path_compare.h"
+
+namespace {
+
+constexpr const char* kKeys[] = {"MasterDir", "SlaveDir", "Option"};
+
+struct Line {
+    std::string text;  // without its line end
+    std::string end;   // "\n", "\r\n" or "" for a last line without one
+};
+
+std::vector<Line> SplitLines(const std::string& text) {
+    std::vector<Line> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t nl = text.find('\n', start);
+        if (nl == std::string::npos) {
+            lines.push_back({text.substr(start), ""});
+            break;
+        }
+        const bool cr = nl > start && text[nl - 1] == '\r';
+        lines.push_back({text.substr(start, nl - start - (cr ? 1 : 0)), cr ? "\r\n" : "\n"});
+        start = nl + 1;
+    }
+    return lines;
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string Trim(const std::string& s) {
+    size_t a = 0;
+    size_t b = s.size();
+    while (a < b && IsBlank(s[a])) {
+        ++a;
+    }
+    while (b > a && (IsBlank(s[b - 1]) || s[b - 1] == '\r')) {
+        --b;
+    }
+    return s.substr(a, b - a);
+}
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (platform::FoldByte(static_cast<unsigned char>(a[i])) !=
+            platform::FoldByte(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The name of a section header line, or false when the line is not one.
+bool SectionName(const std::string& line, std::string& name) {
+    const std::string t = Trim(line);
+    if (t.size() < 2 || t.front() != '[') {
+        return false;
+    }
+    const size_t close = t.find(']');
+    if (close == std::string::npos) {
+        return false;
+    }
+    name = Trim(t.substr(1, close - 1));
+    return true;
+}
+
+// Splits "key=value"; comments and lines without "=" are not entries.
+bool Entry(const std::string& line, std::string& key, std::string& value) {
+    const std::string t = Trim(line);
+    if (t.empty() || t[0] == ';' || t[0] == '#') {
+        return false;
+    }
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) {
+        return false;
+    }
+    key = Trim(line.substr(0, eq));
+    value = line.substr(eq + 1);
+    return !key.empty();
+}
+
+// Cuts to at most `limit` bytes, dropping a UTF-8 sequence that the cut would split.
+std::string CutUtf8(const std::string& s, size_t limit) {
+    if (s.size() <= limit) {
+        return s;
+    }
+    size_t end = limit;
+    // Step back over continuation bytes to the lead byte of the last character.
+    size_t lead = end;
+    while (lead > 0 && (static_cast<unsigned char>(s[lead - 1]) & 0xC0) == 0x80 &&
+           end - lead < 3) {
+        --lead;
+    }
+    if (lead > 0) {
+        const unsigned char c = static_cast<unsigned char>(s[lead - 1]);
+        const size_t need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        if (c >= 0xC0 && end - (lead - 1) < need) {
+            end = lead - 1;
+        }
+    }
+    return s.substr(0, end);
+}
+
+int ParseInt(const std::string& value) {
+    const std::string t = Trim(value);
+    errno = 0;
+    char* end = nullptr;
+    const long v = std::strtol(t.c_str(), &end, 10);
+    if (end == t.c_str()) {
+        return 0;
+    }
+    if (v > INT_MAX) {
+        return INT_MAX;
+    }
+    if (v < INT_MIN) {
+        return INT_MIN;
+    }
+    return static_cast<int>(v);
+}
+
+std::string OneLine(const std::string& value) {
+    const size_t cut = value.find_first_of("\r\n");
+    return cut == std::string::npos ? value : value.substr(0, cut);
+}
+
+}  // namespace
+
+SettingsValues ParseSettings(const std::string& text) {
+    SettingsValues values;
+    bool found[3] = {false, false, false};
+    bool inSection = false;
+    for (const Line& line : SplitLines(text)) {
+        std::string name;
+        if (SectionName(line.text, name)) {
+            inSection = EqualsIgnoringCase(name, kSettingsSection);
+            continue;
+        }
+        std::string key;
+        std::string value;
+        if (!inSection || !Entry(line.text, key, value)) {
+            continue;
+        }
+        for (int k = 0; k < 3; ++k) {
+            if (!found[k] && EqualsIgnoringCase(key, kKeys[k])) {
+                found[k] = true;
+                if (k == 0) {
+                    values.masterDir = CutUtf8(value, kSettingsReadLimit);
+                } else if (k == 1) {
+                    values.slaveDir = CutUtf8(value, kSettingsReadLimit);
+                } else {
+                    values.option = ParseInt(value);
+                }
+            }
+        }
+    }
+    return values;
+}
+
+std::string UpdateSettings(const std::string& text, const SettingsValues& values) {
+    const std::string newValues[3] = {OneLine(values.masterDir), OneLine(values.slaveDir),
+                                      std::to_string(values.option)};
+    std::vector<Line> lines = SplitLines(text);
+    std::string eol = "\n";
+    for (const Line& line : lines) {
+        if (!line.end.empty()) {
+            eol = line.end;
+            break;
+        }
+    }
+    // Where section INIT is, and where its last entry stands.
+    long sectionLine = -1;
+    long lastInSection = -1;
+    long keyLine[3] = {-1, -1, -1};
+    bool inSection = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::string name;
+        if (SectionName(lines[i].text, name)) {
+            inSection = sectionLine < 0 && EqualsIgnoringCase(name, kSettingsSection);
+            if (inSection) {
+                sectionLine = static_cast<long>(i);
+                lastInSection = static_cast<long>(i);
+            }
+            continue;
+        }
+        if (!inSection) {
+            continue;
+        }
+        std::string key;
+        std::string value;
+        if (Entry(lines[i].text, key, value)) {
+            lastInSection = static_cast<long>(i);
+            for (int k = 0; k < 3; ++k) {
+                if (keyLine[k] < 0 && EqualsIgnoringCase(key, kKeys[k])) {
+                    keyLine[k] = static_cast<long>(i);
+                }
+            }
+        }
+    }
+    if (sectionLine < 0) {
+        if (!lines.empty() && lines.back().end.empty()) {
+            lines.back().end = eol;
+        }
+        lines.push_back({std::string("[") + kSettingsSection + "]", eol});
+        sectionLine = static_cast<long>(lines.size()) - 1;
+        lastInSection = sectionLine;
+    }
+    for (int k = 0; k < 3; ++k) {
+        const std::string text = std::string(kKeys[k]) + "=" + newValues[k];
+        if (keyLine[k] >= 0) {
+            lines[static_cast<size_t>(keyLine[k])].text = text;
+            continue;
+        }
+        Line& after = lines[static_cast<size_t>(lastInSection)];
+        if (after.end.empty()) {
+            after.end = eol;
+        }
+        lines.insert(lines.begin() + lastInSection + 1, Line{text, eol});
+        for (long& l : keyLine) {
+            if (l > lastInSection) {
+                ++l;
+            }
+        }
+        ++lastInSection;
+    }
+    std::string out;
+    for (const Line& line : lines) {
+        out += line.text;
+        out += line.end;
+    }
+    return out;
+}
+
+SettingsValues LoadSettingsFile(const std::string& path) {
+    std::string text;
+    if (!platform::ReadWholeFile(path, text)) {
+        return SettingsValues{};
+    }
+    return ParseSettings(text);
+}
+
+bool SaveSettingsFile(const std::string& path, const SettingsValues& values) {
+    std::string text;
+    platform::ReadWholeFile(path, text);  // a missing file is an empty one
+    return platform::WriteFileAtomically(path, UpdateSettings(text, values));
+}

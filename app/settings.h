@@ -1,0 +1,38 @@
+// The settings file: the two directories and the run mode of the last
+// successful run, in section "INIT" of "./kelvad.ini" in the working directory.
+// Plain C++, no windows.
+#pragma once
+
+#include <string>
+
+inline constexpr const char* kSettingsFile = "./kelvad.ini";
+inline constexpr const char* kSettingsSection = "INIT";
+// A text value is read up to this many bytes.
+constexpr size_t kSettingsReadLimit = 255;
+
+struct SettingsValues {
+    std::string masterDir;
+    std::string slaveDir;
+    int option = 0;
+};
+
+// Reads the three keys from the text of a settings file. Missing keys (or
+// section) give the defaults: empty paths and run mode 0. Section and key names
+// match ignoring case, the first occurrence counts, values are taken verbatim
+// (blanks and quotes included) and cut to kSettingsReadLimit bytes without
+// splitting a UTF-8 character. "Option" is read as a decimal integer; a value
+// that is not a number reads as 0.
+SettingsValues ParseSettings(const std::string& text);
+
+// Returns `text` with the three keys of section INIT set to `values`, in the
+// order MasterDir, SlaveDir, Option; every other line, section and comment is
+// kept as it was. A value is cut at a line break, which the file cannot hold.
+std::string UpdateSettings(const std::string& text, const SettingsValues& values);
+
+// Reads the file at `path`; a missing or unreadable file gives the defaults.
+SettingsValues LoadSettingsFile(const std::string& path);
+
+// Writes `values` into the file at `path`, replacing it atomically: a temporary
+// file beside it is written completely and then renamed over it, so a crash
+// leaves either the old file or the new one. Returns false when it could not.
+bool SaveSettingsFile(const std::string& path, const SettingsValues& values);

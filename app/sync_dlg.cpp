@@ -1,0 +1,158 @@
+#include "app/sync_dlg.h"
+
+#include <wx/button.h>
+#include <wx/menu.h>
+#include <wx/statbox.h>
+#include <wx/stattext.h>
+
+#include "app/about_dlg.h"
+#include "app/ids.h"
+#include "app/settings.h"
+#include "app/ui_common.h"
+#include "res/strings.h"
+
+namespace {
+
+constexpr const char* kHelpText =
+    "Kelvad brings a slave directory tree in line with a master tree, one way.\n\n"
+    "Type the master and the slave directory and press Start. Kelvad copies the "
+    "files that are only in the master, replaces the slave files that the master "
+    "wrote later, and deletes the files and directories that the master no longer "
+    "has. The master is only read.\n\n"
+    "Just Do It carries the changes out at once. Preview first lists every change; "
+    "OK carries them out, Cancel changes nothing.\n\n"
+    "Symbolic links, pipes and devices are neither copied nor deleted. Names are "
+    "case-sensitive: a file whose name changed only in letter case is copied anew.\n\n"
+    "A successful run remembers the directories and the mode in kelvad.ini in the "
+    "directory Kelvad was started from, and ends Kelvad.";
+
+}  // namespace
+
+CSyncDlg::CSyncDlg(wxWindow* parent)
+    : wxDialog(parent, IDD_KELVAD_DIALOG, "Kelvad", wxDefaultPosition, wxDefaultSize,
+               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX) {
+    ApplyKelvadColours(this);
+    SetIcons(KelvadIcons());
+    SetClientSize(DlgSize(this, 231, 163));
+    // The group box first, so that it lies beneath the buttons inside it; it takes
+    // no focus, so the tab order is that of the other controls.
+    new wxStaticBox(this, wxID_ANY, "Options", DlgPos(this, 66, 65), DlgSize(this, 89, 45));
+    auto* start = new wxButton(this, wxID_OK, "Start", DlgPos(this, 13, 137), DlgSize(this, 50, 14));
+    new wxButton(this, wxID_CANCEL, "Close", DlgPos(this, 163, 137), DlgSize(this, 50, 14));
+    m_masterEdit = new wxTextCtrl(this, IDC_MASTER_DIR, "", DlgPos(this, 67, 14),
+                                  DlgSize(this, 107, 12));
+    m_slaveEdit = new wxTextCtrl(this, IDC_SLAVE_DIR, "", DlgPos(this, 67, 33),
+                                 DlgSize(this, 107, 12));
+    new wxStaticText(this, wxID_ANY, "Kelvad Master:", DlgPos(this, 0, 15), DlgSize(this, 63, 8),
+                     wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
+    new wxStaticText(this, wxID_ANY, "Kelvad Slave:", DlgPos(this, 1, 35), DlgSize(this, 62, 8),
+                     wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
+    m_justDoIt = new wxRadioButton(this, IDC_JUST_DO_IT, "Just Do It", DlgPos(this, 88, 79),
+                                   DlgSize(this, 54, 10), wxRB_GROUP);
+    m_preview = new wxRadioButton(this, IDC_PREVIEW, "Preview", DlgPos(this, 88, 95),
+                                  DlgSize(this, 49, 10));
+    // GTK always checks one button of a group; this hidden one stands for "neither".
+    m_noMode = new wxRadioButton(this, IDC_NO_MODE, "", DlgPos(this, 88, 95), wxSize(0, 0));
+    m_noMode->Hide();
+    start->SetDefault();
+
+    start->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnStart(); });
+    // Close, Escape and the close box end the application; nothing is saved.
+    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { Destroy(); }, wxID_CANCEL);
+    Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) { Destroy(); });
+    m_masterEdit->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { LimitTyping(m_masterEdit, m_lastMaster); });
+    m_slaveEdit->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { LimitTyping(m_slaveEdit, m_lastSlave); });
+    Bind(wxEVT_CONTEXT_MENU, [this](wxContextMenuEvent&) {
+        wxMenu menu;
+        const wxString about = IDS_ABOUTBOX;
+        if (!about.empty()) {
+            menu.Append(IDM_ABOUTBOX, about);
+            PopupMenu(&menu);
+        }
+    });
+    Bind(wxEVT_MENU, [this](wxCommandEvent& event) {
+        if ((event.GetId() & 0xFFF0) == IDM_ABOUTBOX) {
+            OnAbout();
+        } else {
+            event.Skip();
+        }
+    });
+    Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
+        if (event.GetKeyCode() == WXK_F1) {
+            OnHelp();
+        } else {
+            event.Skip();
+        }
+    });
+
+    LoadSettings();
+    UpdateData(false);
+    CentreOnScreen();
+    start->SetFocus();
+}
+
+wxRadioButton* CSyncDlg::GetModeButton(int option) const {
+    return option == 0 ? m_justDoIt : option == 1 ? m_preview : m_noMode;
+}
+
+void CSyncDlg::LimitTyping(wxTextCtrl* edit, wxString& lastValue) {
+    // Typing stops at 128 characters, but a longer value loaded from the settings
+    // file is shown whole (a hard limit on the control would cut it).
+    const wxString value = edit->GetValue();
+    if (value.length() > kMaxDirChars && value.length() > lastValue.length()) {
+        const long point = edit->GetInsertionPoint();
+        edit->ChangeValue(lastValue);
+        edit->SetInsertionPoint(std::min<long>(point - 1, lastValue.length()));
+        wxBell();
+        return;
+    }
+    lastValue = value;
+}
+
+bool CSyncDlg::UpdateData(bool saveAndValidate) {
+    if (!saveAndValidate) {
+        m_lastMaster = ToWx(m_masterDir);
+        m_lastSlave = ToWx(m_slaveDir);
+        m_masterEdit->ChangeValue(m_lastMaster);
+        m_slaveEdit->ChangeValue(m_lastSlave);
+        GetModeButton(m_option == 0 || m_option == 1 ? m_option : -1)->SetValue(true);
+        return true;
+    }
+    for (wxTextCtrl* edit : {m_masterEdit, m_slaveEdit}) {
+        const wxString value = edit->GetValue();
+        (edit == m_masterEdit ? m_masterDir : m_slaveDir) = FromWx(value);
+        if (value.length() > kMaxDirChars) {
+            KelvadMessageBox(this, "Please enter no more than 128 characters.");
+            edit->SetFocus();
+            edit->SelectAll();
+            return false;
+        }
+    }
+    m_option = m_justDoIt->GetValue() ? 0 : m_preview->GetValue() ? 1 : -1;
+    return true;
+}
+
+void CSyncDlg::LoadSettings() {
+    const SettingsValues values = LoadSettingsFile(kSettingsFile);
+    m_masterDir = values.masterDir;
+    m_slaveDir = values.slaveDir;
+    m_option = values.option;
+}
+
+void CSyncDlg::SaveSettings() {
+    // A settings file that cannot be written does not keep the run from ending.
+    SaveSettingsFile(kSettingsFile, SettingsValues{m_masterDir, m_slaveDir, m_option});
+}
+
+void CSyncDlg::OnAbout() {
+    CAboutDlg about(this);
+    about.ShowModal();
+}
+
+void CSyncDlg::OnHelp() {
+    KelvadMessageBox(this, kHelpText, "Kelvad Help");
+}
+
+void CSyncDlg::EndApplication() {
+    Destroy();
+}

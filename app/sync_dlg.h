@@ -1,0 +1,63 @@
+// The main dialog: the master and slave directories, the run mode, Start and
+// Close. Start runs one request (OnStart, in run_controller.cpp); a successful
+// run saves the settings and ends the application.
+#pragma once
+
+#include <wx/dialog.h>
+#include <wx/radiobut.h>
+#include <wx/textctrl.h>
+
+#include <string>
+
+class CSyncDlg : public wxDialog {
+public:
+    // Creates the dialog's window and loads the settings into it; Show() shows it.
+    explicit CSyncDlg(wxWindow* parent);
+
+    // Moves the fields into the controls (false) or the controls into the
+    // fields (true). From the controls, a directory longer than 128 characters
+    // fails: its message is shown, that edit gets the focus with its text
+    // selected, the fields after it keep their values, and false is returned.
+    bool UpdateData(bool saveAndValidate);
+
+    // Reads / writes the three fields from / to "./kelvad.ini".
+    void LoadSettings();
+    void SaveSettings();
+
+    // One Start request: validate, scan, compare, preview, execute.
+    void OnStart();
+
+    void OnAbout();
+    void OnHelp();
+
+    // True once a successful run has ended the dialog.
+    bool HasFinished() const { return m_finished; }
+
+    wxTextCtrl* GetMasterEdit() const { return m_masterEdit; }
+    wxTextCtrl* GetSlaveEdit() const { return m_slaveEdit; }
+    wxRadioButton* GetModeButton(int option) const;
+
+    // The fields the request works on.
+    std::string m_masterDir;
+    std::string m_slaveDir;
+    int m_option = -1;  // 0 "Just Do It", 1 "Preview", -1 neither
+
+    // An edit takes at most this many typed characters.
+    static constexpr size_t kMaxDirChars = 128;
+
+protected:
+    // Ends the application after a successful run.
+    virtual void EndApplication();
+
+private:
+    void LimitTyping(wxTextCtrl* edit, wxString& lastValue);
+
+    wxTextCtrl* m_masterEdit = nullptr;  // 1002
+    wxTextCtrl* m_slaveEdit = nullptr;   // 1003
+    wxRadioButton* m_justDoIt = nullptr;  // 1005
+    wxRadioButton* m_preview = nullptr;   // 1006
+    wxRadioButton* m_noMode = nullptr;    // hidden: neither mode selected
+    wxString m_lastMaster;
+    wxString m_lastSlave;
+    bool m_finished = false;
+};

@@ -1,0 +1,65 @@
+#include "app/ui_common.h"
+
+#include <wx/app.h>
+#include <wx/bmpbndl.h>
+#include <wx/msgdlg.h>
+
+#include "app/display_text.h"
+#include "res/icon_data.h"
+
+namespace {
+// A message box holds at most this many characters of a text; longer texts
+// (paths can run to thousands) are shortened in the middle.
+constexpr size_t kMessageDisplayChars = 600;
+}  // namespace
+
+void ApplyKelvadColours(wxWindow* window) {
+    window->SetBackgroundColour(wxColour(192, 192, 192));
+    window->SetForegroundColour(*wxBLACK);
+}
+
+wxPoint DlgPos(wxWindow* window, int x, int y) {
+    return window->ConvertDialogToPixels(wxPoint(x, y));
+}
+
+wxSize DlgSize(wxWindow* window, int cx, int cy) {
+    return window->ConvertDialogToPixels(wxSize(cx, cy));
+}
+
+const wxIconBundle& KelvadIcons() {
+    static const wxIconBundle icons = [] {
+        wxIconBundle bundle;
+        const wxBitmapBundle svg = wxBitmapBundle::FromSVG(kKelvadIconSvg, wxSize(64, 64));
+        for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+            wxIcon icon;
+            icon.CopyFromBitmap(svg.GetBitmap(wxSize(size, size)));
+            bundle.AddIcon(icon);
+        }
+        return bundle;
+    }();
+    return icons;
+}
+
+wxString ToWx(const std::string& text) {
+    wxString s = wxString::FromUTF8(text.data(), text.size());
+    if (s.empty() && !text.empty()) {
+        s = wxString::From8BitData(text.data(), text.size());  // not UTF-8: show the bytes
+    }
+    return s;
+}
+
+std::string FromWx(const wxString& text) {
+    const wxScopedCharBuffer utf8 = text.utf8_str();
+    return std::string(utf8.data(), utf8.length());
+}
+
+wxString AppName() {
+    return wxTheApp != nullptr ? wxTheApp->GetAppName() : wxString("kelvad");
+}
+
+void KelvadMessageBox(wxWindow* parent, const std::string& text, const char* caption) {
+    wxMessageDialog box(parent, ToWx(ShortenForDisplay(text, kMessageDisplayChars)),
+                        caption != nullptr ? wxString(caption) : AppName(),
+                        wxOK | wxICON_NONE);
+    box.ShowModal();
+}

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and starts Kelvad in the current directory
+# (its settings file, kelvad.ini, lives in the directory it is started from).
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+"$here/scripts/install-deps.sh"
+"$here/scripts/build.sh"
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "There is no display. To try Kelvad on a virtual one:"
+    echo "  xvfb-run -a $here/build/app/kelvad"
+    exit 1
+fi
+exec "$here/build/app/kelvad"

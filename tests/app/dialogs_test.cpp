@@ -1,0 +1,282 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <wx/button.h>
+#include <wx/gauge.h>
+#include <wx/statbox.h>
+#include <wx/stattext.h>
+#include <wx/timer.h>
+#include <wx/uiaction.h>
+
+#include <chrono>
+
+#include "app/about_dlg.h"
+#include "app/action_list_dlg.h"
+#include "app/ids.h"
+#include "app/progress_dlg.h"
+#include "app/sync_dlg.h"
+#include "dialog_recorder.h"
+#include "support/temp_tree.h"
+
+namespace {
+
+// Runs each test in a fresh working directory, where the settings file lives.
+class InTempDir : public testing::Test {
+protected:
+    void SetUp() override {
+        char buffer[4096];
+        ASSERT_NE(::getcwd(buffer, sizeof buffer), nullptr);
+        m_oldCwd = buffer;
+        ASSERT_EQ(::chdir(m_dir.Path().c_str()), 0);
+    }
+    void TearDown() override { ASSERT_EQ(::chdir(m_oldCwd.c_str()), 0); }
+
+    TempDir m_dir;
+    std::string m_oldCwd;
+    DialogRecorder m_recorder;
+};
+
+std::string Label(wxWindow* parent, int id) {
+    wxWindow* w = parent->FindWindow(id);
+    return w != nullptr ? FromWx(w->GetLabel()) : "<missing>";
+}
+
+// The position and size of a control in dialog units of its dialog.
+wxRect InDialogUnits(wxWindow* dialog, wxWindow* control) {
+    const wxPoint pos = dialog->ConvertPixelsToDialog(control->GetPosition());
+    const wxSize size = dialog->ConvertPixelsToDialog(control->GetSize());
+    return wxRect(pos, size);
+}
+
+void ExpectNear(const wxRect& actual, const wxRect& expected) {
+    EXPECT_NEAR(actual.x, expected.x, 1);
+    EXPECT_NEAR(actual.y, expected.y, 1);
+    EXPECT_NEAR(actual.width, expected.width, 1);
+    EXPECT_NEAR(actual.height, expected.height, 1);
+}
+
+}  // namespace
+
+TEST_F(InTempDir, MainDialogFollowsItsTemplate) {
+    CSyncDlg dialog(nullptr);
+    EXPECT_EQ(dialog.GetTitle(), "Kelvad");
+    EXPECT_EQ(dialog.GetBackgroundColour(), wxColour(192, 192, 192));
+    EXPECT_EQ(Label(&dialog, wxID_OK), "Start");
+    EXPECT_EQ(Label(&dialog, wxID_CANCEL), "Close");
+    EXPECT_EQ(Label(&dialog, IDC_JUST_DO_IT), "Just Do It");
+    EXPECT_EQ(Label(&dialog, IDC_PREVIEW), "Preview");
+    EXPECT_NE(dialog.FindWindow(IDC_MASTER_DIR), nullptr);
+    EXPECT_NE(dialog.FindWindow(IDC_SLAVE_DIR), nullptr);
+    ExpectNear(InDialogUnits(&dialog, dialog.FindWindow(wxID_OK)), wxRect(13, 137, 50, 14));
+    ExpectNear(InDialogUnits(&dialog, dialog.GetMasterEdit()), wxRect(67, 14, 107, 12));
+    ExpectNear(InDialogUnits(&dialog, dialog.GetSlaveEdit()), wxRect(67, 33, 107, 12));
+    EXPECT_EQ(dynamic_cast<wxButton*>(dialog.GetDefaultItem()), dialog.FindWindow(wxID_OK));
+    const wxSize client = dialog.ConvertPixelsToDialog(dialog.GetClientSize());
+    EXPECT_NEAR(client.x, 231, 1);
+    EXPECT_NEAR(client.y, 163, 1);
+    // The tab order of the template: Start, Close, the two edits, the modes.
+    std::vector<int> order;
+    for (wxWindow* child : dialog.GetChildren()) {
+        if (child->IsShown() && child->CanAcceptFocus()) {
+            order.push_back(child->GetId());
+        }
+    }
+    EXPECT_EQ(order, (std::vector<int>{wxID_OK, wxID_CANCEL, IDC_MASTER_DIR, IDC_SLAVE_DIR,
+                                       IDC_JUST_DO_IT, IDC_PREVIEW}));
+}
+
+TEST_F(InTempDir, WithoutASettingsFileTheFieldsAreEmptyAndJustDoItIsSelected) {
+    CSyncDlg dialog(nullptr);
+    EXPECT_EQ(dialog.GetMasterEdit()->GetValue(), "");
+    EXPECT_EQ(dialog.GetSlaveEdit()->GetValue(), "");
+    EXPECT_TRUE(dialog.GetModeButton(0)->GetValue());
+    EXPECT_FALSE(Exists(m_dir / "kelvad.ini"));
+}
+
+TEST_F(InTempDir, TheStoredModeSelectsItsButtonOrNeither) {
+    WriteFile(m_dir / "kelvad.ini", "[INIT]\nMasterDir=/m\nSlaveDir= /s\nOption=1\n");
+    {
+        CSyncDlg dialog(nullptr);
+        EXPECT_EQ(dialog.GetMasterEdit()->GetValue(), "/m");
+        EXPECT_EQ(dialog.GetSlaveEdit()->GetValue(), " /s");
+        EXPECT_TRUE(dialog.GetModeButton(1)->GetValue());
+        EXPECT_FALSE(dialog.GetModeButton(0)->GetValue());
+    }
+    for (const char* option : {"2", "-1"}) {
+        WriteFile(m_dir / "kelvad.ini", std::string("[INIT]\nOption=") + option + "\n");
+        CSyncDlg dialog(nullptr);
+        EXPECT_FALSE(dialog.GetModeButton(0)->GetValue());
+        EXPECT_FALSE(dialog.GetModeButton(1)->GetValue());
+        EXPECT_FALSE(dialog.GetModeButton(-1)->IsShown());
+        ASSERT_TRUE(dialog.UpdateData(true));
+        EXPECT_EQ(dialog.m_option, -1);
+    }
+}
+
+TEST_F(InTempDir, ALongStoredPathIsShownWholeButFailsTheTransfer) {
+    const std::string longPath = "/" + std::string(299, 'p');
+    WriteFile(m_dir / "kelvad.ini", "[INIT]\nMasterDir=" + longPath + "\nSlaveDir=/old\n");
+    CSyncDlg dialog(nullptr);
+    EXPECT_EQ(FromWx(dialog.GetMasterEdit()->GetValue()), longPath.substr(0, 255));
+    dialog.GetSlaveEdit()->ChangeValue("/typed");
+    dialog.OnStart();
+    ASSERT_EQ(m_recorder.m_shown.size(), 1u);
+    EXPECT_EQ(m_recorder.m_shown[0].text, "Please enter no more than 128 characters.");
+    // The failing field was taken, the one after it was not, and nothing ran.
+    EXPECT_EQ(dialog.m_masterDir, longPath.substr(0, 255));
+    EXPECT_EQ(dialog.m_slaveDir, "/old");
+    EXPECT_FALSE(dialog.HasFinished());
+    EXPECT_FALSE(Exists(m_dir / "kelvad.ini.new"));
+}
+
+TEST_F(InTempDir, TypingStopsAt128Characters) {
+    CSyncDlg dialog(nullptr);
+    wxTextCtrl* edit = dialog.GetMasterEdit();
+    edit->SetValue(wxString(127, 'a'));
+    edit->AppendText("b");
+    EXPECT_EQ(edit->GetValue().length(), 128u);
+    edit->AppendText("c");
+    EXPECT_EQ(edit->GetValue(), wxString(127, 'a') + "b");
+    edit->SetValue("short");  // shorter texts are always accepted
+    EXPECT_EQ(edit->GetValue(), "short");
+}
+
+TEST_F(InTempDir, TheAboutItemOpensTheAboutBox) {
+    CSyncDlg dialog(nullptr);
+    wxCommandEvent about(wxEVT_MENU, IDM_ABOUTBOX | 0x0003);  // the low four bits do not matter
+    dialog.ProcessWindowEvent(about);
+    ASSERT_EQ(m_recorder.m_shown.size(), 1u);
+    EXPECT_EQ(m_recorder.m_shown[0].kind, "about");
+    EXPECT_EQ(m_recorder.m_shown[0].caption, "About Kelvad");
+
+    CAboutDlg box(&dialog);
+    EXPECT_NE(box.FindWindowByLabel("Kelvad Version 1.0"), nullptr);
+    EXPECT_EQ(Label(&box, wxID_OK), "OK");
+}
+
+TEST(ProgressDialog, FollowsItsTemplateAndOnlyCancelsOnClose) {
+    CProgressDlg progress(nullptr);
+    ASSERT_TRUE(progress.CreateModeless(nullptr));
+    EXPECT_EQ(progress.GetTitle(), "Kelvad Progress");
+    EXPECT_FALSE(progress.HasFlag(wxSYSTEM_MENU));
+    EXPECT_FALSE(progress.HasFlag(wxCLOSE_BOX));
+    EXPECT_EQ(Label(&progress, wxID_CANCEL), "Cancel");
+    EXPECT_EQ(progress.GetStatusControl()->GetId(), IDC_STATUS);
+    EXPECT_EQ(progress.GetStatusControl()->GetLabel(), "");
+    EXPECT_EQ(progress.GetProgressControl()->GetId(), IDC_PROGRESS);
+    ExpectNear(InDialogUnits(&progress, progress.GetProgressControl()), wxRect(19, 41, 221, 11));
+    ExpectNear(InDialogUnits(&progress, progress.FindWindow(wxID_CANCEL)), wxRect(97, 66, 50, 14));
+    EXPECT_FALSE(progress.IsCancelled());
+    // A close request from the window manager is a Cancel; the window stays.
+    EXPECT_FALSE(progress.Close());
+    EXPECT_TRUE(progress.IsCancelled());
+    EXPECT_TRUE(progress.IsShown());
+}
+
+TEST(ProgressDialog, ShowsTheCurrentActionAndTheBar) {
+    DialogRecorder recorder;  // no message box is expected; none may block the test
+    TempDir t;
+    WriteFile(t / "m/a", "a");
+    MakeDirs(t / "s");
+    CActionList plan;
+    plan.push_back(std::make_unique<CAction>("a", "~~~~", ACTION_CREATE));
+    plan.push_back(std::make_unique<CAction>("d", "~~~~", ACTION_MKDIR));
+    CProgressDlg progress(nullptr);
+    ASSERT_TRUE(progress.CreateModeless(nullptr));
+    EXPECT_TRUE(progress.Execute(&plan, t / "m", t / "s"));
+    EXPECT_EQ(progress.GetStatusControl()->GetLabel(), "..creating directory ../d");
+    EXPECT_EQ(progress.GetProgressControl()->GetRange(), 2);
+    EXPECT_EQ(progress.GetProgressControl()->GetValue(), 1);  // one short of full
+    EXPECT_TRUE(progress.IsShown());
+    EXPECT_TRUE(recorder.m_shown.empty());
+}
+
+TEST(ProgressDialog, FailureMessageIsOwnedByTheProgressWindow) {
+    DialogRecorder recorder;
+    CActionList plan;
+    plan.push_back(std::make_unique<CAction>("a", "b", 0));
+    CProgressDlg progress(nullptr);
+    ASSERT_TRUE(progress.CreateModeless(nullptr));
+    EXPECT_FALSE(progress.Execute(&plan, "/m", "/s"));
+    ASSERT_EQ(recorder.m_shown.size(), 1u);
+    EXPECT_EQ(recorder.m_shown[0].text, "Invalid action");
+    EXPECT_EQ(recorder.m_shown[0].caption, "kelvad");
+}
+
+TEST(ActionListDialog, ShowsOneLinePerActionAndLeavesThePlanAlone) {
+    DialogRecorder recorder;
+    CActionList plan;
+    plan.push_back(std::make_unique<CAction>("z", "~~~~", ACTION_CREATE));
+    plan.push_back(std::make_unique<CAction>("~~~~", "a", ACTION_DELETE));
+    plan.push_back(std::make_unique<CAction>("m", "M", ACTION_MODIFY));
+    std::vector<std::string> lines;
+    std::vector<std::string> shownColumns;
+    recorder.m_answer = [&](wxDialog* d) {
+        auto* preview = dynamic_cast<CActionListDlg*>(d);
+        wxListCtrl* list = preview->GetListControl();
+        EXPECT_EQ(list->GetId(), IDC_ACTION_LIST);
+        EXPECT_EQ(list->GetItemCount(), 3);
+        for (size_t i = 0; i < preview->GetLineCount(); ++i) {
+            lines.push_back(preview->GetLine(i));
+            shownColumns.push_back(FromWx(list->GetItemText(static_cast<long>(i), 0) + "|" +
+                                          list->GetItemText(static_cast<long>(i), 1)));
+        }
+        return wxID_OK;
+    };
+    CActionListDlg preview(nullptr);
+    EXPECT_EQ(preview.GetTitle(), "Action List");
+    preview.SetData(&plan, "/backup");
+    EXPECT_EQ(preview.ShowModal(), wxID_OK);
+    EXPECT_EQ(lines, (std::vector<std::string>{"Create:\t/backup/z", "Delete:\t/backup/a",
+                                               "Modify:\t/backup/M"}));
+    EXPECT_EQ(shownColumns,
+              (std::vector<std::string>{"Create:|/backup/z", "Delete:|/backup/a", "Modify:|/backup/M"}));
+    ASSERT_EQ(plan.size(), 3u);
+    EXPECT_EQ(plan[0]->GetMasterPath(), "z");
+}
+
+TEST(ActionListDialog, EnterApprovesAndEscapeRefuses) {
+    CActionList plan;
+    plan.push_back(std::make_unique<CAction>("z", "~~~~", ACTION_CREATE));
+    for (auto [key, expected] : {std::pair<int, int>{WXK_RETURN, wxID_OK}, {WXK_ESCAPE, wxID_CANCEL}}) {
+        CActionListDlg preview(nullptr);
+        preview.SetData(&plan, "/backup");
+        wxTimer timer;
+        int pressed = 0;
+        timer.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+            if (preview.IsShown() && pressed++ < 20) {
+                preview.Raise();
+                wxUIActionSimulator sim;
+                sim.Char(key);
+            }
+        });
+        timer.Start(100);
+        EXPECT_EQ(preview.ShowModal(), expected);
+        timer.Stop();
+    }
+}
+
+TEST(ActionListDialog, AMillionLinesOpenAtOnce) {
+    CActionList plan;
+    plan.reserve(1000000);
+    for (int i = 0; i < 1000000; ++i) {
+        plan.push_back(std::make_unique<CAction>("dir/file" + std::to_string(i), "~~~~", ACTION_CREATE));
+    }
+    DialogRecorder recorder;
+    long count = 0;
+    std::string last;
+    recorder.m_answer = [&](wxDialog* d) {
+        auto* preview = dynamic_cast<CActionListDlg*>(d);
+        count = preview->GetListControl()->GetItemCount();
+        last = FromWx(preview->GetListControl()->GetItemText(999999, 1));
+        return wxID_OK;
+    };
+    CActionListDlg preview(nullptr);
+    preview.SetData(&plan, "/s");
+    const auto began = std::chrono::steady_clock::now();
+    preview.ShowModal();
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count();
+    EXPECT_EQ(count, 1000000);
+    EXPECT_EQ(last, "/s/dir/file999999");
+    RecordProperty("open_ms", std::to_string(ms));
+}

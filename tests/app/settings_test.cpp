@@ -1,0 +1,103 @@
+#include "app/settings.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/temp_tree.h"
+
+TEST(ParseSettings, MissingFileSectionOrKeysGiveTheDefaults) {
+    for (const char* text : {"", "[OTHER]\nMasterDir=/x\n", "[INIT]\n", "garbage\n=\n[\n"}) {
+        const SettingsValues v = ParseSettings(text);
+        EXPECT_EQ(v.masterDir, "");
+        EXPECT_EQ(v.slaveDir, "");
+        EXPECT_EQ(v.option, 0);
+    }
+}
+
+TEST(ParseSettings, ValuesAreTakenVerbatim) {
+    const SettingsValues v = ParseSettings(
+        "; a comment\r\n[other]\r\nMasterDir=/wrong\r\n[ init ]\r\nmasterdir=  /my dir ; not a comment \r\n"
+        "SLAVEDIR=\"/quoted\"\r\nMasterDir=/second\r\nOption= 1\r\n");
+    EXPECT_EQ(v.masterDir, "  /my dir ; not a comment ");
+    EXPECT_EQ(v.slaveDir, "\"/quoted\"");
+    EXPECT_EQ(v.option, 1);
+}
+
+TEST(ParseSettings, LongValuesAreCutTo255BytesWithoutSplittingACharacter) {
+    const std::string longPath(300, 'a');
+    EXPECT_EQ(ParseSettings("[INIT]\nMasterDir=" + longPath + "\n").masterDir, longPath.substr(0, 255));
+    // 254 bytes then a two-byte character: the character does not fit and goes.
+    const std::string accented = std::string(254, 'b') + "\xC3\xA9" + "tail";
+    EXPECT_EQ(ParseSettings("[INIT]\nSlaveDir=" + accented + "\n").slaveDir, std::string(254, 'b'));
+}
+
+TEST(ParseSettings, OptionIsReadAsAnInteger) {
+    EXPECT_EQ(ParseSettings("[INIT]\nOption=2\n").option, 2);
+    EXPECT_EQ(ParseSettings("[INIT]\nOption=-1\n").option, -1);
+    EXPECT_EQ(ParseSettings("[INIT]\nOption=abc\n").option, 0);
+    EXPECT_EQ(ParseSettings("[INIT]\nOption=7x\n").option, 7);
+    EXPECT_EQ(ParseSettings("[INIT]\nOption=99999999999\n").option, 2147483647);
+}
+
+TEST(UpdateSettings, WritesANewFileInKeyOrder) {
+    EXPECT_EQ(UpdateSettings("", {"/m", "/s ", 1}),
+              "[INIT]\nMasterDir=/m\nSlaveDir=/s \nOption=1\n");
+}
+
+TEST(UpdateSettings, KeepsOtherSectionsKeysCommentsAndLineEnds) {
+    const std::string before =
+        "; kept\r\n[Other]\r\nMasterDir=/not-ours\r\n\r\n[INIT]\r\nOption=5\r\nColour=blue\r\n\r\n[Tail]\r\nx=1";
+    const std::string after = UpdateSettings(before, {"/new m", "/new s", 0});
+    EXPECT_EQ(after,
+              "; kept\r\n[Other]\r\nMasterDir=/not-ours\r\n\r\n[INIT]\r\nOption=0\r\nColour=blue\r\n"
+              "MasterDir=/new m\r\nSlaveDir=/new s\r\n\r\n[Tail]\r\nx=1");
+    const SettingsValues v = ParseSettings(after);
+    EXPECT_EQ(v.masterDir, "/new m");
+    EXPECT_EQ(v.slaveDir, "/new s");
+    EXPECT_EQ(v.option, 0);
+    // A section added to a file whose last line has no line end.
+    EXPECT_EQ(UpdateSettings("[A]\nk=v", {"m", "s", 0}), "[A]\nk=v\n[INIT]\nMasterDir=m\nSlaveDir=s\nOption=0\n");
+}
+
+TEST(UpdateSettings, AValueCannotBreakTheFileWithALineBreak) {
+    const std::string text = UpdateSettings("", {"/a\n[INIT]\nSlaveDir=/evil", "/s", 0});
+    const SettingsValues v = ParseSettings(text);
+    EXPECT_EQ(v.masterDir, "/a");
+    EXPECT_EQ(v.slaveDir, "/s");
+}
+
+TEST(SettingsFile, SaveReplacesTheFileAndLoadReadsItBack) {
+    TempDir t;
+    const std::string path = t / "kelvad.ini";
+    EXPECT_EQ(LoadSettingsFile(path).option, 0);
+    WriteFile(path, "[Keep]\nme=1\n");
+    ::chmod(path.c_str(), 0600);
+    ASSERT_TRUE(SaveSettingsFile(path, {"/m", "/s", 1}));
+    EXPECT_EQ(ReadFile(path), "[Keep]\nme=1\n[INIT]\nMasterDir=/m\nSlaveDir=/s\nOption=1\n");
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    const SettingsValues v = LoadSettingsFile(path);
+    EXPECT_EQ(v.masterDir, "/m");
+    EXPECT_EQ(v.option, 1);
+    // No temporary file is left beside it.
+    EXPECT_EQ(Snapshot(t.Path()).size(), 1u);
+}
+
+TEST(SettingsFile, ALinkedSettingsFileIsUpdatedWhereItLives) {
+    TempDir t;
+    WriteFile(t / "real.ini", "");
+    ASSERT_EQ(::symlink((t / "real.ini").c_str(), (t / "kelvad.ini").c_str()), 0);
+    ASSERT_TRUE(SaveSettingsFile(t / "kelvad.ini", {"/m", "/s", 0}));
+    EXPECT_EQ(Snapshot(t.Path())["kelvad.ini"], "l");
+    EXPECT_EQ(LoadSettingsFile(t / "real.ini").masterDir, "/m");
+}
+
+TEST(SettingsFile, AFileThatCannotBeWrittenIsReportedAndLeftAlone) {
+    TempDir t;
+    EXPECT_FALSE(SaveSettingsFile(t / "no/such/dir/kelvad.ini", {"/m", "/s", 0}));
+    MakeDirs(t / "dir.ini");  // a directory where the file should be
+    EXPECT_FALSE(SaveSettingsFile(t / "dir.ini", {"/m", "/s", 0}));
+    EXPECT_EQ(Snapshot(t.Path()), (std::map<std::string, std::string>{{"dir.ini", "d"}}));
+}
