@@ -1,0 +1,178 @@
+#include "bench_util.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+
+namespace {
+
+double Now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string RandomName(std::mt19937& rng, long serial) {
+    static const char* const pieces[] = {"Report", "data", "IMG_", "notes", "Ärger", "café",
+                                         "read me", "v1.2", ".hidden", "Übersicht", "x", "Zz"};
+    static const char* const exts[] = {"", ".txt", ".JPG", ".tar.gz", ".c", " (copy)"};
+    std::string name = pieces[rng() % 12];
+    name += std::to_string(serial);
+    name += exts[rng() % 6];
+    return name;
+}
+
+}  // namespace
+
+double Figure::Median() const {
+    std::vector<double> s = seconds;
+    std::sort(s.begin(), s.end());
+    return s.empty() ? 0 : s[s.size() / 2];
+}
+double Figure::Min() const {
+    return seconds.empty() ? 0 : *std::min_element(seconds.begin(), seconds.end());
+}
+double Figure::Max() const {
+    return seconds.empty() ? 0 : *std::max_element(seconds.begin(), seconds.end());
+}
+
+Figure TimeInChild(int runs, const std::function<void()>& prepare,
+                   const std::function<void()>& work) {
+    Figure f;
+    for (int r = 0; r < runs; ++r) {
+        prepare();
+        int fds[2];
+        if (::pipe(fds) != 0) {
+            std::exit(2);
+        }
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::close(fds[0]);
+            const double t0 = Now();
+            work();
+            const double t = Now() - t0;
+            (void)!::write(fds[1], &t, sizeof t);
+            std::_Exit(0);
+        }
+        ::close(fds[1]);
+        double t = 0;
+        (void)!::read(fds[0], &t, sizeof t);
+        ::close(fds[0]);
+        int status = 0;
+        rusage usage{};
+        ::wait4(pid, &status, 0, &usage);
+        f.seconds.push_back(t);
+        f.peakKiB = std::max(f.peakKiB, usage.ru_maxrss);
+    }
+    return f;
+}
+
+bool TimeCommand(const std::string& command, int runs, const std::function<void()>& prepare,
+                 Figure& f) {
+    for (int r = 0; r < runs; ++r) {
+        prepare();
+        const double t0 = Now();
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            std::_Exit(127);
+        }
+        int status = 0;
+        rusage usage{};
+        ::wait4(pid, &status, 0, &usage);
+        f.seconds.push_back(Now() - t0);
+        f.peakKiB = std::max(f.peakKiB, usage.ru_maxrss);
+        if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && WEXITSTATUS(status) != 1)) {
+            std::fprintf(stderr, "  (%s failed)\n", command.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+bool HaveCommand(const std::string& name) {
+    return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+void MakeTree(const std::string& root, long entries, unsigned seed, long mtime) {
+    std::mt19937 rng(seed);
+    ::mkdir(root.c_str(), 0777);
+    std::vector<std::string> dirs = {root};
+    const timespec times[2] = {{mtime, 0}, {mtime, 0}};
+    for (long i = 0; i < entries; ++i) {
+        const std::string& parent = dirs[rng() % dirs.size()];
+        const std::string path = parent + "/" + RandomName(rng, i);
+        if (rng() % 10 == 0) {
+            ::mkdir(path.c_str(), 0777);
+            dirs.push_back(path);
+        } else {
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+            if (fd >= 0) {
+                ::futimens(fd, times);
+                ::close(fd);
+            }
+        }
+    }
+}
+
+void MakeSizedFiles(const std::string& root, long count, long maxBytes, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<char> data(static_cast<size_t>(maxBytes) + 1);
+    for (char& c : data) {
+        c = static_cast<char>(rng());
+    }
+    ::mkdir(root.c_str(), 0777);
+    for (long i = 0; i < count; ++i) {
+        const std::string dir = root + "/d" + std::to_string(i / 100);
+        if (i % 100 == 0) {
+            ::mkdir(dir.c_str(), 0777);
+        }
+        const std::string path = dir + "/f" + std::to_string(i);
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        const long size = static_cast<long>(rng() % static_cast<unsigned>(maxBytes + 1));
+        (void)!::write(fd, data.data(), static_cast<size_t>(size));
+        ::close(fd);
+    }
+}
+
+void MakeBigFile(const std::string& path, long long bytes) {
+    std::vector<char> block(1 << 20);
+    std::mt19937 rng(7);
+    for (char& c : block) {
+        c = static_cast<char>(rng());
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    for (long long done = 0; done < bytes; done += static_cast<long long>(block.size())) {
+        (void)!::write(fd, block.data(), block.size());
+    }
+    ::close(fd);
+}
+
+void Run(const std::string& command) {
+    if (std::system(command.c_str()) != 0) {
+        std::fprintf(stderr, "failed: %s\n", command.c_str());
+        std::exit(1);
+    }
+}
+
+void RemoveTree(const std::string& path) {
+    Run("rm -rf '" + path + "'");
+}
+
+void PrintFigure(const std::string& what, const Figure& f) {
+    std::printf("  %-44s median %8.3f s  (min %.3f, max %.3f, %zu runs)  peak %ld MiB\n",
+                what.c_str(), f.Median(), f.Min(), f.Max(), f.seconds.size(), f.peakKiB / 1024);
+}
+
+void PrintRatio(const std::string& what, const Figure& kelvad, const Figure& peer) {
+    if (peer.Median() > 0) {
+        std::printf("  ratio Kelvad / %-29s %.2f\n", what.c_str(), kelvad.Median() / peer.Median());
+    }
+}
