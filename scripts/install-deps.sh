@@ -4,6 +4,13 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libwxgtk3.2-dev libgtest-dev xvfb xauth xdotool)
+# "fuzz": also what the libFuzzer targets need; "bench": the peers the benchmark runs.
+for extra in "$@"; do
+    case "$extra" in
+        fuzz) packages+=(clang libclang-rt-14-dev) ;;
+        bench) packages+=(rsync) ;;
+    esac
+done
 missing=()
 for p in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

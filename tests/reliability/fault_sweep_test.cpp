@@ -1,0 +1,166 @@
+// Every file-system call of a whole run made to fail, one at a time: the run
+// stops with its message (or, for a call whose failure can be absorbed, goes
+// on), nothing partial or temporary is left, every slave file holds either its
+// old content or the master's, and a rerun without the fault converges.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <map>
+
+#include "exec/copier.h"
+#include "platform/fault_injection.h"
+#include "exec/executor.h"
+#include "support/recording_host.h"
+#include "support/temp_tree.h"
+#include "support/tree_model.h"
+#include "tree/compare_trees.h"
+#include "tree/scanner.h"
+
+using platform::Call;
+
+namespace {
+
+const Call kCalls[] = {Call::Open,  Call::Create, Call::Read,    Call::Write,   Call::CopyRange,
+                       Call::Close, Call::Rename, Call::Unlink,  Call::Mkdir,   Call::Rmdir,
+                       Call::OpenDir, Call::ReadDir, Call::Stat};
+
+// Counts calls; fails the `failAt`-th call of `failCall` (0: none). With
+// `noKernelCopy` every kernel copy is refused, so reads and writes do the work.
+class SweepInjector : public platform::FaultInjector {
+public:
+    SweepInjector(Call failCall, int failAt, bool noKernelCopy)
+        : m_failCall(failCall), m_failAt(failAt), m_noKernelCopy(noKernelCopy) {
+        platform::SetFaultInjector(this);
+    }
+    ~SweepInjector() override { platform::SetFaultInjector(nullptr); }
+
+    int Fail(Call call, const char*) override {
+        if (call == Call::CopyRange && m_noKernelCopy) {
+            return EXDEV;
+        }
+        const int n = ++m_counts[call];
+        if (call == m_failCall && n == m_failAt) {
+            m_fired = true;
+            return call == Call::Write ? ENOSPC : EIO;
+        }
+        return 0;
+    }
+
+    std::map<Call, int> m_counts;
+    bool m_fired = false;
+
+private:
+    Call m_failCall;
+    int m_failAt;
+    bool m_noKernelCopy;
+};
+
+ModelTree MasterModel() {
+    ModelTree m;
+    m["a"] = {false, "new file", 1000000000};
+    m["changed"] = {false, std::string(3 * kCopyPieceBytes / 2, 'M'), 1200000000};
+    m["d"] = {true, "", 0};
+    m["d/x"] = {false, "inside", 1000000000};
+    m["same"] = {false, "same", 1000000000};
+    return m;
+}
+
+ModelTree SlaveModel() {
+    ModelTree s;
+    s["changed"] = {false, "old version", 1000000000};
+    s["gone"] = {false, "to be deleted", 1000000000};
+    s["old"] = {true, "", 0};
+    s["old/sub"] = {true, "", 0};
+    s["old/sub/f"] = {false, "deep", 1000000000};
+    s["same"] = {false, "same", 1000000000};
+    return s;
+}
+
+bool Sync(const std::string& m, const std::string& s, RecordingHost& host) {
+    CFileList masterList;
+    CFileList slaveList;
+    CActionList actions;
+    ScanDirectory(m, &masterList);
+    ScanDirectory(s, &slaveList);
+    CompareTrees(&masterList, &slaveList, &actions, m, s);
+    return ExecuteActions(host, actions, m, s);
+}
+
+bool IsKnownMessage(const std::string& text) {
+    for (const char* prefix : {"Error copying ", "Error creating ", "Error deleting file ",
+                               "Error creating directory ", "Unable to delete directory "}) {
+        if (text.rfind(prefix, 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST(FaultSweep, EveryCallFailingOnceLosesNothingAndARerunConverges) {
+    const ModelTree master = MasterModel();
+    const ModelTree slave = SlaveModel();
+    const auto expected = ExpectedSlave(master, slave);
+    const std::string tempSuffix = TemporaryName("", TemporaryTag());
+    int faultsTried = 0;
+    for (bool noKernelCopy : {false, true}) {
+        // A clean run tells how often each call is made.
+        std::map<Call, int> counts;
+        {
+            TempDir t;
+            MakeDirs(t / "m");
+            MakeDirs(t / "s");
+            Materialize(t / "m", master);
+            Materialize(t / "s", slave);
+            SweepInjector counter(Call::Open, 0, noKernelCopy);
+            RecordingHost host;
+            ASSERT_TRUE(Sync(t / "m", t / "s", host));
+            counts = counter.m_counts;
+        }
+        for (Call call : kCalls) {
+            for (int k = 1; k <= counts[call]; ++k) {
+                SCOPED_TRACE(std::string(platform::CallName(call)) + " #" + std::to_string(k) +
+                             (noKernelCopy ? " (no kernel copy)" : ""));
+                TempDir t;
+                MakeDirs(t / "m");
+                MakeDirs(t / "s");
+                Materialize(t / "m", master);
+                Materialize(t / "s", slave);
+                RecordingHost host;
+                bool ok;
+                {
+                    SweepInjector fault(call, k, noKernelCopy);
+                    ok = Sync(t / "m", t / "s", host);
+                    ASSERT_TRUE(fault.m_fired);
+                }
+                ++faultsTried;
+                if (!ok) {
+                    ASSERT_EQ(host.m_messages.size(), 1u);
+                    EXPECT_TRUE(IsKnownMessage(host.m_messages[0])) << host.m_messages[0];
+                } else {
+                    EXPECT_TRUE(host.m_messages.empty());
+                }
+                for (const auto& [path, content] : Snapshot(t / "s")) {
+                    EXPECT_FALSE(path.size() > tempSuffix.size() &&
+                                 path.compare(path.size() - tempSuffix.size(), tempSuffix.size(),
+                                              tempSuffix) == 0)
+                        << "temporary file left: " << path;
+                    if (content.rfind("f:", 0) == 0) {
+                        const auto old = slave.find(path);
+                        const auto fresh = master.find(path);
+                        const bool isOld = old != slave.end() && content == "f:" + old->second.content;
+                        const bool isNew = fresh != master.end() && content == "f:" + fresh->second.content;
+                        EXPECT_TRUE(isOld || isNew) << path << " holds neither its old content nor the master's";
+                    }
+                }
+                EXPECT_EQ(Snapshot(t / "m"), SnapshotOf(master));
+                RecordingHost rerun;
+                EXPECT_TRUE(Sync(t / "m", t / "s", rerun));
+                EXPECT_EQ(Snapshot(t / "s"), expected);
+            }
+        }
+    }
+    std::printf("faults injected: %d\n", faultsTried);
+    EXPECT_GT(faultsTried, 30);
+}

@@ -1,0 +1,34 @@
+// An independent model of what a one-way sync must make of a slave, written
+// from the rules rather than from Kelvad's code, and a generator of seeded
+// master/slave pairs to check Kelvad against it.
+#pragma once
+
+#include <ctime>
+#include <map>
+#include <random>
+#include <string>
+
+// A tree as relative path -> entry. Paths use "/".
+struct ModelEntry {
+    bool isDirectory = false;
+    std::string content;
+    time_t mtime = 0;
+};
+using ModelTree = std::map<std::string, ModelEntry>;
+
+// Makes a seeded pair: nested directories, files only in one tree, newer in
+// the master, newer in the slave and equal in time, empty directories, names
+// with dots, spaces, UTF-8 and mixed case (case variants included). A path is
+// never a file in one tree and a directory in the other.
+void GeneratePair(std::mt19937& rng, int size, ModelTree& master, ModelTree& slave);
+
+// Writes a model tree below `root` (which must exist), with its times.
+void Materialize(const std::string& root, const ModelTree& tree);
+
+// What the slave must hold after a successful run, in the form of Snapshot():
+// every master path; a file's content is the master's when the master's copy
+// was written strictly later or the slave has none, else the slave's.
+std::map<std::string, std::string> ExpectedSlave(const ModelTree& master, const ModelTree& slave);
+
+// The form of Snapshot() for a model tree.
+std::map<std::string, std::string> SnapshotOf(const ModelTree& tree);
