@@ -1,7 +1,7 @@
 // Times Kelvad's phases without any window against the tools a user would
 // otherwise reach for, on the same seeded trees, and prints the ratios.
 //
-//   kelvad_bench [--dir BASE] [--entries N] [--runs R] [scan|copy|delete|all]
+//   kelvad_bench [--dir BASE] [--entries N] [--runs R] [scan|copy|big|small|delete|all]
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -88,8 +88,8 @@ void BenchScan(const Options& o) {
     RemoveTree(dir);
 }
 
-void BenchCopy(const Options& o) {
-    const std::string dir = o.base + "/copy";
+void BenchBigFile(const Options& o) {
+    const std::string dir = o.base + "/big";
     ::mkdir(dir.c_str(), 0777);
 
     std::printf("One 1 GiB file, page-cached\n");
@@ -117,7 +117,12 @@ void BenchCopy(const Options& o) {
     }
     clear();
     ::unlink(big.c_str());
+    RemoveTree(dir);
+}
 
+void BenchSmallFiles(const Options& o) {
+    const std::string dir = o.base + "/copy";
+    ::mkdir(dir.c_str(), 0777);
     std::printf("10,000 files of 0-64 KiB into an empty slave\n");
     const std::string master = dir + "/small";
     const std::string slave = dir + "/slave";
@@ -176,6 +181,7 @@ void BenchDelete(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     Options o;
     std::string what = "all";
     std::string base = "/tmp";
@@ -187,11 +193,11 @@ int main(int argc, char** argv) {
             o.entries = std::atol(argv[++i]);
         } else if (a == "--runs" && i + 1 < argc) {
             o.runs = std::atoi(argv[++i]);
-        } else if (a == "scan" || a == "copy" || a == "delete" || a == "all") {
+        } else if (a == "scan" || a == "copy" || a == "big" || a == "small" || a == "delete" || a == "all") {
             what = a;
         } else {
             std::fprintf(stderr, "usage: kelvad_bench [--dir BASE] [--entries N] [--runs R] "
-                                 "[scan|copy|delete|all]\n");
+                                 "[scan|copy|big|small|delete|all]\n");
             return 2;
         }
     }
@@ -206,8 +212,11 @@ int main(int argc, char** argv) {
     if (what == "scan" || what == "all") {
         BenchScan(o);
     }
-    if (what == "copy" || what == "all") {
-        BenchCopy(o);
+    if (what == "big" || what == "copy" || what == "all") {
+        BenchBigFile(o);
+    }
+    if (what == "small" || what == "copy" || what == "all") {
+        BenchSmallFiles(o);
     }
     if (what == "delete" || what == "all") {
         BenchDelete(o);

@@ -59,7 +59,7 @@ CFileList ToList(const std::string& root, const std::map<std::string, Item>& ite
         const std::string dir = s == std::string::npos ? root : root + "/" + path.substr(0, s);
         list.push_back(std::make_unique<CFileEntry>(s == std::string::npos ? path : path.substr(s + 1),
                                                     item.isDirectory, item.time,
-                                                    std::make_shared<const std::string>(dir)));
+                                                    SharedDirPath(dir)));
     }
     SortInsertedEntries(&list, 0, 0);
     return list;

@@ -7,7 +7,7 @@ constexpr std::string_view kSeparatorText(&platform::kSeparator, 1);
 }
 
 CFileEntry::CFileEntry(std::string name, bool isDirectory, platform::FileTime lastWrite,
-                       std::shared_ptr<const std::string> dirPath)
+                       SharedDirPath dirPath)
     : m_dirPath(std::move(dirPath)),
       m_name(std::move(name)),
       m_lastWrite(lastWrite),
@@ -22,11 +22,11 @@ std::string CFileEntry::GetKey() const {
 }
 
 platform::PathPieces CFileEntry::KeyPieces() const {
-    return platform::PathPieces{{*m_dirPath, kSeparatorText, m_name}};
+    return platform::PathPieces{{m_dirPath.Get(), kSeparatorText, m_name}};
 }
 
 platform::PathPieces CFileEntry::RelativePieces(size_t rootLength) const {
-    const std::string& dir = *m_dirPath;
+    const std::string& dir = m_dirPath.Get();
     if (dir.size() <= rootLength) {
         return platform::PathPieces{{m_name, {}, {}}};
     }

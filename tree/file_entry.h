@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/file_time.h"
+#include "tree/dir_path.h"
 #include "platform/path_compare.h"
 
 class CFileEntry {
@@ -15,12 +16,12 @@ public:
     // the root as typed, then the directories on the way down, each after one
     // separator.
     CFileEntry(std::string name, bool isDirectory, platform::FileTime lastWrite,
-               std::shared_ptr<const std::string> dirPath);
+               SharedDirPath dirPath);
 
     bool IsDirectory() const { return m_isDirectory; }
     const std::string& GetName() const { return m_name; }
-    const std::string& GetDirPath() const { return *m_dirPath; }
-    const std::shared_ptr<const std::string>& GetSharedDirPath() const { return m_dirPath; }
+    const std::string& GetDirPath() const { return m_dirPath.Get(); }
+    const SharedDirPath& GetSharedDirPath() const { return m_dirPath; }
     platform::FileTime GetLastWriteTime() const { return m_lastWrite; }
 
     // -1 when this entry was last written earlier than `other`, 0 at the same
@@ -41,7 +42,7 @@ public:
     platform::PathPieces RelativePieces(size_t rootLength) const;
 
 private:
-    std::shared_ptr<const std::string> m_dirPath;
+    SharedDirPath m_dirPath;
     std::string m_name;
     platform::FileTime m_lastWrite;
     bool m_isDirectory;

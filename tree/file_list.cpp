@@ -93,10 +93,21 @@ void SortInsertedEntries(CFileList* fileList, size_t firstNew, size_t sharedPref
     offset.clear();
     offset.shrink_to_fit();
 
-    std::vector<std::unique_ptr<CFileEntry>> sorted;
-    sorted.reserve(n);
-    for (std::uint32_t i : order) {
-        sorted.push_back(std::move(list[i]));
+    // Put each entry in its place by following the permutation's cycles, so no
+    // second array of a million pointers is needed.
+    for (size_t start = 0; start < n; ++start) {
+        if (order[start] == start) {
+            continue;
+        }
+        std::unique_ptr<CFileEntry> held = std::move(list[start]);
+        size_t at = start;
+        while (order[at] != start) {
+            const size_t from = order[at];
+            list[at] = std::move(list[from]);
+            order[at] = static_cast<std::uint32_t>(at);
+            at = from;
+        }
+        list[at] = std::move(held);
+        order[at] = static_cast<std::uint32_t>(at);
     }
-    list.swap(sorted);
 }

@@ -25,7 +25,7 @@ bool IsExistingDirectory(std::string path) {
 
 void ScanDirectory(std::string dirPath, CFileList* fileList) {
     struct PendingDir {
-        std::shared_ptr<const std::string> path;
+        SharedDirPath path;
         CFileEntry* entry;  // null for the root
     };
 
@@ -34,7 +34,7 @@ void ScanDirectory(std::string dirPath, CFileList* fileList) {
     // Each directory is read whole and closed before its subdirectories are
     // opened, so a deep tree never holds more than one directory open.
     std::vector<PendingDir> pending;
-    pending.push_back({std::make_shared<const std::string>(std::move(dirPath)), nullptr});
+    pending.push_back({SharedDirPath(std::move(dirPath)), nullptr});
     platform::DirSearch search;
     platform::DirMatch match;
     std::vector<PendingDir> children;
@@ -43,7 +43,7 @@ void ScanDirectory(std::string dirPath, CFileList* fileList) {
         pending.pop_back();
         const auto follow = dir.entry == nullptr ? platform::DirSearch::Follow::Link
                                                  : platform::DirSearch::Follow::NoLink;
-        if (!search.Open(*dir.path, follow)) {
+        if (!search.Open(dir.path.Get(), follow)) {
             MarkUnknown(dir.entry, fileList);
             continue;
         }
@@ -56,11 +56,11 @@ void ScanDirectory(std::string dirPath, CFileList* fileList) {
                                                       match.lastWrite, dir.path);
             if (match.isDirectory) {
                 std::string childPath;
-                childPath.reserve(dir.path->size() + 1 + match.name.size());
-                childPath.append(*dir.path).push_back(platform::kSeparator);
+                childPath.reserve(dir.path.Get().size() + 1 + match.name.size());
+                childPath.append(dir.path.Get()).push_back(platform::kSeparator);
                 childPath.append(match.name);
                 children.push_back(
-                    {std::make_shared<const std::string>(std::move(childPath)), entry.get()});
+                    {SharedDirPath(std::move(childPath)), entry.get()});
             }
             fileList->push_back(std::move(entry));
         }

@@ -27,7 +27,7 @@ CFileList MakeList(const std::string& root, const std::vector<Item>& items) {
             slash == std::string::npos ? item.path : item.path.substr(slash + 1);
         InsertSorted(&list, std::make_unique<CFileEntry>(
                                 name, item.isDirectory, item.time,
-                                std::make_shared<const std::string>(dir)));
+                                SharedDirPath(dir)));
     }
     return list;
 }

@@ -10,7 +10,7 @@ namespace {
 std::unique_ptr<CFileEntry> Entry(const std::string& dir, const std::string& name,
                                   bool isDirectory = false, platform::FileTime time = 0) {
     return std::make_unique<CFileEntry>(name, isDirectory, time,
-                                        std::make_shared<const std::string>(dir));
+                                        SharedDirPath(dir));
 }
 
 std::vector<std::string> Keys(const CFileList& list) {

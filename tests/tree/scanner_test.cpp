@@ -58,7 +58,7 @@ TEST(ScanDirectory, ListsEveryFileAndDirectoryDepthFirstWithTheirDirectoryPaths)
     EXPECT_FALSE(list[3]->IsDirectory());
     EXPECT_FALSE(list[2]->HasUnknownContents());
     // Siblings share one copy of their directory's path.
-    EXPECT_EQ(list[3]->GetSharedDirPath().get(), list[4]->GetSharedDirPath().get());
+    EXPECT_TRUE(list[3]->GetSharedDirPath().SameAs(list[4]->GetSharedDirPath()));
     // 1000000000 s after 1970 in 100 ns units after 1601.
     EXPECT_EQ(list[5]->GetLastWriteTime(), (1000000000ULL + 11644473600ULL) * 10000000ULL);
     EXPECT_FALSE(list.m_rootContentsUnknown);
