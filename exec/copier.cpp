@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -107,6 +108,15 @@ int TemporaryTag() {
 std::string TemporaryName(const std::string& target, int tag) {
     char suffix[8];
     std::snprintf(suffix, sizeof suffix, "~%03d", tag);
+    // A name of the longest length a directory can hold has no room for the
+    // suffix; its temporary name gives up the name's last bytes instead, or the
+    // file could never be copied at all.
+    const size_t slash = target.rfind('/');
+    const size_t nameLength = slash == std::string::npos ? target.size() : target.size() - slash - 1;
+    const size_t suffixLength = std::strlen(suffix);
+    if (nameLength + suffixLength > kMaxNameBytes) {
+        return target.substr(0, target.size() - (nameLength + suffixLength - kMaxNameBytes)) + suffix;
+    }
     return target + suffix;
 }
 

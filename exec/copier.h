@@ -32,7 +32,11 @@ constexpr size_t kCopyPieceBytes = size_t{1} << 20;
 // first use and kept for the life of the process.
 int TemporaryTag();
 
+// The longest name a directory entry can have, in bytes.
+constexpr size_t kMaxNameBytes = 255;
+
 // The temporary name of a copy: the target, "~" and the tag as three digits.
+// For a name too long to take the suffix, the name's last bytes make room.
 std::string TemporaryName(const std::string& target, int tag);
 
 // Copies `source` to `target`. With `replace` the target is expected to exist

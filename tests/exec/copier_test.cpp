@@ -45,6 +45,10 @@ TEST(TemporaryNameTest, TagIsTheProcessIdModuloAThousandInThreeDigits) {
     EXPECT_EQ(TemporaryName("/s/a.txt", 7), "/s/a.txt~007");
     EXPECT_EQ(TemporaryName("/s/a.txt", 456), "/s/a.txt~456");
     EXPECT_EQ(TemporaryTag(), ::getpid() % 1000);
+    // The longest possible name still has a temporary name a directory can hold.
+    const std::string longest(255, 'n');
+    EXPECT_EQ(TemporaryName("/s/" + longest, 7), "/s/" + longest.substr(0, 251) + "~007");
+    EXPECT_EQ(TemporaryName(std::string(252, 'x'), 7), std::string(251, 'x') + "~007");
 }
 
 TEST(CopyOneFileTest, CopiesInPiecesPumpingAfterEachIncludingTheEmptyLast) {
