@@ -39,8 +39,10 @@ private:
     size_t m_offset = 0;
 };
 
+// Compares folded; `rawDiff`, when given, receives the sign of the first byte
+// that differs unfolded (0 when none does), so one pass serves both orders.
 template <bool kFold>
-int CompareImpl(const PathPieces& a, const PathPieces& b) {
+int CompareImpl(const PathPieces& a, const PathPieces& b, int* rawDiff = nullptr) {
     PieceCursor ca(a);
     PieceCursor cb(b);
     while (!ca.AtEnd() && !cb.AtEnd()) {
@@ -60,6 +62,9 @@ int CompareImpl(const PathPieces& a, const PathPieces& b) {
         }
         unsigned char x = ca.Byte();
         unsigned char y = cb.Byte();
+        if (rawDiff != nullptr && *rawDiff == 0) {
+            *rawDiff = x < y ? -1 : 1;  // they differ: the run above stopped here
+        }
         if constexpr (kFold) {
             x = FoldByte(x);
             y = FoldByte(y);
@@ -83,8 +88,10 @@ int CompareFolded(const PathPieces& a, const PathPieces& b) {
 }
 
 int ComparePaths(const PathPieces& a, const PathPieces& b) {
-    const int folded = CompareImpl<true>(a, b);
-    return folded != 0 ? folded : CompareImpl<false>(a, b);
+    int rawDiff = 0;
+    const int folded = CompareImpl<true>(a, b, &rawDiff);
+    // Equal folded means equal lengths, so the first raw difference decides.
+    return folded != 0 ? folded : rawDiff;
 }
 
 int ComparePaths(std::string_view a, std::string_view b) {
