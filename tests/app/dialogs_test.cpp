@@ -22,16 +22,8 @@ namespace {
 // Runs each test in a fresh working directory, where the settings file lives.
 class InTempDir : public testing::Test {
 protected:
-    void SetUp() override {
-        char buffer[4096];
-        ASSERT_NE(::getcwd(buffer, sizeof buffer), nullptr);
-        m_oldCwd = buffer;
-        ASSERT_EQ(::chdir(m_dir.Path().c_str()), 0);
-    }
-    void TearDown() override { ASSERT_EQ(::chdir(m_oldCwd.c_str()), 0); }
-
     TempDir m_dir;
-    std::string m_oldCwd;
+    ScopedWorkingDir m_cwd{m_dir.Path()};
     DialogRecorder m_recorder;
 };
 

@@ -50,20 +50,13 @@ private:
 class RunControllerTest : public testing::Test {
 protected:
     void SetUp() override {
-        char buffer[4096];
-        ASSERT_NE(::getcwd(buffer, sizeof buffer), nullptr);
-        m_oldCwd = buffer;
-        ASSERT_EQ(::chdir(m_dir.Path().c_str()), 0);  // the settings file lives here
         m_master = m_dir / "master";
         m_slave = m_dir / "slave";
         MakeDirs(m_master);
         MakeDirs(m_slave);
         m_dialog = new TestSyncDlg;
     }
-    void TearDown() override {
-        delete m_dialog;
-        ASSERT_EQ(::chdir(m_oldCwd.c_str()), 0);
-    }
+    void TearDown() override { delete m_dialog; }
 
     // Types the two directories and picks the mode (-1: neither), then presses Start.
     void Start(const std::string& master, const std::string& slave, int option) {
@@ -85,7 +78,7 @@ protected:
     bool SettingsWritten() const { return Exists(m_dir / "kelvad.ini"); }
 
     TempDir m_dir;
-    std::string m_oldCwd;
+    ScopedWorkingDir m_cwd{m_dir.Path()};  // the settings file lives here
     std::string m_master;
     std::string m_slave;
     TestSyncDlg* m_dialog = nullptr;

@@ -10,25 +10,11 @@
 #include <thread>
 
 #include "exec/copier.h"
-#include "exec/executor.h"
-#include "support/recording_host.h"
+#include "support/sync_run.h"
 #include "support/temp_tree.h"
 #include "support/tree_model.h"
-#include "tree/compare_trees.h"
-#include "tree/scanner.h"
 
 namespace {
-
-bool Sync(const std::string& m, const std::string& s) {
-    CFileList masterList;
-    CFileList slaveList;
-    CActionList actions;
-    ScanDirectory(m, &masterList);
-    ScanDirectory(s, &slaveList);
-    CompareTrees(&masterList, &slaveList, &actions, m, s);
-    RecordingHost host;
-    return ExecuteActions(host, actions, m, s);
-}
 
 int KillCount() {
     const char* soak = std::getenv("KELVAD_SOAK_KILLS");
@@ -41,7 +27,7 @@ TEST(CrashSafety, KilledRunsNeverTearAFileAndARerunConverges) {
     // The child: this same test binary started afresh, so that it is a process of
     // its own with its own temporary-name tag, running one real sync.
     if (const char* master = std::getenv("KELVAD_CRASH_MASTER")) {
-        std::_Exit(Sync(master, std::getenv("KELVAD_CRASH_SLAVE")) ? 0 : 1);
+        std::_Exit(SyncRun(master, std::getenv("KELVAD_CRASH_SLAVE")) ? 0 : 1);
     }
     std::mt19937 rng(2024);
     ModelTree master;
@@ -105,7 +91,7 @@ TEST(CrashSafety, KilledRunsNeverTearAFileAndARerunConverges) {
         if (sameTag) {
             continue;
         }
-        ASSERT_TRUE(Sync(t / "m", t / "s")) << "round " << round;
+        ASSERT_TRUE(SyncRun(t / "m", t / "s")) << "round " << round;
         ASSERT_EQ(Snapshot(t / "s"), expected) << "round " << round;
     }
     std::printf("kill points: %d (%d landed mid-run)\n", kills, killed);

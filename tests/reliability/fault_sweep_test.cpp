@@ -9,12 +9,9 @@
 
 #include "exec/copier.h"
 #include "platform/fault_injection.h"
-#include "exec/executor.h"
-#include "support/recording_host.h"
+#include "support/sync_run.h"
 #include "support/temp_tree.h"
 #include "support/tree_model.h"
-#include "tree/compare_trees.h"
-#include "tree/scanner.h"
 
 using platform::Call;
 
@@ -76,16 +73,6 @@ ModelTree SlaveModel() {
     return s;
 }
 
-bool Sync(const std::string& m, const std::string& s, RecordingHost& host) {
-    CFileList masterList;
-    CFileList slaveList;
-    CActionList actions;
-    ScanDirectory(m, &masterList);
-    ScanDirectory(s, &slaveList);
-    CompareTrees(&masterList, &slaveList, &actions, m, s);
-    return ExecuteActions(host, actions, m, s);
-}
-
 bool IsKnownMessage(const std::string& text) {
     for (const char* prefix : {"Error copying ", "Error creating ", "Error deleting file ",
                                "Error creating directory ", "Unable to delete directory "}) {
@@ -115,7 +102,7 @@ TEST(FaultSweep, EveryCallFailingOnceLosesNothingAndARerunConverges) {
             Materialize(t / "s", slave);
             SweepInjector counter(Call::Open, 0, noKernelCopy);
             RecordingHost host;
-            ASSERT_TRUE(Sync(t / "m", t / "s", host));
+            ASSERT_TRUE(SyncRun(t / "m", t / "s", host));
             counts = counter.m_counts;
         }
         for (Call call : kCalls) {
@@ -131,7 +118,7 @@ TEST(FaultSweep, EveryCallFailingOnceLosesNothingAndARerunConverges) {
                 bool ok;
                 {
                     SweepInjector fault(call, k, noKernelCopy);
-                    ok = Sync(t / "m", t / "s", host);
+                    ok = SyncRun(t / "m", t / "s", host);
                     ASSERT_TRUE(fault.m_fired);
                 }
                 ++faultsTried;
@@ -156,7 +143,7 @@ TEST(FaultSweep, EveryCallFailingOnceLosesNothingAndARerunConverges) {
                 }
                 EXPECT_EQ(Snapshot(t / "m"), SnapshotOf(master));
                 RecordingHost rerun;
-                EXPECT_TRUE(Sync(t / "m", t / "s", rerun));
+                EXPECT_TRUE(SyncRun(t / "m", t / "s", rerun));
                 EXPECT_EQ(Snapshot(t / "s"), expected);
             }
         }

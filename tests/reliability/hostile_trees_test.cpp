@@ -9,35 +9,10 @@
 #include <cerrno>
 
 #include "exec/copier.h"
-#include "exec/executor.h"
 #include "support/fault_injector.h"
-#include "support/recording_host.h"
+#include "support/sync_run.h"
 #include "support/temp_tree.h"
-#include "tree/compare_trees.h"
-#include "tree/scanner.h"
 
-namespace {
-
-struct Planned {
-    CFileList master;
-    CFileList slave;
-    CActionList actions;
-};
-
-std::unique_ptr<Planned> Plan(const std::string& m, const std::string& s) {
-    auto p = std::make_unique<Planned>();
-    ScanDirectory(m, &p->master);
-    ScanDirectory(s, &p->slave);
-    CompareTrees(&p->master, &p->slave, &p->actions, m, s);
-    return p;
-}
-
-bool Sync(const std::string& m, const std::string& s, RecordingHost& host) {
-    auto p = Plan(m, s);
-    return ExecuteActions(host, p->actions, m, s);
-}
-
-}  // namespace
 
 TEST(HostileTrees, OddNamesAreCopiedAndDeletedLikeAnyOther) {
     TempDir t;
@@ -49,10 +24,9 @@ TEST(HostileTrees, OddNamesAreCopiedAndDeletedLikeAnyOther) {
         WriteFile(t / "s/old " + name.substr(0, 200), "stale");
     }
     RecordingHost host;
-    ASSERT_TRUE(Sync(t / "m", t / "s", host)) << (host.m_messages.empty() ? "" : host.m_messages[0]);
+    ASSERT_TRUE(SyncRun(t / "m", t / "s", host)) << (host.m_messages.empty() ? "" : host.m_messages[0]);
     EXPECT_EQ(Snapshot(t / "s"), Snapshot(t / "m"));
-    RecordingHost again;
-    EXPECT_TRUE(Plan(t / "m", t / "s")->actions.empty());
+    EXPECT_TRUE(PlanRun(t / "m", t / "s")->actions.empty());
 }
 
 TEST(HostileTrees, SpecialFilesInTheMasterAreNeitherOpenedNorCopied) {
@@ -66,7 +40,7 @@ TEST(HostileTrees, SpecialFilesInTheMasterAreNeitherOpenedNorCopied) {
     // Links and special files in the slave are not the run's to delete either.
     ASSERT_EQ(::symlink("/etc/passwd", (t / "s/mine").c_str()), 0);
     RecordingHost host;
-    ASSERT_TRUE(Sync(t / "m", t / "s", host));
+    ASSERT_TRUE(SyncRun(t / "m", t / "s", host));
     EXPECT_EQ(Snapshot(t / "s"),
               (std::map<std::string, std::string>{{"mine", "l"}, {"plain", "f:x"}}));
     if (!haveDevice) {
@@ -80,7 +54,7 @@ TEST(HostileTrees, FilesThatChangeBetweenThePlanAndItsExecution) {
     WriteFile(t / "m/b-shrinks", "a long original content");
     WriteFile(t / "m/c-stays", "c");
     MakeDirs(t / "s");
-    auto plan = Plan(t / "m", t / "s");
+    auto plan = PlanRun(t / "m", t / "s");
     ASSERT_EQ(plan->actions.size(), 3u);
     ::unlink((t / "m/a-vanishes").c_str());
     WriteFile(t / "m/b-shrinks", "short");
@@ -95,7 +69,7 @@ TEST(HostileTrees, FilesThatChangeBetweenThePlanAndItsExecution) {
     // The next run plans from what is there now: the shrunk file as it is now,
     // the new one too.
     RecordingHost again;
-    EXPECT_TRUE(Sync(t / "m", t / "s", again));
+    EXPECT_TRUE(SyncRun(t / "m", t / "s", again));
     EXPECT_EQ(Snapshot(t / "s"), Snapshot(t / "m"));
 }
 
@@ -106,7 +80,7 @@ TEST(HostileTrees, ASlaveThatCannotBeWrittenStopsTheRunWithItsMessage) {
     MakeDirs(t / "s");
     OneFault readOnly(platform::Call::Create, EACCES);
     RecordingHost host;
-    EXPECT_FALSE(Sync(t / "m", t / "s", host));
+    EXPECT_FALSE(SyncRun(t / "m", t / "s", host));
     EXPECT_EQ(host.m_messages,
               (std::vector<std::string>{"Error creating " + t.Path() +
                                         "/s/a (Target file exists (and should not))"}));
@@ -124,7 +98,7 @@ TEST(HostileTrees, ASlaveThatFillsUpMidCopyKeepsNoPartialFile) {
     WriteFile(t / "s/old", "old", 1000000000);
     WriteFile(t / "m/old", "newer master", 1100000000);
     RecordingHost host;
-    const bool ok = Sync(t / "m", t / "s", host);
+    const bool ok = SyncRun(t / "m", t / "s", host);
     const auto after = Snapshot(t / "s");
     ::umount((t / "s").c_str());
     EXPECT_FALSE(ok);

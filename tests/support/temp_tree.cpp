@@ -26,6 +26,18 @@ TempDir::~TempDir() {
     RemoveTree(m_path);
 }
 
+ScopedWorkingDir::ScopedWorkingDir(const std::string& path) {
+    char buffer[4096];
+    if (::getcwd(buffer, sizeof buffer) == nullptr || ::chdir(path.c_str()) != 0) {
+        throw std::runtime_error("cannot change to " + path);
+    }
+    m_old = buffer;
+}
+
+ScopedWorkingDir::~ScopedWorkingDir() {
+    (void)!::chdir(m_old.c_str());
+}
+
 void MakeDirs(const std::string& path) {
     for (size_t i = 1; i <= path.size(); ++i) {
         if (i == path.size() || path[i] == '/') {

@@ -21,6 +21,16 @@ private:
     std::string m_path;
 };
 
+// Makes a directory the working directory for as long as it lives.
+class ScopedWorkingDir {
+public:
+    explicit ScopedWorkingDir(const std::string& path);
+    ~ScopedWorkingDir();
+
+private:
+    std::string m_old;
+};
+
 // Writes `content` to `path`, creating the parent directories; when `mtime` is
 // not 0 the last-write time is set to that many seconds since 1970.
 void WriteFile(const std::string& path, const std::string& content, time_t mtime = 0);
