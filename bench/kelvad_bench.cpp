@@ -1,12 +1,13 @@
 // Times Kelvad's phases without any window against the tools a user would
 // otherwise reach for, on the same seeded trees, and prints the ratios.
 //
-//   kelvad_bench [--dir BASE] [--entries N] [--runs R] [scan|copy|big|small|delete|all]
+//   kelvad_bench [--dir BASE] [--entries N] [--runs R] [scan|copy|big|small|many|changed|delete|all]
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -120,13 +121,13 @@ void BenchBigFile(const Options& o) {
     RemoveTree(dir);
 }
 
-void BenchSmallFiles(const Options& o) {
+void BenchSmallFiles(const Options& o, long count, long maxBytes) {
     const std::string dir = o.base + "/copy";
     ::mkdir(dir.c_str(), 0777);
-    std::printf("10,000 files of 0-64 KiB into an empty slave\n");
+    std::printf("%ld files of 0-%ld KiB into an empty slave\n", count, maxBytes / 1024);
     const std::string master = dir + "/small";
     const std::string slave = dir + "/slave";
-    MakeSizedFiles(master, 10000, 65536, 9);
+    MakeSizedFiles(master, count, maxBytes, 9);
     Run("cat $(find '" + master + "' -type f) >/dev/null");
     const auto fresh = [&] {
         RemoveTree(slave);
@@ -144,6 +145,49 @@ void BenchSmallFiles(const Options& o) {
         TimeCommand("rsync -r '" + master + "/' '" + slave + "/'", o.runs, fresh, rsyncr)) {
         PrintFigure("rsync -r", rsyncr);
         PrintRatio("rsync -r", sync, rsyncr);
+    }
+    RemoveTree(dir);
+}
+
+// A slave that was a copy of the master before 1 % of the master's files were
+// changed, added or deleted: the everyday run.
+void BenchChanged(const Options& o) {
+    const std::string dir = o.base + "/changed";
+    const std::string master = dir + "/master";
+    const std::string templ = dir + "/template";
+    const std::string slave = dir + "/slave";
+    const long entries = std::min(o.entries, 100000L);
+    ::mkdir(dir.c_str(), 0777);
+    std::printf("1 %% of %ld entries changed, added and deleted\n", entries);
+    MakeTree(master, entries, 42, 1500000000);
+    Run("cp -a '" + master + "' '" + templ + "'");
+    CFileList files;
+    ScanDirectory(master, &files);
+    long changes = 0;
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (files[i]->IsDirectory() || i % 100 != 0) {
+            continue;
+        }
+        const std::string path = files[i]->GetKey();
+        ++changes;
+        switch (changes % 3) {
+            case 0: Run("printf changed > '" + path + "'"); break;
+            case 1: ::unlink(path.c_str()); break;
+            default: Run("printf added > '" + files[i]->GetDirPath() + "/added " + files[i]->GetName() + "'");
+        }
+    }
+    const auto restore = [&] {
+        RemoveTree(slave);
+        Run("cp -a '" + templ + "' '" + slave + "'");
+        Run("find '" + dir + "' -printf '' >/dev/null");
+    };
+    const Figure kelvad = TimeInChild(o.runs, restore, [&] { Sync(master, slave, true); });
+    PrintFigure("Kelvad scan + compare + execute", kelvad);
+    Figure rsync;
+    if (HaveCommand("rsync") &&
+        TimeCommand("rsync -r --delete '" + master + "/' '" + slave + "/'", o.runs, restore, rsync)) {
+        PrintFigure("rsync -r --delete", rsync);
+        PrintRatio("rsync -r --delete", kelvad, rsync);
     }
     RemoveTree(dir);
 }
@@ -193,11 +237,11 @@ int main(int argc, char** argv) {
             o.entries = std::atol(argv[++i]);
         } else if (a == "--runs" && i + 1 < argc) {
             o.runs = std::atoi(argv[++i]);
-        } else if (a == "scan" || a == "copy" || a == "big" || a == "small" || a == "delete" || a == "all") {
+        } else if (a == "scan" || a == "copy" || a == "big" || a == "small" || a == "many" || a == "changed" || a == "delete" || a == "all") {
             what = a;
         } else {
             std::fprintf(stderr, "usage: kelvad_bench [--dir BASE] [--entries N] [--runs R] "
-                                 "[scan|copy|big|small|delete|all]\n");
+                                 "[scan|copy|big|small|many|changed|delete|all]\n");
             return 2;
         }
     }
@@ -216,7 +260,13 @@ int main(int argc, char** argv) {
         BenchBigFile(o);
     }
     if (what == "small" || what == "copy" || what == "all") {
-        BenchSmallFiles(o);
+        BenchSmallFiles(o, 10000, 65536);
+    }
+    if (what == "many" || what == "copy" || what == "all") {
+        BenchSmallFiles(o, 100000, 4096);
+    }
+    if (what == "changed" || what == "all") {
+        BenchChanged(o);
     }
     if (what == "delete" || what == "all") {
         BenchDelete(o);
