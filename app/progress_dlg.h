@@ -43,8 +43,7 @@ public:
     void SetPosition(size_t position) override;
     void ShowMessage(const std::string& text) override;
 
-    // The status line and the bar as last set, and as shown (for tests).
-    const std::string& GetStatus() const { return m_status; }
+    // The status line and the bar as shown (for tests).
     wxStaticText* GetStatusControl() const { return m_statusText; }
     wxGauge* GetProgressControl() const { return m_progress; }
 

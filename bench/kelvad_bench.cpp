@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include "bench_util.h"
 #include "exec/copier.h"
 #include "exec/executor.h"
+#include "platform/error_text.h"
 #include "tree/compare_trees.h"
 #include "tree/scanner.h"
 
@@ -249,7 +251,7 @@ int main(int argc, char** argv) {
     // directory tree where a large tree was just deleted.
     o.base = base + "/kelvad-bench-" + std::to_string(::getpid());
     if (::mkdir(o.base.c_str(), 0777) != 0) {
-        std::perror(o.base.c_str());
+        std::fprintf(stderr, "%s: %s\n", o.base.c_str(), platform::ErrorText(errno).c_str());
         return 1;
     }
     std::printf("Kelvad benchmark in %s, %d runs each (warm cache)\n", o.base.c_str(), o.runs);

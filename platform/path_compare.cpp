@@ -83,10 +83,6 @@ int CompareImpl(const PathPieces& a, const PathPieces& b, int* rawDiff = nullptr
 
 }  // namespace
 
-int CompareFolded(const PathPieces& a, const PathPieces& b) {
-    return CompareImpl<true>(a, b);
-}
-
 int ComparePaths(const PathPieces& a, const PathPieces& b) {
     int rawDiff = 0;
     const int folded = CompareImpl<true>(a, b, &rawDiff);

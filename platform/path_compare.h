@@ -23,9 +23,6 @@ struct PathPieces {
     std::string_view part[3];
 };
 
-// Compares ignoring the case of A-Z only: negative, zero or positive.
-int CompareFolded(const PathPieces& a, const PathPieces& b);
-
 // The order of keys and relative paths: CompareFolded first; when that finds the
 // two equal, plain byte order. Zero only for byte-identical paths.
 int ComparePaths(const PathPieces& a, const PathPieces& b);
