@@ -39,10 +39,9 @@ private:
     size_t m_offset = 0;
 };
 
-// Compares folded; `rawDiff`, when given, receives the sign of the first byte
-// that differs unfolded (0 when none does), so one pass serves both orders.
-template <bool kFold>
-int CompareImpl(const PathPieces& a, const PathPieces& b, int* rawDiff = nullptr) {
+// Compares folded; `rawDiff` receives the sign of the first byte that differs
+// unfolded (0 when none does), so one pass serves both orders.
+int CompareFoldedAndRaw(const PathPieces& a, const PathPieces& b, int& rawDiff) {
     PieceCursor ca(a);
     PieceCursor cb(b);
     while (!ca.AtEnd() && !cb.AtEnd()) {
@@ -62,13 +61,11 @@ int CompareImpl(const PathPieces& a, const PathPieces& b, int* rawDiff = nullptr
         }
         unsigned char x = ca.Byte();
         unsigned char y = cb.Byte();
-        if (rawDiff != nullptr && *rawDiff == 0) {
-            *rawDiff = x < y ? -1 : 1;  // they differ: the run above stopped here
+        if (rawDiff == 0) {
+            rawDiff = x < y ? -1 : 1;  // they differ: the run above stopped here
         }
-        if constexpr (kFold) {
-            x = FoldByte(x);
-            y = FoldByte(y);
-        }
+        x = FoldByte(x);
+        y = FoldByte(y);
         if (x != y) {
             return x < y ? -1 : 1;
         }
@@ -85,7 +82,7 @@ int CompareImpl(const PathPieces& a, const PathPieces& b, int* rawDiff = nullptr
 
 int ComparePaths(const PathPieces& a, const PathPieces& b) {
     int rawDiff = 0;
-    const int folded = CompareImpl<true>(a, b, &rawDiff);
+    const int folded = CompareFoldedAndRaw(a, b, rawDiff);
     // Equal folded means equal lengths, so the first raw difference decides.
     return folded != 0 ? folded : rawDiff;
 }
