@@ -130,7 +130,7 @@ void BenchSmallFiles(const Options& o, long count, long maxBytes) {
     const std::string master = dir + "/small";
     const std::string slave = dir + "/slave";
     MakeSizedFiles(master, count, maxBytes, 9);
-    Run("cat $(find '" + master + "' -type f) >/dev/null");
+    Run("find '" + master + "' -type f -exec cat {} + >/dev/null");
     const auto fresh = [&] {
         RemoveTree(slave);
         ::mkdir(slave.c_str(), 0777);
