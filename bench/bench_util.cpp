@@ -29,7 +29,55 @@ std::string RandomName(std::mt19937& rng, long serial) {
     return name;
 }
 
+std::string g_probeDir;
+
+// Microseconds to create (and remove) one empty file, over 300 files.
+double ProbeCreateMicros() {
+    const std::string dir = g_probeDir + "/probe";
+    ::mkdir(dir.c_str(), 0777);
+    const double t0 = Now();
+    for (int i = 0; i < 300; ++i) {
+        const int fd = ::open((dir + "/p" + std::to_string(i)).c_str(),
+                              O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    const double micros = (Now() - t0) * 1e6 / 300;
+    for (int i = 0; i < 300; ++i) {
+        ::unlink((dir + "/p" + std::to_string(i)).c_str());
+    }
+    ::rmdir(dir.c_str());
+    return micros;
+}
+
 }  // namespace
+
+void SetProbeDirectory(const std::string& dir) {
+    g_probeDir = dir;
+}
+
+void WaitForQuietFileSystem() {
+    if (g_probeDir.empty()) {
+        return;
+    }
+    constexpr double kQuietMicros = 200;
+    constexpr int kMaxWaitSeconds = 600;
+    double micros = ProbeCreateMicros();
+    int waited = 0;
+    while (micros > kQuietMicros && waited < kMaxWaitSeconds) {
+        if (waited == 0) {
+            std::printf("  (file system slow: %.0f us to create a file; waiting)\n", micros);
+        }
+        ::sleep(15);
+        waited += 15;
+        micros = ProbeCreateMicros();
+    }
+    if (waited > 0) {
+        std::printf("  (waited %d s; now %.0f us a file%s)\n", waited, micros,
+                    micros > kQuietMicros ? ", still slow: figures below are pessimistic" : "");
+    }
+}
 
 double Figure::Median() const {
     std::vector<double> s = seconds;
@@ -99,6 +147,44 @@ bool TimeCommand(const std::string& command, int runs, const std::function<void(
 
 bool HaveCommand(const std::string& name) {
     return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+Figure Contest(int runs, const std::string& kelvadLabel, const std::function<void()>& prepare,
+               const std::function<void()>& work, const std::vector<Peer>& peers, Writes writes) {
+    // The preparation may itself delete a large tree: the wait comes after it.
+    const auto ready = [&] {
+        prepare();
+        if (writes == Writes::Yes) {
+            WaitForQuietFileSystem();
+        }
+    };
+    const auto nothing = [] {};
+    Figure kelvad;
+    std::vector<Figure> figures(peers.size());
+    std::vector<bool> usable(peers.size());
+    for (size_t p = 0; p < peers.size(); ++p) {
+        usable[p] = HaveCommand(peers[p].command.substr(0, peers[p].command.find(' ')));
+    }
+    for (int r = 0; r < runs; ++r) {
+        ready();
+        const Figure one = TimeInChild(1, nothing, work);
+        kelvad.seconds.push_back(one.seconds.front());
+        kelvad.peakKiB = std::max(kelvad.peakKiB, one.peakKiB);
+        for (size_t p = 0; p < peers.size(); ++p) {
+            if (usable[p]) {
+                ready();
+                usable[p] = TimeCommand(peers[p].command, 1, nothing, figures[p]);
+            }
+        }
+    }
+    PrintFigure(kelvadLabel, kelvad);
+    for (size_t p = 0; p < peers.size(); ++p) {
+        if (usable[p]) {
+            PrintFigure(peers[p].label, figures[p]);
+            PrintRatio(peers[p].ratioLabel, kelvad, figures[p]);
+        }
+    }
+    return kelvad;
 }
 
 void MakeTree(const std::string& root, long entries, unsigned seed, long mtime) {

@@ -14,6 +14,15 @@ struct Figure {
     double Max() const;
 };
 
+// Where file creation is probed before each timed run (see WaitForQuietFileSystem).
+void SetProbeDirectory(const std::string& dir);
+
+// After a large tree has been deleted, this machine's file system creates files
+// several times more slowly for minutes. Before each timed run the benchmark
+// creates a few hundred empty files; while that takes more than 200 us a file
+// it waits (up to 10 minutes) and says so.
+void WaitForQuietFileSystem();
+
 // Runs `work` in a child process `runs` times, after `prepare` (not timed) each
 // time; times `work` and reads the child's peak memory.
 Figure TimeInChild(int runs, const std::function<void()>& prepare,
@@ -24,6 +33,25 @@ bool TimeCommand(const std::string& command, int runs, const std::function<void(
                  Figure& figure);
 
 bool HaveCommand(const std::string& name);
+
+// A peer doing the same work as Kelvad: a shell command, its label and the label
+// of Kelvad's ratio to it. A peer whose first word is not installed is left out.
+struct Peer {
+    std::string label;
+    std::string command;
+    std::string ratioLabel;
+};
+
+enum class Writes { No, Yes };
+
+// Times Kelvad's `work` (in a child process) and every peer, round-robin: run r
+// of each before run r + 1 of any, so that a drift of the machine weighs on all
+// alike; `prepare` (not timed) runs before every run of every one. Prints each
+// figure and Kelvad's ratio to each peer, and returns Kelvad's figure. With
+// Writes::Yes every run first waits for a quiet file system.
+Figure Contest(int runs, const std::string& kelvadLabel, const std::function<void()>& prepare,
+               const std::function<void()>& work, const std::vector<Peer>& peers,
+               Writes writes);
 
 // Makes a tree of about `entries` entries below `root` (a tenth directories,
 // names with mixed case, dots, spaces and UTF-8, empty files, all files last

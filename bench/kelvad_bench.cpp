@@ -66,28 +66,22 @@ void BenchScan(const Options& o) {
     Run("find '" + dir + "' -printf '' >/dev/null");  // warm the cache
     const auto noop = [] {};
     const Figure baseline = TimeInChild(1, noop, noop);
-    const Figure kelvad = TimeInChild(o.runs, noop, [&] {
-        if (Sync(master, slave, false) != 0) {
-            std::_Exit(4);  // identical trees must plan nothing
-        }
-    });
-    PrintFigure("Kelvad scan + compare", kelvad);
+    const Figure kelvad = Contest(
+        o.runs, "Kelvad scan + compare", noop,
+        [&] {
+            if (Sync(master, slave, false) != 0) {
+                std::_Exit(4);  // identical trees must plan nothing
+            }
+        },
+        {{"find -printf over both trees (the floor)",
+          "find '" + master + "' '" + slave + "' -printf '%y %T@ %p\\n' >/dev/null", "find"},
+         {"rsync -r --delete -n", "rsync -r --delete -n '" + master + "/' '" + slave + "/'",
+          "rsync -n"}},
+        Writes::No);
     const double perEntry =
         static_cast<double>(kelvad.peakKiB - baseline.peakKiB) * 1024.0 / (2.0 * o.entries);
     std::printf("  peak memory above the process's fixed cost: %.0f bytes per entry (%ld entries)\n",
                 perEntry, 2 * o.entries);
-    Figure find;
-    if (TimeCommand("find '" + master + "' '" + slave + "' -printf '%y %T@ %p\\n' >/dev/null",
-                    o.runs, noop, find)) {
-        PrintFigure("find -printf over both trees (the floor)", find);
-        PrintRatio("find", kelvad, find);
-    }
-    Figure rsync;
-    if (HaveCommand("rsync") &&
-        TimeCommand("rsync -r --delete -n '" + master + "/' '" + slave + "/'", o.runs, noop, rsync)) {
-        PrintFigure("rsync -r --delete -n", rsync);
-        PrintRatio("rsync -n", kelvad, rsync);
-    }
     RemoveTree(dir);
 }
 
@@ -101,23 +95,17 @@ void BenchBigFile(const Options& o) {
     MakeBigFile(big, 1LL << 30);
     Run("cat '" + big + "' >/dev/null");
     const auto clear = [&] { ::unlink(out.c_str()); };
-    const Figure kelvad = TimeInChild(o.runs, clear, [&] {
-        NullHost host;
-        if (CopyOneFile(host, big, out, false) != COPY_OK) {
-            std::_Exit(3);
-        }
-    });
-    PrintFigure("Kelvad CopyOneFile", kelvad);
-    Figure cp;
-    if (TimeCommand("cp '" + big + "' '" + out + "'", o.runs, clear, cp)) {
-        PrintFigure("cp", cp);
-        PrintRatio("cp", kelvad, cp);
-    }
-    Figure rsync;
-    if (HaveCommand("rsync") && TimeCommand("rsync '" + big + "' '" + out + "'", o.runs, clear, rsync)) {
-        PrintFigure("rsync", rsync);
-        PrintRatio("rsync", kelvad, rsync);
-    }
+    Contest(
+        o.runs, "Kelvad CopyOneFile", clear,
+        [&] {
+            NullHost host;
+            if (CopyOneFile(host, big, out, false) != COPY_OK) {
+                std::_Exit(3);
+            }
+        },
+        {{"cp", "cp '" + big + "' '" + out + "'", "cp"},
+         {"rsync", "rsync '" + big + "' '" + out + "'", "rsync"}},
+        Writes::Yes);
     clear();
     ::unlink(big.c_str());
     RemoveTree(dir);
@@ -135,19 +123,10 @@ void BenchSmallFiles(const Options& o, long count, long maxBytes) {
         RemoveTree(slave);
         ::mkdir(slave.c_str(), 0777);
     };
-    const Figure sync = TimeInChild(o.runs, fresh, [&] { Sync(master, slave, true); });
-    PrintFigure("Kelvad scan + compare + execute", sync);
-    Figure cpr;
-    if (TimeCommand("cp -r '" + master + "/.' '" + slave + "/'", o.runs, fresh, cpr)) {
-        PrintFigure("cp -r", cpr);
-        PrintRatio("cp -r", sync, cpr);
-    }
-    Figure rsyncr;
-    if (HaveCommand("rsync") &&
-        TimeCommand("rsync -r '" + master + "/' '" + slave + "/'", o.runs, fresh, rsyncr)) {
-        PrintFigure("rsync -r", rsyncr);
-        PrintRatio("rsync -r", sync, rsyncr);
-    }
+    Contest(o.runs, "Kelvad scan + compare + execute", fresh, [&] { Sync(master, slave, true); },
+            {{"cp -r", "cp -r '" + master + "/.' '" + slave + "/'", "cp -r"},
+             {"rsync -r", "rsync -r '" + master + "/' '" + slave + "/'", "rsync -r"}},
+            Writes::Yes);
     RemoveTree(dir);
 }
 
@@ -183,14 +162,10 @@ void BenchChanged(const Options& o) {
         Run("cp -a '" + templ + "' '" + slave + "'");
         Run("find '" + dir + "' -printf '' >/dev/null");
     };
-    const Figure kelvad = TimeInChild(o.runs, restore, [&] { Sync(master, slave, true); });
-    PrintFigure("Kelvad scan + compare + execute", kelvad);
-    Figure rsync;
-    if (HaveCommand("rsync") &&
-        TimeCommand("rsync -r --delete '" + master + "/' '" + slave + "/'", o.runs, restore, rsync)) {
-        PrintFigure("rsync -r --delete", rsync);
-        PrintRatio("rsync -r --delete", kelvad, rsync);
-    }
+    Contest(o.runs, "Kelvad scan + compare + execute", restore, [&] { Sync(master, slave, true); },
+            {{"rsync -r --delete", "rsync -r --delete '" + master + "/' '" + slave + "/'",
+              "rsync -r --delete"}},
+            Writes::Yes);
     RemoveTree(dir);
 }
 
@@ -208,19 +183,11 @@ void BenchDelete(const Options& o) {
         Run("cp -a '" + templ + "' '" + victim + "'");
         Run("find '" + victim + "' -printf '' >/dev/null");
     };
-    const Figure kelvad = TimeInChild(o.runs, restore, [&] { Sync(empty, victim, true); });
-    PrintFigure("Kelvad scan + compare + execute", kelvad);
-    Figure rm;
-    if (TimeCommand("rm -r '" + victim + "'", o.runs, restore, rm)) {
-        PrintFigure("rm -r", rm);
-        PrintRatio("rm -r", kelvad, rm);
-    }
-    Figure rsync;
-    if (HaveCommand("rsync") &&
-        TimeCommand("rsync -r --delete '" + empty + "/' '" + victim + "/'", o.runs, restore, rsync)) {
-        PrintFigure("rsync -r --delete", rsync);
-        PrintRatio("rsync -r --delete", kelvad, rsync);
-    }
+    Contest(o.runs, "Kelvad scan + compare + execute", restore, [&] { Sync(empty, victim, true); },
+            {{"rm -r", "rm -r '" + victim + "'", "rm -r"},
+             {"rsync -r --delete", "rsync -r --delete '" + empty + "/' '" + victim + "/'",
+              "rsync -r --delete"}},
+            Writes::Yes);
     RemoveTree(dir);
 }
 
@@ -255,6 +222,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("Kelvad benchmark in %s, %d runs each (warm cache)\n", o.base.c_str(), o.runs);
+    SetProbeDirectory(o.base);
     if (what == "scan" || what == "all") {
         BenchScan(o);
     }
