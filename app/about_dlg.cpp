@@ -10,9 +10,7 @@
 CAboutDlg::CAboutDlg(wxWindow* parent)
     : wxDialog(parent, IDD_ABOUTBOX, "About Kelvad", wxDefaultPosition, wxDefaultSize,
                wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX) {
-    ApplyKelvadColours(this);
-    SetIcons(KelvadIcons());
-    SetClientSize(DlgSize(this, 217, 55));
+    SetUpKelvadDialog(this, 217, 55);
     const wxSize iconSize = DlgSize(this, 18, 20);
     const int side = std::min(iconSize.GetWidth(), iconSize.GetHeight());
     new wxStaticBitmap(this, wxID_ANY, KelvadIcons().GetIcon(side, wxIconBundle::FALLBACK_NEAREST_LARGER),

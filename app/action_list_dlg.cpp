@@ -45,9 +45,7 @@ private:
 CActionListDlg::CActionListDlg(wxWindow* parent)
     : wxDialog(parent, IDD_ACTION_LIST, "Action List", wxPoint(0, 0), wxDefaultSize,
                wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX) {
-    ApplyKelvadColours(this);
-    SetIcons(KelvadIcons());
-    SetClientSize(DlgSize(this, 226, 135));
+    SetUpKelvadDialog(this, 226, 135);
     auto* ok = new wxButton(this, wxID_OK, "OK", DlgPos(this, 3, 109), DlgSize(this, 46, 14));
     new wxButton(this, wxID_CANCEL, "Cancel", DlgPos(this, 167, 108), DlgSize(this, 50, 14));
     m_list = new ActionListCtrl(this, DlgPos(this, 9, 14), DlgSize(this, 205, 85));

@@ -24,9 +24,7 @@ bool CProgressDlg::CreateModeless(wxWindow* parent) {
                 wxCAPTION)) {
         return false;
     }
-    ApplyKelvadColours(this);
-    SetIcons(KelvadIcons());
-    SetClientSize(DlgSize(this, 261, 87));
+    SetUpKelvadDialog(this, 261, 87);
     auto* cancel = new wxButton(this, wxID_CANCEL, "Cancel", DlgPos(this, 97, 66),
                                 DlgSize(this, 50, 14));
     m_statusText = new wxStaticText(this, IDC_STATUS, "", DlgPos(this, 6, 2),

@@ -31,9 +31,7 @@ constexpr const char* kHelpText =
 CSyncDlg::CSyncDlg(wxWindow* parent)
     : wxDialog(parent, IDD_KELVAD_DIALOG, "Kelvad", wxDefaultPosition, wxDefaultSize,
                wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX) {
-    ApplyKelvadColours(this);
-    SetIcons(KelvadIcons());
-    SetClientSize(DlgSize(this, 231, 163));
+    SetUpKelvadDialog(this, 231, 163);
     // The group box first, so that it lies beneath the buttons inside it; it takes
     // no focus, so the tab order is that of the other controls.
     new wxStaticBox(this, wxID_ANY, "Options", DlgPos(this, 66, 65), DlgSize(this, 89, 45));

@@ -13,9 +13,11 @@ namespace {
 constexpr size_t kMessageDisplayChars = 600;
 }  // namespace
 
-void ApplyKelvadColours(wxWindow* window) {
-    window->SetBackgroundColour(wxColour(192, 192, 192));
-    window->SetForegroundColour(*wxBLACK);
+void SetUpKelvadDialog(wxDialog* dialog, int cx, int cy) {
+    dialog->SetBackgroundColour(wxColour(192, 192, 192));
+    dialog->SetForegroundColour(*wxBLACK);
+    dialog->SetIcons(KelvadIcons());
+    dialog->SetClientSize(DlgSize(dialog, cx, cy));
 }
 
 wxPoint DlgPos(wxWindow* window, int x, int y) {

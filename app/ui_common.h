@@ -8,8 +8,10 @@
 
 #include <string>
 
-// Kelvad's dialogs are light grey, RGB(192, 192, 192), with black text.
-void ApplyKelvadColours(wxWindow* window);
+// Gives a dialog Kelvad's look and its template's size: light grey,
+// RGB(192, 192, 192), with black text, icon 128, and a client area of
+// `cx` x `cy` dialog units.
+void SetUpKelvadDialog(wxDialog* dialog, int cx, int cy);
 
 // Template coordinates in dialog units, converted with the window's font.
 wxPoint DlgPos(wxWindow* window, int x, int y);

@@ -91,56 +91,49 @@ double Figure::Max() const {
     return seconds.empty() ? 0 : *std::max_element(seconds.begin(), seconds.end());
 }
 
-Figure TimeInChild(int runs, const std::function<void()>& prepare,
-                   const std::function<void()>& work) {
-    Figure f;
-    for (int r = 0; r < runs; ++r) {
-        prepare();
-        int fds[2];
-        if (::pipe(fds) != 0) {
-            std::exit(2);
-        }
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::close(fds[0]);
-            const double t0 = Now();
-            work();
-            const double t = Now() - t0;
-            (void)!::write(fds[1], &t, sizeof t);
-            std::_Exit(0);
-        }
-        ::close(fds[1]);
-        double t = 0;
-        (void)!::read(fds[0], &t, sizeof t);
-        ::close(fds[0]);
-        int status = 0;
-        rusage usage{};
-        ::wait4(pid, &status, 0, &usage);
-        f.seconds.push_back(t);
-        f.peakKiB = std::max(f.peakKiB, usage.ru_maxrss);
-    }
-    return f;
+// Waits for `pid`; adds its peak memory to `f` and returns its status.
+int WaitFor(pid_t pid, Figure& f) {
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    f.peakKiB = std::max(f.peakKiB, usage.ru_maxrss);
+    return status;
 }
 
-bool TimeCommand(const std::string& command, int runs, const std::function<void()>& prepare,
-                 Figure& f) {
-    for (int r = 0; r < runs; ++r) {
-        prepare();
+void TimeInChild(const std::function<void()>& work, Figure& f) {
+    int fds[2];
+    if (::pipe(fds) != 0) {
+        std::exit(2);
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
         const double t0 = Now();
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-            std::_Exit(127);
-        }
-        int status = 0;
-        rusage usage{};
-        ::wait4(pid, &status, 0, &usage);
-        f.seconds.push_back(Now() - t0);
-        f.peakKiB = std::max(f.peakKiB, usage.ru_maxrss);
-        if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && WEXITSTATUS(status) != 1)) {
-            std::fprintf(stderr, "  (%s failed)\n", command.c_str());
-            return false;
-        }
+        work();
+        const double t = Now() - t0;
+        (void)!::write(fds[1], &t, sizeof t);
+        std::_Exit(0);
+    }
+    ::close(fds[1]);
+    double t = 0;
+    (void)!::read(fds[0], &t, sizeof t);
+    ::close(fds[0]);
+    WaitFor(pid, f);
+    f.seconds.push_back(t);
+}
+
+bool TimeCommand(const std::string& command, Figure& f) {
+    const double t0 = Now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        std::_Exit(127);
+    }
+    const int status = WaitFor(pid, f);
+    f.seconds.push_back(Now() - t0);
+    if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && WEXITSTATUS(status) != 1)) {
+        std::fprintf(stderr, "  (%s failed)\n", command.c_str());
+        return false;
     }
     return true;
 }
@@ -158,7 +151,6 @@ Figure Contest(int runs, const std::string& kelvadLabel, const std::function<voi
             WaitForQuietFileSystem();
         }
     };
-    const auto nothing = [] {};
     Figure kelvad;
     std::vector<Figure> figures(peers.size());
     std::vector<bool> usable(peers.size());
@@ -167,13 +159,11 @@ Figure Contest(int runs, const std::string& kelvadLabel, const std::function<voi
     }
     for (int r = 0; r < runs; ++r) {
         ready();
-        const Figure one = TimeInChild(1, nothing, work);
-        kelvad.seconds.push_back(one.seconds.front());
-        kelvad.peakKiB = std::max(kelvad.peakKiB, one.peakKiB);
+        TimeInChild(work, kelvad);
         for (size_t p = 0; p < peers.size(); ++p) {
             if (usable[p]) {
                 ready();
-                usable[p] = TimeCommand(peers[p].command, 1, nothing, figures[p]);
+                usable[p] = TimeCommand(peers[p].command, figures[p]);
             }
         }
     }
@@ -246,6 +236,12 @@ void Run(const std::string& command) {
         std::fprintf(stderr, "failed: %s\n", command.c_str());
         std::exit(1);
     }
+}
+
+void RestoreCopy(const std::string& from, const std::string& to) {
+    RemoveTree(to);
+    Run("cp -a '" + from + "' '" + to + "'");
+    Run("find '" + to + "' -printf '' >/dev/null");
 }
 
 void RemoveTree(const std::string& path) {

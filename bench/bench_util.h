@@ -23,14 +23,12 @@ void SetProbeDirectory(const std::string& dir);
 // it waits (up to 10 minutes) and says so.
 void WaitForQuietFileSystem();
 
-// Runs `work` in a child process `runs` times, after `prepare` (not timed) each
-// time; times `work` and reads the child's peak memory.
-Figure TimeInChild(int runs, const std::function<void()>& prepare,
-                   const std::function<void()>& work);
+// Runs `work` once in a child process and adds its time and peak memory to `f`.
+void TimeInChild(const std::function<void()>& work, Figure& f);
 
-// Runs the shell command `runs` times after `prepare`; false when it failed.
-bool TimeCommand(const std::string& command, int runs, const std::function<void()>& prepare,
-                 Figure& figure);
+// Runs the shell command once and adds its time and peak memory to `f`; false
+// when it failed.
+bool TimeCommand(const std::string& command, Figure& f);
 
 bool HaveCommand(const std::string& name);
 
@@ -64,6 +62,8 @@ void MakeSizedFiles(const std::string& root, long count, long maxBytes, unsigned
 void MakeBigFile(const std::string& path, long long bytes);
 
 void RemoveTree(const std::string& path);
+// Makes `to` a fresh copy of `from` (times kept) and reads its directories once.
+void RestoreCopy(const std::string& from, const std::string& to);
 void Run(const std::string& command);  // a shell command whose failure ends the benchmark
 
 void PrintFigure(const std::string& what, const Figure& f);

@@ -65,7 +65,8 @@ void BenchScan(const Options& o) {
     MakeTree(slave, o.entries, 42, 1500000000);
     Run("find '" + dir + "' -printf '' >/dev/null");  // warm the cache
     const auto noop = [] {};
-    const Figure baseline = TimeInChild(1, noop, noop);
+    Figure baseline;
+    TimeInChild(noop, baseline);
     const Figure kelvad = Contest(
         o.runs, "Kelvad scan + compare", noop,
         [&] {
@@ -157,11 +158,7 @@ void BenchChanged(const Options& o) {
             default: Run("printf added > '" + files[i]->GetDirPath() + "/added " + files[i]->GetName() + "'");
         }
     }
-    const auto restore = [&] {
-        RemoveTree(slave);
-        Run("cp -a '" + templ + "' '" + slave + "'");
-        Run("find '" + dir + "' -printf '' >/dev/null");
-    };
+    const auto restore = [&] { RestoreCopy(templ, slave); };
     Contest(o.runs, "Kelvad scan + compare + execute", restore, [&] { Sync(master, slave, true); },
             {{"rsync -r --delete", "rsync -r --delete '" + master + "/' '" + slave + "/'",
               "rsync -r --delete"}},
@@ -178,11 +175,7 @@ void BenchDelete(const Options& o) {
     ::mkdir(empty.c_str(), 0777);
     std::printf("Deleting 100,000 files (1,000 directories)\n");
     MakeSizedFiles(templ, 100000, 0, 3);
-    const auto restore = [&] {
-        RemoveTree(victim);
-        Run("cp -a '" + templ + "' '" + victim + "'");
-        Run("find '" + victim + "' -printf '' >/dev/null");
-    };
+    const auto restore = [&] { RestoreCopy(templ, victim); };
     Contest(o.runs, "Kelvad scan + compare + execute", restore, [&] { Sync(empty, victim, true); },
             {{"rm -r", "rm -r '" + victim + "'", "rm -r"},
              {"rsync -r --delete", "rsync -r --delete '" + empty + "/' '" + victim + "/'",

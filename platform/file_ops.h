@@ -68,10 +68,6 @@ bool WriteFileAtomically(const std::string& path, const std::string& content);
 // The id of the running process.
 int ProcessId();
 
-}  // namespace platform
-
-namespace platform {
-
 // True when the two directories are the same or one lies inside the other,
 // once symbolic links, "." and ".." are resolved. False when either cannot be
 // resolved.

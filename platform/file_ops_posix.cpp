@@ -250,10 +250,6 @@ int ProcessId() {
     return static_cast<int>(::getpid());
 }
 
-}  // namespace platform
-
-namespace platform {
-
 namespace {
 // True when `inner` is `outer` or lies below it.
 bool IsWithin(const std::string& inner, const std::string& outer) {

@@ -23,7 +23,7 @@ struct PathPieces {
     std::string_view part[3];
 };
 
-// The order of keys and relative paths: CompareFolded first; when that finds the
+// The order of keys and relative paths: A-Z folded first; when that finds the
 // two equal, plain byte order. Zero only for byte-identical paths.
 int ComparePaths(const PathPieces& a, const PathPieces& b);
 int ComparePaths(std::string_view a, std::string_view b);

@@ -3,12 +3,11 @@
 // share one copy of that path.
 #pragma once
 
-#include <memory>
 #include <string>
 
 #include "platform/file_time.h"
-#include "tree/dir_path.h"
 #include "platform/path_compare.h"
+#include "tree/dir_path.h"
 
 class CFileEntry {
 public:

@@ -37,7 +37,6 @@ void ScanDirectory(std::string dirPath, CFileList* fileList) {
     pending.push_back({SharedDirPath(std::move(dirPath)), nullptr});
     platform::DirSearch search;
     platform::DirMatch match;
-    std::vector<PendingDir> children;
     while (!pending.empty()) {
         PendingDir dir = std::move(pending.back());
         pending.pop_back();
@@ -47,7 +46,6 @@ void ScanDirectory(std::string dirPath, CFileList* fileList) {
             MarkUnknown(dir.entry, fileList);
             continue;
         }
-        children.clear();
         while (search.Next(match)) {
             if (match.name == "." || match.name == "..") {
                 continue;
@@ -59,8 +57,8 @@ void ScanDirectory(std::string dirPath, CFileList* fileList) {
                 childPath.reserve(dir.path.Get().size() + 1 + match.name.size());
                 childPath.append(dir.path.Get()).push_back(platform::kSeparator);
                 childPath.append(match.name);
-                children.push_back(
-                    {SharedDirPath(std::move(childPath)), entry.get()});
+                // The order of the walk does not matter: the list is sorted at the end.
+                pending.push_back({SharedDirPath(std::move(childPath)), entry.get()});
             }
             fileList->push_back(std::move(entry));
         }
@@ -68,9 +66,6 @@ void ScanDirectory(std::string dirPath, CFileList* fileList) {
             MarkUnknown(dir.entry, fileList);
         }
         search.Close();
-        for (auto it = children.rbegin(); it != children.rend(); ++it) {
-            pending.push_back(std::move(*it));
-        }
     }
     // The list ends in the order one InsertSorted per entry would give. Every
     // new key starts with the root and one separator, so that prefix is skipped.
