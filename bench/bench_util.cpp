@@ -31,9 +31,11 @@ std::string RandomName(std::mt19937& rng, long serial) {
 
 std::string g_probeDir;
 
-// Microseconds to create (and remove) one empty file, over 300 files.
+// Microseconds to create one empty file, over 300 files. The files stay until
+// the benchmark ends: deleting them would slow down the next creations.
 double ProbeCreateMicros() {
-    const std::string dir = g_probeDir + "/probe";
+    static int probes = 0;
+    const std::string dir = g_probeDir + "/probe" + std::to_string(probes++);
     ::mkdir(dir.c_str(), 0777);
     const double t0 = Now();
     for (int i = 0; i < 300; ++i) {
@@ -43,12 +45,7 @@ double ProbeCreateMicros() {
             ::close(fd);
         }
     }
-    const double micros = (Now() - t0) * 1e6 / 300;
-    for (int i = 0; i < 300; ++i) {
-        ::unlink((dir + "/p" + std::to_string(i)).c_str());
-    }
-    ::rmdir(dir.c_str());
-    return micros;
+    return (Now() - t0) * 1e6 / 300;
 }
 
 }  // namespace
@@ -61,7 +58,8 @@ void WaitForQuietFileSystem() {
     if (g_probeDir.empty()) {
         return;
     }
-    constexpr double kQuietMicros = 200;
+    ::sync();
+    constexpr double kQuietMicros = 100;  // about 30 us on a quiet file system
     constexpr int kMaxWaitSeconds = 600;
     double micros = ProbeCreateMicros();
     int waited = 0;
@@ -142,11 +140,28 @@ bool HaveCommand(const std::string& name) {
     return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-Figure Contest(int runs, const std::string& kelvadLabel, const std::function<void()>& prepare,
-               const std::function<void()>& work, const std::vector<Peer>& peers, Writes writes) {
-    // The preparation may itself delete a large tree: the wait comes after it.
-    const auto ready = [&] {
-        prepare();
+int ContestSerials(int runs, const std::vector<Peer>& peers) {
+    return runs * static_cast<int>(peers.size() + 1);
+}
+
+namespace {
+
+std::string WithSerial(std::string command, int serial) {
+    const std::string n = std::to_string(serial);
+    for (size_t at = command.find("{n}"); at != std::string::npos; at = command.find("{n}", at)) {
+        command.replace(at, 3, n);
+        at += n.size();
+    }
+    return command;
+}
+
+}  // namespace
+
+Figure Contest(int runs, const std::string& kelvadLabel, const RunStep& prepare,
+               const RunStep& work, const std::vector<Peer>& peers, Writes writes) {
+    // The preparation may itself write a large tree: the wait comes after it.
+    const auto ready = [&](int serial) {
+        prepare(serial);
         if (writes == Writes::Yes) {
             WaitForQuietFileSystem();
         }
@@ -157,13 +172,15 @@ Figure Contest(int runs, const std::string& kelvadLabel, const std::function<voi
     for (size_t p = 0; p < peers.size(); ++p) {
         usable[p] = HaveCommand(peers[p].command.substr(0, peers[p].command.find(' ')));
     }
+    int serial = 0;
     for (int r = 0; r < runs; ++r) {
-        ready();
-        TimeInChild(work, kelvad);
-        for (size_t p = 0; p < peers.size(); ++p) {
+        ready(serial);
+        TimeInChild([&] { work(serial); }, kelvad);
+        ++serial;
+        for (size_t p = 0; p < peers.size(); ++p, ++serial) {
             if (usable[p]) {
-                ready();
-                usable[p] = TimeCommand(peers[p].command, figures[p]);
+                ready(serial);
+                usable[p] = TimeCommand(WithSerial(peers[p].command, serial), figures[p]);
             }
         }
     }
@@ -238,10 +255,15 @@ void Run(const std::string& command) {
     }
 }
 
-void RestoreCopy(const std::string& from, const std::string& to) {
-    RemoveTree(to);
-    Run("cp -a '" + from + "' '" + to + "'");
-    Run("find '" + to + "' -printf '' >/dev/null");
+void MakeCopies(const std::string& from, const std::function<std::string(int)>& nameOf,
+                int count) {
+    for (int i = 0; i < count; ++i) {
+        Run("cp -a '" + from + "' '" + nameOf(i) + "'");
+    }
+}
+
+void WarmUp(const std::string& root) {
+    Run("find '" + root + "' -printf '' >/dev/null");
 }
 
 void RemoveTree(const std::string& path) {
@@ -251,6 +273,11 @@ void RemoveTree(const std::string& path) {
 void PrintFigure(const std::string& what, const Figure& f) {
     std::printf("  %-44s median %8.3f s  (min %.3f, max %.3f, %zu runs)  peak %ld MiB\n",
                 what.c_str(), f.Median(), f.Min(), f.Max(), f.seconds.size(), f.peakKiB / 1024);
+    std::printf("  %-44s", "  run by run:");
+    for (const double t : f.seconds) {
+        std::printf(" %.3f", t);
+    }
+    std::printf("\n");
 }
 
 void PrintRatio(const std::string& what, const Figure& kelvad, const Figure& peer) {

@@ -63,13 +63,12 @@ void BenchScan(const Options& o) {
     ::mkdir(dir.c_str(), 0777);
     MakeTree(master, o.entries, 42, 1500000000);
     MakeTree(slave, o.entries, 42, 1500000000);
-    Run("find '" + dir + "' -printf '' >/dev/null");  // warm the cache
-    const auto noop = [] {};
+    WarmUp(dir);
     Figure baseline;
-    TimeInChild(noop, baseline);
+    TimeInChild([] {}, baseline);
     const Figure kelvad = Contest(
-        o.runs, "Kelvad scan + compare", noop,
-        [&] {
+        o.runs, "Kelvad scan + compare", [](int) {},
+        [&](int) {
             if (Sync(master, slave, false) != 0) {
                 std::_Exit(4);  // identical trees must plan nothing
             }
@@ -95,10 +94,10 @@ void BenchBigFile(const Options& o) {
     const std::string out = dir + "/big.out";
     MakeBigFile(big, 1LL << 30);
     Run("cat '" + big + "' >/dev/null");
-    const auto clear = [&] { ::unlink(out.c_str()); };
+    const auto clear = [&](int) { ::unlink(out.c_str()); };
     Contest(
         o.runs, "Kelvad CopyOneFile", clear,
-        [&] {
+        [&](int) {
             NullHost host;
             if (CopyOneFile(host, big, out, false) != COPY_OK) {
                 std::_Exit(3);
@@ -107,7 +106,7 @@ void BenchBigFile(const Options& o) {
         {{"cp", "cp '" + big + "' '" + out + "'", "cp"},
          {"rsync", "rsync '" + big + "' '" + out + "'", "rsync"}},
         Writes::Yes);
-    clear();
+    clear(0);
     ::unlink(big.c_str());
     RemoveTree(dir);
 }
@@ -117,16 +116,16 @@ void BenchSmallFiles(const Options& o, long count, long maxBytes) {
     ::mkdir(dir.c_str(), 0777);
     std::printf("%ld files of 0-%ld KiB into an empty slave\n", count, maxBytes / 1024);
     const std::string master = dir + "/small";
-    const std::string slave = dir + "/slave";
     MakeSizedFiles(master, count, maxBytes, 9);
     Run("find '" + master + "' -type f -exec cat {} + >/dev/null");
-    const auto fresh = [&] {
-        RemoveTree(slave);
-        ::mkdir(slave.c_str(), 0777);
-    };
-    Contest(o.runs, "Kelvad scan + compare + execute", fresh, [&] { Sync(master, slave, true); },
-            {{"cp -r", "cp -r '" + master + "/.' '" + slave + "/'", "cp -r"},
-             {"rsync -r", "rsync -r '" + master + "/' '" + slave + "/'", "rsync -r"}},
+    // Every run copies into an empty slave of its own; none is deleted before
+    // the last run, since deleting makes creating files slow for minutes.
+    const auto slave = [&](int serial) { return dir + "/slave" + std::to_string(serial); };
+    Contest(o.runs, "Kelvad scan + compare + execute",
+            [&](int serial) { ::mkdir(slave(serial).c_str(), 0777); },
+            [&](int serial) { Sync(master, slave(serial), true); },
+            {{"cp -r", "cp -r '" + master + "/.' '" + dir + "/slave{n}/'", "cp -r"},
+             {"rsync -r", "rsync -r '" + master + "/' '" + dir + "/slave{n}/'", "rsync -r"}},
             Writes::Yes);
     RemoveTree(dir);
 }
@@ -158,11 +157,13 @@ void BenchChanged(const Options& o) {
             default: Run("printf added > '" + files[i]->GetDirPath() + "/added " + files[i]->GetName() + "'");
         }
     }
-    const auto restore = [&] { RestoreCopy(templ, slave); };
-    Contest(o.runs, "Kelvad scan + compare + execute", restore, [&] { Sync(master, slave, true); },
-            {{"rsync -r --delete", "rsync -r --delete '" + master + "/' '" + slave + "/'",
-              "rsync -r --delete"}},
-            Writes::Yes);
+    const std::vector<Peer> peers = {
+        {"rsync -r --delete", "rsync -r --delete '" + master + "/' '" + slave + "{n}/'",
+         "rsync -r --delete"}};
+    const auto slaveOf = [&](int serial) { return slave + std::to_string(serial); };
+    MakeCopies(templ, slaveOf, ContestSerials(o.runs, peers));
+    Contest(o.runs, "Kelvad scan + compare + execute", [&](int serial) { WarmUp(slaveOf(serial)); },
+            [&](int serial) { Sync(master, slaveOf(serial), true); }, peers, Writes::Yes);
     RemoveTree(dir);
 }
 
@@ -175,12 +176,14 @@ void BenchDelete(const Options& o) {
     ::mkdir(empty.c_str(), 0777);
     std::printf("Deleting 100,000 files (1,000 directories)\n");
     MakeSizedFiles(templ, 100000, 0, 3);
-    const auto restore = [&] { RestoreCopy(templ, victim); };
-    Contest(o.runs, "Kelvad scan + compare + execute", restore, [&] { Sync(empty, victim, true); },
-            {{"rm -r", "rm -r '" + victim + "'", "rm -r"},
-             {"rsync -r --delete", "rsync -r --delete '" + empty + "/' '" + victim + "/'",
-              "rsync -r --delete"}},
-            Writes::Yes);
+    const std::vector<Peer> peers = {
+        {"rm -r", "rm -r '" + victim + "{n}'", "rm -r"},
+        {"rsync -r --delete", "rsync -r --delete '" + empty + "/' '" + victim + "{n}/'",
+         "rsync -r --delete"}};
+    const auto victimOf = [&](int serial) { return victim + std::to_string(serial); };
+    MakeCopies(templ, victimOf, ContestSerials(o.runs, peers));
+    Contest(o.runs, "Kelvad scan + compare + execute", [&](int serial) { WarmUp(victimOf(serial)); },
+            [&](int serial) { Sync(empty, victimOf(serial), true); }, peers, Writes::Yes);
     RemoveTree(dir);
 }
 
