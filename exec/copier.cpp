@@ -45,10 +45,19 @@ public:
     }
 
     int m_source = -1;
-    int m_out = -1;
-    std::string m_outName;
-    bool m_created = false;  // the output file exists because this copy made it
+    int m_out = -1;          // an unnamed output vanishes when this is closed
+    std::string m_outName;   // empty while the output has no name
+    bool m_created = false;  // the output's name exists because this copy made it
 };
+
+// The directory part of a path: "." for a bare name, "/" for a name in the root.
+std::string DirectoryOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
 
 enum class PieceResult { Full, Last, ReadError, WriteError, NoMemory };
 
@@ -128,17 +137,27 @@ int CopyOneFile(ICopyHost& host, const std::string& source, const std::string& t
     if (job.m_source < 0) {
         return COPY_NO_SOURCE;
     }
-    // Both modes write through the temporary name, so the target's name never
-    // holds a half-written file, not even after a crash.
-    job.m_outName = TemporaryName(target, tag);
-    if (!replace && platform::NameExists(target)) {
-        return COPY_TARGET_EXISTS;
+    // The target's name never holds a half-written file, not even after a crash:
+    // a new file is written without a name and linked in when complete; where
+    // the file system cannot do that, and for a replacement, the content goes to
+    // the temporary name first.
+    if (!replace) {
+        if (platform::NameExists(target)) {
+            return COPY_TARGET_EXISTS;
+        }
+        job.m_out = platform::CreateUnnamed(DirectoryOf(target));
+        if (job.m_out < 0 && errno != EOPNOTSUPP) {
+            return COPY_TARGET_EXISTS;  // the directory is not writable
+        }
     }
-    job.m_out = platform::CreateExclusive(job.m_outName);
     if (job.m_out < 0) {
-        return COPY_TARGET_EXISTS;  // a leftover temporary file, or not writable
+        job.m_outName = TemporaryName(target, tag);
+        job.m_out = platform::CreateExclusive(job.m_outName);
+        if (job.m_out < 0) {
+            return COPY_TARGET_EXISTS;  // a leftover temporary file, or not writable
+        }
+        job.m_created = true;
     }
-    job.m_created = true;
 
     bool useKernel = true;
     for (;;) {
@@ -159,6 +178,14 @@ int CopyOneFile(ICopyHost& host, const std::string& source, const std::string& t
         }
     }
 
+    if (job.m_outName.empty()) {
+        // An unnamed file must be linked while it is still open.
+        if (platform::LinkUnnamed(job.m_out, target) != 0) {
+            return errno == EEXIST ? COPY_TARGET_EXISTS : COPY_WRITE_ERROR;
+        }
+        job.m_outName = target;
+        job.m_created = true;
+    }
     const int out = job.m_out;
     job.m_out = -1;
     if (platform::CloseFile(out) != 0) {
@@ -166,6 +193,10 @@ int CopyOneFile(ICopyHost& host, const std::string& source, const std::string& t
     }
     platform::CloseFile(job.m_source);
     job.m_source = -1;
+    if (job.m_outName == target) {
+        job.m_created = false;
+        return COPY_OK;
+    }
     if (replace) {
         // rename replaces the old target atomically: the name never holds nothing,
         // and if it fails the old target keeps its content.

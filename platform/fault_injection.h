@@ -8,12 +8,12 @@ namespace platform {
 // The file-system calls that the scanner, the copier and the executor make.
 enum class Call {
     Open,        // opening a source file for reading
-    Create,      // creating an output file
+    Create,      // creating an output file, named or unnamed (then `path` is its directory)
     Read,
     Write,
     CopyRange,   // the kernel's in-place copy
     Close,
-    Rename,
+    Rename,      // giving an output its final name (a rename, or linking an unnamed file)
     Unlink,
     Mkdir,
     Rmdir,

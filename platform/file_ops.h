@@ -19,6 +19,17 @@ int OpenForRead(const std::string& path);
 // link at `path` gives EEXIST and is left untouched. Mode 0666 less the umask.
 int CreateExclusive(const std::string& path);
 
+// Creates a file without a name in `directory`, for writing; LinkUnnamed gives
+// it its name once it is complete. Until then no name shows the file, and if
+// the process dies first the file system frees it. Fails with EOPNOTSUPP where
+// the file system or the system cannot do this; the caller then writes through
+// a temporary name instead.
+int CreateUnnamed(const std::string& directory);
+
+// Gives the unnamed file `fd` the name `path`, only if `path` does not exist
+// (EEXIST otherwise); never replaces anything.
+int LinkUnnamed(int fd, const std::string& path);
+
 // Reads up to `size` bytes; 0 at end of file.
 ssize_t ReadSome(int fd, void* buffer, size_t size);
 

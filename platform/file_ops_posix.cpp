@@ -57,6 +57,44 @@ int CreateExclusive(const std::string& path) {
     return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
 }
 
+namespace {
+
+// Linking an unnamed file needs its descriptor's entry under /proc (the other
+// way, AT_EMPTY_PATH, needs a privilege a user does not have).
+bool ProcFdAvailable() {
+    static const bool available = ::access("/proc/self/fd", X_OK) == 0;
+    return available;
+}
+
+}  // namespace
+
+int CreateUnnamed(const std::string& directory) {
+    if (!ProcFdAvailable()) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    if (InjectFault(Call::Create, directory.c_str())) {
+        return -1;
+    }
+    const int fd = ::open(directory.c_str(), O_WRONLY | O_TMPFILE | O_CLOEXEC, 0666);
+    // A kernel that does not know O_TMPFILE sees O_DIRECTORY (EISDIR); a file
+    // system that cannot do it says EOPNOTSUPP (or, through some layers, EINVAL
+    // or ENOSYS).
+    if (fd < 0 && (errno == EISDIR || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS)) {
+        errno = EOPNOTSUPP;
+    }
+    return fd;
+}
+
+int LinkUnnamed(int fd, const std::string& path) {
+    if (InjectFault(Call::Rename, path.c_str())) {
+        return -1;
+    }
+    char procPath[48];
+    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
+    return ::linkat(AT_FDCWD, procPath, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
+}
+
 ssize_t ReadSome(int fd, void* buffer, size_t size) {
     if (InjectFault(Call::Read, nullptr)) {
         return -1;

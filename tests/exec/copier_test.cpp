@@ -148,22 +148,31 @@ TEST(CopyOneFileTest, FailuresLeaveTheOldTargetAndNoPartialOutput) {
         {"late write error at close", Call::Close, EIO, 1, COPY_WRITE_ERROR},
         {"failed rename", Call::Rename, EACCES, 1, COPY_CANNOT_DELETE_TARGET},
     };
+    // A new file is written without a name where the file system allows it, and
+    // through the temporary name where it does not: both ways are failed.
     for (const Case& c : cases) {
-        for (bool replace : {true, false}) {
-            SCOPED_TRACE(std::string(c.what) + (replace ? " replacing" : " creating"));
+        for (const char* way : {"replacing", "creating unnamed", "creating named"}) {
+            SCOPED_TRACE(std::string(c.what) + " " + way);
+            const bool replace = way[0] == 'r';
             const std::string target = replace ? t / "dst" : t / "fresh";
             // The kernel copy is refused first, so reads and writes do the work.
             struct Faults : platform::FaultInjector {
                 Case c;
+                bool refuseUnnamed = false;
                 int seen = 0;
                 int Fail(Call call, const char*) override {
                     if (call == Call::CopyRange) {
                         return EXDEV;
                     }
+                    if (call == Call::Create && refuseUnnamed) {
+                        refuseUnnamed = false;
+                        return EOPNOTSUPP;
+                    }
                     return call == c.call && ++seen == c.nth ? c.err : 0;
                 }
             } faults;
             faults.c = c;
+            faults.refuseUnnamed = std::string(way) == "creating named";
             platform::SetFaultInjector(&faults);
             RecordingHost host;
             const int result = CopyOneFile(host, t / "src", target, replace);
@@ -179,6 +188,12 @@ TEST(CopyOneFileTest, FailuresLeaveTheOldTargetAndNoPartialOutput) {
         }
     }
     EXPECT_EQ(ReadFile(t / "src"), content);
+    OneFault noUnnamedFiles(Call::Create, EOPNOTSUPP);
+    RecordingHost host;
+    EXPECT_EQ(CopyOneFile(host, t / "src", t / "fresh", false), COPY_OK);
+    EXPECT_TRUE(noUnnamedFiles.Fired());
+    EXPECT_EQ(ReadFile(t / "fresh"), content);
+    EXPECT_FALSE(Exists(Temp(t / "fresh")));
 }
 
 TEST(CopyOneFileTest, KernelCopyErrorsFallBackToReadingAndWriting) {

@@ -21,19 +21,40 @@ const Call kCalls[] = {Call::Open,  Call::Create, Call::Read,    Call::Write,   
                        Call::Close, Call::Rename, Call::Unlink,  Call::Mkdir,   Call::Rmdir,
                        Call::OpenDir, Call::ReadDir, Call::Stat};
 
-// Counts calls; fails the `failAt`-th call of `failCall` (0: none). With
-// `noKernelCopy` every kernel copy is refused, so reads and writes do the work.
+// How the copies of a run are made: as the system allows, or without the
+// kernel's copy (reads and writes do the work), or without unnamed files (new
+// files are written through their temporary names).
+enum class Way { AsAllowed, NoKernelCopy, NoUnnamedFiles };
+
+const char* WayName(Way way) {
+    switch (way) {
+        case Way::AsAllowed: return "";
+        case Way::NoKernelCopy: return " (no kernel copy)";
+        case Way::NoUnnamedFiles: return " (no unnamed files)";
+    }
+    return "";
+}
+
+bool EndsWith(const std::string& s, const std::string& end) {
+    return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+}
+
+// Counts calls; fails the `failAt`-th call of `failCall` (0: none).
 class SweepInjector : public platform::FaultInjector {
 public:
-    SweepInjector(Call failCall, int failAt, bool noKernelCopy)
-        : m_failCall(failCall), m_failAt(failAt), m_noKernelCopy(noKernelCopy) {
+    SweepInjector(Call failCall, int failAt, Way way)
+        : m_failCall(failCall), m_failAt(failAt), m_way(way) {
         platform::SetFaultInjector(this);
     }
     ~SweepInjector() override { platform::SetFaultInjector(nullptr); }
 
-    int Fail(Call call, const char*) override {
-        if (call == Call::CopyRange && m_noKernelCopy) {
+    int Fail(Call call, const char* path) override {
+        if (call == Call::CopyRange && m_way == Way::NoKernelCopy) {
             return EXDEV;
+        }
+        if (call == Call::Create && m_way == Way::NoUnnamedFiles &&
+            !EndsWith(path, TemporaryName("", TemporaryTag()))) {
+            return EOPNOTSUPP;  // only a temporary name can be created
         }
         const int n = ++m_counts[call];
         if (call == m_failCall && n == m_failAt) {
@@ -49,7 +70,7 @@ public:
 private:
     Call m_failCall;
     int m_failAt;
-    bool m_noKernelCopy;
+    Way m_way;
 };
 
 ModelTree MasterModel() {
@@ -91,7 +112,7 @@ TEST(FaultSweep, EveryCallFailingOnceLosesNothingAndARerunConverges) {
     const auto expected = ExpectedSlave(master, slave);
     const std::string tempSuffix = TemporaryName("", TemporaryTag());
     int faultsTried = 0;
-    for (bool noKernelCopy : {false, true}) {
+    for (Way way : {Way::AsAllowed, Way::NoKernelCopy, Way::NoUnnamedFiles}) {
         // A clean run tells how often each call is made.
         std::map<Call, int> counts;
         {
@@ -100,7 +121,7 @@ TEST(FaultSweep, EveryCallFailingOnceLosesNothingAndARerunConverges) {
             MakeDirs(t / "s");
             Materialize(t / "m", master);
             Materialize(t / "s", slave);
-            SweepInjector counter(Call::Open, 0, noKernelCopy);
+            SweepInjector counter(Call::Open, 0, way);
             RecordingHost host;
             ASSERT_TRUE(SyncRun(t / "m", t / "s", host));
             counts = counter.m_counts;
@@ -108,7 +129,7 @@ TEST(FaultSweep, EveryCallFailingOnceLosesNothingAndARerunConverges) {
         for (Call call : kCalls) {
             for (int k = 1; k <= counts[call]; ++k) {
                 SCOPED_TRACE(std::string(platform::CallName(call)) + " #" + std::to_string(k) +
-                             (noKernelCopy ? " (no kernel copy)" : ""));
+                             WayName(way));
                 TempDir t;
                 MakeDirs(t / "m");
                 MakeDirs(t / "s");
@@ -117,7 +138,7 @@ TEST(FaultSweep, EveryCallFailingOnceLosesNothingAndARerunConverges) {
                 RecordingHost host;
                 bool ok;
                 {
-                    SweepInjector fault(call, k, noKernelCopy);
+                    SweepInjector fault(call, k, way);
                     ok = SyncRun(t / "m", t / "s", host);
                     ASSERT_TRUE(fault.m_fired);
                 }
@@ -129,10 +150,7 @@ TEST(FaultSweep, EveryCallFailingOnceLosesNothingAndARerunConverges) {
                     EXPECT_TRUE(host.m_messages.empty());
                 }
                 for (const auto& [path, content] : Snapshot(t / "s")) {
-                    EXPECT_FALSE(path.size() > tempSuffix.size() &&
-                                 path.compare(path.size() - tempSuffix.size(), tempSuffix.size(),
-                                              tempSuffix) == 0)
-                        << "temporary file left: " << path;
+                    EXPECT_FALSE(EndsWith(path, tempSuffix)) << "temporary file left: " << path;
                     if (content.rfind("f:", 0) == 0) {
                         const auto old = slave.find(path);
                         const auto fresh = master.find(path);
