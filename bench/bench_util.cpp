@@ -172,12 +172,18 @@ Figure Contest(int runs, const std::string& kelvadLabel, const RunStep& prepare,
     for (size_t p = 0; p < peers.size(); ++p) {
         usable[p] = HaveCommand(peers[p].command.substr(0, peers[p].command.find(' ')));
     }
-    int serial = 0;
+    // Round r starts with tool r (0 is Kelvad), so that no tool always runs first.
+    const int tools = static_cast<int>(peers.size()) + 1;
     for (int r = 0; r < runs; ++r) {
-        ready(serial);
-        TimeInChild([&] { work(serial); }, kelvad);
-        ++serial;
-        for (size_t p = 0; p < peers.size(); ++p, ++serial) {
+        for (int k = 0; k < tools; ++k) {
+            const int tool = (r + k) % tools;
+            const int serial = r * tools + tool;
+            if (tool == 0) {
+                ready(serial);
+                TimeInChild([&] { work(serial); }, kelvad);
+                continue;
+            }
+            const size_t p = static_cast<size_t>(tool - 1);
             if (usable[p]) {
                 ready(serial);
                 usable[p] = TimeCommand(WithSerial(peers[p].command, serial), figures[p]);
