@@ -48,11 +48,12 @@ enum class Writes { No, Yes };
 
 // Times Kelvad's `work` (in a child process) and every peer, round-robin: run r
 // of each before run r + 1 of any, so that a drift of the machine weighs on all
-// alike, and each round started by another tool. Every timed run has its own serial, 0 to ContestSerials() - 1, handed
-// to `prepare` (not timed, before the run) and `work`, and put in place of
-// "{n}" in a peer's command, so that each run can have a slave of its own.
-// Prints each figure and Kelvad's ratio to each peer, and returns Kelvad's
-// figure. With Writes::Yes every run first waits for a quiet file system.
+// alike, and each round started by another tool. Every timed run has its own
+// serial, 0 to ContestSerials() - 1, handed to `prepare` (not timed, before the
+// run) and `work`, and put in place of "{n}" in a peer's command, so that each
+// run can have a slave of its own. Prints each figure and Kelvad's ratio to
+// each peer, and returns Kelvad's figure. With Writes::Yes every run first
+// waits for a quiet file system.
 using RunStep = std::function<void(int serial)>;
 Figure Contest(int runs, const std::string& kelvadLabel, const RunStep& prepare,
                const RunStep& work, const std::vector<Peer>& peers, Writes writes);

@@ -178,8 +178,10 @@ int CopyOneFile(ICopyHost& host, const std::string& source, const std::string& t
         }
     }
 
-    if (job.m_outName.empty()) {
-        // An unnamed file must be linked while it is still open.
+    const bool unnamed = job.m_outName.empty();
+    if (unnamed) {
+        // An unnamed file must be linked while it is still open; should closing
+        // it then fail, the job removes it from the target's name again.
         if (platform::LinkUnnamed(job.m_out, target) != 0) {
             return errno == EEXIST ? COPY_TARGET_EXISTS : COPY_WRITE_ERROR;
         }
@@ -193,7 +195,7 @@ int CopyOneFile(ICopyHost& host, const std::string& source, const std::string& t
     }
     platform::CloseFile(job.m_source);
     job.m_source = -1;
-    if (job.m_outName == target) {
+    if (unnamed) {
         job.m_created = false;
         return COPY_OK;
     }
