@@ -55,6 +55,17 @@ size_t Sync(const std::string& master, const std::string& slave, bool execute) {
     return actions.size();
 }
 
+// A contest on slaves that every run changes: each run, Kelvad's or a peer's,
+// syncs into a copy of `templ` of its own (`slave` followed by the run's serial,
+// "{n}" in a peer's command), all made before the first run.
+void ContestOnCopies(const Options& o, const std::string& master, const std::string& templ,
+                     const std::string& slave, const std::vector<Peer>& peers) {
+    const auto slaveOf = [&](int serial) { return slave + std::to_string(serial); };
+    MakeCopies(templ, slaveOf, ContestSerials(o.runs, peers));
+    Contest(o.runs, "Kelvad scan + compare + execute", [&](int serial) { WarmUp(slaveOf(serial)); },
+            [&](int serial) { Sync(master, slaveOf(serial), true); }, peers, Writes::Yes);
+}
+
 void BenchScan(const Options& o) {
     const std::string dir = o.base + "/scan";
     const std::string master = dir + "/master";
@@ -157,13 +168,9 @@ void BenchChanged(const Options& o) {
             default: Run("printf added > '" + files[i]->GetDirPath() + "/added " + files[i]->GetName() + "'");
         }
     }
-    const std::vector<Peer> peers = {
-        {"rsync -r --delete", "rsync -r --delete '" + master + "/' '" + slave + "{n}/'",
-         "rsync -r --delete"}};
-    const auto slaveOf = [&](int serial) { return slave + std::to_string(serial); };
-    MakeCopies(templ, slaveOf, ContestSerials(o.runs, peers));
-    Contest(o.runs, "Kelvad scan + compare + execute", [&](int serial) { WarmUp(slaveOf(serial)); },
-            [&](int serial) { Sync(master, slaveOf(serial), true); }, peers, Writes::Yes);
+    ContestOnCopies(o, master, templ, slave,
+                    {{"rsync -r --delete", "rsync -r --delete '" + master + "/' '" + slave + "{n}/'",
+                      "rsync -r --delete"}});
     RemoveTree(dir);
 }
 
@@ -176,14 +183,10 @@ void BenchDelete(const Options& o) {
     ::mkdir(empty.c_str(), 0777);
     std::printf("Deleting 100,000 files (1,000 directories)\n");
     MakeSizedFiles(templ, 100000, 0, 3);
-    const std::vector<Peer> peers = {
-        {"rm -r", "rm -r '" + victim + "{n}'", "rm -r"},
-        {"rsync -r --delete", "rsync -r --delete '" + empty + "/' '" + victim + "{n}/'",
-         "rsync -r --delete"}};
-    const auto victimOf = [&](int serial) { return victim + std::to_string(serial); };
-    MakeCopies(templ, victimOf, ContestSerials(o.runs, peers));
-    Contest(o.runs, "Kelvad scan + compare + execute", [&](int serial) { WarmUp(victimOf(serial)); },
-            [&](int serial) { Sync(empty, victimOf(serial), true); }, peers, Writes::Yes);
+    ContestOnCopies(o, empty, templ, victim,
+                    {{"rm -r", "rm -r '" + victim + "{n}'", "rm -r"},
+                     {"rsync -r --delete", "rsync -r --delete '" + empty + "/' '" + victim + "{n}/'",
+                      "rsync -r --delete"}});
     RemoveTree(dir);
 }
 

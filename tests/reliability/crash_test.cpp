@@ -14,15 +14,6 @@
 #include "support/temp_tree.h"
 #include "support/tree_model.h"
 
-namespace {
-
-int KillCount() {
-    const char* soak = std::getenv("KELVAD_SOAK_KILLS");
-    return soak != nullptr ? std::atoi(soak) : 5;
-}
-
-}  // namespace
-
 TEST(CrashSafety, KilledRunsNeverTearAFileAndARerunConverges) {
     // The child: this same test binary started afresh, so that it is a process of
     // its own with its own temporary-name tag, running one real sync.
@@ -46,7 +37,7 @@ TEST(CrashSafety, KilledRunsNeverTearAFileAndARerunConverges) {
     slave["stale"] = {true, "", 0};
     slave["stale/x"] = {false, "stale", 1000000000};
     const auto expected = ExpectedSlave(master, slave);
-    const int kills = KillCount();
+    const int kills = SoakCount("KELVAD_SOAK_KILLS", 5);
     int killed = 0;
     for (int round = 0; round < kills; ++round) {
         TempDir t;

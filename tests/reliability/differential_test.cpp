@@ -9,17 +9,8 @@
 #include "support/temp_tree.h"
 #include "support/tree_model.h"
 
-namespace {
-
-int PairCount() {
-    const char* soak = std::getenv("KELVAD_SOAK_PAIRS");
-    return soak != nullptr ? std::atoi(soak) : 300;
-}
-
-}  // namespace
-
 TEST(Differential, RandomPairsReachTheModelsState) {
-    const int pairs = PairCount();
+    const int pairs = SoakCount("KELVAD_SOAK_PAIRS", 300);
     int checked = 0;
     for (int seed = 1; checked < pairs; ++seed) {
         std::mt19937 rng(static_cast<unsigned>(seed));

@@ -2,6 +2,7 @@
 // (optionally) carry the plan out through a RecordingHost.
 #pragma once
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -33,4 +34,11 @@ inline bool SyncRun(const std::string& master, const std::string& slave, Recordi
 inline bool SyncRun(const std::string& master, const std::string& slave) {
     RecordingHost host;
     return SyncRun(master, slave, host);
+}
+
+// How many rounds a long-running test makes: the environment variable `name`
+// (set by scripts/soak.sh) or, without it, `usual`.
+inline int SoakCount(const char* name, int usual) {
+    const char* soak = std::getenv(name);
+    return soak != nullptr ? std::atoi(soak) : usual;
 }
