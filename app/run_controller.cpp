@@ -60,7 +60,8 @@ void CSyncDlg::OnStart() {
         KelvadMessageBox(this, "Slave directory doesn't exist or isn't a directory", "Kelvad");
         return;
     }
-    // Overlapping trees would make the run delete or overwrite the master.
+    // Overlapping trees would make the run delete or overwrite the master. They
+    // are judged by what the directories are, so links and bind mounts count.
     if (platform::RootsOverlap(m_masterDir, m_slaveDir)) {
         KelvadMessageBox(this, "Master and slave directories overlap", "Kelvad");
         return;
@@ -74,7 +75,8 @@ void CSyncDlg::OnStart() {
         return;
     }
     ScanDirectory(m_slaveDir, &slaveList);
-    CompareTrees(&masterList, &slaveList, &actionList, m_masterDir, m_slaveDir);
+    CompareTrees(&masterList, &slaveList, &actionList, m_masterDir, m_slaveDir,
+                 NameMatchOf(m_slaveDir, slaveList));
     wait.End();
 
     if (actionList.empty()) {

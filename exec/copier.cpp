@@ -1,12 +1,15 @@
 #include "exec/copier.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include "platform/error_text.h"
 #include "platform/file_ops.h"
+#include "platform/tree_root.h"
 
 namespace {
 
@@ -32,6 +35,7 @@ char* PieceBuffer() {
 // the copy ends is released, and an output this copy created is removed.
 class CopyJob {
 public:
+    explicit CopyJob(platform::TreeRoot& slave) : m_slave(slave) {}
     ~CopyJob() {
         if (m_out >= 0) {
             platform::CloseFile(m_out);
@@ -40,30 +44,33 @@ public:
             platform::CloseFile(m_source);
         }
         if (m_created) {
-            platform::RemoveFile(m_outName);
+            m_slave.RemoveFile(m_outName);
         }
     }
 
+    platform::TreeRoot& m_slave;
     int m_source = -1;
     int m_out = -1;          // an unnamed output vanishes when this is closed
-    std::string m_outName;   // empty while the output has no name
+    std::string m_outName;   // relative to the slave root; empty while the output has no name
     bool m_created = false;  // the output's name exists because this copy made it
+    // A source with holes is copied run of data by run of data, at the same
+    // offsets, so the holes stay holes.
+    bool m_sparse = false;
+    off_t m_size = 0;
+    off_t m_position = 0;
 };
 
-// The directory part of a path: "." for a bare name, "/" for a name in the root.
-std::string DirectoryOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
+// The directory part of a relative path: "" for a name in the root.
+std::string DirectoryOf(const std::string& relative) {
+    const size_t slash = relative.rfind('/');
+    return slash == std::string::npos ? std::string() : relative.substr(0, slash);
 }
 
 enum class PieceResult { Full, Last, ReadError, WriteError, NoMemory };
 
 // Moves one piece: up to kCopyPieceBytes, fewer only at the end of the source.
 // The kernel copies where it can; when it fails, reading and writing tell which
-// side failed.
+// side failed. errno tells why a piece failed.
 PieceResult CopyPiece(CopyJob& job, bool& useKernel) {
     size_t done = 0;
     while (done < kCopyPieceBytes) {
@@ -100,6 +107,92 @@ PieceResult CopyPiece(CopyJob& job, bool& useKernel) {
     return PieceResult::Full;
 }
 
+// The same for a source with holes: only its runs of data are copied, each to
+// the same offset, and the output gets its full length at the end.
+PieceResult CopySparsePiece(CopyJob& job, bool& useKernel) {
+    size_t done = 0;
+    while (done < kCopyPieceBytes) {
+        if (job.m_position >= job.m_size) {
+            return PieceResult::Last;
+        }
+        const off_t data = platform::SeekData(job.m_source, job.m_position);
+        if (data < 0 && errno != ENXIO) {
+            return PieceResult::ReadError;
+        }
+        if (data < 0 || data >= job.m_size) {
+            job.m_position = job.m_size;  // only a hole is left
+            return PieceResult::Last;
+        }
+        const off_t hole = platform::SeekHole(job.m_source, data);
+        if (hole < 0) {
+            return PieceResult::ReadError;
+        }
+        const size_t want = std::min(kCopyPieceBytes - done,
+                                     static_cast<size_t>(std::min(hole, job.m_size) - data));
+        ssize_t n;
+        if (useKernel) {
+            n = platform::CopyRangeAt(job.m_source, data, job.m_out, data, want);
+            if (n < 0) {
+                useKernel = false;
+                continue;
+            }
+        } else {
+            char* buffer = PieceBuffer();
+            if (buffer == nullptr) {
+                return PieceResult::NoMemory;
+            }
+            n = platform::ReadAt(job.m_source, buffer, want, data);
+            if (n < 0) {
+                return PieceResult::ReadError;
+            }
+            if (n > 0 && platform::WriteAllAt(job.m_out, buffer, static_cast<size_t>(n), data) < 0) {
+                return PieceResult::WriteError;
+            }
+        }
+        if (n == 0) {
+            return PieceResult::Last;  // the source shrank; the check after the copy sees it
+        }
+        job.m_position = data + n;
+        done += static_cast<size_t>(n);
+    }
+    return PieceResult::Full;
+}
+
+// Copies the whole content once, pumping after every piece, the empty last one
+// included. A cancel ends it early with COPY_OK.
+CopyOutcome CopyContent(ICopyHost& host, CopyJob& job, const platform::FileInfo& source,
+                        bool& useKernel) {
+    job.m_sparse = source.sparse;
+    job.m_size = source.size;
+    job.m_position = 0;
+    for (;;) {
+        const PieceResult piece =
+            job.m_sparse ? CopySparsePiece(job, useKernel) : CopyPiece(job, useKernel);
+        switch (piece) {
+            case PieceResult::ReadError: return {COPY_READ_ERROR, errno};
+            case PieceResult::WriteError: return {COPY_WRITE_ERROR, errno};
+            case PieceResult::NoMemory: return {COPY_NO_MEMORY, 0};
+            case PieceResult::Full:
+            case PieceResult::Last: break;
+        }
+        host.PumpOneMessage();
+        if (host.IsCancelled()) {
+            return {};  // the job removes the output; the executor sees the flag
+        }
+        if (piece == PieceResult::Last) {
+            break;
+        }
+    }
+    if (job.m_sparse && platform::Truncate(job.m_out, job.m_size) != 0) {
+        return {COPY_WRITE_ERROR, errno};
+    }
+    return {};
+}
+
+bool SameState(const platform::FileInfo& a, const platform::FileInfo& b) {
+    return a.size == b.size && a.lastWrite == b.lastWrite && a.lastChange == b.lastChange;
+}
+
 }  // namespace
 
 const char* CopyResultText(int code) {
@@ -107,6 +200,15 @@ const char* CopyResultText(int code) {
         return "";
     }
     return kCopyResultTexts[code];
+}
+
+std::string CopyOutcomeText(const CopyOutcome& outcome) {
+    std::string text = CopyResultText(outcome.code);
+    // "No such file" and "File exists" only repeat what the result says.
+    if (outcome.reason != 0 && outcome.reason != ENOENT && outcome.reason != EEXIST) {
+        text += ": " + platform::ErrorText(outcome.reason);
+    }
+    return text;
 }
 
 int TemporaryTag() {
@@ -129,52 +231,71 @@ std::string TemporaryName(const std::string& target, int tag) {
     return target + suffix;
 }
 
-int CopyOneFile(ICopyHost& host, const std::string& source, const std::string& target,
-                bool replace) {
+CopyOutcome CopyFileBetween(ICopyHost& host, platform::TreeRoot& master,
+                            const std::string& masterRelative, platform::TreeRoot& slave,
+                            const std::string& slaveRelative, CopyMode mode) {
     const int tag = TemporaryTag();
-    CopyJob job;
-    job.m_source = platform::OpenForRead(source);
+    CopyJob job(slave);
+    platform::FileInfo before;
+    job.m_source = master.OpenForRead(masterRelative, before);
     if (job.m_source < 0) {
-        return COPY_NO_SOURCE;
+        // Nothing there, or no longer a regular file (a link or a FIFO in its
+        // place): the source is gone. A file that is there but cannot be read is
+        // a read error.
+        const int err = errno;
+        const bool gone = err == ENOENT || err == ENOTDIR || err == ELOOP || err == EINVAL;
+        return {gone ? COPY_NO_SOURCE : COPY_READ_ERROR, err};
     }
+    // The master's permission bits, never set-id or sticky; creating the file
+    // applies the umask, as cp does.
+    const mode_t fileMode = before.mode & 0777;
     // The target's name never holds a half-written file, not even after a crash:
     // a new file is written without a name and linked in when complete; where
     // the file system cannot do that, and for a replacement, the content goes to
     // the temporary name first.
-    if (!replace) {
-        if (platform::NameExists(target)) {
-            return COPY_TARGET_EXISTS;
+    if (mode == CopyMode::Create) {
+        if (slave.NameExists(slaveRelative)) {
+            return {COPY_TARGET_EXISTS, 0};
         }
-        job.m_out = platform::CreateUnnamed(DirectoryOf(target));
+        job.m_out = slave.CreateUnnamed(DirectoryOf(slaveRelative), fileMode);
         if (job.m_out < 0 && errno != EOPNOTSUPP) {
-            return COPY_TARGET_EXISTS;  // the directory is not writable
+            return {COPY_TARGET_EXISTS, errno};  // the directory is not writable, or is gone
         }
     }
     if (job.m_out < 0) {
-        job.m_outName = TemporaryName(target, tag);
-        job.m_out = platform::CreateExclusive(job.m_outName);
+        job.m_outName = TemporaryName(slaveRelative, tag);
+        job.m_out = slave.CreateExclusive(job.m_outName, fileMode);
         if (job.m_out < 0) {
-            return COPY_TARGET_EXISTS;  // a leftover temporary file, or not writable
+            return {COPY_TARGET_EXISTS, errno};  // a leftover temporary file, or not writable
         }
         job.m_created = true;
     }
 
+    // A source written while it is read would leave a mix of old and new content
+    // that, carrying a later time than the master's, no run would ever repair:
+    // the copy is kept only if size and times held still throughout.
     bool useKernel = true;
-    for (;;) {
-        const PieceResult piece = CopyPiece(job, useKernel);
-        switch (piece) {
-            case PieceResult::ReadError: return COPY_READ_ERROR;
-            case PieceResult::WriteError: return COPY_WRITE_ERROR;
-            case PieceResult::NoMemory: return COPY_NO_MEMORY;
-            case PieceResult::Full:
-            case PieceResult::Last: break;
+    for (int attempt = 1;; ++attempt) {
+        const CopyOutcome copied = CopyContent(host, job, before, useKernel);
+        if (copied.code != COPY_OK || host.IsCancelled()) {
+            return copied;
         }
-        host.PumpOneMessage();
-        if (host.IsCancelled()) {
-            return COPY_OK;  // the job removes the output; the executor sees the flag
+        platform::FileInfo after;
+        if (platform::DescribeOpenFile(job.m_source, after) != 0) {
+            return {COPY_READ_ERROR, errno};
         }
-        if (piece == PieceResult::Last) {
+        if (SameState(before, after)) {
             break;
+        }
+        if (attempt == kCopyAttempts) {
+            return {COPY_READ_ERROR, 0};
+        }
+        before = after;
+        if (platform::Rewind(job.m_source) != 0) {
+            return {COPY_READ_ERROR, errno};
+        }
+        if (platform::Truncate(job.m_out, 0) != 0 || platform::Rewind(job.m_out) != 0) {
+            return {COPY_WRITE_ERROR, errno};
         }
     }
 
@@ -182,32 +303,51 @@ int CopyOneFile(ICopyHost& host, const std::string& source, const std::string& t
     if (unnamed) {
         // An unnamed file must be linked while it is still open; should closing
         // it then fail, the job removes it from the target's name again.
-        if (platform::LinkUnnamed(job.m_out, target) != 0) {
-            return errno == EEXIST ? COPY_TARGET_EXISTS : COPY_WRITE_ERROR;
+        if (slave.LinkUnnamed(job.m_out, slaveRelative) != 0) {
+            return errno == EEXIST ? CopyOutcome{COPY_TARGET_EXISTS, 0}
+                                   : CopyOutcome{COPY_WRITE_ERROR, errno};
         }
-        job.m_outName = target;
+        job.m_outName = slaveRelative;
         job.m_created = true;
     }
     const int out = job.m_out;
     job.m_out = -1;
     if (platform::CloseFile(out) != 0) {
-        return COPY_WRITE_ERROR;  // a late write error, reported at close
+        return {COPY_WRITE_ERROR, errno};  // a late write error, reported at close
     }
     platform::CloseFile(job.m_source);
     job.m_source = -1;
     if (unnamed) {
         job.m_created = false;
-        return COPY_OK;
+        return {};
     }
-    if (replace) {
+    if (mode == CopyMode::Replace) {
         // rename replaces the old target atomically: the name never holds nothing,
         // and if it fails the old target keeps its content.
-        if (platform::RenameReplace(job.m_outName, target) != 0) {
-            return COPY_CANNOT_DELETE_TARGET;
+        if (slave.RenameReplace(job.m_outName, slaveRelative) != 0) {
+            return {COPY_CANNOT_DELETE_TARGET, errno};
         }
-    } else if (platform::RenameNoReplace(job.m_outName, target) != 0) {
-        return errno == EEXIST ? COPY_TARGET_EXISTS : COPY_WRITE_ERROR;
+    } else if (slave.RenameNoReplace(job.m_outName, slaveRelative) != 0) {
+        return errno == EEXIST ? CopyOutcome{COPY_TARGET_EXISTS, 0}
+                               : CopyOutcome{COPY_WRITE_ERROR, errno};
     }
     job.m_created = false;
-    return COPY_OK;
+    return {};
+}
+
+int CopyOneFile(ICopyHost& host, const std::string& source, const std::string& target,
+                bool replace) {
+    auto split = [](const std::string& path, std::string& name) {
+        const size_t slash = path.rfind('/');
+        name = slash == std::string::npos ? path : path.substr(slash + 1);
+        return slash == std::string::npos ? std::string(".")
+                                          : (slash == 0 ? std::string("/") : path.substr(0, slash));
+    };
+    std::string sourceName;
+    std::string targetName;
+    platform::TreeRoot master(split(source, sourceName));
+    platform::TreeRoot slave(split(target, targetName));
+    return CopyFileBetween(host, master, sourceName, slave, targetName,
+                           replace ? CopyMode::Replace : CopyMode::Create)
+        .code;
 }

@@ -1,12 +1,17 @@
 // Copies one file from the master into the slave, all or nothing: the content
-// goes to a temporary file beside the target, which takes the target's name
-// only when it is complete. A failed or cancelled copy leaves nothing behind.
+// goes to an unnamed or temporary file beside the target, which takes the
+// target's name only when it is complete and the source held still while it
+// was read. A failed or cancelled copy leaves nothing behind.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
 #include "exec/run_host.h"
+
+namespace platform {
+class TreeRoot;
+}
 
 // Copy results. The text of each goes into the executor's error messages.
 enum : int {
@@ -39,10 +44,38 @@ constexpr size_t kMaxNameBytes = 255;
 // For a name too long to take the suffix, the name's last bytes make room.
 std::string TemporaryName(const std::string& target, int tag);
 
-// Copies `source` to `target`. With `replace` the target is expected to exist
-// and is replaced atomically; without, a target that exists (or appears before
-// the copy is complete) is left alone and COPY_TARGET_EXISTS returned. Between
-// pieces `host` is pumped once and its cancel flag read; a cancel removes the
-// output and returns COPY_OK. Never writes through a symbolic link.
+enum class CopyMode { Replace, Create };
+
+// What a copy came to: its result and, where the system gave one, the errno
+// behind it (0 when there is none).
+struct CopyOutcome {
+    int code = COPY_OK;
+    int reason = 0;
+};
+
+// A source that changes while it is copied is copied again; this many times in
+// all, then the copy fails with COPY_READ_ERROR.
+constexpr int kCopyAttempts = 3;
+
+// Copies the master file `masterRelative` to `slaveRelative` in the slave, both
+// resolved beneath their roots through no symbolic link. With CopyMode::Replace
+// the target is expected to exist and is replaced atomically; with Create, a
+// target that exists (or appears before the copy is complete) is left alone
+// and COPY_TARGET_EXISTS returned. The copy takes the source's permission bits
+// (the 0777 part) less the umask, and keeps its holes. Between pieces `host` is
+// pumped once and its cancel flag read; a cancel removes the output and
+// returns COPY_OK. The size and times of the source are looked at before and
+// after; if they moved, the copy is made again (kCopyAttempts in all).
+CopyOutcome CopyFileBetween(ICopyHost& host, platform::TreeRoot& master,
+                            const std::string& masterRelative, platform::TreeRoot& slave,
+                            const std::string& slaveRelative, CopyMode mode);
+
+// The words for a copy's outcome in a message: the result's text, followed by
+// the system's reason where it says more ("Write error on target file: No
+// space left on device").
+std::string CopyOutcomeText(const CopyOutcome& outcome);
+
+// Copies `source` to `target`, full paths, as CopyFileBetween does with the
+// directories that hold them as the roots; `replace` chooses the mode.
 int CopyOneFile(ICopyHost& host, const std::string& source, const std::string& target,
                 bool replace);

@@ -1,16 +1,84 @@
 #include "exec/executor.h"
 
+#include <sys/stat.h>
+
+#include <string_view>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "exec/copier.h"
+#include "platform/error_text.h"
 #include "platform/file_ops.h"
 #include "platform/path_compare.h"
+#include "platform/tree_root.h"
+
+namespace {
+
+// " (reason)" for the errno of the call that just failed.
+std::string Reason() {
+    return " (" + platform::ErrorText(errno) + ")";
+}
+
+// True when `path` is `dir` or lies below it.
+bool AtOrBelow(const std::string& path, const std::string& dir) {
+    return path.compare(0, dir.size(), dir) == 0 &&
+           (path.size() == dir.size() || path[dir.size()] == platform::kSeparator);
+}
+
+mode_t CurrentUmask() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+}  // namespace
 
 bool ExecuteActions(IExecHost& host, const CActionList& actions, std::string masterRoot,
                     std::string slaveRoot) {
+    // Every change is made beneath these handles, opened once, through no
+    // symbolic link: a directory swapped for a link mid-run makes its step fail
+    // instead of leading it outside the trees.
+    platform::TreeRoot master(masterRoot);
+    platform::TreeRoot slave(slaveRoot);
     std::vector<const CAction*> pendingRemovals;
+    std::unordered_set<std::string_view> pendingPaths;  // theirs, for a quick look
+    // Directories made with the owner's rights added, so they can be filled;
+    // they get the master's bits when the run has filled them.
+    std::vector<std::pair<std::string, mode_t>> modesToSet;
+    const mode_t umask = CurrentUmask();
     slaveRoot.push_back(platform::kSeparator);
     masterRoot.push_back(platform::kSeparator);
+
+    // A slave directory that gives way to a master file of the same path is
+    // removed, innermost first, just before that file is created. Its removals
+    // are among the last held back (only another spelling's can follow), so the
+    // list is searched from its end back to the directory itself.
+    auto removeNow = [&](const std::string& path) {
+        if (pendingPaths.count(path) == 0) {
+            return true;  // nothing held back there
+        }
+        size_t first = pendingRemovals.size();
+        while (first > 0 && pendingRemovals[first - 1]->GetSlavePath() != path) {
+            --first;
+        }
+        if (first == 0) {
+            return true;  // removed already
+        }
+        --first;
+        for (size_t k = pendingRemovals.size(); k > first; --k) {
+            const std::string& relative = pendingRemovals[k - 1]->GetSlavePath();
+            if (AtOrBelow(relative, path) && slave.RemoveDirectory(relative) != 0) {
+                host.ShowMessage("Unable to delete directory " + slaveRoot + relative + Reason());
+                return false;
+            }
+        }
+        std::erase_if(pendingRemovals, [&](const CAction* a) {
+            return AtOrBelow(a->GetSlavePath(), path);
+        });
+        return true;
+    };
+
     const size_t n = actions.size();
     host.SetRange(n);
     for (size_t i = 0; i < n; ++i) {
@@ -21,49 +89,58 @@ bool ExecuteActions(IExecHost& host, const CActionList& actions, std::string mas
         switch (action.GetKind()) {
             case ACTION_MODIFY: {
                 host.SetStatus(kStatusModify + action.GetSlavePath());
-                const std::string target = slaveRoot + action.GetSlavePath();
-                const int result =
-                    CopyOneFile(host, masterRoot + action.GetMasterPath(), target, true);
-                if (result != COPY_OK) {
-                    host.ShowMessage("Error copying " + target + " (" + CopyResultText(result) +
-                                     ")");
+                const CopyOutcome result = CopyFileBetween(host, master, action.GetMasterPath(), slave,
+                                                           action.GetSlavePath(), CopyMode::Replace);
+                if (result.code != COPY_OK) {
+                    host.ShowMessage("Error copying " + slaveRoot + action.GetSlavePath() + " (" +
+                                     CopyOutcomeText(result) + ")");
                     return false;
                 }
                 break;
             }
             case ACTION_CREATE: {
                 host.SetStatus(kStatusCreate + action.GetMasterPath());
-                const std::string target = slaveRoot + action.GetMasterPath();
-                const int result =
-                    CopyOneFile(host, masterRoot + action.GetMasterPath(), target, false);
-                if (result != COPY_OK) {
-                    host.ShowMessage("Error creating " + target + " (" + CopyResultText(result) +
-                                     ")");
+                if (!removeNow(action.GetMasterPath())) {
+                    return false;
+                }
+                const CopyOutcome result = CopyFileBetween(host, master, action.GetMasterPath(), slave,
+                                                           action.GetMasterPath(), CopyMode::Create);
+                if (result.code != COPY_OK) {
+                    host.ShowMessage("Error creating " + slaveRoot + action.GetMasterPath() + " (" +
+                                     CopyOutcomeText(result) + ")");
                     return false;
                 }
                 break;
             }
             case ACTION_DELETE: {
                 host.SetStatus(kStatusDelete + action.GetSlavePath());
-                const std::string target = slaveRoot + action.GetSlavePath();
-                if (platform::RemoveFile(target) != 0) {
-                    host.ShowMessage("Error deleting file " + target);
+                if (slave.RemoveFile(action.GetSlavePath()) != 0) {
+                    host.ShowMessage("Error deleting file " + slaveRoot + action.GetSlavePath() +
+                                     Reason());
                     return false;
                 }
                 break;
             }
             case ACTION_MKDIR: {
                 host.SetStatus(kStatusMkdir + action.GetMasterPath());
-                const std::string target = slaveRoot + action.GetMasterPath();
-                if (platform::MakeDirectory(target) != 0) {
-                    host.ShowMessage("Error creating directory " + target);
+                // The master directory's bits, as cp gives them; one that has
+                // gone since the scan is made as a new directory would be.
+                const int masterMode = master.ModeOf(action.GetMasterPath());
+                const mode_t mode = (masterMode < 0 ? 0777 : static_cast<mode_t>(masterMode)) & 0777;
+                if (slave.MakeDirectory(action.GetMasterPath(), mode | S_IRWXU) != 0) {
+                    host.ShowMessage("Error creating directory " + slaveRoot +
+                                     action.GetMasterPath() + Reason());
                     return false;
+                }
+                if ((mode & S_IRWXU) != S_IRWXU) {
+                    modesToSet.emplace_back(action.GetMasterPath(), mode & ~umask);
                 }
                 break;
             }
             case ACTION_RMDIR:
                 host.SetStatus(kStatusRmdir + action.GetSlavePath());
                 pendingRemovals.push_back(&action);
+                pendingPaths.insert(action.GetSlavePath());
                 break;
             default:
                 host.ShowMessage("Invalid action");
@@ -79,14 +156,28 @@ bool ExecuteActions(IExecHost& host, const CActionList& actions, std::string mas
     if (host.IsCancelled()) {
         return false;
     }
+    // Innermost first, so a directory that loses its owner's search right is
+    // not in the way of the ones below it.
+    for (auto it = modesToSet.rbegin(); it != modesToSet.rend(); ++it) {
+        if (slave.SetMode(it->first, it->second) != 0) {
+            host.ShowMessage("Error creating directory " + slaveRoot + it->first + Reason());
+            return false;
+        }
+    }
     // A directory precedes its contents in the list, so the reverse order removes
     // the innermost first.
     for (auto it = pendingRemovals.rbegin(); it != pendingRemovals.rend(); ++it) {
-        const std::string target = slaveRoot + (*it)->GetSlavePath();
-        if (platform::RemoveDirectory(target) != 0) {
-            host.ShowMessage("Unable to delete directory " + target);
+        if (slave.RemoveDirectory((*it)->GetSlavePath()) != 0) {
+            host.ShowMessage("Unable to delete directory " + slaveRoot + (*it)->GetSlavePath() +
+                             Reason());
             return false;
         }
+    }
+    // "Done" means on the disk: a drive pulled out after Kelvad closes keeps
+    // every change.
+    if (n > 0 && slave.Flush() != 0) {
+        host.ShowMessage("Unable to write the slave directory to disk" + Reason());
+        return false;
     }
     return true;
 }

@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -17,21 +18,20 @@ struct DirMatch {
     std::string_view name;  // valid until the next call of Next or Close
     bool isDirectory = false;
     FileTime lastWrite = 0;
+    std::uint64_t size = 0;  // in bytes; 0 for a directory
 };
 
 class DirSearch {
 public:
-    enum class Follow { Link, NoLink };
-
     DirSearch() = default;
     ~DirSearch() { Close(); }
     DirSearch(const DirSearch&) = delete;
     DirSearch& operator=(const DirSearch&) = delete;
 
-    // Starts the search of the directory `path`. With Follow::NoLink a symbolic
-    // link at `path` is refused. Returns false (errno set) when the directory
-    // cannot be listed.
-    bool Open(const std::string& path, Follow follow);
+    // Starts the search of the open directory `fd` (TreeRoot::OpenDirectory),
+    // which the search now owns and closes. Returns false (errno set) when it
+    // cannot be listed; `fd` is closed then too.
+    bool Open(int fd);
 
     // Fills `match` with the next entry, "." and ".." included where the system
     // reports them. Returns false at the end of the listing, and also when the

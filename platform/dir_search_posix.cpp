@@ -12,17 +12,9 @@ namespace platform {
 
 using detail::InjectFault;
 
-bool DirSearch::Open(const std::string& path, Follow follow) {
+bool DirSearch::Open(int fd) {
     Close();
     m_failed = false;
-    if (InjectFault(Call::OpenDir, path.c_str())) {
-        return false;
-    }
-    int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-    if (follow == Follow::NoLink) {
-        flags |= O_NOFOLLOW;
-    }
-    const int fd = ::open(path.c_str(), flags);
     if (fd < 0) {
         return false;
     }
@@ -61,6 +53,7 @@ bool DirSearch::Next(DirMatch& match) {
             match.name = name;
             match.isDirectory = true;
             match.lastWrite = 0;
+            match.size = 0;
             return true;
         }
         struct stat st;
@@ -78,6 +71,7 @@ bool DirSearch::Next(DirMatch& match) {
         match.name = name;
         match.isDirectory = S_ISDIR(st.st_mode);
         match.lastWrite = FileTimeFromTimespec(st.st_mtim);
+        match.size = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
         return true;
     }
 }

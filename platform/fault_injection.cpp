@@ -39,6 +39,8 @@ const char* CallName(Call call) {
         case Call::OpenDir: return "opendir";
         case Call::ReadDir: return "readdir";
         case Call::Stat: return "stat";
+        case Call::Chmod: return "chmod";
+        case Call::Sync: return "syncfs";
     }
     return "?";
 }

@@ -3,6 +3,9 @@
 // Production code never installs an injector; the check costs one load per call.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 namespace platform {
 
 // The file-system calls that the scanner, the copier and the executor make.
@@ -20,6 +23,8 @@ enum class Call {
     OpenDir,     // opening a directory search
     ReadDir,     // fetching the next match of a directory search
     Stat,
+    Chmod,       // setting the permission bits of a directory that a run made
+    Sync,        // flushing the slave's file system to its disk
 };
 
 const char* CallName(Call call);
@@ -39,6 +44,18 @@ namespace detail {
 extern FaultInjector* g_faultInjector;
 // Sets errno and returns true when the injector wants this call to fail.
 bool InjectFault(Call call, const char* path);
+// The same for a path below a root: the whole path is built only when an
+// injector is installed.
+inline bool InjectFault(Call call, const std::string& root, std::string_view relative) {
+    if (g_faultInjector == nullptr) {
+        return false;
+    }
+    std::string path = root;
+    if (!relative.empty()) {
+        path.append(1, '/').append(relative);
+    }
+    return InjectFault(call, path.c_str());
+}
 }  // namespace detail
 
 }  // namespace platform

@@ -7,28 +7,9 @@
 #include <string>
 #include <sys/types.h>
 
+#include "platform/tree_root.h"
+
 namespace platform {
-
-// Opens a regular file for reading. A symbolic link, a FIFO, a device or a
-// directory is refused (ELOOP, or EINVAL for anything that is not a regular
-// file) without being read, so a run never hangs on a pipe. Returns the
-// descriptor, which the caller closes with CloseFile.
-int OpenForRead(const std::string& path);
-
-// Creates a new file for writing, exclusively: an existing file, directory or
-// link at `path` gives EEXIST and is left untouched. Mode 0666 less the umask.
-int CreateExclusive(const std::string& path);
-
-// Creates a file without a name in `directory`, for writing; LinkUnnamed gives
-// it its name once it is complete. Until then no name shows the file, and if
-// the process dies first the file system frees it. Fails with EOPNOTSUPP where
-// the file system or the system cannot do this; the caller then writes through
-// a temporary name instead.
-int CreateUnnamed(const std::string& directory);
-
-// Gives the unnamed file `fd` the name `path`, only if `path` does not exist
-// (EEXIST otherwise); never replaces anything.
-int LinkUnnamed(int fd, const std::string& path);
 
 // Reads up to `size` bytes; 0 at end of file.
 ssize_t ReadSome(int fd, void* buffer, size_t size);
@@ -44,44 +25,51 @@ ssize_t CopyRange(int in, int out, size_t size);
 
 int CloseFile(int fd);
 
-// Gives `from` the name `to`, replacing whatever file `to` names, atomically.
-int RenameReplace(const std::string& from, const std::string& to);
+// Positional forms of the above, for copying a file with holes: they neither use
+// nor move the descriptors' offsets.
+ssize_t ReadAt(int fd, void* buffer, size_t size, off_t offset);
+ssize_t WriteAllAt(int fd, const void* buffer, size_t size, off_t offset);
+ssize_t CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t size);
 
-// Gives `from` the name `to` only if `to` does not exist (EEXIST otherwise);
-// never replaces anything.
-int RenameNoReplace(const std::string& from, const std::string& to);
+// The start of the first run of data at or after `offset` (ENXIO when only a
+// hole follows), and the start of the first hole after it (the end of the file
+// counts as one).
+off_t SeekData(int fd, off_t offset);
+off_t SeekHole(int fd, off_t offset);
 
-int RemoveFile(const std::string& path);
-int MakeDirectory(const std::string& path);
-// Removes an empty directory; fails with ENOTEMPTY otherwise.
-int RemoveDirectory(const std::string& path);
+// Sets the file's length, cutting it or extending it with a hole.
+int Truncate(int fd, off_t size);
 
-// True when something (a file, a directory, a link, anything) has this name.
-bool NameExists(const std::string& path);
+// Puts the descriptor's offset back at the start of the file.
+int Rewind(int fd);
+
+// Size, mode and times of an open regular file, as TreeRoot::OpenForRead gives them.
+int DescribeOpenFile(int fd, FileInfo& info);
 
 // True when `path`, following symbolic links, names a directory.
 bool IsDirectoryPath(const std::string& path);
 
-// The absolute path with every symbolic link, "." and ".." resolved; empty when
-// the path cannot be resolved.
-std::string ResolvePath(const std::string& path);
-
-// Reads a whole (small) file into `text`; false when it cannot be read.
+// Reads a whole (small) file into `text`; false when it cannot be read. Only a
+// regular file is opened: a FIFO or a device at `path` is never opened.
 bool ReadWholeFile(const std::string& path, std::string& text);
 
 // Replaces the file at `path` with `content` atomically: a temporary file beside
 // it is written and flushed to disk, then renamed over it, so a crash leaves the
-// old file or the new one, never half of one. The file keeps its permissions; a
-// symbolic link at `path` is kept and the file it points to replaced. Returns
-// false (errno set) when it could not; the old file is then untouched.
+// old file or the new one, never half of one. The file keeps its permissions.
+// A symbolic link at `path` is kept and the file it points to replaced, but only
+// when that is a regular file owned by the user running the program; anything
+// else at `path` or behind the link (a FIFO, a device, another user's file) is
+// left as it is and false returned with EPERM. Returns false (errno set) when it
+// could not; the old file is then untouched.
 bool WriteFileAtomically(const std::string& path, const std::string& content);
 
 // The id of the running process.
 int ProcessId();
 
 // True when the two directories are the same or one lies inside the other,
-// once symbolic links, "." and ".." are resolved. False when either cannot be
-// resolved.
+// judged by what they are rather than how they are spelled: the device and
+// inode of each, and of every directory above it, so symbolic links, "." and
+// ".." and bind mounts all count. False when either cannot be opened.
 bool RootsOverlap(const std::string& a, const std::string& b);
 
 }  // namespace platform

@@ -9,6 +9,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <vector>
+
 #include "platform/fault_injection.h"
 
 namespace platform {
@@ -22,78 +24,6 @@ mode_t CurrentUmask() {
     return mask;
 }
 }  // namespace
-
-int OpenForRead(const std::string& path) {
-    if (InjectFault(Call::Open, path.c_str())) {
-        return -1;
-    }
-    // O_NONBLOCK keeps a FIFO that appeared in place of a file from blocking the
-    // open; the type check below then refuses it.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return -1;
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        const int err = errno;
-        ::close(fd);
-        errno = err;
-        return -1;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        errno = EINVAL;
-        return -1;
-    }
-    // O_NONBLOCK stays: reads of a regular file ignore it, and two calls per
-    // file are saved.
-    return fd;
-}
-
-int CreateExclusive(const std::string& path) {
-    if (InjectFault(Call::Create, path.c_str())) {
-        return -1;
-    }
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-}
-
-namespace {
-
-// Linking an unnamed file needs its descriptor's entry under /proc (the other
-// way, AT_EMPTY_PATH, needs a privilege a user does not have).
-bool ProcFdAvailable() {
-    static const bool available = ::access("/proc/self/fd", X_OK) == 0;
-    return available;
-}
-
-}  // namespace
-
-int CreateUnnamed(const std::string& directory) {
-    if (!ProcFdAvailable()) {
-        errno = EOPNOTSUPP;
-        return -1;
-    }
-    if (InjectFault(Call::Create, directory.c_str())) {
-        return -1;
-    }
-    const int fd = ::open(directory.c_str(), O_WRONLY | O_TMPFILE | O_CLOEXEC, 0666);
-    // A kernel that does not know O_TMPFILE sees O_DIRECTORY (EISDIR); a file
-    // system that cannot do it says EOPNOTSUPP (or, through some layers, EINVAL
-    // or ENOSYS).
-    if (fd < 0 && (errno == EISDIR || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS)) {
-        errno = EOPNOTSUPP;
-    }
-    return fd;
-}
-
-int LinkUnnamed(int fd, const std::string& path) {
-    if (InjectFault(Call::Rename, path.c_str())) {
-        return -1;
-    }
-    char procPath[48];
-    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
-    return ::linkat(AT_FDCWD, procPath, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
-}
 
 ssize_t ReadSome(int fd, void* buffer, size_t size) {
     if (InjectFault(Call::Read, nullptr)) {
@@ -149,56 +79,88 @@ int CloseFile(int fd) {
     return ::close(fd);
 }
 
-int RenameReplace(const std::string& from, const std::string& to) {
-    if (InjectFault(Call::Rename, to.c_str())) {
+ssize_t ReadAt(int fd, void* buffer, size_t size, off_t offset) {
+    if (InjectFault(Call::Read, nullptr)) {
         return -1;
     }
-    return ::rename(from.c_str(), to.c_str());
+    ssize_t n;
+    do {
+        n = ::pread(fd, buffer, size, offset);
+    } while (n < 0 && errno == EINTR);
+    return n;
 }
 
-int RenameNoReplace(const std::string& from, const std::string& to) {
-    if (InjectFault(Call::Rename, to.c_str())) {
+ssize_t WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) {
+    if (InjectFault(Call::Write, nullptr)) {
         return -1;
     }
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-        return 0;
+    const char* p = static_cast<const char*>(buffer);
+    size_t left = size;
+    while (left > 0) {
+        const ssize_t n = ::pwrite(fd, p, left, offset);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return -1;
+        }
+        if (n == 0) {
+            errno = ENOSPC;
+            return -1;
+        }
+        p += n;
+        offset += n;
+        left -= static_cast<size_t>(n);
     }
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
-        return -1;
-    }
-    // File systems without RENAME_NOREPLACE: a hard link fails on an existing
-    // name just the same, and the old name is then dropped.
-    if (::link(from.c_str(), to.c_str()) != 0) {
-        return -1;
-    }
-    ::unlink(from.c_str());
-    return 0;
+    return static_cast<ssize_t>(size);
 }
 
-int RemoveFile(const std::string& path) {
-    if (InjectFault(Call::Unlink, path.c_str())) {
+ssize_t CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t size) {
+    if (InjectFault(Call::CopyRange, nullptr)) {
         return -1;
     }
-    return ::unlink(path.c_str());
+    ssize_t n;
+    do {
+        n = ::copy_file_range(in, &inOffset, out, &outOffset, size, 0);
+    } while (n < 0 && errno == EINTR);
+    return n;
 }
 
-int MakeDirectory(const std::string& path) {
-    if (InjectFault(Call::Mkdir, path.c_str())) {
+off_t SeekData(int fd, off_t offset) {
+    if (InjectFault(Call::Read, nullptr)) {
         return -1;
     }
-    return ::mkdir(path.c_str(), 0777);
+    return ::lseek(fd, offset, SEEK_DATA);
 }
 
-int RemoveDirectory(const std::string& path) {
-    if (InjectFault(Call::Rmdir, path.c_str())) {
+off_t SeekHole(int fd, off_t offset) {
+    if (InjectFault(Call::Read, nullptr)) {
         return -1;
     }
-    return ::rmdir(path.c_str());
+    return ::lseek(fd, offset, SEEK_HOLE);
 }
 
-bool NameExists(const std::string& path) {
+int Truncate(int fd, off_t size) {
+    if (InjectFault(Call::Write, nullptr)) {
+        return -1;
+    }
+    return ::ftruncate(fd, size);
+}
+
+int Rewind(int fd) {
+    return ::lseek(fd, 0, SEEK_SET) == 0 ? 0 : -1;
+}
+
+int DescribeOpenFile(int fd, FileInfo& info) {
+    if (InjectFault(Call::Stat, nullptr)) {
+        return -1;
+    }
     struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
+    if (::fstat(fd, &st) != 0) {
+        return -1;
+    }
+    detail::FillFileInfo(st, info);
+    return 0;
 }
 
 bool IsDirectoryPath(const std::string& path) {
@@ -206,25 +168,17 @@ bool IsDirectoryPath(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string ResolvePath(const std::string& path) {
-    if (path.empty()) {
-        return {};
-    }
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) {
-        return {};
-    }
-    std::string result(resolved);
-    std::free(resolved);
-    return result;
-}
-
 bool ReadWholeFile(const std::string& path, std::string& text) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // Looked at before it is opened: opening a FIFO or a device can block or
+    // have effects of its own.
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         return false;
     }
-    struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         return false;
@@ -250,16 +204,27 @@ bool WriteFileAtomically(const std::string& path, const std::string& content) {
     struct stat st;
     if (::lstat(path.c_str(), &st) == 0) {
         if (S_ISLNK(st.st_mode)) {
-            target = ResolvePath(path);
-            if (target.empty()) {
+            // A link is saved through only to a regular file of the user's own:
+            // a link planted to a device, a FIFO or another user's file must not
+            // make the save replace or fill what it points at.
+            if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+                st.st_uid != ::geteuid()) {
+                errno = EPERM;
                 return false;
             }
-            if (::stat(target.c_str(), &st) == 0) {
-                mode = st.st_mode & 07777;
+            char* resolved = ::realpath(path.c_str(), nullptr);
+            if (resolved == nullptr) {
+                return false;
             }
-        } else {
-            mode = st.st_mode & 07777;
+            target = resolved;
+            std::free(resolved);
+        } else if (!S_ISREG(st.st_mode)) {
+            errno = EPERM;
+            return false;
         }
+        mode = st.st_mode & 07777;
+    } else if (errno != ENOENT) {
+        return false;
     }
     std::string temp = target + ".XXXXXX";
     const int fd = ::mkstemp(temp.data());
@@ -289,22 +254,62 @@ int ProcessId() {
 }
 
 namespace {
-// True when `inner` is `outer` or lies below it.
-bool IsWithin(const std::string& inner, const std::string& outer) {
-    if (inner.compare(0, outer.size(), outer) != 0) {
+
+struct DirId {
+    dev_t dev;
+    ino_t ino;
+    bool operator==(const DirId&) const = default;
+};
+
+// The directory `path` (a link at it followed) and every directory above it,
+// up to the root of the file system as this process sees it. Walking up by
+// ".." from an open directory crosses bind mounts and links as the kernel
+// does, whatever the path says. False when `path` cannot be opened.
+bool DirectoryAndAncestors(const std::string& path, std::vector<DirId>& chain) {
+    int fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
         return false;
     }
-    return inner.size() == outer.size() || outer.back() == '/' || inner[outer.size()] == '/';
+    struct stat st;
+    bool ok = ::fstat(fd, &st) == 0;
+    // The depth is bounded only to be safe from a file system that loops.
+    for (int depth = 0; ok && depth < 100000; ++depth) {
+        chain.push_back({st.st_dev, st.st_ino});
+        const int parent = ::openat(fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = parent;
+        if (fd < 0 || ::fstat(fd, &st) != 0) {
+            ok = false;
+            break;
+        }
+        if (chain.back() == DirId{st.st_dev, st.st_ino}) {
+            break;  // ".." of the root is the root itself
+        }
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return !chain.empty();
 }
+
+bool Contains(const std::vector<DirId>& chain, const DirId& id) {
+    for (const DirId& d : chain) {
+        if (d == id) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 bool RootsOverlap(const std::string& a, const std::string& b) {
-    const std::string ra = ResolvePath(a);
-    const std::string rb = ResolvePath(b);
-    if (ra.empty() || rb.empty()) {
+    std::vector<DirId> chainA;
+    std::vector<DirId> chainB;
+    if (!DirectoryAndAncestors(a, chainA) || !DirectoryAndAncestors(b, chainB)) {
         return false;
     }
-    return IsWithin(ra, rb) || IsWithin(rb, ra);
+    return Contains(chainB, chainA.front()) || Contains(chainA, chainB.front());
 }
 
 }  // namespace platform

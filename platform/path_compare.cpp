@@ -81,10 +81,14 @@ int CompareFoldedAndRaw(const PathPieces& a, const PathPieces& b, int& rawDiff) 
 }  // namespace
 
 int ComparePaths(const PathPieces& a, const PathPieces& b) {
+    return ComparePaths(a, b, NameMatch::Exact);
+}
+
+int ComparePaths(const PathPieces& a, const PathPieces& b, NameMatch match) {
     int rawDiff = 0;
     const int folded = CompareFoldedAndRaw(a, b, rawDiff);
     // Equal folded means equal lengths, so the first raw difference decides.
-    return folded != 0 ? folded : rawDiff;
+    return folded != 0 || match == NameMatch::IgnoreCase ? folded : rawDiff;
 }
 
 int ComparePaths(std::string_view a, std::string_view b) {

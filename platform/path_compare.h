@@ -28,11 +28,13 @@ struct PathPieces {
 int ComparePaths(const PathPieces& a, const PathPieces& b);
 int ComparePaths(std::string_view a, std::string_view b);
 
-// True when two relative paths name the same entry. On Linux names are
-// case-sensitive, so only byte-identical paths match; a build for a
-// case-insensitive file system would compare folded here.
-inline bool SamePath(int comparePathsResult) {
-    return comparePathsResult == 0;
-}
+// How the paths of the two trees are matched: byte for byte, as Linux file
+// systems tell names apart, or ignoring the case of A-Z, for a slave on a file
+// system that does (FAT, exFAT), where Readme.txt and README.TXT are one file.
+enum class NameMatch { Exact, IgnoreCase };
+
+// The merge order of two relative paths under `match`: ComparePaths for Exact;
+// for IgnoreCase, A-Z folded alone, so paths equal but for case give 0.
+int ComparePaths(const PathPieces& a, const PathPieces& b, NameMatch match);
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 namespace {
 
@@ -28,14 +29,35 @@ private:
     std::unordered_set<std::string> m_paths;
 };
 
+// True when `path` lies below the directory `dir`.
+bool IsBelow(std::string_view path, std::string_view dir, platform::NameMatch match) {
+    return path.size() > dir.size() && path[dir.size()] == platform::kSeparator &&
+           platform::ComparePaths(platform::PathPieces{{path.substr(0, dir.size()), {}, {}}},
+                                  platform::PathPieces{{dir, {}, {}}}, match) == 0;
+}
+
+// A master file that meets a slave directory of the same path: its creation
+// waits until every slave entry below that directory has had its action.
+struct DeferredCreate {
+    std::string path;   // the master's relative path
+    std::string bound;  // the path followed by '0', the byte after '/': every
+                        // path below it sorts before this
+};
+
 }  // namespace
 
 void CompareTrees(const CFileList* masterList, const CFileList* slaveList,
-                  CActionList* actionList, std::string masterRoot, std::string slaveRoot) {
+                  CActionList* actionList, std::string masterRoot, std::string slaveRoot,
+                  platform::NameMatch match) {
     const size_t masterCount = masterList->size();
     const size_t slaveCount = slaveList->size();
     const bool masterUnknown = masterList->m_rootContentsUnknown;
     UnknownDirs unknownDirs;
+    std::vector<DeferredCreate> deferred;
+    auto add = [actionList](std::string masterPath, std::string slavePath, int kind) {
+        actionList->push_back(
+            std::make_unique<CAction>(std::move(masterPath), std::move(slavePath), kind));
+    };
     size_t i = 0;
     size_t j = 0;
     while (i < masterCount || j < slaveCount) {
@@ -47,6 +69,15 @@ void CompareTrees(const CFileList* masterList, const CFileList* slaveList,
         const platform::PathPieces key2 =
             slave != nullptr ? slave->RelativePieces(slaveRoot.size())
                              : platform::PathPieces{{kNoPath, {}, {}}};
+        // A deferred creation is due once the slave walk has passed everything
+        // below its path.
+        while (!deferred.empty() &&
+               (slave == nullptr ||
+                platform::ComparePaths(key2, platform::PathPieces{{deferred.back().bound, {}, {}}},
+                                       match) >= 0)) {
+            add(deferred.back().path, JoinPieces(key2), ACTION_CREATE);
+            deferred.pop_back();
+        }
         // A used-up side comes after everything; "~~~~" is never compared.
         int order;
         if (master == nullptr) {
@@ -54,33 +85,55 @@ void CompareTrees(const CFileList* masterList, const CFileList* slaveList,
         } else if (slave == nullptr) {
             order = -1;
         } else {
-            order = platform::ComparePaths(key1, key2);
+            order = platform::ComparePaths(key1, key2, match);
         }
         if (master != nullptr && order <= 0 && master->IsDirectory() &&
             master->HasUnknownContents()) {
             unknownDirs.Add(JoinPieces(key1));
         }
-        if (platform::SamePath(order)) {
-            // Only the master's directory flag is consulted; a slave directory
-            // facing a newer master file is planned as a modification too.
-            if (!master->IsDirectory() && master->CompareTime(slave) > 0) {
-                actionList->push_back(
-                    std::make_unique<CAction>(JoinPieces(key1), JoinPieces(key2), ACTION_MODIFY));
+        if (order == 0) {
+            if (!master->IsDirectory() && !slave->IsDirectory()) {
+                // Sizes too: content with an earlier time (a restore, mv, cp -p,
+                // tar) must reach the slave as well.
+                if (master->CompareTime(slave) > 0 || master->GetSize() != slave->GetSize()) {
+                    add(JoinPieces(key1), JoinPieces(key2), ACTION_MODIFY);
+                }
+            } else if (master->IsDirectory() && !slave->IsDirectory()) {
+                // The slave's file gives way to the master's directory, whose
+                // contents then find no counterpart and are created.
+                add(JoinPieces(key1), JoinPieces(key2), ACTION_DELETE);
+                add(JoinPieces(key1), JoinPieces(key2), ACTION_MKDIR);
+            } else if (!master->IsDirectory()) {
+                // The slave's directory goes, with everything below it, before
+                // the master's file takes its place.
+                std::string slavePath = JoinPieces(key2);
+                add(JoinPieces(key1), slavePath, ACTION_RMDIR);
+                deferred.push_back(
+                    {JoinPieces(key1), slavePath + static_cast<char>(platform::kSeparator + 1)});
             }
             ++i;
             ++j;
         } else if (order < 0) {
-            actionList->push_back(std::make_unique<CAction>(
-                JoinPieces(key1), JoinPieces(key2),
-                master->IsDirectory() ? ACTION_MKDIR : ACTION_CREATE));
+            add(JoinPieces(key1), JoinPieces(key2),
+                master->IsDirectory() ? ACTION_MKDIR : ACTION_CREATE);
             ++i;
         } else {
-            const std::string slavePath = JoinPieces(key2);
-            if (!masterUnknown && !unknownDirs.Covers(slavePath)) {
-                actionList->push_back(std::make_unique<CAction>(
-                    JoinPieces(key1), slavePath, slave->IsDirectory() ? ACTION_RMDIR : ACTION_DELETE));
+            std::string slavePath = JoinPieces(key2);
+            // Below a master file that replaces a slave directory everything is
+            // known to be gone from the master.
+            bool belowReplacedDirectory = false;
+            for (const DeferredCreate& d : deferred) {
+                belowReplacedDirectory = belowReplacedDirectory || IsBelow(slavePath, d.path, match);
+            }
+            if (belowReplacedDirectory || (!masterUnknown && !unknownDirs.Covers(slavePath))) {
+                add(JoinPieces(key1), std::move(slavePath),
+                    slave->IsDirectory() ? ACTION_RMDIR : ACTION_DELETE);
             }
             ++j;
         }
+    }
+    while (!deferred.empty()) {
+        add(deferred.back().path, kNoPath, ACTION_CREATE);
+        deferred.pop_back();
     }
 }

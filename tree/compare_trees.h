@@ -9,10 +9,17 @@
 
 // Walks both lists side by side and appends to `actionList`, in ascending order
 // of relative path: ACTION_MODIFY where the master file was written strictly
-// later than the slave entry at the same path, ACTION_CREATE / ACTION_MKDIR for
-// master-only files / directories, ACTION_DELETE / ACTION_RMDIR for slave-only
-// ones. Slave entries below a master directory whose contents are unknown get
-// no action: not seen is not gone. The roots must be the strings the lists were
-// scanned from. The lists are not changed.
+// later than the slave file at the same path or the two sizes differ,
+// ACTION_CREATE / ACTION_MKDIR for master-only files / directories,
+// ACTION_DELETE / ACTION_RMDIR for slave-only ones. A path that is a file on
+// one side and a directory on the other is planned so that one run converges:
+// a slave file is deleted before the master's directory is made; a slave
+// directory is removed with everything below it, and the master's file
+// created after the last of those steps. Slave entries below a master
+// directory whose contents are unknown get no action: not seen is not gone.
+// `match` says whether the slave's file system tells names apart by letter
+// case. The roots must be the strings the lists were scanned from. The lists
+// are not changed.
 void CompareTrees(const CFileList* masterList, const CFileList* slaveList,
-                  CActionList* actionList, std::string masterRoot, std::string slaveRoot);
+                  CActionList* actionList, std::string masterRoot, std::string slaveRoot,
+                  platform::NameMatch match = platform::NameMatch::Exact);

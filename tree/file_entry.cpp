@@ -7,11 +7,13 @@ constexpr std::string_view kSeparatorText(&platform::kSeparator, 1);
 }
 
 CFileEntry::CFileEntry(std::string name, bool isDirectory, platform::FileTime lastWrite,
-                       SharedDirPath dirPath)
+                       SharedDirPath dirPath, std::uint64_t size)
     : m_dirPath(std::move(dirPath)),
       m_name(std::move(name)),
       m_lastWrite(lastWrite),
-      m_isDirectory(isDirectory) {}
+      m_size(size),
+      m_isDirectory(isDirectory ? 1 : 0),
+      m_unknownContents(0) {}
 
 long CFileEntry::CompareTime(const CFileEntry* other) const {
     return platform::CompareFileTime(m_lastWrite, other->m_lastWrite);

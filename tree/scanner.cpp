@@ -5,6 +5,7 @@
 
 #include "platform/dir_search.h"
 #include "platform/file_ops.h"
+#include "platform/tree_root.h"
 
 namespace {
 
@@ -31,6 +32,10 @@ void ScanDirectory(std::string dirPath, CFileList* fileList) {
 
     const size_t firstNew = fileList->size();
     const size_t rootLength = dirPath.size();
+    // Every directory below the root is opened beneath the root's handle and
+    // through no symbolic link, so a directory swapped for a link mid-scan
+    // cannot pull another tree in.
+    platform::TreeRoot root(dirPath);
     // Each directory is read whole and closed before its subdirectories are
     // opened, so a deep tree never holds more than one directory open.
     std::vector<PendingDir> pending;
@@ -40,9 +45,10 @@ void ScanDirectory(std::string dirPath, CFileList* fileList) {
     while (!pending.empty()) {
         PendingDir dir = std::move(pending.back());
         pending.pop_back();
-        const auto follow = dir.entry == nullptr ? platform::DirSearch::Follow::Link
-                                                 : platform::DirSearch::Follow::NoLink;
-        if (!search.Open(dir.path.Get(), follow)) {
+        const std::string_view relative =
+            dir.entry == nullptr ? std::string_view()
+                                 : std::string_view(dir.path.Get()).substr(rootLength + 1);
+        if (!search.Open(root.OpenDirectory(relative))) {
             MarkUnknown(dir.entry, fileList);
             continue;
         }
@@ -51,7 +57,7 @@ void ScanDirectory(std::string dirPath, CFileList* fileList) {
                 continue;
             }
             auto entry = std::make_unique<CFileEntry>(std::string(match.name), match.isDirectory,
-                                                      match.lastWrite, dir.path);
+                                                      match.lastWrite, dir.path, match.size);
             if (match.isDirectory) {
                 std::string childPath;
                 childPath.reserve(dir.path.Get().size() + 1 + match.name.size());
@@ -70,4 +76,19 @@ void ScanDirectory(std::string dirPath, CFileList* fileList) {
     // The list ends in the order one InsertSorted per entry would give. Every
     // new key starts with the root and one separator, so that prefix is skipped.
     SortInsertedEntries(fileList, firstNew, firstNew == 0 ? rootLength + 1 : 0);
+}
+
+platform::NameMatch NameMatchOf(const std::string& root, const CFileList& fileList) {
+    for (const auto& entry : fileList) {
+        const std::string& name = entry->GetName();
+        for (char c : name) {
+            if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
+                platform::TreeRoot tree(root);
+                return tree.IgnoresCase(JoinPieces(entry->RelativePieces(root.size())))
+                           ? platform::NameMatch::IgnoreCase
+                           : platform::NameMatch::Exact;
+            }
+        }
+    }
+    return platform::NameMatch::Exact;
 }

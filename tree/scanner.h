@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "platform/path_compare.h"
 #include "tree/file_list.h"
 
 // True when `path`, exactly as typed (a symbolic link to a directory included),
@@ -17,3 +18,9 @@ bool IsExistingDirectory(std::string path);
 // cannot be listed adds nothing. Holds one directory open at a time, however
 // deep the tree.
 void ScanDirectory(std::string dirPath, CFileList* fileList);
+
+// How names in the tree scanned into `fileList` from `root` are told apart:
+// NameMatch::IgnoreCase when its file system takes a name with the case of its
+// letters changed for the same entry (FAT, exFAT), found out from the first
+// entry whose name has a letter; Exact otherwise, and for a tree without one.
+platform::NameMatch NameMatchOf(const std::string& root, const CFileList& fileList);

@@ -220,13 +220,16 @@ TEST_F(RunControllerTest, JustDoItRunsWithoutAPreview) {
 TEST_F(RunControllerTest, AFailedRunIsReportedOnceAndRestoresTheMainDialog) {
     WriteFile(m_master + "/a", "a");
     WriteFile(m_master + "/b", "b", 2000000000);
-    MakeDirs(m_slave + "/b");  // a directory where the master has a newer file: it cannot go
+    // A directory where the master has a file: it cannot go while it holds a
+    // link, which a run neither follows nor deletes.
+    MakeDirs(m_slave + "/b");
+    ASSERT_EQ(::symlink("/", (m_slave + "/b/link").c_str()), 0);
     m_dialog->Show();
     Start(m_master, m_slave, 0);
     ASSERT_EQ(m_recorder.m_shown.size(), 1u);
     EXPECT_EQ(m_recorder.m_shown[0].caption, "kelvad");
     EXPECT_EQ(m_recorder.m_shown[0].text,
-              "Error copying " + m_slave + "/b (Unable to delete original target file)");
+              "Unable to delete directory " + m_slave + "/b (Directory not empty)");
     EXPECT_EQ(ReadFile(m_slave + "/a"), "a");  // what was done stays done
     EXPECT_TRUE(m_dialog->IsShown());
     EXPECT_FALSE(SettingsWritten());

@@ -92,9 +92,11 @@ TEST(ExecuteActions, EachFailureHasItsMessageAndStopsTheRun) {
          "Error copying " + s + "/missing (Source file does not exist)"},
         {{"missing", "~~~~", ACTION_CREATE},
          "Error creating " + s + "/missing (Source file does not exist)"},
-        {{"~~~~", "nothing", ACTION_DELETE}, "Error deleting file " + s + "/nothing"},
-        {{"taken", "~~~~", ACTION_MKDIR}, "Error creating directory " + s + "/taken"},
-        {{"~~~~", "full", ACTION_RMDIR}, "Unable to delete directory " + s + "/full"},
+        {{"~~~~", "nothing", ACTION_DELETE},
+         "Error deleting file " + s + "/nothing (No such file or directory)"},
+        {{"taken", "~~~~", ACTION_MKDIR}, "Error creating directory " + s + "/taken (File exists)"},
+        {{"~~~~", "full", ACTION_RMDIR},
+         "Unable to delete directory " + s + "/full (Directory not empty)"},
         {{"a", "b", 0}, "Invalid action"},
         {{"a", "b", 6}, "Invalid action"},
     };
@@ -125,7 +127,8 @@ TEST(ExecuteActions, TheRemovalPassStopsAtTheFirstDirectoryThatWillNotGo) {
                                    {"~~~~", "c", ACTION_RMDIR}});
     RecordingHost host;
     EXPECT_FALSE(ExecuteActions(host, plan, t / "m", s));
-    EXPECT_EQ(host.m_messages, (std::vector<std::string>{"Unable to delete directory " + s + "/b"}));
+    EXPECT_EQ(host.m_messages, (std::vector<std::string>{"Unable to delete directory " + s +
+                                                         "/b (Directory not empty)"}));
     EXPECT_FALSE(Exists(s + "/c"));  // removed first, in reverse order
     EXPECT_TRUE(Exists(s + "/a"));   // after the failure: not attempted
 }

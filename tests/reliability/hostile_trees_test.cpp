@@ -83,7 +83,7 @@ TEST(HostileTrees, ASlaveThatCannotBeWrittenStopsTheRunWithItsMessage) {
     EXPECT_FALSE(SyncRun(t / "m", t / "s", host));
     EXPECT_EQ(host.m_messages,
               (std::vector<std::string>{"Error creating " + t.Path() +
-                                        "/s/a (Target file exists (and should not))"}));
+                                        "/s/a (Target file exists (and should not): Permission denied)"}));
     EXPECT_TRUE(Snapshot(t / "s").empty());
 }
 
@@ -103,7 +103,7 @@ TEST(HostileTrees, ASlaveThatFillsUpMidCopyKeepsNoPartialFile) {
     ::umount((t / "s").c_str());
     EXPECT_FALSE(ok);
     EXPECT_EQ(host.m_messages, (std::vector<std::string>{"Error creating " + t.Path() +
-                                                         "/s/zbig (Write error on target file)"}));
+                                                         "/s/zbig (Write error on target file: No space left on device)"}));
     EXPECT_EQ(after, (std::map<std::string, std::string>{{"old", "f:newer master"},
                                                         {"small", "f:fits"}}));
 }

@@ -21,7 +21,8 @@ inline std::unique_ptr<PlannedRun> PlanRun(const std::string& master, const std:
     auto p = std::make_unique<PlannedRun>();
     ScanDirectory(master, &p->master);
     ScanDirectory(slave, &p->slave);
-    CompareTrees(&p->master, &p->slave, &p->actions, master, slave);
+    CompareTrees(&p->master, &p->slave, &p->actions, master, slave,
+                 NameMatchOf(slave, p->slave));
     return p;
 }
 

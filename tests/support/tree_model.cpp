@@ -45,19 +45,34 @@ void GeneratePair(std::mt19937& rng, int size, ModelTree& master, ModelTree& sla
         return s == std::string::npos ? std::string() : p.substr(0, s);
     };
     const time_t times[] = {1000000000, 1100000000, 1200000000};
+    const mode_t fileModes[] = {0644, 0600, 0755, 0640};
+    const mode_t dirModes[] = {0755, 0700, 0750};
+    auto isDirIn = [](const ModelTree& tree, const std::string& dir) {
+        const auto it = tree.find(dir);
+        return dir.empty() || (it != tree.end() && it->second.isDirectory);
+    };
     for (const auto& [path, e] : pool) {
-        // Which trees hold it: master only, slave only, or both (a parent must be there too).
+        // Which trees hold it: master only, slave only, or both (a parent
+        // directory must be there too).
         const int where = static_cast<int>(rng() % 4);  // 0 master, 1 slave, 2-3 both
         const std::string parent = parentOf(path);
-        const bool inMaster = (where != 1) && (parent.empty() || master.count(parent) != 0);
-        const bool inSlave = (where != 0) && (parent.empty() || slave.count(parent) != 0);
+        const bool inMaster = (where != 1) && isDirIn(master, parent);
+        const bool inSlave = (where != 0) && isDirIn(slave, parent);
         ModelEntry m = e;
         ModelEntry s = e;
-        if (!e.isDirectory) {
-            m.content = "master " + path + " " + std::to_string(rng() % 100);
-            s.content = "slave " + path + " " + std::to_string(rng() % 100);
-            m.mtime = times[rng() % 3];  // newer, older or equal: all three happen
-            s.mtime = times[rng() % 3];
+        if (rng() % 10 == 0) {
+            s.isDirectory = !s.isDirectory;  // a file on one side, a directory on the other
+        }
+        for (ModelEntry* x : {&m, &s}) {
+            if (x->isDirectory) {
+                x->mode = dirModes[rng() % 3];
+                continue;
+            }
+            // Equal lengths, so the times decide, except now and then.
+            x->content = std::string(x == &m ? "master " : "slave! ") + path + " " +
+                         std::to_string(10 + rng() % 90) + (rng() % 5 == 0 ? "+" : "");
+            x->mtime = times[rng() % 3];  // newer, older or equal: all three happen
+            x->mode = fileModes[rng() % 4];
         }
         if (inMaster) {
             master[path] = m;
@@ -76,6 +91,44 @@ void Materialize(const std::string& root, const ModelTree& tree) {
             WriteFile(root + "/" + path, e.content, e.mtime);
         }
     }
+    // Last, so a directory without the owner's write bit is filled first.
+    for (const auto& [path, e] : tree) {
+        if (e.mode != 0) {
+            ::chmod((root + "/" + path).c_str(), e.mode);
+        }
+    }
+}
+
+namespace {
+// True when the run copies the master's file over what the slave has at `path`.
+bool MasterFileWins(const ModelEntry& m, const ModelTree& slave, const std::string& path) {
+    const auto s = slave.find(path);
+    return s == slave.end() || s->second.isDirectory || m.mtime > s->second.mtime ||
+           m.content.size() != s->second.content.size();
+}
+}  // namespace
+
+std::map<std::string, mode_t> ExpectedModes(const ModelTree& master, const ModelTree& slave,
+                                            mode_t umask) {
+    std::map<std::string, mode_t> out;
+    for (const auto& [path, m] : master) {
+        const auto s = slave.find(path);
+        const bool made = m.isDirectory ? s == slave.end() || !s->second.isDirectory
+                                        : MasterFileWins(m, slave, path);
+        out[path] = made ? m.mode & ~umask : s->second.mode;
+    }
+    return out;
+}
+
+std::map<std::string, mode_t> Modes(const std::string& root) {
+    std::map<std::string, mode_t> out;
+    for (const auto& [path, kind] : Snapshot(root)) {
+        struct stat st;
+        if (::lstat((root + "/" + path).c_str(), &st) == 0) {
+            out[path] = st.st_mode & 07777;
+        }
+    }
+    return out;
 }
 
 std::map<std::string, std::string> ExpectedSlave(const ModelTree& master, const ModelTree& slave) {
@@ -85,9 +138,7 @@ std::map<std::string, std::string> ExpectedSlave(const ModelTree& master, const 
             out[path] = "d";
             continue;
         }
-        const auto s = slave.find(path);
-        const bool keepSlave = s != slave.end() && m.mtime <= s->second.mtime;
-        out[path] = "f:" + (keepSlave ? s->second.content : m.content);
+        out[path] = "f:" + (MasterFileWins(m, slave, path) ? m.content : slave.at(path).content);
     }
     return out;
 }

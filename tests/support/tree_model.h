@@ -7,19 +7,22 @@
 #include <map>
 #include <random>
 #include <string>
+#include <sys/types.h>
 
 // A tree as relative path -> entry. Paths use "/".
 struct ModelEntry {
     bool isDirectory = false;
     std::string content;
     time_t mtime = 0;
+    mode_t mode = 0;  // the permission bits; 0 leaves what creating it gives
 };
 using ModelTree = std::map<std::string, ModelEntry>;
 
 // Makes a seeded pair: nested directories, files only in one tree, newer in
 // the master, newer in the slave and equal in time, empty directories, names
-// with dots, spaces, UTF-8 and mixed case (case variants included). A path is
-// never a file in one tree and a directory in the other.
+// with dots, spaces, UTF-8 and mixed case (case variants included), contents of
+// equal and of different sizes, various permission bits, and now and then a
+// path that is a file in one tree and a directory in the other.
 void GeneratePair(std::mt19937& rng, int size, ModelTree& master, ModelTree& slave);
 
 // Writes a model tree below `root` (which must exist), with its times.
@@ -27,8 +30,18 @@ void Materialize(const std::string& root, const ModelTree& tree);
 
 // What the slave must hold after a successful run, in the form of Snapshot():
 // every master path; a file's content is the master's when the master's copy
-// was written strictly later or the slave has none, else the slave's.
+// was written strictly later, the sizes differ or the slave has no file there,
+// else the slave's.
 std::map<std::string, std::string> ExpectedSlave(const ModelTree& master, const ModelTree& slave);
+
+// The permission bits the slave's entries must have after that run: what the
+// run made or copied takes the master's bits less `umask`; the rest keep the
+// slave's own.
+std::map<std::string, mode_t> ExpectedModes(const ModelTree& master, const ModelTree& slave,
+                                            mode_t umask);
+
+// The permission bits of everything below `root`, links not followed.
+std::map<std::string, mode_t> Modes(const std::string& root);
 
 // The form of Snapshot() for a model tree.
 std::map<std::string, std::string> SnapshotOf(const ModelTree& tree);

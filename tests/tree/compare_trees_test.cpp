@@ -14,6 +14,7 @@ struct Item {
     std::string path;  // relative, "/" separated
     bool isDirectory;
     platform::FileTime time;
+    std::uint64_t size = 0;
 };
 
 // Builds the file list a scan of `root` holding these items would give.
@@ -27,7 +28,7 @@ CFileList MakeList(const std::string& root, const std::vector<Item>& items) {
             slash == std::string::npos ? item.path : item.path.substr(slash + 1);
         InsertSorted(&list, std::make_unique<CFileEntry>(
                                 name, item.isDirectory, item.time,
-                                SharedDirPath(dir)));
+                                SharedDirPath(dir), item.size));
     }
     return list;
 }
@@ -92,16 +93,35 @@ TEST(CompareTrees, TheMergeExamples) {
                                  {ACTION_DELETE, "~~~~", "E/f/g"}}));
 }
 
-TEST(CompareTrees, MixedEntryTypesAtOnePath) {
-    // A master file newer than a slave directory is a modification; older is nothing.
-    EXPECT_EQ(Compare({{"p", F, 5}}, {{"p", D, 4}}),
-              (std::vector<Plan>{{ACTION_MODIFY, "p", "p"}}));
-    EXPECT_TRUE(Compare({{"p", F, 3}}, {{"p", D, 4}}).empty());
-    // A master directory against a slave file: nothing for the pair, its contents
-    // are created, and the slave file stays.
+TEST(CompareTrees, MixedEntryTypesAtOnePathConvergeInOneRun) {
+    // A master file facing a slave directory, newer or older: the directory goes
+    // with everything below it, and the file is created after the last of that
+    // (p.txt sorts between p and p/x, and is left alone).
+    const std::vector<Plan> fileOverDirectory = {{ACTION_RMDIR, "p", "p"},
+                                                 {ACTION_DELETE, "~~~~", "p/x"},
+                                                 {ACTION_RMDIR, "~~~~", "p/y"},
+                                                 {ACTION_DELETE, "~~~~", "p/y/z"},
+                                                 {ACTION_CREATE, "p", "~~~~"}};
+    for (platform::FileTime masterTime : {5, 3}) {
+        EXPECT_EQ(Compare({{"p", F, masterTime}, {"p.txt", F, 1}},
+                          {{"p", D, 4}, {"p.txt", F, 1}, {"p/x", F, 1}, {"p/y", D, 1},
+                           {"p/y/z", F, 1}}),
+                  fileOverDirectory);
+    }
+    // A master directory facing a slave file: the file is deleted, the directory
+    // made, and its contents created.
     EXPECT_EQ(Compare({{"p", D, 9}, {"p/q", F, 1}}, {{"p", F, 1}}),
-              (std::vector<Plan>{{ACTION_CREATE, "p/q", "~~~~"}}));
+              (std::vector<Plan>{{ACTION_DELETE, "p", "p"},
+                                 {ACTION_MKDIR, "p", "p"},
+                                 {ACTION_CREATE, "p/q", "~~~~"}}));
     EXPECT_TRUE(Compare({{"p", D, 9}}, {{"p", D, 1}}).empty());
+}
+
+TEST(CompareTrees, SizesThatDifferAreAModificationWhateverTheTimes) {
+    // Content restored with an earlier time still reaches the slave.
+    EXPECT_EQ(Compare({{"a", F, 1, 10}}, {{"a", F, 5, 11}}),
+              (std::vector<Plan>{{ACTION_MODIFY, "a", "a"}}));
+    EXPECT_TRUE(Compare({{"a", F, 1, 10}}, {{"a", F, 5, 10}}).empty());
 }
 
 TEST(CompareTrees, LetterCaseMakesDifferentPathsOnLinux) {

@@ -1,0 +1,433 @@
+#include "platform/tree_root.h"
+
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+
+#include "platform/fault_injection.h"
+
+namespace platform {
+
+using detail::InjectFault;
+
+namespace {
+
+constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+
+// Whether the kernel has openat2 (Linux 5.6 and later); learnt on first use.
+std::atomic<bool> g_haveOpenat2{true};
+
+// Keeps errno across a close on an error path.
+void CloseKeepingErrno(int fd) {
+    const int err = errno;
+    ::close(fd);
+    errno = err;
+}
+
+// Opens `path` (shorter than the path limit) beneath `dirFd`, component by
+// component where the kernel cannot resolve it in one call.
+int OpenPieceBeneath(int dirFd, const std::string& path) {
+    if (g_haveOpenat2.load(std::memory_order_relaxed)) {
+        open_how how{};
+        how.flags = kDirFlags;
+        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+        const long fd = ::syscall(SYS_openat2, dirFd, path.c_str(), &how, sizeof how);
+        if (fd >= 0 || errno != ENOSYS) {
+            return static_cast<int>(fd);
+        }
+        g_haveOpenat2.store(false, std::memory_order_relaxed);
+    }
+    int fd = ::openat(dirFd, ".", kDirFlags);
+    size_t start = 0;
+    while (fd >= 0 && start < path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) {
+            end = path.size();
+        }
+        const std::string part = path.substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == ".") {
+            continue;
+        }
+        if (part == "..") {
+            ::close(fd);
+            errno = EXDEV;  // what openat2 says of a path that climbs out
+            return -1;
+        }
+        const int next = ::openat(fd, part.c_str(), kDirFlags | O_NOFOLLOW);
+        CloseKeepingErrno(fd);
+        fd = next;
+    }
+    return fd;
+}
+
+std::string SwapCase(std::string_view name) {
+    std::string s(name);
+    for (char& c : s) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        } else if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return s;
+}
+
+// Linking an unnamed file needs its descriptor's entry under /proc (the other
+// way, AT_EMPTY_PATH, needs a privilege a user does not have).
+bool ProcFdAvailable() {
+    static const bool available = ::access("/proc/self/fd", X_OK) == 0;
+    return available;
+}
+
+}  // namespace
+
+namespace detail {
+void FillFileInfo(const struct stat& st, FileInfo& info) {
+    info.size = st.st_size;
+    info.mode = st.st_mode & 07777;
+    info.lastWrite = FileTimeFromTimespec(st.st_mtim);
+    info.lastChange = FileTimeFromTimespec(st.st_ctim);
+    info.sparse = st.st_blocks * 512 < st.st_size;
+}
+}  // namespace detail
+
+int OpenDirectoryBeneath(int dirFd, std::string_view relative) {
+    // The kernel takes at most PATH_MAX bytes a call: a longer path is opened a
+    // piece at a time, each piece ending at a separator.
+    constexpr size_t kPiece = PATH_MAX - 256;
+    int fd = -1;
+    int from = dirFd;
+    while (relative.size() > kPiece) {
+        const size_t cut = relative.rfind('/', kPiece);
+        if (cut == std::string_view::npos || cut == 0) {
+            errno = ENAMETOOLONG;
+            break;
+        }
+        const int next = OpenPieceBeneath(from, std::string(relative.substr(0, cut)));
+        if (fd >= 0) {
+            CloseKeepingErrno(fd);
+        }
+        if (next < 0) {
+            return -1;
+        }
+        fd = from = next;
+        relative.remove_prefix(cut + 1);
+    }
+    if (relative.size() > kPiece) {
+        if (fd >= 0) {
+            CloseKeepingErrno(fd);
+        }
+        return -1;
+    }
+    const int last = relative.empty() ? ::openat(from, ".", kDirFlags)
+                                      : OpenPieceBeneath(from, std::string(relative));
+    if (fd >= 0) {
+        CloseKeepingErrno(fd);
+    }
+    return last;
+}
+
+TreeRoot::TreeRoot(std::string path) : m_path(std::move(path)) {
+    m_fd = m_path.empty() ? -1 : ::open(m_path.c_str(), kDirFlags);
+    if (m_fd < 0) {
+        m_openError = m_path.empty() ? ENOENT : errno;
+    }
+}
+
+TreeRoot::~TreeRoot() {
+    ForgetCachedDirectory();
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+}
+
+void TreeRoot::ForgetCachedDirectory() {
+    if (m_cachedFd >= 0) {
+        ::close(m_cachedFd);
+        m_cachedFd = -1;
+    }
+    m_cachedDir.clear();
+}
+
+int TreeRoot::Parent(std::string_view relative, std::string_view& name) {
+    if (m_fd < 0) {
+        errno = m_openError;
+        return -1;
+    }
+    const size_t slash = relative.rfind('/');
+    if (slash == std::string_view::npos) {
+        name = relative;
+        return m_fd;
+    }
+    name = relative.substr(slash + 1);
+    const std::string_view dir = relative.substr(0, slash);
+    if (m_cachedFd >= 0 && dir == m_cachedDir) {
+        return m_cachedFd;
+    }
+    ForgetCachedDirectory();
+    m_cachedFd = OpenDirectoryBeneath(m_fd, dir);
+    if (m_cachedFd >= 0) {
+        m_cachedDir = dir;
+    }
+    return m_cachedFd;
+}
+
+int TreeRoot::OpenDirectory(std::string_view relative) {
+    if (InjectFault(Call::OpenDir, m_path, relative)) {
+        return -1;
+    }
+    if (m_fd < 0) {
+        errno = m_openError;
+        return -1;
+    }
+    return OpenDirectoryBeneath(m_fd, relative);
+}
+
+int TreeRoot::OpenForRead(std::string_view relative, FileInfo& info) {
+    if (InjectFault(Call::Open, m_path, relative)) {
+        return -1;
+    }
+    std::string_view name;
+    const int dir = Parent(relative, name);
+    if (dir < 0) {
+        return -1;
+    }
+    // O_NONBLOCK keeps a FIFO that appeared in place of a file from blocking the
+    // open; the type check below then refuses it. It stays set: reads of a
+    // regular file ignore it, and two calls per file are saved.
+    const int fd =
+        ::openat(dir, std::string(name).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        CloseKeepingErrno(fd);
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    detail::FillFileInfo(st, info);
+    return fd;
+}
+
+int TreeRoot::CreateExclusive(std::string_view relative, mode_t mode) {
+    if (InjectFault(Call::Create, m_path, relative)) {
+        return -1;
+    }
+    std::string_view name;
+    const int dir = Parent(relative, name);
+    if (dir < 0) {
+        return -1;
+    }
+    return ::openat(dir, std::string(name).c_str(),
+                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+}
+
+int TreeRoot::CreateUnnamed(std::string_view relativeDir, mode_t mode) {
+    if (!ProcFdAvailable()) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    if (InjectFault(Call::Create, m_path, relativeDir)) {
+        return -1;
+    }
+    // The directory is resolved as the parent of a name inside it, so the
+    // files that follow in the same directory find it already open.
+    std::string_view unused;
+    const int dir = relativeDir.empty() ? Parent("", unused)
+                                        : Parent(std::string(relativeDir) + "/.", unused);
+    if (dir < 0) {
+        return -1;
+    }
+    const int fd = ::openat(dir, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, mode);
+    // A kernel that does not know O_TMPFILE sees O_DIRECTORY (EISDIR); a file
+    // system that cannot do it says EOPNOTSUPP (or, through some layers, EINVAL
+    // or ENOSYS).
+    if (fd < 0 && (errno == EISDIR || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS)) {
+        errno = EOPNOTSUPP;
+    }
+    return fd;
+}
+
+int TreeRoot::LinkUnnamed(int fd, std::string_view relative) {
+    if (InjectFault(Call::Rename, m_path, relative)) {
+        return -1;
+    }
+    std::string_view name;
+    const int dir = Parent(relative, name);
+    if (dir < 0) {
+        return -1;
+    }
+    char procPath[48];
+    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
+    return ::linkat(AT_FDCWD, procPath, dir, std::string(name).c_str(), AT_SYMLINK_FOLLOW);
+}
+
+int TreeRoot::RenameReplace(std::string_view from, std::string_view to) {
+    if (InjectFault(Call::Rename, m_path, to)) {
+        return -1;
+    }
+    std::string_view toName;
+    const int dir = Parent(to, toName);
+    if (dir < 0) {
+        return -1;
+    }
+    const std::string fromName(from.substr(from.rfind('/') + 1));  // a sibling of `to`
+    return ::renameat(dir, fromName.c_str(), dir, std::string(toName).c_str());
+}
+
+int TreeRoot::RenameNoReplace(std::string_view from, std::string_view to) {
+    if (InjectFault(Call::Rename, m_path, to)) {
+        return -1;
+    }
+    std::string_view toView;
+    const int dir = Parent(to, toView);
+    if (dir < 0) {
+        return -1;
+    }
+    const std::string fromName(from.substr(from.rfind('/') + 1));  // a sibling of `to`
+    const std::string toName(toView);
+    if (::renameat2(dir, fromName.c_str(), dir, toName.c_str(), RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+        return -1;
+    }
+    // A hard link fails on an existing name just the same; the old name is
+    // then dropped.
+    if (::linkat(dir, fromName.c_str(), dir, toName.c_str(), 0) == 0) {
+        ::unlinkat(dir, fromName.c_str(), 0);
+        return 0;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EMLINK) {
+        return -1;
+    }
+    // No hard links either (FAT and exFAT, through FUSE too): the name is
+    // looked at, then taken by a plain rename.
+    struct stat st;
+    if (::fstatat(dir, toName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    if (errno != ENOENT) {
+        return -1;
+    }
+    return ::renameat(dir, fromName.c_str(), dir, toName.c_str());
+}
+
+int TreeRoot::RemoveFile(std::string_view relative) {
+    if (InjectFault(Call::Unlink, m_path, relative)) {
+        return -1;
+    }
+    std::string_view name;
+    const int dir = Parent(relative, name);
+    return dir < 0 ? -1 : ::unlinkat(dir, std::string(name).c_str(), 0);
+}
+
+int TreeRoot::MakeDirectory(std::string_view relative, mode_t mode) {
+    if (InjectFault(Call::Mkdir, m_path, relative)) {
+        return -1;
+    }
+    std::string_view name;
+    const int dir = Parent(relative, name);
+    return dir < 0 ? -1 : ::mkdirat(dir, std::string(name).c_str(), mode);
+}
+
+int TreeRoot::SetMode(std::string_view relative, mode_t mode) {
+    if (InjectFault(Call::Chmod, m_path, relative)) {
+        return -1;
+    }
+    std::string_view name;
+    const int dir = Parent(relative, name);
+    if (dir < 0) {
+        return -1;
+    }
+    // Opened without following a link, so the mode lands on what we made.
+    const int fd = ::openat(dir, std::string(name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    const int result = ::fchmod(fd, mode);
+    if (result != 0) {
+        CloseKeepingErrno(fd);
+        return -1;
+    }
+    ::close(fd);
+    return 0;
+}
+
+int TreeRoot::RemoveDirectory(std::string_view relative) {
+    if (InjectFault(Call::Rmdir, m_path, relative)) {
+        return -1;
+    }
+    std::string_view name;
+    const int dir = Parent(relative, name);
+    if (dir < 0) {
+        return -1;
+    }
+    const std::string nameText(name);
+    // The kept directory may be the one removed, or lie below it.
+    if (m_cachedFd >= 0 && m_cachedDir.compare(0, relative.size(), relative) == 0 && dir != m_cachedFd) {
+        ForgetCachedDirectory();
+    }
+    return ::unlinkat(dir, nameText.c_str(), AT_REMOVEDIR);
+}
+
+int TreeRoot::ModeOf(std::string_view relative) {
+    if (InjectFault(Call::Stat, m_path, relative)) {
+        return -1;
+    }
+    std::string_view name;
+    const int dir = Parent(relative, name);
+    struct stat st;
+    if (dir < 0 || ::fstatat(dir, std::string(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return -1;
+    }
+    return static_cast<int>(st.st_mode & 07777);
+}
+
+bool TreeRoot::NameExists(std::string_view relative) {
+    std::string_view name;
+    const int dir = Parent(relative, name);
+    struct stat st;
+    return dir >= 0 && ::fstatat(dir, std::string(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool TreeRoot::IgnoresCase(std::string_view relative) {
+    std::string_view name;
+    const int dir = Parent(relative, name);
+    const std::string swapped = SwapCase(name);
+    if (dir < 0 || swapped == name) {
+        return false;
+    }
+    struct stat a;
+    struct stat b;
+    return ::fstatat(dir, std::string(name).c_str(), &a, AT_SYMLINK_NOFOLLOW) == 0 &&
+           ::fstatat(dir, swapped.c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0 &&
+           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+int TreeRoot::Flush() {
+    if (InjectFault(Call::Sync, m_path, "")) {
+        return -1;
+    }
+    if (m_fd < 0) {
+        errno = m_openError;
+        return -1;
+    }
+    return ::syncfs(m_fd);
+}
+
+}  // namespace platform
