@@ -77,7 +77,8 @@ public:
     int RemoveFile(std::string_view relative);
     // Makes the directory `relative` with `mode` less the umask.
     int MakeDirectory(std::string_view relative, mode_t mode);
-    // Sets the permission bits of `relative` (never through a link).
+    // Sets the permission bits of `relative` (never through a link). A file
+    // system that keeps no permission bits (FAT, exFAT) is not an error.
     int SetMode(std::string_view relative, mode_t mode);
     // Removes an empty directory; ENOTEMPTY otherwise.
     int RemoveDirectory(std::string_view relative);
@@ -90,7 +91,8 @@ public:
 
     // True when the file system below the root matches names ignoring letter
     // case, found out from `relative`, an existing entry whose name holds a
-    // letter: its name with the case of its letters swapped names it too.
+    // letter: its name with the case of its letters swapped names something,
+    // and its directory lists no entry of that spelling.
     bool IgnoresCase(std::string_view relative);
 
     // Writes everything the file system below the root holds in memory to its

@@ -1,5 +1,6 @@
 #include "platform/tree_root.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
@@ -360,7 +361,7 @@ int TreeRoot::SetMode(std::string_view relative, mode_t mode) {
         return -1;
     }
     const int result = ::fchmod(fd, mode);
-    if (result != 0) {
+    if (result != 0 && errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) {
         CloseKeepingErrno(fd);
         return -1;
     }
@@ -409,14 +410,24 @@ bool TreeRoot::IgnoresCase(std::string_view relative) {
     std::string_view name;
     const int dir = Parent(relative, name);
     const std::string swapped = SwapCase(name);
-    if (dir < 0 || swapped == name) {
+    struct stat st;
+    if (dir < 0 || swapped == name ||
+        ::fstatat(dir, swapped.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return false;
     }
-    struct stat a;
-    struct stat b;
-    return ::fstatat(dir, std::string(name).c_str(), &a, AT_SYMLINK_NOFOLLOW) == 0 &&
-           ::fstatat(dir, swapped.c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0 &&
-           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    // The other spelling names something. It is the same entry unless the
+    // directory lists it as one of its own (through FUSE the two spellings may
+    // even show different inode numbers, so the listing decides).
+    DIR* listing = ::fdopendir(::openat(dir, ".", kDirFlags));
+    if (listing == nullptr) {
+        return false;
+    }
+    bool listed = false;
+    while (const dirent* d = ::readdir(listing)) {
+        listed = listed || swapped == d->d_name;
+    }
+    ::closedir(listing);
+    return !listed;
 }
 
 int TreeRoot::Flush() {

@@ -143,6 +143,15 @@ TEST_F(RunControllerTest, OverlappingRootsAreRefusedBeforeAnythingIsScanned) {
         EXPECT_EQ(listings.m_count, 0);
     }
     EXPECT_EQ(Snapshot(m_master).size(), 2u);
+    // Through a bind mount: the directory is the master, whatever its name.
+    BindMount bound(m_master, m_dir / "B");
+    if (!bound.Mounted()) {
+        GTEST_SKIP() << "bind mounts are refused here";
+    }
+    m_recorder.m_shown.clear();
+    Start(m_master, m_dir / "B/inner", 0);
+    EXPECT_EQ(Shown(), Texts{"Kelvad: Master and slave directories overlap"});
+    EXPECT_EQ(Snapshot(m_master).size(), 2u);
 }
 
 TEST_F(RunControllerTest, AnEmptyMasterStopsBeforeTheSlaveIsScanned) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "support/temp_tree.h"
@@ -100,4 +101,27 @@ TEST(SettingsFile, AFileThatCannotBeWrittenIsReportedAndLeftAlone) {
     MakeDirs(t / "dir.ini");  // a directory where the file should be
     EXPECT_FALSE(SaveSettingsFile(t / "dir.ini", {"/m", "/s", 0}));
     EXPECT_EQ(Snapshot(t.Path()), (std::map<std::string, std::string>{{"dir.ini", "d"}}));
+}
+
+TEST(SettingsFile, ALinkToAnythingButTheUsersOwnRegularFileIsNeitherFollowedNorReplaced) {
+    TempDir t;
+    ASSERT_EQ(::mkfifo((t / "fifo").c_str(), 0600), 0);
+    const bool device = ::mknod((t / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    WriteFile(t / "theirs", "their content");
+    const bool theirs = ::getuid() == 0 && ::chown((t / "theirs").c_str(), 65534, 65534) == 0;
+    for (const char* target : {"fifo", "null", "theirs"}) {
+        SCOPED_TRACE(target);
+        if ((std::string(target) == "null" && !device) || (std::string(target) == "theirs" && !theirs)) {
+            continue;  // not possible without root
+        }
+        const std::string link = t / (std::string(target) + ".ini");
+        ASSERT_EQ(::symlink((t / target).c_str(), link.c_str()), 0);
+        const auto before = Snapshot(t.Path());
+        EXPECT_EQ(LoadSettingsFile(link).masterDir, "");  // read without being opened
+        EXPECT_FALSE(SaveSettingsFile(link, {"/m", "/s", 0}));
+        EXPECT_EQ(Snapshot(t.Path()), before);
+    }
+    struct stat st;
+    ASSERT_EQ(::stat((t / "fifo").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }

@@ -267,3 +267,81 @@ TEST(CopyOneFileTest, ReplacingADirectoryFailsAndKeepsIt) {
     EXPECT_EQ(ReadFile(t / "dir/inside"), "x");
     EXPECT_FALSE(Exists(Temp(t / "dir")));
 }
+
+TEST(CopyOneFileTest, ASourceWrittenDuringTheCopyIsCopiedAgainAndNeverTorn) {
+    TempDir t;
+    const std::string original(3 * kCopyPieceBytes, 'A');
+    WriteFile(t / "src", original, 1000000000);
+    // Halfway through, a writer puts "B" over the head and the tail.
+    const auto overwrite = [&] {
+        const int fd = ::open((t / "src").c_str(), O_WRONLY);
+        const std::string b(64 << 10, 'B');
+        EXPECT_EQ(::pwrite(fd, b.data(), b.size(), 0), static_cast<ssize_t>(b.size()));
+        EXPECT_EQ(::pwrite(fd, b.data(), b.size(), original.size() - b.size()),
+                  static_cast<ssize_t>(b.size()));
+        ::close(fd);
+    };
+    RecordingHost once;
+    once.m_onPump = [&](int pump) {
+        if (pump == 2) {
+            overwrite();
+        }
+    };
+    EXPECT_EQ(CopyOneFile(once, t / "src", t / "dst", false), COPY_OK);
+    EXPECT_EQ(ReadFile(t / "dst"), ReadFile(t / "src"));
+    // A source that never holds still fails after the last attempt, and leaves
+    // the old target as it was.
+    WriteFile(t / "old", "old");
+    RecordingHost always;
+    always.m_onPump = [&](int) { overwrite(); };
+    for (bool replace : {false, true}) {
+        const std::string target = replace ? t / "old" : t / "fresh";
+        EXPECT_EQ(CopyOneFile(always, t / "src", target, replace), COPY_READ_ERROR);
+        EXPECT_EQ(replace ? ReadFile(target) : std::string(Exists(target) ? "there" : ""),
+                  replace ? "old" : "");
+        EXPECT_FALSE(Exists(Temp(target)));
+    }
+}
+
+TEST(CopyOneFileTest, TakesThePermissionBitsLessTheUmaskButNoSetIdBits) {
+    TempDir t;
+    const mode_t umask = ::umask(022);
+    for (mode_t mode : {0600, 0755, 04755, 0444}) {
+        WriteFile(t / "src", "x");
+        ::chmod((t / "src").c_str(), mode);
+        RecordingHost host;
+        for (bool replace : {false, true}) {
+            EXPECT_EQ(CopyOneFile(host, t / "src", t / "dst", replace), COPY_OK);
+            struct stat st;
+            ASSERT_EQ(::stat((t / "dst").c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, mode & 0755) << std::oct << mode;
+        }
+        ::unlink((t / "dst").c_str());
+    }
+    ::umask(umask);
+}
+
+TEST(CopyOneFileTest, HolesStayHoles) {
+    TempDir t;
+    const off_t size = 16 << 20;
+    const std::string data = Pattern(4096);
+    const int fd = ::open((t / "sparse").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_EQ(::ftruncate(fd, size), 0);
+    ASSERT_EQ(::pwrite(fd, data.data(), data.size(), size / 2), 4096);
+    ::close(fd);
+    for (bool kernel : {true, false}) {
+        SCOPED_TRACE(kernel ? "kernel copy" : "reads and writes");
+        std::unique_ptr<OneFault> noKernelCopy;
+        if (!kernel) {
+            noKernelCopy = std::make_unique<OneFault>(Call::CopyRange, EXDEV, 1);
+        }
+        RecordingHost host;
+        ASSERT_EQ(CopyOneFile(host, t / "sparse", t / "copy", false), COPY_OK);
+        struct stat st;
+        ASSERT_EQ(::stat((t / "copy").c_str(), &st), 0);
+        EXPECT_EQ(st.st_size, size);
+        EXPECT_LT(st.st_blocks * 512, 1 << 20);
+        EXPECT_EQ(ReadFile(t / "copy"), ReadFile(t / "sparse"));
+        ::unlink((t / "copy").c_str());
+    }
+}

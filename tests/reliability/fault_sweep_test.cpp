@@ -19,7 +19,7 @@ namespace {
 
 const Call kCalls[] = {Call::Open,  Call::Create, Call::Read,    Call::Write,   Call::CopyRange,
                        Call::Close, Call::Rename, Call::Unlink,  Call::Mkdir,   Call::Rmdir,
-                       Call::OpenDir, Call::ReadDir, Call::Stat};
+                       Call::OpenDir, Call::ReadDir, Call::Stat, Call::Chmod, Call::Sync};
 
 // How the copies of a run are made: as the system allows, or without the
 // kernel's copy (reads and writes do the work), or without unnamed files (new
@@ -77,7 +77,7 @@ ModelTree MasterModel() {
     ModelTree m;
     m["a"] = {false, "new file", 1000000000};
     m["changed"] = {false, std::string(3 * kCopyPieceBytes / 2, 'M'), 1200000000};
-    m["d"] = {true, "", 0};
+    m["d"] = {true, "", 0, 0555};  // made writable for the run, then given its bits
     m["d/x"] = {false, "inside", 1000000000};
     m["same"] = {false, "same", 1000000000};
     return m;
@@ -96,7 +96,8 @@ ModelTree SlaveModel() {
 
 bool IsKnownMessage(const std::string& text) {
     for (const char* prefix : {"Error copying ", "Error creating ", "Error deleting file ",
-                               "Error creating directory ", "Unable to delete directory "}) {
+                               "Error creating directory ", "Unable to delete directory ",
+                               "Unable to write the slave directory to disk "}) {
         if (text.rfind(prefix, 0) == 0) {
             return true;
         }

@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "exec/copier.h"
+#include "platform/file_ops.h"
 #include "support/fault_injector.h"
 #include "support/sync_run.h"
 #include "support/temp_tree.h"
@@ -106,4 +108,154 @@ TEST(HostileTrees, ASlaveThatFillsUpMidCopyKeepsNoPartialFile) {
                                                          "/s/zbig (Write error on target file: No space left on device)"}));
     EXPECT_EQ(after, (std::map<std::string, std::string>{{"old", "f:newer master"},
                                                         {"small", "f:fits"}}));
+}
+
+TEST(HostileTrees, ADirectorySwappedForALinkMidRunLeadsNowhere) {
+    // During the copy of a large file sorted first, a directory of one tree is
+    // moved away and a link to a directory outside both trees put in its place.
+    struct Case {
+        std::string swapped;
+        std::vector<std::string> masterFiles;
+        std::vector<std::string> slaveFiles;
+        std::string message;  // after the slave root
+    };
+    const Case cases[] = {
+        {"s/sub", {}, {"sub/old0.txt", "sub/old1.txt"},
+         "/sub/old0.txt (Too many levels of symbolic links)"},
+        {"s/sub", {"sub/new.txt"}, {"sub/old.txt"},
+         "/sub/new.txt (Target file exists (and should not): Too many levels of symbolic links)"},
+        {"m/sub", {"sub/inside.txt"}, {},
+         "/sub/inside.txt (Source file does not exist: Too many levels of symbolic links)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        TempDir t;
+        WriteFile(t / "m/a-big", std::string(2 * kCopyPieceBytes, 'a'));
+        for (const std::string& f : c.masterFiles) {
+            WriteFile(t / "m/" + f, "master");
+        }
+        for (const std::string& f : c.slaveFiles) {
+            WriteFile(t / "s/" + f, "slave");
+        }
+        MakeDirs(t / "s");
+        WriteFile(t / "outside/old0.txt", "precious");
+        WriteFile(t / "outside/inside.txt", "secret");
+        const auto outside = Snapshot(t / "outside");
+        auto plan = PlanRun(t / "m", t / "s");
+        RecordingHost host;
+        host.m_onPump = [&](int pump) {
+            if (pump == 1) {
+                ASSERT_EQ(::rename((t / c.swapped).c_str(), (t / "moved").c_str()), 0);
+                ASSERT_EQ(::symlink((t / "outside").c_str(), (t / c.swapped).c_str()), 0);
+            }
+        };
+        EXPECT_FALSE(ExecuteActions(host, plan->actions, t / "m", t / "s"));
+        ASSERT_EQ(host.m_messages.size(), 1u);
+        EXPECT_NE(host.m_messages[0].find(t.Path() + "/s" + c.message), std::string::npos)
+            << host.m_messages[0];
+        EXPECT_EQ(Snapshot(t / "outside"), outside);
+    }
+}
+
+TEST(HostileTrees, PathsLongerThanTheSystemsLimitSyncLikeAnyOther) {
+    TempDir t;
+    MakeDirs(t / "m");
+    MakeDirs(t / "s");
+    const std::string deep = MakeDeepChain(t / "m", std::string(50, 'd'), 120, "deep");
+    MakeDeepChain(t / "s", std::string(50, 'o'), 120, "stale");
+    ASSERT_GT(deep.size(), 6000u);
+    RecordingHost host;
+    ASSERT_TRUE(SyncRun(t / "m", t / "s", host)) << host.m_messages.at(0);
+    EXPECT_EQ(ReadFileBeneath(t / "s", deep), "deep");
+    EXPECT_FALSE(Exists(t / "s/" + std::string(50, 'o')));
+    EXPECT_TRUE(PlanRun(t / "m", t / "s")->actions.empty());
+}
+
+TEST(HostileTrees, RootsThatOverlapThroughABindMountAreTold) {
+    TempDir t;
+    WriteFile(t / "m/sub/aaa.txt", "ONLY");
+    MakeDirs(t / "other");
+    BindMount bound(t / "m", t / "B");
+    if (!bound.Mounted()) {
+        GTEST_SKIP() << "bind mounts are refused here; links and \"..\" are checked by the dialog tests";
+    }
+    EXPECT_TRUE(platform::RootsOverlap(t / "m", t / "B/sub"));  // the slave inside the master
+    EXPECT_TRUE(platform::RootsOverlap(t / "B/sub", t / "m"));  // the master inside the slave
+    EXPECT_TRUE(platform::RootsOverlap(t / "m", t / "B"));      // one directory, two names
+    EXPECT_FALSE(platform::RootsOverlap(t / "B/sub", t / "other"));
+}
+
+// Slaves on real FUSE file systems made for the test: exFAT (no unnamed files,
+// no RENAME_NOREPLACE, no hard links, letter case ignored) and NTFS.
+TEST(HostileTrees, SlavesOnFuseFileSystemsTakeEveryChangeAndConverge) {
+    struct FileSystem {
+        const char* name;
+        const char* make;   // {image} is replaced by the image's path
+        const char* mount;  // {device} and {dir} likewise
+    };
+    const FileSystem systems[] = {
+        {"exFAT", "mkfs.exfat {image}", "mount.exfat-fuse -o nonempty {device} {dir}"},
+        {"NTFS", "mkntfs -F -f -q {image}", "ntfs-3g {device} {dir}"},
+    };
+    int tried = 0;
+    for (const FileSystem& fs : systems) {
+        SCOPED_TRACE(fs.name);
+        TempDir t;
+        MakeDirs(t / "s");
+        WriteFile(t / "image", "");
+        ASSERT_EQ(::truncate((t / "image").c_str(), 64 << 20), 0);
+        const auto fill = [&](std::string command) {
+            for (auto [key, value] : {std::pair<std::string, std::string>{"{image}", t / "image"},
+                                      {"{device}", t / "device"}, {"{dir}", t / "s"}}) {
+                for (size_t at; (at = command.find(key)) != std::string::npos;) {
+                    command.replace(at, key.size(), value);
+                }
+            }
+            return command + " >/dev/null 2>&1";
+        };
+        const std::string loop = "losetup -f --show " + t / "image" + " > " + t / "device.name";
+        if (std::system(fill(fs.make).c_str()) != 0 || std::system(loop.c_str()) != 0) {
+            std::printf("skipped %s: cannot make the image or attach a loop device\n", fs.name);
+            continue;
+        }
+        std::string device = ReadFile(t / "device.name");
+        device.erase(device.find_last_not_of('\n') + 1);
+        ASSERT_EQ(::symlink(device.c_str(), (t / "device").c_str()), 0);
+        struct Detach {
+            std::string device;
+            std::string dir;
+            bool mounted;
+            ~Detach() {
+                if (mounted) {
+                    (void)!std::system(("umount " + dir).c_str());
+                }
+                (void)!std::system(("losetup -d " + device).c_str());
+            }
+        } detach{device, t / "s", std::system(fill(fs.mount).c_str()) == 0};
+        if (detach.mounted) {
+            ++tried;
+            WriteFile(t / "m/Readme.txt", "read me", 1000000000);
+            // Written a while ago: FAT keeps times to 2 s, so a file written
+            // just before its copy may be copied once more on the next run.
+            WriteFile(t / "m/dir/inner.bin", std::string(3 << 20, 'x'), 1000000000);
+            WriteFile(t / "m/private.key", "secret", 1000000000);
+            RecordingHost host;
+            EXPECT_TRUE(SyncRun(t / "m", t / "s", host)) << host.m_messages.at(0);
+            EXPECT_EQ(ReadFile(t / "s/dir/inner.bin"), std::string(3 << 20, 'x'));
+            EXPECT_EQ(ReadFile(t / "s/private.key"), "secret");
+            // A name whose letter case changed in the master, and new content.
+            ASSERT_EQ(::rename((t / "m/Readme.txt").c_str(), (t / "m/README.txt").c_str()), 0);
+            WriteFile(t / "m/private.key", "a longer secret", 1000000000);
+            RecordingHost again;
+            EXPECT_TRUE(SyncRun(t / "m", t / "s", again)) << again.m_messages.at(0);
+            EXPECT_EQ(ReadFile(t / "s/private.key"), "a longer secret");
+            EXPECT_EQ(ReadFile(t / "s/README.txt"), "read me");
+            EXPECT_TRUE(PlanRun(t / "m", t / "s")->actions.empty());
+        } else {
+            std::printf("skipped %s: the FUSE mount was refused\n", fs.name);
+        }
+    }
+    if (tried == 0) {
+        GTEST_SKIP() << "no FUSE file system could be mounted here";
+    }
 }

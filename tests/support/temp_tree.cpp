@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,6 +37,17 @@ ScopedWorkingDir::ScopedWorkingDir(const std::string& path) {
 
 ScopedWorkingDir::~ScopedWorkingDir() {
     (void)!::chdir(m_old.c_str());
+}
+
+BindMount::BindMount(const std::string& from, const std::string& at) : m_at(at) {
+    MakeDirs(at);
+    m_mounted = ::mount(from.c_str(), at.c_str(), nullptr, MS_BIND, nullptr) == 0;
+}
+
+BindMount::~BindMount() {
+    if (m_mounted) {
+        ::umount2(m_at.c_str(), MNT_DETACH);
+    }
 }
 
 void MakeDirs(const std::string& path) {
@@ -88,25 +100,118 @@ void RemoveTree(const std::string& path) {
     if (::lstat(path.c_str(), &st) != 0) {
         return;
     }
-    if (S_ISDIR(st.st_mode)) {
-        ::chmod(path.c_str(), 0700);
-        if (DIR* dir = ::opendir(path.c_str())) {
-            std::vector<std::string> names;
+    if (!S_ISDIR(st.st_mode)) {
+        ::unlink(path.c_str());
+        return;
+    }
+    // One directory open at a time, climbing back by "..", so trees deeper than
+    // the path limit or the descriptor limit go too.
+    struct Level {
+        std::string name;
+        std::vector<std::string> subdirs;
+    };
+    std::vector<Level> levels;
+    ::chmod(path.c_str(), 0700);
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    auto enter = [&](std::string name) {
+        Level level{std::move(name), {}};
+        if (DIR* dir = ::fdopendir(::dup(fd))) {
             while (dirent* d = ::readdir(dir)) {
-                const std::string name = d->d_name;
-                if (name != "." && name != "..") {
-                    names.push_back(name);
+                const std::string entry = d->d_name;
+                if (entry == "." || entry == "..") {
+                    continue;
+                }
+                struct stat est;
+                if (::fstatat(fd, entry.c_str(), &est, AT_SYMLINK_NOFOLLOW) == 0 &&
+                    S_ISDIR(est.st_mode)) {
+                    ::fchmodat(fd, entry.c_str(), 0700, 0);
+                    level.subdirs.push_back(entry);
+                } else {
+                    ::unlinkat(fd, entry.c_str(), 0);
                 }
             }
             ::closedir(dir);
-            for (const std::string& name : names) {
-                RemoveTree(path + "/" + name);
-            }
         }
-        ::rmdir(path.c_str());
-    } else {
-        ::unlink(path.c_str());
+        levels.push_back(std::move(level));
+    };
+    if (fd >= 0) {
+        enter("");
     }
+    while (fd >= 0 && !levels.empty()) {
+        Level& top = levels.back();
+        if (!top.subdirs.empty()) {
+            const std::string name = top.subdirs.back();
+            top.subdirs.pop_back();
+            const int child = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (child >= 0) {
+                ::close(fd);
+                fd = child;
+                enter(name);
+            }
+            continue;
+        }
+        const std::string name = top.name;
+        levels.pop_back();
+        if (levels.empty()) {
+            break;
+        }
+        const int parent = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = parent;
+        if (fd >= 0) {
+            ::unlinkat(fd, name.c_str(), AT_REMOVEDIR);
+        }
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    ::rmdir(path.c_str());
+}
+
+std::string MakeDeepChain(const std::string& root, const std::string& name, int levels,
+                          const std::string& fileContent) {
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::string relative;
+    for (int i = 0; i < levels && fd >= 0; ++i) {
+        ::mkdirat(fd, name.c_str(), 0777);
+        const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = next;
+        relative += name + "/";
+    }
+    if (fd < 0) {
+        throw std::runtime_error("cannot make a deep chain in " + root);
+    }
+    const int file = ::openat(fd, "file", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    (void)!::write(file, fileContent.data(), fileContent.size());
+    ::close(file);
+    ::close(fd);
+    return relative + "file";
+}
+
+std::string ReadFileBeneath(const std::string& root, const std::string& relative) {
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    size_t start = 0;
+    for (size_t slash; fd >= 0 && (slash = relative.find('/', start)) != std::string::npos;
+         start = slash + 1) {
+        const int next = ::openat(fd, relative.substr(start, slash - start).c_str(),
+                                  O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = next;
+    }
+    const int file = fd < 0 ? -1 : ::openat(fd, relative.substr(start).c_str(), O_RDONLY | O_CLOEXEC);
+    std::string content;
+    char buffer[4096];
+    for (ssize_t n; file >= 0 && (n = ::read(file, buffer, sizeof buffer)) > 0;) {
+        content.append(buffer, static_cast<size_t>(n));
+    }
+    if (file >= 0) {
+        ::close(file);
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return file < 0 ? "(missing)" : content;
 }
 
 namespace {

@@ -31,6 +31,19 @@ private:
     std::string m_old;
 };
 
+// A bind mount of the directory `from` at `at` for as long as it lives.
+// Mounted() is false where the system refuses one (the test then skips).
+class BindMount {
+public:
+    BindMount(const std::string& from, const std::string& at);
+    ~BindMount();
+    bool Mounted() const { return m_mounted; }
+
+private:
+    std::string m_at;
+    bool m_mounted = false;
+};
+
 // Writes `content` to `path`, creating the parent directories; when `mtime` is
 // not 0 the last-write time is set to that many seconds since 1970.
 void WriteFile(const std::string& path, const std::string& content, time_t mtime = 0);
@@ -38,8 +51,18 @@ std::string ReadFile(const std::string& path);
 void MakeDirs(const std::string& path);
 void SetMtime(const std::string& path, time_t mtime, long nanoseconds = 0);
 bool Exists(const std::string& path);  // lstat: links count too
-// Removes a tree, making unreadable directories readable first.
+// Removes a tree, making unreadable directories readable first; trees deeper
+// than the path limit too.
 void RemoveTree(const std::string& path);
+
+// Makes `levels` nested directories called `name` below `root` and a file
+// "file" holding `fileContent` at the bottom, however long the path grows.
+// Returns the file's path relative to `root`.
+std::string MakeDeepChain(const std::string& root, const std::string& name, int levels,
+                          const std::string& fileContent);
+// The content of the file `relative` below `root`, read without the whole path
+// ever being handed to the system; "(missing)" when it is not there.
+std::string ReadFileBeneath(const std::string& root, const std::string& relative);
 
 // Everything below `root` as relative path -> "d" for a directory, "f:" + content
 // for a file, "l" for a link and "o" for anything else. Links are not followed.
