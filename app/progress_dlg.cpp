@@ -11,8 +11,24 @@
 #include "exec/executor.h"
 
 namespace {
-constexpr auto kPumpInterval = std::chrono::milliseconds(20);
+// The pump looks for window events at most this often (a look costs about
+// 2 us), and then handles all that are pending for at most the budget: GTK
+// needs many events to draw a window, and the window manager's pings must be
+// answered within 100 ms, while a Cancel lands within 10 ms.
+constexpr auto kPumpInterval = std::chrono::milliseconds(5);
+constexpr auto kPumpBudget = std::chrono::milliseconds(4);
+// How long a new window may take to be drawn before the first change is made.
+constexpr auto kFirstDrawBudget = std::chrono::milliseconds(250);
+
+// Handles pending window events until none is left or `budget` has passed.
+void DispatchPending(std::chrono::steady_clock::duration budget) {
+    wxEventLoopBase* loop = wxEventLoopBase::GetActive();
+    const auto until = std::chrono::steady_clock::now() + budget;
+    while (loop != nullptr && loop->Pending() && std::chrono::steady_clock::now() < until) {
+        loop->Dispatch();
+    }
 }
+}  // namespace
 
 CProgressDlg::CProgressDlg(wxWindow* parent) {
     (void)parent;  // the window, and its parent, come with CreateModeless
@@ -46,6 +62,7 @@ bool CProgressDlg::CreateModeless(wxWindow* parent) {
     SetEscapeId(wxID_CANCEL);
     CentreOnScreen();
     Show();
+    DispatchPending(kFirstDrawBudget);  // drawn before the first change is made
     Update();
     m_cancelled = false;
     return true;
@@ -100,12 +117,9 @@ void CProgressDlg::PumpOneMessage() {
     if (now - m_lastCheck < kPumpInterval) {
         return;
     }
-    m_lastCheck = now;
     ShowPending();
-    wxEventLoopBase* loop = wxEventLoopBase::GetActive();
-    if (loop != nullptr && loop->Pending()) {
-        loop->Dispatch();
-    }
+    DispatchPending(kPumpBudget);
+    m_lastCheck = std::chrono::steady_clock::now();
 }
 
 void CProgressDlg::ShowMessage(const std::string& text) {

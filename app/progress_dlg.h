@@ -34,9 +34,10 @@ public:
     void OnCancel();
 
     bool IsCancelled() const override { return m_cancelled; }
-    // Takes at most one pending message and dispatches it, checking at most
-    // every 20 ms (a check costs about 2 us; a Cancel click still lands within
-    // 20 ms). Shows the latest status line and bar position first.
+    // Shows the latest status line and bar position and handles the pending
+    // window events, for a few milliseconds at most, when the last time was
+    // more than a few milliseconds ago: the window paints, answers the window
+    // manager and hears Cancel throughout a run, even inside one large copy.
     void PumpOneMessage() override;
     void SetStatus(const std::string& text) override;
     void SetRange(size_t upper) override;

@@ -1,5 +1,5 @@
-// The Start request: the system's main road from the two typed directories to
-// a slave in line with the master.
+// The Start request as the main dialog carries it: the dialog's fields go to
+// the request, and the request's questions come back as the dialog's windows.
 #include <wx/app.h>
 #include <wx/utils.h>
 
@@ -9,107 +9,98 @@
 #include "app/progress_dlg.h"
 #include "app/sync_dlg.h"
 #include "app/ui_common.h"
-#include "platform/file_ops.h"
-#include "tree/compare_trees.h"
-#include "tree/scanner.h"
+#include "sync/start_request.h"
 
 namespace {
 
-// The wait cursor, from the first scan to the end of the comparison.
-class WaitCursor {
+class DialogRequestHost : public IRequestHost {
 public:
-    WaitCursor() { wxBeginBusyCursor(); }
-    ~WaitCursor() { End(); }
-    void End() {
-        if (m_shown) {
+    explicit DialogRequestHost(CSyncDlg& dialog) : m_dialog(dialog) {}
+    ~DialogRequestHost() override { SetBusy(false); }
+
+    void ShowMessage(const std::string& text, const char* caption) override {
+        KelvadMessageBox(&m_dialog, text, caption);
+    }
+
+    void SetBusy(bool busy) override {
+        if (busy == m_busy) {
+            return;
+        }
+        m_busy = busy;
+        m_dialog.SetScanning(busy);
+        if (busy) {
+            wxBeginBusyCursor();
+        } else {
             wxEndBusyCursor();
-            m_shown = false;
         }
     }
 
+    bool KeepAliveWhileBusy() override {
+        // Painting, the window manager's pings and the Escape key are handled;
+        // the fields and buttons are disabled meanwhile.
+        wxTheApp->Yield(true);
+        return m_dialog.StopRequested();
+    }
+
+    bool ApprovePlan(const CActionList& actions, const std::string& slaveRoot) override {
+        CActionListDlg preview(&m_dialog);
+        preview.SetData(&actions, slaveRoot);
+        return preview.ShowModal() == wxID_OK;
+    }
+
+    bool ExecutePlan(const CActionList& actions, const std::string& masterRoot,
+                     const std::string& slaveRoot) override {
+        m_dialog.Hide();
+        auto progress = std::make_unique<CProgressDlg>(nullptr);
+        if (!progress->CreateModeless(nullptr)) {
+            RestoreDialog();
+            KelvadMessageBox(&m_dialog, "Unable to open the progress window");
+            return false;
+        }
+        if (!progress->Execute(&actions, masterRoot, slaveRoot)) {
+            progress.reset();  // closes the progress window
+            RestoreDialog();
+            return false;
+        }
+        m_progress = std::move(progress);  // it stays up until the application ends
+        return true;
+    }
+
+    void SaveSettings() override { m_dialog.SaveSettings(); }
+
 private:
-    bool m_shown = true;
+    void RestoreDialog() {
+        m_dialog.Show();
+        m_dialog.Raise();
+    }
+
+    CSyncDlg& m_dialog;
+    bool m_busy = false;
+    std::unique_ptr<CProgressDlg> m_progress;
 };
 
 }  // namespace
 
 void CSyncDlg::OnStart() {
-    // The request's objects live until it returns, on every path.
-    CFileList masterList;
-    CFileList slaveList;
-    CActionList actionList;
-
     // Nothing runs on values that failed validation: the over-long path has been
     // reported and selected, and the request ends here.
     if (!UpdateData(true)) {
         return;
     }
-    if (m_masterDir.empty() || m_slaveDir.empty()) {
-        KelvadMessageBox(this, "You must specify both Master and Slave directories");
-        return;
+    DialogRequestHost host(*this);
+    if (RunStartRequest(host, StartRequest{m_masterDir, m_slaveDir, m_option}) ==
+        RequestResult::Done) {
+        m_finished = true;
+        EndApplication();
     }
-    if (m_masterDir == m_slaveDir) {
-        KelvadMessageBox(this, "Master and slave cannot be the same (are you mad?)");
-        return;
-    }
-    if (!IsExistingDirectory(m_masterDir)) {
-        KelvadMessageBox(this, "Master directory doesn't exist or isn't a directory", "Kelvad");
-        return;
-    }
-    if (!IsExistingDirectory(m_slaveDir)) {
-        KelvadMessageBox(this, "Slave directory doesn't exist or isn't a directory", "Kelvad");
-        return;
-    }
-    // Overlapping trees would make the run delete or overwrite the master. They
-    // are judged by what the directories are, so links and bind mounts count.
-    if (platform::RootsOverlap(m_masterDir, m_slaveDir)) {
-        KelvadMessageBox(this, "Master and slave directories overlap", "Kelvad");
-        return;
-    }
+}
 
-    WaitCursor wait;
-    ScanDirectory(m_masterDir, &masterList);
-    if (masterList.empty()) {
-        wait.End();
-        KelvadMessageBox(this, "Master directory is empty");
-        return;
+void CSyncDlg::SetScanning(bool scanning) {
+    m_scanning = scanning;
+    m_stopRequested = false;
+    // No other input while the trees are scanned: only Escape and the close box
+    // are heard, and they stop the scan.
+    for (wxWindow* child : GetChildren()) {
+        child->Enable(!scanning);
     }
-    ScanDirectory(m_slaveDir, &slaveList);
-    CompareTrees(&masterList, &slaveList, &actionList, m_masterDir, m_slaveDir,
-                 NameMatchOf(m_slaveDir, slaveList));
-    wait.End();
-
-    if (actionList.empty()) {
-        KelvadMessageBox(this, "Slave directory structure is up-to-date", "Info");
-        return;
-    }
-    if (m_option == 1) {
-        CActionListDlg preview(this);
-        preview.SetData(&actionList, m_slaveDir);
-        if (preview.ShowModal() != wxID_OK) {
-            return;
-        }
-    } else if (m_option != 0) {
-        KelvadMessageBox(this, "You just couldn't resist it, could you?");
-        return;
-    }
-
-    Hide();
-    std::unique_ptr<CProgressDlg> progress = std::make_unique<CProgressDlg>(nullptr);
-    if (!progress->CreateModeless(nullptr)) {
-        Show();
-        Raise();
-        KelvadMessageBox(this, "Unable to open the progress window");
-        return;
-    }
-    if (!progress->Execute(&actionList, m_masterDir, m_slaveDir)) {
-        progress.reset();  // closes the progress window
-        Show();
-        Raise();
-        return;
-    }
-    SaveSettings();
-    m_finished = true;
-    progress.reset();
-    EndApplication();
 }

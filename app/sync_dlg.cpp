@@ -57,7 +57,14 @@ CSyncDlg::CSyncDlg(wxWindow* parent)
     start->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnStart(); });
     // Close, Escape and the close box end the application; nothing is saved.
     Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { Destroy(); }, wxID_CANCEL);
-    Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) { Destroy(); });
+    Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& event) {
+        if (m_scanning && event.CanVeto()) {
+            event.Veto();
+            m_stopRequested = true;
+            return;
+        }
+        Destroy();
+    });
     m_masterEdit->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { LimitTyping(m_masterEdit, m_lastMaster); });
     m_slaveEdit->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { LimitTyping(m_slaveEdit, m_lastSlave); });
     Bind(wxEVT_CONTEXT_MENU, [this](wxContextMenuEvent&) {
@@ -76,6 +83,10 @@ CSyncDlg::CSyncDlg(wxWindow* parent)
         }
     });
     Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
+        if (m_scanning) {
+            m_stopRequested = m_stopRequested || event.GetKeyCode() == WXK_ESCAPE;
+            return;  // no other key while the trees are scanned
+        }
         if (event.GetKeyCode() == WXK_F1) {
             OnHelp();
         } else {

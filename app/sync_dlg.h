@@ -27,6 +27,11 @@ public:
     // One Start request: validate, scan, compare, preview, execute.
     void OnStart();
 
+    // While the trees are scanned the controls take no input, and Escape or the
+    // close box asks the scan to stop instead of closing the dialog.
+    void SetScanning(bool scanning);
+    bool StopRequested() const { return m_stopRequested; }
+
     void OnAbout();
     void OnHelp();
 
@@ -60,4 +65,6 @@ private:
     wxString m_lastMaster;
     wxString m_lastSlave;
     bool m_finished = false;
+    bool m_scanning = false;
+    bool m_stopRequested = false;
 };

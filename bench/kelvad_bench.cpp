@@ -16,6 +16,7 @@
 #include "exec/copier.h"
 #include "exec/executor.h"
 #include "platform/error_text.h"
+#include "sync/start_request.h"
 #include "tree/compare_trees.h"
 #include "tree/scanner.h"
 
@@ -32,23 +33,42 @@ public:
     void ShowMessage(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
 };
 
+// The Start request as the window makes it, with nobody at the window: every
+// plan approved, nobody stops, the flush left out as in Sync.
+class NullRequestHost : public IRequestHost {
+public:
+    void ShowMessage(const std::string&, const char*) override {}
+    void SetBusy(bool) override {}
+    bool KeepAliveWhileBusy() override { return false; }
+    bool ApprovePlan(const CActionList&, const std::string&) override { return true; }
+    bool ExecutePlan(const CActionList& actions, const std::string& master,
+                     const std::string& slave) override {
+        NullHost host;
+        return ExecuteActions(host, actions, master, slave, FlushAtEnd::No);
+    }
+    void SaveSettings() override {}
+};
+
 struct Options {
     std::string base;
     long entries = 1000000;
     int runs = 3;
 };
 
-// Scan both trees, compare, and carry the plan out: the whole of a run but the windows.
-size_t Sync(const std::string& master, const std::string& slave, bool execute) {
+// Scan both trees, compare, and carry the plan out: the whole of a run but the
+// windows. The flush to disk at the end is left out unless asked for, as the
+// peers do none; it is timed apart.
+size_t Sync(const std::string& master, const std::string& slave, bool execute,
+            FlushAtEnd flush = FlushAtEnd::No) {
     CFileList masterList;
     CFileList slaveList;
     CActionList actions;
     ScanDirectory(master, &masterList);
     ScanDirectory(slave, &slaveList);
-    CompareTrees(&masterList, &slaveList, &actions, master, slave);
+    CompareTrees(&masterList, &slaveList, &actions, master, slave, NameMatchOf(slave, slaveList));
     if (execute) {
         NullHost host;
-        if (!ExecuteActions(host, actions, master, slave)) {
+        if (!ExecuteActions(host, actions, master, slave, flush)) {
             std::_Exit(3);
         }
     }
@@ -66,6 +86,21 @@ void ContestOnCopies(const Options& o, const std::string& master, const std::str
             [&](int serial) { Sync(master, slaveOf(serial), true); }, peers, Writes::Yes);
 }
 
+// The cost of the flush to disk that ends every real run: Kelvad with it,
+// against `copy` (a peer's command into "{n}") followed by sync -f, the same
+// flush.
+void ContestWithFlush(const Options& o, const std::string& master, const std::string& slave,
+                      const std::string& copy) {
+    const auto slaveOf = [&](int serial) { return slave + std::to_string(serial); };
+    Contest(o.runs, "Kelvad scan + compare + execute + syncfs",
+            [&](int serial) { ::mkdir(slaveOf(serial).c_str(), 0777); },
+            [&](int serial) { Sync(master, slaveOf(serial), true, FlushAtEnd::Yes); },
+            {{"the same copy by cp, then sync -f",
+              "mkdir -p '" + slave + "{n}' && " + copy + " && sync -f '" + slave + "{n}'",
+              "cp + sync -f"}},
+            Writes::Yes);
+}
+
 void BenchScan(const Options& o) {
     const std::string dir = o.base + "/scan";
     const std::string master = dir + "/master";
@@ -77,15 +112,24 @@ void BenchScan(const Options& o) {
     WarmUp(dir);
     Figure baseline;
     TimeInChild([] {}, baseline);
+    const std::string find = "find '%s' -printf '%y %T@ %p\\n' >/dev/null";
+    const auto findOver = [&](const std::string& root) {
+        std::string command = find;
+        command.replace(command.find("%s"), 2, root);
+        return command;
+    };
     const Figure kelvad = Contest(
-        o.runs, "Kelvad scan + compare", [](int) {},
+        o.runs, "Kelvad Start request (scan + compare)", [](int) {},
         [&](int) {
-            if (Sync(master, slave, false) != 0) {
+            NullRequestHost host;
+            if (RunStartRequest(host, StartRequest{master, slave, 0}) != RequestResult::UpToDate) {
                 std::_Exit(4);  // identical trees must plan nothing
             }
         },
-        {{"find -printf over both trees (the floor)",
-          "find '" + master + "' '" + slave + "' -printf '%y %T@ %p\\n' >/dev/null", "find"},
+        {{"find over both trees at the same time (the floor)",
+          "sh -c \"" + findOver(master) + " & " + findOver(slave) + "; wait\"", "two finds at once"},
+         {"find over both trees one after the other", findOver(master) + "; " + findOver(slave),
+          "two finds in turn"},
          {"rsync -r --delete -n", "rsync -r --delete -n '" + master + "/' '" + slave + "/'",
           "rsync -n"}},
         Writes::No);
@@ -118,6 +162,13 @@ void BenchBigFile(const Options& o) {
          {"rsync", "rsync '" + big + "' '" + out + "'", "rsync"}},
         Writes::Yes);
     clear(0);
+    // The whole run, flush included, of a master holding only that file.
+    const std::string master = dir + "/master";
+    ::mkdir(master.c_str(), 0777);
+    Run("mv '" + big + "' '" + master + "/'");
+    ContestWithFlush(o, master, dir + "/flushed",
+                     "cp '" + master + "/big' '" + dir + "/flushed{n}/'");
+    Run("mv '" + master + "/big' '" + big + "'");
     ::unlink(big.c_str());
     RemoveTree(dir);
 }
@@ -138,6 +189,7 @@ void BenchSmallFiles(const Options& o, long count, long maxBytes) {
             {{"cp -r", "cp -r '" + master + "/.' '" + dir + "/slave{n}/'", "cp -r"},
              {"rsync -r", "rsync -r '" + master + "/' '" + dir + "/slave{n}/'", "rsync -r"}},
             Writes::Yes);
+    ContestWithFlush(o, master, dir + "/flushed", "cp -r '" + master + "/.' '" + dir + "/flushed{n}/'");
     RemoveTree(dir);
 }
 

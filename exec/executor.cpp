@@ -35,7 +35,7 @@ mode_t CurrentUmask() {
 }  // namespace
 
 bool ExecuteActions(IExecHost& host, const CActionList& actions, std::string masterRoot,
-                    std::string slaveRoot) {
+                    std::string slaveRoot, FlushAtEnd flush) {
     // Every change is made beneath these handles, opened once, through no
     // symbolic link: a directory swapped for a link mid-run makes its step fail
     // instead of leading it outside the trees.
@@ -175,7 +175,7 @@ bool ExecuteActions(IExecHost& host, const CActionList& actions, std::string mas
     }
     // "Done" means on the disk: a drive pulled out after Kelvad closes keeps
     // every change.
-    if (n > 0 && slave.Flush() != 0) {
+    if (n > 0 && flush == FlushAtEnd::Yes && slave.Flush() != 0) {
         host.ShowMessage("Unable to write the slave directory to disk" + Reason());
         return false;
     }

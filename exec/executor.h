@@ -14,13 +14,21 @@ inline constexpr const char* kStatusDelete = "..deleting ../";
 inline constexpr const char* kStatusMkdir = "..creating directory ../";
 inline constexpr const char* kStatusRmdir = "..deleting directory ../";
 
-// Carries out `actions` in list order: files are copied (CopyOneFile), deleted
-// and directories created at once; directory removals are held back and done
-// after everything else, in reverse order. Before each action the cancel flag
-// is read; after each the host is pumped once and the bar set to the action's
-// index. Returns true when every action was carried out. Returns false after
-// the first failure, which has been shown with host.ShowMessage, or after a
-// cancel (no message). Whatever was done stays done. The roots are used as
-// given, with one separator appended.
+// Whether a successful run ends by flushing the slave's file system to its
+// disk. Only a benchmark that times the flush apart leaves it out.
+enum class FlushAtEnd { Yes, No };
+
+// Carries out `actions` in list order: files are copied (CopyFileBetween),
+// deleted and directories created at once; directory removals are held back and
+// done after everything else, in reverse order, but a directory that a master
+// file replaces goes just before that file is created. Every path is resolved
+// beneath a handle on its root, opened once, through no symbolic link. Before
+// each action the cancel flag is read; after each the host is pumped once and
+// the bar set to the action's index. Directories take the master's permission
+// bits once the run has filled them, and the slave's file system is flushed to
+// its disk at the end. Returns true when every action was carried out. Returns
+// false after the first failure, which has been shown with host.ShowMessage, or
+// after a cancel (no message). Whatever was done stays done. The roots are used
+// as given, with one separator appended, in status lines and messages.
 bool ExecuteActions(IExecHost& host, const CActionList& actions, std::string masterRoot,
-                    std::string slaveRoot);
+                    std::string slaveRoot, FlushAtEnd flush = FlushAtEnd::Yes);

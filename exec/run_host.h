@@ -9,7 +9,8 @@
 class ICopyHost {
 public:
     virtual ~ICopyHost() = default;
-    // Lets the window handle at most one pending message (it may handle none).
+    // Lets the window handle what is pending for it: paint, answer the window
+    // manager, hear Cancel. Cheap when called often; it may handle nothing.
     virtual void PumpOneMessage() = 0;
     // True once the user has asked to cancel; it never turns false in a run.
     virtual bool IsCancelled() const = 0;

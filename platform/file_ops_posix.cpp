@@ -301,6 +301,79 @@ bool Contains(const std::vector<DirId>& chain, const DirId& id) {
     return false;
 }
 
+// True when `inner` is `outer` or lies below it, both absolute.
+bool IsWithin(const std::string& inner, const std::string& outer) {
+    if (inner.compare(0, outer.size(), outer) != 0) {
+        return false;
+    }
+    return inner.size() == outer.size() || outer.back() == '/' || inner[outer.size()] == '/';
+}
+
+// Undoes the octal escapes (\040 for a blank) of /proc/self/mountinfo.
+std::string Unescape(const std::string& field) {
+    std::string out;
+    for (size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            out.push_back(static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
+                                            (field[i + 3] - '0')));
+            i += 3;
+        } else {
+            out.push_back(field[i]);
+        }
+    }
+    return out;
+}
+
+// Where a directory lies within its file system, whichever mount shows it:
+// the file system's device ("major:minor") and the path from its own root. A
+// bind mount of a subdirectory shows that subdirectory's path here, so two
+// roots that are one storage under different mounts are told.
+bool PlaceInFileSystem(const std::string& path, std::string& device, std::string& inside) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
+        return false;
+    }
+    const std::string real(resolved);
+    std::free(resolved);
+    std::string mountinfo;
+    if (!ReadWholeFile("/proc/self/mountinfo", mountinfo)) {
+        return false;
+    }
+    size_t best = 0;
+    bool found = false;
+    size_t start = 0;
+    while (start < mountinfo.size()) {
+        size_t end = mountinfo.find('\n', start);
+        if (end == std::string::npos) {
+            end = mountinfo.size();
+        }
+        // id parent major:minor root mount-point ...
+        std::string fields[5];
+        size_t at = start;
+        for (std::string& f : fields) {
+            const size_t space = mountinfo.find(' ', at);
+            if (space == std::string::npos || space > end) {
+                break;
+            }
+            f = mountinfo.substr(at, space - at);
+            at = space + 1;
+        }
+        start = end + 1;
+        const std::string mountPoint = Unescape(fields[4]);
+        // The longest mount point holding the path, and of equal ones the last
+        // mounted, is the one that shows it.
+        if (!mountPoint.empty() && IsWithin(real, mountPoint) && mountPoint.size() >= best) {
+            best = mountPoint.size();
+            device = fields[2];
+            const std::string root = Unescape(fields[3]);
+            const std::string below = mountPoint == "/" ? real : real.substr(mountPoint.size());
+            inside = root == "/" ? (below.empty() ? "/" : below) : root + below;
+            found = true;
+        }
+    }
+    return found;
+}
+
 }  // namespace
 
 bool RootsOverlap(const std::string& a, const std::string& b) {
@@ -309,7 +382,17 @@ bool RootsOverlap(const std::string& a, const std::string& b) {
     if (!DirectoryAndAncestors(a, chainA) || !DirectoryAndAncestors(b, chainB)) {
         return false;
     }
-    return Contains(chainB, chainA.front()) || Contains(chainA, chainB.front());
+    if (Contains(chainB, chainA.front()) || Contains(chainA, chainB.front())) {
+        return true;
+    }
+    // A bind mount of a subdirectory of one tree standing as the other tree is
+    // not above it by "..": the file systems' own paths tell.
+    std::string deviceA;
+    std::string deviceB;
+    std::string insideA;
+    std::string insideB;
+    return PlaceInFileSystem(a, deviceA, insideA) && PlaceInFileSystem(b, deviceB, insideB) &&
+           deviceA == deviceB && (IsWithin(insideA, insideB) || IsWithin(insideB, insideA));
 }
 
 }  // namespace platform

@@ -4,10 +4,12 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libwxgtk3.2-dev libgtest-dev xvfb xauth xdotool)
-# "fuzz": also what the libFuzzer targets need; "bench": the peers the benchmark runs.
+# "fuzz": also what the libFuzzer targets need; "fuse": the file systems that the
+# tests mount as slaves; "bench": the peers the benchmark runs.
 for extra in "$@"; do
     case "$extra" in
         fuzz) packages+=(clang libclang-rt-14-dev) ;;
+        fuse) packages+=(exfat-fuse exfatprogs ntfs-3g) ;;
         bench) packages+=(rsync) ;;
     esac
 done

@@ -4,7 +4,7 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzzer briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh fuzz
+scripts/install-deps.sh fuzz fuse
 scripts/build.sh
 (cd build && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure --timeout 600 -j2)
 

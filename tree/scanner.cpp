@@ -24,7 +24,7 @@ bool IsExistingDirectory(std::string path) {
     return platform::IsDirectoryPath(path);
 }
 
-void ScanDirectory(std::string dirPath, CFileList* fileList) {
+void ScanDirectory(std::string dirPath, CFileList* fileList, const std::atomic<bool>* stop) {
     struct PendingDir {
         SharedDirPath path;
         CFileEntry* entry;  // null for the root
@@ -43,6 +43,9 @@ void ScanDirectory(std::string dirPath, CFileList* fileList) {
     platform::DirSearch search;
     platform::DirMatch match;
     while (!pending.empty()) {
+        if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
+            return;
+        }
         PendingDir dir = std::move(pending.back());
         pending.pop_back();
         const std::string_view relative =

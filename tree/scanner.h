@@ -4,6 +4,7 @@
 // contents.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "platform/path_compare.h"
@@ -16,8 +17,11 @@ bool IsExistingDirectory(std::string path);
 // Adds to `fileList` one entry for every file and directory below `dirPath`, at
 // every depth, in the list's order; `dirPath` itself gets no entry. A root that
 // cannot be listed adds nothing. Holds one directory open at a time, however
-// deep the tree.
-void ScanDirectory(std::string dirPath, CFileList* fileList);
+// deep the tree. When `stop` is given and turns true (from another thread),
+// the scan ends before the next directory, leaving an incomplete list that is
+// only good for throwing away.
+void ScanDirectory(std::string dirPath, CFileList* fileList,
+                   const std::atomic<bool>* stop = nullptr);
 
 // How names in the tree scanned into `fileList` from `root` are told apart:
 // NameMatch::IgnoreCase when its file system takes a name with the case of its

@@ -27,26 +27,6 @@ protected:
     void EndApplication() override { ++m_ended; }
 };
 
-// Counts directory listings under one path; fails nothing.
-class ListingCounter : public platform::FaultInjector {
-public:
-    explicit ListingCounter(std::string under) : m_under(std::move(under)) {
-        platform::SetFaultInjector(this);
-    }
-    ~ListingCounter() override { platform::SetFaultInjector(nullptr); }
-    int Fail(platform::Call call, const char* path) override {
-        if (call == platform::Call::OpenDir && path != nullptr &&
-            std::string(path).rfind(m_under, 0) == 0) {
-            ++m_count;
-        }
-        return 0;
-    }
-    int m_count = 0;
-
-private:
-    std::string m_under;
-};
-
 class RunControllerTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -89,101 +69,6 @@ using Texts = std::vector<std::string>;
 
 }  // namespace
 
-TEST_F(RunControllerTest, BothDirectoriesAreRequired) {
-    for (auto [m, s] : {std::pair<std::string, std::string>{"", ""}, {m_master, ""}, {"", m_slave}}) {
-        m_recorder.m_shown.clear();
-        ListingCounter listings("/");
-        Start(m, s, 0);
-        EXPECT_EQ(Shown(), Texts{"kelvad: You must specify both Master and Slave directories"});
-        EXPECT_EQ(listings.m_count, 0);
-    }
-}
-
-TEST_F(RunControllerTest, ValidationMessagesComeInTheirOrder) {
-    WriteFile(m_dir / "file", "");
-    struct Case {
-        std::string master, slave, message;
-    };
-    const Case cases[] = {
-        {m_dir / "nothing", m_dir / "nothing",
-         "kelvad: Master and slave cannot be the same (are you mad?)"},
-        {m_dir / "nothing", m_dir / "nothing either",
-         "Kelvad: Master directory doesn't exist or isn't a directory"},
-        {m_dir / "file", m_slave, "Kelvad: Master directory doesn't exist or isn't a directory"},
-        {m_master, m_dir / "file", "Kelvad: Slave directory doesn't exist or isn't a directory"},
-        {m_master, m_master + "/sub/..", "Kelvad: Master and slave directories overlap"},
-        {m_master, m_master + "/", "Kelvad: Master and slave directories overlap"},
-    };
-    MakeDirs(m_master + "/sub");
-    WriteFile(m_master + "/sub/f", "");
-    for (const Case& c : cases) {
-        m_recorder.m_shown.clear();
-        ListingCounter listings("/");
-        Start(c.master, c.slave, 0);
-        EXPECT_EQ(Shown(), Texts{c.message}) << c.master << " | " << c.slave;
-        EXPECT_EQ(listings.m_count, 0);
-    }
-    EXPECT_FALSE(SettingsWritten());
-}
-
-TEST_F(RunControllerTest, OverlappingRootsAreRefusedBeforeAnythingIsScanned) {
-    WriteFile(m_master + "/inner/f", "");
-    ASSERT_EQ(::symlink(m_master.c_str(), (m_dir / "alias").c_str()), 0);
-    const std::pair<std::string, std::string> cases[] = {
-        {m_master, m_master + "/inner"},     // slave inside master
-        {m_master + "/inner", m_master},     // master inside slave
-        {m_dir / "alias", m_master},         // the same directory through a link
-        {m_dir / "alias/inner", m_master},
-    };
-    for (const auto& [m, s] : cases) {
-        m_recorder.m_shown.clear();
-        ListingCounter listings("/");
-        Start(m, s, 0);
-        EXPECT_EQ(Shown(), Texts{"Kelvad: Master and slave directories overlap"}) << m << " " << s;
-        EXPECT_EQ(listings.m_count, 0);
-    }
-    EXPECT_EQ(Snapshot(m_master).size(), 2u);
-    // Through a bind mount: the directory is the master, whatever its name.
-    BindMount bound(m_master, m_dir / "B");
-    if (!bound.Mounted()) {
-        GTEST_SKIP() << "bind mounts are refused here";
-    }
-    m_recorder.m_shown.clear();
-    Start(m_master, m_dir / "B/inner", 0);
-    EXPECT_EQ(Shown(), Texts{"Kelvad: Master and slave directories overlap"});
-    EXPECT_EQ(Snapshot(m_master).size(), 2u);
-}
-
-TEST_F(RunControllerTest, AnEmptyMasterStopsBeforeTheSlaveIsScanned) {
-    WriteFile(m_slave + "/precious", "x");
-    ListingCounter slaveListings(m_slave);
-    Start(m_master, m_slave, 0);
-    EXPECT_EQ(Shown(), Texts{"kelvad: Master directory is empty"});
-    EXPECT_EQ(slaveListings.m_count, 0);
-    EXPECT_TRUE(Exists(m_slave + "/precious"));
-    EXPECT_FALSE(wxIsBusy());
-}
-
-TEST_F(RunControllerTest, AnUpToDateSlaveIsReportedInEveryMode) {
-    WriteFile(m_master + "/a", "x", 1000000000);
-    WriteFile(m_slave + "/a", "x", 1000000000);
-    for (int option : {0, 1, -1}) {
-        m_recorder.m_shown.clear();
-        Start(m_master, m_slave, option);
-        EXPECT_EQ(Shown(), Texts{"Info: Slave directory structure is up-to-date"});
-    }
-    EXPECT_FALSE(SettingsWritten());
-}
-
-TEST_F(RunControllerTest, NoModeSelectedPlansButRunsNothing) {
-    WriteFile(m_master + "/a", "x");
-    Start(m_master, m_slave, -1);
-    EXPECT_EQ(Shown(), Texts{"kelvad: You just couldn't resist it, could you?"});
-    EXPECT_FALSE(Exists(m_slave + "/a"));
-    EXPECT_FALSE(SettingsWritten());
-    EXPECT_EQ(m_dialog->m_option, -1);
-}
-
 TEST_F(RunControllerTest, ARefusedPreviewChangesNothing) {
     WriteFile(m_master + "/a", "x");
     std::vector<std::string> lines;
@@ -215,15 +100,6 @@ TEST_F(RunControllerTest, AnApprovedPreviewRunsSavesAndEnds) {
     EXPECT_TRUE(m_dialog->HasFinished());
     EXPECT_EQ(ReadFile(m_dir / "kelvad.ini"),
               "[INIT]\nMasterDir=" + m_master + "\nSlaveDir=" + m_slave + "\nOption=1\n");
-}
-
-TEST_F(RunControllerTest, JustDoItRunsWithoutAPreview) {
-    WriteFile(m_master + "/a", "a");
-    Start(m_master, m_slave, 0);
-    EXPECT_TRUE(Shown().empty());
-    EXPECT_EQ(ReadFile(m_slave + "/a"), "a");
-    EXPECT_EQ(m_dialog->m_ended, 1);
-    EXPECT_NE(ReadFile(m_dir / "kelvad.ini").find("Option=0"), std::string::npos);
 }
 
 TEST_F(RunControllerTest, AFailedRunIsReportedOnceAndRestoresTheMainDialog) {
@@ -292,4 +168,54 @@ TEST_F(RunControllerTest, PressingCancelDuringARunStopsIt) {
     EXPECT_TRUE(m_dialog->IsShown());
     EXPECT_FALSE(SettingsWritten());
     EXPECT_EQ(m_dialog->m_ended, 0);
+}
+
+TEST_F(RunControllerTest, TheWindowAnswersWhileTheTreesAreScannedAndEscapeOrCloseStopsThem) {
+    for (int i = 0; i < 40; ++i) {
+        WriteFile(m_master + "/d" + std::to_string(i) + "/f", "x");
+    }
+    // Each listing takes 25 ms: a scan of about a second.
+    struct Slow : platform::FaultInjector {
+        int Fail(platform::Call call, const char*) override {
+            if (call == platform::Call::OpenDir) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(25));
+            }
+            return 0;
+        }
+    } slow;
+    platform::SetFaultInjector(&slow);
+    m_dialog->Show();
+    for (const char* way : {"Escape", "close box"}) {
+        SCOPED_TRACE(way);
+        int ticks = 0;
+        wxTimer ticker;
+        ticker.Bind(wxEVT_TIMER, [&](wxTimerEvent&) { ++ticks; });
+        ticker.Start(20);
+        std::chrono::steady_clock::time_point stoppedAt;
+        wxTimer stopper;
+        stopper.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+            EXPECT_TRUE(wxIsBusy());
+            EXPECT_FALSE(m_dialog->GetMasterEdit()->IsEnabled());  // no other input meanwhile
+            stoppedAt = std::chrono::steady_clock::now();
+            if (way[0] == 'E') {
+                wxKeyEvent escape(wxEVT_CHAR_HOOK);
+                escape.m_keyCode = WXK_ESCAPE;
+                m_dialog->GetEventHandler()->ProcessEvent(escape);
+            } else {
+                m_dialog->Close();
+            }
+        });
+        stopper.StartOnce(300);
+        Start(m_master, m_slave, 0);
+        const auto returnedAt = std::chrono::steady_clock::now();
+        ticker.Stop();
+        EXPECT_GE(ticks, 8);  // the window's loop ran throughout
+        EXPECT_LT(returnedAt - stoppedAt, std::chrono::milliseconds(100));
+        EXPECT_TRUE(Shown().empty());
+        EXPECT_TRUE(Snapshot(m_slave).empty());
+        EXPECT_TRUE(m_dialog->IsShown());
+        EXPECT_TRUE(m_dialog->GetMasterEdit()->IsEnabled());
+        EXPECT_FALSE(wxIsBusy());
+    }
+    platform::SetFaultInjector(nullptr);
 }

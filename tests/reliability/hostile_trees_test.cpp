@@ -183,6 +183,13 @@ TEST(HostileTrees, RootsThatOverlapThroughABindMountAreTold) {
     EXPECT_TRUE(platform::RootsOverlap(t / "B/sub", t / "m"));  // the master inside the slave
     EXPECT_TRUE(platform::RootsOverlap(t / "m", t / "B"));      // one directory, two names
     EXPECT_FALSE(platform::RootsOverlap(t / "B/sub", t / "other"));
+    // A subdirectory of the master mounted elsewhere is not below the master by
+    // "..", and is inside it all the same.
+    BindMount subtree(t / "m/sub", t / "C");
+    ASSERT_TRUE(subtree.Mounted());
+    EXPECT_TRUE(platform::RootsOverlap(t / "m", t / "C"));
+    EXPECT_TRUE(platform::RootsOverlap(t / "C", t / "m"));
+    EXPECT_FALSE(platform::RootsOverlap(t / "C", t / "other"));
 }
 
 // Slaves on real FUSE file systems made for the test: exFAT (no unnamed files,

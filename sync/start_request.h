@@ -1,0 +1,56 @@
+// The Start request: from the two typed directories and the run mode to a
+// slave in line with the master, with every check and message in its order.
+// No windows: it talks to the user through IRequestHost, which the main dialog
+// implements, and so do the tests and the benchmark.
+#pragma once
+
+#include <string>
+
+#include "tree/action.h"
+
+// What the request needs from the user's side.
+class IRequestHost {
+public:
+    virtual ~IRequestHost() = default;
+    // Shows `text` and returns once it has been read. A null caption stands for
+    // the application's name.
+    virtual void ShowMessage(const std::string& text, const char* caption) = 0;
+    // The wait cursor: on from the start of the scans to the end of the
+    // comparison, then off.
+    virtual void SetBusy(bool busy) = 0;
+    // Called on the request's thread every few milliseconds while the trees are
+    // scanned and compared on others, so the window keeps painting and answering.
+    // Returns true once the user has asked to stop (Escape, closing the window).
+    virtual bool KeepAliveWhileBusy() = 0;
+    // Shows the plan (Preview) and returns true when the user approves it.
+    virtual bool ApprovePlan(const CActionList& actions, const std::string& slaveRoot) = 0;
+    // Carries the plan out (ExecuteActions) and returns its result: false after a
+    // failure or a cancel, each already made known to the user.
+    virtual bool ExecutePlan(const CActionList& actions, const std::string& masterRoot,
+                             const std::string& slaveRoot) = 0;
+    // Remembers the request's directories and mode after a successful run.
+    virtual void SaveSettings() = 0;
+};
+
+struct StartRequest {
+    std::string masterDir;
+    std::string slaveDir;
+    int option = 0;  // 0 "Just Do It", 1 "Preview", anything else neither
+};
+
+enum class RequestResult {
+    Refused,   // a check failed, or the master is empty; its message was shown
+    Stopped,   // the user stopped the scan: nothing done, nothing said
+    UpToDate,  // nothing to do; said so
+    NotRun,    // the preview was refused, or no mode was chosen
+    Failed,    // the plan was carried out in part (a failure or a cancel)
+    Done,      // the slave is in line and the settings were saved
+};
+
+// Runs one request: checks the roots (both given, not the same text, master
+// then slave an existing directory, not overlapping), scans both trees at once
+// on threads of their own while the host is kept alive, compares them, asks
+// for approval in Preview mode, carries the plan out and saves the settings.
+// Every refusal has its message; a master found empty ends the request before
+// the slave's scan is looked at.
+RequestResult RunStartRequest(IRequestHost& host, const StartRequest& request);

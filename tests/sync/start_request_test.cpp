@@ -1,0 +1,179 @@
+// The Start request without windows: the order of its checks and messages, the
+// empty master with both trees scanned at once, the run modes, and a stop
+// during the scan.
+#include "sync/start_request.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "exec/executor.h"
+#include "platform/fault_injection.h"
+#include "support/recording_host.h"
+#include "support/temp_tree.h"
+
+namespace {
+
+// Answers the request as a user would, and writes down everything it is asked,
+// in order: "busy", "idle", "caption: text" for a message ("kelvad" standing
+// for the application's name), "preview", "run", "saved".
+class RecordingRequestHost : public IRequestHost {
+public:
+    void ShowMessage(const std::string& text, const char* caption) override {
+        m_log.push_back(std::string(caption != nullptr ? caption : "kelvad") + ": " + text);
+    }
+    void SetBusy(bool busy) override { m_log.push_back(busy ? "busy" : "idle"); }
+    bool KeepAliveWhileBusy() override {
+        ++m_keepAlives;
+        return m_stopAtKeepAlive != 0 && m_keepAlives >= m_stopAtKeepAlive;
+    }
+    bool ApprovePlan(const CActionList&, const std::string&) override {
+        m_log.push_back("preview");
+        return m_approve;
+    }
+    bool ExecutePlan(const CActionList& actions, const std::string& master,
+                     const std::string& slave) override {
+        m_log.push_back("run");
+        RecordingHost host;
+        return ExecuteActions(host, actions, master, slave);
+    }
+    void SaveSettings() override { m_log.push_back("saved"); }
+
+    std::vector<std::string> m_log;
+    bool m_approve = true;
+    int m_keepAlives = 0;
+    int m_stopAtKeepAlive = 0;  // 0: never
+};
+
+// Counts directory listings (from any thread) and can make each one slow.
+class Listings : public platform::FaultInjector {
+public:
+    explicit Listings(std::chrono::milliseconds delay = {}) : m_delay(delay) {
+        platform::SetFaultInjector(this);
+    }
+    ~Listings() override { platform::SetFaultInjector(nullptr); }
+    int Fail(platform::Call call, const char*) override {
+        if (call == platform::Call::OpenDir) {
+            ++m_count;
+            std::this_thread::sleep_for(m_delay);
+        }
+        return 0;
+    }
+    std::atomic<int> m_count{0};
+
+private:
+    std::chrono::milliseconds m_delay;
+};
+
+using Log = std::vector<std::string>;
+
+class StartRequestTest : public testing::Test {
+protected:
+    void SetUp() override {
+        MakeDirs(m_master);
+        MakeDirs(m_slave);
+    }
+    RequestResult Start(const std::string& master, const std::string& slave, int option = 0) {
+        return RunStartRequest(m_host, StartRequest{master, slave, option});
+    }
+
+    TempDir m_dir;
+    std::string m_master = m_dir / "master";
+    std::string m_slave = m_dir / "slave";
+    RecordingRequestHost m_host;
+};
+
+}  // namespace
+
+TEST_F(StartRequestTest, ChecksComeInTheirOrderBeforeAnythingIsScanned) {
+    WriteFile(m_dir / "file", "");
+    WriteFile(m_master + "/sub/f", "");
+    ASSERT_EQ(::symlink(m_master.c_str(), (m_dir / "alias").c_str()), 0);
+    const std::string both = "kelvad: You must specify both Master and Slave directories";
+    const std::string overlap = "Kelvad: Master and slave directories overlap";
+    const std::pair<std::pair<std::string, std::string>, std::string> cases[] = {
+        {{"", ""}, both},
+        {{m_master, ""}, both},
+        {{"", m_slave}, both},
+        {{m_dir / "nothing", m_dir / "nothing"}, "kelvad: Master and slave cannot be the same (are you mad?)"},
+        {{m_dir / "nothing", m_dir / "nothing either"}, "Kelvad: Master directory doesn't exist or isn't a directory"},
+        {{m_dir / "file", m_slave}, "Kelvad: Master directory doesn't exist or isn't a directory"},
+        {{m_master, m_dir / "file"}, "Kelvad: Slave directory doesn't exist or isn't a directory"},
+        {{m_master, m_master + "/sub/.."}, overlap},
+        {{m_master, m_master + "/"}, overlap},
+        {{m_master, m_master + "/sub"}, overlap},  // the slave inside the master
+        {{m_master + "/sub", m_master}, overlap},  // the master inside the slave
+        {{m_dir / "alias", m_master}, overlap},    // one directory through a link
+        {{m_dir / "alias/sub", m_master}, overlap},
+    };
+    for (const auto& [roots, message] : cases) {
+        SCOPED_TRACE(roots.first + " | " + roots.second);
+        m_host.m_log.clear();
+        Listings listings;
+        EXPECT_EQ(Start(roots.first, roots.second), RequestResult::Refused);
+        EXPECT_EQ(m_host.m_log, Log{message});
+        EXPECT_EQ(listings.m_count, 0);
+    }
+    EXPECT_EQ(Snapshot(m_master).size(), 2u);
+    // Through a bind mount the directory is the master, whatever its name.
+    BindMount bound(m_master, m_dir / "B");
+    if (!bound.Mounted()) {
+        GTEST_SKIP() << "bind mounts are refused here";
+    }
+    m_host.m_log.clear();
+    EXPECT_EQ(Start(m_master, m_dir / "B/sub"), RequestResult::Refused);
+    EXPECT_EQ(m_host.m_log, Log{overlap});
+}
+
+TEST_F(StartRequestTest, AnEmptyMasterIsReportedFirstAndTheSlaveIsLeftAlone) {
+    WriteFile(m_slave + "/precious", "x");
+    EXPECT_EQ(Start(m_master, m_slave), RequestResult::Refused);
+    EXPECT_EQ(m_host.m_log, (Log{"busy", "idle", "kelvad: Master directory is empty"}));
+    EXPECT_EQ(Snapshot(m_slave), (std::map<std::string, std::string>{{"precious", "f:x"}}));
+}
+
+TEST_F(StartRequestTest, EachModeTakesItsRoad) {
+    struct Case {
+        int option;
+        bool approve;
+        bool inLine;  // the slave up to date before the request
+        RequestResult result;
+        Log log;
+    };
+    const Case cases[] = {
+        {0, true, true, RequestResult::UpToDate, {"busy", "idle", "Info: Slave directory structure is up-to-date"}},
+        {1, true, true, RequestResult::UpToDate, {"busy", "idle", "Info: Slave directory structure is up-to-date"}},
+        {-1, true, true, RequestResult::UpToDate, {"busy", "idle", "Info: Slave directory structure is up-to-date"}},
+        {-1, true, false, RequestResult::NotRun, {"busy", "idle", "kelvad: You just couldn't resist it, could you?"}},
+        {1, false, false, RequestResult::NotRun, {"busy", "idle", "preview"}},
+        {1, true, false, RequestResult::Done, {"busy", "idle", "preview", "run", "saved"}},
+        {0, true, false, RequestResult::Done, {"busy", "idle", "run", "saved"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.option) + (c.approve ? " approved" : " refused"));
+        TempDir t;
+        WriteFile(t / "m/a", "x", 1000000000);
+        WriteFile(t / "s/a", c.inLine ? "x" : "old", c.inLine ? 1000000000 : 900000000);
+        m_host.m_log.clear();
+        m_host.m_approve = c.approve;
+        EXPECT_EQ(Start(t / "m", t / "s", c.option), c.result);
+        EXPECT_EQ(m_host.m_log, c.log);
+        EXPECT_EQ(ReadFile(t / "s/a"), c.result == RequestResult::Done || c.inLine ? "x" : "old");
+    }
+}
+
+TEST_F(StartRequestTest, AStopDuringTheScanEndsItQuicklyWithNothingDoneOrSaid) {
+    for (int i = 0; i < 40; ++i) {
+        WriteFile(m_master + "/d" + std::to_string(i) + "/f", "x");
+    }
+    Listings slow(std::chrono::milliseconds(25));  // a scan of about a second
+    m_host.m_stopAtKeepAlive = 5;                    // about 50 ms in
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(Start(m_master, m_slave), RequestResult::Stopped);
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(250));
+    EXPECT_EQ(m_host.m_log, (Log{"busy", "idle"}));
+    EXPECT_TRUE(Snapshot(m_slave).empty());
+}
