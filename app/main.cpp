@@ -1,3 +1,13 @@
+// With arguments Kelvad runs from the command line, without a display; without
+// any it opens its window.
+#include "app/command_line.h"
 #include "app/sync_app.h"
 
-wxIMPLEMENT_APP(CSyncApp);
+wxIMPLEMENT_APP_NO_MAIN(CSyncApp);
+
+int main(int argc, char** argv) {
+    if (WantsCommandLine(argc, argv)) {
+        return RunCommandLine(argc, argv);
+    }
+    return wxEntry(argc, argv);
+}

@@ -6,7 +6,8 @@
 class CSyncApp : public wxApp {
 public:
     // Shows the main dialog; the application ends, with status 0, when the
-    // dialog is closed or a run succeeds. The command line is not used.
+    // dialog is closed or a run succeeds. Arguments never reach it: with any,
+    // main() runs the command line instead.
     bool OnInit() override;
 };
 

@@ -58,6 +58,7 @@ public:
     bool m_sparse = false;
     off_t m_size = 0;
     off_t m_position = 0;
+    size_t m_pieceBytes = 0;  // what the last piece moved
 };
 
 // The directory part of a relative path: "" for a name in the root.
@@ -73,11 +74,13 @@ enum class PieceResult { Full, Last, ReadError, WriteError, NoMemory };
 // side failed. errno tells why a piece failed.
 PieceResult CopyPiece(CopyJob& job, bool& useKernel) {
     size_t done = 0;
+    job.m_pieceBytes = 0;
     while (done < kCopyPieceBytes) {
         if (useKernel) {
             const ssize_t n = platform::CopyRange(job.m_source, job.m_out, kCopyPieceBytes - done);
             if (n > 0) {
                 done += static_cast<size_t>(n);
+                job.m_pieceBytes = done;
                 continue;
             }
             if (n == 0) {
@@ -103,6 +106,7 @@ PieceResult CopyPiece(CopyJob& job, bool& useKernel) {
             return PieceResult::WriteError;
         }
         done += static_cast<size_t>(n);
+        job.m_pieceBytes = done;
     }
     return PieceResult::Full;
 }
@@ -111,6 +115,7 @@ PieceResult CopyPiece(CopyJob& job, bool& useKernel) {
 // the same offset, and the output gets its full length at the end.
 PieceResult CopySparsePiece(CopyJob& job, bool& useKernel) {
     size_t done = 0;
+    job.m_pieceBytes = 0;
     while (done < kCopyPieceBytes) {
         if (job.m_position >= job.m_size) {
             return PieceResult::Last;
@@ -154,6 +159,7 @@ PieceResult CopySparsePiece(CopyJob& job, bool& useKernel) {
         }
         job.m_position = data + n;
         done += static_cast<size_t>(n);
+        job.m_pieceBytes = done;
     }
     return PieceResult::Full;
 }
@@ -175,6 +181,7 @@ CopyOutcome CopyContent(ICopyHost& host, CopyJob& job, const platform::FileInfo&
             case PieceResult::Full:
             case PieceResult::Last: break;
         }
+        host.AddCopiedBytes(job.m_pieceBytes);
         host.PumpOneMessage();
         if (host.IsCancelled()) {
             return {};  // the job removes the output; the executor sees the flag

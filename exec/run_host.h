@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 class ICopyHost {
@@ -14,6 +15,9 @@ public:
     virtual void PumpOneMessage() = 0;
     // True once the user has asked to cancel; it never turns false in a run.
     virtual bool IsCancelled() const = 0;
+    // Told after each piece of a copy how many bytes it wrote, for a count of
+    // the bytes copied; the windows have no use for it.
+    virtual void AddCopiedBytes(std::uint64_t bytes) { (void)bytes; }
 };
 
 class IExecHost : public ICopyHost {

@@ -5,11 +5,14 @@ set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libwxgtk3.2-dev libgtest-dev xvfb xauth xdotool)
 # "fuzz": also what the libFuzzer targets need; "fuse": the file systems that the
-# tests mount as slaves; "bench": the peers the benchmark runs.
+# tests mount as slaves; "package": what scripts/package.sh needs; "lint": the
+# checkers the test run applies to the package; "bench": the peers the benchmark runs.
 for extra in "$@"; do
     case "$extra" in
         fuzz) packages+=(clang libclang-rt-14-dev) ;;
         fuse) packages+=(exfat-fuse exfatprogs ntfs-3g) ;;
+        package) packages+=(dpkg-dev librsvg2-bin file) ;;
+        lint) packages+=(lintian appstream) ;;
         bench) packages+=(rsync) ;;
     esac
 done

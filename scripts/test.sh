@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the headless tests and
-# the dialog tests on a virtual display, then the headless tests again under
-# AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzzer briefly.
+# Installs what is missing, builds, and runs every test: the headless tests, the
+# command line and the dialog tests on a virtual display, then the headless
+# tests again under AddressSanitizer and UndefinedBehaviorSanitizer, then the
+# Debian package, then each fuzzer briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh fuzz fuse
@@ -13,6 +14,9 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVAD_GUI
     -DKELVAD_SANITIZE=ON >/dev/null
 cmake --build build-asan --target kelvad_tests
 (cd build-asan && ctest --output-on-failure --timeout 600 -j2)
+
+echo "== the Debian package: built, checked, installed, run and removed"
+bash tests/package_test.sh
 
 echo "== fuzzing, ${KELVAD_FUZZ_SECONDS:-30} s a target"
 scripts/fuzz.sh "${KELVAD_FUZZ_SECONDS:-30}"

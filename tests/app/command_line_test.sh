@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# The command line of the real binary, with no display: each refusal and its
+# exit status, an up-to-date pair, a failing step, a dry run that prints the
+# preview's lines and changes nothing, a real sync, and SIGINT in the middle
+# of a run of many files.
+set -uo pipefail
+kelvad="$1"
+unset DISPLAY WAYLAND_DISPLAY
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+passed=0
+failed=0
+check() {  # check NAME EXPECTED-STATUS EXPECTED-STDERR -- ARGS...
+    local name="$1" status="$2" message="$3"
+    shift 4
+    "$kelvad" "$@" >"$work/out" 2>"$work/err"
+    local got=$?
+    if [ "$got" -eq "$status" ] && { [ -z "$message" ] || grep -qxF "$message" "$work/err"; }; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAIL: $name: status $got (expected $status); stderr:"; cat "$work/err"
+    fi
+}
+m="$work/master"; s="$work/slave"
+mkdir -p "$m/dir" "$s/old" "$work/empty"
+echo new > "$m/dir/a.txt"
+echo stale > "$s/old/b.txt"
+: > "$work/file"
+
+check "no arguments but an option" 2 "" -- --sync
+check "unknown option" 2 "kelvad: unknown option --frobnicate" -- --frobnicate "$m" "$s"
+check "one root" 2 "" -- --sync "$m"
+check "three roots" 2 "" -- --sync "$m" "$s" "$work"
+check "help" 0 "" -- --help
+check "version" 0 "" -- --version
+grep -qx "Kelvad 1.0.0.1" "$work/out" || { failed=$((failed + 1)); echo "FAIL: version text"; }
+check "empty root" 2 "You must specify both Master and Slave directories" -- --sync "" "$s"
+check "same root" 2 "Master and slave cannot be the same (are you mad?)" -- --sync "$m" "$m"
+check "missing master" 2 "Master directory doesn't exist or isn't a directory" -- --sync "$work/none" "$s"
+check "slave is a file" 2 "Slave directory doesn't exist or isn't a directory" -- --sync "$m" "$work/file"
+check "overlap" 2 "Master and slave directories overlap" -- --sync "$m" "$m/dir"
+check "empty master" 2 "Master directory is empty" -- --sync "$work/empty" "$s"
+
+check "dry run" 0 "" -- --dry-run "$m" "$s"
+printf 'Mkdir:\t%s\nCreate:\t%s\nRmdir:\t%s\nDelete:\t%s\n' "$s/dir" "$s/dir/a.txt" "$s/old" "$s/old/b.txt" > "$work/expected"
+cmp -s "$work/out" "$work/expected" || { failed=$((failed + 1)); echo "FAIL: dry-run lines:"; cat "$work/out"; }
+[ -e "$s/old/b.txt" ] && [ ! -e "$s/dir" ] || { failed=$((failed + 1)); echo "FAIL: the dry run changed the slave"; }
+
+check "sync" 0 "" -- --sync "$m" "$s"
+diff -r "$m" "$s" >/dev/null || { failed=$((failed + 1)); echo "FAIL: the slave differs"; }
+grep -q "^1 created, 0 modified, 1 deleted, 1 directories made, 1 removed; .* copied in" "$work/out" ||
+    { failed=$((failed + 1)); echo "FAIL: summary:"; cat "$work/out"; }
+check "up to date" 0 "Slave directory structure is up-to-date" -- --sync "$m" "$s"
+[ ! -e kelvad.ini ] && [ ! -e "$work/kelvad.ini" ] || { failed=$((failed + 1)); echo "FAIL: kelvad.ini written"; }
+
+# A step that fails: a slave directory that cannot go, as it holds a link.
+mkdir -p "$s/held" && ln -s / "$s/held/link"
+check "failing step" 1 "Unable to delete directory $s/held (Directory not empty)" -- --sync "$m" "$s"
+
+# SIGINT in the middle of many files: stopped, every file whole.
+for i in $(seq 20000); do echo x > "$m/f$i"; done
+"$kelvad" --sync "$m" "$s" >/dev/null 2>&1 &
+pid=$!
+sleep 0.2
+kill -INT "$pid"
+wait "$pid"
+got=$?
+copied=$(find "$s" -maxdepth 1 -name 'f*' | wc -l)
+torn=$(find "$s" -maxdepth 1 -name 'f*' ! -size 2c | wc -l)
+if [ "$got" -eq 130 ] && [ "$copied" -lt 20000 ] && [ "$torn" -eq 0 ]; then
+    passed=$((passed + 1))
+else
+    failed=$((failed + 1)); echo "FAIL: interrupt: status $got, $copied files, $torn not whole"
+fi
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
