@@ -1,7 +1,10 @@
 // libFuzzer target: CompareTrees on arbitrary pairs of sorted lists, checked
 // against a model of the rules: every path of either list is met once, in
-// order; a pair gives at most a modification, and only when the master file
-// was written strictly later; one-sided entries give the kind their type says.
+// order; a pair of files gives at most a modification, and only when the
+// master file was written strictly later or the sizes differ; one-sided
+// entries give the kind their type says; a file facing a directory gives an
+// action on each side, the master's file created after the slave directory's
+// whole subtree.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -16,6 +19,7 @@ namespace {
 struct Item {
     bool isDirectory;
     uint64_t time;
+    uint64_t size;
 };
 
 // Reads entries from the fuzzer's bytes: a name of up to 6 bytes from a small
@@ -43,7 +47,9 @@ std::map<std::string, Item> ReadTree(const uint8_t*& p, const uint8_t* end) {
             parentsOk = parentsOk && parent != items.end() && parent->second.isDirectory;
         }
         if (parentsOk && items.count(name) == 0) {
-            items[name] = {(flags & 1) != 0, static_cast<uint64_t>(flags >> 1)};
+            const bool isDirectory = (flags & 1) != 0;
+            items[name] = {isDirectory, static_cast<uint64_t>(flags >> 3),
+                           isDirectory ? 0 : static_cast<uint64_t>((flags >> 1) & 3)};
         }
     }
     if (p < end) {
@@ -59,7 +65,7 @@ CFileList ToList(const std::string& root, const std::map<std::string, Item>& ite
         const std::string dir = s == std::string::npos ? root : root + "/" + path.substr(0, s);
         list.push_back(std::make_unique<CFileEntry>(s == std::string::npos ? path : path.substr(s + 1),
                                                     item.isDirectory, item.time,
-                                                    SharedDirPath(dir)));
+                                                    SharedDirPath(dir), item.size));
     }
     SortInsertedEntries(&list, 0, 0);
     return list;
@@ -77,39 +83,67 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CActionList actions;
     CompareTrees(&masterList, &slaveList, &actions, "/m", "/s");
 
+    auto isDir = [](const std::map<std::string, Item>& tree, const std::string& path) {
+        const auto it = tree.find(path);
+        return it != tree.end() && it->second.isDirectory;
+    };
+    auto isFile = [](const std::map<std::string, Item>& tree, const std::string& path) {
+        const auto it = tree.find(path);
+        return it != tree.end() && !it->second.isDirectory;
+    };
     std::set<std::string> seen;
     std::string previous;
-    for (const auto& a : actions) {
+    for (size_t k = 0; k < actions.size(); ++k) {
+        const CAction* a = actions[k].get();
         const bool master_side = a->GetKind() == ACTION_CREATE || a->GetKind() == ACTION_MKDIR ||
                                  a->GetKind() == ACTION_MODIFY;
         const std::string path = master_side ? a->GetMasterPath() : a->GetSlavePath();
         if (!seen.insert(path + "#" + std::to_string(master_side)).second) {
             std::abort();  // one action per entry
         }
-        if (!previous.empty() && platform::ComparePaths(previous, path) > 0) {
-            std::abort();  // in order
+        // A master file facing a slave directory is created after every action
+        // below that directory; everything else stands in order.
+        if (a->GetKind() == ACTION_CREATE && isDir(slave, path)) {
+            for (size_t later = k + 1; later < actions.size(); ++later) {
+                if (actions[later]->GetSlavePath().rfind(path + "/", 0) == 0 &&
+                    actions[later]->GetKind() != ACTION_CREATE &&
+                    actions[later]->GetKind() != ACTION_MKDIR) {
+                    std::abort();
+                }
+            }
+        } else {
+            if (!previous.empty() && platform::ComparePaths(previous, path) > 0) {
+                std::abort();  // in order
+            }
+            previous = path;
         }
-        previous = path;
         const auto m = master.find(path);
         const auto s = slave.find(path);
         switch (a->GetKind()) {
             case ACTION_MODIFY:
-                if (m == master.end() || s == slave.end() || m->second.isDirectory ||
-                    m->second.time <= s->second.time || a->GetSlavePath() != path) {
+                if (!isFile(master, path) || !isFile(slave, path) ||
+                    (m->second.time <= s->second.time && m->second.size == s->second.size) ||
+                    a->GetSlavePath() != path) {
                     std::abort();
                 }
                 break;
             case ACTION_CREATE:
+                if (!isFile(master, path) || isFile(slave, path)) {
+                    std::abort();
+                }
+                break;
             case ACTION_MKDIR:
-                if (m == master.end() || s != slave.end() ||
-                    m->second.isDirectory != (a->GetKind() == ACTION_MKDIR)) {
+                if (!isDir(master, path) || isDir(slave, path)) {
                     std::abort();
                 }
                 break;
             case ACTION_DELETE:
+                if (!isFile(slave, path) || isFile(master, path)) {
+                    std::abort();
+                }
+                break;
             case ACTION_RMDIR:
-                if (s == slave.end() || m != master.end() ||
-                    s->second.isDirectory != (a->GetKind() == ACTION_RMDIR)) {
+                if (!isDir(slave, path) || isDir(master, path)) {
                     std::abort();
                 }
                 break;
@@ -117,11 +151,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 std::abort();
         }
     }
-    // And nothing is missing: every one-sided path and every newer master file has its action.
+    // And nothing is missing: every one-sided path, every changed master file
+    // and both sides of every file facing a directory have their action.
     size_t due = 0;
     for (const auto& [path, item] : master) {
         const auto s = slave.find(path);
-        due += s == slave.end() || (!item.isDirectory && item.time > s->second.time);
+        if (s == slave.end()) {
+            due += 1;
+        } else if (item.isDirectory != s->second.isDirectory) {
+            due += 2;
+        } else if (!item.isDirectory) {
+            due += item.time > s->second.time || item.size != s->second.size;
+        }
     }
     for (const auto& [path, item] : slave) {
         due += master.count(path) == 0;
