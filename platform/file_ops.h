@@ -26,7 +26,8 @@ ssize_t CopyRange(int in, int out, size_t size);
 int CloseFile(int fd);
 
 // Positional forms of the above, for copying a file with holes: they neither use
-// nor move the descriptors' offsets.
+// nor move the descriptors' offsets (WriteAllAt with a negative offset is
+// WriteAll).
 ssize_t ReadAt(int fd, void* buffer, size_t size, off_t offset);
 ssize_t WriteAllAt(int fd, const void* buffer, size_t size, off_t offset);
 ssize_t CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t size);

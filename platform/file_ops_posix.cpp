@@ -37,27 +37,7 @@ ssize_t ReadSome(int fd, void* buffer, size_t size) {
 }
 
 ssize_t WriteAll(int fd, const void* buffer, size_t size) {
-    if (InjectFault(Call::Write, nullptr)) {
-        return -1;
-    }
-    const char* p = static_cast<const char*>(buffer);
-    size_t left = size;
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return -1;
-        }
-        if (n == 0) {
-            errno = ENOSPC;
-            return -1;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(size);
+    return WriteAllAt(fd, buffer, size, -1);
 }
 
 ssize_t CopyRange(int in, int out, size_t size) {
@@ -97,7 +77,8 @@ ssize_t WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) {
     const char* p = static_cast<const char*>(buffer);
     size_t left = size;
     while (left > 0) {
-        const ssize_t n = ::pwrite(fd, p, left, offset);
+        // A negative offset writes at the descriptor's own offset (WriteAll).
+        const ssize_t n = offset < 0 ? ::write(fd, p, left) : ::pwrite(fd, p, left, offset);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -109,7 +90,7 @@ ssize_t WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) {
             return -1;
         }
         p += n;
-        offset += n;
+        offset = offset < 0 ? offset : offset + n;
         left -= static_cast<size_t>(n);
     }
     return static_cast<ssize_t>(size);
