@@ -2,63 +2,61 @@
 
 #include <wx/button.h>
 
+#include "app/accessibility.h"
 #include "app/action_line.h"
-#include "app/display_text.h"
 #include "app/ids.h"
 #include "app/ui_common.h"
 #include "platform/path_compare.h"
 
-namespace {
-// Lines can be scrolled sideways up to this many pixels.
-constexpr int kHorizontalExtent = 600;
-// A path longer than this many characters is shortened in the middle for display.
-constexpr size_t kPathDisplayChars = 160;
-}  // namespace
-
-// A list that asks for the text of a line only when it draws it. The label and
-// the path stand in two columns, which puts the paths in one column as the tab
-// after each label does.
-class CActionListDlg::ActionListCtrl : public wxListCtrl {
+// The plan as the list's rows: the label and the path in two columns, which
+// puts the paths in one column as the tab after each label does.
+class CActionListDlg::ActionListModel : public wxDataViewVirtualListModel {
 public:
-    ActionListCtrl(CActionListDlg* owner, const wxPoint& pos, const wxSize& size)
-        : wxListCtrl(owner, IDC_ACTION_LIST, pos, size,
-                     wxLC_REPORT | wxLC_VIRTUAL | wxLC_NO_HEADER | wxLC_SINGLE_SEL | wxBORDER_SIMPLE),
-          m_owner(owner) {
-        const int labelWidth = GetTextExtent("Modify:  ").GetWidth();
-        AppendColumn("", wxLIST_FORMAT_LEFT, labelWidth);
-        AppendColumn("", wxLIST_FORMAT_LEFT, kHorizontalExtent - labelWidth);
-    }
+    explicit ActionListModel(const CActionListDlg* owner)
+        : wxDataViewVirtualListModel(static_cast<unsigned>(owner->GetLineCount())), m_owner(owner) {}
 
-    wxString OnGetItemText(long item, long column) const override {
-        const std::string line = m_owner->GetLine(static_cast<size_t>(item));
-        const size_t tab = line.find('\t');
-        if (column == 0) {
-            return ToWx(line.substr(0, tab));
-        }
-        return ToWx(ShortenForDisplay(line.substr(tab + 1), kPathDisplayChars));
+    unsigned GetColumnCount() const override { return 2; }
+    wxString GetColumnType(unsigned) const override { return "string"; }
+    void GetValueByRow(wxVariant& value, unsigned row, unsigned column) const override {
+        value = ToWx(m_owner->GetShownText(row, column));
     }
+    bool SetValueByRow(const wxVariant&, unsigned, unsigned) override { return false; }
 
 private:
-    CActionListDlg* m_owner;
+    const CActionListDlg* m_owner;
 };
 
 CActionListDlg::CActionListDlg(wxWindow* parent)
     : wxDialog(parent, IDD_ACTION_LIST, "Action List", wxPoint(0, 0), wxDefaultSize,
-               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX) {
+               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxRESIZE_BORDER) {
     SetUpKelvadDialog(this, 226, 135);
     auto* ok = new wxButton(this, wxID_OK, "OK", DlgPos(this, 3, 109), DlgSize(this, 46, 14));
     new wxButton(this, wxID_CANCEL, "Cancel", DlgPos(this, 167, 108), DlgSize(this, 50, 14));
-    m_list = new ActionListCtrl(this, DlgPos(this, 9, 14), DlgSize(this, 205, 85));
+    m_list = new wxDataViewCtrl(this, IDC_ACTION_LIST, DlgPos(this, 9, 14), DlgSize(this, 205, 85),
+                                wxDV_NO_HEADER | wxDV_SINGLE | wxBORDER_SIMPLE);
+    SetAccessibleName(m_list, "Planned changes");
     ok->SetDefault();
-    // Enter in the list approves the plan as it does anywhere in the dialog; a
-    // double click on a line does nothing.
-    m_list->Bind(wxEVT_KEY_DOWN, [this](wxKeyEvent& event) {
-        if (event.GetKeyCode() == WXK_RETURN || event.GetKeyCode() == WXK_NUMPAD_ENTER) {
-            EndModal(wxID_OK);
-        } else {
-            event.Skip();
-        }
+    // The template's size is the smallest; the list takes whatever is added.
+    SetMinClientSize(GetClientSize());
+    Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
+        PlaceControls(GetClientSize());
+        event.Skip();
     });
+    // Enter on a line approves the plan as it does anywhere in the dialog.
+    m_list->Bind(wxEVT_DATAVIEW_ITEM_ACTIVATED, [this](wxDataViewEvent&) { EndModal(wxID_OK); });
+}
+
+void CActionListDlg::PlaceControls(const wxSize& clientSize) {
+    // The list keeps the template's margins; the buttons stay at the bottom, OK
+    // at the left and Cancel at the right.
+    const wxSize grown = clientSize - DlgSize(this, 226, 135);
+    m_list->SetSize(wxRect(DlgPos(this, 9, 14), DlgSize(this, 205, 85) + grown));
+    FindWindow(wxID_OK)->Move(DlgPos(this, 3, 109) + wxPoint(0, grown.y));
+    FindWindow(wxID_CANCEL)->Move(DlgPos(this, 167, 108) + wxPoint(grown.x, grown.y));
+    if (m_list->GetColumnCount() == 2) {
+        const int labelWidth = m_list->GetColumn(0)->GetWidth();
+        m_list->GetColumn(1)->SetWidth(std::max(m_list->GetClientSize().x - labelWidth, 50));
+    }
 }
 
 void CActionListDlg::SetData(const CActionList* actions, std::string slaveRoot) {
@@ -68,13 +66,19 @@ void CActionListDlg::SetData(const CActionList* actions, std::string slaveRoot) 
 
 int CActionListDlg::ShowModal() {
     m_slaveRoot.push_back(platform::kSeparator);  // once for each showing
-    m_list->SetItemCount(static_cast<long>(GetLineCount()));
+    if (m_model == nullptr) {
+        m_model = new ActionListModel(this);
+        m_list->AssociateModel(m_model);
+        m_model->DecRef();  // the list holds it now
+        m_list->AppendTextColumn("Change", 0, wxDATAVIEW_CELL_INERT,
+                                 GetTextExtent("Modify:  ").GetWidth());
+        // A long path keeps its end, the file name, in view.
+        wxDataViewColumn* path = m_list->AppendTextColumn("Path", 1, wxDATAVIEW_CELL_INERT, 100);
+        path->GetRenderer()->EnableEllipsize(wxELLIPSIZE_START);
+        PlaceControls(GetClientSize());
+    }
     FindWindow(wxID_OK)->SetFocus();
     return wxDialog::ShowModal();
-}
-
-wxListCtrl* CActionListDlg::GetListControl() const {
-    return m_list;
 }
 
 size_t CActionListDlg::GetLineCount() const {
@@ -83,4 +87,10 @@ size_t CActionListDlg::GetLineCount() const {
 
 std::string CActionListDlg::GetLine(size_t index) const {
     return BuildActionLine(*(*m_actions)[index], m_slaveRoot);
+}
+
+std::string CActionListDlg::GetShownText(size_t index, unsigned column) const {
+    const std::string line = GetLine(index);
+    const size_t tab = line.find('\t');
+    return column == 0 ? line.substr(0, tab) : line.substr(tab + 1);
 }

@@ -1,10 +1,12 @@
 // The preview: the plan, one line per action in plan order, to be approved
-// (OK) or refused (Cancel) as a whole. The list draws only the lines in view,
-// so a plan of a million actions opens at once.
+// (OK) or refused (Cancel) as a whole. The list is the desktop's own (its rows
+// are read by screen readers and walked with the keyboard) and asks for the
+// text of a line only when it draws it, so a plan of a million actions opens
+// at once. The dialog may be resized; the list grows with it.
 #pragma once
 
 #include <wx/dialog.h>
-#include <wx/listctrl.h>
+#include <wx/dataview.h>
 
 #include <string>
 
@@ -25,12 +27,16 @@ public:
     // The text of line `index`, exactly as it is built ("Create:\t/s/a.txt").
     std::string GetLine(size_t index) const;
     size_t GetLineCount() const;
-    wxListCtrl* GetListControl() const;
+    wxDataViewCtrl* GetListControl() const { return m_list; }
+    // The text the list shows in `column` (0 the label, 1 the path) of line `index`.
+    std::string GetShownText(size_t index, unsigned column) const;
 
 private:
-    class ActionListCtrl;
+    class ActionListModel;
+    void PlaceControls(const wxSize& clientSize);
 
     const CActionList* m_actions = nullptr;
     std::string m_slaveRoot;
-    ActionListCtrl* m_list = nullptr;  // control 1000
+    wxDataViewCtrl* m_list = nullptr;  // control 1000
+    ActionListModel* m_model = nullptr;  // owned by the list
 };

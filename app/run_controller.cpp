@@ -1,8 +1,10 @@
 // The Start request as the main dialog carries it: the dialog's fields go to
 // the request, and the request's questions come back as the dialog's windows.
 #include <wx/app.h>
+#include <wx/notifmsg.h>
 #include <wx/utils.h>
 
+#include <chrono>
 #include <memory>
 
 #include "app/action_list_dlg.h"
@@ -12,6 +14,23 @@
 #include "sync/start_request.h"
 
 namespace {
+
+// A run at least this long ends with a desktop notification.
+constexpr auto kNotifyAfter = std::chrono::seconds(3);
+
+// "Slave is in line with the master: 120 created, 3 modified, 40 deleted"
+std::string DoneText(const CActionList& actions) {
+    size_t created = 0;
+    size_t modified = 0;
+    size_t deleted = 0;
+    for (const auto& action : actions) {
+        created += action->GetKind() == ACTION_CREATE;
+        modified += action->GetKind() == ACTION_MODIFY;
+        deleted += action->GetKind() == ACTION_DELETE;
+    }
+    return "Slave is in line with the master: " + std::to_string(created) + " created, " +
+           std::to_string(modified) + " modified, " + std::to_string(deleted) + " deleted";
+}
 
 class DialogRequestHost : public IRequestHost {
 public:
@@ -57,12 +76,19 @@ public:
             KelvadMessageBox(&m_dialog, "Unable to open the progress window");
             return false;
         }
+        const auto began = std::chrono::steady_clock::now();
         if (!progress->Execute(&actions, masterRoot, slaveRoot)) {
             progress.reset();  // closes the progress window
             RestoreDialog();
             return false;
         }
         m_progress = std::move(progress);  // it stays up until the application ends
+        // Kelvad ends when a run succeeds: after a run long enough for the user
+        // to look away, the desktop says what happened.
+        if (std::chrono::steady_clock::now() - began >= kNotifyAfter) {
+            wxNotificationMessage done("Kelvad", ToWx(DoneText(actions)));
+            done.Show(wxNotificationMessage::Timeout_Auto);
+        }
         return true;
     }
 

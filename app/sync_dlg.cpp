@@ -1,11 +1,15 @@
 #include "app/sync_dlg.h"
 
 #include <wx/button.h>
+#include <wx/dir.h>
+#include <wx/dnd.h>
+#include <wx/textcompleter.h>
 #include <wx/menu.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 
 #include "app/about_dlg.h"
+#include "app/accessibility.h"
 #include "app/ids.h"
 #include "app/settings.h"
 #include "app/ui_common.h"
@@ -23,8 +27,52 @@ constexpr const char* kHelpText =
     "OK carries them out, Cancel changes nothing.\n\n"
     "Symbolic links, pipes and devices are neither copied nor deleted. Names are "
     "case-sensitive: a file whose name changed only in letter case is copied anew.\n\n"
+    "While the trees are scanned, Escape stops the scan. Tab moves between the "
+    "fields, the modes and the buttons; Enter starts; the menu key or a right "
+    "click on the dialog offers About.\n\n"
     "A successful run remembers the directories and the mode in kelvad.ini in the "
     "directory Kelvad was started from, and ends Kelvad.";
+
+// Completes a directory name as it is typed: the directories in the typed
+// path's directory whose names begin with what follows its last separator.
+class DirectoryCompleter : public wxTextCompleterSimple {
+public:
+    void GetCompletions(const wxString& prefix, wxArrayString& res) override {
+        const int slash = prefix.Find('/', true);
+        if (slash == wxNOT_FOUND) {
+            return;
+        }
+        const wxString dirPath = slash == 0 ? wxString("/") : prefix.Left(slash);
+        const wxString start = prefix.Mid(slash + 1);
+        wxDir dir;
+        if (!wxDir::Exists(dirPath) || !dir.Open(dirPath)) {
+            return;
+        }
+        wxString name;
+        const int flags = wxDIR_DIRS | (start.StartsWith(".") ? wxDIR_HIDDEN : 0);
+        for (bool more = dir.GetFirst(&name, start + "*", flags); more; more = dir.GetNext(&name)) {
+            res.push_back(prefix.Left(slash + 1) + name);
+        }
+        res.Sort();
+    }
+};
+
+// A folder dropped on a field from a file manager puts its path there.
+class PathDropTarget : public wxFileDropTarget {
+public:
+    explicit PathDropTarget(wxTextCtrl* edit) : m_edit(edit) {}
+    bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& paths) override {
+        if (paths.empty()) {
+            return false;
+        }
+        m_edit->SetValue(paths[0]);  // a local path, never a file:// address
+        m_edit->SetInsertionPointEnd();
+        return true;
+    }
+
+private:
+    wxTextCtrl* m_edit;
+};
 
 }  // namespace
 
@@ -34,17 +82,18 @@ CSyncDlg::CSyncDlg(wxWindow* parent)
     SetUpKelvadDialog(this, 231, 163);
     // The group box first, so that it lies beneath the buttons inside it; it takes
     // no focus, so the tab order is that of the other controls.
-    new wxStaticBox(this, wxID_ANY, "Options", DlgPos(this, 66, 65), DlgSize(this, 89, 45));
+    auto* options =
+        new wxStaticBox(this, wxID_ANY, "Options", DlgPos(this, 66, 65), DlgSize(this, 89, 45));
     auto* start = new wxButton(this, wxID_OK, "Start", DlgPos(this, 13, 137), DlgSize(this, 50, 14));
     new wxButton(this, wxID_CANCEL, "Close", DlgPos(this, 163, 137), DlgSize(this, 50, 14));
     m_masterEdit = new wxTextCtrl(this, IDC_MASTER_DIR, "", DlgPos(this, 67, 14),
                                   DlgSize(this, 107, 12));
     m_slaveEdit = new wxTextCtrl(this, IDC_SLAVE_DIR, "", DlgPos(this, 67, 33),
                                  DlgSize(this, 107, 12));
-    new wxStaticText(this, wxID_ANY, "Kelvad Master:", DlgPos(this, 0, 15), DlgSize(this, 63, 8),
-                     wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
-    new wxStaticText(this, wxID_ANY, "Kelvad Slave:", DlgPos(this, 1, 35), DlgSize(this, 62, 8),
-                     wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
+    auto* masterLabel = new wxStaticText(this, wxID_ANY, "Kelvad Master:", DlgPos(this, 0, 15),
+                                         DlgSize(this, 63, 8), wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
+    auto* slaveLabel = new wxStaticText(this, wxID_ANY, "Kelvad Slave:", DlgPos(this, 1, 35),
+                                        DlgSize(this, 62, 8), wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
     m_justDoIt = new wxRadioButton(this, IDC_JUST_DO_IT, "Just Do It", DlgPos(this, 88, 79),
                                    DlgSize(this, 54, 10), wxRB_GROUP);
     m_preview = new wxRadioButton(this, IDC_PREVIEW, "Preview", DlgPos(this, 88, 95),
@@ -53,6 +102,24 @@ CSyncDlg::CSyncDlg(wxWindow* parent)
     m_noMode = new wxRadioButton(this, IDC_NO_MODE, "", DlgPos(this, 88, 95), wxSize(0, 0));
     m_noMode->Hide();
     start->SetDefault();
+    // The template creates each field before its label, which the toolkit, when
+    // the window is realised, takes for the label of whatever follows: mixing up
+    // master and slave could delete data, so each control is named explicitly,
+    // once the window is shown.
+    Bind(wxEVT_SHOW, [=, this](wxShowEvent& event) {
+        event.Skip();
+        CallAfter([=, this] {
+            SetAccessibleLabel(masterLabel, m_masterEdit);
+            SetAccessibleLabel(slaveLabel, m_slaveEdit);
+            SetAccessibleLabel(options, m_justDoIt);
+            AddAccessibleGroupLabel(options, m_preview);
+            HideFromScreenReaders(m_noMode);
+        });
+    });
+    for (wxTextCtrl* edit : {m_masterEdit, m_slaveEdit}) {
+        edit->AutoComplete(new DirectoryCompleter);
+        edit->SetDropTarget(new PathDropTarget(edit));
+    }
 
     start->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnStart(); });
     // Close, Escape and the close box end the application; nothing is saved.
@@ -67,7 +134,11 @@ CSyncDlg::CSyncDlg(wxWindow* parent)
     });
     m_masterEdit->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { LimitTyping(m_masterEdit, m_lastMaster); });
     m_slaveEdit->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { LimitTyping(m_slaveEdit, m_lastSlave); });
-    Bind(wxEVT_CONTEXT_MENU, [this](wxContextMenuEvent&) {
+    Bind(wxEVT_CONTEXT_MENU, [this](wxContextMenuEvent& event) {
+        if (event.GetEventObject() == m_masterEdit || event.GetEventObject() == m_slaveEdit) {
+            event.Skip();  // the fields keep their own menu: Cut, Copy, Paste, Select All
+            return;
+        }
         wxMenu menu;
         const wxString about = IDS_ABOUTBOX;
         if (!about.empty()) {
@@ -159,7 +230,7 @@ void CSyncDlg::OnAbout() {
 }
 
 void CSyncDlg::OnHelp() {
-    KelvadMessageBox(this, kHelpText, "Kelvad Help");
+    KelvadMessageBox(this, kHelpText, "Kelvad Help", Shorten::No);
 }
 
 void CSyncDlg::EndApplication() {

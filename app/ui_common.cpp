@@ -3,6 +3,7 @@
 #include <wx/app.h>
 #include <wx/bmpbndl.h>
 #include <wx/msgdlg.h>
+#include <wx/settings.h>
 
 #include "app/display_text.h"
 #include "res/icon_data.h"
@@ -13,9 +14,16 @@ namespace {
 constexpr size_t kMessageDisplayChars = 600;
 }  // namespace
 
+bool IsDarkTheme() {
+    return wxSystemSettings::GetAppearance().IsDark();
+}
+
 void SetUpKelvadDialog(wxDialog* dialog, int cx, int cy) {
-    dialog->SetBackgroundColour(wxColour(192, 192, 192));
-    dialog->SetForegroundColour(*wxBLACK);
+    // Light grey behind a dark theme's dark fields and buttons is unreadable.
+    if (!IsDarkTheme()) {
+        dialog->SetBackgroundColour(wxColour(192, 192, 192));
+        dialog->SetForegroundColour(*wxBLACK);
+    }
     dialog->SetIcons(KelvadIcons());
     dialog->SetClientSize(DlgSize(dialog, cx, cy));
 }
@@ -59,8 +67,11 @@ wxString AppName() {
     return wxTheApp != nullptr ? wxTheApp->GetAppName() : wxString("kelvad");
 }
 
-void KelvadMessageBox(wxWindow* parent, const std::string& text, const char* caption) {
-    wxMessageDialog box(parent, ToWx(ShortenForDisplay(text, kMessageDisplayChars)),
+void KelvadMessageBox(wxWindow* parent, const std::string& text, const char* caption,
+                      Shorten shorten) {
+    wxMessageDialog box(parent,
+                        ToWx(shorten == Shorten::Yes ? ShortenForDisplay(text, kMessageDisplayChars)
+                                                     : text),
                         caption != nullptr ? wxString(caption) : AppName(),
                         wxOK | wxICON_NONE);
     box.ShowModal();

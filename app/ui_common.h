@@ -9,8 +9,8 @@
 #include <string>
 
 // Gives a dialog Kelvad's look and its template's size: light grey,
-// RGB(192, 192, 192), with black text, icon 128, and a client area of
-// `cx` x `cy` dialog units.
+// RGB(192, 192, 192), with black text (under a light theme; a dark theme's own
+// colours stand), icon 128, and a client area of `cx` x `cy` dialog units.
 void SetUpKelvadDialog(wxDialog* dialog, int cx, int cy);
 
 // Template coordinates in dialog units, converted with the window's font.
@@ -27,6 +27,14 @@ std::string FromWx(const wxString& text);
 // The application's name, the caption of every message box without its own.
 wxString AppName();
 
+// Whether a message box shortens a long text (paths can run to thousands of
+// characters) in the middle; the help is shown whole.
+enum class Shorten { Yes, No };
+
 // A modal box with one OK button and no icon, owned by `parent`. With a null
 // caption it shows the application's name. Returns when it is closed.
-void KelvadMessageBox(wxWindow* parent, const std::string& text, const char* caption = nullptr);
+void KelvadMessageBox(wxWindow* parent, const std::string& text, const char* caption = nullptr,
+                      Shorten shorten = Shorten::Yes);
+
+// True under a dark desktop theme, where Kelvad leaves the theme's colours alone.
+bool IsDarkTheme();

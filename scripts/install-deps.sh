@@ -3,7 +3,7 @@
 # are missing: as root directly, otherwise through sudo.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config libwxgtk3.2-dev libgtest-dev xvfb xauth xdotool)
+packages=(g++ cmake ninja-build pkg-config libwxgtk3.2-dev libgtk-3-dev libgtest-dev xvfb xauth xdotool)
 # "fuzz": also what the libFuzzer targets need; "fuse": the file systems that the
 # tests mount as slaves; "package": what scripts/package.sh needs; "lint": the
 # checkers the test run applies to the package; "bench": the peers the benchmark runs.
@@ -13,6 +13,7 @@ for extra in "$@"; do
         fuse) packages+=(exfat-fuse exfatprogs ntfs-3g) ;;
         package) packages+=(dpkg-dev librsvg2-bin file) ;;
         lint) packages+=(lintian appstream) ;;
+        a11y) packages+=(at-spi2-core dbus python3-gi gir1.2-atspi-2.0) ;;
         bench) packages+=(rsync) ;;
     esac
 done

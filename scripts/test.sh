@@ -5,7 +5,7 @@
 # Debian package, then each fuzzer briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh fuzz fuse
+scripts/install-deps.sh fuzz fuse a11y
 scripts/build.sh
 (cd build && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure --timeout 600 -j2)
 

@@ -46,6 +46,12 @@ void ExpectNear(const wxRect& actual, const wxRect& expected) {
     EXPECT_NEAR(actual.height, expected.height, 1);
 }
 
+// The item of row `row` of the preview's list.
+wxDataViewItem RowItem(wxDataViewCtrl* list, size_t row) {
+    auto* model = dynamic_cast<wxDataViewVirtualListModel*>(list->GetModel());
+    return model != nullptr ? model->GetItem(static_cast<unsigned>(row)) : wxDataViewItem();
+}
+
 }  // namespace
 
 TEST_F(InTempDir, MainDialogFollowsItsTemplate) {
@@ -132,6 +138,22 @@ TEST_F(InTempDir, TypingStopsAt128Characters) {
     EXPECT_EQ(edit->GetValue(), "short");
 }
 
+TEST_F(InTempDir, TheFieldsKeepTheirOwnMenuAndTheHelpIsWhole) {
+    CSyncDlg dialog(nullptr);
+    // A right click in a field is left to the field's own menu (Cut, Copy,
+    // Paste, Select All); the dialog's About menu is not put in its place.
+    for (wxTextCtrl* edit : {dialog.GetMasterEdit(), dialog.GetSlaveEdit()}) {
+        wxContextMenuEvent menu(wxEVT_CONTEXT_MENU, edit->GetId());
+        menu.SetEventObject(edit);
+        EXPECT_FALSE(edit->ProcessWindowEvent(menu));
+    }
+    dialog.OnHelp();
+    ASSERT_EQ(m_recorder.m_shown.size(), 1u);
+    EXPECT_EQ(m_recorder.m_shown[0].caption, "Kelvad Help");
+    EXPECT_GT(m_recorder.m_shown[0].text.size(), 600u);
+    EXPECT_EQ(m_recorder.m_shown[0].text.find("..."), std::string::npos);  // not shortened
+}
+
 TEST_F(InTempDir, TheAboutItemOpensTheAboutBox) {
     CSyncDlg dialog(nullptr);
     wxCommandEvent about(wxEVT_MENU, IDM_ABOUTBOX | 0x0003);  // the low four bits do not matter
@@ -211,13 +233,16 @@ TEST(ActionListDialog, ShowsOneLinePerActionAndLeavesThePlanAlone) {
     std::vector<std::string> shownColumns;
     recorder.m_answer = [&](wxDialog* d) {
         auto* preview = dynamic_cast<CActionListDlg*>(d);
-        wxListCtrl* list = preview->GetListControl();
+        wxDataViewCtrl* list = preview->GetListControl();
         EXPECT_EQ(list->GetId(), IDC_ACTION_LIST);
-        EXPECT_EQ(list->GetItemCount(), 3);
+        EXPECT_EQ(list->GetColumnCount(), 2u);
         for (size_t i = 0; i < preview->GetLineCount(); ++i) {
             lines.push_back(preview->GetLine(i));
-            shownColumns.push_back(FromWx(list->GetItemText(static_cast<long>(i), 0) + "|" +
-                                          list->GetItemText(static_cast<long>(i), 1)));
+            wxVariant label;
+            wxVariant path;
+            list->GetModel()->GetValue(label, RowItem(list, i), 0);
+            list->GetModel()->GetValue(path, RowItem(list, i), 1);
+            shownColumns.push_back(FromWx(label.GetString() + "|" + path.GetString()));
         }
         return wxID_OK;
     };
@@ -275,16 +300,18 @@ TEST(ActionListDialog, AMillionLinesOpenAtOnce) {
         preview.CallAfter([&] {
             preview.Update();
             openMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count();
-            wxListCtrl* list = preview.GetListControl();
-            list->EnsureVisible(999999);
+            wxDataViewCtrl* list = preview.GetListControl();
+            list->EnsureVisible(RowItem(list, 999999));
             list->Update();
-            last = FromWx(list->GetItemText(999999, 1));
+            wxVariant path;
+            list->GetModel()->GetValue(path, RowItem(list, 999999), 1);
+            last = FromWx(path.GetString());
             preview.EndModal(wxID_OK);
         });
     });
     began = std::chrono::steady_clock::now();
     EXPECT_EQ(preview.ShowModal(), wxID_OK);
-    EXPECT_EQ(preview.GetListControl()->GetItemCount(), 1000000);
+    EXPECT_EQ(preview.GetLineCount(), 1000000u);
     EXPECT_EQ(last, "/s/dir/file999999");
     RecordProperty("open_ms", std::to_string(openMs));
     std::printf("a 1,000,000-line preview opened in %.0f ms\n", openMs);

@@ -1,0 +1,77 @@
+# Reads the accessibility tree that screen readers read (AT-SPI) of the real
+# kelvad's windows and checks what a screen reader would say: both path fields
+# named by their labels, the radio buttons by their group box, the hidden
+# radio button not announced, and the preview's rows readable.
+# Usage: accessibility_tree.py main|preview SLAVE_ROOT
+import sys
+import time
+
+import gi
+gi.require_version("Atspi", "2.0")
+from gi.repository import Atspi
+
+
+def find_app():
+    for _ in range(100):
+        desktop = Atspi.get_desktop(0)
+        for i in range(desktop.get_child_count()):
+            app = desktop.get_child_at_index(i)
+            if app is not None and app.get_name() == "kelvad":
+                return app
+        time.sleep(0.1)
+    return None
+
+
+def walk(node, out):
+    out.append(node)
+    for i in range(node.get_child_count()):
+        child = node.get_child_at_index(i)
+        if child is not None:
+            walk(child, out)
+    return out
+
+
+def labelled_by(node):
+    names = []
+    for relation in node.get_relation_set():
+        if relation.get_relation_type() == Atspi.RelationType.LABELLED_BY:
+            names += [relation.get_target(i).get_name() for i in range(relation.get_n_targets())]
+    return names
+
+
+passed = failed = 0
+
+
+def check(what, ok):
+    global passed, failed
+    if ok:
+        passed += 1
+    else:
+        failed += 1
+        print("FAIL: " + what)
+
+
+mode, slave = sys.argv[1], sys.argv[2]
+app = find_app()
+check("kelvad is in the accessibility tree", app is not None)
+nodes = walk(app, []) if app is not None else []
+if mode == "main":
+    texts = [n for n in nodes if n.get_role() == Atspi.Role.TEXT]
+    check("the fields are named by their labels, master first",
+          [t.get_name() for t in texts] == ["Kelvad Master", "Kelvad Slave"])
+    check("each field is labelled by its own label",
+          [labelled_by(t) for t in texts] == [["Kelvad Master:"], ["Kelvad Slave:"]])
+    radios = [n for n in nodes if n.get_role() == Atspi.Role.RADIO_BUTTON]
+    check("the modes are the two shown radio buttons", [r.get_name() for r in radios] == ["Just Do It", "Preview"])
+    check("the modes are labelled by their group", all(labelled_by(r) == ["Options"] for r in radios))
+    check("no button is labelled by a field's label",
+          not any("Kelvad Slave:" in labelled_by(n) or "Options" in labelled_by(n)
+                  for n in nodes if n.get_role() == Atspi.Role.PUSH_BUTTON))
+else:
+    tables = [n for n in nodes if n.get_role() == Atspi.Role.TABLE]
+    check("the preview's list is a named table", [t.get_name() for t in tables] == ["Planned changes"])
+    cells = [n.get_name() for n in nodes if n.get_role() == Atspi.Role.TABLE_CELL]
+    check("its rows are read: change and path",
+          cells[:4] == ["Create:", slave + "/file1.txt", "Create:", slave + "/file2.txt"])
+print(f"{passed} passed, {failed} failed")
+sys.exit(1 if failed else 0)
