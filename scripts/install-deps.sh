@@ -14,7 +14,7 @@ for extra in "$@"; do
         package) packages+=(dpkg-dev librsvg2-bin file) ;;
         lint) packages+=(lintian appstream) ;;
         a11y) packages+=(at-spi2-core dbus python3-gi gir1.2-atspi-2.0) ;;
-        bench) packages+=(rsync) ;;
+        bench) packages+=(rsync python3-xlib) ;;
     esac
 done
 missing=()

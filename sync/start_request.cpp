@@ -99,12 +99,29 @@ bool CheckRoots(IRequestHost& host, const StartRequest& r) {
     return true;
 }
 
+// Frees the two lists when the request ends, each on a core of its own: a
+// million entries take about a quarter of a second to free.
+class ReleaseTogether {
+public:
+    ReleaseTogether(CFileList& a, CFileList& b) : m_a(a), m_b(b) {}
+    ~ReleaseTogether() {
+        std::thread other([this] { CFileList().swap(m_b); });
+        CFileList().swap(m_a);
+        other.join();
+    }
+
+private:
+    CFileList& m_a;
+    CFileList& m_b;
+};
+
 }  // namespace
 
 RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
     // The request's lists live until it returns, on every path.
     CFileList masterList;
     CFileList slaveList;
+    ReleaseTogether release(masterList, slaveList);
     CActionList actionList;
     if (!CheckRoots(host, r)) {
         return RequestResult::Refused;
