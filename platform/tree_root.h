@@ -16,6 +16,8 @@ struct stat;
 
 namespace platform {
 
+enum class Call;  // fault_injection.h
+
 // What opening a file for reading learnt of it, from the open descriptor.
 struct FileInfo {
     off_t size = 0;
@@ -105,6 +107,10 @@ private:
     // (consecutive operations mostly share one directory). -1 on failure.
     int Parent(std::string_view relative, std::string_view& name);
     void ForgetCachedDirectory();
+    // Tells the fault hook of `call`, resolves the directory that holds
+    // `relative`, and runs operation(directory, last component) there.
+    template <typename Operation>
+    int AtParent(Call call, std::string_view relative, Operation operation);
 
     std::string m_path;
     int m_fd = -1;

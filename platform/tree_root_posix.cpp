@@ -181,6 +181,16 @@ int TreeRoot::Parent(std::string_view relative, std::string_view& name) {
     return m_cachedFd;
 }
 
+template <typename Operation>
+int TreeRoot::AtParent(Call call, std::string_view relative, Operation operation) {
+    if (InjectFault(call, m_path, relative)) {
+        return -1;
+    }
+    std::string_view name;
+    const int dir = Parent(relative, name);
+    return dir < 0 ? -1 : operation(dir, std::string(name));
+}
+
 int TreeRoot::OpenDirectory(std::string_view relative) {
     if (InjectFault(Call::OpenDir, m_path, relative)) {
         return -1;
@@ -224,16 +234,10 @@ int TreeRoot::OpenForRead(std::string_view relative, FileInfo& info) {
 }
 
 int TreeRoot::CreateExclusive(std::string_view relative, mode_t mode) {
-    if (InjectFault(Call::Create, m_path, relative)) {
-        return -1;
-    }
-    std::string_view name;
-    const int dir = Parent(relative, name);
-    if (dir < 0) {
-        return -1;
-    }
-    return ::openat(dir, std::string(name).c_str(),
-                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    return AtParent(Call::Create, relative, [mode](int dir, const std::string& name) {
+        return ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        mode);
+    });
 }
 
 int TreeRoot::CreateUnnamed(std::string_view relativeDir, mode_t mode) {
@@ -263,140 +267,92 @@ int TreeRoot::CreateUnnamed(std::string_view relativeDir, mode_t mode) {
 }
 
 int TreeRoot::LinkUnnamed(int fd, std::string_view relative) {
-    if (InjectFault(Call::Rename, m_path, relative)) {
-        return -1;
-    }
-    std::string_view name;
-    const int dir = Parent(relative, name);
-    if (dir < 0) {
-        return -1;
-    }
-    char procPath[48];
-    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
-    return ::linkat(AT_FDCWD, procPath, dir, std::string(name).c_str(), AT_SYMLINK_FOLLOW);
+    return AtParent(Call::Rename, relative, [fd](int dir, const std::string& name) {
+        char procPath[48];
+        std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
+        return ::linkat(AT_FDCWD, procPath, dir, name.c_str(), AT_SYMLINK_FOLLOW);
+    });
 }
 
 int TreeRoot::RenameReplace(std::string_view from, std::string_view to) {
-    if (InjectFault(Call::Rename, m_path, to)) {
-        return -1;
-    }
-    std::string_view toName;
-    const int dir = Parent(to, toName);
-    if (dir < 0) {
-        return -1;
-    }
     const std::string fromName(from.substr(from.rfind('/') + 1));  // a sibling of `to`
-    return ::renameat(dir, fromName.c_str(), dir, std::string(toName).c_str());
+    return AtParent(Call::Rename, to, [&fromName](int dir, const std::string& toName) {
+        return ::renameat(dir, fromName.c_str(), dir, toName.c_str());
+    });
 }
 
 int TreeRoot::RenameNoReplace(std::string_view from, std::string_view to) {
-    if (InjectFault(Call::Rename, m_path, to)) {
-        return -1;
-    }
-    std::string_view toView;
-    const int dir = Parent(to, toView);
-    if (dir < 0) {
-        return -1;
-    }
     const std::string fromName(from.substr(from.rfind('/') + 1));  // a sibling of `to`
-    const std::string toName(toView);
-    if (::renameat2(dir, fromName.c_str(), dir, toName.c_str(), RENAME_NOREPLACE) == 0) {
-        return 0;
-    }
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
-        return -1;
-    }
-    // A hard link fails on an existing name just the same; the old name is
-    // then dropped.
-    if (::linkat(dir, fromName.c_str(), dir, toName.c_str(), 0) == 0) {
-        ::unlinkat(dir, fromName.c_str(), 0);
-        return 0;
-    }
-    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EMLINK) {
-        return -1;
-    }
-    // No hard links either (FAT and exFAT, through FUSE too): the name is
-    // looked at, then taken by a plain rename.
-    struct stat st;
-    if (::fstatat(dir, toName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        errno = EEXIST;
-        return -1;
-    }
-    if (errno != ENOENT) {
-        return -1;
-    }
-    return ::renameat(dir, fromName.c_str(), dir, toName.c_str());
+    return AtParent(Call::Rename, to, [&fromName](int dir, const std::string& toName) {
+        if (::renameat2(dir, fromName.c_str(), dir, toName.c_str(), RENAME_NOREPLACE) == 0) {
+            return 0;
+        }
+        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+            return -1;
+        }
+        // A hard link fails on an existing name just the same; the old name is
+        // then dropped.
+        if (::linkat(dir, fromName.c_str(), dir, toName.c_str(), 0) == 0) {
+            ::unlinkat(dir, fromName.c_str(), 0);
+            return 0;
+        }
+        if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EMLINK) {
+            return -1;
+        }
+        // No hard links either (FAT and exFAT, through FUSE too): the name is
+        // looked at, then taken by a plain rename.
+        struct stat st;
+        if (::fstatat(dir, toName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            errno = EEXIST;
+            return -1;
+        }
+        return errno != ENOENT ? -1 : ::renameat(dir, fromName.c_str(), dir, toName.c_str());
+    });
 }
 
 int TreeRoot::RemoveFile(std::string_view relative) {
-    if (InjectFault(Call::Unlink, m_path, relative)) {
-        return -1;
-    }
-    std::string_view name;
-    const int dir = Parent(relative, name);
-    return dir < 0 ? -1 : ::unlinkat(dir, std::string(name).c_str(), 0);
+    return AtParent(Call::Unlink, relative, [](int dir, const std::string& name) {
+        return ::unlinkat(dir, name.c_str(), 0);
+    });
 }
 
 int TreeRoot::MakeDirectory(std::string_view relative, mode_t mode) {
-    if (InjectFault(Call::Mkdir, m_path, relative)) {
-        return -1;
-    }
-    std::string_view name;
-    const int dir = Parent(relative, name);
-    return dir < 0 ? -1 : ::mkdirat(dir, std::string(name).c_str(), mode);
+    return AtParent(Call::Mkdir, relative, [mode](int dir, const std::string& name) {
+        return ::mkdirat(dir, name.c_str(), mode);
+    });
 }
 
 int TreeRoot::SetMode(std::string_view relative, mode_t mode) {
-    if (InjectFault(Call::Chmod, m_path, relative)) {
-        return -1;
-    }
-    std::string_view name;
-    const int dir = Parent(relative, name);
-    if (dir < 0) {
-        return -1;
-    }
-    // Opened without following a link, so the mode lands on what we made.
-    const int fd = ::openat(dir, std::string(name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        return -1;
-    }
-    const int result = ::fchmod(fd, mode);
-    if (result != 0 && errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) {
+    return AtParent(Call::Chmod, relative, [mode](int dir, const std::string& name) {
+        // Opened without following a link, so the mode lands on what we made.
+        const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) {
+            return -1;
+        }
+        const int result = ::fchmod(fd, mode);
         CloseKeepingErrno(fd);
-        return -1;
-    }
-    ::close(fd);
-    return 0;
+        // A file system that keeps no permission bits is not an error.
+        return result != 0 && errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS ? -1 : 0;
+    });
 }
 
 int TreeRoot::RemoveDirectory(std::string_view relative) {
-    if (InjectFault(Call::Rmdir, m_path, relative)) {
-        return -1;
-    }
-    std::string_view name;
-    const int dir = Parent(relative, name);
-    if (dir < 0) {
-        return -1;
-    }
-    const std::string nameText(name);
     // The kept directory may be the one removed, or lie below it.
-    if (m_cachedFd >= 0 && m_cachedDir.compare(0, relative.size(), relative) == 0 && dir != m_cachedFd) {
+    if (m_cachedFd >= 0 && m_cachedDir.compare(0, relative.size(), relative) == 0) {
         ForgetCachedDirectory();
     }
-    return ::unlinkat(dir, nameText.c_str(), AT_REMOVEDIR);
+    return AtParent(Call::Rmdir, relative, [](int dir, const std::string& name) {
+        return ::unlinkat(dir, name.c_str(), AT_REMOVEDIR);
+    });
 }
 
 int TreeRoot::ModeOf(std::string_view relative) {
-    if (InjectFault(Call::Stat, m_path, relative)) {
-        return -1;
-    }
-    std::string_view name;
-    const int dir = Parent(relative, name);
-    struct stat st;
-    if (dir < 0 || ::fstatat(dir, std::string(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        return -1;
-    }
-    return static_cast<int>(st.st_mode & 07777);
+    return AtParent(Call::Stat, relative, [](int dir, const std::string& name) {
+        struct stat st;
+        return ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0
+                   ? -1
+                   : static_cast<int>(st.st_mode & 07777);
+    });
 }
 
 bool TreeRoot::NameExists(std::string_view relative) {
