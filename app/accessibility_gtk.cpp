@@ -39,14 +39,12 @@ void SetAccessibleLabel(wxWindow* label, wxWindow* control) {
     if (gtkLabel == nullptr || control->GetHandle() == nullptr) {
         return;
     }
-    AtkObject* labelObject = gtk_widget_get_accessible(gtkLabel);
-    AtkObject* controlObject = gtk_widget_get_accessible(control->GetHandle());
-    ForgetLabelledControls(labelObject);
+    ForgetLabelledControls(gtk_widget_get_accessible(gtkLabel));
     gtk_label_set_mnemonic_widget(GTK_LABEL(gtkLabel), control->GetHandle());
-    atk_object_add_relationship(labelObject, ATK_RELATION_LABEL_FOR, controlObject);
-    atk_object_add_relationship(controlObject, ATK_RELATION_LABELLED_BY, labelObject);
+    AddAccessibleGroupLabel(label, control);
     // A field has no text of its own to be named by: it takes the label's,
     // without the colon.
+    AtkObject* controlObject = gtk_widget_get_accessible(control->GetHandle());
     const char* name = atk_object_get_name(controlObject);
     if (name == nullptr || *name == '\0') {
         std::string text = gtk_label_get_text(GTK_LABEL(gtkLabel));

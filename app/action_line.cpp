@@ -10,3 +10,12 @@ std::string BuildActionLine(const CAction& action, const std::string& slaveRootW
         default: return "Eh?\t" + action.GetMasterPath() + " <> " + action.GetSlavePath();
     }
 }
+
+std::array<size_t, 6> CountByKind(const CActionList& actions) {
+    std::array<size_t, 6> counts{};
+    for (const auto& action : actions) {
+        const int kind = action->GetKind();
+        ++counts[kind >= ACTION_MODIFY && kind <= ACTION_RMDIR ? kind : 0];
+    }
+    return counts;
+}

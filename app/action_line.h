@@ -1,6 +1,8 @@
 // The preview's line for one action: its label, a tab and the slave-side path.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <string>
 
 #include "tree/action.h"
@@ -10,3 +12,7 @@
 // the relative path the change touches in the slave; for an unknown kind
 // "Eh?\t", the master path, " <> " and the slave path, without a root.
 std::string BuildActionLine(const CAction& action, const std::string& slaveRootWithSeparator);
+
+// How many actions of each kind `actions` holds, by kind (ACTION_MODIFY to
+// ACTION_RMDIR); index 0 counts any other kind.
+std::array<size_t, 6> CountByKind(const CActionList& actions);

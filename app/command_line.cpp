@@ -69,7 +69,7 @@ public:
     explicit TerminalExecHost(bool verbose)
         : m_verbose(verbose), m_terminal(::isatty(STDERR_FILENO) == 1) {}
 
-    void PumpOneMessage() override { Draw(false); }
+    void PumpOneMessage() override { Draw(); }
     bool IsCancelled() const override { return g_interrupted != 0; }
     void AddCopiedBytes(std::uint64_t bytes) override { m_bytes += bytes; }
     void SetStatus(const std::string& text) override {
@@ -77,7 +77,7 @@ public:
         if (m_verbose) {
             std::fprintf(stderr, "%s\n", text.c_str());
         }
-        Draw(false);
+        Draw();
     }
     void SetRange(size_t upper) override { m_total = upper; }
     void SetPosition(size_t position) override { m_done = position + 1; }
@@ -96,12 +96,12 @@ public:
     std::uint64_t CopiedBytes() const { return m_bytes; }
 
 private:
-    void Draw(bool force) {
+    void Draw() {
         if (m_verbose || !m_terminal) {
             return;
         }
         const auto now = std::chrono::steady_clock::now();
-        if (!force && now - m_lastDraw < std::chrono::milliseconds(100)) {
+        if (now - m_lastDraw < std::chrono::milliseconds(100)) {
             return;  // ten times a second at most
         }
         m_lastDraw = now;
@@ -151,9 +151,7 @@ public:
     }
     bool ExecutePlan(const CActionList& actions, const std::string& masterRoot,
                      const std::string& slaveRoot) override {
-        for (const auto& action : actions) {
-            ++m_counts[action->GetKind() >= 1 && action->GetKind() <= 5 ? action->GetKind() : 0];
-        }
+        m_counts = CountByKind(actions);
         const bool done = ExecuteActions(m_exec, actions, masterRoot, slaveRoot);
         m_exec.Clear();
         return done;
@@ -175,7 +173,7 @@ public:
 
 private:
     TerminalExecHost m_exec;
-    size_t m_counts[6] = {};
+    std::array<size_t, 6> m_counts{};
 };
 
 int Usage() {

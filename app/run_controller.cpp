@@ -7,6 +7,7 @@
 #include <chrono>
 #include <memory>
 
+#include "app/action_line.h"
 #include "app/action_list_dlg.h"
 #include "app/progress_dlg.h"
 #include "app/sync_dlg.h"
@@ -20,16 +21,10 @@ constexpr auto kNotifyAfter = std::chrono::seconds(3);
 
 // "Slave is in line with the master: 120 created, 3 modified, 40 deleted"
 std::string DoneText(const CActionList& actions) {
-    size_t created = 0;
-    size_t modified = 0;
-    size_t deleted = 0;
-    for (const auto& action : actions) {
-        created += action->GetKind() == ACTION_CREATE;
-        modified += action->GetKind() == ACTION_MODIFY;
-        deleted += action->GetKind() == ACTION_DELETE;
-    }
-    return "Slave is in line with the master: " + std::to_string(created) + " created, " +
-           std::to_string(modified) + " modified, " + std::to_string(deleted) + " deleted";
+    const auto counts = CountByKind(actions);
+    return "Slave is in line with the master: " + std::to_string(counts[ACTION_CREATE]) +
+           " created, " + std::to_string(counts[ACTION_MODIFY]) + " modified, " +
+           std::to_string(counts[ACTION_DELETE]) + " deleted";
 }
 
 class DialogRequestHost : public IRequestHost {
@@ -73,7 +68,7 @@ public:
         auto progress = std::make_unique<CProgressDlg>(nullptr);
         if (!progress->CreateModeless(nullptr)) {
             RestoreDialog();
-            KelvadMessageBox(&m_dialog, "Unable to open the progress window");
+            ShowMessage("Unable to open the progress window", nullptr);
             return false;
         }
         const auto began = std::chrono::steady_clock::now();

@@ -106,8 +106,12 @@ CSyncDlg::CSyncDlg(wxWindow* parent)
     // the window is realised, takes for the label of whatever follows: mixing up
     // master and slave could delete data, so each control is named explicitly,
     // once the window is shown.
-    Bind(wxEVT_SHOW, [=, this](wxShowEvent& event) {
+    Bind(wxEVT_SHOW, [=, this, named = false](wxShowEvent& event) mutable {
         event.Skip();
+        if (named || !event.IsShown()) {
+            return;  // the names, once set, stay
+        }
+        named = true;
         CallAfter([=, this] {
             SetAccessibleLabel(masterLabel, m_masterEdit);
             SetAccessibleLabel(slaveLabel, m_slaveEdit);

@@ -17,7 +17,6 @@
 #include "exec/executor.h"
 #include "platform/error_text.h"
 #include "sync/start_request.h"
-#include "tree/compare_trees.h"
 #include "tree/scanner.h"
 
 namespace {
@@ -34,9 +33,11 @@ public:
 };
 
 // The Start request as the window makes it, with nobody at the window: every
-// plan approved, nobody stops, the flush left out as in Sync.
+// plan approved, nobody stops. The flush to disk that ends a real run is left
+// out unless asked for, as the peers do none; it is timed apart.
 class NullRequestHost : public IRequestHost {
 public:
+    explicit NullRequestHost(FlushAtEnd flush = FlushAtEnd::No) : m_flush(flush) {}
     void ShowMessage(const std::string&, const char*) override {}
     void SetBusy(bool) override {}
     bool KeepAliveWhileBusy() override { return false; }
@@ -44,36 +45,30 @@ public:
     bool ExecutePlan(const CActionList& actions, const std::string& master,
                      const std::string& slave) override {
         NullHost host;
-        return ExecuteActions(host, actions, master, slave, FlushAtEnd::No);
+        return ExecuteActions(host, actions, master, slave, m_flush);
     }
     void SaveSettings() override {}
+
+private:
+    FlushAtEnd m_flush;
 };
+
+// A whole run but the windows: what Start does in Just Do It mode.
+RequestResult Sync(const std::string& master, const std::string& slave,
+                   FlushAtEnd flush = FlushAtEnd::No) {
+    NullRequestHost host(flush);
+    const RequestResult result = RunStartRequest(host, StartRequest{master, slave, 0});
+    if (result != RequestResult::Done && result != RequestResult::UpToDate) {
+        std::_Exit(3);
+    }
+    return result;
+}
 
 struct Options {
     std::string base;
     long entries = 1000000;
     int runs = 3;
 };
-
-// Scan both trees, compare, and carry the plan out: the whole of a run but the
-// windows. The flush to disk at the end is left out unless asked for, as the
-// peers do none; it is timed apart.
-size_t Sync(const std::string& master, const std::string& slave, bool execute,
-            FlushAtEnd flush = FlushAtEnd::No) {
-    CFileList masterList;
-    CFileList slaveList;
-    CActionList actions;
-    ScanDirectory(master, &masterList);
-    ScanDirectory(slave, &slaveList);
-    CompareTrees(&masterList, &slaveList, &actions, master, slave, NameMatchOf(slave, slaveList));
-    if (execute) {
-        NullHost host;
-        if (!ExecuteActions(host, actions, master, slave, flush)) {
-            std::_Exit(3);
-        }
-    }
-    return actions.size();
-}
 
 // A contest on slaves that every run changes: each run, Kelvad's or a peer's,
 // syncs into a copy of `templ` of its own (`slave` followed by the run's serial,
@@ -83,7 +78,7 @@ void ContestOnCopies(const Options& o, const std::string& master, const std::str
     const auto slaveOf = [&](int serial) { return slave + std::to_string(serial); };
     MakeCopies(templ, slaveOf, ContestSerials(o.runs, peers));
     Contest(o.runs, "Kelvad scan + compare + execute", [&](int serial) { WarmUp(slaveOf(serial)); },
-            [&](int serial) { Sync(master, slaveOf(serial), true); }, peers, Writes::Yes);
+            [&](int serial) { Sync(master, slaveOf(serial)); }, peers, Writes::Yes);
 }
 
 // The cost of the flush to disk that ends every real run: Kelvad with it,
@@ -94,7 +89,7 @@ void ContestWithFlush(const Options& o, const std::string& master, const std::st
     const auto slaveOf = [&](int serial) { return slave + std::to_string(serial); };
     Contest(o.runs, "Kelvad scan + compare + execute + syncfs",
             [&](int serial) { ::mkdir(slaveOf(serial).c_str(), 0777); },
-            [&](int serial) { Sync(master, slaveOf(serial), true, FlushAtEnd::Yes); },
+            [&](int serial) { Sync(master, slaveOf(serial), FlushAtEnd::Yes); },
             {{"the same copy by cp, then sync -f",
               "mkdir -p '" + slave + "{n}' && " + copy + " && sync -f '" + slave + "{n}'",
               "cp + sync -f"}},
@@ -112,17 +107,13 @@ void BenchScan(const Options& o) {
     WarmUp(dir);
     Figure baseline;
     TimeInChild([] {}, baseline);
-    const std::string find = "find '%s' -printf '%y %T@ %p\\n' >/dev/null";
-    const auto findOver = [&](const std::string& root) {
-        std::string command = find;
-        command.replace(command.find("%s"), 2, root);
-        return command;
+    const auto findOver = [](const std::string& root) {
+        return "find '" + root + "' -printf '%y %T@ %p\\n' >/dev/null";
     };
     const Figure kelvad = Contest(
         o.runs, "Kelvad Start request (scan + compare)", [](int) {},
         [&](int) {
-            NullRequestHost host;
-            if (RunStartRequest(host, StartRequest{master, slave, 0}) != RequestResult::UpToDate) {
+            if (Sync(master, slave) != RequestResult::UpToDate) {
                 std::_Exit(4);  // identical trees must plan nothing
             }
         },
@@ -185,7 +176,7 @@ void BenchSmallFiles(const Options& o, long count, long maxBytes) {
     const auto slave = [&](int serial) { return dir + "/slave" + std::to_string(serial); };
     Contest(o.runs, "Kelvad scan + compare + execute",
             [&](int serial) { ::mkdir(slave(serial).c_str(), 0777); },
-            [&](int serial) { Sync(master, slave(serial), true); },
+            [&](int serial) { Sync(master, slave(serial)); },
             {{"cp -r", "cp -r '" + master + "/.' '" + dir + "/slave{n}/'", "cp -r"},
              {"rsync -r", "rsync -r '" + master + "/' '" + dir + "/slave{n}/'", "rsync -r"}},
             Writes::Yes);

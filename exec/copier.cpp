@@ -55,7 +55,6 @@ public:
     bool m_created = false;  // the output's name exists because this copy made it
     // A source with holes is copied run of data by run of data, at the same
     // offsets, so the holes stay holes.
-    bool m_sparse = false;
     off_t m_size = 0;
     off_t m_position = 0;
     size_t m_pieceBytes = 0;  // what the last piece moved
@@ -168,12 +167,11 @@ PieceResult CopySparsePiece(CopyJob& job, bool& useKernel) {
 // included. A cancel ends it early with COPY_OK.
 CopyOutcome CopyContent(ICopyHost& host, CopyJob& job, const platform::FileInfo& source,
                         bool& useKernel) {
-    job.m_sparse = source.sparse;
     job.m_size = source.size;
     job.m_position = 0;
     for (;;) {
         const PieceResult piece =
-            job.m_sparse ? CopySparsePiece(job, useKernel) : CopyPiece(job, useKernel);
+            source.sparse ? CopySparsePiece(job, useKernel) : CopyPiece(job, useKernel);
         switch (piece) {
             case PieceResult::ReadError: return {COPY_READ_ERROR, errno};
             case PieceResult::WriteError: return {COPY_WRITE_ERROR, errno};
@@ -190,7 +188,7 @@ CopyOutcome CopyContent(ICopyHost& host, CopyJob& job, const platform::FileInfo&
             break;
         }
     }
-    if (job.m_sparse && platform::Truncate(job.m_out, job.m_size) != 0) {
+    if (source.sparse && platform::Truncate(job.m_out, job.m_size) != 0) {
         return {COPY_WRITE_ERROR, errno};
     }
     return {};

@@ -1,7 +1,5 @@
 #include "exec/executor.h"
 
-#include <sys/stat.h>
-
 #include <string_view>
 #include <unordered_set>
 #include <utility>
@@ -26,12 +24,6 @@ bool AtOrBelow(const std::string& path, const std::string& dir) {
            (path.size() == dir.size() || path[dir.size()] == platform::kSeparator);
 }
 
-mode_t CurrentUmask() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}
-
 }  // namespace
 
 bool ExecuteActions(IExecHost& host, const CActionList& actions, std::string masterRoot,
@@ -46,28 +38,20 @@ bool ExecuteActions(IExecHost& host, const CActionList& actions, std::string mas
     // Directories made with the owner's rights added, so they can be filled;
     // they get the master's bits when the run has filled them.
     std::vector<std::pair<std::string, mode_t>> modesToSet;
-    const mode_t umask = CurrentUmask();
+    const mode_t umask = platform::Umask();
     slaveRoot.push_back(platform::kSeparator);
     masterRoot.push_back(platform::kSeparator);
 
     // A slave directory that gives way to a master file of the same path is
-    // removed, innermost first, just before that file is created. Its removals
-    // are among the last held back (only another spelling's can follow), so the
-    // list is searched from its end back to the directory itself.
+    // removed just before that file is created, with the directories below it:
+    // the held-back removals in reverse, innermost first, as the removal pass
+    // would.
     auto removeNow = [&](const std::string& path) {
-        if (pendingPaths.count(path) == 0) {
+        if (pendingPaths.erase(path) == 0) {
             return true;  // nothing held back there
         }
-        size_t first = pendingRemovals.size();
-        while (first > 0 && pendingRemovals[first - 1]->GetSlavePath() != path) {
-            --first;
-        }
-        if (first == 0) {
-            return true;  // removed already
-        }
-        --first;
-        for (size_t k = pendingRemovals.size(); k > first; --k) {
-            const std::string& relative = pendingRemovals[k - 1]->GetSlavePath();
+        for (auto it = pendingRemovals.rbegin(); it != pendingRemovals.rend(); ++it) {
+            const std::string& relative = (*it)->GetSlavePath();
             if (AtOrBelow(relative, path) && slave.RemoveDirectory(relative) != 0) {
                 host.ShowMessage("Unable to delete directory " + slaveRoot + relative + Reason());
                 return false;
@@ -127,12 +111,12 @@ bool ExecuteActions(IExecHost& host, const CActionList& actions, std::string mas
                 // gone since the scan is made as a new directory would be.
                 const int masterMode = master.ModeOf(action.GetMasterPath());
                 const mode_t mode = (masterMode < 0 ? 0777 : static_cast<mode_t>(masterMode)) & 0777;
-                if (slave.MakeDirectory(action.GetMasterPath(), mode | S_IRWXU) != 0) {
+                if (slave.MakeDirectory(action.GetMasterPath(), mode | 0700) != 0) {
                     host.ShowMessage("Error creating directory " + slaveRoot +
                                      action.GetMasterPath() + Reason());
                     return false;
                 }
-                if ((mode & S_IRWXU) != S_IRWXU) {
+                if ((mode & 0700) != 0700) {
                     modesToSet.emplace_back(action.GetMasterPath(), mode & ~umask);
                 }
                 break;

@@ -64,6 +64,9 @@ bool ReadWholeFile(const std::string& path, std::string& text);
 // could not; the old file is then untouched.
 bool WriteFileAtomically(const std::string& path, const std::string& content);
 
+// The process's umask, read without changing it.
+mode_t Umask();
+
 // The id of the running process.
 int ProcessId();
 

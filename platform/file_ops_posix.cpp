@@ -9,6 +9,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/fault_injection.h"
@@ -17,13 +18,11 @@ namespace platform {
 
 using detail::InjectFault;
 
-namespace {
-mode_t CurrentUmask() {
+mode_t Umask() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return mask;
 }
-}  // namespace
 
 ssize_t ReadSome(int fd, void* buffer, size_t size) {
     if (InjectFault(Call::Read, nullptr)) {
@@ -181,7 +180,7 @@ bool ReadWholeFile(const std::string& path, std::string& text) {
 
 bool WriteFileAtomically(const std::string& path, const std::string& content) {
     std::string target = path;
-    mode_t mode = 0666 & ~CurrentUmask();
+    mode_t mode = 0666 & ~Umask();
     struct stat st;
     if (::lstat(path.c_str(), &st) == 0) {
         if (S_ISLNK(st.st_mode)) {
@@ -273,15 +272,6 @@ bool DirectoryAndAncestors(const std::string& path, std::vector<DirId>& chain) {
     return !chain.empty();
 }
 
-bool Contains(const std::vector<DirId>& chain, const DirId& id) {
-    for (const DirId& d : chain) {
-        if (d == id) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // True when `inner` is `outer` or lies below it, both absolute.
 bool IsWithin(const std::string& inner, const std::string& outer) {
     if (inner.compare(0, outer.size(), outer) != 0) {
@@ -363,7 +353,8 @@ bool RootsOverlap(const std::string& a, const std::string& b) {
     if (!DirectoryAndAncestors(a, chainA) || !DirectoryAndAncestors(b, chainB)) {
         return false;
     }
-    if (Contains(chainB, chainA.front()) || Contains(chainA, chainB.front())) {
+    if (std::ranges::find(chainB, chainA.front()) != chainB.end() ||
+        std::ranges::find(chainA, chainB.front()) != chainA.end()) {
         return true;
     }
     // A bind mount of a subdirectory of one tree standing as the other tree is

@@ -106,6 +106,8 @@ private:
     // descriptor is the root's or the one kept for the last directory resolved
     // (consecutive operations mostly share one directory). -1 on failure.
     int Parent(std::string_view relative, std::string_view& name);
+    // The directory `relativeDir` ("" the root), kept open as Parent keeps it.
+    int Directory(std::string_view relativeDir);
     void ForgetCachedDirectory();
     // Tells the fault hook of `call`, resolves the directory that holds
     // `relative`, and runs operation(directory, last component) there.

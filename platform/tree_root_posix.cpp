@@ -104,29 +104,23 @@ int OpenDirectoryBeneath(int dirFd, std::string_view relative) {
     // The kernel takes at most PATH_MAX bytes a call: a longer path is opened a
     // piece at a time, each piece ending at a separator.
     constexpr size_t kPiece = PATH_MAX - 256;
-    int fd = -1;
+    int fd = -1;  // the piece opened last, once there is one
     int from = dirFd;
     while (relative.size() > kPiece) {
         const size_t cut = relative.rfind('/', kPiece);
-        if (cut == std::string_view::npos || cut == 0) {
-            errno = ENAMETOOLONG;
-            break;
-        }
-        const int next = OpenPieceBeneath(from, std::string(relative.substr(0, cut)));
+        const bool cuttable = cut != std::string_view::npos && cut != 0;
+        const int next = cuttable ? OpenPieceBeneath(from, std::string(relative.substr(0, cut))) : -1;
         if (fd >= 0) {
             CloseKeepingErrno(fd);
+        }
+        if (!cuttable) {
+            errno = ENAMETOOLONG;  // a single name longer than the limit
         }
         if (next < 0) {
             return -1;
         }
         fd = from = next;
         relative.remove_prefix(cut + 1);
-    }
-    if (relative.size() > kPiece) {
-        if (fd >= 0) {
-            CloseKeepingErrno(fd);
-        }
-        return -1;
     }
     const int last = relative.empty() ? ::openat(from, ".", kDirFlags)
                                       : OpenPieceBeneath(from, std::string(relative));
@@ -159,17 +153,19 @@ void TreeRoot::ForgetCachedDirectory() {
 }
 
 int TreeRoot::Parent(std::string_view relative, std::string_view& name) {
+    const size_t slash = relative.rfind('/');
+    name = slash == std::string_view::npos ? relative : relative.substr(slash + 1);
+    return Directory(slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash));
+}
+
+int TreeRoot::Directory(std::string_view dir) {
     if (m_fd < 0) {
         errno = m_openError;
         return -1;
     }
-    const size_t slash = relative.rfind('/');
-    if (slash == std::string_view::npos) {
-        name = relative;
+    if (dir.empty()) {
         return m_fd;
     }
-    name = relative.substr(slash + 1);
-    const std::string_view dir = relative.substr(0, slash);
     if (m_cachedFd >= 0 && dir == m_cachedDir) {
         return m_cachedFd;
     }
@@ -203,34 +199,27 @@ int TreeRoot::OpenDirectory(std::string_view relative) {
 }
 
 int TreeRoot::OpenForRead(std::string_view relative, FileInfo& info) {
-    if (InjectFault(Call::Open, m_path, relative)) {
-        return -1;
-    }
-    std::string_view name;
-    const int dir = Parent(relative, name);
-    if (dir < 0) {
-        return -1;
-    }
-    // O_NONBLOCK keeps a FIFO that appeared in place of a file from blocking the
-    // open; the type check below then refuses it. It stays set: reads of a
-    // regular file ignore it, and two calls per file are saved.
-    const int fd =
-        ::openat(dir, std::string(name).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return -1;
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        CloseKeepingErrno(fd);
-        return -1;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        errno = EINVAL;
-        return -1;
-    }
-    detail::FillFileInfo(st, info);
-    return fd;
+    return AtParent(Call::Open, relative, [&info](int dir, const std::string& name) {
+        // O_NONBLOCK keeps a FIFO that appeared in place of a file from blocking
+        // the open; the type check below then refuses it. It stays set: reads of
+        // a regular file ignore it, and two calls per file are saved.
+        const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            return -1;
+        }
+        struct stat st;
+        if (::fstat(fd, &st) != 0) {
+            CloseKeepingErrno(fd);
+            return -1;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            ::close(fd);
+            errno = EINVAL;
+            return -1;
+        }
+        detail::FillFileInfo(st, info);
+        return fd;
+    });
 }
 
 int TreeRoot::CreateExclusive(std::string_view relative, mode_t mode) {
@@ -248,11 +237,8 @@ int TreeRoot::CreateUnnamed(std::string_view relativeDir, mode_t mode) {
     if (InjectFault(Call::Create, m_path, relativeDir)) {
         return -1;
     }
-    // The directory is resolved as the parent of a name inside it, so the
-    // files that follow in the same directory find it already open.
-    std::string_view unused;
-    const int dir = relativeDir.empty() ? Parent("", unused)
-                                        : Parent(std::string(relativeDir) + "/.", unused);
+    // The directory is kept open, so the files that follow in it find it so.
+    const int dir = Directory(relativeDir);
     if (dir < 0) {
         return -1;
     }
