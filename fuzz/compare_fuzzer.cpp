@@ -67,7 +67,7 @@ CFileList ToList(const std::string& root, const std::map<std::string, Item>& ite
                                                     item.isDirectory, item.time,
                                                     SharedDirPath(dir), item.size));
     }
-    SortInsertedEntries(&list, 0, 0);
+    SortInsertedEntries(&list, 0);
     return list;
 }
 

@@ -22,6 +22,5 @@ void InsertSorted(CFileList* fileList, std::unique_ptr<CFileEntry> entry);
 // Puts the entries from index `firstNew` on into the place that one InsertSorted
 // per entry, in index order, would have given them; the entries before
 // `firstNew` must already be in order. O(n log n) where one InsertSorted per
-// entry is quadratic. `sharedPrefixLength` is the length of a prefix that every
-// key in the list is known to share (0 when unknown); skipping it saves memory.
-void SortInsertedEntries(CFileList* fileList, size_t firstNew, size_t sharedPrefixLength);
+// entry is quadratic.
+void SortInsertedEntries(CFileList* fileList, size_t firstNew);

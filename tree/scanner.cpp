@@ -1,6 +1,8 @@
 #include "tree/scanner.h"
 
-#include <mutex>
+#include <algorithm>
+#include <cstdint>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -19,6 +21,55 @@ void MarkUnknown(CFileEntry* entry, CFileList* fileList) {
     }
 }
 
+// One place in a directory's stretch of the list: an entry, or, just as often
+// for a directory, everything below it.
+struct Place {
+    CFileEntry* entry;
+    std::uint32_t owned;  // the entry's index in its level's `owned`
+    bool below;           // what lies below the directory `entry`
+};
+
+// The order of places. Every key below a directory starts with the
+// directory's key and one separator, and no name holds a separator, so what
+// lies below a directory is one unbroken stretch of the list, placed as if
+// its name were followed by the separator: "a", "a.txt", then "a/x". Only
+// directories whose names are equal once folded (Abc and abc) share their
+// stretch, as their keys interleave.
+int CompareFolded(const Place& a, const Place& b) {
+    const std::string& x = a.entry->GetName();
+    const std::string& y = b.entry->GetName();
+    const size_t lengthA = x.size() + (a.below ? 1 : 0);
+    const size_t lengthB = y.size() + (b.below ? 1 : 0);
+    const size_t common = std::min(lengthA, lengthB);
+    for (size_t i = 0; i < common; ++i) {
+        const unsigned char ca = i < x.size() ? platform::FoldByte(static_cast<unsigned char>(x[i]))
+                                              : platform::kSeparator;
+        const unsigned char cb = i < y.size() ? platform::FoldByte(static_cast<unsigned char>(y[i]))
+                                              : platform::kSeparator;
+        if (ca != cb) {
+            return ca < cb ? -1 : 1;
+        }
+    }
+    return lengthA == lengthB ? 0 : (lengthA < lengthB ? -1 : 1);
+}
+
+bool PlacedBefore(const Place& a, const Place& b) {
+    const int folded = CompareFolded(a, b);
+    if (folded != 0 || a.below) {
+        return folded < 0;
+    }
+    // Names equal once folded: the keys' bytes decide, as in the list.
+    return platform::ComparePaths(a.entry->KeyPieces(), b.entry->KeyPieces()) < 0;
+}
+
+// The entries of one directory, or of directories whose names are equal once
+// folded, until each has its turn in the list.
+struct Level {
+    std::vector<std::unique_ptr<CFileEntry>> owned;
+    std::vector<Place> places;  // in the list's order
+    size_t next = 0;
+};
+
 }  // namespace
 
 bool IsExistingDirectory(std::string path) {
@@ -26,65 +77,94 @@ bool IsExistingDirectory(std::string path) {
 }
 
 void ScanDirectory(std::string dirPath, CFileList* fileList, const std::atomic<bool>* stop) {
-    struct PendingDir {
-        SharedDirPath path;
-        CFileEntry* entry;  // null for the root
-    };
-
     const size_t firstNew = fileList->size();
     const size_t rootLength = dirPath.size();
     // Every directory below the root is opened beneath the root's handle and
     // through no symbolic link, so a directory swapped for a link mid-scan
     // cannot pull another tree in.
     platform::TreeRoot root(dirPath);
-    // Each directory is read whole and closed before its subdirectories are
-    // opened, so a deep tree never holds more than one directory open.
-    std::vector<PendingDir> pending;
-    pending.push_back({SharedDirPath(std::move(dirPath)), nullptr});
     platform::DirSearch search;
     platform::DirMatch match;
-    while (!pending.empty()) {
-        if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
-            return;
-        }
-        PendingDir dir = std::move(pending.back());
-        pending.pop_back();
+    // Reads one directory whole, then closes it, so a deep tree never holds more
+    // than one directory open.
+    auto read = [&](SharedDirPath path, CFileEntry* dirEntry, Level& level) {
         const std::string_view relative =
-            dir.entry == nullptr ? std::string_view()
-                                 : std::string_view(dir.path.Get()).substr(rootLength + 1);
+            dirEntry == nullptr ? std::string_view()
+                                : std::string_view(path.Get()).substr(rootLength + 1);
         if (!search.Open(root.OpenDirectory(relative))) {
-            MarkUnknown(dir.entry, fileList);
-            continue;
+            MarkUnknown(dirEntry, fileList);
+            return;
         }
         while (search.Next(match)) {
             if (match.name == "." || match.name == "..") {
                 continue;
             }
-            auto entry = std::make_unique<CFileEntry>(std::string(match.name), match.isDirectory,
-                                                      match.lastWrite, dir.path, match.size);
+            const auto index = static_cast<std::uint32_t>(level.owned.size());
+            level.owned.push_back(std::make_unique<CFileEntry>(
+                std::string(match.name), match.isDirectory, match.lastWrite, path, match.size));
+            CFileEntry* entry = level.owned.back().get();
+            level.places.push_back({entry, index, false});
             if (match.isDirectory) {
-                std::string childPath;
-                childPath.reserve(dir.path.Get().size() + 1 + match.name.size());
-                childPath.append(dir.path.Get()).push_back(platform::kSeparator);
-                childPath.append(match.name);
-                // The order of the walk does not matter: the list is sorted at the end.
-                pending.push_back({SharedDirPath(std::move(childPath)), entry.get()});
+                level.places.push_back({entry, index, true});
             }
-            fileList->push_back(std::move(entry));
         }
         if (search.Failed()) {
-            MarkUnknown(dir.entry, fileList);
+            MarkUnknown(dirEntry, fileList);
         }
         search.Close();
+    };
+
+    // The walk goes down in the list's order, so each entry is appended at its
+    // place and the list needs no sorting afterwards: sorting a million keys
+    // took half a second and a buffer of their folded copies.
+    std::vector<Level> levels(1);  // kept, with their capacity, as the walk goes up and down
+    size_t depth = 1;
+    read(SharedDirPath(std::move(dirPath)), nullptr, levels[0]);
+    std::sort(levels[0].places.begin(), levels[0].places.end(), PlacedBefore);
+    while (depth > 0) {
+        Level& level = levels[depth - 1];
+        if (level.next == level.places.size()) {
+            level.owned.clear();
+            level.places.clear();
+            level.next = 0;
+            --depth;
+            continue;
+        }
+        const Place place = level.places[level.next++];
+        if (!place.below) {
+            fileList->push_back(std::move(level.owned[place.owned]));
+            continue;
+        }
+        if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
+            return;
+        }
+        if (depth == levels.size()) {
+            levels.emplace_back();  // may move the levels; `level` is not used below
+        }
+        Level& below = levels[depth];
+        // Directories equal once folded come one after the other; their entries
+        // are placed together.
+        for (Place twin = place;;) {
+            const std::string& holder = twin.entry->GetDirPath();
+            const std::string& name = twin.entry->GetName();
+            std::string path;
+            path.reserve(holder.size() + 1 + name.size());
+            path.append(holder).push_back(platform::kSeparator);
+            path.append(name);
+            read(SharedDirPath(std::move(path)), twin.entry, below);
+            Level& above = levels[depth - 1];
+            if (above.next == above.places.size() || !above.places[above.next].below ||
+                CompareFolded(above.places[above.next], twin) != 0) {
+                break;
+            }
+            twin = above.places[above.next++];
+        }
+        std::sort(below.places.begin(), below.places.end(), PlacedBefore);
+        ++depth;
     }
-    // The list ends in the order one InsertSorted per entry would give. Every
-    // new key starts with the root and one separator, so that prefix is skipped.
-    // Two trees scanned at once are sorted one after the other: each sort holds
-    // its keys folded in a buffer of its own (about 57 bytes an entry), and two
-    // at once would lift the peak past 200 bytes an entry at a million.
-    static std::mutex sorting;
-    std::lock_guard<std::mutex> oneAtATime(sorting);
-    SortInsertedEntries(fileList, firstNew, firstNew == 0 ? rootLength + 1 : 0);
+    if (firstNew > 0) {
+        SortInsertedEntries(fileList, firstNew);  // rare: a list filled from more than one scan
+    }
 }
 
 platform::NameMatch NameMatchOf(const std::string& root, const CFileList& fileList) {

@@ -30,6 +30,16 @@ TEST(Differential, RandomPairsReachTheModelsState) {
         Materialize(t / "s", slave);
         const auto masterBefore = Snapshot(t / "m");
         ASSERT_EQ(masterBefore, SnapshotOf(master)) << "seed " << seed;
+        {
+            // The scan hands its list over in the list's order, with nothing twice.
+            CFileList scanned;
+            ScanDirectory(t / "m", &scanned);
+            ASSERT_EQ(scanned.size(), master.size()) << "seed " << seed;
+            for (size_t i = 1; i < scanned.size(); ++i) {
+                ASSERT_LT(platform::ComparePaths(scanned[i - 1]->KeyPieces(), scanned[i]->KeyPieces()), 0)
+                    << "seed " << seed << ": " << scanned[i]->GetKey();
+            }
+        }
 
         RecordingHost host;
         const bool ok = SyncRun(t / "m", t / "s", host);

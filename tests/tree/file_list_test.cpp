@@ -101,7 +101,7 @@ TEST(SortInsertedEntries, GivesTheOrderOfOneInsertSortedPerEntry) {
             InsertSorted(&byInsert, Entry(dir, name, false, t));
             bySort.push_back(Entry(dir, name, false, t));
         }
-        SortInsertedEntries(&bySort, 0, 3);  // every key starts with "/r/"
+        SortInsertedEntries(&bySort, 0);
         ASSERT_EQ(byInsert.size(), bySort.size());
         for (size_t i = 0; i < byInsert.size(); ++i) {
             ASSERT_EQ(byInsert[i]->GetKey(), bySort[i]->GetKey()) << "round " << round;
@@ -120,7 +120,7 @@ TEST(SortInsertedEntries, GivesTheOrderOfOneInsertSortedPerEntry) {
             InsertSorted(&byInsert, Entry("/r", name, false, 1000 + k));
             more.push_back(Entry("/r", name, false, 1000 + k));
         }
-        SortInsertedEntries(&more, first, 0);
+        SortInsertedEntries(&more, first);
         for (size_t i = 0; i < byInsert.size(); ++i) {
             ASSERT_EQ(byInsert[i]->GetKey(), more[i]->GetKey());
             ASSERT_EQ(byInsert[i]->GetLastWriteTime(), more[i]->GetLastWriteTime());

@@ -84,6 +84,20 @@ TEST(ScanDirectory, NamesThatDifferOnlyInCaseAreTwoEntries) {
     CFileList list;
     ScanDirectory(t.Path(), &list);
     EXPECT_EQ(Keys(list), (std::vector<std::string>{t / "README.TXT", t / "Readme.txt"}));
+
+    // Directories equal but for case: what lies below them interleaves.
+    WriteFile(t / "Abc/x", "");
+    WriteFile(t / "Abc/Y", "");
+    WriteFile(t / "abc/X", "");
+    WriteFile(t / "abc/x/z", "");
+    WriteFile(t / "abc.txt", "");
+    WriteFile(t / "abc-", "");
+    CFileList twins;
+    ScanDirectory(t.Path(), &twins);
+    EXPECT_EQ(Keys(twins),
+              (std::vector<std::string>{t / "Abc", t / "abc", t / "abc-", t / "abc.txt", t / "Abc/x",
+                                        t / "abc/X", t / "abc/x", t / "abc/x/z", t / "Abc/Y",
+                                        t / "README.TXT", t / "Readme.txt"}));
 }
 
 TEST(ScanDirectory, LinksAndSpecialFilesAreNeitherReportedNorFollowed) {
