@@ -21,8 +21,8 @@ void MarkUnknown(CFileEntry* entry, CFileList* fileList) {
     }
 }
 
-// One place in a directory's stretch of the list: an entry, or, just as often
-// for a directory, everything below it.
+// One place in the stretch of the list that a directory's contents take: one
+// of its entries or, for each subdirectory, everything below that one.
 struct Place {
     CFileEntry* entry;
     std::uint32_t owned;  // the entry's index in its level's `owned`
