@@ -36,8 +36,7 @@ seen = False
 while time.monotonic() < end:
     targets = windows_named(root, [])
     if not targets and seen:
-        pending.clear()  # the window is gone: its last pings went with it
-        break
+        break  # the window is gone: its unanswered pings count as long as they waited
     seen = seen or bool(targets)
     for w in targets:
         event = protocol.event.ClientMessage(window=w, client_type=wm_protocols,
@@ -55,7 +54,8 @@ while time.monotonic() < end:
                 if sent is not None:
                     latencies.append(time.monotonic() - sent)
         time.sleep(0.002)
-# A ping still unanswered counts as long as it has waited.
+# A ping still unanswered counts as long as it has waited: a window that froze
+# and then closed must not pass for one that answered.
 now = time.monotonic()
 latencies += [now - t for t in pending.values()]
 if latencies:

@@ -37,7 +37,9 @@ class CopyJob {
 public:
     explicit CopyJob(platform::TreeRoot& slave) : m_slave(slave) {}
     ~CopyJob() {
-        if (m_out >= 0) {
+        if (m_out >= 0 && m_outName.empty()) {
+            platform::DiscardFile(m_out);  // a big one takes a while to free
+        } else if (m_out >= 0) {
             platform::CloseFile(m_out);
         }
         if (m_source >= 0) {

@@ -1,5 +1,8 @@
 #include "exec/executor.h"
 
+#include <cerrno>
+#include <chrono>
+#include <future>
 #include <string_view>
 #include <unordered_set>
 #include <utility>
@@ -22,6 +25,22 @@ std::string Reason() {
 bool AtOrBelow(const std::string& path, const std::string& dir) {
     return path.compare(0, dir.size(), dir) == 0 &&
            (path.size() == dir.size() || path[dir.size()] == platform::kSeparator);
+}
+
+// Writes the slave out to its disk on a thread of its own, the window answering
+// meanwhile: a few gigabytes take seconds to write. Cancel cannot stop it, as
+// every change is made by then. Returns what the flush returned, errno set.
+int FlushKeepingAlive(IExecHost& host, platform::TreeRoot& slave) {
+    auto flushing = std::async(std::launch::async, [&slave] {
+        const int result = slave.Flush();
+        return std::pair<int, int>(result, errno);
+    });
+    while (flushing.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
+        host.PumpOneMessage();
+    }
+    const auto [result, error] = flushing.get();
+    errno = error;
+    return result;
 }
 
 }  // namespace
@@ -159,7 +178,7 @@ bool ExecuteActions(IExecHost& host, const CActionList& actions, std::string mas
     }
     // "Done" means on the disk: a drive pulled out after Kelvad closes keeps
     // every change.
-    if (n > 0 && flush == FlushAtEnd::Yes && slave.Flush() != 0) {
+    if (n > 0 && flush == FlushAtEnd::Yes && FlushKeepingAlive(host, slave) != 0) {
         host.ShowMessage("Unable to write the slave directory to disk" + Reason());
         return false;
     }

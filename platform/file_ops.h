@@ -25,6 +25,11 @@ ssize_t CopyRange(int in, int out, size_t size);
 
 int CloseFile(int fd);
 
+// Closes a file that is being thrown away (unnamed, or its name already
+// removed) on a thread of its own: freeing a few gigabytes' pages and blocks
+// takes tens of milliseconds, which Cancel should not wait for.
+void DiscardFile(int fd);
+
 // Positional forms of the above, for copying a file with holes: they neither use
 // nor move the descriptors' offsets (WriteAllAt with a negative offset is
 // WriteAll).

@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "platform/fault_injection.h"
@@ -56,6 +58,14 @@ int CloseFile(int fd) {
         return -1;
     }
     return ::close(fd);
+}
+
+void DiscardFile(int fd) {
+    try {
+        std::thread([fd] { ::close(fd); }).detach();
+    } catch (const std::system_error&) {
+        ::close(fd);  // no thread to be had: closed here, only later
+    }
 }
 
 ssize_t ReadAt(int fd, void* buffer, size_t size, off_t offset) {

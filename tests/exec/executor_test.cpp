@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 #include "support/fault_injector.h"
 #include "support/recording_host.h"
@@ -31,7 +33,29 @@ struct RmdirRecorder : platform::FaultInjector {
     std::vector<std::string> removed;
 };
 
+// Makes the flush to disk take a while, as a few gigabytes would.
+struct SlowFlush : platform::FaultInjector {
+    SlowFlush() { platform::SetFaultInjector(this); }
+    ~SlowFlush() override { platform::SetFaultInjector(nullptr); }
+    int Fail(platform::Call call, const char*) override {
+        if (call == platform::Call::Sync) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return 0;
+    }
+};
+
 }  // namespace
+
+TEST(ExecuteActions, TheWindowIsServedWhileTheSlaveIsFlushed) {
+    TempDir t;
+    WriteFile(t / "m/a", "x");
+    MakeDirs(t / "s");
+    RecordingHost host;
+    SlowFlush slow;
+    ASSERT_TRUE(ExecuteActions(host, Plan({{"a", "~~~~", ACTION_CREATE}}), t / "m", t / "s"));
+    EXPECT_GE(host.m_pumps, 10);  // one every 5 ms of the 100
+}
 
 TEST(ExecuteActions, EmptyPlanSucceedsQuietly) {
     RecordingHost host;
