@@ -115,8 +115,8 @@ void ScanDirectory(std::string dirPath, CFileList* fileList, const std::atomic<b
     };
 
     // The walk goes down in the list's order, so each entry is appended at its
-    // place and the list needs no sorting afterwards: sorting a million keys
-    // took half a second and a buffer of their folded copies.
+    // place: no sort of a million keys afterwards, nor a buffer of their folded
+    // copies, only the sort of each directory's few names as it is read.
     std::vector<Level> levels(1);  // kept, with their capacity, as the walk goes up and down
     size_t depth = 1;
     read(SharedDirPath(std::move(dirPath)), nullptr, levels[0]);
