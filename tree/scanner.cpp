@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -25,8 +26,19 @@ void MarkUnknown(CFileEntry* entry, CFileList* fileList) {
 // of its entries or, for each subdirectory, everything below that one.
 struct Place {
     CFileEntry* entry;
-    std::uint32_t owned;  // the entry's index in its level's `owned`
-    bool below;           // what lies below the directory `entry`
+    std::uint32_t owned;   // the entry's index in its level's `owned`
+    std::uint32_t at;      // where its folded name starts in its level's `folded`
+    std::uint32_t length;  // of that name, one more for what lies below
+    bool below;            // what lies below the directory `entry`
+};
+
+// The entries of one directory, or of directories whose names are equal once
+// folded, until each has its turn in the list.
+struct Level {
+    std::vector<std::unique_ptr<CFileEntry>> owned;
+    std::vector<Place> places;  // in the list's order, once read
+    std::string folded;         // every name folded, each followed by a separator
+    size_t next = 0;
 };
 
 // The order of places. Every key below a directory starts with the
@@ -34,41 +46,24 @@ struct Place {
 // lies below a directory is one unbroken stretch of the list, placed as if
 // its name were followed by the separator: "a", "a.txt", then "a/x". Only
 // directories whose names are equal once folded (Abc and abc) share their
-// stretch, as their keys interleave.
-int CompareFolded(const Place& a, const Place& b) {
-    const std::string& x = a.entry->GetName();
-    const std::string& y = b.entry->GetName();
-    const size_t lengthA = x.size() + (a.below ? 1 : 0);
-    const size_t lengthB = y.size() + (b.below ? 1 : 0);
-    const size_t common = std::min(lengthA, lengthB);
-    for (size_t i = 0; i < common; ++i) {
-        const unsigned char ca = i < x.size() ? platform::FoldByte(static_cast<unsigned char>(x[i]))
-                                              : platform::kSeparator;
-        const unsigned char cb = i < y.size() ? platform::FoldByte(static_cast<unsigned char>(y[i]))
-                                              : platform::kSeparator;
-        if (ca != cb) {
-            return ca < cb ? -1 : 1;
+// stretch, as their keys interleave. The folded names lie side by side, so a
+// comparison is one memcmp, however many names a directory holds.
+int CompareFolded(const std::string& folded, const Place& a, const Place& b) {
+    const int c = std::memcmp(folded.data() + a.at, folded.data() + b.at,
+                              std::min(a.length, b.length));
+    return c != 0 ? c : (a.length == b.length ? 0 : (a.length < b.length ? -1 : 1));
+}
+
+void SortPlaces(Level& level) {
+    std::sort(level.places.begin(), level.places.end(), [&level](const Place& a, const Place& b) {
+        const int folded = CompareFolded(level.folded, a, b);
+        if (folded != 0 || a.below) {
+            return folded < 0;
         }
-    }
-    return lengthA == lengthB ? 0 : (lengthA < lengthB ? -1 : 1);
+        // Names equal once folded: the keys' bytes decide, as in the list.
+        return platform::ComparePaths(a.entry->KeyPieces(), b.entry->KeyPieces()) < 0;
+    });
 }
-
-bool PlacedBefore(const Place& a, const Place& b) {
-    const int folded = CompareFolded(a, b);
-    if (folded != 0 || a.below) {
-        return folded < 0;
-    }
-    // Names equal once folded: the keys' bytes decide, as in the list.
-    return platform::ComparePaths(a.entry->KeyPieces(), b.entry->KeyPieces()) < 0;
-}
-
-// The entries of one directory, or of directories whose names are equal once
-// folded, until each has its turn in the list.
-struct Level {
-    std::vector<std::unique_ptr<CFileEntry>> owned;
-    std::vector<Place> places;  // in the list's order
-    size_t next = 0;
-};
 
 }  // namespace
 
@@ -103,9 +98,16 @@ void ScanDirectory(std::string dirPath, CFileList* fileList, const std::atomic<b
             level.owned.push_back(std::make_unique<CFileEntry>(
                 std::string(match.name), match.isDirectory, match.lastWrite, path, match.size));
             CFileEntry* entry = level.owned.back().get();
-            level.places.push_back({entry, index, false});
+            const auto at = static_cast<std::uint32_t>(level.folded.size());
+            const auto length = static_cast<std::uint32_t>(match.name.size());
+            for (char c : match.name) {
+                level.folded.push_back(
+                    static_cast<char>(platform::FoldByte(static_cast<unsigned char>(c))));
+            }
+            level.folded.push_back(platform::kSeparator);
+            level.places.push_back({entry, index, at, length, false});
             if (match.isDirectory) {
-                level.places.push_back({entry, index, true});
+                level.places.push_back({entry, index, at, length + 1, true});
             }
         }
         if (search.Failed()) {
@@ -120,12 +122,13 @@ void ScanDirectory(std::string dirPath, CFileList* fileList, const std::atomic<b
     std::vector<Level> levels(1);  // kept, with their capacity, as the walk goes up and down
     size_t depth = 1;
     read(SharedDirPath(std::move(dirPath)), nullptr, levels[0]);
-    std::sort(levels[0].places.begin(), levels[0].places.end(), PlacedBefore);
+    SortPlaces(levels[0]);
     while (depth > 0) {
         Level& level = levels[depth - 1];
         if (level.next == level.places.size()) {
             level.owned.clear();
             level.places.clear();
+            level.folded.clear();
             level.next = 0;
             --depth;
             continue;
@@ -154,12 +157,12 @@ void ScanDirectory(std::string dirPath, CFileList* fileList, const std::atomic<b
             read(SharedDirPath(std::move(path)), twin.entry, below);
             Level& above = levels[depth - 1];
             if (above.next == above.places.size() || !above.places[above.next].below ||
-                CompareFolded(above.places[above.next], twin) != 0) {
+                CompareFolded(above.folded, above.places[above.next], twin) != 0) {
                 break;
             }
             twin = above.places[above.next++];
         }
-        std::sort(below.places.begin(), below.places.end(), PlacedBefore);
+        SortPlaces(below);
         ++depth;
     }
     if (firstNew > 0) {
