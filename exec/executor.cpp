@@ -21,12 +21,6 @@ std::string Reason() {
     return " (" + platform::ErrorText(errno) + ")";
 }
 
-// True when `path` is `dir` or lies below it.
-bool AtOrBelow(const std::string& path, const std::string& dir) {
-    return path.compare(0, dir.size(), dir) == 0 &&
-           (path.size() == dir.size() || path[dir.size()] == platform::kSeparator);
-}
-
 // Writes the slave out to its disk on a thread of its own, the window answering
 // meanwhile: a few gigabytes take seconds to write. Cancel cannot stop it, as
 // every change is made by then. Returns what the flush returned, errno set.
@@ -71,13 +65,13 @@ bool ExecuteActions(IExecHost& host, const CActionList& actions, std::string mas
         }
         for (auto it = pendingRemovals.rbegin(); it != pendingRemovals.rend(); ++it) {
             const std::string& relative = (*it)->GetSlavePath();
-            if (AtOrBelow(relative, path) && slave.RemoveDirectory(relative) != 0) {
+            if (platform::IsAtOrBelow(relative, path) && slave.RemoveDirectory(relative) != 0) {
                 host.ShowMessage("Unable to delete directory " + slaveRoot + relative + Reason());
                 return false;
             }
         }
         std::erase_if(pendingRemovals, [&](const CAction* a) {
-            return AtOrBelow(a->GetSlavePath(), path);
+            return platform::IsAtOrBelow(a->GetSlavePath(), path);
         });
         return true;
     };

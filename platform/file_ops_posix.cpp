@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/fault_injection.h"
+#include "platform/path_compare.h"
 
 namespace platform {
 
@@ -282,14 +283,6 @@ bool DirectoryAndAncestors(const std::string& path, std::vector<DirId>& chain) {
     return !chain.empty();
 }
 
-// True when `inner` is `outer` or lies below it, both absolute.
-bool IsWithin(const std::string& inner, const std::string& outer) {
-    if (inner.compare(0, outer.size(), outer) != 0) {
-        return false;
-    }
-    return inner.size() == outer.size() || outer.back() == '/' || inner[outer.size()] == '/';
-}
-
 // Undoes the octal escapes (\040 for a blank) of /proc/self/mountinfo.
 std::string Unescape(const std::string& field) {
     std::string out;
@@ -308,18 +301,16 @@ std::string Unescape(const std::string& field) {
 // Where a directory lies within its file system, whichever mount shows it:
 // the file system's device ("major:minor") and the path from its own root. A
 // bind mount of a subdirectory shows that subdirectory's path here, so two
-// roots that are one storage under different mounts are told.
-bool PlaceInFileSystem(const std::string& path, std::string& device, std::string& inside) {
+// roots that are one storage under different mounts are told. `mountinfo`
+// is the text of /proc/self/mountinfo.
+bool PlaceInFileSystem(const std::string& mountinfo, const std::string& path, std::string& device,
+                       std::string& inside) {
     char* resolved = ::realpath(path.c_str(), nullptr);
     if (resolved == nullptr) {
         return false;
     }
     const std::string real(resolved);
     std::free(resolved);
-    std::string mountinfo;
-    if (!ReadWholeFile("/proc/self/mountinfo", mountinfo)) {
-        return false;
-    }
     size_t best = 0;
     bool found = false;
     size_t start = 0;
@@ -343,7 +334,7 @@ bool PlaceInFileSystem(const std::string& path, std::string& device, std::string
         const std::string mountPoint = Unescape(fields[4]);
         // The longest mount point holding the path, and of equal ones the last
         // mounted, is the one that shows it.
-        if (!mountPoint.empty() && IsWithin(real, mountPoint) && mountPoint.size() >= best) {
+        if (!mountPoint.empty() && IsAtOrBelow(real, mountPoint) && mountPoint.size() >= best) {
             best = mountPoint.size();
             device = fields[2];
             const std::string root = Unescape(fields[3]);
@@ -369,12 +360,15 @@ bool RootsOverlap(const std::string& a, const std::string& b) {
     }
     // A bind mount of a subdirectory of one tree standing as the other tree is
     // not above it by "..": the file systems' own paths tell.
+    std::string mountinfo;
     std::string deviceA;
     std::string deviceB;
     std::string insideA;
     std::string insideB;
-    return PlaceInFileSystem(a, deviceA, insideA) && PlaceInFileSystem(b, deviceB, insideB) &&
-           deviceA == deviceB && (IsWithin(insideA, insideB) || IsWithin(insideB, insideA));
+    return ReadWholeFile("/proc/self/mountinfo", mountinfo) &&
+           PlaceInFileSystem(mountinfo, a, deviceA, insideA) &&
+           PlaceInFileSystem(mountinfo, b, deviceB, insideB) &&
+           deviceA == deviceB && (IsAtOrBelow(insideA, insideB) || IsAtOrBelow(insideB, insideA));
 }
 
 }  // namespace platform

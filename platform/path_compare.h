@@ -28,6 +28,14 @@ struct PathPieces {
 int ComparePaths(const PathPieces& a, const PathPieces& b);
 int ComparePaths(std::string_view a, std::string_view b);
 
+// True when `path` is `dir` or lies below it, byte for byte; a `dir` that ends
+// in a separator (the file system's root, "/") holds every path it begins.
+inline bool IsAtOrBelow(std::string_view path, std::string_view dir) {
+    return path.substr(0, dir.size()) == dir &&
+           (path.size() == dir.size() || (!dir.empty() && dir.back() == kSeparator) ||
+            path[dir.size()] == kSeparator);
+}
+
 // How the paths of the two trees are matched: byte for byte, as Linux file
 // systems tell names apart, or ignoring the case of A-Z, for a slave on a file
 // system that does (FAT, exFAT), where Readme.txt and README.TXT are one file.

@@ -13,6 +13,7 @@
 #include <cstdio>
 
 #include "platform/fault_injection.h"
+#include "platform/path_compare.h"
 
 namespace platform {
 
@@ -324,7 +325,7 @@ int TreeRoot::SetMode(std::string_view relative, mode_t mode) {
 
 int TreeRoot::RemoveDirectory(std::string_view relative) {
     // The kept directory may be the one removed, or lie below it.
-    if (m_cachedFd >= 0 && m_cachedDir.compare(0, relative.size(), relative) == 0) {
+    if (m_cachedFd >= 0 && IsAtOrBelow(m_cachedDir, relative)) {
         ForgetCachedDirectory();
     }
     return AtParent(Call::Rmdir, relative, [](int dir, const std::string& name) {
