@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -100,11 +101,10 @@ void ScanDirectory(std::string dirPath, CFileList* fileList, const std::atomic<b
             CFileEntry* entry = level.owned.back().get();
             const auto at = static_cast<std::uint32_t>(level.folded.size());
             const auto length = static_cast<std::uint32_t>(match.name.size());
-            for (char c : match.name) {
-                level.folded.push_back(
-                    static_cast<char>(platform::FoldByte(static_cast<unsigned char>(c))));
+            level.folded.append(match.name).push_back(platform::kSeparator);
+            for (char& c : std::span(level.folded).subspan(at, length)) {
+                c = static_cast<char>(platform::FoldByte(static_cast<unsigned char>(c)));
             }
-            level.folded.push_back(platform::kSeparator);
             level.places.push_back({entry, index, at, length, false});
             if (match.isDirectory) {
                 level.places.push_back({entry, index, at, length + 1, true});
