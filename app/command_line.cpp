@@ -149,10 +149,10 @@ public:
         }
         return false;
     }
-    bool ExecutePlan(const CActionList& actions, const std::string& masterRoot,
-                     const std::string& slaveRoot) override {
+    bool ExecutePlan(const CActionList& actions, platform::TreeRoot& master,
+                     platform::TreeRoot& slave) override {
         m_counts = CountByKind(actions);
-        const bool done = ExecuteActions(m_exec, actions, masterRoot, slaveRoot);
+        const bool done = ExecuteActions(m_exec, actions, master, slave);
         m_exec.Clear();
         return done;
     }

@@ -68,10 +68,10 @@ bool CProgressDlg::CreateModeless(wxWindow* parent) {
     return true;
 }
 
-bool CProgressDlg::Execute(const CActionList* actions, std::string masterRoot,
-                           std::string slaveRoot) {
+bool CProgressDlg::Execute(const CActionList* actions, platform::TreeRoot& master,
+                           platform::TreeRoot& slave) {
     m_lastCheck = {};
-    const bool done = ExecuteActions(*this, *actions, std::move(masterRoot), std::move(slaveRoot));
+    const bool done = ExecuteActions(*this, *actions, master, slave);
     ShowPending();
     return done;
 }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "exec/run_host.h"
+#include "platform/tree_root.h"
 #include "tree/action.h"
 
 class CProgressDlg : public wxDialog, public IExecHost {
@@ -25,7 +26,7 @@ public:
     // Carries out `actions` (see ExecuteActions). True when everything was done;
     // false after a failure (already reported in a message box owned by this
     // window) or a cancel (no message). The window stays open either way.
-    bool Execute(const CActionList* actions, std::string masterRoot, std::string slaveRoot);
+    bool Execute(const CActionList* actions, platform::TreeRoot& master, platform::TreeRoot& slave);
 
     // The copier, with this window's pump and cancel flag.
     int CopyOneFile(const std::string& source, const std::string& target, bool replace);

@@ -62,8 +62,8 @@ public:
         return preview.ShowModal() == wxID_OK;
     }
 
-    bool ExecutePlan(const CActionList& actions, const std::string& masterRoot,
-                     const std::string& slaveRoot) override {
+    bool ExecutePlan(const CActionList& actions, platform::TreeRoot& master,
+                     platform::TreeRoot& slave) override {
         m_dialog.Hide();
         auto progress = std::make_unique<CProgressDlg>(nullptr);
         if (!progress->CreateModeless(nullptr)) {
@@ -72,7 +72,7 @@ public:
             return false;
         }
         const auto began = std::chrono::steady_clock::now();
-        if (!progress->Execute(&actions, masterRoot, slaveRoot)) {
+        if (!progress->Execute(&actions, master, slave)) {
             progress.reset();  // closes the progress window
             RestoreDialog();
             return false;
@@ -109,11 +109,19 @@ void CSyncDlg::OnStart() {
         return;
     }
     DialogRequestHost host(*this);
-    if (RunStartRequest(host, StartRequest{m_masterDir, m_slaveDir, m_option}) ==
-        RequestResult::Done) {
+    StartRequest request{m_masterDir, m_slaveDir, m_option, {}};
+    request.openRoot = [this](const std::string& path, platform::Mounts mounts) {
+        return OpenRoot(path, mounts);
+    };
+    if (RunStartRequest(host, request) == RequestResult::Done) {
         m_finished = true;
         EndApplication();
     }
+}
+
+std::unique_ptr<platform::TreeRoot> CSyncDlg::OpenRoot(const std::string& path,
+                                                      platform::Mounts mounts) {
+    return std::make_unique<platform::TreeRoot>(path, mounts);
 }
 
 void CSyncDlg::SetScanning(bool scanning) {

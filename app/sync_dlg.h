@@ -7,7 +7,10 @@
 #include <wx/radiobut.h>
 #include <wx/textctrl.h>
 
+#include <memory>
 #include <string>
+
+#include "platform/tree_root.h"
 
 class CSyncDlg : public wxDialog {
 public:
@@ -53,6 +56,9 @@ public:
 protected:
     // Ends the application after a successful run.
     virtual void EndApplication();
+    // Opens a root of the Start request, once for the whole request.
+    virtual std::unique_ptr<platform::TreeRoot> OpenRoot(const std::string& path,
+                                                         platform::Mounts mounts);
 
 private:
     void LimitTyping(wxTextCtrl* edit, wxString& lastValue);

@@ -42,8 +42,8 @@ public:
     void SetBusy(bool) override {}
     bool KeepAliveWhileBusy() override { return false; }
     bool ApprovePlan(const CActionList&, const std::string&) override { return true; }
-    bool ExecutePlan(const CActionList& actions, const std::string& master,
-                     const std::string& slave) override {
+    bool ExecutePlan(const CActionList& actions, platform::TreeRoot& master,
+                     platform::TreeRoot& slave) override {
         NullHost host;
         return ExecuteActions(host, actions, master, slave, m_flush);
     }
@@ -197,7 +197,8 @@ void BenchChanged(const Options& o) {
     MakeTree(master, entries, 42, 1500000000);
     Run("cp -a '" + master + "' '" + templ + "'");
     CFileList files;
-    ScanDirectory(master, &files);
+    platform::TreeRoot masterRoot(master);
+    ScanDirectory(masterRoot, &files);
     long changes = 0;
     for (size_t i = 0; i < files.size(); ++i) {
         if (files[i]->IsDirectory() || i % 100 != 0) {

@@ -35,21 +35,23 @@ char* PieceBuffer() {
 // the copy ends is released, and an output this copy created is removed.
 class CopyJob {
 public:
-    explicit CopyJob(platform::TreeRoot& slave) : m_slave(slave) {}
+    CopyJob(platform::TreeRoot& master, platform::TreeRoot& slave)
+        : m_master(master), m_slave(slave) {}
     ~CopyJob() {
         if (m_out >= 0 && m_outName.empty()) {
             platform::DiscardFile(m_out);  // a big one takes a while to free
         } else if (m_out >= 0) {
-            platform::CloseFile(m_out);
+            m_slave.Close(m_out);
         }
         if (m_source >= 0) {
-            platform::CloseFile(m_source);
+            m_master.Close(m_source);
         }
         if (m_created) {
             m_slave.RemoveFile(m_outName);
         }
     }
 
+    platform::TreeRoot& m_master;
     platform::TreeRoot& m_slave;
     int m_source = -1;
     int m_out = -1;          // an unnamed output vanishes when this is closed
@@ -78,7 +80,7 @@ PieceResult CopyPiece(CopyJob& job, bool& useKernel) {
     job.m_pieceBytes = 0;
     while (done < kCopyPieceBytes) {
         if (useKernel) {
-            const ssize_t n = platform::CopyRange(job.m_source, job.m_out, kCopyPieceBytes - done);
+            const ssize_t n = job.m_slave.CopyRange(job.m_source, job.m_out, kCopyPieceBytes - done);
             if (n > 0) {
                 done += static_cast<size_t>(n);
                 job.m_pieceBytes = done;
@@ -96,14 +98,14 @@ PieceResult CopyPiece(CopyJob& job, bool& useKernel) {
         if (buffer == nullptr) {
             return PieceResult::NoMemory;
         }
-        const ssize_t n = platform::ReadSome(job.m_source, buffer, kCopyPieceBytes - done);
+        const ssize_t n = job.m_master.Read(job.m_source, buffer, kCopyPieceBytes - done);
         if (n < 0) {
             return PieceResult::ReadError;
         }
         if (n == 0) {
             return PieceResult::Last;
         }
-        if (platform::WriteAll(job.m_out, buffer, static_cast<size_t>(n)) < 0) {
+        if (job.m_slave.WriteAll(job.m_out, buffer, static_cast<size_t>(n)) < 0) {
             return PieceResult::WriteError;
         }
         done += static_cast<size_t>(n);
@@ -121,7 +123,7 @@ PieceResult CopySparsePiece(CopyJob& job, bool& useKernel) {
         if (job.m_position >= job.m_size) {
             return PieceResult::Last;
         }
-        const off_t data = platform::SeekData(job.m_source, job.m_position);
+        const off_t data = job.m_master.SeekData(job.m_source, job.m_position);
         if (data < 0 && errno != ENXIO) {
             return PieceResult::ReadError;
         }
@@ -129,7 +131,7 @@ PieceResult CopySparsePiece(CopyJob& job, bool& useKernel) {
             job.m_position = job.m_size;  // only a hole is left
             return PieceResult::Last;
         }
-        const off_t hole = platform::SeekHole(job.m_source, data);
+        const off_t hole = job.m_master.SeekHole(job.m_source, data);
         if (hole < 0) {
             return PieceResult::ReadError;
         }
@@ -137,7 +139,7 @@ PieceResult CopySparsePiece(CopyJob& job, bool& useKernel) {
                                      static_cast<size_t>(std::min(hole, job.m_size) - data));
         ssize_t n;
         if (useKernel) {
-            n = platform::CopyRangeAt(job.m_source, data, job.m_out, data, want);
+            n = job.m_slave.CopyRangeAt(job.m_source, data, job.m_out, data, want);
             if (n < 0) {
                 useKernel = false;
                 continue;
@@ -147,11 +149,11 @@ PieceResult CopySparsePiece(CopyJob& job, bool& useKernel) {
             if (buffer == nullptr) {
                 return PieceResult::NoMemory;
             }
-            n = platform::ReadAt(job.m_source, buffer, want, data);
+            n = job.m_master.ReadAt(job.m_source, buffer, want, data);
             if (n < 0) {
                 return PieceResult::ReadError;
             }
-            if (n > 0 && platform::WriteAllAt(job.m_out, buffer, static_cast<size_t>(n), data) < 0) {
+            if (n > 0 && job.m_slave.WriteAllAt(job.m_out, buffer, static_cast<size_t>(n), data) < 0) {
                 return PieceResult::WriteError;
             }
         }
@@ -190,7 +192,7 @@ CopyOutcome CopyContent(ICopyHost& host, CopyJob& job, const platform::FileInfo&
             break;
         }
     }
-    if (source.sparse && platform::Truncate(job.m_out, job.m_size) != 0) {
+    if (source.sparse && job.m_slave.Truncate(job.m_out, job.m_size) != 0) {
         return {COPY_WRITE_ERROR, errno};
     }
     return {};
@@ -242,7 +244,7 @@ CopyOutcome CopyFileBetween(ICopyHost& host, platform::TreeRoot& master,
                             const std::string& masterRelative, platform::TreeRoot& slave,
                             const std::string& slaveRelative, CopyMode mode) {
     const int tag = TemporaryTag();
-    CopyJob job(slave);
+    CopyJob job(master, slave);
     platform::FileInfo before;
     job.m_source = master.OpenForRead(masterRelative, before);
     if (job.m_source < 0) {
@@ -266,14 +268,16 @@ CopyOutcome CopyFileBetween(ICopyHost& host, platform::TreeRoot& master,
         }
         job.m_out = slave.CreateUnnamed(DirectoryOf(slaveRelative), fileMode);
         if (job.m_out < 0 && errno != EOPNOTSUPP) {
-            return {COPY_TARGET_EXISTS, errno};  // the directory is not writable, or is gone
+            return {COPY_WRITE_ERROR, errno};  // the directory is not writable, or is gone
         }
     }
     if (job.m_out < 0) {
         job.m_outName = TemporaryName(slaveRelative, tag);
         job.m_out = slave.CreateExclusive(job.m_outName, fileMode);
         if (job.m_out < 0) {
-            return {COPY_TARGET_EXISTS, errno};  // a leftover temporary file, or not writable
+            // A leftover temporary file is in the way; anything else (a directory
+            // that is not writable, a full or read-only disk) is a write error.
+            return {errno == EEXIST ? COPY_TARGET_EXISTS : COPY_WRITE_ERROR, errno};
         }
         job.m_created = true;
     }
@@ -288,7 +292,7 @@ CopyOutcome CopyFileBetween(ICopyHost& host, platform::TreeRoot& master,
             return copied;
         }
         platform::FileInfo after;
-        if (platform::DescribeOpenFile(job.m_source, after) != 0) {
+        if (master.Describe(job.m_source, after) != 0) {
             return {COPY_READ_ERROR, errno};
         }
         if (SameState(before, after)) {
@@ -301,7 +305,7 @@ CopyOutcome CopyFileBetween(ICopyHost& host, platform::TreeRoot& master,
         if (platform::Rewind(job.m_source) != 0) {
             return {COPY_READ_ERROR, errno};
         }
-        if (platform::Truncate(job.m_out, 0) != 0 || platform::Rewind(job.m_out) != 0) {
+        if (slave.Truncate(job.m_out, 0) != 0 || platform::Rewind(job.m_out) != 0) {
             return {COPY_WRITE_ERROR, errno};
         }
     }
@@ -319,10 +323,10 @@ CopyOutcome CopyFileBetween(ICopyHost& host, platform::TreeRoot& master,
     }
     const int out = job.m_out;
     job.m_out = -1;
-    if (platform::CloseFile(out) != 0) {
+    if (slave.Close(out) != 0) {
         return {COPY_WRITE_ERROR, errno};  // a late write error, reported at close
     }
-    platform::CloseFile(job.m_source);
+    master.Close(job.m_source);
     job.m_source = -1;
     if (unnamed) {
         job.m_created = false;
@@ -353,7 +357,7 @@ int CopyOneFile(ICopyHost& host, const std::string& source, const std::string& t
     std::string sourceName;
     std::string targetName;
     platform::TreeRoot master(split(source, sourceName));
-    platform::TreeRoot slave(split(target, targetName));
+    platform::TreeRoot slave(split(target, targetName), platform::Mounts::Stay);
     return CopyFileBetween(host, master, sourceName, slave, targetName,
                            replace ? CopyMode::Replace : CopyMode::Create)
         .code;

@@ -16,9 +16,32 @@
 
 namespace {
 
-// " (reason)" for the errno of the call that just failed.
-std::string Reason() {
-    return " (" + platform::ErrorText(errno) + ")";
+// " (reason)" for the errno of the call on the slave's `relative` that just
+// failed. A mount point in the way is named: the system's words for it ("Invalid
+// cross-device link", "Device or resource busy") do not say where it is.
+std::string Reason(platform::TreeRoot& slave, std::string_view relative) {
+    const int err = errno;
+    if (err == EXDEV || err == EBUSY) {
+        const std::string mountPoint = slave.MountPointOn(relative);
+        if (!mountPoint.empty()) {
+            return " (another file system is mounted at " + slave.Path() + platform::kSeparator +
+                   mountPoint + ")";
+        }
+    }
+    return " (" + platform::ErrorText(err) + ")";
+}
+
+// The same for a copy's outcome.
+std::string Reason(platform::TreeRoot& slave, std::string_view relative, CopyOutcome outcome) {
+    if (outcome.reason == EXDEV || outcome.reason == EBUSY) {
+        const std::string mountPoint = slave.MountPointOn(relative);
+        if (!mountPoint.empty()) {
+            return " (" + std::string(CopyResultText(outcome.code)) +
+                   ": another file system is mounted at " + slave.Path() + platform::kSeparator +
+                   mountPoint + ")";
+        }
+    }
+    return " (" + CopyOutcomeText(outcome) + ")";
 }
 
 // Writes the slave out to its disk on a thread of its own, the window answering
@@ -39,13 +62,10 @@ int FlushKeepingAlive(IExecHost& host, platform::TreeRoot& slave) {
 
 }  // namespace
 
-bool ExecuteActions(IExecHost& host, const CActionList& actions, std::string masterRoot,
-                    std::string slaveRoot, FlushAtEnd flush) {
-    // Every change is made beneath these handles, opened once, through no
-    // symbolic link: a directory swapped for a link mid-run makes its step fail
-    // instead of leading it outside the trees.
-    platform::TreeRoot master(masterRoot);
-    platform::TreeRoot slave(slaveRoot);
+bool ExecuteActions(IExecHost& host, const CActionList& actions, platform::TreeRoot& master,
+                    platform::TreeRoot& slave, FlushAtEnd flush) {
+    std::string masterRoot = master.Path();
+    std::string slaveRoot = slave.Path();
     std::vector<const CAction*> pendingRemovals;
     std::unordered_set<std::string_view> pendingPaths;  // theirs, for a quick look
     // Directories made with the owner's rights added, so they can be filled;
@@ -66,7 +86,8 @@ bool ExecuteActions(IExecHost& host, const CActionList& actions, std::string mas
         for (auto it = pendingRemovals.rbegin(); it != pendingRemovals.rend(); ++it) {
             const std::string& relative = (*it)->GetSlavePath();
             if (platform::IsAtOrBelow(relative, path) && slave.RemoveDirectory(relative) != 0) {
-                host.ShowMessage("Unable to delete directory " + slaveRoot + relative + Reason());
+                host.ShowMessage("Unable to delete directory " + slaveRoot + relative +
+                                 Reason(slave, relative));
                 return false;
             }
         }
@@ -83,14 +104,18 @@ bool ExecuteActions(IExecHost& host, const CActionList& actions, std::string mas
             return false;
         }
         const CAction& action = *actions[i];
+        // Each step resolves its directories anew from the roots: one that was
+        // moved out of the slave since the last step receives nothing more.
+        master.ForgetKeptDirectory();
+        slave.ForgetKeptDirectory();
         switch (action.GetKind()) {
             case ACTION_MODIFY: {
                 host.SetStatus(kStatusModify + action.GetSlavePath());
                 const CopyOutcome result = CopyFileBetween(host, master, action.GetMasterPath(), slave,
                                                            action.GetSlavePath(), CopyMode::Replace);
                 if (result.code != COPY_OK) {
-                    host.ShowMessage("Error copying " + slaveRoot + action.GetSlavePath() + " (" +
-                                     CopyOutcomeText(result) + ")");
+                    host.ShowMessage("Error copying " + slaveRoot + action.GetSlavePath() +
+                                     Reason(slave, action.GetSlavePath(), result));
                     return false;
                 }
                 break;
@@ -103,8 +128,8 @@ bool ExecuteActions(IExecHost& host, const CActionList& actions, std::string mas
                 const CopyOutcome result = CopyFileBetween(host, master, action.GetMasterPath(), slave,
                                                            action.GetMasterPath(), CopyMode::Create);
                 if (result.code != COPY_OK) {
-                    host.ShowMessage("Error creating " + slaveRoot + action.GetMasterPath() + " (" +
-                                     CopyOutcomeText(result) + ")");
+                    host.ShowMessage("Error creating " + slaveRoot + action.GetMasterPath() +
+                                     Reason(slave, action.GetMasterPath(), result));
                     return false;
                 }
                 break;
@@ -113,7 +138,7 @@ bool ExecuteActions(IExecHost& host, const CActionList& actions, std::string mas
                 host.SetStatus(kStatusDelete + action.GetSlavePath());
                 if (slave.RemoveFile(action.GetSlavePath()) != 0) {
                     host.ShowMessage("Error deleting file " + slaveRoot + action.GetSlavePath() +
-                                     Reason());
+                                     Reason(slave, action.GetSlavePath()));
                     return false;
                 }
                 break;
@@ -126,7 +151,8 @@ bool ExecuteActions(IExecHost& host, const CActionList& actions, std::string mas
                 const mode_t mode = (masterMode < 0 ? 0777 : static_cast<mode_t>(masterMode)) & 0777;
                 if (slave.MakeDirectory(action.GetMasterPath(), mode | 0700) != 0) {
                     host.ShowMessage("Error creating directory " + slaveRoot +
-                                     action.GetMasterPath() + Reason());
+                                     action.GetMasterPath() +
+                                     Reason(slave, action.GetMasterPath()));
                     return false;
                 }
                 if ((mode & 0700) != 0700) {
@@ -157,7 +183,8 @@ bool ExecuteActions(IExecHost& host, const CActionList& actions, std::string mas
     // not in the way of the ones below it.
     for (auto it = modesToSet.rbegin(); it != modesToSet.rend(); ++it) {
         if (slave.SetMode(it->first, it->second) != 0) {
-            host.ShowMessage("Error creating directory " + slaveRoot + it->first + Reason());
+            host.ShowMessage("Error creating directory " + slaveRoot + it->first +
+                             Reason(slave, it->first));
             return false;
         }
     }
@@ -166,14 +193,14 @@ bool ExecuteActions(IExecHost& host, const CActionList& actions, std::string mas
     for (auto it = pendingRemovals.rbegin(); it != pendingRemovals.rend(); ++it) {
         if (slave.RemoveDirectory((*it)->GetSlavePath()) != 0) {
             host.ShowMessage("Unable to delete directory " + slaveRoot + (*it)->GetSlavePath() +
-                             Reason());
+                             Reason(slave, (*it)->GetSlavePath()));
             return false;
         }
     }
     // "Done" means on the disk: a drive pulled out after Kelvad closes keeps
     // every change.
     if (n > 0 && flush == FlushAtEnd::Yes && FlushKeepingAlive(host, slave) != 0) {
-        host.ShowMessage("Unable to write the slave directory to disk" + Reason());
+        host.ShowMessage("Unable to write the slave directory to disk" + Reason(slave, ""));
         return false;
     }
     return true;

@@ -75,10 +75,17 @@ mode_t Umask();
 // The id of the running process.
 int ProcessId();
 
-// True when the two directories are the same or one lies inside the other,
-// judged by what they are rather than how they are spelled: the device and
-// inode of each, and of every directory above it, so symbolic links, "." and
-// ".." and bind mounts all count. False when either cannot be opened.
-bool RootsOverlap(const std::string& a, const std::string& b);
+// True when the open directories `a` and `b` are the same or one lies inside
+// the other, judged by what they are rather than how they are spelled: the
+// device and inode of each, and of every directory above it, so symbolic links,
+// "." and ".." and bind mounts all count; and where a file system ignores
+// letter case (and may give each spelling its own inode number), by where each
+// lies in it, ignoring case. False when either cannot be looked at.
+bool RootsOverlap(int a, int b);
+
+// True when the open directory `dirFd` is also one of the directories above
+// it: a bind mount of one of its own ancestors, which a walk down would enter
+// for ever.
+bool LiesInsideItself(int dirFd);
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -14,12 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/fault_injection.h"
 #include "platform/path_compare.h"
 
 namespace platform {
-
-using detail::InjectFault;
 
 mode_t Umask() {
     const mode_t mask = ::umask(0);
@@ -28,9 +26,6 @@ mode_t Umask() {
 }
 
 ssize_t ReadSome(int fd, void* buffer, size_t size) {
-    if (InjectFault(Call::Read, nullptr)) {
-        return -1;
-    }
     ssize_t n;
     do {
         n = ::read(fd, buffer, size);
@@ -43,9 +38,6 @@ ssize_t WriteAll(int fd, const void* buffer, size_t size) {
 }
 
 ssize_t CopyRange(int in, int out, size_t size) {
-    if (InjectFault(Call::CopyRange, nullptr)) {
-        return -1;
-    }
     ssize_t n;
     do {
         n = ::copy_file_range(in, nullptr, out, nullptr, size, 0);
@@ -54,10 +46,6 @@ ssize_t CopyRange(int in, int out, size_t size) {
 }
 
 int CloseFile(int fd) {
-    if (InjectFault(Call::Close, nullptr)) {
-        ::close(fd);  // the descriptor is released whatever the injected result
-        return -1;
-    }
     return ::close(fd);
 }
 
@@ -70,9 +58,6 @@ void DiscardFile(int fd) {
 }
 
 ssize_t ReadAt(int fd, void* buffer, size_t size, off_t offset) {
-    if (InjectFault(Call::Read, nullptr)) {
-        return -1;
-    }
     ssize_t n;
     do {
         n = ::pread(fd, buffer, size, offset);
@@ -81,9 +66,6 @@ ssize_t ReadAt(int fd, void* buffer, size_t size, off_t offset) {
 }
 
 ssize_t WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) {
-    if (InjectFault(Call::Write, nullptr)) {
-        return -1;
-    }
     const char* p = static_cast<const char*>(buffer);
     size_t left = size;
     while (left > 0) {
@@ -107,9 +89,6 @@ ssize_t WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) {
 }
 
 ssize_t CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t size) {
-    if (InjectFault(Call::CopyRange, nullptr)) {
-        return -1;
-    }
     ssize_t n;
     do {
         n = ::copy_file_range(in, &inOffset, out, &outOffset, size, 0);
@@ -118,23 +97,14 @@ ssize_t CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t siz
 }
 
 off_t SeekData(int fd, off_t offset) {
-    if (InjectFault(Call::Read, nullptr)) {
-        return -1;
-    }
     return ::lseek(fd, offset, SEEK_DATA);
 }
 
 off_t SeekHole(int fd, off_t offset) {
-    if (InjectFault(Call::Read, nullptr)) {
-        return -1;
-    }
     return ::lseek(fd, offset, SEEK_HOLE);
 }
 
 int Truncate(int fd, off_t size) {
-    if (InjectFault(Call::Write, nullptr)) {
-        return -1;
-    }
     return ::ftruncate(fd, size);
 }
 
@@ -143,9 +113,6 @@ int Rewind(int fd) {
 }
 
 int DescribeOpenFile(int fd, FileInfo& info) {
-    if (InjectFault(Call::Stat, nullptr)) {
-        return -1;
-    }
     struct stat st;
     if (::fstat(fd, &st) != 0) {
         return -1;
@@ -252,12 +219,12 @@ struct DirId {
     bool operator==(const DirId&) const = default;
 };
 
-// The directory `path` (a link at it followed) and every directory above it,
-// up to the root of the file system as this process sees it. Walking up by
-// ".." from an open directory crosses bind mounts and links as the kernel
-// does, whatever the path says. False when `path` cannot be opened.
-bool DirectoryAndAncestors(const std::string& path, std::vector<DirId>& chain) {
-    int fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+// The directory `dirFd` and every directory above it, up to the root of the
+// file system as this process sees it. Walking up by ".." from an open
+// directory crosses bind mounts and links as the kernel does, whatever a path
+// says. False when `dirFd` cannot be looked at.
+bool DirectoryAndAncestors(int dirFd, std::vector<DirId>& chain) {
+    int fd = ::openat(dirFd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
@@ -283,6 +250,19 @@ bool DirectoryAndAncestors(const std::string& path, std::vector<DirId>& chain) {
     return !chain.empty();
 }
 
+// The path the kernel knows an open directory by.
+std::string PathOf(int dirFd) {
+    char link[48];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", dirFd);
+    std::string path(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(link, path.data(), path.size());
+    if (n <= 0 || static_cast<size_t>(n) >= path.size()) {
+        return {};
+    }
+    path.resize(static_cast<size_t>(n));
+    return path;
+}
+
 // Undoes the octal escapes (\040 for a blank) of /proc/self/mountinfo.
 std::string Unescape(const std::string& field) {
     std::string out;
@@ -298,19 +278,22 @@ std::string Unescape(const std::string& field) {
     return out;
 }
 
-// Where a directory lies within its file system, whichever mount shows it:
-// the file system's device ("major:minor") and the path from its own root. A
-// bind mount of a subdirectory shows that subdirectory's path here, so two
-// roots that are one storage under different mounts are told. `mountinfo`
-// is the text of /proc/self/mountinfo.
-bool PlaceInFileSystem(const std::string& mountinfo, const std::string& path, std::string& device,
-                       std::string& inside) {
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) {
+// Where a directory lies within its file system, whichever mount shows it: the
+// file system's device ("major:minor"), the path from its own root, and the
+// path by which this process reaches it. A bind mount of a subdirectory shows
+// that subdirectory's path here, so two roots that are one storage under
+// different mounts are told. `mountinfo` is the text of /proc/self/mountinfo.
+struct Place {
+    std::string device;
+    std::string inside;
+    std::string real;
+};
+
+bool PlaceInFileSystem(const std::string& mountinfo, int dirFd, Place& place) {
+    place.real = PathOf(dirFd);
+    if (place.real.empty() || place.real[0] != '/') {
         return false;
     }
-    const std::string real(resolved);
-    std::free(resolved);
     size_t best = 0;
     bool found = false;
     size_t start = 0;
@@ -334,21 +317,84 @@ bool PlaceInFileSystem(const std::string& mountinfo, const std::string& path, st
         const std::string mountPoint = Unescape(fields[4]);
         // The longest mount point holding the path, and of equal ones the last
         // mounted, is the one that shows it.
-        if (!mountPoint.empty() && IsAtOrBelow(real, mountPoint) && mountPoint.size() >= best) {
+        if (!mountPoint.empty() && IsAtOrBelow(place.real, mountPoint) && mountPoint.size() >= best) {
             best = mountPoint.size();
-            device = fields[2];
+            place.device = fields[2];
             const std::string root = Unescape(fields[3]);
-            const std::string below = mountPoint == "/" ? real : real.substr(mountPoint.size());
-            inside = root == "/" ? (below.empty() ? "/" : below) : root + below;
+            const std::string below =
+                mountPoint == "/" ? place.real : place.real.substr(mountPoint.size());
+            place.inside = root == "/" ? (below.empty() ? "/" : below) : root + below;
             found = true;
         }
     }
     return found;
 }
 
+std::string Folded(std::string_view path) {
+    std::string folded(path);
+    for (char& c : folded) {
+        c = static_cast<char>(FoldByte(static_cast<unsigned char>(c)));
+    }
+    return folded;
+}
+
+// True when the directory `dir` lists `name` exactly as spelled.
+bool Lists(const std::string& dir, const std::string& name) {
+    DIR* listing = ::opendir(dir.c_str());
+    if (listing == nullptr) {
+        return true;  // unknown: taken for two entries, as on a case-sensitive system
+    }
+    bool listed = false;
+    while (const dirent* d = ::readdir(listing)) {
+        listed = listed || name == d->d_name;
+    }
+    ::closedir(listing);
+    return listed;
+}
+
+// `shorter` and `longer` are absolute paths equal up to the length of `shorter`
+// but for the case of letters. True when each name spelled differently is one
+// entry to its file system: its directory does not list both spellings (a file
+// system that ignores case, such as FAT or exFAT through FUSE, which may even
+// give each spelling its own inode number).
+bool SameIgnoringCase(const std::string& shorter, const std::string& longer) {
+    size_t start = 1;
+    while (start < shorter.size()) {
+        size_t end = shorter.find('/', start);
+        if (end == std::string::npos) {
+            end = shorter.size();
+        }
+        const std::string a = shorter.substr(start, end - start);
+        const std::string b = longer.substr(start, end - start);
+        const std::string parent = start == 1 ? "/" : shorter.substr(0, start - 1);
+        if (a != b && (Lists(parent, a) && Lists(parent, b))) {
+            return false;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+bool PlacesOverlap(const Place& a, const Place& b) {
+    if (a.device != b.device) {
+        return false;
+    }
+    if (IsAtOrBelow(a.inside, b.inside) || IsAtOrBelow(b.inside, a.inside)) {
+        return true;
+    }
+    // Equal but for letter case: one directory where the file system ignores
+    // case (seen on one mount; through another, the exact check above holds).
+    const std::string foldedA = Folded(a.real);
+    const std::string foldedB = Folded(b.real);
+    if (IsAtOrBelow(foldedA, foldedB)) {
+        return SameIgnoringCase(b.real, a.real);
+    }
+    return IsAtOrBelow(foldedB, foldedA) && SameIgnoringCase(a.real, b.real);
+}
+
 }  // namespace
 
-bool RootsOverlap(const std::string& a, const std::string& b) {
+bool RootsOverlap(int a, int b) {
     std::vector<DirId> chainA;
     std::vector<DirId> chainB;
     if (!DirectoryAndAncestors(a, chainA) || !DirectoryAndAncestors(b, chainB)) {
@@ -361,14 +407,17 @@ bool RootsOverlap(const std::string& a, const std::string& b) {
     // A bind mount of a subdirectory of one tree standing as the other tree is
     // not above it by "..": the file systems' own paths tell.
     std::string mountinfo;
-    std::string deviceA;
-    std::string deviceB;
-    std::string insideA;
-    std::string insideB;
+    Place placeA;
+    Place placeB;
     return ReadWholeFile("/proc/self/mountinfo", mountinfo) &&
-           PlaceInFileSystem(mountinfo, a, deviceA, insideA) &&
-           PlaceInFileSystem(mountinfo, b, deviceB, insideB) &&
-           deviceA == deviceB && (IsAtOrBelow(insideA, insideB) || IsAtOrBelow(insideB, insideA));
+           PlaceInFileSystem(mountinfo, a, placeA) && PlaceInFileSystem(mountinfo, b, placeB) &&
+           PlacesOverlap(placeA, placeB);
+}
+
+bool LiesInsideItself(int dirFd) {
+    std::vector<DirId> chain;
+    return DirectoryAndAncestors(dirFd, chain) && chain.size() > 1 &&
+           std::find(chain.begin() + 1, chain.end(), chain.front()) != chain.end();
 }
 
 }  // namespace platform

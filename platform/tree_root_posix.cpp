@@ -12,12 +12,10 @@
 #include <climits>
 #include <cstdio>
 
-#include "platform/fault_injection.h"
+#include "platform/file_ops.h"
 #include "platform/path_compare.h"
 
 namespace platform {
-
-using detail::InjectFault;
 
 namespace {
 
@@ -35,11 +33,14 @@ void CloseKeepingErrno(int fd) {
 
 // Opens `path` (shorter than the path limit) beneath `dirFd`, component by
 // component where the kernel cannot resolve it in one call.
-int OpenPieceBeneath(int dirFd, const std::string& path) {
+int OpenPieceBeneath(int dirFd, const std::string& path, Mounts mounts) {
     if (g_haveOpenat2.load(std::memory_order_relaxed)) {
         open_how how{};
         how.flags = kDirFlags;
         how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+        if (mounts == Mounts::Stay) {
+            how.resolve |= RESOLVE_NO_XDEV;  // bind mounts included
+        }
         const long fd = ::syscall(SYS_openat2, dirFd, path.c_str(), &how, sizeof how);
         if (fd >= 0 || errno != ENOSYS) {
             return static_cast<int>(fd);
@@ -47,6 +48,8 @@ int OpenPieceBeneath(int dirFd, const std::string& path) {
         g_haveOpenat2.store(false, std::memory_order_relaxed);
     }
     int fd = ::openat(dirFd, ".", kDirFlags);
+    struct stat st;
+    const dev_t device = fd >= 0 && ::fstat(fd, &st) == 0 ? st.st_dev : 0;
     size_t start = 0;
     while (fd >= 0 && start < path.size()) {
         size_t end = path.find('/', start);
@@ -63,8 +66,15 @@ int OpenPieceBeneath(int dirFd, const std::string& path) {
             errno = EXDEV;  // what openat2 says of a path that climbs out
             return -1;
         }
-        const int next = ::openat(fd, part.c_str(), kDirFlags | O_NOFOLLOW);
+        int next = ::openat(fd, part.c_str(), kDirFlags | O_NOFOLLOW);
         CloseKeepingErrno(fd);
+        // Without openat2 only another device shows a mount; a bind mount of
+        // the same file system passes.
+        if (next >= 0 && mounts == Mounts::Stay && (::fstat(next, &st) != 0 || st.st_dev != device)) {
+            ::close(next);
+            next = -1;
+            errno = EXDEV;
+        }
         fd = next;
     }
     return fd;
@@ -101,7 +111,7 @@ void FillFileInfo(const struct stat& st, FileInfo& info) {
 }
 }  // namespace detail
 
-int OpenDirectoryBeneath(int dirFd, std::string_view relative) {
+int OpenDirectoryBeneath(int dirFd, std::string_view relative, Mounts mounts) {
     // The kernel takes at most PATH_MAX bytes a call: a longer path is opened a
     // piece at a time, each piece ending at a separator.
     constexpr size_t kPiece = PATH_MAX - 256;
@@ -110,7 +120,7 @@ int OpenDirectoryBeneath(int dirFd, std::string_view relative) {
     while (relative.size() > kPiece) {
         const size_t cut = relative.rfind('/', kPiece);
         const bool cuttable = cut != std::string_view::npos && cut != 0;
-        const int next = cuttable ? OpenPieceBeneath(from, std::string(relative.substr(0, cut))) : -1;
+        const int next = cuttable ? OpenPieceBeneath(from, std::string(relative.substr(0, cut)), mounts) : -1;
         if (fd >= 0) {
             CloseKeepingErrno(fd);
         }
@@ -124,14 +134,14 @@ int OpenDirectoryBeneath(int dirFd, std::string_view relative) {
         relative.remove_prefix(cut + 1);
     }
     const int last = relative.empty() ? ::openat(from, ".", kDirFlags)
-                                      : OpenPieceBeneath(from, std::string(relative));
+                                      : OpenPieceBeneath(from, std::string(relative), mounts);
     if (fd >= 0) {
         CloseKeepingErrno(fd);
     }
     return last;
 }
 
-TreeRoot::TreeRoot(std::string path) : m_path(std::move(path)) {
+TreeRoot::TreeRoot(std::string path, Mounts mounts) : m_path(std::move(path)), m_mounts(mounts) {
     m_fd = m_path.empty() ? -1 : ::open(m_path.c_str(), kDirFlags);
     if (m_fd < 0) {
         m_openError = m_path.empty() ? ENOENT : errno;
@@ -139,18 +149,18 @@ TreeRoot::TreeRoot(std::string path) : m_path(std::move(path)) {
 }
 
 TreeRoot::~TreeRoot() {
-    ForgetCachedDirectory();
+    ForgetKeptDirectory();
     if (m_fd >= 0) {
         ::close(m_fd);
     }
 }
 
-void TreeRoot::ForgetCachedDirectory() {
-    if (m_cachedFd >= 0) {
-        ::close(m_cachedFd);
-        m_cachedFd = -1;
+void TreeRoot::ForgetKeptDirectory() {
+    if (m_keptFd >= 0) {
+        ::close(m_keptFd);
+        m_keptFd = -1;
     }
-    m_cachedDir.clear();
+    m_keptDir.clear();
 }
 
 int TreeRoot::Parent(std::string_view relative, std::string_view& name) {
@@ -167,40 +177,38 @@ int TreeRoot::Directory(std::string_view dir) {
     if (dir.empty()) {
         return m_fd;
     }
-    if (m_cachedFd >= 0 && dir == m_cachedDir) {
-        return m_cachedFd;
+    if (m_keptFd >= 0 && dir == m_keptDir) {
+        return m_keptFd;
     }
-    ForgetCachedDirectory();
-    m_cachedFd = OpenDirectoryBeneath(m_fd, dir);
-    if (m_cachedFd >= 0) {
-        m_cachedDir = dir;
+    ForgetKeptDirectory();
+    m_keptFd = OpenDirectoryBeneath(m_fd, dir, m_mounts);
+    if (m_keptFd >= 0) {
+        m_keptDir = dir;
     }
-    return m_cachedFd;
+    return m_keptFd;
 }
 
 template <typename Operation>
-int TreeRoot::AtParent(Call call, std::string_view relative, Operation operation) {
-    if (InjectFault(call, m_path, relative)) {
-        return -1;
-    }
+int TreeRoot::AtParent(std::string_view relative, Operation operation) {
     std::string_view name;
     const int dir = Parent(relative, name);
     return dir < 0 ? -1 : operation(dir, std::string(name));
 }
 
 int TreeRoot::OpenDirectory(std::string_view relative) {
-    if (InjectFault(Call::OpenDir, m_path, relative)) {
-        return -1;
-    }
     if (m_fd < 0) {
         errno = m_openError;
         return -1;
     }
-    return OpenDirectoryBeneath(m_fd, relative);
+    return OpenDirectoryBeneath(m_fd, relative, m_mounts);
+}
+
+bool TreeRoot::NextMatch(DirSearch& search, DirMatch& match) {
+    return search.Next(match);
 }
 
 int TreeRoot::OpenForRead(std::string_view relative, FileInfo& info) {
-    return AtParent(Call::Open, relative, [&info](int dir, const std::string& name) {
+    return AtParent(relative, [&info](int dir, const std::string& name) {
         // O_NONBLOCK keeps a FIFO that appeared in place of a file from blocking
         // the open; the type check below then refuses it. It stays set: reads of
         // a regular file ignore it, and two calls per file are saved.
@@ -224,7 +232,7 @@ int TreeRoot::OpenForRead(std::string_view relative, FileInfo& info) {
 }
 
 int TreeRoot::CreateExclusive(std::string_view relative, mode_t mode) {
-    return AtParent(Call::Create, relative, [mode](int dir, const std::string& name) {
+    return AtParent(relative, [mode](int dir, const std::string& name) {
         return ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                         mode);
     });
@@ -233,9 +241,6 @@ int TreeRoot::CreateExclusive(std::string_view relative, mode_t mode) {
 int TreeRoot::CreateUnnamed(std::string_view relativeDir, mode_t mode) {
     if (!ProcFdAvailable()) {
         errno = EOPNOTSUPP;
-        return -1;
-    }
-    if (InjectFault(Call::Create, m_path, relativeDir)) {
         return -1;
     }
     // The directory is kept open, so the files that follow in it find it so.
@@ -254,7 +259,7 @@ int TreeRoot::CreateUnnamed(std::string_view relativeDir, mode_t mode) {
 }
 
 int TreeRoot::LinkUnnamed(int fd, std::string_view relative) {
-    return AtParent(Call::Rename, relative, [fd](int dir, const std::string& name) {
+    return AtParent(relative, [fd](int dir, const std::string& name) {
         char procPath[48];
         std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
         return ::linkat(AT_FDCWD, procPath, dir, name.c_str(), AT_SYMLINK_FOLLOW);
@@ -263,14 +268,14 @@ int TreeRoot::LinkUnnamed(int fd, std::string_view relative) {
 
 int TreeRoot::RenameReplace(std::string_view from, std::string_view to) {
     const std::string fromName(from.substr(from.rfind('/') + 1));  // a sibling of `to`
-    return AtParent(Call::Rename, to, [&fromName](int dir, const std::string& toName) {
+    return AtParent(to, [&fromName](int dir, const std::string& toName) {
         return ::renameat(dir, fromName.c_str(), dir, toName.c_str());
     });
 }
 
 int TreeRoot::RenameNoReplace(std::string_view from, std::string_view to) {
     const std::string fromName(from.substr(from.rfind('/') + 1));  // a sibling of `to`
-    return AtParent(Call::Rename, to, [&fromName](int dir, const std::string& toName) {
+    return AtParent(to, [&fromName](int dir, const std::string& toName) {
         if (::renameat2(dir, fromName.c_str(), dir, toName.c_str(), RENAME_NOREPLACE) == 0) {
             return 0;
         }
@@ -298,19 +303,19 @@ int TreeRoot::RenameNoReplace(std::string_view from, std::string_view to) {
 }
 
 int TreeRoot::RemoveFile(std::string_view relative) {
-    return AtParent(Call::Unlink, relative, [](int dir, const std::string& name) {
+    return AtParent(relative, [](int dir, const std::string& name) {
         return ::unlinkat(dir, name.c_str(), 0);
     });
 }
 
 int TreeRoot::MakeDirectory(std::string_view relative, mode_t mode) {
-    return AtParent(Call::Mkdir, relative, [mode](int dir, const std::string& name) {
+    return AtParent(relative, [mode](int dir, const std::string& name) {
         return ::mkdirat(dir, name.c_str(), mode);
     });
 }
 
 int TreeRoot::SetMode(std::string_view relative, mode_t mode) {
-    return AtParent(Call::Chmod, relative, [mode](int dir, const std::string& name) {
+    return AtParent(relative, [mode](int dir, const std::string& name) {
         // Opened without following a link, so the mode lands on what we made.
         const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) {
@@ -325,16 +330,16 @@ int TreeRoot::SetMode(std::string_view relative, mode_t mode) {
 
 int TreeRoot::RemoveDirectory(std::string_view relative) {
     // The kept directory may be the one removed, or lie below it.
-    if (m_cachedFd >= 0 && IsAtOrBelow(m_cachedDir, relative)) {
-        ForgetCachedDirectory();
+    if (m_keptFd >= 0 && IsAtOrBelow(m_keptDir, relative)) {
+        ForgetKeptDirectory();
     }
-    return AtParent(Call::Rmdir, relative, [](int dir, const std::string& name) {
+    return AtParent(relative, [](int dir, const std::string& name) {
         return ::unlinkat(dir, name.c_str(), AT_REMOVEDIR);
     });
 }
 
 int TreeRoot::ModeOf(std::string_view relative) {
-    return AtParent(Call::Stat, relative, [](int dir, const std::string& name) {
+    return AtParent(relative, [](int dir, const std::string& name) {
         struct stat st;
         return ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0
                    ? -1
@@ -374,14 +379,98 @@ bool TreeRoot::IgnoresCase(std::string_view relative) {
 }
 
 int TreeRoot::Flush() {
-    if (InjectFault(Call::Sync, m_path, "")) {
-        return -1;
-    }
     if (m_fd < 0) {
         errno = m_openError;
         return -1;
     }
     return ::syncfs(m_fd);
+}
+
+std::string TreeRoot::MountPointOn(std::string_view relative) {
+    if (m_fd < 0) {
+        return {};
+    }
+    // Each directory on the way is compared with the one above it by mount id:
+    // rare work, done only to word a message.
+    int dir = ::openat(m_fd, ".", kDirFlags);
+    struct statx above;
+    if (dir < 0 || ::statx(dir, "", AT_EMPTY_PATH, STATX_MNT_ID, &above) != 0) {
+        if (dir >= 0) {
+            ::close(dir);
+        }
+        return {};
+    }
+    size_t start = 0;
+    while (start <= relative.size()) {
+        size_t end = relative.find('/', start);
+        if (end == std::string_view::npos) {
+            end = relative.size();
+        }
+        const std::string part(relative.substr(start, end - start));
+        struct statx here;
+        if (part.empty() ||
+            ::statx(dir, part.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_MNT_ID, &here) != 0) {
+            break;
+        }
+        if (here.stx_mnt_id != above.stx_mnt_id || here.stx_dev_major != above.stx_dev_major ||
+            here.stx_dev_minor != above.stx_dev_minor) {
+            ::close(dir);
+            return std::string(relative.substr(0, end));
+        }
+        const int next = ::openat(dir, part.c_str(), kDirFlags | O_NOFOLLOW);
+        ::close(dir);
+        dir = next;
+        if (dir < 0) {
+            return {};
+        }
+        start = end + 1;
+    }
+    ::close(dir);
+    return {};
+}
+
+ssize_t TreeRoot::Read(int fd, void* buffer, size_t size) {
+    return ReadSome(fd, buffer, size);
+}
+
+ssize_t TreeRoot::ReadAt(int fd, void* buffer, size_t size, off_t offset) {
+    return platform::ReadAt(fd, buffer, size, offset);
+}
+
+ssize_t TreeRoot::WriteAll(int fd, const void* buffer, size_t size) {
+    return platform::WriteAll(fd, buffer, size);
+}
+
+ssize_t TreeRoot::WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) {
+    return platform::WriteAllAt(fd, buffer, size, offset);
+}
+
+ssize_t TreeRoot::CopyRange(int in, int out, size_t size) {
+    return platform::CopyRange(in, out, size);
+}
+
+ssize_t TreeRoot::CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t size) {
+    return platform::CopyRangeAt(in, inOffset, out, outOffset, size);
+}
+
+off_t TreeRoot::SeekData(int fd, off_t offset) {
+    return platform::SeekData(fd, offset);
+}
+
+off_t TreeRoot::SeekHole(int fd, off_t offset) {
+    return platform::SeekHole(fd, offset);
+}
+
+int TreeRoot::Truncate(int fd, off_t size) {
+    return platform::Truncate(fd, size);
+}
+
+int TreeRoot::Describe(int fd, FileInfo& info) {
+    return DescribeOpenFile(fd, info);
+}
+
+int TreeRoot::Close(int fd) {
+    return CloseFile(fd);
 }
 
 }  // namespace platform

@@ -1,12 +1,14 @@
 #include "sync/start_request.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <thread>
 
+#include "platform/error_text.h"
 #include "platform/file_ops.h"
 #include "tree/compare_trees.h"
 #include "tree/scanner.h"
@@ -72,8 +74,35 @@ private:
     bool m_on = true;
 };
 
-// The checks that come before any scan, each with its message.
-bool CheckRoots(IRequestHost& host, const StartRequest& r) {
+constexpr const char* kOverlap = "Master and slave directories overlap";
+
+std::unique_ptr<platform::TreeRoot> OpenRoot(const StartRequest& r, const std::string& path,
+                                             platform::Mounts mounts) {
+    return r.openRoot ? r.openRoot(path, mounts) : std::make_unique<platform::TreeRoot>(path, mounts);
+}
+
+// Whether the open `root` will do as the master or the slave; shows why not.
+bool CheckRoot(IRequestHost& host, const platform::TreeRoot& root, const char* which) {
+    if (root.IsOpen()) {
+        return true;
+    }
+    // A directory that is there but cannot be opened is not a missing one.
+    if (root.OpenError() == EACCES || root.OpenError() == EPERM) {
+        host.ShowMessage(std::string(which) + " directory can't be read (" +
+                             platform::ErrorText(root.OpenError()) + ")",
+                         "Kelvad");
+    } else {
+        host.ShowMessage(std::string(which) + " directory doesn't exist or isn't a directory",
+                         "Kelvad");
+    }
+    return false;
+}
+
+// The checks that come before any scan, each with its message; the roots are
+// opened here, once for the whole request.
+bool CheckRoots(IRequestHost& host, const StartRequest& r,
+                std::unique_ptr<platform::TreeRoot>& master,
+                std::unique_ptr<platform::TreeRoot>& slave) {
     if (r.masterDir.empty() || r.slaveDir.empty()) {
         host.ShowMessage("You must specify both Master and Slave directories", nullptr);
         return false;
@@ -82,21 +111,40 @@ bool CheckRoots(IRequestHost& host, const StartRequest& r) {
         host.ShowMessage("Master and slave cannot be the same (are you mad?)", nullptr);
         return false;
     }
-    if (!IsExistingDirectory(r.masterDir)) {
-        host.ShowMessage("Master directory doesn't exist or isn't a directory", "Kelvad");
+    master = OpenRoot(r, r.masterDir, platform::Mounts::Cross);
+    if (!CheckRoot(host, *master, "Master")) {
         return false;
     }
-    if (!IsExistingDirectory(r.slaveDir)) {
-        host.ShowMessage("Slave directory doesn't exist or isn't a directory", "Kelvad");
+    slave = OpenRoot(r, r.slaveDir, platform::Mounts::Stay);
+    if (!CheckRoot(host, *slave, "Slave")) {
         return false;
     }
     // Overlapping trees would make the run delete or overwrite the master. They
     // are judged by what the directories are, so links and bind mounts count.
-    if (platform::RootsOverlap(r.masterDir, r.slaveDir)) {
-        host.ShowMessage("Master and slave directories overlap", "Kelvad");
+    if (platform::RootsOverlap(master->Descriptor(), slave->Descriptor())) {
+        host.ShowMessage(kOverlap, "Kelvad");
         return false;
     }
     return true;
+}
+
+// True when a mount point that the scan of `tree` met shows `other` (or lies
+// inside it): the master mounted inside the slave, or the slave inside the
+// master, which would make the run delete the master's files or copy the
+// slave into itself.
+bool MountShowsOther(platform::TreeRoot& tree, const CFileList& list, platform::TreeRoot& other) {
+    for (const std::string& mountPoint : list.m_mountPoints) {
+        const int fd = platform::OpenDirectoryBeneath(tree.Descriptor(), mountPoint);
+        if (fd < 0) {
+            continue;  // a file, or gone: no tree to show
+        }
+        const bool overlap = platform::RootsOverlap(fd, other.Descriptor());
+        platform::CloseFile(fd);
+        if (overlap) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // Frees the two lists when the request ends, each on a core of its own: a
@@ -123,7 +171,9 @@ RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
     CFileList slaveList;
     ReleaseTogether release(masterList, slaveList);
     CActionList actionList;
-    if (!CheckRoots(host, r)) {
+    std::unique_ptr<platform::TreeRoot> master;
+    std::unique_ptr<platform::TreeRoot> slave;
+    if (!CheckRoots(host, r, master, slave)) {
         return RequestResult::Refused;
     }
 
@@ -133,8 +183,8 @@ RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
     {
         // The two trees are independent: each is scanned on a thread of its own,
         // so the two disks, or the two cores, work at once.
-        Worker slaveScan([&] { ScanDirectory(r.slaveDir, &slaveList, &stopSlave); });
-        Worker masterScan([&] { ScanDirectory(r.masterDir, &masterList, &stop); });
+        Worker slaveScan([&] { ScanDirectory(*slave, &slaveList, &stopSlave); });
+        Worker masterScan([&] { ScanDirectory(*master, &masterList, &stop); });
         const bool masterScanned = masterScan.WaitKeepingAlive(host, stop);
         if (!masterScanned || masterList.empty()) {
             stopSlave = true;  // its list is thrown away
@@ -151,10 +201,15 @@ RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
             return RequestResult::Stopped;
         }
     }
+    if (MountShowsOther(*master, masterList, *slave) || MountShowsOther(*slave, slaveList, *master)) {
+        busy.End();
+        host.ShowMessage(kOverlap, "Kelvad");
+        return RequestResult::Refused;
+    }
     {
         Worker compare([&] {
             CompareTrees(&masterList, &slaveList, &actionList, r.masterDir, r.slaveDir,
-                         NameMatchOf(r.slaveDir, slaveList));
+                         NameMatchOf(*slave, slaveList));
         });
         if (!compare.WaitKeepingAlive(host, stop)) {
             return RequestResult::Stopped;  // the comparison ends on its own; its plan is dropped
@@ -174,7 +229,7 @@ RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
         host.ShowMessage("You just couldn't resist it, could you?", nullptr);
         return RequestResult::NotRun;
     }
-    if (!host.ExecutePlan(actionList, r.masterDir, r.slaveDir)) {
+    if (!host.ExecutePlan(actionList, *master, *slave)) {
         return RequestResult::Failed;
     }
     host.SaveSettings();

@@ -4,8 +4,11 @@
 // implements, and so do the tests and the benchmark.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 
+#include "platform/tree_root.h"
 #include "tree/action.h"
 
 // What the request needs from the user's side.
@@ -24,10 +27,11 @@ public:
     virtual bool KeepAliveWhileBusy() = 0;
     // Shows the plan (Preview) and returns true when the user approves it.
     virtual bool ApprovePlan(const CActionList& actions, const std::string& slaveRoot) = 0;
-    // Carries the plan out (ExecuteActions) and returns its result: false after a
-    // failure or a cancel, each already made known to the user.
-    virtual bool ExecutePlan(const CActionList& actions, const std::string& masterRoot,
-                             const std::string& slaveRoot) = 0;
+    // Carries the plan out (ExecuteActions) beneath the roots that were scanned
+    // and returns its result: false after a failure or a cancel, each already
+    // made known to the user.
+    virtual bool ExecutePlan(const CActionList& actions, platform::TreeRoot& master,
+                             platform::TreeRoot& slave) = 0;
     // Remembers the request's directories and mode after a successful run.
     virtual void SaveSettings() = 0;
 };
@@ -36,6 +40,10 @@ struct StartRequest {
     std::string masterDir;
     std::string slaveDir;
     int option = 0;  // 0 "Just Do It", 1 "Preview", anything else neither
+    // Opens a root; empty opens it as it is. Tests give one that wraps the root
+    // to make its calls fail, wait or be counted.
+    std::function<std::unique_ptr<platform::TreeRoot>(const std::string& path, platform::Mounts)>
+        openRoot;
 };
 
 enum class RequestResult {
@@ -48,9 +56,14 @@ enum class RequestResult {
 };
 
 // Runs one request: checks the roots (both given, not the same text, master
-// then slave an existing directory, not overlapping), scans both trees at once
-// on threads of their own while the host is kept alive, compares them, asks
-// for approval in Preview mode, carries the plan out and saves the settings.
-// Every refusal has its message; a master found empty ends the request before
-// the slave's scan is looked at.
+// then slave an existing directory that can be opened, not overlapping), scans
+// both trees at once on threads of their own while the host is kept alive,
+// compares them, asks for approval in Preview mode, carries the plan out and
+// saves the settings. Each root is opened once, before the checks that compare
+// them, and that open directory serves everything after: a root path
+// re-pointed meanwhile changes nothing outside the directory that was scanned.
+// Nothing at or below a mount point inside the slave is touched; a mount in
+// either tree that shows the other ends the request as an overlap. Every
+// refusal has its message; a master found empty ends the request before the
+// slave's scan is looked at.
 RequestResult RunStartRequest(IRequestHost& host, const StartRequest& request);

@@ -6,10 +6,14 @@
 
 namespace {
 
-// Master directories whose contents are unknown, by relative path.
+// Master directories whose contents are unknown, by relative path, matched as
+// the slave's names are matched (a case-only rename on a slave that ignores
+// case must not make the slave's spelling look uncovered).
 class UnknownDirs {
 public:
-    void Add(std::string path) { m_paths.insert(std::move(path)); }
+    explicit UnknownDirs(platform::NameMatch match) : m_match(match) {}
+
+    void Add(std::string path) { m_paths.insert(Key(std::move(path))); }
 
     // True when `relative` lies below one of the directories.
     bool Covers(std::string_view relative) const {
@@ -18,7 +22,7 @@ public:
         }
         for (size_t i = relative.find(platform::kSeparator); i != std::string_view::npos;
              i = relative.find(platform::kSeparator, i + 1)) {
-            if (m_paths.count(std::string(relative.substr(0, i))) != 0) {
+            if (m_paths.count(Key(std::string(relative.substr(0, i)))) != 0) {
                 return true;
             }
         }
@@ -26,6 +30,16 @@ public:
     }
 
 private:
+    std::string Key(std::string path) const {
+        if (m_match == platform::NameMatch::IgnoreCase) {
+            for (char& c : path) {
+                c = static_cast<char>(platform::FoldByte(static_cast<unsigned char>(c)));
+            }
+        }
+        return path;
+    }
+
+    platform::NameMatch m_match;
     std::unordered_set<std::string> m_paths;
 };
 
@@ -52,7 +66,7 @@ void CompareTrees(const CFileList* masterList, const CFileList* slaveList,
     const size_t masterCount = masterList->size();
     const size_t slaveCount = slaveList->size();
     const bool masterUnknown = masterList->m_rootContentsUnknown;
-    UnknownDirs unknownDirs;
+    UnknownDirs unknownDirs(match);
     std::vector<DeferredCreate> deferred;
     auto add = [actionList](std::string masterPath, std::string slavePath, int kind) {
         actionList->push_back(

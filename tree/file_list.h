@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "tree/file_entry.h"
@@ -13,6 +14,8 @@ public:
     // Set by the scanner when the root itself could not be listed completely:
     // entries of the other tree may then be missing here without being gone.
     bool m_rootContentsUnknown = false;
+    // Where the scanner met mount points, relative to the root.
+    std::vector<std::string> m_mountPoints;
 };
 
 // Inserts `entry` at its place by binary search, after every entry whose key

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <span>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -72,26 +73,38 @@ bool IsExistingDirectory(std::string path) {
     return platform::IsDirectoryPath(path);
 }
 
-void ScanDirectory(std::string dirPath, CFileList* fileList, const std::atomic<bool>* stop) {
+void ScanDirectory(platform::TreeRoot& root, CFileList* fileList, const std::atomic<bool>* stop) {
     const size_t firstNew = fileList->size();
+    std::string dirPath = root.Path();
     const size_t rootLength = dirPath.size();
     // Every directory below the root is opened beneath the root's handle and
     // through no symbolic link, so a directory swapped for a link mid-scan
     // cannot pull another tree in.
-    platform::TreeRoot root(dirPath);
     platform::DirSearch search;
     platform::DirMatch match;
+    // Directories on which another file system (or a bind mount) is mounted:
+    // rare, and each looked at before it is entered.
+    std::unordered_set<const CFileEntry*> mountedDirs;
     // Reads one directory whole, then closes it, so a deep tree never holds more
     // than one directory open.
     auto read = [&](SharedDirPath path, CFileEntry* dirEntry, Level& level) {
         const std::string_view relative =
             dirEntry == nullptr ? std::string_view()
                                 : std::string_view(path.Get()).substr(rootLength + 1);
-        if (!search.Open(root.OpenDirectory(relative))) {
+        const int fd = root.OpenDirectory(relative);
+        // A bind mount of one of its own ancestors would be entered for ever:
+        // it is read once, where it really lies.
+        if (fd >= 0 && !mountedDirs.empty() && mountedDirs.count(dirEntry) != 0 &&
+            platform::LiesInsideItself(fd)) {
+            platform::CloseFile(fd);
             MarkUnknown(dirEntry, fileList);
             return;
         }
-        while (search.Next(match)) {
+        if (!search.Open(fd)) {
+            MarkUnknown(dirEntry, fileList);
+            return;
+        }
+        while (root.NextMatch(search, match)) {
             if (match.name == "." || match.name == "..") {
                 continue;
             }
@@ -106,6 +119,14 @@ void ScanDirectory(std::string dirPath, CFileList* fileList, const std::atomic<b
                 c = static_cast<char>(platform::FoldByte(static_cast<unsigned char>(c)));
             }
             level.places.push_back({entry, index, at, length, false});
+            if (match.mountPoint) {
+                std::string mountPoint(relative);
+                if (!mountPoint.empty()) {
+                    mountPoint.push_back(platform::kSeparator);
+                }
+                fileList->m_mountPoints.push_back(mountPoint.append(match.name));
+                mountedDirs.insert(entry);
+            }
             if (match.isDirectory) {
                 level.places.push_back({entry, index, at, length + 1, true});
             }
@@ -170,13 +191,12 @@ void ScanDirectory(std::string dirPath, CFileList* fileList, const std::atomic<b
     }
 }
 
-platform::NameMatch NameMatchOf(const std::string& root, const CFileList& fileList) {
+platform::NameMatch NameMatchOf(platform::TreeRoot& root, const CFileList& fileList) {
     for (const auto& entry : fileList) {
         const std::string& name = entry->GetName();
         for (char c : name) {
             if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
-                platform::TreeRoot tree(root);
-                return tree.IgnoresCase(JoinPieces(entry->RelativePieces(root.size())))
+                return root.IgnoresCase(JoinPieces(entry->RelativePieces(root.Path().size())))
                            ? platform::NameMatch::IgnoreCase
                            : platform::NameMatch::Exact;
             }

@@ -8,23 +8,28 @@
 #include <string>
 
 #include "platform/path_compare.h"
+#include "platform/tree_root.h"
 #include "tree/file_list.h"
 
 // True when `path`, exactly as typed (a symbolic link to a directory included),
 // names an existing directory.
 bool IsExistingDirectory(std::string path);
 
-// Adds to `fileList` one entry for every file and directory below `dirPath`, at
-// every depth, in the list's order; `dirPath` itself gets no entry. A root that
-// cannot be listed adds nothing. Holds one directory open at a time, however
-// deep the tree. When `stop` is given and turns true (from another thread),
-// the scan ends before the next directory, leaving an incomplete list that is
-// only good for throwing away.
-void ScanDirectory(std::string dirPath, CFileList* fileList,
+// Adds to `fileList` one entry for every file and directory below the open
+// `root`, at every depth, in the list's order; the root itself gets no entry.
+// Keys begin with the root's path as typed. A root that cannot be listed adds
+// nothing. Holds one directory open at a time, however deep the tree. Every
+// mount point met is recorded in fileList->m_mountPoints; below a root that
+// stays on its file system its contents are unknown, and a bind mount of one
+// of a directory's own ancestors is not entered again (its contents unknown
+// there too). When `stop` is given and turns true (from another thread), the
+// scan ends before the next directory, leaving an incomplete list that is only
+// good for throwing away.
+void ScanDirectory(platform::TreeRoot& root, CFileList* fileList,
                    const std::atomic<bool>* stop = nullptr);
 
 // How names in the tree scanned into `fileList` from `root` are told apart:
 // NameMatch::IgnoreCase when its file system takes a name with the case of its
 // letters changed for the same entry (FAT, exFAT), found out from the first
 // entry whose name has a letter; Exact otherwise, and for a tree without one.
-platform::NameMatch NameMatchOf(const std::string& root, const CFileList& fileList);
+platform::NameMatch NameMatchOf(platform::TreeRoot& root, const CFileList& fileList);

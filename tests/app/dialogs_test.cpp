@@ -196,7 +196,9 @@ TEST(ProgressDialog, ShowsTheCurrentActionAndTheBar) {
     plan.push_back(std::make_unique<CAction>("d", "~~~~", ACTION_MKDIR));
     CProgressDlg progress(nullptr);
     ASSERT_TRUE(progress.CreateModeless(nullptr));
-    EXPECT_TRUE(progress.Execute(&plan, t / "m", t / "s"));
+    platform::TreeRoot master(t / "m");
+    platform::TreeRoot slave(t / "s");
+    EXPECT_TRUE(progress.Execute(&plan, master, slave));
     EXPECT_EQ(progress.GetStatusControl()->GetLabel(), "..creating directory ../d");
     EXPECT_EQ(progress.GetProgressControl()->GetRange(), 2);
     EXPECT_EQ(progress.GetProgressControl()->GetValue(), 1);  // one short of full
@@ -217,7 +219,9 @@ TEST(ProgressDialog, FailureMessageIsOwnedByTheProgressWindow) {
     plan.push_back(std::make_unique<CAction>("a", "b", 0));
     CProgressDlg progress(nullptr);
     ASSERT_TRUE(progress.CreateModeless(nullptr));
-    EXPECT_FALSE(progress.Execute(&plan, "/m", "/s"));
+    platform::TreeRoot master("/m");
+    platform::TreeRoot slave("/s");
+    EXPECT_FALSE(progress.Execute(&plan, master, slave));
     ASSERT_EQ(recorder.m_shown.size(), 1u);
     EXPECT_EQ(recorder.m_shown[0].text, "Invalid action");
     EXPECT_EQ(recorder.m_shown[0].caption, "kelvad");

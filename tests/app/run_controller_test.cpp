@@ -13,7 +13,7 @@
 #include "app/progress_dlg.h"
 #include "app/sync_dlg.h"
 #include "dialog_recorder.h"
-#include "platform/fault_injection.h"
+#include "support/fault_injector.h"
 #include "support/temp_tree.h"
 
 namespace {
@@ -22,9 +22,17 @@ class TestSyncDlg : public CSyncDlg {
 public:
     TestSyncDlg() : CSyncDlg(nullptr) {}
     int m_ended = 0;
+    FaultInjector* m_faults = nullptr;  // wraps the request's roots when set
 
 protected:
     void EndApplication() override { ++m_ended; }
+    std::unique_ptr<platform::TreeRoot> OpenRoot(const std::string& path,
+                                                 platform::Mounts mounts) override {
+        if (m_faults == nullptr) {
+            return CSyncDlg::OpenRoot(path, mounts);
+        }
+        return std::make_unique<FaultyRoot>(path, mounts, *m_faults);
+    }
 };
 
 class RunControllerTest : public testing::Test {
@@ -127,15 +135,15 @@ TEST_F(RunControllerTest, PressingCancelDuringARunStopsIt) {
         WriteFile(m_master + "/f" + std::to_string(i), "x");
     }
     // Each file takes at least a millisecond, so the run lasts long enough to be cancelled.
-    struct Slow : platform::FaultInjector {
-        int Fail(platform::Call call, const char*) override {
-            if (call == platform::Call::Create) {
+    struct Slow : FaultInjector {
+        int Fail(Call call, const std::string&) override {
+            if (call == Call::Create) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
             return 0;
         }
     } slow;
-    platform::SetFaultInjector(&slow);
+    m_dialog->m_faults = &slow;
     bool clicked = false;
     wxTimer timer;
     timer.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
@@ -155,7 +163,7 @@ TEST_F(RunControllerTest, PressingCancelDuringARunStopsIt) {
     const auto began = std::chrono::steady_clock::now();
     Start(m_master, m_slave, 0);
     const auto took = std::chrono::steady_clock::now() - began;
-    platform::SetFaultInjector(nullptr);
+    m_dialog->m_faults = nullptr;
     EXPECT_TRUE(clicked);
     EXPECT_TRUE(Shown().empty());
     const size_t copied = Snapshot(m_slave).size();
@@ -175,15 +183,15 @@ TEST_F(RunControllerTest, TheWindowAnswersWhileTheTreesAreScannedAndEscapeOrClos
         WriteFile(m_master + "/d" + std::to_string(i) + "/f", "x");
     }
     // Each listing takes 25 ms: a scan of about a second.
-    struct Slow : platform::FaultInjector {
-        int Fail(platform::Call call, const char*) override {
-            if (call == platform::Call::OpenDir) {
+    struct Slow : FaultInjector {
+        int Fail(Call call, const std::string&) override {
+            if (call == Call::OpenDir) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(25));
             }
             return 0;
         }
     } slow;
-    platform::SetFaultInjector(&slow);
+    m_dialog->m_faults = &slow;
     m_dialog->Show();
     for (const char* way : {"Escape", "close box"}) {
         SCOPED_TRACE(way);
@@ -217,5 +225,5 @@ TEST_F(RunControllerTest, TheWindowAnswersWhileTheTreesAreScannedAndEscapeOrClos
         EXPECT_TRUE(m_dialog->GetMasterEdit()->IsEnabled());
         EXPECT_FALSE(wxIsBusy());
     }
-    platform::SetFaultInjector(nullptr);
+    m_dialog->m_faults = nullptr;
 }

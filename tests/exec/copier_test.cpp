@@ -11,9 +11,20 @@
 #include "support/recording_host.h"
 #include "support/temp_tree.h"
 
-using platform::Call;
-
 namespace {
+
+// CopyOneFile with the roots (the directories holding source and target)
+// wrapped with `faults`.
+int CopyWithFaults(ICopyHost& host, const std::string& source, const std::string& target,
+                   bool replace, FaultInjector& faults) {
+    auto split = [](const std::string& path) { return path.substr(0, path.rfind('/')); };
+    FaultyRoot master(split(source), platform::Mounts::Cross, faults);
+    FaultyRoot slave(split(target), platform::Mounts::Stay, faults);
+    return CopyFileBetween(host, master, source.substr(source.rfind('/') + 1), slave,
+                           target.substr(target.rfind('/') + 1),
+                           replace ? CopyMode::Replace : CopyMode::Create)
+        .code;
+}
 
 std::string Temp(const std::string& target) {
     return TemporaryName(target, TemporaryTag());
@@ -156,11 +167,11 @@ TEST(CopyOneFileTest, FailuresLeaveTheOldTargetAndNoPartialOutput) {
             const bool replace = way[0] == 'r';
             const std::string target = replace ? t / "dst" : t / "fresh";
             // The kernel copy is refused first, so reads and writes do the work.
-            struct Faults : platform::FaultInjector {
+            struct Faults : FaultInjector {
                 Case c;
                 bool refuseUnnamed = false;
                 int seen = 0;
-                int Fail(Call call, const char*) override {
+                int Fail(Call call, const std::string&) override {
                     if (call == Call::CopyRange) {
                         return EXDEV;
                     }
@@ -173,10 +184,8 @@ TEST(CopyOneFileTest, FailuresLeaveTheOldTargetAndNoPartialOutput) {
             } faults;
             faults.c = c;
             faults.refuseUnnamed = std::string(way) == "creating named";
-            platform::SetFaultInjector(&faults);
             RecordingHost host;
-            const int result = CopyOneFile(host, t / "src", target, replace);
-            platform::SetFaultInjector(nullptr);
+            const int result = CopyWithFaults(host, t / "src", target, replace, faults);
             const int expected = !replace && c.call == Call::Rename ? COPY_WRITE_ERROR : c.expected;
             EXPECT_EQ(result, expected);
             EXPECT_FALSE(Exists(Temp(target)));
@@ -190,7 +199,7 @@ TEST(CopyOneFileTest, FailuresLeaveTheOldTargetAndNoPartialOutput) {
     EXPECT_EQ(ReadFile(t / "src"), content);
     OneFault noUnnamedFiles(Call::Create, EOPNOTSUPP);
     RecordingHost host;
-    EXPECT_EQ(CopyOneFile(host, t / "src", t / "fresh", false), COPY_OK);
+    EXPECT_EQ(CopyWithFaults(host, t / "src", t / "fresh", false, noUnnamedFiles), COPY_OK);
     EXPECT_TRUE(noUnnamedFiles.Fired());
     EXPECT_EQ(ReadFile(t / "fresh"), content);
     EXPECT_FALSE(Exists(Temp(t / "fresh")));
@@ -202,7 +211,7 @@ TEST(CopyOneFileTest, KernelCopyErrorsFallBackToReadingAndWriting) {
     WriteFile(t / "src", content);
     OneFault fault(Call::CopyRange, EIO, 2);
     RecordingHost host;
-    EXPECT_EQ(CopyOneFile(host, t / "src", t / "dst", false), COPY_OK);
+    EXPECT_EQ(CopyWithFaults(host, t / "src", t / "dst", false, fault), COPY_OK);
     EXPECT_TRUE(fault.Fired());
     EXPECT_EQ(ReadFile(t / "dst"), content);
 }
@@ -210,18 +219,16 @@ TEST(CopyOneFileTest, KernelCopyErrorsFallBackToReadingAndWriting) {
 TEST(CopyOneFileTest, AFailedRemovalOfThePartialOutputKeepsTheResult) {
     TempDir t;
     WriteFile(t / "src", "abc");
-    struct Faults : platform::FaultInjector {
-        int Fail(Call call, const char*) override {
+    struct Faults : FaultInjector {
+        int Fail(Call call, const std::string&) override {
             if (call == Call::CopyRange) return EXDEV;
             if (call == Call::Write) return ENOSPC;
             if (call == Call::Unlink) return EBUSY;
             return 0;
         }
     } faults;
-    platform::SetFaultInjector(&faults);
     RecordingHost host;
-    const int result = CopyOneFile(host, t / "src", t / "dst", false);
-    platform::SetFaultInjector(nullptr);
+    const int result = CopyWithFaults(host, t / "src", t / "dst", false, faults);
     EXPECT_EQ(result, COPY_WRITE_ERROR);
     EXPECT_FALSE(Exists(t / "dst"));  // the target's name never held the partial copy
 }
@@ -331,12 +338,9 @@ TEST(CopyOneFileTest, HolesStayHoles) {
     ::close(fd);
     for (bool kernel : {true, false}) {
         SCOPED_TRACE(kernel ? "kernel copy" : "reads and writes");
-        std::unique_ptr<OneFault> noKernelCopy;
-        if (!kernel) {
-            noKernelCopy = std::make_unique<OneFault>(Call::CopyRange, EXDEV, 1);
-        }
+        OneFault noKernelCopy(Call::CopyRange, kernel ? 0 : EXDEV, 1);
         RecordingHost host;
-        ASSERT_EQ(CopyOneFile(host, t / "sparse", t / "copy", false), COPY_OK);
+        ASSERT_EQ(CopyWithFaults(host, t / "sparse", t / "copy", false, noKernelCopy), COPY_OK);
         struct stat st;
         ASSERT_EQ(::stat((t / "copy").c_str(), &st), 0);
         EXPECT_EQ(st.st_size, size);

@@ -20,12 +20,19 @@ CActionList Plan(std::initializer_list<CAction> actions) {
     return list;
 }
 
+// Carries `plan` out beneath the roots `m` and `s`, wrapped with `faults` when given.
+bool Execute(RecordingHost& host, const CActionList& plan, const std::string& m,
+             const std::string& s, FaultInjector* faults = nullptr) {
+    OneFault none(Call::Open, 0);
+    FaultyRoot master(m, platform::Mounts::Cross, faults != nullptr ? *faults : none);
+    FaultyRoot slave(s, platform::Mounts::Stay, faults != nullptr ? *faults : none);
+    return ExecuteActions(host, plan, master, slave);
+}
+
 // Records the directories removed, in order, and lets the removals happen.
-struct RmdirRecorder : platform::FaultInjector {
-    RmdirRecorder() { platform::SetFaultInjector(this); }
-    ~RmdirRecorder() override { platform::SetFaultInjector(nullptr); }
-    int Fail(platform::Call call, const char* path) override {
-        if (call == platform::Call::Rmdir) {
+struct RmdirRecorder : FaultInjector {
+    int Fail(Call call, const std::string& path) override {
+        if (call == Call::Rmdir) {
             removed.push_back(path);
         }
         return 0;
@@ -34,11 +41,9 @@ struct RmdirRecorder : platform::FaultInjector {
 };
 
 // Makes the flush to disk take a while, as a few gigabytes would.
-struct SlowFlush : platform::FaultInjector {
-    SlowFlush() { platform::SetFaultInjector(this); }
-    ~SlowFlush() override { platform::SetFaultInjector(nullptr); }
-    int Fail(platform::Call call, const char*) override {
-        if (call == platform::Call::Sync) {
+struct SlowFlush : FaultInjector {
+    int Fail(Call call, const std::string&) override {
+        if (call == Call::Sync) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         return 0;
@@ -53,13 +58,13 @@ TEST(ExecuteActions, TheWindowIsServedWhileTheSlaveIsFlushed) {
     MakeDirs(t / "s");
     RecordingHost host;
     SlowFlush slow;
-    ASSERT_TRUE(ExecuteActions(host, Plan({{"a", "~~~~", ACTION_CREATE}}), t / "m", t / "s"));
+    ASSERT_TRUE(Execute(host, Plan({{"a", "~~~~", ACTION_CREATE}}), t / "m", t / "s", &slow));
     EXPECT_GE(host.m_pumps, 10);  // one every 5 ms of the 100
 }
 
 TEST(ExecuteActions, EmptyPlanSucceedsQuietly) {
     RecordingHost host;
-    EXPECT_TRUE(ExecuteActions(host, {}, "/m", "/s"));
+    EXPECT_TRUE(Execute(host, {}, "/m", "/s"));
     EXPECT_EQ(host.m_ranges, (std::vector<size_t>{0}));
     EXPECT_TRUE(host.m_statuses.empty());
     EXPECT_TRUE(host.m_messages.empty());
@@ -85,7 +90,7 @@ TEST(ExecuteActions, CarriesOutEveryKindWithItsStatusLineAndRemovesInnermostFirs
     });
     RecordingHost host;
     RmdirRecorder rmdirs;
-    EXPECT_TRUE(ExecuteActions(host, plan, m, s));
+    EXPECT_TRUE(Execute(host, plan, m, s, &rmdirs));
     EXPECT_EQ(host.m_statuses,
               (std::vector<std::string>{"..modifying ../changed", "..creating directory ../dir",
                                         "..creating ../dir/added", "..deleting ../gone",
@@ -130,7 +135,7 @@ TEST(ExecuteActions, EachFailureHasItsMessageAndStopsTheRun) {
                                  {"never", "~~~~", ACTION_MKDIR}});
         WriteFile(s + "/exists", "x");
         RecordingHost host;
-        EXPECT_FALSE(ExecuteActions(host, plan, m, s));
+        EXPECT_FALSE(Execute(host, plan, m, s));
         EXPECT_EQ(host.m_messages, (std::vector<std::string>{c.message}));
         EXPECT_FALSE(Exists(s + "/exists"));  // the earlier action stays done
         if (c.action.GetKind() != ACTION_RMDIR) {  // removals fail after the main pass
@@ -150,7 +155,7 @@ TEST(ExecuteActions, TheRemovalPassStopsAtTheFirstDirectoryThatWillNotGo) {
                                    {"~~~~", "b", ACTION_RMDIR},
                                    {"~~~~", "c", ACTION_RMDIR}});
     RecordingHost host;
-    EXPECT_FALSE(ExecuteActions(host, plan, t / "m", s));
+    EXPECT_FALSE(Execute(host, plan, t / "m", s));
     EXPECT_EQ(host.m_messages, (std::vector<std::string>{"Unable to delete directory " + s +
                                                          "/b (Directory not empty)"}));
     EXPECT_FALSE(Exists(s + "/c"));  // removed first, in reverse order
@@ -170,7 +175,7 @@ TEST(ExecuteActions, CancelStopsBeforeTheNextActionSilently) {
     // Cancel pressed during the first action: it completes, the second never starts.
     RecordingHost host;
     host.m_cancelAtPump = 2;  // the copier's pump, then the executor's
-    EXPECT_FALSE(ExecuteActions(host, plan, m, s));
+    EXPECT_FALSE(Execute(host, plan, m, s));
     EXPECT_TRUE(host.m_messages.empty());
     EXPECT_EQ(ReadFile(s + "/a"), "a");
     EXPECT_FALSE(Exists(s + "/b"));
@@ -180,7 +185,7 @@ TEST(ExecuteActions, CancelStopsBeforeTheNextActionSilently) {
     RecordingHost inCopy;
     inCopy.m_cancelAtPump = 1;
     ::unlink((s + "/a").c_str());
-    EXPECT_FALSE(ExecuteActions(inCopy, plan, m, s));
+    EXPECT_FALSE(Execute(inCopy, plan, m, s));
     EXPECT_FALSE(Exists(s + "/a"));
     EXPECT_TRUE(inCopy.m_messages.empty());
 
@@ -188,7 +193,7 @@ TEST(ExecuteActions, CancelStopsBeforeTheNextActionSilently) {
     RecordingHost atLast;
     atLast.m_cancelAtPump = 5;  // a: 2 pumps, b: 2 pumps, the removal's own pump
     ::unlink((s + "/a").c_str());
-    EXPECT_FALSE(ExecuteActions(atLast, plan, m, s));
+    EXPECT_FALSE(Execute(atLast, plan, m, s));
     EXPECT_TRUE(Exists(s + "/b"));
     EXPECT_TRUE(Exists(s + "/old"));
     EXPECT_TRUE(atLast.m_messages.empty());
@@ -206,7 +211,7 @@ TEST(ExecuteActions, RootsGetOneMoreSeparatorAndLongPathsWork) {
     MakeDirs(t / "s/" + deep.substr(0, deep.size() - 5));
     const CActionList plan = Plan({{deep, "~~~~", ACTION_CREATE}, {"nothing", "x", ACTION_MODIFY}});
     RecordingHost host;
-    EXPECT_FALSE(ExecuteActions(host, plan, m + "/", t / "s/"));
+    EXPECT_FALSE(Execute(host, plan, m + "/", t / "s/"));
     EXPECT_EQ(ReadFile(t / "s/" + deep), "deep");
     EXPECT_GT((t / "s/" + deep).size(), 600u);
     EXPECT_EQ(host.m_messages,

@@ -8,18 +8,12 @@
 #include <map>
 
 #include "exec/copier.h"
-#include "platform/fault_injection.h"
+#include "support/fault_injector.h"
 #include "support/sync_run.h"
 #include "support/temp_tree.h"
 #include "support/tree_model.h"
 
-using platform::Call;
-
 namespace {
-
-const Call kCalls[] = {Call::Open,  Call::Create, Call::Read,    Call::Write,   Call::CopyRange,
-                       Call::Close, Call::Rename, Call::Unlink,  Call::Mkdir,   Call::Rmdir,
-                       Call::OpenDir, Call::ReadDir, Call::Stat, Call::Chmod, Call::Sync};
 
 // How the copies of a run are made: as the system allows, or without the
 // kernel's copy (reads and writes do the work), or without unnamed files (new
@@ -39,16 +33,18 @@ bool EndsWith(const std::string& s, const std::string& end) {
     return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
 }
 
-// Counts calls; fails the `failAt`-th call of `failCall` (0: none).
-class SweepInjector : public platform::FaultInjector {
-public:
-    SweepInjector(Call failCall, int failAt, Way way)
-        : m_failCall(failCall), m_failAt(failAt), m_way(way) {
-        platform::SetFaultInjector(this);
-    }
-    ~SweepInjector() override { platform::SetFaultInjector(nullptr); }
+// Which root a call is made on. Each root's calls come in the same order in
+// every run, though the two scans run at once: calls are counted per root.
+enum class Side { Master, Slave };
 
-    int Fail(Call call, const char* path) override {
+// Counts calls; fails the `failAt`-th call of `failCall` on `failSide` (0: none).
+class SweepInjector : public FaultInjector {
+public:
+    SweepInjector(std::string masterRoot, Side failSide, Call failCall, int failAt, Way way)
+        : m_masterRoot(std::move(masterRoot)), m_failSide(failSide), m_failCall(failCall),
+          m_failAt(failAt), m_way(way) {}
+
+    int Fail(Call call, const std::string& path) override {
         if (call == Call::CopyRange && m_way == Way::NoKernelCopy) {
             return EXDEV;
         }
@@ -56,18 +52,21 @@ public:
             !EndsWith(path, TemporaryName("", TemporaryTag()))) {
             return EOPNOTSUPP;  // only a temporary name can be created
         }
-        const int n = ++m_counts[call];
-        if (call == m_failCall && n == m_failAt) {
+        const Side side = path.rfind(m_masterRoot, 0) == 0 ? Side::Master : Side::Slave;
+        const int n = ++m_counts[{side, call}];
+        if (side == m_failSide && call == m_failCall && n == m_failAt) {
             m_fired = true;
             return call == Call::Write ? ENOSPC : EIO;
         }
         return 0;
     }
 
-    std::map<Call, int> m_counts;
+    std::map<std::pair<Side, Call>, int> m_counts;
     bool m_fired = false;
 
 private:
+    std::string m_masterRoot;
+    Side m_failSide;
     Call m_failCall;
     int m_failAt;
     Way m_way;
@@ -97,7 +96,8 @@ ModelTree SlaveModel() {
 bool IsKnownMessage(const std::string& text) {
     for (const char* prefix : {"Error copying ", "Error creating ", "Error deleting file ",
                                "Error creating directory ", "Unable to delete directory ",
-                               "Unable to write the slave directory to disk "}) {
+                               "Unable to write the slave directory to disk ",
+                               "Master directory is empty"}) {
         if (text.rfind(prefix, 0) == 0) {
             return true;
         }
@@ -115,22 +115,23 @@ TEST(FaultSweep, EveryCallFailingOnceLosesNothingAndARerunConverges) {
     int faultsTried = 0;
     for (Way way : {Way::AsAllowed, Way::NoKernelCopy, Way::NoUnnamedFiles}) {
         // A clean run tells how often each call is made.
-        std::map<Call, int> counts;
+        std::map<std::pair<Side, Call>, int> counts;
         {
             TempDir t;
             MakeDirs(t / "m");
             MakeDirs(t / "s");
             Materialize(t / "m", master);
             Materialize(t / "s", slave);
-            SweepInjector counter(Call::Open, 0, way);
+            SweepInjector counter(t / "m", Side::Master, Call::Open, 0, way);
             RecordingHost host;
-            ASSERT_TRUE(SyncRun(t / "m", t / "s", host));
+            ASSERT_TRUE(SyncRun(t / "m", t / "s", host, &counter));
             counts = counter.m_counts;
         }
-        for (Call call : kCalls) {
-            for (int k = 1; k <= counts[call]; ++k) {
-                SCOPED_TRACE(std::string(platform::CallName(call)) + " #" + std::to_string(k) +
-                             WayName(way));
+        for (const auto& [sideAndCall, count] : counts) {
+            const auto [side, call] = sideAndCall;
+            for (int k = 1; k <= count; ++k) {
+                SCOPED_TRACE(std::string(side == Side::Master ? "master " : "slave ") +
+                             CallName(call) + " #" + std::to_string(k) + WayName(way));
                 TempDir t;
                 MakeDirs(t / "m");
                 MakeDirs(t / "s");
@@ -139,8 +140,8 @@ TEST(FaultSweep, EveryCallFailingOnceLosesNothingAndARerunConverges) {
                 RecordingHost host;
                 bool ok;
                 {
-                    SweepInjector fault(call, k, way);
-                    ok = SyncRun(t / "m", t / "s", host);
+                    SweepInjector fault(t / "m", side, call, k, way);
+                    ok = SyncRun(t / "m", t / "s", host, &fault);
                     ASSERT_TRUE(fault.m_fired);
                 }
                 ++faultsTried;

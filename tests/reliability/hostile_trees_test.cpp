@@ -28,7 +28,7 @@ TEST(HostileTrees, OddNamesAreCopiedAndDeletedLikeAnyOther) {
     RecordingHost host;
     ASSERT_TRUE(SyncRun(t / "m", t / "s", host)) << (host.m_messages.empty() ? "" : host.m_messages[0]);
     EXPECT_EQ(Snapshot(t / "s"), Snapshot(t / "m"));
-    EXPECT_TRUE(PlanRun(t / "m", t / "s")->actions.empty());
+    EXPECT_TRUE(PlanRun(t / "m", t / "s").empty());
 }
 
 TEST(HostileTrees, SpecialFilesInTheMasterAreNeitherOpenedNorCopied) {
@@ -56,14 +56,16 @@ TEST(HostileTrees, FilesThatChangeBetweenThePlanAndItsExecution) {
     WriteFile(t / "m/b-shrinks", "a long original content");
     WriteFile(t / "m/c-stays", "c");
     MakeDirs(t / "s");
-    auto plan = PlanRun(t / "m", t / "s");
-    ASSERT_EQ(plan->actions.size(), 3u);
-    ::unlink((t / "m/a-vanishes").c_str());
-    WriteFile(t / "m/b-shrinks", "short");
-    WriteFile(t / "m/d-appears", "d");
-    // A vanished source is reported and stops the run; nothing else is lost.
     RecordingHost host;
-    EXPECT_FALSE(ExecuteActions(host, plan->actions, t / "m", t / "s"));
+    RecordingRequestHost request(host);
+    request.m_beforeRun = [&] {
+        ASSERT_EQ(request.m_log, (std::vector<std::string>{"busy", "idle", "run"}));
+        ::unlink((t / "m/a-vanishes").c_str());
+        WriteFile(t / "m/b-shrinks", "short");
+        WriteFile(t / "m/d-appears", "d");
+    };
+    // A vanished source is reported and stops the run; nothing else is lost.
+    EXPECT_EQ(RunStartRequest(request, TestRequest(t / "m", t / "s", 0)), RequestResult::Failed);
     EXPECT_EQ(host.m_messages, (std::vector<std::string>{
                                    "Error creating " + t.Path() +
                                    "/s/a-vanishes (Source file does not exist)"}));
@@ -80,12 +82,12 @@ TEST(HostileTrees, ASlaveThatCannotBeWrittenStopsTheRunWithItsMessage) {
     WriteFile(t / "m/a", "a");
     WriteFile(t / "m/b", "b");
     MakeDirs(t / "s");
-    OneFault readOnly(platform::Call::Create, EACCES);
+    OneFault readOnly(Call::Create, EACCES);
     RecordingHost host;
-    EXPECT_FALSE(SyncRun(t / "m", t / "s", host));
+    EXPECT_FALSE(SyncRun(t / "m", t / "s", host, &readOnly));
     EXPECT_EQ(host.m_messages,
               (std::vector<std::string>{"Error creating " + t.Path() +
-                                        "/s/a (Target file exists (and should not): Permission denied)"}));
+                                        "/s/a (Write error on target file: Permission denied)"}));
     EXPECT_TRUE(Snapshot(t / "s").empty());
 }
 
@@ -123,7 +125,7 @@ TEST(HostileTrees, ADirectorySwappedForALinkMidRunLeadsNowhere) {
         {"s/sub", {}, {"sub/old0.txt", "sub/old1.txt"},
          "/sub/old0.txt (Too many levels of symbolic links)"},
         {"s/sub", {"sub/new.txt"}, {"sub/old.txt"},
-         "/sub/new.txt (Target file exists (and should not): Too many levels of symbolic links)"},
+         "/sub/new.txt (Write error on target file: Too many levels of symbolic links)"},
         {"m/sub", {"sub/inside.txt"}, {},
          "/sub/inside.txt (Source file does not exist: Too many levels of symbolic links)"},
     };
@@ -141,7 +143,6 @@ TEST(HostileTrees, ADirectorySwappedForALinkMidRunLeadsNowhere) {
         WriteFile(t / "outside/old0.txt", "precious");
         WriteFile(t / "outside/inside.txt", "secret");
         const auto outside = Snapshot(t / "outside");
-        auto plan = PlanRun(t / "m", t / "s");
         RecordingHost host;
         host.m_onPump = [&](int pump) {
             if (pump == 1) {
@@ -149,7 +150,7 @@ TEST(HostileTrees, ADirectorySwappedForALinkMidRunLeadsNowhere) {
                 ASSERT_EQ(::symlink((t / "outside").c_str(), (t / c.swapped).c_str()), 0);
             }
         };
-        EXPECT_FALSE(ExecuteActions(host, plan->actions, t / "m", t / "s"));
+        EXPECT_FALSE(SyncRun(t / "m", t / "s", host));
         ASSERT_EQ(host.m_messages.size(), 1u);
         EXPECT_NE(host.m_messages[0].find(t.Path() + "/s" + c.message), std::string::npos)
             << host.m_messages[0];
@@ -168,8 +169,19 @@ TEST(HostileTrees, PathsLongerThanTheSystemsLimitSyncLikeAnyOther) {
     ASSERT_TRUE(SyncRun(t / "m", t / "s", host)) << host.m_messages.at(0);
     EXPECT_EQ(ReadFileBeneath(t / "s", deep), "deep");
     EXPECT_FALSE(Exists(t / "s/" + std::string(50, 'o')));
-    EXPECT_TRUE(PlanRun(t / "m", t / "s")->actions.empty());
+    EXPECT_TRUE(PlanRun(t / "m", t / "s").empty());
 }
+
+namespace {
+
+// Whether the directories `a` and `b`, opened as roots are, overlap.
+bool Overlap(const std::string& a, const std::string& b) {
+    platform::TreeRoot rootA(a);
+    platform::TreeRoot rootB(b);
+    return platform::RootsOverlap(rootA.Descriptor(), rootB.Descriptor());
+}
+
+}  // namespace
 
 TEST(HostileTrees, RootsThatOverlapThroughABindMountAreTold) {
     TempDir t;
@@ -179,17 +191,17 @@ TEST(HostileTrees, RootsThatOverlapThroughABindMountAreTold) {
     if (!bound.Mounted()) {
         GTEST_SKIP() << "bind mounts are refused here; links and \"..\" are checked by the dialog tests";
     }
-    EXPECT_TRUE(platform::RootsOverlap(t / "m", t / "B/sub"));  // the slave inside the master
-    EXPECT_TRUE(platform::RootsOverlap(t / "B/sub", t / "m"));  // the master inside the slave
-    EXPECT_TRUE(platform::RootsOverlap(t / "m", t / "B"));      // one directory, two names
-    EXPECT_FALSE(platform::RootsOverlap(t / "B/sub", t / "other"));
+    EXPECT_TRUE(Overlap(t / "m", t / "B/sub"));  // the slave inside the master
+    EXPECT_TRUE(Overlap(t / "B/sub", t / "m"));  // the master inside the slave
+    EXPECT_TRUE(Overlap(t / "m", t / "B"));      // one directory, two names
+    EXPECT_FALSE(Overlap(t / "B/sub", t / "other"));
     // A subdirectory of the master mounted elsewhere is not below the master by
     // "..", and is inside it all the same.
     BindMount subtree(t / "m/sub", t / "C");
     ASSERT_TRUE(subtree.Mounted());
-    EXPECT_TRUE(platform::RootsOverlap(t / "m", t / "C"));
-    EXPECT_TRUE(platform::RootsOverlap(t / "C", t / "m"));
-    EXPECT_FALSE(platform::RootsOverlap(t / "C", t / "other"));
+    EXPECT_TRUE(Overlap(t / "m", t / "C"));
+    EXPECT_TRUE(Overlap(t / "C", t / "m"));
+    EXPECT_FALSE(Overlap(t / "C", t / "other"));
 }
 
 // Slaves on real FUSE file systems made for the test: exFAT (no unnamed files,
@@ -257,7 +269,7 @@ TEST(HostileTrees, SlavesOnFuseFileSystemsTakeEveryChangeAndConverge) {
             EXPECT_TRUE(SyncRun(t / "m", t / "s", again)) << again.m_messages.at(0);
             EXPECT_EQ(ReadFile(t / "s/private.key"), "a longer secret");
             EXPECT_EQ(ReadFile(t / "s/README.txt"), "read me");
-            EXPECT_TRUE(PlanRun(t / "m", t / "s")->actions.empty());
+            EXPECT_TRUE(PlanRun(t / "m", t / "s").empty());
         } else {
             std::printf("skipped %s: the FUSE mount was refused\n", fs.name);
         }

@@ -1,26 +1,109 @@
-// A fault injector for tests: fails the n-th call of one kind (optionally only
-// for paths containing a given text) with a given errno, once.
+// Faults, delays and spies for tests, injected by wrapping a root: every call
+// that a FaultyRoot makes is first put to its injector, which may make it fail
+// with an errno of its choosing (a full disk, a failed rename, a read error
+// that a real disk will not produce when asked), wait, or count it. Nothing of
+// this is in the program itself.
 #pragma once
 
+#include <memory>
+#include <mutex>
 #include <string>
 
-#include "platform/fault_injection.h"
+#include "platform/tree_root.h"
 
-class OneFault : public platform::FaultInjector {
+// The calls of a root that can be made to fail.
+enum class Call {
+    Open,       // opening a source file for reading
+    Create,     // creating an output file, named or unnamed (then `path` is its directory)
+    Read,
+    Write,
+    CopyRange,  // the kernel's in-place copy
+    Close,
+    Rename,     // giving an output its final name (a rename, or linking an unnamed file)
+    Unlink,
+    Mkdir,
+    Rmdir,
+    OpenDir,    // opening a directory for listing
+    ReadDir,    // fetching the next entry of a listing
+    Stat,       // looking at a file or directory
+    Chmod,      // setting the permission bits of a directory that a run made
+    Sync,       // flushing the slave's file system to its disk
+};
+
+const char* CallName(Call call);
+
+class FaultInjector {
 public:
-    // Fails the `nth` (1-based) matching call of `call` with `err`.
-    OneFault(platform::Call call, int err, int nth = 1, std::string pathPart = {})
-        : m_call(call), m_err(err), m_nth(nth), m_pathPart(std::move(pathPart)) {
-        platform::SetFaultInjector(this);
-    }
-    ~OneFault() override { platform::SetFaultInjector(nullptr); }
+    virtual ~FaultInjector() = default;
+    // Returns the errno value that the call must fail with, or 0 to let it run.
+    // `path` is the root's path and "/relative" for calls on a path, the root's
+    // path alone for calls on an open file or listing. Calls from the roots of
+    // one request come one at a time (the two scans run at once).
+    virtual int Fail(Call call, const std::string& path) = 0;
 
-    int Fail(platform::Call call, const char* path) override {
+    std::mutex m_mutex;  // taken by the roots around each Fail
+};
+
+// A root that asks `faults` before each of its calls; errno is set and the call
+// not made when the injector says so.
+class FaultyRoot : public platform::TreeRoot {
+public:
+    FaultyRoot(std::string path, platform::Mounts mounts, FaultInjector& faults)
+        : TreeRoot(std::move(path), mounts), m_faults(faults) {}
+
+    int OpenDirectory(std::string_view relative) override;
+    bool NextMatch(platform::DirSearch& search, platform::DirMatch& match) override;
+    int OpenForRead(std::string_view relative, platform::FileInfo& info) override;
+    int CreateExclusive(std::string_view relative, mode_t mode) override;
+    int CreateUnnamed(std::string_view relativeDir, mode_t mode) override;
+    int LinkUnnamed(int fd, std::string_view relative) override;
+    int RenameReplace(std::string_view from, std::string_view to) override;
+    int RenameNoReplace(std::string_view from, std::string_view to) override;
+    int RemoveFile(std::string_view relative) override;
+    int MakeDirectory(std::string_view relative, mode_t mode) override;
+    int SetMode(std::string_view relative, mode_t mode) override;
+    int RemoveDirectory(std::string_view relative) override;
+    int ModeOf(std::string_view relative) override;
+    int Flush() override;
+    ssize_t Read(int fd, void* buffer, size_t size) override;
+    ssize_t ReadAt(int fd, void* buffer, size_t size, off_t offset) override;
+    ssize_t WriteAll(int fd, const void* buffer, size_t size) override;
+    ssize_t WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) override;
+    ssize_t CopyRange(int in, int out, size_t size) override;
+    ssize_t CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t size) override;
+    off_t SeekData(int fd, off_t offset) override;
+    off_t SeekHole(int fd, off_t offset) override;
+    int Truncate(int fd, off_t size) override;
+    int Describe(int fd, platform::FileInfo& info) override;
+    int Close(int fd) override;
+
+private:
+    // True (errno set) when the injector fails `call` on `relative`.
+    bool Fails(Call call, std::string_view relative);
+    bool FailsOnOpenFile(Call call);
+
+    FaultInjector& m_faults;
+};
+
+// What StartRequest::openRoot takes: both roots wrapped with `faults`.
+inline auto WrapRoots(FaultInjector& faults) {
+    return [&faults](const std::string& path, platform::Mounts mounts) {
+        return std::unique_ptr<platform::TreeRoot>(new FaultyRoot(path, mounts, faults));
+    };
+}
+
+// Fails the n-th (1-based) call of one kind, optionally only for paths that
+// contain a given text, with a given errno, once.
+class OneFault : public FaultInjector {
+public:
+    OneFault(Call call, int err, int nth = 1, std::string pathPart = {})
+        : m_call(call), m_err(err), m_nth(nth), m_pathPart(std::move(pathPart)) {}
+
+    int Fail(Call call, const std::string& path) override {
         if (call != m_call || m_fired) {
             return 0;
         }
-        if (!m_pathPart.empty() &&
-            (path == nullptr || std::string(path).find(m_pathPart) == std::string::npos)) {
+        if (!m_pathPart.empty() && path.find(m_pathPart) == std::string::npos) {
             return 0;
         }
         if (++m_seen < m_nth) {
@@ -34,7 +117,7 @@ public:
     int Seen() const { return m_seen; }
 
 private:
-    platform::Call m_call;
+    Call m_call;
     int m_err;
     int m_nth;
     std::string m_pathPart;

@@ -1,12 +1,17 @@
+// Hosts that record what the executor, the copier and the Start request show.
+//
 // An IExecHost that records what the executor and the copier show, and can
 // press Cancel at a chosen pump call.
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "exec/executor.h"
 #include "exec/run_host.h"
+#include "sync/start_request.h"
 
 class RecordingHost : public IExecHost {
 public:
@@ -33,4 +38,52 @@ public:
     std::vector<size_t> m_ranges;
     std::vector<size_t> m_positions;
     std::vector<std::string> m_messages;
+};
+
+// An IRequestHost that answers the Start request as a user would and writes
+// down everything it is asked, in order: "busy", "idle", "caption: text" for a
+// message ("kelvad" standing for the application's name), "preview", "run",
+// "saved". The plan is carried out through `m_exec` (its own RecordingHost
+// unless another is given), which also receives the request's messages.
+class RecordingRequestHost : public IRequestHost {
+public:
+    RecordingRequestHost() : m_exec(&m_ownExec) {}
+    explicit RecordingRequestHost(RecordingHost& exec) : m_exec(&exec) {}
+
+    void ShowMessage(const std::string& text, const char* caption) override {
+        m_log.push_back(std::string(caption != nullptr ? caption : "kelvad") + ": " + text);
+        m_exec->m_messages.push_back(text);
+    }
+    void SetBusy(bool busy) override { m_log.push_back(busy ? "busy" : "idle"); }
+    bool KeepAliveWhileBusy() override {
+        ++m_keepAlives;
+        return m_stopAtKeepAlive != 0 && m_keepAlives >= m_stopAtKeepAlive;
+    }
+    bool ApprovePlan(const CActionList& actions, const std::string&) override {
+        m_log.push_back("preview");
+        for (const auto& action : actions) {
+            m_plan.push_back(std::make_unique<CAction>(*action));
+        }
+        return m_approve;
+    }
+    bool ExecutePlan(const CActionList& actions, platform::TreeRoot& master,
+                     platform::TreeRoot& slave) override {
+        m_log.push_back("run");
+        if (m_beforeRun) {
+            m_beforeRun();
+        }
+        return ExecuteActions(*m_exec, actions, master, slave);
+    }
+    void SaveSettings() override { m_log.push_back("saved"); }
+
+    std::vector<std::string> m_log;
+    CActionList m_plan;  // what the preview was shown
+    bool m_approve = true;
+    int m_keepAlives = 0;
+    int m_stopAtKeepAlive = 0;  // 0: never
+    std::function<void()> m_beforeRun;  // between the plan and its execution
+
+private:
+    RecordingHost m_ownExec;
+    RecordingHost* m_exec;
 };

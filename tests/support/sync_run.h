@@ -1,35 +1,52 @@
-// A whole run without windows, for the tests: scan both trees, compare, and
-// (optionally) carry the plan out through a RecordingHost.
+// Whole runs without windows, for the tests, through the Start request as the
+// program makes it: both roots opened once, both trees scanned at once, the
+// plan made, and (for SyncRun) carried out through a RecordingHost.
 #pragma once
 
 #include <cstdlib>
-#include <memory>
 #include <string>
 
-#include "exec/executor.h"
+#include "support/fault_injector.h"
 #include "support/recording_host.h"
-#include "tree/compare_trees.h"
+#include "sync/start_request.h"
 #include "tree/scanner.h"
 
-struct PlannedRun {
-    CFileList master;
-    CFileList slave;
-    CActionList actions;
-};
-
-inline std::unique_ptr<PlannedRun> PlanRun(const std::string& master, const std::string& slave) {
-    auto p = std::make_unique<PlannedRun>();
-    ScanDirectory(master, &p->master);
-    ScanDirectory(slave, &p->slave);
-    CompareTrees(&p->master, &p->slave, &p->actions, master, slave,
-                 NameMatchOf(slave, p->slave));
-    return p;
+// The request for `master` and `slave` in `option`'s mode, its roots wrapped
+// with `faults` when given.
+inline StartRequest TestRequest(const std::string& master, const std::string& slave, int option,
+                                FaultInjector* faults = nullptr) {
+    StartRequest request{master, slave, option, {}};
+    if (faults != nullptr) {
+        request.openRoot = WrapRoots(*faults);
+    }
+    return request;
 }
 
-// Plans and executes; true when every action was carried out.
-inline bool SyncRun(const std::string& master, const std::string& slave, RecordingHost& host) {
-    auto p = PlanRun(master, slave);
-    return ExecuteActions(host, p->actions, master, slave);
+// Scans the tree at `path` into `list`, its root wrapped with `faults` when given.
+inline void ScanPath(const std::string& path, CFileList* list, FaultInjector* faults = nullptr) {
+    std::unique_ptr<platform::TreeRoot> root =
+        faults != nullptr ? std::make_unique<FaultyRoot>(path, platform::Mounts::Cross, *faults)
+                          : std::make_unique<platform::TreeRoot>(path);
+    ScanDirectory(*root, list);
+}
+
+// The plan for the pair as the preview would show it, nothing changed; empty
+// when the slave is up to date (and when the request was refused).
+inline CActionList PlanRun(const std::string& master, const std::string& slave,
+                           FaultInjector* faults = nullptr) {
+    RecordingRequestHost host;
+    host.m_approve = false;
+    RunStartRequest(host, TestRequest(master, slave, 1, faults));
+    return std::move(host.m_plan);
+}
+
+// Runs the request in Just Do It mode; true when the slave is in line at the
+// end (carried out whole, or up to date already). Every message goes to `host`.
+inline bool SyncRun(const std::string& master, const std::string& slave, RecordingHost& host,
+                    FaultInjector* faults = nullptr) {
+    RecordingRequestHost request(host);
+    const RequestResult result = RunStartRequest(request, TestRequest(master, slave, 0, faults));
+    return result == RequestResult::Done || result == RequestResult::UpToDate;
 }
 
 inline bool SyncRun(const std::string& master, const std::string& slave) {

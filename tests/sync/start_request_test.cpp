@@ -10,59 +10,25 @@
 #include <chrono>
 #include <thread>
 
-#include "exec/executor.h"
-#include "platform/fault_injection.h"
+#include "support/fault_injector.h"
 #include "support/recording_host.h"
+#include "support/sync_run.h"
 #include "support/temp_tree.h"
 
 namespace {
 
-// Answers the request as a user would, and writes down everything it is asked,
-// in order: "busy", "idle", "caption: text" for a message ("kelvad" standing
-// for the application's name), "preview", "run", "saved".
-class RecordingRequestHost : public IRequestHost {
+// Counts directory listings (from either scan's thread) and can make each one slow.
+class Listings : public FaultInjector {
 public:
-    void ShowMessage(const std::string& text, const char* caption) override {
-        m_log.push_back(std::string(caption != nullptr ? caption : "kelvad") + ": " + text);
-    }
-    void SetBusy(bool busy) override { m_log.push_back(busy ? "busy" : "idle"); }
-    bool KeepAliveWhileBusy() override {
-        ++m_keepAlives;
-        return m_stopAtKeepAlive != 0 && m_keepAlives >= m_stopAtKeepAlive;
-    }
-    bool ApprovePlan(const CActionList&, const std::string&) override {
-        m_log.push_back("preview");
-        return m_approve;
-    }
-    bool ExecutePlan(const CActionList& actions, const std::string& master,
-                     const std::string& slave) override {
-        m_log.push_back("run");
-        RecordingHost host;
-        return ExecuteActions(host, actions, master, slave);
-    }
-    void SaveSettings() override { m_log.push_back("saved"); }
-
-    std::vector<std::string> m_log;
-    bool m_approve = true;
-    int m_keepAlives = 0;
-    int m_stopAtKeepAlive = 0;  // 0: never
-};
-
-// Counts directory listings (from any thread) and can make each one slow.
-class Listings : public platform::FaultInjector {
-public:
-    explicit Listings(std::chrono::milliseconds delay = {}) : m_delay(delay) {
-        platform::SetFaultInjector(this);
-    }
-    ~Listings() override { platform::SetFaultInjector(nullptr); }
-    int Fail(platform::Call call, const char*) override {
-        if (call == platform::Call::OpenDir) {
+    explicit Listings(std::chrono::milliseconds delay = {}) : m_delay(delay) {}
+    int Fail(Call call, const std::string&) override {
+        if (call == Call::OpenDir) {
             ++m_count;
             std::this_thread::sleep_for(m_delay);
         }
         return 0;
     }
-    std::atomic<int> m_count{0};
+    int m_count = 0;
 
 private:
     std::chrono::milliseconds m_delay;
@@ -76,8 +42,9 @@ protected:
         MakeDirs(m_master);
         MakeDirs(m_slave);
     }
-    RequestResult Start(const std::string& master, const std::string& slave, int option = 0) {
-        return RunStartRequest(m_host, StartRequest{master, slave, option});
+    RequestResult Start(const std::string& master, const std::string& slave, int option = 0,
+                        FaultInjector* faults = nullptr) {
+        return RunStartRequest(m_host, TestRequest(master, slave, option, faults));
     }
 
     TempDir m_dir;
@@ -113,7 +80,7 @@ TEST_F(StartRequestTest, ChecksComeInTheirOrderBeforeAnythingIsScanned) {
         SCOPED_TRACE(roots.first + " | " + roots.second);
         m_host.m_log.clear();
         Listings listings;
-        EXPECT_EQ(Start(roots.first, roots.second), RequestResult::Refused);
+        EXPECT_EQ(Start(roots.first, roots.second, 0, &listings), RequestResult::Refused);
         EXPECT_EQ(m_host.m_log, Log{message});
         EXPECT_EQ(listings.m_count, 0);
     }
@@ -172,7 +139,7 @@ TEST_F(StartRequestTest, AStopDuringTheScanEndsItQuicklyWithNothingDoneOrSaid) {
     Listings slow(std::chrono::milliseconds(25));  // a scan of about a second
     m_host.m_stopAtKeepAlive = 5;                    // about 50 ms in
     const auto began = std::chrono::steady_clock::now();
-    EXPECT_EQ(Start(m_master, m_slave), RequestResult::Stopped);
+    EXPECT_EQ(Start(m_master, m_slave, 0, &slow), RequestResult::Stopped);
     EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(250));
     EXPECT_EQ(m_host.m_log, (Log{"busy", "idle"}));
     EXPECT_TRUE(Snapshot(m_slave).empty());

@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "support/fault_injector.h"
+#include "support/sync_run.h"
 #include "support/temp_tree.h"
 #include "tree/scanner.h"
 
@@ -156,12 +157,12 @@ TEST(CompareTrees, NothingBelowAMasterDirectoryWithUnknownContentsIsDeleted) {
     WriteFile(t / "s/other/stale", "");
     CFileList master;
     {
-        OneFault fault(platform::Call::OpenDir, EACCES, 1, "m/keep");
-        ScanDirectory(t / "m", &master);
+        OneFault fault(Call::OpenDir, EACCES, 1, "m/keep");
+        ScanPath(t / "m", &master, &fault);
         ASSERT_TRUE(fault.Fired());
     }
     CFileList slave;
-    ScanDirectory(t / "s", &slave);
+    ScanPath(t / "s", &slave);
     CActionList actions;
     CompareTrees(&master, &slave, &actions, t / "m", t / "s");
     std::vector<std::pair<int, std::string>> plan;

@@ -10,6 +10,7 @@
 #include <cerrno>
 
 #include "support/fault_injector.h"
+#include "support/sync_run.h"
 #include "support/temp_tree.h"
 
 namespace {
@@ -48,7 +49,7 @@ TEST(ScanDirectory, ListsEveryFileAndDirectoryDepthFirstWithTheirDirectoryPaths)
     WriteFile(root + "/.profile", "");
     WriteFile(root + "/...", "");
     CFileList list;
-    ScanDirectory(root, &list);
+    ScanPath(root, &list);
     EXPECT_EQ(Keys(list), (std::vector<std::string>{root + "/...", root + "/.profile", root + "/a",
                                                     root + "/a/b", root + "/a/c", root + "/a/c/d",
                                                     root + "/empty"}));
@@ -67,12 +68,12 @@ TEST(ScanDirectory, ListsEveryFileAndDirectoryDepthFirstWithTheirDirectoryPaths)
 TEST(ScanDirectory, EmptyRootAndTrailingSeparator) {
     TempDir t;
     CFileList empty;
-    ScanDirectory(t.Path(), &empty);
+    ScanPath(t.Path(), &empty);
     EXPECT_TRUE(empty.empty());
 
     WriteFile(t / "x/y", "");
     CFileList list;
-    ScanDirectory(t.Path() + "/", &list);
+    ScanPath(t.Path() + "/", &list);
     // The root is used as typed: the keys carry the doubled separator.
     EXPECT_EQ(Keys(list), (std::vector<std::string>{t.Path() + "//x", t.Path() + "//x/y"}));
 }
@@ -82,7 +83,7 @@ TEST(ScanDirectory, NamesThatDifferOnlyInCaseAreTwoEntries) {
     WriteFile(t / "Readme.txt", "1");
     WriteFile(t / "README.TXT", "2");
     CFileList list;
-    ScanDirectory(t.Path(), &list);
+    ScanPath(t.Path(), &list);
     EXPECT_EQ(Keys(list), (std::vector<std::string>{t / "README.TXT", t / "Readme.txt"}));
 
     // Directories equal but for case: what lies below them interleaves.
@@ -93,7 +94,7 @@ TEST(ScanDirectory, NamesThatDifferOnlyInCaseAreTwoEntries) {
     WriteFile(t / "abc.txt", "");
     WriteFile(t / "abc-", "");
     CFileList twins;
-    ScanDirectory(t.Path(), &twins);
+    ScanPath(t.Path(), &twins);
     EXPECT_EQ(Keys(twins),
               (std::vector<std::string>{t / "Abc", t / "abc", t / "abc-", t / "abc.txt", t / "Abc/x",
                                         t / "abc/X", t / "abc/x", t / "abc/x/z", t / "Abc/Y",
@@ -118,7 +119,7 @@ TEST(ScanDirectory, LinksAndSpecialFilesAreNeitherReportedNorFollowed) {
         ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     }
     CFileList list;
-    ScanDirectory(root, &list);  // must return: the FIFO is not opened, the loop not followed
+    ScanPath(root, &list);  // must return: the FIFO is not opened, the loop not followed
     ::close(s);
     EXPECT_EQ(Keys(list), (std::vector<std::string>{root + "/sub", root + "/sub/file"}));
 }
@@ -128,7 +129,7 @@ TEST(ScanDirectory, RootThatIsALinkIsFollowed) {
     WriteFile(t / "real/f", "");
     ASSERT_EQ(::symlink((t / "real").c_str(), (t / "alias").c_str()), 0);
     CFileList list;
-    ScanDirectory(t / "alias", &list);
+    ScanPath(t / "alias", &list);
     EXPECT_EQ(Keys(list), (std::vector<std::string>{t / "alias/f"}));
 }
 
@@ -137,9 +138,9 @@ TEST(ScanDirectory, DirectoryThatCannotBeListedHasUnknownContents) {
     WriteFile(t / "locked/inner", "");
     WriteFile(t / "open/inner", "");
     {
-        OneFault fault(platform::Call::OpenDir, EACCES, 1, "/locked");
+        OneFault fault(Call::OpenDir, EACCES, 1, "/locked");
         CFileList list;
-        ScanDirectory(t.Path(), &list);
+        ScanPath(t.Path(), &list, &fault);
         EXPECT_TRUE(fault.Fired());
         EXPECT_EQ(Keys(list),
                   (std::vector<std::string>{t / "locked", t / "open", t / "open/inner"}));
@@ -148,15 +149,15 @@ TEST(ScanDirectory, DirectoryThatCannotBeListedHasUnknownContents) {
     }
     {
         // A listing that breaks off part-way is not complete either.
-        OneFault fault(platform::Call::ReadDir, EIO, 1);
+        OneFault fault(Call::ReadDir, EIO, 1);
         CFileList list;
-        ScanDirectory(t.Path(), &list);
+        ScanPath(t.Path(), &list, &fault);
         EXPECT_TRUE(list.m_rootContentsUnknown);
     }
     {
-        OneFault fault(platform::Call::OpenDir, EACCES, 1);
+        OneFault fault(Call::OpenDir, EACCES, 1);
         CFileList list;
-        ScanDirectory(t.Path(), &list);
+        ScanPath(t.Path(), &list, &fault);
         EXPECT_TRUE(list.empty());
         EXPECT_TRUE(list.m_rootContentsUnknown);
     }
@@ -176,7 +177,7 @@ TEST(ScanDirectory, TwoThousandLevelsDeepWithFewDescriptors) {
     low.rlim_cur = 32;  // far fewer than the depth
     ::setrlimit(RLIMIT_NOFILE, &low);
     CFileList list;
-    ScanDirectory(t.Path(), &list);
+    ScanPath(t.Path(), &list);
     ::setrlimit(RLIMIT_NOFILE, &old);
     ASSERT_EQ(list.size(), 2001u);
     EXPECT_EQ(list.back()->GetKey(), path + "/f");
