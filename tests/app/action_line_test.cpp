@@ -50,6 +50,18 @@ TEST(EscapeForTerminal, EscapesWhatATerminalWouldObeyAndKeepsPrintableUtf8) {
     }
 }
 
+TEST(BuildTerminalActionLine, EscapesThePathsAndKeepsTheTab) {
+    const std::string root = "/b\x1b/";
+    EXPECT_EQ(BuildTerminalActionLine(CAction("~~~~", "x\ny", ACTION_DELETE), root),
+              "Delete:\t/b\\033/x\\ny");
+    EXPECT_EQ(BuildTerminalActionLine(CAction("d\r", "~~~~", ACTION_MKDIR), root),
+              "Mkdir:\t/b\\033/d\\r");
+    EXPECT_EQ(BuildTerminalActionLine(CAction("m\t", "s\a", 9), root), "Eh?\tm\\t <> s\\a");
+    // The preview in the window shows the names as they are.
+    EXPECT_EQ(BuildActionLine(CAction("~~~~", "x\ny", ACTION_DELETE), root),
+              "Delete:\t/b\x1b/x\ny");
+}
+
 TEST(ShortenForTerminal, EscapesFirstAndNeverSplitsAnEscape) {
     EXPECT_EQ(ShortenForTerminal("a\nb", 10), "a\\nb");
     // "\033" shows four characters: kept whole or left out whole.
