@@ -1,14 +1,33 @@
 #include "app/action_line.h"
 
-std::string BuildActionLine(const CAction& action, const std::string& slaveRootWithSeparator) {
+#include "app/display_text.h"
+
+namespace {
+
+// The line, each path passed through `show`.
+template <typename Show>
+std::string BuildLine(const CAction& action, const std::string& root, Show show) {
     switch (action.GetKind()) {
-        case ACTION_MODIFY: return "Modify:\t" + slaveRootWithSeparator + action.GetSlavePath();
-        case ACTION_DELETE: return "Delete:\t" + slaveRootWithSeparator + action.GetSlavePath();
-        case ACTION_CREATE: return "Create:\t" + slaveRootWithSeparator + action.GetMasterPath();
-        case ACTION_MKDIR: return "Mkdir:\t" + slaveRootWithSeparator + action.GetMasterPath();
-        case ACTION_RMDIR: return "Rmdir:\t" + slaveRootWithSeparator + action.GetSlavePath();
-        default: return "Eh?\t" + action.GetMasterPath() + " <> " + action.GetSlavePath();
+        case ACTION_MODIFY: return "Modify:\t" + show(root + action.GetSlavePath());
+        case ACTION_DELETE: return "Delete:\t" + show(root + action.GetSlavePath());
+        case ACTION_CREATE: return "Create:\t" + show(root + action.GetMasterPath());
+        case ACTION_MKDIR: return "Mkdir:\t" + show(root + action.GetMasterPath());
+        case ACTION_RMDIR: return "Rmdir:\t" + show(root + action.GetSlavePath());
+        default:
+            return "Eh?\t" + show(action.GetMasterPath()) + " <> " + show(action.GetSlavePath());
     }
+}
+
+}  // namespace
+
+std::string BuildActionLine(const CAction& action, const std::string& slaveRootWithSeparator) {
+    return BuildLine(action, slaveRootWithSeparator, [](std::string path) { return path; });
+}
+
+std::string BuildTerminalActionLine(const CAction& action,
+                                    const std::string& slaveRootWithSeparator) {
+    return BuildLine(action, slaveRootWithSeparator,
+                     [](const std::string& path) { return EscapeForTerminal(path); });
 }
 
 std::array<size_t, 6> CountByKind(const CActionList& actions) {

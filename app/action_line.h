@@ -13,6 +13,11 @@
 // "Eh?\t", the master path, " <> " and the slave path, without a root.
 std::string BuildActionLine(const CAction& action, const std::string& slaveRootWithSeparator);
 
+// The same line for a terminal: the paths escaped as EscapeForTerminal does,
+// the label and its tab as they are.
+std::string BuildTerminalActionLine(const CAction& action,
+                                    const std::string& slaveRootWithSeparator);
+
 // How many actions of each kind `actions` holds, by kind (ACTION_MODIFY to
 // ACTION_RMDIR); index 0 counts any other kind.
 std::array<size_t, 6> CountByKind(const CActionList& actions);

@@ -75,7 +75,7 @@ public:
     void SetStatus(const std::string& text) override {
         m_status = text;
         if (m_verbose) {
-            std::fprintf(stderr, "%s\n", text.c_str());
+            std::fprintf(stderr, "%s\n", EscapeForTerminal(text).c_str());
         }
         Draw();
     }
@@ -83,7 +83,7 @@ public:
     void SetPosition(size_t position) override { m_done = position + 1; }
     void ShowMessage(const std::string& text) override {
         Clear();
-        std::fprintf(stderr, "%s\n", text.c_str());
+        std::fprintf(stderr, "%s\n", EscapeForTerminal(text).c_str());
     }
 
     // Takes the progress line off the screen.
@@ -111,9 +111,9 @@ private:
         std::string line = "[" + std::to_string(m_done) + "/" + std::to_string(m_total) + "] " +
                            Bytes(m_bytes) + "  ";
         if (line.size() + 8 < width) {
-            line += ShortenForDisplay(m_status, width - 1 - line.size());
-        }
-        if (line.size() >= width) {
+            // Fits the width in characters; a cut in bytes would split one, or an escape.
+            line += ShortenForTerminal(m_status, width - 1 - line.size());
+        } else if (line.size() >= width) {
             line.resize(width - 1);
         }
         std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
@@ -137,7 +137,7 @@ public:
     explicit TerminalRequestHost(bool verbose) : m_exec(verbose) {}
 
     void ShowMessage(const std::string& text, const char*) override {
-        std::fprintf(stderr, "%s\n", text.c_str());
+        std::fprintf(stderr, "%s\n", EscapeForTerminal(text).c_str());
     }
     void SetBusy(bool) override {}
     bool KeepAliveWhileBusy() override { return g_interrupted != 0; }
@@ -145,7 +145,7 @@ public:
         // Only a dry run asks: it prints the plan in the preview's words.
         const std::string root = slaveRoot + platform::kSeparator;
         for (const auto& action : actions) {
-            std::printf("%s\n", BuildActionLine(*action, root).c_str());
+            std::printf("%s\n", BuildTerminalActionLine(*action, root).c_str());
         }
         return false;
     }
@@ -212,7 +212,7 @@ int RunCommandLine(int argc, char** argv) {
         } else if (arg == "--verbose") {
             verbose = true;
         } else {
-            std::fprintf(stderr, "kelvad: unknown option %s\n", arg.c_str());
+            std::fprintf(stderr, "kelvad: unknown option %s\n", EscapeForTerminal(arg).c_str());
             return Usage();
         }
     }
@@ -235,7 +235,7 @@ int RunCommandLine(int argc, char** argv) {
         case RequestResult::Failed:
             return g_interrupted != 0 ? EXIT_INTERRUPTED : EXIT_STEP_FAILED;
         case RequestResult::Done:
-            std::printf("%s\n", host.Summary(seconds).c_str());
+            std::printf("%s\n", EscapeForTerminal(host.Summary(seconds)).c_str());
             return EXIT_IN_LINE;
     }
     return EXIT_STEP_FAILED;

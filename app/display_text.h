@@ -1,10 +1,26 @@
 // Texts as they are shown, apart from the texts themselves: a line too long for
-// its control is shortened for display only, never the path that is used.
+// its control is shortened for display only, never the path that is used, and a
+// name printed on a terminal is shown escaped, never obeyed.
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // `text` when it has at most `maxChars` characters; otherwise its beginning and
 // end joined by "...", `maxChars` characters in all. Counts UTF-8 characters and
 // never splits one.
 std::string ShortenForDisplay(const std::string& text, size_t maxChars);
+
+// `text` with every byte a terminal could take for a command written as an
+// escape, as `ls -b` does, so that a name can neither retitle or clear the
+// terminal nor forge or hide a line: "\n", "\r", "\t", "\a", "\b", "\f" and
+// "\v", three octal digits for the other controls and DEL ("\033", "\177"),
+// "\x" and two hex digits for each byte of a C1 control (U+0080 to U+009F) and
+// for every byte that is not part of valid UTF-8 ("\x9b"), and "\\" for a
+// backslash, so that every backslash starts an escape. Printable UTF-8 is kept.
+std::string EscapeForTerminal(std::string_view text);
+
+// `text` escaped as EscapeForTerminal does, then shortened as ShortenForDisplay
+// does, except that an escape is never split: it counts as the characters it
+// shows.
+std::string ShortenForTerminal(std::string_view text, size_t maxChars);

@@ -25,3 +25,47 @@ TEST(ShortenForDisplay, KeepsShortTextsAndCutsLongOnesInTheMiddle) {
     const std::string e = "\xC3\xA9";
     EXPECT_EQ(ShortenForDisplay(e + e + e + e + e + e + e + e + e + e, 7), e + e + "..." + e + e);
 }
+
+TEST(EscapeForTerminal, EscapesWhatATerminalWouldObeyAndKeepsPrintableUtf8) {
+    const struct {
+        std::string text;
+        std::string shown;
+    } cases[] = {
+        {"plain name.txt", "plain name.txt"},
+        {"a\x1b]0;PWNED\a\x1b[2J", "a\\033]0;PWNED\\a\\033[2J"},
+        {"x\nDelete:\t/etc", "x\\nDelete:\\t/etc"},
+        {"real\rfake", "real\\rfake"},
+        {"\b\f\v", "\\b\\f\\v"},
+        {std::string("nul\0", 4) + "\x01\x7f", "nul\\000\\001\\177"},
+        {"csi\x9b", "csi\\x9b"},                                // a lone byte
+        {"c1\xC2\x9B!", "c1\\xc2\\x9b!"},                       // U+009B, valid but obeyed
+        {"cut\xE6\x97", "cut\\xe6\\x97"},                       // a character cut short
+        {"\xC0\xAF\xED\xA0\x80", "\\xc0\\xaf\\xed\\xa0\\x80"},  // overlong, surrogate
+        {"caf\xC3\xA9 \xE6\x97\xA5 \xF0\x9F\x98\x80 \xC2\xA0",
+         "caf\xC3\xA9 \xE6\x97\xA5 \xF0\x9F\x98\x80 \xC2\xA0"},
+        {"back\\slash\\033", "back\\\\slash\\\\033"},  // never read as an escape
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(EscapeForTerminal(c.text), c.shown) << c.shown;
+    }
+}
+
+TEST(BuildTerminalActionLine, EscapesThePathsAndKeepsTheTab) {
+    const std::string root = "/b\x1b/";
+    EXPECT_EQ(BuildTerminalActionLine(CAction("~~~~", "x\ny", ACTION_DELETE), root),
+              "Delete:\t/b\\033/x\\ny");
+    EXPECT_EQ(BuildTerminalActionLine(CAction("d\r", "~~~~", ACTION_MKDIR), root),
+              "Mkdir:\t/b\\033/d\\r");
+    EXPECT_EQ(BuildTerminalActionLine(CAction("m\t", "s\a", 9), root), "Eh?\tm\\t <> s\\a");
+    // The preview in the window shows the names as they are.
+    EXPECT_EQ(BuildActionLine(CAction("~~~~", "x\ny", ACTION_DELETE), root),
+              "Delete:\t/b\x1b/x\ny");
+}
+
+TEST(ShortenForTerminal, EscapesFirstAndNeverSplitsAnEscape) {
+    EXPECT_EQ(ShortenForTerminal("a\nb", 10), "a\\nb");
+    // "\033" shows four characters: kept whole or left out whole.
+    EXPECT_EQ(ShortenForTerminal("\x1b\x1b\x1b\x1b\x1b\x1b", 11), "\\033...\\033");
+    EXPECT_EQ(ShortenForTerminal("abc\x1b!defghijk", 11), "abc...hijk");
+    EXPECT_EQ(ShortenForTerminal("abcdefgh\x1b", 9), "abc...");
+}

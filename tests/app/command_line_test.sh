@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The command line of the real binary, with no display: each refusal and its
 # exit status, an up-to-date pair, a failing step, a dry run that prints the
-# preview's lines and changes nothing, a real sync, and SIGINT in the middle
-# of a run of many files.
+# preview's lines and changes nothing, a real sync, names that hold control
+# characters shown escaped, and SIGINT in the middle of a run of many files.
 set -uo pipefail
 kelvad="$1"
 unset DISPLAY WAYLAND_DISPLAY
@@ -57,6 +57,28 @@ check "up to date" 0 "Slave directory structure is up-to-date" -- --sync "$m" "$
 # A step that fails: a slave directory that cannot go, as it holds a link.
 mkdir -p "$s/held" && ln -s / "$s/held/link"
 check "failing step" 1 "Unable to delete directory $s/held (Directory not empty)" -- --sync "$m" "$s"
+
+# Names that hold terminal commands, a newline and a carriage return are shown
+# escaped: they neither retitle nor clear the terminal, forge a line or hide one.
+em="$work/em"; es="$work/es"
+title=$'a\e]0;PWNED\a\e[2J'; forged=$'x\nDelete:\tpasswd'; hidden=$'real\rfake'
+held=$'held\e]0;PWNED\a'
+mkdir -p "$em" "$es/$held" && ln -s / "$es/$held/link"
+for name in "$title" "$forged" "$hidden"; do echo x > "$em/$name"; done
+check "dry run of hostile names" 0 "" -- --dry-run "$em" "$es"
+{ printf 'Create:\t%s\n' "$es/"'a\033]0;PWNED\a\033[2J' "$es/"'x\nDelete:\tpasswd' "$es/"'real\rfake'
+  printf 'Rmdir:\t%s\n' "$es/"'held\033]0;PWNED\a'; } | LC_ALL=C sort > "$work/expected"
+if [ "$(wc -l < "$work/out")" -ne 4 ] || LC_ALL=C grep -q $'[\e\r]' "$work/out" ||
+    ! LC_ALL=C sort "$work/out" | cmp -s - "$work/expected"; then
+    failed=$((failed + 1)); echo "FAIL: dry run of hostile names:"; cat -A "$work/out"
+fi
+check "verbose sync of hostile names" 1 \
+    'Unable to delete directory '"$es/"'held\033]0;PWNED\a (Directory not empty)' \
+    -- --sync --verbose "$em" "$es"
+if tr -d '\n' < "$work/err" | LC_ALL=C grep -q '[[:cntrl:]]' ||
+    ! grep -qxF '..creating ../x\nDelete:\tpasswd' "$work/err" || [ ! -e "$es/$hidden" ]; then
+    failed=$((failed + 1)); echo "FAIL: verbose sync of hostile names:"; cat -A "$work/err"
+fi
 
 # SIGINT in the middle of many files: stopped, every file whole.
 for i in $(seq 20000); do echo x > "$m/f$i"; done
