@@ -224,7 +224,7 @@ int RunCommandLine(int argc, char** argv) {
     const auto began = std::chrono::steady_clock::now();
     // A dry run is a Preview whose plan is printed and not approved.
     const RequestResult result =
-        RunStartRequest(host, StartRequest{roots[0], roots[1], dryRun ? 1 : 0});
+        RunStartRequest(host, StartRequest{roots[0], roots[1], dryRun ? 1 : 0, {}});
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     switch (result) {
