@@ -270,6 +270,26 @@ TEST(HostileTrees, SlavesOnFuseFileSystemsTakeEveryChangeAndConverge) {
             EXPECT_EQ(ReadFile(t / "s/private.key"), "a longer secret");
             EXPECT_EQ(ReadFile(t / "s/README.txt"), "read me");
             EXPECT_TRUE(PlanRun(t / "m", t / "s").empty());
+            if (std::string(fs.name) == "exFAT") {
+                // Two spellings of one directory on a volume that ignores case
+                // (each with its own inode number through FUSE) overlap.
+                WriteFile(t / "s/vol/docs/thesis.tex", "thesis");
+                WriteFile(t / "s/vol/DOCS/SUB/old.txt", "old");
+                const auto volume = Snapshot(t / "s/vol");
+                RecordingHost overlap;
+                EXPECT_FALSE(SyncRun(t / "s/vol/docs", t / "s/vol/DOCS/SUB", overlap));
+                EXPECT_EQ(overlap.m_messages,
+                          (std::vector<std::string>{"Master and slave directories overlap"}));
+                EXPECT_EQ(Snapshot(t / "s/vol"), volume);
+                // A master directory that cannot be read, renamed but for case,
+                // still keeps its slave counterpart from being emptied.
+                ASSERT_EQ(::rename((t / "m/dir").c_str(), (t / "m/DIR").c_str()), 0);
+                OneFault unreadable(Call::OpenDir, EACCES, 1, "m/DIR");
+                RecordingHost hidden;
+                EXPECT_TRUE(SyncRun(t / "m", t / "s", hidden, &unreadable));
+                EXPECT_TRUE(unreadable.Fired());
+                EXPECT_EQ(ReadFile(t / "s/dir/inner.bin"), std::string(3 << 20, 'x'));
+            }
         } else {
             std::printf("skipped %s: the FUSE mount was refused\n", fs.name);
         }
@@ -277,4 +297,97 @@ TEST(HostileTrees, SlavesOnFuseFileSystemsTakeEveryChangeAndConverge) {
     if (tried == 0) {
         GTEST_SKIP() << "no FUSE file system could be mounted here";
     }
+}
+
+TEST(HostileTrees, MountPointsInsideTheSlaveAreNotCrossedAndMountsShowingTheOtherTreeAreRefused) {
+    TempDir t;
+    WriteFile(t / "m/data.csv", "data");
+    WriteFile(t / "m/usb/new.txt", "new");
+    WriteFile(t / "m/sub/thesis.tex", "thesis");
+    MakeDirs(t / "s");
+    BindMount stick("kelvad-test", t / "s/usb", "tmpfs", "size=1m");
+    if (!stick.Mounted()) {
+        GTEST_SKIP() << "mounts are refused here";
+    }
+    WriteFile(t / "s/usb/stale.txt", "on the stick");
+    // Nothing on the stick is deleted, nothing written there; the step that
+    // would write there says where the mount is.
+    RecordingHost host;
+    EXPECT_FALSE(SyncRun(t / "m", t / "s", host));
+    EXPECT_EQ(host.m_messages, (std::vector<std::string>{
+                                   "Error creating " + t.Path() + "/s/usb/new.txt (Write error on "
+                                   "target file: another file system is mounted at " +
+                                   t.Path() + "/s/usb)"}));
+    EXPECT_EQ(ReadFile(t / "s/usb/stale.txt"), "on the stick");
+    EXPECT_FALSE(Exists(t / "s/usb/new.txt"));
+    EXPECT_EQ(ReadFile(t / "s/data.csv"), "data");
+
+    // A mount inside either tree that shows the other ends the request before
+    // anything changes: the master inside the slave, the slave inside the master.
+    MakeDirs(t / "m/loop");
+    const auto masterBefore = Snapshot(t / "m");
+    for (const auto& [from, at] : {std::pair<std::string, std::string>{t / "m", t / "s/aaa"},
+                                   {t / "m/sub", t / "s/bbb"},
+                                   {t / "s", t / "m/loop"}}) {
+        SCOPED_TRACE(at);
+        BindMount shown(from, at);
+        ASSERT_TRUE(shown.Mounted());
+        RecordingHost refused;
+        EXPECT_FALSE(SyncRun(t / "m", t / "s", refused));
+        EXPECT_EQ(refused.m_messages, (std::vector<std::string>{"Master and slave directories overlap"}));
+    }
+    EXPECT_EQ(Snapshot(t / "m"), masterBefore);
+}
+
+TEST(HostileTrees, ABindMountOfAnAncestorInsideTheMasterIsReadOnce) {
+    TempDir t;
+    WriteFile(t / "m/sub/a.txt", "a");
+    MakeDirs(t / "s");
+    BindMount loop(t / "m", t / "m/sub/again");
+    if (!loop.Mounted()) {
+        GTEST_SKIP() << "bind mounts are refused here";
+    }
+    RecordingHost host;
+    ASSERT_TRUE(SyncRun(t / "m", t / "s", host)) << host.m_messages.at(0);
+    EXPECT_EQ(ReadFile(t / "s/sub/a.txt"), "a");
+    EXPECT_TRUE(Exists(t / "s/sub/again"));
+    EXPECT_FALSE(Exists(t / "s/sub/again/sub"));
+    EXPECT_TRUE(PlanRun(t / "m", t / "s").empty());
+}
+
+TEST(HostileTrees, NeitherARepointedRootNorAMovedDirectoryLeadsAStepOutOfTheScannedSlave) {
+    TempDir t;
+    WriteFile(t / "m/photos/keep.jpg", "keep", 1000000000);
+    WriteFile(t / "m/new.txt", "new");
+    WriteFile(t / "real/photos/keep.jpg", "keep", 1000000000);
+    WriteFile(t / "real/photos/old1.jpg", "old");
+    WriteFile(t / "real/photos/old2.jpg", "old");
+    WriteFile(t / "victim/photos/old1.jpg", "victim's");
+    WriteFile(t / "victim/precious", "victim's");
+    ASSERT_EQ(::symlink((t / "real").c_str(), (t / "s").c_str()), 0);
+    RecordingHost host;
+    // After the first deletion the directory is moved out of the slave and a
+    // new one put in its place.
+    bool moved = false;
+    host.m_onPump = [&](int) {
+        if (!moved && !Exists(t / "real/photos/old1.jpg")) {
+            moved = true;
+            ASSERT_EQ(::rename((t / "real/photos").c_str(), (t / "rescued").c_str()), 0);
+            WriteFile(t / "real/photos/old2.jpg", "in its place");
+        }
+    };
+    RecordingRequestHost request(host);
+    // Between the plan and its execution the slave's path is made to point elsewhere.
+    request.m_beforeRun = [&] {
+        ASSERT_EQ(::unlink((t / "s").c_str()), 0);
+        ASSERT_EQ(::symlink((t / "victim").c_str(), (t / "s").c_str()), 0);
+    };
+    EXPECT_EQ(RunStartRequest(request, TestRequest(t / "m", t / "s", 1)), RequestResult::Done);
+    EXPECT_EQ(Snapshot(t / "victim"), (std::map<std::string, std::string>{
+                                          {"photos", "d"}, {"photos/old1.jpg", "f:victim's"},
+                                          {"precious", "f:victim's"}}));
+    EXPECT_EQ(ReadFile(t / "real/new.txt"), "new");
+    EXPECT_EQ(ReadFile(t / "rescued/old2.jpg"), "old");  // the moved directory got no more changes
+    EXPECT_FALSE(Exists(t / "rescued/old1.jpg"));
+    EXPECT_FALSE(Exists(t / "real/photos/old2.jpg"));
 }

@@ -39,9 +39,11 @@ ScopedWorkingDir::~ScopedWorkingDir() {
     (void)!::chdir(m_old.c_str());
 }
 
-BindMount::BindMount(const std::string& from, const std::string& at) : m_at(at) {
+BindMount::BindMount(const std::string& from, const std::string& at, const char* type,
+                     const char* options)
+    : m_at(at) {
     MakeDirs(at);
-    m_mounted = ::mount(from.c_str(), at.c_str(), nullptr, MS_BIND, nullptr) == 0;
+    m_mounted = ::mount(from.c_str(), at.c_str(), type, type == nullptr ? MS_BIND : 0, options) == 0;
 }
 
 BindMount::~BindMount() {

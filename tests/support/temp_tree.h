@@ -35,7 +35,10 @@ private:
 // Mounted() is false where the system refuses one (the test then skips).
 class BindMount {
 public:
-    BindMount(const std::string& from, const std::string& at);
+    // Mounts `from` at `at` as a bind mount or, with `type`, a file system of
+    // that type named `from`, with `options` ("size=1m").
+    BindMount(const std::string& from, const std::string& at, const char* type = nullptr,
+              const char* options = nullptr);
     ~BindMount();
     bool Mounted() const { return m_mounted; }
 
