@@ -3,7 +3,10 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
+#include <cstring>
+#include <limits>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -20,15 +23,24 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: kelvad                            open the window\n"
-    "       kelvad --sync [--verbose] MASTER SLAVE\n"
+    "       kelvad --sync [OPTIONS] MASTER SLAVE\n"
     "                                         bring SLAVE in line with MASTER\n"
     "       kelvad --dry-run MASTER SLAVE     print the plan, change nothing\n"
     "       kelvad --help | --version\n"
     "\n"
+    "Options of --sync:\n"
+    "  --verbose                 print every step\n"
+    "  --stop-at-first-failure   stop at the first step that fails (by default\n"
+    "                            every step that does not depend on it is done)\n"
+    "  --max-delete=N|all        delete or remove at most N entries; without it a\n"
+    "                            run that would delete at least half of the slave\n"
+    "                            (and at least 10 entries) is refused\n"
+    "\n"
     "Copies what is new in MASTER, replaces what MASTER wrote later or holds at\n"
     "another size, and deletes what MASTER no longer has. MASTER is only read.\n"
-    "Exit status: 0 in line (or nothing to do), 1 a step failed, 2 refused before\n"
-    "anything changed, 130 interrupted.\n";
+    "Exit status: 0 in line (or nothing to do), 1 a step failed or a master\n"
+    "directory could not be read, 2 refused before anything changed, 130\n"
+    "interrupted.\n";
 
 // Set by SIGINT and SIGTERM: a Cancel, read before each change and each piece.
 volatile std::sig_atomic_t g_interrupted = 0;
@@ -84,7 +96,9 @@ public:
     void ShowMessage(const std::string& text) override {
         Clear();
         std::fprintf(stderr, "%s\n", EscapeForTerminal(text).c_str());
+        ++m_failed[KindOfFailure(text)];
     }
+    void StepSkipped(int kind, const std::string&) override { ++m_skipped[kind]; }
 
     // Takes the progress line off the screen.
     void Clear() {
@@ -94,8 +108,28 @@ public:
         }
     }
     std::uint64_t CopiedBytes() const { return m_bytes; }
+    // By action kind: the steps that failed, and those not tried because of them.
+    const std::array<size_t, 6>& Failed() const { return m_failed; }
+    const std::array<size_t, 6>& Skipped() const { return m_skipped; }
 
 private:
+    // The kind of step a failure message is about, from its words.
+    static int KindOfFailure(const std::string& text) {
+        const std::pair<const char*, int> kinds[] = {
+            {"Error copying ", ACTION_MODIFY},
+            {"Error creating directory ", ACTION_MKDIR},
+            {"Error creating ", ACTION_CREATE},
+            {"Error deleting file ", ACTION_DELETE},
+            {"Unable to delete directory ", ACTION_RMDIR},
+        };
+        for (const auto& [prefix, kind] : kinds) {
+            if (text.rfind(prefix, 0) == 0) {
+                return kind;
+            }
+        }
+        return 0;  // not a step's own (the flush, an invalid action)
+    }
+
     void Draw() {
         if (m_verbose || !m_terminal) {
             return;
@@ -127,6 +161,8 @@ private:
     size_t m_total = 0;
     size_t m_done = 0;
     std::uint64_t m_bytes = 0;
+    std::array<size_t, 6> m_failed{};
+    std::array<size_t, 6> m_skipped{};
     std::chrono::steady_clock::time_point m_lastDraw{};
 };
 
@@ -134,13 +170,27 @@ private:
 // standard output for a dry run, no settings file.
 class TerminalRequestHost : public IRequestHost {
 public:
-    explicit TerminalRequestHost(bool verbose) : m_exec(verbose) {}
+    TerminalRequestHost(bool verbose, OnFailure onFailure)
+        : m_exec(verbose), m_onFailure(onFailure) {}
 
     void ShowMessage(const std::string& text, const char*) override {
         std::fprintf(stderr, "%s\n", EscapeForTerminal(text).c_str());
     }
     void SetBusy(bool) override {}
     bool KeepAliveWhileBusy() override { return g_interrupted != 0; }
+    bool ConfirmDeletion(size_t deletions, size_t entries) override {
+        // Nobody is there to ask: refused, and said how to allow it.
+        std::fprintf(stderr, "%s; nothing was changed (--max-delete=%zu allows it)\n",
+                     MassDeletionText(deletions, entries).c_str(), deletions);
+        m_deletionRefused = true;
+        return false;
+    }
+    void ShowUnreadable(const std::vector<std::string>& messages) override {
+        for (const std::string& message : messages) {
+            ShowMessage(message, nullptr);
+        }
+        m_unreadable = messages.size();
+    }
     bool ApprovePlan(const CActionList& actions, const std::string& slaveRoot) override {
         // Only a dry run asks: it prints the plan in the preview's words.
         const std::string root = slaveRoot + platform::kSeparator;
@@ -152,29 +202,66 @@ public:
     bool ExecutePlan(const CActionList& actions, platform::TreeRoot& master,
                      platform::TreeRoot& slave) override {
         m_counts = CountByKind(actions);
-        const bool done = ExecuteActions(m_exec, actions, master, slave);
+        m_ran = true;
+        const bool done = ExecuteActions(m_exec, actions, master, slave, FlushAtEnd::Yes, m_onFailure);
         m_exec.Clear();
         return done;
     }
     void SaveSettings() override {}  // the command line never touches kelvad.ini
 
     // "3 created, 1 modified, 2 deleted, 1 directory made, 0 removed; 1.2 MiB
-    // copied in 0.4 s"
+    // copied in 0.4 s", and after failures "; 2 failed, 3 not tried, 1 master
+    // directory not read". Only what was done is counted as done.
     std::string Summary(double seconds) const {
-        char text[256];
-        std::snprintf(text, sizeof text,
-                      "%zu created, %zu modified, %zu deleted, %zu directories made, %zu removed; "
-                      "%s copied in %.1f s",
-                      m_counts[ACTION_CREATE], m_counts[ACTION_MODIFY], m_counts[ACTION_DELETE],
-                      m_counts[ACTION_MKDIR], m_counts[ACTION_RMDIR],
-                      Bytes(m_exec.CopiedBytes()).c_str(), seconds);
+        std::array<size_t, 6> done = m_counts;
+        size_t failed = 0;
+        size_t skipped = 0;
+        for (size_t kind = 0; kind < done.size(); ++kind) {
+            const size_t notDone = m_exec.Failed()[kind] + m_exec.Skipped()[kind];
+            done[kind] -= std::min(done[kind], notDone);
+            failed += m_exec.Failed()[kind];
+            skipped += m_exec.Skipped()[kind];
+        }
+        char text[384];
+        int n = std::snprintf(text, sizeof text,
+                              "%zu created, %zu modified, %zu deleted, %zu directories made, "
+                              "%zu removed; %s copied in %.1f s",
+                              done[ACTION_CREATE], done[ACTION_MODIFY], done[ACTION_DELETE],
+                              done[ACTION_MKDIR], done[ACTION_RMDIR],
+                              Bytes(m_exec.CopiedBytes()).c_str(), seconds);
+        if (failed + skipped + m_unreadable > 0 && n > 0 && static_cast<size_t>(n) < sizeof text) {
+            std::snprintf(text + n, sizeof text - static_cast<size_t>(n),
+                          "; %zu failed, %zu not tried, %zu master directories not read", failed,
+                          skipped, m_unreadable);
+        }
         return text;
     }
+    bool Ran() const { return m_ran; }
+    bool Unreadable() const { return m_unreadable > 0; }
+    bool DeletionRefused() const { return m_deletionRefused; }
 
 private:
     TerminalExecHost m_exec;
+    OnFailure m_onFailure;
     std::array<size_t, 6> m_counts{};
+    size_t m_unreadable = 0;
+    bool m_ran = false;
+    bool m_deletionRefused = false;
 };
+
+// The value of --max-delete: a count, or "all"; false when it is neither.
+bool ParseMaxDelete(const std::string& value, long long& max) {
+    if (value == "all") {
+        max = std::numeric_limits<long long>::max();
+        return true;
+    }
+    if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos ||
+        value.size() > 18) {
+        return false;
+    }
+    max = std::stoll(value);
+    return true;
+}
 
 int Usage() {
     std::fputs(kUsage, stderr);
@@ -191,6 +278,8 @@ int RunCommandLine(int argc, char** argv) {
     bool sync = false;
     bool dryRun = false;
     bool verbose = false;
+    bool stopAtFirstFailure = false;
+    long long maxDelete = -1;
     std::vector<std::string> roots;
     bool optionsEnd = false;
     for (int i = 1; i < argc; ++i) {
@@ -211,6 +300,10 @@ int RunCommandLine(int argc, char** argv) {
             dryRun = true;
         } else if (arg == "--verbose") {
             verbose = true;
+        } else if (arg == "--stop-at-first-failure") {
+            stopAtFirstFailure = true;
+        } else if (arg.rfind("--max-delete=", 0) == 0 &&
+                   ParseMaxDelete(arg.substr(std::strlen("--max-delete=")), maxDelete)) {
         } else {
             std::fprintf(stderr, "kelvad: unknown option %s\n", EscapeForTerminal(arg).c_str());
             return Usage();
@@ -220,19 +313,26 @@ int RunCommandLine(int argc, char** argv) {
         return Usage();
     }
     CatchInterrupts();
-    TerminalRequestHost host(verbose);
+    TerminalRequestHost host(verbose, stopAtFirstFailure ? OnFailure::Stop : OnFailure::KeepGoing);
     const auto began = std::chrono::steady_clock::now();
     // A dry run is a Preview whose plan is printed and not approved.
-    const RequestResult result =
-        RunStartRequest(host, StartRequest{roots[0], roots[1], dryRun ? 1 : 0, {}});
+    StartRequest request{roots[0], roots[1], dryRun ? 1 : 0, {}};
+    request.maxDelete = maxDelete;
+    const RequestResult result = RunStartRequest(host, request);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     switch (result) {
         case RequestResult::Refused: return EXIT_REFUSED;
         case RequestResult::Stopped: return EXIT_INTERRUPTED;
-        case RequestResult::UpToDate:
-        case RequestResult::NotRun: return EXIT_IN_LINE;
+        case RequestResult::UpToDate: return EXIT_IN_LINE;
+        case RequestResult::NotRun:
+            // A dry run that could not read part of the master has told so.
+            return host.DeletionRefused() ? EXIT_REFUSED
+                                          : (host.Unreadable() ? EXIT_STEP_FAILED : EXIT_IN_LINE);
         case RequestResult::Failed:
+            if (host.Ran()) {
+                std::printf("%s\n", EscapeForTerminal(host.Summary(seconds)).c_str());
+            }
             return g_interrupted != 0 ? EXIT_INTERRUPTED : EXIT_STEP_FAILED;
         case RequestResult::Done:
             std::printf("%s\n", EscapeForTerminal(host.Summary(seconds)).c_str());

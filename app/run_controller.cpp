@@ -1,6 +1,7 @@
 // The Start request as the main dialog carries it: the dialog's fields go to
 // the request, and the request's questions come back as the dialog's windows.
 #include <wx/app.h>
+#include <wx/msgdlg.h>
 #include <wx/notifmsg.h>
 #include <wx/utils.h>
 
@@ -54,6 +55,14 @@ public:
         // the fields and buttons are disabled meanwhile.
         wxTheApp->Yield(true);
         return m_dialog.StopRequested();
+    }
+
+    bool ConfirmDeletion(size_t deletions, size_t entries) override {
+        // A wrong master (a fresh disk, the wrong directory) must not empty the
+        // slave without a question; No is the safe answer, and the default.
+        wxMessageDialog ask(&m_dialog, ToWx(MassDeletionText(deletions, entries) + ". Continue?"),
+                            "Kelvad", wxYES_NO | wxNO_DEFAULT | wxICON_WARNING);
+        return ask.ShowModal() == wxID_YES;
     }
 
     bool ApprovePlan(const CActionList& actions, const std::string& slaveRoot) override {

@@ -72,17 +72,24 @@ std::string DirectoryOf(const std::string& relative) {
 
 enum class PieceResult { Full, Last, ReadError, WriteError, NoMemory };
 
-// Moves one piece: up to kCopyPieceBytes, fewer only at the end of the source.
-// The kernel copies where it can; when it fails, reading and writing tell which
-// side failed. errno tells why a piece failed.
+// Moves one piece: up to kCopyPieceBytes, fewer only at the end of the source
+// as it was when opened (a file that grows meanwhile is not chased: the check
+// after the copy sees it). The kernel copies where it can; when it fails,
+// reading and writing tell which side failed. errno tells why a piece failed.
 PieceResult CopyPiece(CopyJob& job, bool& useKernel) {
     size_t done = 0;
     job.m_pieceBytes = 0;
     while (done < kCopyPieceBytes) {
+        const size_t want = std::min(kCopyPieceBytes - done,
+                                     static_cast<size_t>(std::max<off_t>(job.m_size - job.m_position, 0)));
+        if (want == 0) {
+            return PieceResult::Last;
+        }
         if (useKernel) {
-            const ssize_t n = job.m_slave.CopyRange(job.m_source, job.m_out, kCopyPieceBytes - done);
+            const ssize_t n = job.m_slave.CopyRange(job.m_source, job.m_out, want);
             if (n > 0) {
                 done += static_cast<size_t>(n);
+                job.m_position += n;
                 job.m_pieceBytes = done;
                 continue;
             }
@@ -98,7 +105,7 @@ PieceResult CopyPiece(CopyJob& job, bool& useKernel) {
         if (buffer == nullptr) {
             return PieceResult::NoMemory;
         }
-        const ssize_t n = job.m_master.Read(job.m_source, buffer, kCopyPieceBytes - done);
+        const ssize_t n = job.m_master.Read(job.m_source, buffer, want);
         if (n < 0) {
             return PieceResult::ReadError;
         }
@@ -109,6 +116,7 @@ PieceResult CopyPiece(CopyJob& job, bool& useKernel) {
             return PieceResult::WriteError;
         }
         done += static_cast<size_t>(n);
+        job.m_position += n;
         job.m_pieceBytes = done;
     }
     return PieceResult::Full;
@@ -202,6 +210,45 @@ bool SameState(const platform::FileInfo& a, const platform::FileInfo& b) {
     return a.size == b.size && a.lastWrite == b.lastWrite && a.lastChange == b.lastChange;
 }
 
+// Opens the source by its name; the outcome of a failure, COPY_OK otherwise.
+CopyOutcome OpenSource(platform::TreeRoot& master, const std::string& relative, CopyJob& job,
+                       platform::FileInfo& info) {
+    job.m_source = master.OpenForRead(relative, info);
+    if (job.m_source >= 0) {
+        return {};
+    }
+    // Nothing there, or no longer a regular file (a link or a FIFO in its
+    // place): the source is gone. A file that is there but cannot be read is a
+    // read error.
+    const int err = errno;
+    const bool gone = err == ENOENT || err == ENOTDIR || err == ELOOP || err == EINVAL;
+    return {gone ? COPY_NO_SOURCE : COPY_READ_ERROR, err};
+}
+
+// True when the source held still while it was read and its name still leads
+// to it: an editor saves by writing a new file and renaming it over the old
+// one, which then only its open descriptor shows.
+bool SourceHeldStill(platform::TreeRoot& master, const std::string& relative, int fd,
+                     const platform::FileInfo& before, CopyOutcome& failure) {
+    platform::FileInfo after;
+    platform::FileInfo named;
+    if (master.Describe(fd, after) != 0) {
+        failure = {COPY_READ_ERROR, errno};
+        return false;
+    }
+    if (!SameState(before, after)) {
+        return false;
+    }
+    if (master.DescribeName(relative, named) != 0) {
+        // Gone, or a link in its place: the next try says which.
+        if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP) {
+            failure = {COPY_READ_ERROR, errno};
+        }
+        return false;
+    }
+    return named.device == after.device && named.inode == after.inode;
+}
+
 }  // namespace
 
 const char* CopyResultText(int code) {
@@ -246,14 +293,9 @@ CopyOutcome CopyFileBetween(ICopyHost& host, platform::TreeRoot& master,
     const int tag = TemporaryTag();
     CopyJob job(master, slave);
     platform::FileInfo before;
-    job.m_source = master.OpenForRead(masterRelative, before);
-    if (job.m_source < 0) {
-        // Nothing there, or no longer a regular file (a link or a FIFO in its
-        // place): the source is gone. A file that is there but cannot be read is
-        // a read error.
-        const int err = errno;
-        const bool gone = err == ENOENT || err == ENOTDIR || err == ELOOP || err == EINVAL;
-        return {gone ? COPY_NO_SOURCE : COPY_READ_ERROR, err};
+    if (const CopyOutcome opened = OpenSource(master, masterRelative, job, before);
+        opened.code != COPY_OK) {
+        return opened;
     }
     // The master's permission bits, never set-id or sticky; creating the file
     // applies the umask, as cp does.
@@ -283,33 +325,46 @@ CopyOutcome CopyFileBetween(ICopyHost& host, platform::TreeRoot& master,
     }
 
     // A source written while it is read would leave a mix of old and new content
-    // that, carrying a later time than the master's, no run would ever repair:
-    // the copy is kept only if size and times held still throughout.
+    // that, carrying the master's time, no run would ever repair: the copy is
+    // kept only if size and times held still throughout and the name still
+    // leads to what was read; otherwise it is read again from what the name
+    // leads to now.
     bool useKernel = true;
     for (int attempt = 1;; ++attempt) {
         const CopyOutcome copied = CopyContent(host, job, before, useKernel);
         if (copied.code != COPY_OK || host.IsCancelled()) {
             return copied;
         }
-        platform::FileInfo after;
-        if (master.Describe(job.m_source, after) != 0) {
-            return {COPY_READ_ERROR, errno};
-        }
-        if (SameState(before, after)) {
+        CopyOutcome failure;
+        if (SourceHeldStill(master, masterRelative, job.m_source, before, failure)) {
             break;
+        }
+        if (failure.code != COPY_OK) {
+            return failure;
         }
         if (attempt == kCopyAttempts) {
             return {COPY_READ_ERROR, 0};
         }
-        before = after;
-        if (platform::Rewind(job.m_source) != 0) {
-            return {COPY_READ_ERROR, errno};
+        master.Close(job.m_source);
+        job.m_source = -1;
+        if (const CopyOutcome opened = OpenSource(master, masterRelative, job, before);
+            opened.code != COPY_OK) {
+            return opened;
         }
         if (slave.Truncate(job.m_out, 0) != 0 || platform::Rewind(job.m_out) != 0) {
             return {COPY_WRITE_ERROR, errno};
         }
     }
+    // The copy carries the master's time, so the slave shows true dates and a
+    // file dated in the future is not copied again on every run.
+    if (slave.KeepAttributes(job.m_out, before) != 0) {
+        return {COPY_WRITE_ERROR, errno};
+    }
 
+    // The output takes its name in the directory found at its path now, from the
+    // root: one that was moved out of the slave while the copy went on receives
+    // nothing.
+    slave.ForgetKeptDirectory();
     const bool unnamed = job.m_outName.empty();
     if (unnamed) {
         // An unnamed file must be linked while it is still open; should closing

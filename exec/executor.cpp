@@ -4,6 +4,7 @@
 #include <chrono>
 #include <future>
 #include <string_view>
+#include <thread>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -44,6 +45,31 @@ std::string Reason(platform::TreeRoot& slave, std::string_view relative, CopyOut
     return " (" + CopyOutcomeText(outcome) + ")";
 }
 
+// The directory part of a relative path: "" for a name in the root.
+std::string_view DirectoryOf(std::string_view relative) {
+    const size_t slash = relative.rfind(platform::kSeparator);
+    return slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash);
+}
+
+// Runs `operation` (a change in the slave's `relative`, errno set on failure);
+// when the directory that holds it refuses with EACCES because it lacks its
+// owner's write or search right (an earlier run copied a master directory's
+// 0555 or 000), that right is given back and the change tried once more.
+template <typename Operation>
+int WithOwnerRights(platform::TreeRoot& slave, std::string_view relative, Operation operation) {
+    const int result = operation();
+    const std::string_view dir = DirectoryOf(relative);
+    if (result == 0 || errno != EACCES || dir.empty()) {
+        return result;
+    }
+    const int mode = slave.ModeOf(dir);
+    if (mode < 0 || (mode & 0700) == 0700 || slave.SetMode(dir, static_cast<mode_t>(mode) | 0700) != 0) {
+        errno = EACCES;
+        return result;
+    }
+    return operation();
+}
+
 // Writes the slave out to its disk on a thread of its own, the window answering
 // meanwhile: a few gigabytes take seconds to write. Cancel cannot stop it, as
 // every change is made by then. Returns what the flush returned, errno set.
@@ -60,148 +86,233 @@ int FlushKeepingAlive(IExecHost& host, platform::TreeRoot& slave) {
     return result;
 }
 
-}  // namespace
+// Slave paths whose step failed, and whatever depends on them: a step below a
+// directory that could not be made is not tried, nor the removal of a directory
+// that still holds something that failed to go.
+class Failures {
+public:
+    void Add(std::string_view path) { m_paths.emplace(path); }
+    bool Any() const { return !m_paths.empty(); }
 
-bool ExecuteActions(IExecHost& host, const CActionList& actions, platform::TreeRoot& master,
-                    platform::TreeRoot& slave, FlushAtEnd flush) {
-    std::string masterRoot = master.Path();
-    std::string slaveRoot = slave.Path();
-    std::vector<const CAction*> pendingRemovals;
-    std::unordered_set<std::string_view> pendingPaths;  // theirs, for a quick look
-    // Directories made with the owner's rights added, so they can be filled;
-    // they get the master's bits when the run has filled them.
-    std::vector<std::pair<std::string, mode_t>> modesToSet;
-    const mode_t umask = platform::Umask();
-    slaveRoot.push_back(platform::kSeparator);
-    masterRoot.push_back(platform::kSeparator);
+    // True when `path` lies below a failed path.
+    bool Below(std::string_view path) const {
+        for (size_t i = path.find(platform::kSeparator); !m_paths.empty() && i != std::string_view::npos;
+             i = path.find(platform::kSeparator, i + 1)) {
+            if (m_paths.count(std::string(path.substr(0, i))) != 0) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // True when a failed path lies at or below the directory `dir`.
+    bool AtOrBelow(std::string_view dir) const {
+        for (const std::string& path : m_paths) {
+            if (platform::IsAtOrBelow(path, dir)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    std::unordered_set<std::string> m_paths;
+};
+
+class Executor {
+public:
+    Executor(IExecHost& host, platform::TreeRoot& master, platform::TreeRoot& slave,
+             OnFailure onFailure)
+        : m_host(host), m_master(master), m_slave(slave), m_onFailure(onFailure),
+          m_slaveRoot(slave.Path() + platform::kSeparator) {}
+
+    // The main pass, then the held-back removals and the flush; see ExecuteActions.
+    bool Run(const CActionList& actions, FlushAtEnd flush) {
+        const size_t n = actions.size();
+        m_host.SetRange(n);
+        for (size_t i = 0; i < n; ++i) {
+            if (m_host.IsCancelled()) {
+                return false;
+            }
+            if (!Step(*actions[i])) {
+                return false;
+            }
+            m_host.PumpOneMessage();
+            // Deliberately the index of the action just done: after the last one
+            // the bar stands one step short of full.
+            m_host.SetPosition(i);
+        }
+        // A Cancel pressed during the last action is honoured: the run ends as
+        // cancelled before any directory is removed.
+        if (m_host.IsCancelled() || !RemoveHeldBack()) {
+            return false;
+        }
+        // "Done" means on the disk: a drive pulled out after Kelvad closes keeps
+        // every change.
+        if (n > 0 && flush == FlushAtEnd::Yes && FlushKeepingAlive(m_host, m_slave) != 0) {
+            m_host.ShowMessage("Unable to write the slave directory to disk" + Reason(m_slave, ""));
+            return false;
+        }
+        return !m_failures.Any();
+    }
+
+private:
+    // Carries out one action; false when the run must stop.
+    bool Step(const CAction& action) {
+        // Each step resolves its directories anew from the roots: one that was
+        // moved out of the slave since the last step receives nothing more.
+        m_master.ForgetKeptDirectory();
+        m_slave.ForgetKeptDirectory();
+        const int kind = action.GetKind();
+        const std::string& slavePath =
+            kind == ACTION_CREATE || kind == ACTION_MKDIR ? action.GetMasterPath() : action.GetSlavePath();
+        switch (kind) {
+            case ACTION_MODIFY: m_host.SetStatus(kStatusModify + slavePath); break;
+            case ACTION_CREATE: m_host.SetStatus(kStatusCreate + slavePath); break;
+            case ACTION_DELETE: m_host.SetStatus(kStatusDelete + slavePath); break;
+            case ACTION_MKDIR: m_host.SetStatus(kStatusMkdir + slavePath); break;
+            case ACTION_RMDIR: m_host.SetStatus(kStatusRmdir + slavePath); break;
+            default: m_host.ShowMessage("Invalid action"); return false;
+        }
+        if (m_failures.Below(slavePath)) {
+            m_host.StepSkipped(kind, slavePath);
+            m_failures.Add(slavePath);
+            return true;
+        }
+        switch (kind) {
+            case ACTION_MODIFY: return Copy(action.GetMasterPath(), slavePath, CopyMode::Replace);
+            case ACTION_CREATE:
+                if (!RemoveNow(slavePath)) {
+                    return false;
+                }
+                if (m_failures.AtOrBelow(slavePath)) {
+                    m_host.StepSkipped(kind, slavePath);  // the directory in its place is still there
+                    return true;
+                }
+                return Copy(action.GetMasterPath(), slavePath, CopyMode::Create);
+            case ACTION_DELETE:
+                return Check(WithOwnerRights(m_slave, slavePath,
+                                             [&] { return m_slave.RemoveFile(slavePath); }),
+                             "Error deleting file ", slavePath);
+            case ACTION_MKDIR: return MakeDirectory(action.GetMasterPath());
+            default:
+                m_pendingRemovals.push_back(&slavePath);
+                m_pendingPaths.insert(slavePath);
+                return true;
+        }
+    }
+
+    bool Copy(const std::string& masterPath, const std::string& slavePath, CopyMode mode) {
+        const auto copy = [&] {
+            return CopyFileBetween(m_host, m_master, masterPath, m_slave, slavePath, mode);
+        };
+        CopyOutcome result;
+        WithOwnerRights(m_slave, slavePath, [&] {
+            result = copy();
+            errno = result.reason;
+            return result.code == COPY_OK ? 0 : -1;
+        });
+        if (result.code == COPY_OK) {
+            return true;
+        }
+        const char* what = mode == CopyMode::Replace ? "Error copying " : "Error creating ";
+        return Fail(what + m_slaveRoot + slavePath + Reason(m_slave, slavePath, result), slavePath);
+    }
+
+    // A directory takes the master directory's bits, as cp gives them, and
+    // always its owner's rights, so that later runs can change what is in it;
+    // one that has gone from the master since the scan is made as a new
+    // directory would be.
+    bool MakeDirectory(const std::string& path) {
+        const int masterMode = m_master.ModeOf(path);
+        const mode_t mode = (masterMode < 0 ? 0777 : static_cast<mode_t>(masterMode)) & 0777;
+        return Check(WithOwnerRights(m_slave, path,
+                                     [&] { return m_slave.MakeDirectory(path, mode | 0700); }),
+                     "Error creating directory ", path);
+    }
 
     // A slave directory that gives way to a master file of the same path is
     // removed just before that file is created, with the directories below it:
     // the held-back removals in reverse, innermost first, as the removal pass
     // would.
-    auto removeNow = [&](const std::string& path) {
-        if (pendingPaths.erase(path) == 0) {
+    bool RemoveNow(const std::string& path) {
+        if (m_pendingPaths.erase(path) == 0) {
             return true;  // nothing held back there
         }
-        for (auto it = pendingRemovals.rbegin(); it != pendingRemovals.rend(); ++it) {
-            const std::string& relative = (*it)->GetSlavePath();
-            if (platform::IsAtOrBelow(relative, path) && slave.RemoveDirectory(relative) != 0) {
-                host.ShowMessage("Unable to delete directory " + slaveRoot + relative +
-                                 Reason(slave, relative));
-                return false;
+        std::vector<const std::string*> below;
+        std::erase_if(m_pendingRemovals, [&](const std::string* dir) {
+            const bool isBelow = platform::IsAtOrBelow(*dir, path);
+            if (isBelow) {
+                below.push_back(dir);
             }
-        }
-        std::erase_if(pendingRemovals, [&](const CAction* a) {
-            return platform::IsAtOrBelow(a->GetSlavePath(), path);
+            return isBelow;
         });
-        return true;
-    };
+        return RemoveDirectories(below);
+    }
 
-    const size_t n = actions.size();
-    host.SetRange(n);
-    for (size_t i = 0; i < n; ++i) {
-        if (host.IsCancelled()) {
-            return false;
-        }
-        const CAction& action = *actions[i];
-        // Each step resolves its directories anew from the roots: one that was
-        // moved out of the slave since the last step receives nothing more.
-        master.ForgetKeptDirectory();
-        slave.ForgetKeptDirectory();
-        switch (action.GetKind()) {
-            case ACTION_MODIFY: {
-                host.SetStatus(kStatusModify + action.GetSlavePath());
-                const CopyOutcome result = CopyFileBetween(host, master, action.GetMasterPath(), slave,
-                                                           action.GetSlavePath(), CopyMode::Replace);
-                if (result.code != COPY_OK) {
-                    host.ShowMessage("Error copying " + slaveRoot + action.GetSlavePath() +
-                                     Reason(slave, action.GetSlavePath(), result));
-                    return false;
-                }
-                break;
+    // The held-back removals: a directory precedes its contents in the list, so
+    // the reverse order removes the innermost first.
+    bool RemoveHeldBack() { return RemoveDirectories(m_pendingRemovals); }
+
+    bool RemoveDirectories(const std::vector<const std::string*>& dirs) {
+        for (auto it = dirs.rbegin(); it != dirs.rend(); ++it) {
+            const std::string& dir = **it;
+            if (m_failures.AtOrBelow(dir)) {
+                m_host.StepSkipped(ACTION_RMDIR, dir);  // something below it failed to go
+                m_failures.Add(dir);
+                continue;
             }
-            case ACTION_CREATE: {
-                host.SetStatus(kStatusCreate + action.GetMasterPath());
-                if (!removeNow(action.GetMasterPath())) {
-                    return false;
-                }
-                const CopyOutcome result = CopyFileBetween(host, master, action.GetMasterPath(), slave,
-                                                           action.GetMasterPath(), CopyMode::Create);
-                if (result.code != COPY_OK) {
-                    host.ShowMessage("Error creating " + slaveRoot + action.GetMasterPath() +
-                                     Reason(slave, action.GetMasterPath(), result));
-                    return false;
-                }
-                break;
-            }
-            case ACTION_DELETE: {
-                host.SetStatus(kStatusDelete + action.GetSlavePath());
-                if (slave.RemoveFile(action.GetSlavePath()) != 0) {
-                    host.ShowMessage("Error deleting file " + slaveRoot + action.GetSlavePath() +
-                                     Reason(slave, action.GetSlavePath()));
-                    return false;
-                }
-                break;
-            }
-            case ACTION_MKDIR: {
-                host.SetStatus(kStatusMkdir + action.GetMasterPath());
-                // The master directory's bits, as cp gives them; one that has
-                // gone since the scan is made as a new directory would be.
-                const int masterMode = master.ModeOf(action.GetMasterPath());
-                const mode_t mode = (masterMode < 0 ? 0777 : static_cast<mode_t>(masterMode)) & 0777;
-                if (slave.MakeDirectory(action.GetMasterPath(), mode | 0700) != 0) {
-                    host.ShowMessage("Error creating directory " + slaveRoot +
-                                     action.GetMasterPath() +
-                                     Reason(slave, action.GetMasterPath()));
-                    return false;
-                }
-                if ((mode & 0700) != 0700) {
-                    modesToSet.emplace_back(action.GetMasterPath(), mode & ~umask);
-                }
-                break;
-            }
-            case ACTION_RMDIR:
-                host.SetStatus(kStatusRmdir + action.GetSlavePath());
-                pendingRemovals.push_back(&action);
-                pendingPaths.insert(action.GetSlavePath());
-                break;
-            default:
-                host.ShowMessage("Invalid action");
+            if (!Check(WithOwnerRights(m_slave, dir, [&] { return m_slave.RemoveDirectory(dir); }),
+                       "Unable to delete directory ", dir)) {
                 return false;
+            }
         }
-        host.PumpOneMessage();
-        // Deliberately the index of the action just done: after the last one the
-        // bar stands one step short of full.
-        host.SetPosition(i);
+        return true;
     }
-    // A Cancel pressed during the last action is honoured: the run ends as
-    // cancelled before any directory is removed.
-    if (host.IsCancelled()) {
-        return false;
+
+    // Reports a failed change (`result` not 0, errno set) as `what`, the path and
+    // the reason; false when the run must stop there.
+    bool Check(int result, const char* what, const std::string& path) {
+        return result == 0 || Fail(what + m_slaveRoot + path + Reason(m_slave, path), path);
     }
-    // Innermost first, so a directory that loses its owner's search right is
-    // not in the way of the ones below it.
-    for (auto it = modesToSet.rbegin(); it != modesToSet.rend(); ++it) {
-        if (slave.SetMode(it->first, it->second) != 0) {
-            host.ShowMessage("Error creating directory " + slaveRoot + it->first +
-                             Reason(slave, it->first));
-            return false;
+
+    bool Fail(const std::string& message, const std::string& path) {
+        m_host.ShowMessage(message);
+        m_failures.Add(path);
+        return m_onFailure == OnFailure::KeepGoing;
+    }
+
+    IExecHost& m_host;
+    platform::TreeRoot& m_master;
+    platform::TreeRoot& m_slave;
+    OnFailure m_onFailure;
+    std::string m_slaveRoot;  // with one separator appended, for messages
+    std::vector<const std::string*> m_pendingRemovals;
+    std::unordered_set<std::string_view> m_pendingPaths;  // theirs, for a quick look
+    Failures m_failures;
+};
+
+// Waits, keeping the window served, until every output thrown away by this run
+// is closed: a run that has ended holds nothing open in the slave, so a stick
+// can be unmounted at once.
+class DiscardsClosedAtEnd {
+public:
+    explicit DiscardsClosedAtEnd(IExecHost& host) : m_host(host) {}
+    ~DiscardsClosedAtEnd() {
+        while (platform::DiscardsPending()) {
+            m_host.PumpOneMessage();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
-    // A directory precedes its contents in the list, so the reverse order removes
-    // the innermost first.
-    for (auto it = pendingRemovals.rbegin(); it != pendingRemovals.rend(); ++it) {
-        if (slave.RemoveDirectory((*it)->GetSlavePath()) != 0) {
-            host.ShowMessage("Unable to delete directory " + slaveRoot + (*it)->GetSlavePath() +
-                             Reason(slave, (*it)->GetSlavePath()));
-            return false;
-        }
-    }
-    // "Done" means on the disk: a drive pulled out after Kelvad closes keeps
-    // every change.
-    if (n > 0 && flush == FlushAtEnd::Yes && FlushKeepingAlive(host, slave) != 0) {
-        host.ShowMessage("Unable to write the slave directory to disk" + Reason(slave, ""));
-        return false;
-    }
-    return true;
+
+private:
+    IExecHost& m_host;
+};
+
+}  // namespace
+
+bool ExecuteActions(IExecHost& host, const CActionList& actions, platform::TreeRoot& master,
+                    platform::TreeRoot& slave, FlushAtEnd flush, OnFailure onFailure) {
+    DiscardsClosedAtEnd discards(host);
+    return Executor(host, master, slave, onFailure).Run(actions, flush);
 }

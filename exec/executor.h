@@ -15,6 +15,10 @@ inline constexpr const char* kStatusDelete = "..deleting ../";
 inline constexpr const char* kStatusMkdir = "..creating directory ../";
 inline constexpr const char* kStatusRmdir = "..deleting directory ../";
 
+// What a failed step does to the run: the window's runs stop at the first; the
+// command line's go on with every step that does not depend on it.
+enum class OnFailure { Stop, KeepGoing };
+
 // Whether a successful run ends by flushing the slave's file system to its
 // disk. Only a benchmark that times the flush apart leaves it out.
 enum class FlushAtEnd { Yes, No };
@@ -27,10 +31,17 @@ enum class FlushAtEnd { Yes, No };
 // in a slave opened with Mounts::Stay, into no mounted file system). Before
 // each action the cancel flag is read; after each the host is pumped once and
 // the bar set to the action's index. Directories take the master's permission
-// bits once the run has filled them, and the slave's file system is flushed to
-// its disk at the end. Returns true when every action was carried out. Returns
-// false after the first failure, which has been shown with host.ShowMessage, or
-// after a cancel (no message). Whatever was done stays done. The roots' paths
-// as typed, with one separator appended, begin the paths in messages.
+// bits with their owner's rights added; a slave directory without its owner's
+// rights is given them back when a change inside it is refused. The slave's
+// file system is flushed to its disk at the end. Returns true when every action
+// was carried out. Each failure is shown with host.ShowMessage; with
+// OnFailure::Stop the run ends there, with KeepGoing it goes on, every step
+// that depends on a failed one (below a directory that could not be made, the
+// removal of a directory that still holds something) told to host.StepSkipped
+// and not tried, and returns false at the end. A cancel ends the run with false
+// and no message. Whatever was done stays done, and when it returns no file of
+// the run is still open. The roots' paths as typed, with one separator
+// appended, begin the paths in messages.
 bool ExecuteActions(IExecHost& host, const CActionList& actions, platform::TreeRoot& master,
-                    platform::TreeRoot& slave, FlushAtEnd flush = FlushAtEnd::Yes);
+                    platform::TreeRoot& slave, FlushAtEnd flush = FlushAtEnd::Yes,
+                    OnFailure onFailure = OnFailure::Stop);

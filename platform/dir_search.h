@@ -19,9 +19,6 @@ struct DirMatch {
     bool isDirectory = false;
     FileTime lastWrite = 0;
     std::uint64_t size = 0;  // in bytes; 0 for a directory
-    // Another file system (or a bind mount, even of the same one) is mounted
-    // here: the entry is not part of the listed directory's own file system.
-    bool mountPoint = false;
 };
 
 class DirSearch {
@@ -43,6 +40,8 @@ public:
 
     // True when the listing ended in an error, so the entries seen are not all.
     bool Failed() const { return m_failed; }
+    // Why it ended so (an errno value); 0 while it has not failed.
+    int Error() const { return m_failed ? m_error : 0; }
     // Ends the listing as broken off with `err` (errno set), as a failing
     // system call would.
     void Fail(int err);
@@ -54,11 +53,8 @@ private:
     DIR* m_dir = nullptr;
     int m_fd = -1;
     bool m_failed = false;
-    // The mount that the listed directory belongs to (statx's mount id, or its
-    // device where the kernel gives no mount id).
-    std::uint64_t m_mountId = 0;
-    std::uint64_t m_device = 0;
-    bool m_haveMountId = false;
+    int m_error = 0;
+
 };
 
 }  // namespace platform

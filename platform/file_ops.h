@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 #include <sys/types.h>
 
 #include "platform/tree_root.h"
@@ -29,6 +30,9 @@ int CloseFile(int fd);
 // removed) on a thread of its own: freeing a few gigabytes' pages and blocks
 // takes tens of milliseconds, which Cancel should not wait for.
 void DiscardFile(int fd);
+
+// True while a file handed to DiscardFile is not yet closed.
+bool DiscardsPending();
 
 // Positional forms of the above, for copying a file with holes: they neither use
 // nor move the descriptors' offsets (WriteAllAt with a negative offset is
@@ -82,6 +86,15 @@ int ProcessId();
 // letter case (and may give each spelling its own inode number), by where each
 // lies in it, ignoring case. False when either cannot be looked at.
 bool RootsOverlap(int a, int b);
+
+// The step in which the file system holding the open directory `dirFd` keeps
+// last-write times: 2 s for FAT, and for exFAT and the FUSE file systems that
+// may be serving one; 0 where times are kept to the nanosecond or near it.
+FileTime TimeStepOf(int dirFd);
+
+// The mount points below the open directory `dirFd` (bind mounts included),
+// as paths relative to it; empty when there are none or they cannot be known.
+std::vector<std::string> MountPointsBelow(int dirFd);
 
 // True when the open directory `dirFd` is also one of the directories above
 // it: a bind mount of one of its own ancestors, which a walk down would enter

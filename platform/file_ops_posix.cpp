@@ -7,10 +7,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -49,12 +51,25 @@ int CloseFile(int fd) {
     return ::close(fd);
 }
 
+namespace {
+std::atomic<int> g_discardsPending{0};
+}
+
 void DiscardFile(int fd) {
+    g_discardsPending.fetch_add(1);
     try {
-        std::thread([fd] { ::close(fd); }).detach();
+        std::thread([fd] {
+            ::close(fd);
+            g_discardsPending.fetch_sub(1);
+        }).detach();
     } catch (const std::system_error&) {
         ::close(fd);  // no thread to be had: closed here, only later
+        g_discardsPending.fetch_sub(1);
     }
+}
+
+bool DiscardsPending() {
+    return g_discardsPending.load() != 0;
 }
 
 ssize_t ReadAt(int fd, void* buffer, size_t size, off_t offset) {
@@ -282,7 +297,9 @@ std::string Unescape(const std::string& field) {
 // file system's device ("major:minor"), the path from its own root, and the
 // path by which this process reaches it. A bind mount of a subdirectory shows
 // that subdirectory's path here, so two roots that are one storage under
-// different mounts are told. `mountinfo` is the text of /proc/self/mountinfo.
+// different mounts are told. The mount is the directory's own, found by its
+// mount id in `mountinfo` (the text of /proc/self/mountinfo), not guessed from
+// the path, which a mount moved over another would mislead.
 struct Place {
     std::string device;
     std::string inside;
@@ -291,11 +308,13 @@ struct Place {
 
 bool PlaceInFileSystem(const std::string& mountinfo, int dirFd, Place& place) {
     place.real = PathOf(dirFd);
-    if (place.real.empty() || place.real[0] != '/') {
+    struct statx self;
+    if (place.real.empty() || place.real[0] != '/' ||
+        ::statx(dirFd, "", AT_EMPTY_PATH, STATX_MNT_ID, &self) != 0 ||
+        (self.stx_mask & STATX_MNT_ID) == 0) {
         return false;
     }
-    size_t best = 0;
-    bool found = false;
+    const std::string id = std::to_string(self.stx_mnt_id);
     size_t start = 0;
     while (start < mountinfo.size()) {
         size_t end = mountinfo.find('\n', start);
@@ -314,28 +333,20 @@ bool PlaceInFileSystem(const std::string& mountinfo, int dirFd, Place& place) {
             at = space + 1;
         }
         start = end + 1;
-        const std::string mountPoint = Unescape(fields[4]);
-        // The longest mount point holding the path, and of equal ones the last
-        // mounted, is the one that shows it.
-        if (!mountPoint.empty() && IsAtOrBelow(place.real, mountPoint) && mountPoint.size() >= best) {
-            best = mountPoint.size();
-            place.device = fields[2];
-            const std::string root = Unescape(fields[3]);
-            const std::string below =
-                mountPoint == "/" ? place.real : place.real.substr(mountPoint.size());
-            place.inside = root == "/" ? (below.empty() ? "/" : below) : root + below;
-            found = true;
+        if (fields[0] != id) {
+            continue;
         }
+        const std::string mountPoint = Unescape(fields[4]);
+        if (!IsAtOrBelow(place.real, mountPoint)) {
+            return false;
+        }
+        place.device = fields[2];
+        const std::string root = Unescape(fields[3]);
+        const std::string below = mountPoint == "/" ? place.real : place.real.substr(mountPoint.size());
+        place.inside = root == "/" ? (below.empty() ? "/" : below) : root + below;
+        return true;
     }
-    return found;
-}
-
-std::string Folded(std::string_view path) {
-    std::string folded(path);
-    for (char& c : folded) {
-        c = static_cast<char>(FoldByte(static_cast<unsigned char>(c)));
-    }
-    return folded;
+    return false;
 }
 
 // True when the directory `dir` lists `name` exactly as spelled.
@@ -352,25 +363,34 @@ bool Lists(const std::string& dir, const std::string& name) {
     return listed;
 }
 
-// `shorter` and `longer` are absolute paths equal up to the length of `shorter`
-// but for the case of letters. True when each name spelled differently is one
-// entry to its file system: its directory does not list both spellings (a file
-// system that ignores case, such as FAT or exFAT through FUSE, which may even
-// give each spelling its own inode number).
-bool SameIgnoringCase(const std::string& shorter, const std::string& longer) {
-    size_t start = 1;
-    while (start < shorter.size()) {
-        size_t end = shorter.find('/', start);
-        if (end == std::string::npos) {
-            end = shorter.size();
+// True when the absolute path `shorter` names, on one file system, the same
+// directory as `longer` or one above it, though spelled otherwise: a file system
+// that ignores letter case (FAT, exFAT through FUSE, which may even give each
+// spelling its own inode number) takes "docs", "DOCS" and "été", "ÉTÉ" for one
+// name. Where two names differ, the directory holding them decides: it lists
+// only the name it keeps, so both spellings reaching something while only one
+// is listed means one entry. No folding of letters is assumed.
+bool SameEntries(const std::string& shorter, const std::string& longer) {
+    const auto split = [](const std::string& path) {
+        std::vector<std::string> parts;
+        for (size_t start = 1; start < path.size();) {
+            const size_t end = std::min(path.find('/', start), path.size());
+            parts.push_back(path.substr(start, end - start));
+            start = end + 1;
         }
-        const std::string a = shorter.substr(start, end - start);
-        const std::string b = longer.substr(start, end - start);
-        const std::string parent = start == 1 ? "/" : shorter.substr(0, start - 1);
-        if (a != b && (Lists(parent, a) && Lists(parent, b))) {
+        return parts;
+    };
+    const std::vector<std::string> a = split(shorter);
+    const std::vector<std::string> b = split(longer);
+    if (a.size() > b.size()) {
+        return false;
+    }
+    std::string parent = "/";
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i] && Lists(parent, a[i]) && Lists(parent, b[i])) {
             return false;
         }
-        start = end + 1;
+        parent += (i == 0 ? "" : "/") + a[i];
     }
     return true;
 }
@@ -382,14 +402,9 @@ bool PlacesOverlap(const Place& a, const Place& b) {
     if (IsAtOrBelow(a.inside, b.inside) || IsAtOrBelow(b.inside, a.inside)) {
         return true;
     }
-    // Equal but for letter case: one directory where the file system ignores
-    // case (seen on one mount; through another, the exact check above holds).
-    const std::string foldedA = Folded(a.real);
-    const std::string foldedB = Folded(b.real);
-    if (IsAtOrBelow(foldedA, foldedB)) {
-        return SameIgnoringCase(b.real, a.real);
-    }
-    return IsAtOrBelow(foldedB, foldedA) && SameIgnoringCase(a.real, b.real);
+    // Spelled otherwise but one directory, where the file system ignores case
+    // (seen on one mount; through another the exact check above holds).
+    return SameEntries(a.real, b.real) || SameEntries(b.real, a.real);
 }
 
 }  // namespace
@@ -405,19 +420,74 @@ bool RootsOverlap(int a, int b) {
         return true;
     }
     // A bind mount of a subdirectory of one tree standing as the other tree is
-    // not above it by "..": the file systems' own paths tell.
+    // not above it by "..": the file systems' own paths tell. Where they cannot
+    // be told (a path past the system's limit), one device is taken for an
+    // overlap: refusing a run is better than a run that deletes the master.
     std::string mountinfo;
     Place placeA;
     Place placeB;
-    return ReadWholeFile("/proc/self/mountinfo", mountinfo) &&
-           PlaceInFileSystem(mountinfo, a, placeA) && PlaceInFileSystem(mountinfo, b, placeB) &&
-           PlacesOverlap(placeA, placeB);
+    if (!ReadWholeFile("/proc/self/mountinfo", mountinfo) ||
+        !PlaceInFileSystem(mountinfo, a, placeA) || !PlaceInFileSystem(mountinfo, b, placeB)) {
+        struct stat stA;
+        struct stat stB;
+        return ::fstat(a, &stA) != 0 || ::fstat(b, &stB) != 0 || stA.st_dev == stB.st_dev;
+    }
+    return PlacesOverlap(placeA, placeB);
 }
 
 bool LiesInsideItself(int dirFd) {
     std::vector<DirId> chain;
-    return DirectoryAndAncestors(dirFd, chain) && chain.size() > 1 &&
-           std::find(chain.begin() + 1, chain.end(), chain.front()) != chain.end();
+    if (!DirectoryAndAncestors(dirFd, chain)) {
+        return false;
+    }
+    if (chain.size() > 1) {
+        return std::find(chain.begin() + 1, chain.end(), chain.front()) != chain.end();
+    }
+    // Its ".." is itself: the root of the file system as this process sees it,
+    // or a directory bound onto one of its own subdirectories.
+    struct stat root;
+    return ::stat("/", &root) == 0 && !(chain.front() == DirId{root.st_dev, root.st_ino});
+}
+
+std::vector<std::string> MountPointsBelow(int dirFd) {
+    std::vector<std::string> below;
+    const std::string real = PathOf(dirFd);
+    std::string mountinfo;
+    if (real.empty() || real[0] != '/' || !ReadWholeFile("/proc/self/mountinfo", mountinfo)) {
+        return below;
+    }
+    size_t start = 0;
+    while (start < mountinfo.size()) {
+        size_t end = mountinfo.find('\n', start);
+        if (end == std::string::npos) {
+            end = mountinfo.size();
+        }
+        // id parent major:minor root mount-point ...: the fifth field
+        size_t at = start;
+        for (int field = 0; field < 4 && at < end; ++field) {
+            at = mountinfo.find(' ', at);
+            at = at == std::string::npos || at > end ? end : at + 1;
+        }
+        const size_t space = std::min(mountinfo.find(' ', at), end);
+        const std::string mountPoint = Unescape(mountinfo.substr(at, space - at));
+        start = end + 1;
+        if (mountPoint.size() > real.size() && IsAtOrBelow(mountPoint, real)) {
+            below.push_back(mountPoint.substr(real == "/" ? 1 : real.size() + 1));
+        }
+    }
+    return below;
+}
+
+FileTime TimeStepOf(int dirFd) {
+    constexpr long kMsdos = 0x4d44;
+    constexpr long kExfat = 0x2011BAB0;
+    constexpr long kFuse = 0x65735546;
+    struct statfs fs;
+    if (::fstatfs(dirFd, &fs) != 0) {
+        return 0;
+    }
+    const long type = static_cast<long>(fs.f_type);
+    return type == kMsdos || type == kExfat || type == kFuse ? FileTime{2} * 10000000 : 0;
 }
 
 }  // namespace platform

@@ -9,6 +9,8 @@
 
 #include <sys/types.h>
 
+#include <ctime>
+
 #include <memory>
 #include <string>
 #include <string_view>
@@ -27,6 +29,11 @@ struct FileInfo {
     FileTime lastWrite = 0;
     FileTime lastChange = 0;  // the inode's change time
     bool sparse = false;      // fewer blocks than its size needs: it has holes
+    timespec lastWriteExact{};  // as the file system keeps it, for the copy
+    uid_t owner = 0;
+    gid_t group = 0;
+    dev_t device = 0;  // with the inode, which file this is
+    ino_t inode = 0;
 };
 
 // Whether the operations below a root pass into file systems mounted below it.
@@ -68,6 +75,9 @@ public:
     // The next entry of a search started on a descriptor from OpenDirectory
     // (DirSearch::Next).
     virtual bool NextMatch(DirSearch& search, DirMatch& match);
+
+    // Describes what the name `relative` leads to now (never through a link).
+    virtual int DescribeName(std::string_view relative, FileInfo& info);
 
     // Opens a regular file for reading and describes it. A link, FIFO, device or
     // directory is refused without being read (ELOOP, or EINVAL for anything
@@ -139,6 +149,10 @@ public:
     virtual off_t SeekHole(int fd, off_t offset);
     virtual int Truncate(int fd, off_t size);
     virtual int Describe(int fd, FileInfo& info);
+    // Gives the open output `fd` the last-write time of `source` and, when the
+    // process may (as root), its owner and group, as `cp -a` does. A file system
+    // that keeps no owners (FAT, exFAT) is not an error.
+    virtual int KeepAttributes(int fd, const FileInfo& source);
     virtual int Close(int fd);
 
 private:

@@ -108,6 +108,11 @@ void FillFileInfo(const struct stat& st, FileInfo& info) {
     info.lastWrite = FileTimeFromTimespec(st.st_mtim);
     info.lastChange = FileTimeFromTimespec(st.st_ctim);
     info.sparse = st.st_blocks * 512 < st.st_size;
+    info.lastWriteExact = st.st_mtim;
+    info.owner = st.st_uid;
+    info.group = st.st_gid;
+    info.device = st.st_dev;
+    info.inode = st.st_ino;
 }
 }  // namespace detail
 
@@ -228,6 +233,17 @@ int TreeRoot::OpenForRead(std::string_view relative, FileInfo& info) {
         }
         detail::FillFileInfo(st, info);
         return fd;
+    });
+}
+
+int TreeRoot::DescribeName(std::string_view relative, FileInfo& info) {
+    return AtParent(relative, [&info](int dir, const std::string& name) {
+        struct stat st;
+        if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            return -1;
+        }
+        detail::FillFileInfo(st, info);
+        return 0;
     });
 }
 
@@ -467,6 +483,16 @@ int TreeRoot::Truncate(int fd, off_t size) {
 
 int TreeRoot::Describe(int fd, FileInfo& info) {
     return DescribeOpenFile(fd, info);
+}
+
+int TreeRoot::KeepAttributes(int fd, const FileInfo& source) {
+    // The owner first: changing it leaves the times alone.
+    if (::geteuid() == 0 && ::fchown(fd, source.owner, source.group) != 0 && errno != EPERM &&
+        errno != EOPNOTSUPP && errno != ENOSYS) {
+        return -1;
+    }
+    const timespec times[2] = {{0, UTIME_OMIT}, source.lastWriteExact};
+    return ::futimens(fd, times);
 }
 
 int TreeRoot::Close(int fd) {

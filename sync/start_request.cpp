@@ -163,7 +163,71 @@ private:
     CFileList& m_b;
 };
 
+// A master that holds nothing but an empty "lost+found" is a freshly made file
+// system, not a tree to mirror: taken for empty.
+bool HoldsNothing(const CFileList& masterList) {
+    return masterList.empty() ||
+           (masterList.size() == 1 && masterList[0]->IsDirectory() &&
+            masterList[0]->GetName() == "lost+found" && !masterList[0]->HasUnknownContents());
+}
+
+// "Error reading directory /m/tax (Permission denied)" for each master
+// directory that could not be listed.
+std::vector<std::string> UnreadableMessages(const std::string& masterRoot, const CFileList& list) {
+    std::vector<std::string> messages;
+    for (const CFileList::Unreadable& u : list.m_unreadable) {
+        messages.push_back("Error reading directory " + masterRoot + platform::kSeparator + u.path +
+                           " (" + platform::ErrorText(u.error) + ")");
+    }
+    return messages;
+}
+
+size_t Deletions(const CActionList& actions) {
+    size_t n = 0;
+    for (const auto& action : actions) {
+        n += action->GetKind() == ACTION_DELETE || action->GetKind() == ACTION_RMDIR ? 1 : 0;
+    }
+    return n;
+}
+
+// The guard against a wrong master: true when the plan may go ahead.
+bool DeletionsAllowed(IRequestHost& host, const StartRequest& r, const CActionList& actions,
+                      size_t slaveEntries) {
+    const size_t deletions = Deletions(actions);
+    if (r.maxDelete >= 0) {
+        if (static_cast<unsigned long long>(deletions) <= static_cast<unsigned long long>(r.maxDelete)) {
+            return true;
+        }
+        host.ShowMessage(MassDeletionText(deletions, slaveEntries) + ", more than the " +
+                             std::to_string(r.maxDelete) + " allowed",
+                         "Kelvad");
+        return false;
+    }
+    if (deletions < kMassDeletion || deletions * 2 < slaveEntries) {
+        return true;
+    }
+    return host.ConfirmDeletion(deletions, slaveEntries);
+}
+
 }  // namespace
+
+std::string MassDeletionText(size_t deletions, size_t entries) {
+    return "This run would delete " + std::to_string(deletions) + " of the " +
+           std::to_string(entries) + " files and directories in the slave";
+}
+
+void IRequestHost::ShowUnreadable(const std::vector<std::string>& messages) {
+    // One message for them all: the first few, and how many more.
+    constexpr size_t kShown = 5;
+    std::string text;
+    for (size_t i = 0; i < messages.size() && i < kShown; ++i) {
+        text += (i == 0 ? "" : "\n") + messages[i];
+    }
+    if (messages.size() > kShown) {
+        text += "\n... and " + std::to_string(messages.size() - kShown) + " more";
+    }
+    ShowMessage(text, "Kelvad");
+}
 
 RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
     // The request's lists live until it returns, on every path.
@@ -186,15 +250,24 @@ RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
         Worker slaveScan([&] { ScanDirectory(*slave, &slaveList, &stopSlave); });
         Worker masterScan([&] { ScanDirectory(*master, &masterList, &stop); });
         const bool masterScanned = masterScan.WaitKeepingAlive(host, stop);
-        if (!masterScanned || masterList.empty()) {
+        const bool masterEmpty = masterScanned && HoldsNothing(masterList);
+        if (!masterScanned || masterEmpty) {
             stopSlave = true;  // its list is thrown away
         }
         if (!masterScanned) {
             return RequestResult::Stopped;
         }
-        if (masterList.empty()) {
+        if (masterEmpty) {
             busy.End();
-            host.ShowMessage("Master directory is empty", nullptr);
+            // A root that cannot be listed is not an empty one.
+            const std::vector<std::string> unreadable = UnreadableMessages(r.masterDir, masterList);
+            if (masterList.m_rootContentsUnknown && !unreadable.empty()) {
+                host.ShowMessage("Master directory can't be read (" +
+                                     platform::ErrorText(masterList.m_unreadable[0].error) + ")",
+                                 "Kelvad");
+            } else {
+                host.ShowMessage("Master directory is empty", nullptr);
+            }
             return RequestResult::Refused;
         }
         if (!slaveScan.WaitKeepingAlive(host, stopSlave)) {
@@ -209,7 +282,7 @@ RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
     {
         Worker compare([&] {
             CompareTrees(&masterList, &slaveList, &actionList, r.masterDir, r.slaveDir,
-                         NameMatchOf(*slave, slaveList));
+                         NameMatchOf(*slave, slaveList), platform::TimeStepOf(slave->Descriptor()));
         });
         if (!compare.WaitKeepingAlive(host, stop)) {
             return RequestResult::Stopped;  // the comparison ends on its own; its plan is dropped
@@ -217,19 +290,37 @@ RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
     }
     busy.End();
 
+    // What could not be read was not mirrored: the run is not a success.
+    const std::vector<std::string> unreadable = UnreadableMessages(r.masterDir, masterList);
     if (actionList.empty()) {
+        if (!unreadable.empty()) {
+            host.ShowUnreadable(unreadable);
+            return RequestResult::Failed;
+        }
         host.ShowMessage("Slave directory structure is up-to-date", "Info");
         return RequestResult::UpToDate;
     }
     if (r.option == 1) {
         if (!host.ApprovePlan(actionList, r.slaveDir)) {
+            if (!unreadable.empty()) {
+                host.ShowUnreadable(unreadable);  // the plan leaves them out
+            }
             return RequestResult::NotRun;
         }
     } else if (r.option != 0) {
         host.ShowMessage("You just couldn't resist it, could you?", nullptr);
         return RequestResult::NotRun;
+    } else if (!DeletionsAllowed(host, r, actionList, slaveList.size())) {
+        return r.maxDelete >= 0 ? RequestResult::Refused : RequestResult::NotRun;
     }
     if (!host.ExecutePlan(actionList, *master, *slave)) {
+        if (!unreadable.empty()) {
+            host.ShowUnreadable(unreadable);
+        }
+        return RequestResult::Failed;
+    }
+    if (!unreadable.empty()) {
+        host.ShowUnreadable(unreadable);
         return RequestResult::Failed;
     }
     host.SaveSettings();

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/tree_root.h"
 #include "tree/action.h"
@@ -25,6 +26,15 @@ public:
     // scanned and compared on others, so the window keeps painting and answering.
     // Returns true once the user has asked to stop (Escape, closing the window).
     virtual bool KeepAliveWhileBusy() = 0;
+    // Asks whether a Just Do It run that would delete or remove `deletions` of
+    // the slave's `entries` files and directories may go ahead (see
+    // MassDeletionText); true for yes.
+    virtual bool ConfirmDeletion(size_t deletions, size_t entries) = 0;
+    // Tells of master directories that could not be read, one message each
+    // ("Error reading directory /m/tax (Permission denied)"); nothing below them
+    // was copied or deleted. By default one message shows the first few and how
+    // many more.
+    virtual void ShowUnreadable(const std::vector<std::string>& messages);
     // Shows the plan (Preview) and returns true when the user approves it.
     virtual bool ApprovePlan(const CActionList& actions, const std::string& slaveRoot) = 0;
     // Carries the plan out (ExecuteActions) beneath the roots that were scanned
@@ -36,6 +46,13 @@ public:
     virtual void SaveSettings() = 0;
 };
 
+// A Just Do It run asks before deleting or removing at least this many entries
+// when they are at least half of the slave's.
+inline constexpr size_t kMassDeletion = 10;
+
+// "This run would delete N of the M files and directories in the slave"
+std::string MassDeletionText(size_t deletions, size_t entries);
+
 struct StartRequest {
     std::string masterDir;
     std::string slaveDir;
@@ -44,6 +61,10 @@ struct StartRequest {
     // to make its calls fail, wait or be counted.
     std::function<std::unique_ptr<platform::TreeRoot>(const std::string& path, platform::Mounts)>
         openRoot;
+    // With a value of 0 or more, a Just Do It run that would delete or remove
+    // more entries than this is refused (its counts shown) instead of asked
+    // about; -1 asks about a mass deletion (IRequestHost::ConfirmDeletion).
+    long long maxDelete = -1;
 };
 
 enum class RequestResult {
@@ -51,15 +72,18 @@ enum class RequestResult {
     Stopped,   // the user stopped the scan: nothing done, nothing said
     UpToDate,  // nothing to do; said so
     NotRun,    // the preview was refused, or no mode was chosen
-    Failed,    // the plan was carried out in part (a failure or a cancel)
+    Failed,    // the plan was carried out in part (a failure or a cancel), or a
+               // master directory could not be read
     Done,      // the slave is in line and the settings were saved
 };
 
 // Runs one request: checks the roots (both given, not the same text, master
 // then slave an existing directory that can be opened, not overlapping), scans
 // both trees at once on threads of their own while the host is kept alive,
-// compares them, asks for approval in Preview mode, carries the plan out and
-// saves the settings. Each root is opened once, before the checks that compare
+// compares them, asks for approval in Preview mode (in Just Do It mode, before
+// deleting most of the slave), carries the plan out and saves the settings.
+// A master directory that cannot be read makes the request a failure, told
+// after the run; a master holding nothing but an empty lost+found is empty. Each root is opened once, before the checks that compare
 // them, and that open directory serves everything after: a root path
 // re-pointed meanwhile changes nothing outside the directory that was scanned.
 // Nothing at or below a mount point inside the slave is touched; a mount in

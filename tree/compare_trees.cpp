@@ -62,7 +62,7 @@ struct DeferredCreate {
 
 void CompareTrees(const CFileList* masterList, const CFileList* slaveList,
                   CActionList* actionList, std::string masterRoot, std::string slaveRoot,
-                  platform::NameMatch match) {
+                  platform::NameMatch match, platform::FileTime slaveTimeStep) {
     const size_t masterCount = masterList->size();
     const size_t slaveCount = slaveList->size();
     const bool masterUnknown = masterList->m_rootContentsUnknown;
@@ -109,7 +109,11 @@ void CompareTrees(const CFileList* masterList, const CFileList* slaveList,
             if (!master->IsDirectory() && !slave->IsDirectory()) {
                 // Sizes too: content with an earlier time (a restore, mv, cp -p,
                 // tar) must reach the slave as well.
-                if (master->CompareTime(slave) > 0 || master->GetSize() != slave->GetSize()) {
+                const bool later = slaveTimeStep == 0
+                                       ? master->CompareTime(slave) > 0
+                                       : master->GetLastWriteTime() >=
+                                             slave->GetLastWriteTime() + slaveTimeStep;
+                if (later || master->GetSize() != slave->GetSize()) {
                     add(JoinPieces(key1), JoinPieces(key2), ACTION_MODIFY);
                 }
             } else if (master->IsDirectory() && !slave->IsDirectory()) {

@@ -18,8 +18,11 @@
 // created after the last of those steps. Slave entries below a master
 // directory whose contents are unknown get no action: not seen is not gone.
 // `match` says whether the slave's file system tells names apart by letter
-// case. The roots must be the strings the lists were scanned from. The lists
-// are not changed.
+// case; `slaveTimeStep` is the step in which it keeps times (0 when exact): a
+// master time later by less than that is the same time rounded by the slave.
+// The roots must be the strings the lists were scanned from. The lists are not
+// changed.
 void CompareTrees(const CFileList* masterList, const CFileList* slaveList,
                   CActionList* actionList, std::string masterRoot, std::string slaveRoot,
-                  platform::NameMatch match = platform::NameMatch::Exact);
+                  platform::NameMatch match = platform::NameMatch::Exact,
+                  platform::FileTime slaveTimeStep = 0);

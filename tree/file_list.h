@@ -14,8 +14,15 @@ public:
     // Set by the scanner when the root itself could not be listed completely:
     // entries of the other tree may then be missing here without being gone.
     bool m_rootContentsUnknown = false;
-    // Where the scanner met mount points, relative to the root.
+    // The mount points below the root when it was scanned, relative to it.
     std::vector<std::string> m_mountPoints;
+    // Directories that could not be listed (whole or in part), relative to the
+    // root ("" the root itself), with the errno that stopped the listing.
+    struct Unreadable {
+        std::string path;
+        int error;
+    };
+    std::vector<Unreadable> m_unreadable;
 };
 
 // Inserts `entry` at its place by binary search, after every entry whose key

@@ -15,12 +15,16 @@
 
 namespace {
 
-// A directory whose listing failed or broke off; for the root, the whole list.
-void MarkUnknown(CFileEntry* entry, CFileList* fileList) {
+// A directory whose listing failed or broke off with `err` (0 for one that is
+// not entered by choice); for the root, the whole list.
+void MarkUnknown(CFileEntry* entry, std::string_view relative, int err, CFileList* fileList) {
     if (entry != nullptr) {
         entry->MarkContentsUnknown();
     } else {
         fileList->m_rootContentsUnknown = true;
+    }
+    if (err != 0) {
+        fileList->m_unreadable.push_back({std::string(relative), err});
     }
 }
 
@@ -84,7 +88,9 @@ void ScanDirectory(platform::TreeRoot& root, CFileList* fileList, const std::ato
     platform::DirMatch match;
     // Directories on which another file system (or a bind mount) is mounted:
     // rare, and each looked at before it is entered.
-    std::unordered_set<const CFileEntry*> mountedDirs;
+    fileList->m_mountPoints = platform::MountPointsBelow(root.Descriptor());
+    const std::unordered_set<std::string> mounts(fileList->m_mountPoints.begin(),
+                                                 fileList->m_mountPoints.end());
     // Reads one directory whole, then closes it, so a deep tree never holds more
     // than one directory open.
     auto read = [&](SharedDirPath path, CFileEntry* dirEntry, Level& level) {
@@ -94,14 +100,15 @@ void ScanDirectory(platform::TreeRoot& root, CFileList* fileList, const std::ato
         const int fd = root.OpenDirectory(relative);
         // A bind mount of one of its own ancestors would be entered for ever:
         // it is read once, where it really lies.
-        if (fd >= 0 && !mountedDirs.empty() && mountedDirs.count(dirEntry) != 0 &&
+        if (fd >= 0 && !mounts.empty() && mounts.count(std::string(relative)) != 0 &&
             platform::LiesInsideItself(fd)) {
             platform::CloseFile(fd);
-            MarkUnknown(dirEntry, fileList);
+            MarkUnknown(dirEntry, relative, 0, fileList);
             return;
         }
+        const int openError = fd < 0 ? errno : 0;
         if (!search.Open(fd)) {
-            MarkUnknown(dirEntry, fileList);
+            MarkUnknown(dirEntry, relative, openError != 0 ? openError : errno, fileList);
             return;
         }
         while (root.NextMatch(search, match)) {
@@ -119,20 +126,12 @@ void ScanDirectory(platform::TreeRoot& root, CFileList* fileList, const std::ato
                 c = static_cast<char>(platform::FoldByte(static_cast<unsigned char>(c)));
             }
             level.places.push_back({entry, index, at, length, false});
-            if (match.mountPoint) {
-                std::string mountPoint(relative);
-                if (!mountPoint.empty()) {
-                    mountPoint.push_back(platform::kSeparator);
-                }
-                fileList->m_mountPoints.push_back(mountPoint.append(match.name));
-                mountedDirs.insert(entry);
-            }
             if (match.isDirectory) {
                 level.places.push_back({entry, index, at, length + 1, true});
             }
         }
         if (search.Failed()) {
-            MarkUnknown(dirEntry, fileList);
+            MarkUnknown(dirEntry, relative, search.Error(), fileList);
         }
         search.Close();
     };

@@ -97,7 +97,8 @@ bool IsKnownMessage(const std::string& text) {
     for (const char* prefix : {"Error copying ", "Error creating ", "Error deleting file ",
                                "Error creating directory ", "Unable to delete directory ",
                                "Unable to write the slave directory to disk ",
-                               "Master directory is empty"}) {
+                               "Master directory is empty", "Master directory can't be read",
+                               "Error reading directory "}) {
         if (text.rfind(prefix, 0) == 0) {
             return true;
         }

@@ -282,12 +282,14 @@ TEST(HostileTrees, SlavesOnFuseFileSystemsTakeEveryChangeAndConverge) {
                           (std::vector<std::string>{"Master and slave directories overlap"}));
                 EXPECT_EQ(Snapshot(t / "s/vol"), volume);
                 // A master directory that cannot be read, renamed but for case,
-                // still keeps its slave counterpart from being emptied.
+                // still keeps its slave counterpart from being emptied, and the
+                // run says it could not be read.
                 ASSERT_EQ(::rename((t / "m/dir").c_str(), (t / "m/DIR").c_str()), 0);
                 OneFault unreadable(Call::OpenDir, EACCES, 1, "m/DIR");
                 RecordingHost hidden;
-                EXPECT_TRUE(SyncRun(t / "m", t / "s", hidden, &unreadable));
-                EXPECT_TRUE(unreadable.Fired());
+                EXPECT_FALSE(SyncRun(t / "m", t / "s", hidden, &unreadable));
+                EXPECT_EQ(hidden.m_messages, (std::vector<std::string>{"Error reading directory " +
+                                                                      t.Path() + "/m/DIR (Permission denied)"}));
                 EXPECT_EQ(ReadFile(t / "s/dir/inner.bin"), std::string(3 << 20, 'x'));
             }
         } else {

@@ -59,6 +59,10 @@ public:
         ++m_keepAlives;
         return m_stopAtKeepAlive != 0 && m_keepAlives >= m_stopAtKeepAlive;
     }
+    bool ConfirmDeletion(size_t deletions, size_t entries) override {
+        m_log.push_back("Kelvad: " + MassDeletionText(deletions, entries) + ". Continue?");
+        return m_confirmDeletion;
+    }
     bool ApprovePlan(const CActionList& actions, const std::string&) override {
         m_log.push_back("preview");
         for (const auto& action : actions) {
@@ -79,6 +83,7 @@ public:
     std::vector<std::string> m_log;
     CActionList m_plan;  // what the preview was shown
     bool m_approve = true;
+    bool m_confirmDeletion = true;
     int m_keepAlives = 0;
     int m_stopAtKeepAlive = 0;  // 0: never
     std::function<void()> m_beforeRun;  // between the plan and its execution

@@ -115,7 +115,9 @@ std::map<std::string, mode_t> ExpectedModes(const ModelTree& master, const Model
         const auto s = slave.find(path);
         const bool made = m.isDirectory ? s == slave.end() || !s->second.isDirectory
                                         : MasterFileWins(m, slave, path);
-        out[path] = made ? m.mode & ~umask : s->second.mode;
+        // A directory made by the run keeps its owner's rights, whatever the master's.
+        const mode_t mode = m.isDirectory ? m.mode | 0700 : m.mode;
+        out[path] = made ? mode & ~umask : s->second.mode;
     }
     return out;
 }
