@@ -83,12 +83,20 @@ TEST(CopyOneFileTest, CopiesInPiecesPumpingAfterEachIncludingTheEmptyLast) {
 TEST(CopyOneFileTest, ReplaceSwapsInTheNewContentAndLeavesNoTemporaryFile) {
     TempDir t;
     RecordingHost host;
-    WriteFile(t / "src", "new content");
+    WriteFile(t / "src", "new content", 4102444800);  // 2100: the copy keeps even a future date
     WriteFile(t / "dst", "old");
     EXPECT_EQ(CopyOneFile(host, t / "src", t / "dst", true), COPY_OK);
     EXPECT_EQ(ReadFile(t / "dst"), "new content");
     EXPECT_FALSE(Exists(Temp(t / "dst")));
     EXPECT_EQ(ReadFile(t / "src"), "new content");
+    for (const char* copy : {"dst", "created"}) {
+        if (copy[0] == 'c') {
+            EXPECT_EQ(CopyOneFile(host, t / "src", t / copy, false), COPY_OK);
+        }
+        struct stat st;
+        ASSERT_EQ(::stat((t / copy).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mtime, 4102444800) << copy;
+    }
 }
 
 TEST(CopyOneFileTest, ExistingOutputsAreLeftUntouched) {
@@ -308,6 +316,34 @@ TEST(CopyOneFileTest, ASourceWrittenDuringTheCopyIsCopiedAgainAndNeverTorn) {
                   replace ? "old" : "");
         EXPECT_FALSE(Exists(Temp(target)));
     }
+    // An editor saves by writing a new file and renaming it over the old one:
+    // the copy is made again from what the name leads to now, and carries its
+    // time, not the orphaned file's.
+    WriteFile(t / "src", original, 1000000000);
+    RecordingHost saved;
+    saved.m_onPump = [&](int pump) {
+        if (pump == 1) {
+            WriteFile(t / "saved", "the editor's new content", 1100000000);
+            ASSERT_EQ(::rename((t / "saved").c_str(), (t / "src").c_str()), 0);
+        }
+    };
+    EXPECT_EQ(CopyOneFile(saved, t / "src", t / "old", true), COPY_OK);
+    EXPECT_EQ(ReadFile(t / "old"), "the editor's new content");
+    struct stat st;
+    ASSERT_EQ(::stat((t / "old").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1100000000);
+    // A file that grows faster than it is copied is not chased: each try takes
+    // the size it had when opened, and after the last the copy fails.
+    RecordingHost growing;
+    growing.m_onPump = [&](int) {
+        const int fd = ::open((t / "src").c_str(), O_WRONLY | O_APPEND);
+        const std::string more(kCopyPieceBytes, 'G');
+        EXPECT_EQ(::write(fd, more.data(), more.size()), static_cast<ssize_t>(more.size()));
+        ::close(fd);
+    };
+    EXPECT_EQ(CopyOneFile(growing, t / "src", t / "grown", false), COPY_READ_ERROR);
+    EXPECT_FALSE(Exists(t / "grown"));
+    EXPECT_LT(growing.m_pumps, 4 * kCopyAttempts);  // chased, it would never end
 }
 
 TEST(CopyOneFileTest, TakesThePermissionBitsLessTheUmaskButNoSetIdBits) {

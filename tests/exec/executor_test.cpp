@@ -1,6 +1,7 @@
 #include "exec/executor.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
@@ -22,11 +23,12 @@ CActionList Plan(std::initializer_list<CAction> actions) {
 
 // Carries `plan` out beneath the roots `m` and `s`, wrapped with `faults` when given.
 bool Execute(RecordingHost& host, const CActionList& plan, const std::string& m,
-             const std::string& s, FaultInjector* faults = nullptr) {
+             const std::string& s, FaultInjector* faults = nullptr,
+             OnFailure onFailure = OnFailure::Stop) {
     OneFault none(Call::Open, 0);
     FaultyRoot master(m, platform::Mounts::Cross, faults != nullptr ? *faults : none);
     FaultyRoot slave(s, platform::Mounts::Stay, faults != nullptr ? *faults : none);
-    return ExecuteActions(host, plan, master, slave);
+    return ExecuteActions(host, plan, master, slave, FlushAtEnd::Yes, onFailure);
 }
 
 // Records the directories removed, in order, and lets the removals happen.
@@ -217,4 +219,46 @@ TEST(ExecuteActions, RootsGetOneMoreSeparatorAndLongPathsWork) {
     EXPECT_EQ(host.m_messages,
               (std::vector<std::string>{"Error copying " + t.Path() +
                                         "/s//x (Source file does not exist)"}));
+}
+
+TEST(ExecuteActions, KeepingGoingSkipsOnlyWhatDependsOnAFailedStep) {
+    TempDir t;
+    const std::string m = t / "m";
+    const std::string s = t / "s";
+    WriteFile(m + "/d/x", "x");
+    WriteFile(m + "/e", "e");
+    WriteFile(s + "/d", "a file where the master has a directory");
+    WriteFile(s + "/old/f", "f");
+    const CActionList plan = Plan({{"d", "~~~~", ACTION_MKDIR},
+                                   {"d/x", "~~~~", ACTION_CREATE},
+                                   {"e", "~~~~", ACTION_CREATE},
+                                   {"~~~~", "old", ACTION_RMDIR},
+                                   {"~~~~", "old/f", ACTION_DELETE}});
+    OneFault stuck(Call::Unlink, EIO, 1, "old/f");
+    RecordingHost host;
+    EXPECT_FALSE(Execute(host, plan, m, s, &stuck, OnFailure::KeepGoing));
+    EXPECT_EQ(host.m_messages, (std::vector<std::string>{
+                                   "Error creating directory " + s + "/d (File exists)",
+                                   "Error deleting file " + s + "/old/f (Input/output error)"}));
+    EXPECT_EQ(host.m_skipped, (std::vector<std::string>{std::to_string(ACTION_CREATE) + " d/x",
+                                                        std::to_string(ACTION_RMDIR) + " old"}));
+    EXPECT_EQ(ReadFile(s + "/e"), "e");  // independent of both failures
+    EXPECT_EQ(ReadFile(s + "/old/f"), "f");
+}
+
+TEST(ExecuteActions, ASlaveDirectoryWithoutItsOwnersRightsGetsThemBack) {
+    // An earlier version copied a master directory's 0555: every change inside
+    // it was refused on every later run.
+    TempDir t;
+    WriteFile(t / "s/ro/stale", "x");
+    ASSERT_EQ(::chmod((t / "s/ro").c_str(), 0555), 0);
+    MakeDirs(t / "m");
+    OneFault refused(Call::Unlink, EACCES, 1, "ro/stale");  // as a user other than root would see
+    RecordingHost host;
+    EXPECT_TRUE(Execute(host, Plan({{"~~~~", "ro/stale", ACTION_DELETE}}), t / "m", t / "s", &refused));
+    EXPECT_TRUE(refused.Fired());
+    EXPECT_FALSE(Exists(t / "s/ro/stale"));
+    struct stat st;
+    ASSERT_EQ(::stat((t / "s/ro").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
 }

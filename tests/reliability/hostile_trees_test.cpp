@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "exec/copier.h"
 #include "platform/file_ops.h"
@@ -104,7 +105,9 @@ TEST(HostileTrees, ASlaveThatFillsUpMidCopyKeepsNoPartialFile) {
     RecordingHost host;
     const bool ok = SyncRun(t / "m", t / "s", host);
     const auto after = Snapshot(t / "s");
-    ::umount((t / "s").c_str());
+    // A run that has ended holds nothing open there: the stick can go at once.
+    EXPECT_EQ(::umount((t / "s").c_str()), 0) << std::strerror(errno);
+    ::umount2((t / "s").c_str(), MNT_DETACH);
     EXPECT_FALSE(ok);
     EXPECT_EQ(host.m_messages, (std::vector<std::string>{"Error creating " + t.Path() +
                                                          "/s/zbig (Write error on target file: No space left on device)"}));
@@ -275,11 +278,16 @@ TEST(HostileTrees, SlavesOnFuseFileSystemsTakeEveryChangeAndConverge) {
                 // (each with its own inode number through FUSE) overlap.
                 WriteFile(t / "s/vol/docs/thesis.tex", "thesis");
                 WriteFile(t / "s/vol/DOCS/SUB/old.txt", "old");
+                WriteFile(t / "s/vol/\xC3\xA9t\xC3\xA9/sub/e.txt", "e");  // "été"
                 const auto volume = Snapshot(t / "s/vol");
-                RecordingHost overlap;
-                EXPECT_FALSE(SyncRun(t / "s/vol/docs", t / "s/vol/DOCS/SUB", overlap));
-                EXPECT_EQ(overlap.m_messages,
-                          (std::vector<std::string>{"Master and slave directories overlap"}));
+                for (const auto& [master, slave] :
+                     {std::pair<std::string, std::string>{"docs", "DOCS/SUB"},
+                      {"\xC3\x89T\xC3\x89/sub", "\xC3\xA9t\xC3\xA9"}}) {  // "ÉTÉ/sub", "été"
+                    RecordingHost overlap;
+                    EXPECT_FALSE(SyncRun(t / "s/vol/" + master, t / "s/vol/" + slave, overlap));
+                    EXPECT_EQ(overlap.m_messages,
+                              (std::vector<std::string>{"Master and slave directories overlap"}));
+                }
                 EXPECT_EQ(Snapshot(t / "s/vol"), volume);
                 // A master directory that cannot be read, renamed but for case,
                 // still keeps its slave counterpart from being emptied, and the
@@ -330,7 +338,8 @@ TEST(HostileTrees, MountPointsInsideTheSlaveAreNotCrossedAndMountsShowingTheOthe
     const auto masterBefore = Snapshot(t / "m");
     for (const auto& [from, at] : {std::pair<std::string, std::string>{t / "m", t / "s/aaa"},
                                    {t / "m/sub", t / "s/bbb"},
-                                   {t / "s", t / "m/loop"}}) {
+                                   {t / "s", t / "m/loop"},
+                                   {t / "m", t / "s/usb/deeper"}}) {
         SCOPED_TRACE(at);
         BindMount shown(from, at);
         ASSERT_TRUE(shown.Mounted());
@@ -339,6 +348,17 @@ TEST(HostileTrees, MountPointsInsideTheSlaveAreNotCrossedAndMountsShowingTheOthe
         EXPECT_EQ(refused.m_messages, (std::vector<std::string>{"Master and slave directories overlap"}));
     }
     EXPECT_EQ(Snapshot(t / "m"), masterBefore);
+    // A subdirectory of the master moved over a newer mount to stand as the
+    // slave: placed by its own mount, not by the last one at its path.
+    BindMount newer("kelvad-test", t / "Y/s", "tmpfs", nullptr);
+    BindMount moving(t / "m/sub", t / "Y/tmp");
+    ASSERT_TRUE(newer.Mounted() && moving.Mounted());
+    ASSERT_EQ(::mount((t / "Y/tmp").c_str(), (t / "Y/s").c_str(), nullptr, MS_MOVE, nullptr), 0);
+    RecordingHost moved;
+    EXPECT_FALSE(SyncRun(t / "m", t / "Y/s", moved));
+    EXPECT_EQ(moved.m_messages, (std::vector<std::string>{"Master and slave directories overlap"}));
+    ::umount2((t / "Y/s").c_str(), MNT_DETACH);
+    EXPECT_EQ(Snapshot(t / "m"), masterBefore);
 }
 
 TEST(HostileTrees, ABindMountOfAnAncestorInsideTheMasterIsReadOnce) {
@@ -346,7 +366,8 @@ TEST(HostileTrees, ABindMountOfAnAncestorInsideTheMasterIsReadOnce) {
     WriteFile(t / "m/sub/a.txt", "a");
     MakeDirs(t / "s");
     BindMount loop(t / "m", t / "m/sub/again");
-    if (!loop.Mounted()) {
+    BindMount self(t / "m", t / "m/self");  // its ".." is itself
+    if (!loop.Mounted() || !self.Mounted()) {
         GTEST_SKIP() << "bind mounts are refused here";
     }
     RecordingHost host;
@@ -354,6 +375,7 @@ TEST(HostileTrees, ABindMountOfAnAncestorInsideTheMasterIsReadOnce) {
     EXPECT_EQ(ReadFile(t / "s/sub/a.txt"), "a");
     EXPECT_TRUE(Exists(t / "s/sub/again"));
     EXPECT_FALSE(Exists(t / "s/sub/again/sub"));
+    EXPECT_FALSE(Exists(t / "s/self/sub"));
     EXPECT_TRUE(PlanRun(t / "m", t / "s").empty());
 }
 

@@ -29,6 +29,9 @@ public:
     void SetRange(size_t upper) override { m_ranges.push_back(upper); }
     void SetPosition(size_t position) override { m_positions.push_back(position); }
     void ShowMessage(const std::string& text) override { m_messages.push_back(text); }
+    void StepSkipped(int kind, const std::string& slavePath) override {
+        m_skipped.push_back(std::to_string(kind) + " " + slavePath);
+    }
 
     int m_pumps = 0;
     int m_cancelAtPump = 0;  // 0: never
@@ -38,6 +41,7 @@ public:
     std::vector<size_t> m_ranges;
     std::vector<size_t> m_positions;
     std::vector<std::string> m_messages;
+    std::vector<std::string> m_skipped;  // "kind path"
 };
 
 // An IRequestHost that answers the Start request as a user would and writes
@@ -76,7 +80,7 @@ public:
         if (m_beforeRun) {
             m_beforeRun();
         }
-        return ExecuteActions(*m_exec, actions, master, slave);
+        return ExecuteActions(*m_exec, actions, master, slave, FlushAtEnd::Yes, m_onFailure);
     }
     void SaveSettings() override { m_log.push_back("saved"); }
 
@@ -84,6 +88,7 @@ public:
     CActionList m_plan;  // what the preview was shown
     bool m_approve = true;
     bool m_confirmDeletion = true;
+    OnFailure m_onFailure = OnFailure::Stop;
     int m_keepAlives = 0;
     int m_stopAtKeepAlive = 0;  // 0: never
     std::function<void()> m_beforeRun;  // between the plan and its execution

@@ -40,11 +40,13 @@ inline CActionList PlanRun(const std::string& master, const std::string& slave,
     return std::move(host.m_plan);
 }
 
-// Runs the request in Just Do It mode; true when the slave is in line at the
-// end (carried out whole, or up to date already). Every message goes to `host`.
+// Runs the request in Just Do It mode (a mass deletion allowed); true when the
+// slave is in line at the end (carried out whole, or up to date already). Every
+// message goes to `host`.
 inline bool SyncRun(const std::string& master, const std::string& slave, RecordingHost& host,
-                    FaultInjector* faults = nullptr) {
+                    FaultInjector* faults = nullptr, OnFailure onFailure = OnFailure::Stop) {
     RecordingRequestHost request(host);
+    request.m_onFailure = onFailure;
     const RequestResult result = RunStartRequest(request, TestRequest(master, slave, 0, faults));
     return result == RequestResult::Done || result == RequestResult::UpToDate;
 }

@@ -144,3 +144,69 @@ TEST_F(StartRequestTest, AStopDuringTheScanEndsItQuicklyWithNothingDoneOrSaid) {
     EXPECT_EQ(m_host.m_log, (Log{"busy", "idle"}));
     EXPECT_TRUE(Snapshot(m_slave).empty());
 }
+
+TEST_F(StartRequestTest, AWrongMasterIsQuestionedBeforeItEmptiesTheSlave) {
+    for (int i = 0; i < 12; ++i) {
+        WriteFile(m_slave + "/f" + std::to_string(i), "precious");
+    }
+    WriteFile(m_slave + "/f0", "precious");
+    MakeDirs(m_master + "/lost+found");  // a freshly made file system
+    EXPECT_EQ(Start(m_master, m_slave), RequestResult::Refused);
+    EXPECT_EQ(m_host.m_log, (Log{"busy", "idle", "kelvad: Master directory is empty"}));
+
+    WriteFile(m_master + "/stray.txt", "x");  // the wrong directory
+    const std::string question =
+        "Kelvad: This run would delete 12 of the 12 files and directories in the slave. Continue?";
+    struct Case {
+        bool confirm;
+        long long maxDelete;
+        RequestResult result;
+        Log log;
+    };
+    const Case cases[] = {
+        {false, -1, RequestResult::NotRun, {"busy", "idle", question}},
+        {true, 11, RequestResult::Refused,
+         {"busy", "idle",
+          "Kelvad: This run would delete 12 of the 12 files and directories in the slave, more "
+          "than the 11 allowed"}},
+        {true, -1, RequestResult::Done, {"busy", "idle", question, "run", "saved"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.maxDelete);
+        m_host.m_log.clear();
+        m_host.m_confirmDeletion = c.confirm;
+        StartRequest request = TestRequest(m_master, m_slave, 0);
+        request.maxDelete = c.maxDelete;
+        EXPECT_EQ(RunStartRequest(m_host, request), c.result);
+        EXPECT_EQ(m_host.m_log, c.log);
+        EXPECT_EQ(Exists(m_slave + "/f0"), c.result != RequestResult::Done);
+    }
+    // Preview shows the plan instead; a smaller deletion is not asked about.
+    WriteFile(m_slave + "/a", "x");
+    m_host.m_log.clear();
+    EXPECT_EQ(Start(m_master, m_slave, 0), RequestResult::Done);
+    EXPECT_EQ(m_host.m_log, (Log{"busy", "idle", "run", "saved"}));
+}
+
+TEST_F(StartRequestTest, AMasterDirectoryThatCannotBeReadFailsTheRunAndKeepsItsCounterpart) {
+    WriteFile(m_master + "/tax/tax.pdf", "x");
+    WriteFile(m_master + "/new.txt", "x");
+    WriteFile(m_slave + "/tax/old.pdf", "x");
+    OneFault unreadable(Call::OpenDir, EACCES, 1, "master/tax");
+    EXPECT_EQ(Start(m_master, m_slave, 0, &unreadable), RequestResult::Failed);
+    EXPECT_EQ(m_host.m_log, (Log{"busy", "idle", "run",
+                                 "Kelvad: Error reading directory " + m_master + "/tax (Permission denied)"}));
+    EXPECT_TRUE(Exists(m_slave + "/new.txt"));
+    EXPECT_TRUE(Exists(m_slave + "/tax/old.pdf"));
+    // Nothing else to do: not "up-to-date" all the same.
+    OneFault again(Call::OpenDir, EACCES, 1, "master/tax");
+    m_host.m_log.clear();
+    EXPECT_EQ(Start(m_master, m_slave, 0, &again), RequestResult::Failed);
+    EXPECT_EQ(m_host.m_log, (Log{"busy", "idle",
+                                 "Kelvad: Error reading directory " + m_master + "/tax (Permission denied)"}));
+    // A root that cannot be listed is not an empty one.
+    OneFault root(Call::OpenDir, EACCES, 1, "master");
+    m_host.m_log.clear();
+    EXPECT_EQ(Start(m_master, m_slave, 0, &root), RequestResult::Refused);
+    EXPECT_EQ(m_host.m_log, (Log{"busy", "idle", "Kelvad: Master directory can't be read (Permission denied)"}));
+}
