@@ -58,6 +58,33 @@ check "up to date" 0 "Slave directory structure is up-to-date" -- --sync "$m" "$
 mkdir -p "$s/held" && ln -s / "$s/held/link"
 check "failing step" 1 "Unable to delete directory $s/held (Directory not empty)" -- --sync "$m" "$s"
 
+# Keeping going: a directory that cannot be made (a link holds its name) fails,
+# what lies below it is not tried, and the rest is done; the summary says so.
+# --stop-at-first-failure stops there instead.
+km="$work/km"; ks="$work/ks"
+mkdir -p "$km/d" "$ks" && echo in > "$km/d/in" && echo z > "$km/z.txt" && ln -s / "$ks/d"
+check "stop at the first failure" 1 "Error creating directory $ks/d (File exists)" \
+    -- --sync --stop-at-first-failure "$km" "$ks"
+[ ! -e "$ks/z.txt" ] || { failed=$((failed + 1)); echo "FAIL: went on after the first failure"; }
+check "keep going" 1 "Error creating directory $ks/d (File exists)" -- --sync "$km" "$ks"
+[ "$(cat "$ks/z.txt")" = z ] && grep -q "^1 created, .*; 1 failed, 1 not tried, 0 master directories not read$" "$work/out" ||
+    { failed=$((failed + 1)); echo "FAIL: keep going:"; cat "$work/out"; }
+
+# The guard: a master that would empty the slave is refused unless allowed.
+gm="$work/gm"; gs="$work/gs"
+mkdir -p "$gm" "$gs" && echo stray > "$gm/stray.txt"
+for i in $(seq 12); do echo precious > "$gs/f$i"; done
+check "mass deletion refused" 2 \
+    "This run would delete 12 of the 12 files and directories in the slave; nothing was changed (--max-delete=12 allows it)" \
+    -- --sync "$gm" "$gs"
+check "mass deletion over the limit" 2 \
+    "This run would delete 12 of the 12 files and directories in the slave, more than the 5 allowed" \
+    -- --sync --max-delete=5 "$gm" "$gs"
+[ "$(ls "$gs" | wc -l)" -eq 12 ] || { failed=$((failed + 1)); echo "FAIL: the refused runs changed the slave"; }
+check "bad --max-delete" 2 "kelvad: unknown option --max-delete=some" -- --sync --max-delete=some "$gm" "$gs"
+check "mass deletion allowed" 0 "" -- --sync --max-delete=all "$gm" "$gs"
+[ "$(ls "$gs")" = stray.txt ] || { failed=$((failed + 1)); echo "FAIL: --max-delete=all"; }
+
 # Names that hold terminal commands, a newline and a carriage return are shown
 # escaped: they neither retitle nor clear the terminal, forge a line or hide one.
 em="$work/em"; es="$work/es"
