@@ -227,3 +227,26 @@ TEST_F(RunControllerTest, TheWindowAnswersWhileTheTreesAreScannedAndEscapeOrClos
     }
     m_dialog->m_faults = nullptr;
 }
+
+TEST_F(RunControllerTest, AWrongMasterIsQuestionedAndNoChangesNothing) {
+    WriteFile(m_master + "/stray.txt", "x");
+    for (int i = 0; i < 12; ++i) {
+        WriteFile(m_slave + "/f" + std::to_string(i), "precious");
+    }
+    int buttons = 0;
+    m_recorder.m_answer = [&](wxDialog* d) {
+        if (auto* box = dynamic_cast<wxMessageDialogBase*>(d)) {
+            buttons = static_cast<int>(box->GetMessageDialogStyle() & (wxYES_NO | wxNO_DEFAULT));
+        }
+        return wxID_NO;
+    };
+    m_dialog->Show();
+    Start(m_master, m_slave, 0);
+    EXPECT_EQ(Shown(), Texts{"Kelvad: This run would delete 12 of the 12 files and directories "
+                             "in the slave. Continue?"});
+    EXPECT_EQ(buttons, wxYES_NO | wxNO_DEFAULT);  // No is the safe answer, and the default
+    EXPECT_EQ(Snapshot(m_slave).size(), 12u);
+    EXPECT_TRUE(m_dialog->IsShown());
+    EXPECT_FALSE(SettingsWritten());
+    EXPECT_EQ(m_dialog->m_ended, 0);
+}
