@@ -3,10 +3,10 @@
 #include <wx/button.h>
 
 #include "app/accessibility.h"
-#include "app/action_line.h"
 #include "app/ids.h"
 #include "app/ui_common.h"
 #include "platform/path_compare.h"
+#include "sync/action_line.h"
 
 // The plan as the list's rows: the label and the path in two columns, which
 // puts the paths in one column as the tab after each label does.

@@ -1,7 +1,7 @@
 // With arguments Kelvad runs from the command line, without a display; without
 // any it opens its window.
-#include "app/command_line.h"
 #include "app/sync_app.h"
+#include "cli/command_line.h"
 
 wxIMPLEMENT_APP_NO_MAIN(CSyncApp);
 

@@ -10,10 +10,11 @@
 
 #include "app/about_dlg.h"
 #include "app/accessibility.h"
+#include "app/dialog_request_host.h"
 #include "app/ids.h"
-#include "app/settings.h"
 #include "app/ui_common.h"
 #include "res/strings.h"
+#include "sync/settings.h"
 
 namespace {
 
@@ -239,4 +240,36 @@ void CSyncDlg::OnHelp() {
 
 void CSyncDlg::EndApplication() {
     Destroy();
+}
+
+void CSyncDlg::OnStart() {
+    // Nothing runs on values that failed validation: the over-long path has been
+    // reported and selected, and the request ends here.
+    if (!UpdateData(true)) {
+        return;
+    }
+    DialogRequestHost host(*this);
+    StartRequest request{m_masterDir, m_slaveDir, m_option, {}};
+    request.openRoot = [this](const std::string& path, platform::Mounts mounts) {
+        return OpenRoot(path, mounts);
+    };
+    if (RunStartRequest(host, request) == RequestResult::Done) {
+        m_finished = true;
+        EndApplication();
+    }
+}
+
+std::unique_ptr<platform::TreeRoot> CSyncDlg::OpenRoot(const std::string& path,
+                                                      platform::Mounts mounts) {
+    return std::make_unique<platform::TreeRoot>(path, mounts);
+}
+
+void CSyncDlg::SetScanning(bool scanning) {
+    m_scanning = scanning;
+    m_stopRequested = false;
+    // No other input while the trees are scanned: only Escape and the close box
+    // are heard, and they stop the scan.
+    for (wxWindow* child : GetChildren()) {
+        child->Enable(!scanning);
+    }
 }

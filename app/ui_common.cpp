@@ -5,8 +5,8 @@
 #include <wx/msgdlg.h>
 #include <wx/settings.h>
 
-#include "app/display_text.h"
 #include "res/icon_data.h"
+#include "sync/display_text.h"
 
 namespace {
 // A message box holds at most this many characters of a text; longer texts

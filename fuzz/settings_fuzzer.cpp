@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/settings.h"
+#include "sync/settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);

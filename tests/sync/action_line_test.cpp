@@ -1,8 +1,8 @@
-#include "app/action_line.h"
+#include "sync/action_line.h"
 
 #include <gtest/gtest.h>
 
-#include "app/display_text.h"
+#include "sync/display_text.h"
 
 TEST(BuildActionLine, EveryKindNamesTheSlaveSidePath) {
     const std::string root = "/backup/";

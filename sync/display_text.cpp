@@ -1,4 +1,4 @@
-#include "app/display_text.h"
+#include "sync/display_text.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "app/command_line.h"
+#include "cli/command_line.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "app/action_line.h"
-#include "app/display_text.h"
 #include "exec/executor.h"
 #include "platform/path_compare.h"
 #include "res/version.h"
+#include "sync/action_line.h"
+#include "sync/display_text.h"
 #include "sync/start_request.h"
 
 namespace {

@@ -1,6 +1,6 @@
-#include "app/action_line.h"
+#include "sync/action_line.h"
 
-#include "app/display_text.h"
+#include "sync/display_text.h"
 
 namespace {
 

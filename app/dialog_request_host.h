@@ -1,0 +1,41 @@
+// The Start request as the main dialog carries it: the request's messages,
+// questions and plan come back as the dialog's windows, and its run goes to
+// the progress window, which stays up after a successful run until Kelvad ends.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/progress_dlg.h"
+#include "sync/start_request.h"
+
+class CSyncDlg;
+
+class DialogRequestHost : public IRequestHost {
+public:
+    explicit DialogRequestHost(CSyncDlg& dialog) : m_dialog(dialog) {}
+    ~DialogRequestHost() override;
+
+    void ShowMessage(const std::string& text, const char* caption) override;
+    // The wait cursor, and the main dialog's controls disabled meanwhile.
+    void SetBusy(bool busy) override;
+    // Handles what is pending for the windows; true once Escape or the close
+    // box asked to stop.
+    bool KeepAliveWhileBusy() override;
+    // Yes/No, No the default.
+    bool ConfirmDeletion(size_t deletions, size_t entries) override;
+    // The preview; true for OK.
+    bool ApprovePlan(const CActionList& actions, const std::string& slaveRoot) override;
+    // Hides the main dialog and runs the plan in the progress window; after a
+    // failure or a cancel the main dialog comes back.
+    bool ExecutePlan(const CActionList& actions, platform::TreeRoot& master,
+                     platform::TreeRoot& slave) override;
+    void SaveSettings() override;
+
+private:
+    void RestoreDialog();
+
+    CSyncDlg& m_dialog;
+    bool m_busy = false;
+    std::unique_ptr<CProgressDlg> m_progress;
+};
