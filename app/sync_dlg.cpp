@@ -249,7 +249,7 @@ void CSyncDlg::OnStart() {
         return;
     }
     DialogRequestHost host(*this);
-    StartRequest request{m_masterDir, m_slaveDir, m_option, {}};
+    StartRequest request{m_masterDir, m_slaveDir, static_cast<RunMode>(m_option), {}};
     request.openRoot = [this](const std::string& path, platform::Mounts mounts) {
         return OpenRoot(path, mounts);
     };

@@ -58,7 +58,7 @@ private:
 RequestResult Sync(const std::string& master, const std::string& slave,
                    FlushAtEnd flush = FlushAtEnd::No) {
     NullRequestHost host(flush);
-    const RequestResult result = RunStartRequest(host, StartRequest{master, slave, 0, {}});
+    const RequestResult result = RunStartRequest(host, StartRequest{master, slave, RunMode::JustDoIt, {}});
     if (result != RequestResult::Done && result != RequestResult::UpToDate) {
         std::_Exit(3);
     }

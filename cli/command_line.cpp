@@ -316,7 +316,7 @@ int RunCommandLine(int argc, char** argv) {
     TerminalRequestHost host(verbose, stopAtFirstFailure ? OnFailure::Stop : OnFailure::KeepGoing);
     const auto began = std::chrono::steady_clock::now();
     // A dry run is a Preview whose plan is printed and not approved.
-    StartRequest request{roots[0], roots[1], dryRun ? 1 : 0, {}};
+    StartRequest request{roots[0], roots[1], dryRun ? RunMode::Preview : RunMode::JustDoIt, {}};
     request.maxDelete = maxDelete;
     const RequestResult result = RunStartRequest(host, request);
     const double seconds =

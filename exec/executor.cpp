@@ -164,8 +164,7 @@ private:
         m_master.ForgetKeptDirectory();
         m_slave.ForgetKeptDirectory();
         const int kind = action.GetKind();
-        const std::string& slavePath =
-            kind == ACTION_CREATE || kind == ACTION_MKDIR ? action.GetMasterPath() : action.GetSlavePath();
+        const std::string& slavePath = action.GetTargetPath();
         switch (kind) {
             case ACTION_MODIFY: m_host.SetStatus(kStatusModify + slavePath); break;
             case ACTION_CREATE: m_host.SetStatus(kStatusCreate + slavePath); break;

@@ -97,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const CAction* a = actions[k].get();
         const bool master_side = a->GetKind() == ACTION_CREATE || a->GetKind() == ACTION_MKDIR ||
                                  a->GetKind() == ACTION_MODIFY;
-        const std::string path = master_side ? a->GetMasterPath() : a->GetSlavePath();
+        const std::string& path = a->GetTargetPath();
         if (!seen.insert(path + "#" + std::to_string(master_side)).second) {
             std::abort();  // one action per entry
         }
@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // below that directory; everything else stands in order.
         if (a->GetKind() == ACTION_CREATE && isDir(slave, path)) {
             for (size_t later = k + 1; later < actions.size(); ++later) {
-                if (actions[later]->GetSlavePath().rfind(path + "/", 0) == 0 &&
+                if (actions[later]->GetTargetPath().rfind(path + "/", 0) == 0 &&
                     actions[later]->GetKind() != ACTION_CREATE &&
                     actions[later]->GetKind() != ACTION_MKDIR) {
                     std::abort();

@@ -7,12 +7,13 @@ namespace {
 // The line, each path passed through `show`.
 template <typename Show>
 std::string BuildLine(const CAction& action, const std::string& root, Show show) {
+    const std::string target = root + action.GetTargetPath();
     switch (action.GetKind()) {
-        case ACTION_MODIFY: return "Modify:\t" + show(root + action.GetSlavePath());
-        case ACTION_DELETE: return "Delete:\t" + show(root + action.GetSlavePath());
-        case ACTION_CREATE: return "Create:\t" + show(root + action.GetMasterPath());
-        case ACTION_MKDIR: return "Mkdir:\t" + show(root + action.GetMasterPath());
-        case ACTION_RMDIR: return "Rmdir:\t" + show(root + action.GetSlavePath());
+        case ACTION_MODIFY: return "Modify:\t" + show(target);
+        case ACTION_DELETE: return "Delete:\t" + show(target);
+        case ACTION_CREATE: return "Create:\t" + show(target);
+        case ACTION_MKDIR: return "Mkdir:\t" + show(target);
+        case ACTION_RMDIR: return "Rmdir:\t" + show(target);
         default:
             return "Eh?\t" + show(action.GetMasterPath()) + " <> " + show(action.GetSlavePath());
     }

@@ -300,14 +300,14 @@ RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
         host.ShowMessage("Slave directory structure is up-to-date", "Info");
         return RequestResult::UpToDate;
     }
-    if (r.option == 1) {
+    if (r.mode == RunMode::Preview) {
         if (!host.ApprovePlan(actionList, r.slaveDir)) {
             if (!unreadable.empty()) {
                 host.ShowUnreadable(unreadable);  // the plan leaves them out
             }
             return RequestResult::NotRun;
         }
-    } else if (r.option != 0) {
+    } else if (r.mode != RunMode::JustDoIt) {
         host.ShowMessage("You just couldn't resist it, could you?", nullptr);
         return RequestResult::NotRun;
     } else if (!DeletionsAllowed(host, r, actionList, slaveList.size())) {

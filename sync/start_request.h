@@ -53,10 +53,14 @@ inline constexpr size_t kMassDeletion = 10;
 // "This run would delete N of the M files and directories in the slave"
 std::string MassDeletionText(size_t deletions, size_t entries);
 
+// The mode the user picked; the values are those the settings file stores.
+// Any other value is neither mode.
+enum class RunMode : int { JustDoIt = 0, Preview = 1 };
+
 struct StartRequest {
     std::string masterDir;
     std::string slaveDir;
-    int option = 0;  // 0 "Just Do It", 1 "Preview", anything else neither
+    RunMode mode = RunMode::JustDoIt;
     // Opens a root; empty opens it as it is. Tests give one that wraps the root
     // to make its calls fail, wait or be counted.
     std::function<std::unique_ptr<platform::TreeRoot>(const std::string& path, platform::Mounts)>

@@ -27,6 +27,12 @@ public:
     const std::string& GetMasterPath() const { return m_masterPath; }
     const std::string& GetSlavePath() const { return m_slavePath; }
     int GetKind() const { return m_kind; }
+    // The path in the slave that the step changes: the master's path for a
+    // creation (nothing in the slave has it yet), the slave's otherwise. The
+    // other field may hold "~~~~" or the other side's path; read this one.
+    const std::string& GetTargetPath() const {
+        return m_kind == ACTION_CREATE || m_kind == ACTION_MKDIR ? m_masterPath : m_slavePath;
+    }
 
 private:
     std::string m_masterPath;

@@ -15,7 +15,7 @@
 // with `faults` when given.
 inline StartRequest TestRequest(const std::string& master, const std::string& slave, int option,
                                 FaultInjector* faults = nullptr) {
-    StartRequest request{master, slave, option, {}};
+    StartRequest request{master, slave, static_cast<RunMode>(option), {}};
     if (faults != nullptr) {
         request.openRoot = WrapRoots(*faults);
     }
