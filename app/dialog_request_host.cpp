@@ -73,7 +73,7 @@ bool DialogRequestHost::ApprovePlan(const CActionList& actions, const std::strin
 bool DialogRequestHost::ExecutePlan(const CActionList& actions, platform::TreeRoot& master,
                                     platform::TreeRoot& slave) {
     m_dialog.Hide();
-    auto progress = std::make_unique<CProgressDlg>(nullptr);
+    auto progress = std::make_unique<CProgressDlg>();
     if (!progress->CreateModeless(nullptr)) {
         RestoreDialog();
         ShowMessage("Unable to open the progress window", nullptr);

@@ -20,5 +20,4 @@ enum : int {
     IDD_KELVAD_DIALOG = 102,
     IDD_ACTION_LIST = 129,
     IDD_PROGRESS = 130,
-    IDR_MAINFRAME = 128,  // the icon
 };

@@ -30,10 +30,6 @@ void DispatchPending(std::chrono::steady_clock::duration budget) {
 }
 }  // namespace
 
-CProgressDlg::CProgressDlg(wxWindow* parent) {
-    (void)parent;  // the window, and its parent, come with CreateModeless
-}
-
 bool CProgressDlg::CreateModeless(wxWindow* parent) {
     // A caption but no system menu and no close box: Cancel is the only control.
     if (!Create(parent, IDD_PROGRESS, "Kelvad Progress", wxPoint(0, 0), wxDefaultSize,
@@ -74,11 +70,6 @@ bool CProgressDlg::Execute(const CActionList* actions, platform::TreeRoot& maste
     const bool done = ExecuteActions(*this, *actions, master, slave);
     ShowPending();
     return done;
-}
-
-int CProgressDlg::CopyOneFile(const std::string& source, const std::string& target,
-                              bool replace) {
-    return ::CopyOneFile(*this, source, target, replace);
 }
 
 void CProgressDlg::OnCancel() {

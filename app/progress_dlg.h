@@ -16,8 +16,8 @@
 
 class CProgressDlg : public wxDialog, public IExecHost {
 public:
-    // Makes the object; the window is made by CreateModeless.
-    explicit CProgressDlg(wxWindow* parent);
+    // Makes the object; the window, and its parent, come with CreateModeless.
+    CProgressDlg() = default;
 
     // Creates and shows the window with an empty status line and clears the
     // cancel flag. Returns false when the window could not be created.
@@ -27,9 +27,6 @@ public:
     // false after a failure (already reported in a message box owned by this
     // window) or a cancel (no message). The window stays open either way.
     bool Execute(const CActionList* actions, platform::TreeRoot& master, platform::TreeRoot& slave);
-
-    // The copier, with this window's pump and cancel flag.
-    int CopyOneFile(const std::string& source, const std::string& target, bool replace);
 
     // Only sets the cancel flag: the window neither closes nor hides.
     void OnCancel();

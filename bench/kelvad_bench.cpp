@@ -146,7 +146,9 @@ void BenchBigFile(const Options& o) {
         o.runs, "Kelvad CopyOneFile", clear,
         [&](int) {
             NullHost host;
-            if (CopyOneFile(host, big, out, false) != COPY_OK) {
+            platform::TreeRoot root(dir);
+            platform::TreeRoot slaveRoot(dir, platform::Mounts::Stay);
+            if (CopyOneFile(host, root, "big", slaveRoot, "big.out", CopyMode::Create).code != COPY_OK) {
                 std::_Exit(3);
             }
         },

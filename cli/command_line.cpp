@@ -98,7 +98,7 @@ public:
         std::fprintf(stderr, "%s\n", EscapeForTerminal(text).c_str());
         ++m_failed[KindOfFailure(text)];
     }
-    void StepSkipped(int kind, const std::string&) override { ++m_skipped[kind]; }
+    void StepDone(int kind, const std::string&) override { ++m_stepsDone[kind]; }
 
     // Takes the progress line off the screen.
     void Clear() {
@@ -108,9 +108,9 @@ public:
         }
     }
     std::uint64_t CopiedBytes() const { return m_bytes; }
-    // By action kind: the steps that failed, and those not tried because of them.
+    // By action kind: the steps carried out, and those that failed.
+    const std::array<size_t, 6>& StepsDone() const { return m_stepsDone; }
     const std::array<size_t, 6>& Failed() const { return m_failed; }
-    const std::array<size_t, 6>& Skipped() const { return m_skipped; }
 
 private:
     // The kind of step a failure message is about, from its words.
@@ -161,8 +161,8 @@ private:
     size_t m_total = 0;
     size_t m_done = 0;
     std::uint64_t m_bytes = 0;
+    std::array<size_t, 6> m_stepsDone{};
     std::array<size_t, 6> m_failed{};
-    std::array<size_t, 6> m_skipped{};
     std::chrono::steady_clock::time_point m_lastDraw{};
 };
 
@@ -210,17 +210,16 @@ public:
     void SaveSettings() override {}  // the command line never touches kelvad.ini
 
     // "3 created, 1 modified, 2 deleted, 1 directory made, 0 removed; 1.2 MiB
-    // copied in 0.4 s", and after failures "; 2 failed, 3 not tried, 1 master
-    // directory not read". Only what was done is counted as done.
+    // copied in 0.4 s", and when not everything was done "; 2 failed, 3 not
+    // tried, 1 directories not read". Only what was done counts as done;
+    // what a failure, a stop or an interrupt kept from being tried is "not tried".
     std::string Summary(double seconds) const {
-        std::array<size_t, 6> done = m_counts;
+        const std::array<size_t, 6>& done = m_exec.StepsDone();
         size_t failed = 0;
         size_t skipped = 0;
         for (size_t kind = 0; kind < done.size(); ++kind) {
-            const size_t notDone = m_exec.Failed()[kind] + m_exec.Skipped()[kind];
-            done[kind] -= std::min(done[kind], notDone);
             failed += m_exec.Failed()[kind];
-            skipped += m_exec.Skipped()[kind];
+            skipped += m_counts[kind] - std::min(m_counts[kind], done[kind] + m_exec.Failed()[kind]);
         }
         char text[384];
         int n = std::snprintf(text, sizeof text,
@@ -231,7 +230,7 @@ public:
                               Bytes(m_exec.CopiedBytes()).c_str(), seconds);
         if (failed + skipped + m_unreadable > 0 && n > 0 && static_cast<size_t>(n) < sizeof text) {
             std::snprintf(text + n, sizeof text - static_cast<size_t>(n),
-                          "; %zu failed, %zu not tried, %zu master directories not read", failed,
+                          "; %zu failed, %zu not tried, %zu directories not read", failed,
                           skipped, m_unreadable);
         }
         return text;

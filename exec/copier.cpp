@@ -35,11 +35,14 @@ char* PieceBuffer() {
 // the copy ends is released, and an output this copy created is removed.
 class CopyJob {
 public:
-    CopyJob(platform::TreeRoot& master, platform::TreeRoot& slave)
-        : m_master(master), m_slave(slave) {}
+    CopyJob(ICopyHost& host, platform::TreeRoot& master, platform::TreeRoot& slave)
+        : m_host(host), m_master(master), m_slave(slave) {}
     ~CopyJob() {
-        if (m_out >= 0 && m_outName.empty()) {
-            platform::DiscardFile(m_out);  // a big one takes a while to free
+        // A cancelled unnamed output is freed on a thread of its own: a big one
+        // takes a while, which Cancel should not wait for. After a failure the
+        // run may go on, and the next copy needs the space it held now.
+        if (m_out >= 0 && m_outName.empty() && m_host.IsCancelled()) {
+            platform::DiscardFile(m_out);
         } else if (m_out >= 0) {
             m_slave.Close(m_out);
         }
@@ -51,6 +54,7 @@ public:
         }
     }
 
+    ICopyHost& m_host;
     platform::TreeRoot& m_master;
     platform::TreeRoot& m_slave;
     int m_source = -1;
@@ -260,8 +264,11 @@ const char* CopyResultText(int code) {
 
 std::string CopyOutcomeText(const CopyOutcome& outcome) {
     std::string text = CopyResultText(outcome.code);
-    // "No such file" and "File exists" only repeat what the result says.
-    if (outcome.reason != 0 && outcome.reason != ENOENT && outcome.reason != EEXIST) {
+    // "No such file" after "Source file does not exist" and "File exists" after
+    // "Target file exists" only repeat what the result says.
+    const bool repeats = (outcome.code == COPY_NO_SOURCE && outcome.reason == ENOENT) ||
+                         (outcome.code == COPY_TARGET_EXISTS && outcome.reason == EEXIST);
+    if (outcome.reason != 0 && !repeats) {
         text += ": " + platform::ErrorText(outcome.reason);
     }
     return text;
@@ -287,11 +294,11 @@ std::string TemporaryName(const std::string& target, int tag) {
     return target + suffix;
 }
 
-CopyOutcome CopyFileBetween(ICopyHost& host, platform::TreeRoot& master,
-                            const std::string& masterRelative, platform::TreeRoot& slave,
-                            const std::string& slaveRelative, CopyMode mode) {
+CopyOutcome CopyOneFile(ICopyHost& host, platform::TreeRoot& master,
+                        const std::string& masterRelative, platform::TreeRoot& slave,
+                        const std::string& slaveRelative, CopyMode mode) {
     const int tag = TemporaryTag();
-    CopyJob job(master, slave);
+    CopyJob job(host, master, slave);
     platform::FileInfo before;
     if (const CopyOutcome opened = OpenSource(master, masterRelative, job, before);
         opened.code != COPY_OK) {
@@ -399,21 +406,4 @@ CopyOutcome CopyFileBetween(ICopyHost& host, platform::TreeRoot& master,
     }
     job.m_created = false;
     return {};
-}
-
-int CopyOneFile(ICopyHost& host, const std::string& source, const std::string& target,
-                bool replace) {
-    auto split = [](const std::string& path, std::string& name) {
-        const size_t slash = path.rfind('/');
-        name = slash == std::string::npos ? path : path.substr(slash + 1);
-        return slash == std::string::npos ? std::string(".")
-                                          : (slash == 0 ? std::string("/") : path.substr(0, slash));
-    };
-    std::string sourceName;
-    std::string targetName;
-    platform::TreeRoot master(split(source, sourceName));
-    platform::TreeRoot slave(split(target, targetName), platform::Mounts::Stay);
-    return CopyFileBetween(host, master, sourceName, slave, targetName,
-                           replace ? CopyMode::Replace : CopyMode::Create)
-        .code;
 }

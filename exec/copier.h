@@ -66,16 +66,11 @@ constexpr int kCopyAttempts = 3;
 // pumped once and its cancel flag read; a cancel removes the output and
 // returns COPY_OK. The size and times of the source are looked at before and
 // after; if they moved, the copy is made again (kCopyAttempts in all).
-CopyOutcome CopyFileBetween(ICopyHost& host, platform::TreeRoot& master,
-                            const std::string& masterRelative, platform::TreeRoot& slave,
-                            const std::string& slaveRelative, CopyMode mode);
+CopyOutcome CopyOneFile(ICopyHost& host, platform::TreeRoot& master,
+                        const std::string& masterRelative, platform::TreeRoot& slave,
+                        const std::string& slaveRelative, CopyMode mode);
 
 // The words for a copy's outcome in a message: the result's text, followed by
 // the system's reason where it says more ("Write error on target file: No
 // space left on device").
 std::string CopyOutcomeText(const CopyOutcome& outcome);
-
-// Copies `source` to `target`, full paths, as CopyFileBetween does with the
-// directories that hold them as the roots; `replace` chooses the mode.
-int CopyOneFile(ICopyHost& host, const std::string& source, const std::string& target,
-                bool replace);

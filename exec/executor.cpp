@@ -179,7 +179,7 @@ private:
             return true;
         }
         switch (kind) {
-            case ACTION_MODIFY: return Copy(action.GetMasterPath(), slavePath, CopyMode::Replace);
+            case ACTION_MODIFY: return Copy(action.GetMasterPath(), slavePath, CopyMode::Replace, kind);
             case ACTION_CREATE:
                 if (!RemoveNow(slavePath)) {
                     return false;
@@ -188,11 +188,11 @@ private:
                     m_host.StepSkipped(kind, slavePath);  // the directory in its place is still there
                     return true;
                 }
-                return Copy(action.GetMasterPath(), slavePath, CopyMode::Create);
+                return Copy(action.GetMasterPath(), slavePath, CopyMode::Create, kind);
             case ACTION_DELETE:
                 return Check(WithOwnerRights(m_slave, slavePath,
                                              [&] { return m_slave.RemoveFile(slavePath); }),
-                             "Error deleting file ", slavePath);
+                             "Error deleting file ", slavePath, kind);
             case ACTION_MKDIR: return MakeDirectory(action.GetMasterPath());
             default:
                 m_pendingRemovals.push_back(&slavePath);
@@ -201,9 +201,9 @@ private:
         }
     }
 
-    bool Copy(const std::string& masterPath, const std::string& slavePath, CopyMode mode) {
+    bool Copy(const std::string& masterPath, const std::string& slavePath, CopyMode mode, int kind) {
         const auto copy = [&] {
-            return CopyFileBetween(m_host, m_master, masterPath, m_slave, slavePath, mode);
+            return CopyOneFile(m_host, m_master, masterPath, m_slave, slavePath, mode);
         };
         CopyOutcome result;
         WithOwnerRights(m_slave, slavePath, [&] {
@@ -212,6 +212,9 @@ private:
             return result.code == COPY_OK ? 0 : -1;
         });
         if (result.code == COPY_OK) {
+            if (!m_host.IsCancelled()) {
+                m_host.StepDone(kind, slavePath);  // a cancelled copy returns COPY_OK, and left nothing
+            }
             return true;
         }
         const char* what = mode == CopyMode::Replace ? "Error copying " : "Error creating ";
@@ -223,11 +226,17 @@ private:
     // one that has gone from the master since the scan is made as a new
     // directory would be.
     bool MakeDirectory(const std::string& path) {
-        const int masterMode = m_master.ModeOf(path);
-        const mode_t mode = (masterMode < 0 ? 0777 : static_cast<mode_t>(masterMode)) & 0777;
+        platform::FileInfo master;
+        const bool known = m_master.DescribeName(path, master) == 0;
+        const mode_t mode = (known ? master.mode : 0777) & 0777;
         return Check(WithOwnerRights(m_slave, path,
-                                     [&] { return m_slave.MakeDirectory(path, mode | 0700); }),
-                     "Error creating directory ", path);
+                                     [&] {
+                                         const int made = m_slave.MakeDirectory(path, mode | 0700);
+                                         // As root, the master's owner too, as cp -a gives it.
+                                         return made != 0 || !known ? made
+                                                                    : m_slave.KeepOwner(path, master);
+                                     }),
+                     "Error creating directory ", path, ACTION_MKDIR);
     }
 
     // A slave directory that gives way to a master file of the same path is
@@ -262,17 +271,22 @@ private:
                 continue;
             }
             if (!Check(WithOwnerRights(m_slave, dir, [&] { return m_slave.RemoveDirectory(dir); }),
-                       "Unable to delete directory ", dir)) {
+                       "Unable to delete directory ", dir, ACTION_RMDIR)) {
                 return false;
             }
         }
         return true;
     }
 
-    // Reports a failed change (`result` not 0, errno set) as `what`, the path and
-    // the reason; false when the run must stop there.
-    bool Check(int result, const char* what, const std::string& path) {
-        return result == 0 || Fail(what + m_slaveRoot + path + Reason(m_slave, path), path);
+    // Tells the host of a change of `kind` done (`result` 0), or reports it
+    // failed (errno set) as `what`, the path and the reason; false when the run
+    // must stop there.
+    bool Check(int result, const char* what, const std::string& path, int kind) {
+        if (result == 0) {
+            m_host.StepDone(kind, path);
+            return true;
+        }
+        return Fail(what + m_slaveRoot + path + Reason(m_slave, path), path);
     }
 
     bool Fail(const std::string& message, const std::string& path) {

@@ -23,7 +23,7 @@ enum class OnFailure { Stop, KeepGoing };
 // disk. Only a benchmark that times the flush apart leaves it out.
 enum class FlushAtEnd { Yes, No };
 
-// Carries out `actions` in list order: files are copied (CopyFileBetween),
+// Carries out `actions` in list order: files are copied (CopyOneFile),
 // deleted and directories created at once; directory removals are held back and
 // done after everything else, in reverse order, but a directory that a master
 // file replaces goes just before that file is created. Every path is resolved

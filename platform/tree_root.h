@@ -29,7 +29,8 @@ struct FileInfo {
     FileTime lastWrite = 0;
     FileTime lastChange = 0;  // the inode's change time
     bool sparse = false;      // fewer blocks than its size needs: it has holes
-    timespec lastWriteExact{};  // as the file system keeps it, for the copy
+    timespec lastWriteExact{};   // as the file system keeps it, for the copy
+    timespec lastAccessExact{};
     uid_t owner = 0;
     gid_t group = 0;
     dev_t device = 0;  // with the inode, which file this is
@@ -149,10 +150,14 @@ public:
     virtual off_t SeekHole(int fd, off_t offset);
     virtual int Truncate(int fd, off_t size);
     virtual int Describe(int fd, FileInfo& info);
-    // Gives the open output `fd` the last-write time of `source` and, when the
-    // process may (as root), its owner and group, as `cp -a` does. A file system
-    // that keeps no owners (FAT, exFAT) is not an error.
+    // Gives the open output `fd` the last-write and last-access times of
+    // `source` and, when the process may (as root), its owner and group, as
+    // `cp -a` does. A file system that keeps no owners (FAT, exFAT) is not an
+    // error.
     virtual int KeepAttributes(int fd, const FileInfo& source);
+    // Gives the directory or file `relative` the owner and group `source` has,
+    // when the process may (as root); otherwise does nothing.
+    int KeepOwner(std::string_view relative, const FileInfo& source);
     virtual int Close(int fd);
 
 private:

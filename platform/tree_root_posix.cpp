@@ -109,6 +109,7 @@ void FillFileInfo(const struct stat& st, FileInfo& info) {
     info.lastChange = FileTimeFromTimespec(st.st_ctim);
     info.sparse = st.st_blocks * 512 < st.st_size;
     info.lastWriteExact = st.st_mtim;
+    info.lastAccessExact = st.st_atim;
     info.owner = st.st_uid;
     info.group = st.st_gid;
     info.device = st.st_dev;
@@ -332,13 +333,9 @@ int TreeRoot::MakeDirectory(std::string_view relative, mode_t mode) {
 
 int TreeRoot::SetMode(std::string_view relative, mode_t mode) {
     return AtParent(relative, [mode](int dir, const std::string& name) {
-        // Opened without following a link, so the mode lands on what we made.
-        const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) {
-            return -1;
-        }
-        const int result = ::fchmod(fd, mode);
-        CloseKeepingErrno(fd);
+        // Never through a link, so the mode lands on what we made; this works on
+        // a directory that its owner cannot open (mode 000) as well.
+        const int result = ::fchmodat(dir, name.c_str(), mode, AT_SYMLINK_NOFOLLOW);
         // A file system that keeps no permission bits is not an error.
         return result != 0 && errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS ? -1 : 0;
     });
@@ -491,8 +488,20 @@ int TreeRoot::KeepAttributes(int fd, const FileInfo& source) {
         errno != EOPNOTSUPP && errno != ENOSYS) {
         return -1;
     }
-    const timespec times[2] = {{0, UTIME_OMIT}, source.lastWriteExact};
+    // Both times: some file systems (exFAT through FUSE) ignore a last-write
+    // time set alone.
+    const timespec times[2] = {source.lastAccessExact, source.lastWriteExact};
     return ::futimens(fd, times);
+}
+
+int TreeRoot::KeepOwner(std::string_view relative, const FileInfo& source) {
+    if (::geteuid() != 0) {
+        return 0;
+    }
+    return AtParent(relative, [&source](int dir, const std::string& name) {
+        const int result = ::fchownat(dir, name.c_str(), source.owner, source.group, AT_SYMLINK_NOFOLLOW);
+        return result != 0 && errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS ? -1 : 0;
+    });
 }
 
 int TreeRoot::Close(int fd) {

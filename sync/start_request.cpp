@@ -171,15 +171,17 @@ bool HoldsNothing(const CFileList& masterList) {
             masterList[0]->GetName() == "lost+found" && !masterList[0]->HasUnknownContents());
 }
 
-// "Error reading directory /m/tax (Permission denied)" for each master
-// directory that could not be listed.
-std::vector<std::string> UnreadableMessages(const std::string& masterRoot, const CFileList& list) {
-    std::vector<std::string> messages;
+// "Error reading directory /m/tax (Permission denied)" for each directory of
+// the tree scanned from `root` that could not be listed, appended to `messages`.
+// A mount point inside the slave is not read by design, and not told.
+void AddUnreadable(const std::string& root, const CFileList& list,
+                   std::vector<std::string>& messages) {
     for (const CFileList::Unreadable& u : list.m_unreadable) {
-        messages.push_back("Error reading directory " + masterRoot + platform::kSeparator + u.path +
-                           " (" + platform::ErrorText(u.error) + ")");
+        if (u.error != EXDEV) {
+            messages.push_back("Error reading directory " + root + platform::kSeparator + u.path +
+                               " (" + platform::ErrorText(u.error) + ")");
+        }
     }
-    return messages;
 }
 
 size_t Deletions(const CActionList& actions) {
@@ -260,8 +262,7 @@ RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
         if (masterEmpty) {
             busy.End();
             // A root that cannot be listed is not an empty one.
-            const std::vector<std::string> unreadable = UnreadableMessages(r.masterDir, masterList);
-            if (masterList.m_rootContentsUnknown && !unreadable.empty()) {
+            if (masterList.m_rootContentsUnknown && !masterList.m_unreadable.empty()) {
                 host.ShowMessage("Master directory can't be read (" +
                                      platform::ErrorText(masterList.m_unreadable[0].error) + ")",
                                  "Kelvad");
@@ -273,6 +274,15 @@ RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
         if (!slaveScan.WaitKeepingAlive(host, stopSlave)) {
             return RequestResult::Stopped;
         }
+    }
+    // A slave that cannot be listed would be planned as empty: every copy would
+    // meet a file already there.
+    if (!slaveList.m_unreadable.empty() && slaveList.m_unreadable[0].path.empty()) {
+        busy.End();
+        host.ShowMessage("Slave directory can't be read (" +
+                             platform::ErrorText(slaveList.m_unreadable[0].error) + ")",
+                         "Kelvad");
+        return RequestResult::Refused;
     }
     if (MountShowsOther(*master, masterList, *slave) || MountShowsOther(*slave, slaveList, *master)) {
         busy.End();
@@ -290,8 +300,12 @@ RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
     }
     busy.End();
 
-    // What could not be read was not mirrored: the run is not a success.
-    const std::vector<std::string> unreadable = UnreadableMessages(r.masterDir, masterList);
+    // What could not be read was not mirrored: the run is not a success. In the
+    // master nothing below such a directory was copied, nor its counterpart's
+    // contents deleted; in the slave what it holds was not brought in line.
+    std::vector<std::string> unreadable;
+    AddUnreadable(r.masterDir, masterList, unreadable);
+    AddUnreadable(r.slaveDir, slaveList, unreadable);
     if (actionList.empty()) {
         if (!unreadable.empty()) {
             host.ShowUnreadable(unreadable);

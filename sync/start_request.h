@@ -30,10 +30,10 @@ public:
     // the slave's `entries` files and directories may go ahead (see
     // MassDeletionText); true for yes.
     virtual bool ConfirmDeletion(size_t deletions, size_t entries) = 0;
-    // Tells of master directories that could not be read, one message each
-    // ("Error reading directory /m/tax (Permission denied)"); nothing below them
-    // was copied or deleted. By default one message shows the first few and how
-    // many more.
+    // Tells of directories of either tree that could not be read, one message
+    // each ("Error reading directory /m/tax (Permission denied)"); what lies
+    // below them was neither copied nor deleted. By default one message shows
+    // the first few and how many more.
     virtual void ShowUnreadable(const std::vector<std::string>& messages);
     // Shows the plan (Preview) and returns true when the user approves it.
     virtual bool ApprovePlan(const CActionList& actions, const std::string& slaveRoot) = 0;

@@ -168,7 +168,7 @@ TEST_F(InTempDir, TheAboutItemOpensTheAboutBox) {
 }
 
 TEST(ProgressDialog, FollowsItsTemplateAndOnlyCancelsOnClose) {
-    CProgressDlg progress(nullptr);
+    CProgressDlg progress;
     ASSERT_TRUE(progress.CreateModeless(nullptr));
     EXPECT_EQ(progress.GetTitle(), "Kelvad Progress");
     EXPECT_FALSE(progress.HasFlag(wxSYSTEM_MENU));
@@ -194,7 +194,7 @@ TEST(ProgressDialog, ShowsTheCurrentActionAndTheBar) {
     CActionList plan;
     plan.push_back(std::make_unique<CAction>("a", "~~~~", ACTION_CREATE));
     plan.push_back(std::make_unique<CAction>("d", "~~~~", ACTION_MKDIR));
-    CProgressDlg progress(nullptr);
+    CProgressDlg progress;
     ASSERT_TRUE(progress.CreateModeless(nullptr));
     platform::TreeRoot master(t / "m");
     platform::TreeRoot slave(t / "s");
@@ -217,7 +217,7 @@ TEST(ProgressDialog, FailureMessageIsOwnedByTheProgressWindow) {
     DialogRecorder recorder;
     CActionList plan;
     plan.push_back(std::make_unique<CAction>("a", "b", 0));
-    CProgressDlg progress(nullptr);
+    CProgressDlg progress;
     ASSERT_TRUE(progress.CreateModeless(nullptr));
     platform::TreeRoot master("/m");
     platform::TreeRoot slave("/s");

@@ -13,16 +13,17 @@
 
 namespace {
 
-// CopyOneFile with the roots (the directories holding source and target)
-// wrapped with `faults`.
-int CopyWithFaults(ICopyHost& host, const std::string& source, const std::string& target,
-                   bool replace, FaultInjector& faults) {
+// Copies `source` to `target`, full paths, with the directories that hold them
+// as the roots (wrapped with `faults` when given); the copy's result code.
+int CopyPaths(ICopyHost& host, const std::string& source, const std::string& target, bool replace,
+              FaultInjector* faults = nullptr) {
+    OneFault none(Call::Open, 0);
     auto split = [](const std::string& path) { return path.substr(0, path.rfind('/')); };
-    FaultyRoot master(split(source), platform::Mounts::Cross, faults);
-    FaultyRoot slave(split(target), platform::Mounts::Stay, faults);
-    return CopyFileBetween(host, master, source.substr(source.rfind('/') + 1), slave,
-                           target.substr(target.rfind('/') + 1),
-                           replace ? CopyMode::Replace : CopyMode::Create)
+    FaultyRoot master(split(source), platform::Mounts::Cross, faults != nullptr ? *faults : none);
+    FaultyRoot slave(split(target), platform::Mounts::Stay, faults != nullptr ? *faults : none);
+    return CopyOneFile(host, master, source.substr(source.rfind('/') + 1), slave,
+                       target.substr(target.rfind('/') + 1),
+                       replace ? CopyMode::Replace : CopyMode::Create)
         .code;
 }
 
@@ -66,7 +67,7 @@ TEST(CopyOneFileTest, CopiesInPiecesPumpingAfterEachIncludingTheEmptyLast) {
     TempDir t;
     RecordingHost host;
     WriteFile(t / "empty", "");
-    EXPECT_EQ(CopyOneFile(host, t / "empty", t / "empty.out", false), COPY_OK);
+    EXPECT_EQ(CopyPaths(host, t / "empty", t / "empty.out", false), COPY_OK);
     EXPECT_EQ(ReadFile(t / "empty.out"), "");
     EXPECT_EQ(host.m_pumps, 1);
 
@@ -74,7 +75,7 @@ TEST(CopyOneFileTest, CopiesInPiecesPumpingAfterEachIncludingTheEmptyLast) {
     const std::string content = Pattern(2 * kCopyPieceBytes);
     WriteFile(t / "two", content);
     host.m_pumps = 0;
-    EXPECT_EQ(CopyOneFile(host, t / "two", t / "two.out", false), COPY_OK);
+    EXPECT_EQ(CopyPaths(host, t / "two", t / "two.out", false), COPY_OK);
     EXPECT_EQ(host.m_pumps, 3);
     EXPECT_EQ(ReadFile(t / "two.out"), content);
     EXPECT_FALSE(Exists(Temp(t / "two.out")));
@@ -85,13 +86,13 @@ TEST(CopyOneFileTest, ReplaceSwapsInTheNewContentAndLeavesNoTemporaryFile) {
     RecordingHost host;
     WriteFile(t / "src", "new content", 4102444800);  // 2100: the copy keeps even a future date
     WriteFile(t / "dst", "old");
-    EXPECT_EQ(CopyOneFile(host, t / "src", t / "dst", true), COPY_OK);
+    EXPECT_EQ(CopyPaths(host, t / "src", t / "dst", true), COPY_OK);
     EXPECT_EQ(ReadFile(t / "dst"), "new content");
     EXPECT_FALSE(Exists(Temp(t / "dst")));
     EXPECT_EQ(ReadFile(t / "src"), "new content");
     for (const char* copy : {"dst", "created"}) {
         if (copy[0] == 'c') {
-            EXPECT_EQ(CopyOneFile(host, t / "src", t / copy, false), COPY_OK);
+            EXPECT_EQ(CopyPaths(host, t / "src", t / copy, false), COPY_OK);
         }
         struct stat st;
         ASSERT_EQ(::stat((t / copy).c_str(), &st), 0);
@@ -105,12 +106,12 @@ TEST(CopyOneFileTest, ExistingOutputsAreLeftUntouched) {
     WriteFile(t / "src", "new");
     // Create mode: an existing target.
     WriteFile(t / "dst", "old");
-    EXPECT_EQ(CopyOneFile(host, t / "src", t / "dst", false), COPY_TARGET_EXISTS);
+    EXPECT_EQ(CopyPaths(host, t / "src", t / "dst", false), COPY_TARGET_EXISTS);
     EXPECT_EQ(ReadFile(t / "dst"), "old");
     EXPECT_FALSE(Exists(Temp(t / "dst")));
     // Replace mode: a leftover temporary file; both it and the target stay.
     WriteFile(Temp(t / "dst"), "leftover");
-    EXPECT_EQ(CopyOneFile(host, t / "src", t / "dst", true), COPY_TARGET_EXISTS);
+    EXPECT_EQ(CopyPaths(host, t / "src", t / "dst", true), COPY_TARGET_EXISTS);
     EXPECT_EQ(ReadFile(t / "dst"), "old");
     EXPECT_EQ(ReadFile(Temp(t / "dst")), "leftover");
     EXPECT_EQ(host.m_pumps, 0);
@@ -120,12 +121,12 @@ TEST(CopyOneFileTest, MissingSourceComesFirstAndCreatesNothing) {
     TempDir t;
     RecordingHost host;
     WriteFile(t / "dst", "old");
-    EXPECT_EQ(CopyOneFile(host, t / "nothing", t / "dst", false), COPY_NO_SOURCE);
-    EXPECT_EQ(CopyOneFile(host, t / "nothing", t / "dst", true), COPY_NO_SOURCE);
+    EXPECT_EQ(CopyPaths(host, t / "nothing", t / "dst", false), COPY_NO_SOURCE);
+    EXPECT_EQ(CopyPaths(host, t / "nothing", t / "dst", true), COPY_NO_SOURCE);
     EXPECT_EQ(Snapshot(t.Path()), (std::map<std::string, std::string>{{"dst", "f:old"}}));
     // A FIFO in place of the source is refused, not opened for a read that would hang.
     ASSERT_EQ(::mkfifo((t / "fifo").c_str(), 0600), 0);
-    EXPECT_EQ(CopyOneFile(host, t / "fifo", t / "out", false), COPY_NO_SOURCE);
+    EXPECT_EQ(CopyPaths(host, t / "fifo", t / "out", false), COPY_NO_SOURCE);
     EXPECT_FALSE(Exists(t / "out"));
 }
 
@@ -136,14 +137,14 @@ TEST(CopyOneFileTest, CancelRemovesTheOutputEvenOnTheLastPiece) {
     for (int cancelAt = 1; cancelAt <= 2; ++cancelAt) {  // 2 is the last piece
         RecordingHost host;
         host.m_cancelAtPump = cancelAt;
-        EXPECT_EQ(CopyOneFile(host, t / "src", t / "new", false), COPY_OK);
+        EXPECT_EQ(CopyPaths(host, t / "src", t / "new", false), COPY_OK);
         EXPECT_EQ(host.m_pumps, cancelAt);
         EXPECT_FALSE(Exists(t / "new"));
         EXPECT_FALSE(Exists(Temp(t / "new")));
 
         RecordingHost host2;
         host2.m_cancelAtPump = cancelAt;
-        EXPECT_EQ(CopyOneFile(host2, t / "src", t / "dst", true), COPY_OK);
+        EXPECT_EQ(CopyPaths(host2, t / "src", t / "dst", true), COPY_OK);
         EXPECT_EQ(ReadFile(t / "dst"), "old");
         EXPECT_FALSE(Exists(Temp(t / "dst")));
     }
@@ -193,7 +194,7 @@ TEST(CopyOneFileTest, FailuresLeaveTheOldTargetAndNoPartialOutput) {
             faults.c = c;
             faults.refuseUnnamed = std::string(way) == "creating named";
             RecordingHost host;
-            const int result = CopyWithFaults(host, t / "src", target, replace, faults);
+            const int result = CopyPaths(host, t / "src", target, replace, &faults);
             const int expected = !replace && c.call == Call::Rename ? COPY_WRITE_ERROR : c.expected;
             EXPECT_EQ(result, expected);
             EXPECT_FALSE(Exists(Temp(target)));
@@ -207,7 +208,7 @@ TEST(CopyOneFileTest, FailuresLeaveTheOldTargetAndNoPartialOutput) {
     EXPECT_EQ(ReadFile(t / "src"), content);
     OneFault noUnnamedFiles(Call::Create, EOPNOTSUPP);
     RecordingHost host;
-    EXPECT_EQ(CopyWithFaults(host, t / "src", t / "fresh", false, noUnnamedFiles), COPY_OK);
+    EXPECT_EQ(CopyPaths(host, t / "src", t / "fresh", false, &noUnnamedFiles), COPY_OK);
     EXPECT_TRUE(noUnnamedFiles.Fired());
     EXPECT_EQ(ReadFile(t / "fresh"), content);
     EXPECT_FALSE(Exists(Temp(t / "fresh")));
@@ -219,7 +220,7 @@ TEST(CopyOneFileTest, KernelCopyErrorsFallBackToReadingAndWriting) {
     WriteFile(t / "src", content);
     OneFault fault(Call::CopyRange, EIO, 2);
     RecordingHost host;
-    EXPECT_EQ(CopyWithFaults(host, t / "src", t / "dst", false, fault), COPY_OK);
+    EXPECT_EQ(CopyPaths(host, t / "src", t / "dst", false, &fault), COPY_OK);
     EXPECT_TRUE(fault.Fired());
     EXPECT_EQ(ReadFile(t / "dst"), content);
 }
@@ -236,7 +237,7 @@ TEST(CopyOneFileTest, AFailedRemovalOfThePartialOutputKeepsTheResult) {
         }
     } faults;
     RecordingHost host;
-    const int result = CopyWithFaults(host, t / "src", t / "dst", false, faults);
+    const int result = CopyPaths(host, t / "src", t / "dst", false, &faults);
     EXPECT_EQ(result, COPY_WRITE_ERROR);
     EXPECT_FALSE(Exists(t / "dst"));  // the target's name never held the partial copy
 }
@@ -248,14 +249,14 @@ TEST(CopyOneFileTest, NeverWritesThroughASymbolicLink) {
     WriteFile(t / "victim", "precious");
     // A link at the target in create mode counts as an existing target.
     ASSERT_EQ(::symlink((t / "victim").c_str(), (t / "dst").c_str()), 0);
-    EXPECT_EQ(CopyOneFile(host, t / "src", t / "dst", false), COPY_TARGET_EXISTS);
+    EXPECT_EQ(CopyPaths(host, t / "src", t / "dst", false), COPY_TARGET_EXISTS);
     // A link at the temporary name refuses the copy.
     ASSERT_EQ(::symlink((t / "victim").c_str(), Temp(t / "other").c_str()), 0);
     WriteFile(t / "other", "old");
-    EXPECT_EQ(CopyOneFile(host, t / "src", t / "other", true), COPY_TARGET_EXISTS);
+    EXPECT_EQ(CopyPaths(host, t / "src", t / "other", true), COPY_TARGET_EXISTS);
     EXPECT_EQ(ReadFile(t / "other"), "old");
     // Replacing a target that has become a link replaces the link, not its file.
-    EXPECT_EQ(CopyOneFile(host, t / "src", t / "dst", true), COPY_OK);
+    EXPECT_EQ(CopyPaths(host, t / "src", t / "dst", true), COPY_OK);
     EXPECT_EQ(ReadFile(t / "victim"), "precious");
     struct stat st;
     ASSERT_EQ(::lstat((t / "dst").c_str(), &st), 0);
@@ -268,7 +269,7 @@ TEST(CopyOneFileTest, ATargetThatAppearsDuringTheCopyIsLeftAlone) {
     WriteFile(t / "src", "new");
     RecordingHost host;
     host.m_onPump = [&](int) { WriteFile(t / "dst", "someone else's"); };
-    EXPECT_EQ(CopyOneFile(host, t / "src", t / "dst", false), COPY_TARGET_EXISTS);
+    EXPECT_EQ(CopyPaths(host, t / "src", t / "dst", false), COPY_TARGET_EXISTS);
     EXPECT_EQ(ReadFile(t / "dst"), "someone else's");
     EXPECT_FALSE(Exists(Temp(t / "dst")));
 }
@@ -278,7 +279,7 @@ TEST(CopyOneFileTest, ReplacingADirectoryFailsAndKeepsIt) {
     RecordingHost host;
     WriteFile(t / "src", "new");
     WriteFile(t / "dir/inside", "x");
-    EXPECT_EQ(CopyOneFile(host, t / "src", t / "dir", true), COPY_CANNOT_DELETE_TARGET);
+    EXPECT_EQ(CopyPaths(host, t / "src", t / "dir", true), COPY_CANNOT_DELETE_TARGET);
     EXPECT_EQ(ReadFile(t / "dir/inside"), "x");
     EXPECT_FALSE(Exists(Temp(t / "dir")));
 }
@@ -302,7 +303,7 @@ TEST(CopyOneFileTest, ASourceWrittenDuringTheCopyIsCopiedAgainAndNeverTorn) {
             overwrite();
         }
     };
-    EXPECT_EQ(CopyOneFile(once, t / "src", t / "dst", false), COPY_OK);
+    EXPECT_EQ(CopyPaths(once, t / "src", t / "dst", false), COPY_OK);
     EXPECT_EQ(ReadFile(t / "dst"), ReadFile(t / "src"));
     // A source that never holds still fails after the last attempt, and leaves
     // the old target as it was.
@@ -311,7 +312,7 @@ TEST(CopyOneFileTest, ASourceWrittenDuringTheCopyIsCopiedAgainAndNeverTorn) {
     always.m_onPump = [&](int) { overwrite(); };
     for (bool replace : {false, true}) {
         const std::string target = replace ? t / "old" : t / "fresh";
-        EXPECT_EQ(CopyOneFile(always, t / "src", target, replace), COPY_READ_ERROR);
+        EXPECT_EQ(CopyPaths(always, t / "src", target, replace), COPY_READ_ERROR);
         EXPECT_EQ(replace ? ReadFile(target) : std::string(Exists(target) ? "there" : ""),
                   replace ? "old" : "");
         EXPECT_FALSE(Exists(Temp(target)));
@@ -327,7 +328,7 @@ TEST(CopyOneFileTest, ASourceWrittenDuringTheCopyIsCopiedAgainAndNeverTorn) {
             ASSERT_EQ(::rename((t / "saved").c_str(), (t / "src").c_str()), 0);
         }
     };
-    EXPECT_EQ(CopyOneFile(saved, t / "src", t / "old", true), COPY_OK);
+    EXPECT_EQ(CopyPaths(saved, t / "src", t / "old", true), COPY_OK);
     EXPECT_EQ(ReadFile(t / "old"), "the editor's new content");
     struct stat st;
     ASSERT_EQ(::stat((t / "old").c_str(), &st), 0);
@@ -341,7 +342,7 @@ TEST(CopyOneFileTest, ASourceWrittenDuringTheCopyIsCopiedAgainAndNeverTorn) {
         EXPECT_EQ(::write(fd, more.data(), more.size()), static_cast<ssize_t>(more.size()));
         ::close(fd);
     };
-    EXPECT_EQ(CopyOneFile(growing, t / "src", t / "grown", false), COPY_READ_ERROR);
+    EXPECT_EQ(CopyPaths(growing, t / "src", t / "grown", false), COPY_READ_ERROR);
     EXPECT_FALSE(Exists(t / "grown"));
     EXPECT_LT(growing.m_pumps, 4 * kCopyAttempts);  // chased, it would never end
 }
@@ -354,7 +355,7 @@ TEST(CopyOneFileTest, TakesThePermissionBitsLessTheUmaskButNoSetIdBits) {
         ::chmod((t / "src").c_str(), mode);
         RecordingHost host;
         for (bool replace : {false, true}) {
-            EXPECT_EQ(CopyOneFile(host, t / "src", t / "dst", replace), COPY_OK);
+            EXPECT_EQ(CopyPaths(host, t / "src", t / "dst", replace), COPY_OK);
             struct stat st;
             ASSERT_EQ(::stat((t / "dst").c_str(), &st), 0);
             EXPECT_EQ(st.st_mode & 07777, mode & 0755) << std::oct << mode;
@@ -376,7 +377,7 @@ TEST(CopyOneFileTest, HolesStayHoles) {
         SCOPED_TRACE(kernel ? "kernel copy" : "reads and writes");
         OneFault noKernelCopy(Call::CopyRange, kernel ? 0 : EXDEV, 1);
         RecordingHost host;
-        ASSERT_EQ(CopyWithFaults(host, t / "sparse", t / "copy", false, noKernelCopy), COPY_OK);
+        ASSERT_EQ(CopyPaths(host, t / "sparse", t / "copy", false, &noKernelCopy), COPY_OK);
         struct stat st;
         ASSERT_EQ(::stat((t / "copy").c_str(), &st), 0);
         EXPECT_EQ(st.st_size, size);

@@ -90,9 +90,19 @@ TEST(ExecuteActions, CarriesOutEveryKindWithItsStatusLineAndRemovesInnermostFirs
         {"~~~~", "old/sub", ACTION_RMDIR},
         {"~~~~", "old/sub/file", ACTION_DELETE},
     });
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown((m + "/dir").c_str(), 123, 456), 0);
+    }
     RecordingHost host;
     RmdirRecorder rmdirs;
     EXPECT_TRUE(Execute(host, plan, m, s, &rmdirs));
+    struct stat st;
+    ASSERT_EQ(::stat((s + "/dir").c_str(), &st), 0);
+    if (root) {
+        EXPECT_EQ(st.st_uid, 123u);  // as cp -a makes it
+        EXPECT_EQ(st.st_gid, 456u);
+    }
     EXPECT_EQ(host.m_statuses,
               (std::vector<std::string>{"..modifying ../changed", "..creating directory ../dir",
                                         "..creating ../dir/added", "..deleting ../gone",
@@ -114,6 +124,7 @@ TEST(ExecuteActions, EachFailureHasItsMessageAndStopsTheRun) {
     MakeDirs(m);
     WriteFile(s + "/taken", "x");
     WriteFile(s + "/full/file", "x");
+    WriteFile(m + "/sub/f", "x");  // the slave has no "sub"
     struct Case {
         CAction action;
         std::string message;
@@ -123,6 +134,8 @@ TEST(ExecuteActions, EachFailureHasItsMessageAndStopsTheRun) {
          "Error copying " + s + "/missing (Source file does not exist)"},
         {{"missing", "~~~~", ACTION_CREATE},
          "Error creating " + s + "/missing (Source file does not exist)"},
+        {{"sub/f", "~~~~", ACTION_CREATE},
+         "Error creating " + s + "/sub/f (Write error on target file: No such file or directory)"},
         {{"~~~~", "nothing", ACTION_DELETE},
          "Error deleting file " + s + "/nothing (No such file or directory)"},
         {{"taken", "~~~~", ACTION_MKDIR}, "Error creating directory " + s + "/taken (File exists)"},
@@ -250,15 +263,19 @@ TEST(ExecuteActions, ASlaveDirectoryWithoutItsOwnersRightsGetsThemBack) {
     // An earlier version copied a master directory's 0555: every change inside
     // it was refused on every later run.
     TempDir t;
-    WriteFile(t / "s/ro/stale", "x");
-    ASSERT_EQ(::chmod((t / "s/ro").c_str(), 0555), 0);
-    MakeDirs(t / "m");
-    OneFault refused(Call::Unlink, EACCES, 1, "ro/stale");  // as a user other than root would see
-    RecordingHost host;
-    EXPECT_TRUE(Execute(host, Plan({{"~~~~", "ro/stale", ACTION_DELETE}}), t / "m", t / "s", &refused));
-    EXPECT_TRUE(refused.Fired());
-    EXPECT_FALSE(Exists(t / "s/ro/stale"));
-    struct stat st;
-    ASSERT_EQ(::stat((t / "s/ro").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0755u);
+    for (mode_t mode : {0555, 0}) {
+        SCOPED_TRACE(mode);
+        WriteFile(t / "s/ro/stale", "x");
+        ASSERT_EQ(::chmod((t / "s/ro").c_str(), mode), 0);
+        MakeDirs(t / "m");
+        OneFault refused(Call::Unlink, EACCES, 1, "ro/stale");  // as a user other than root would see
+        RecordingHost host;
+        EXPECT_TRUE(
+            Execute(host, Plan({{"~~~~", "ro/stale", ACTION_DELETE}}), t / "m", t / "s", &refused));
+        EXPECT_TRUE(refused.Fired());
+        EXPECT_FALSE(Exists(t / "s/ro/stale"));
+        struct stat st;
+        ASSERT_EQ(::stat((t / "s/ro").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, mode | 0700);
+    }
 }

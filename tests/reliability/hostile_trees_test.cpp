@@ -102,8 +102,10 @@ TEST(HostileTrees, ASlaveThatFillsUpMidCopyKeepsNoPartialFile) {
     WriteFile(t / "m/zbig", std::string(3 << 20, 'z'));
     WriteFile(t / "s/old", "old", 1000000000);
     WriteFile(t / "m/old", "newer master", 1100000000);
+    // After the failure the run goes on: what the failed copy held is free again.
+    WriteFile(t / "m/zz-after", std::string(700 << 10, 'a'));
     RecordingHost host;
-    const bool ok = SyncRun(t / "m", t / "s", host);
+    const bool ok = SyncRun(t / "m", t / "s", host, nullptr, OnFailure::KeepGoing);
     const auto after = Snapshot(t / "s");
     // A run that has ended holds nothing open there: the stick can go at once.
     EXPECT_EQ(::umount((t / "s").c_str()), 0) << std::strerror(errno);
@@ -112,7 +114,8 @@ TEST(HostileTrees, ASlaveThatFillsUpMidCopyKeepsNoPartialFile) {
     EXPECT_EQ(host.m_messages, (std::vector<std::string>{"Error creating " + t.Path() +
                                                          "/s/zbig (Write error on target file: No space left on device)"}));
     EXPECT_EQ(after, (std::map<std::string, std::string>{{"old", "f:newer master"},
-                                                        {"small", "f:fits"}}));
+                                                        {"small", "f:fits"},
+                                                        {"zz-after", "f:" + std::string(700 << 10, 'a')}}));
 }
 
 TEST(HostileTrees, ADirectorySwappedForALinkMidRunLeadsNowhere) {
@@ -265,6 +268,9 @@ TEST(HostileTrees, SlavesOnFuseFileSystemsTakeEveryChangeAndConverge) {
             EXPECT_TRUE(SyncRun(t / "m", t / "s", host)) << host.m_messages.at(0);
             EXPECT_EQ(ReadFile(t / "s/dir/inner.bin"), std::string(3 << 20, 'x'));
             EXPECT_EQ(ReadFile(t / "s/private.key"), "secret");
+            struct stat copied;
+            ASSERT_EQ(::stat((t / "s/private.key").c_str(), &copied), 0);
+            EXPECT_NEAR(copied.st_mtime, 1000000000, 2);  // the master's time, as the slave keeps it
             // A name whose letter case changed in the master, and new content.
             ASSERT_EQ(::rename((t / "m/Readme.txt").c_str(), (t / "m/README.txt").c_str()), 0);
             WriteFile(t / "m/private.key", "a longer secret", 1000000000);

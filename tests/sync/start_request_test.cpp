@@ -204,6 +204,11 @@ TEST_F(StartRequestTest, AMasterDirectoryThatCannotBeReadFailsTheRunAndKeepsItsC
     EXPECT_EQ(Start(m_master, m_slave, 0, &again), RequestResult::Failed);
     EXPECT_EQ(m_host.m_log, (Log{"busy", "idle",
                                  "Kelvad: Error reading directory " + m_master + "/tax (Permission denied)"}));
+    // A slave directory that cannot be read is not in line either.
+    OneFault slaveSide(Call::OpenDir, EACCES, 1, "slave/tax");
+    m_host.m_log.clear();
+    EXPECT_EQ(Start(m_master, m_slave, 0, &slaveSide), RequestResult::Failed);
+    EXPECT_EQ(m_host.m_log.back(), "Kelvad: Error reading directory " + m_slave + "/tax (Permission denied)");
     // A root that cannot be listed is not an empty one.
     OneFault root(Call::OpenDir, EACCES, 1, "master");
     m_host.m_log.clear();
