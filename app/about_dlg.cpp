@@ -4,6 +4,8 @@
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
 
+#include <algorithm>
+
 #include "app/ids.h"
 #include "app/ui_common.h"
 

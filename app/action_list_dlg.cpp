@@ -2,6 +2,8 @@
 
 #include <wx/button.h>
 
+#include <algorithm>
+
 #include "app/accessibility.h"
 #include "app/ids.h"
 #include "app/ui_common.h"

@@ -8,6 +8,8 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 
+#include <algorithm>
+
 #include "app/about_dlg.h"
 #include "app/accessibility.h"
 #include "app/dialog_request_host.h"
@@ -181,7 +183,7 @@ wxRadioButton* CSyncDlg::GetModeButton(int option) const {
 }
 
 void CSyncDlg::LimitTyping(wxTextCtrl* edit, wxString& lastValue) {
-    // Typing stops at 128 characters, but a longer value loaded from the settings
+    // Typing stops at kMaxDirChars characters, but a longer value loaded from the settings
     // file is shown whole (a hard limit on the control would cut it).
     const wxString value = edit->GetValue();
     if (value.length() > kMaxDirChars && value.length() > lastValue.length()) {
@@ -207,7 +209,8 @@ bool CSyncDlg::UpdateData(bool saveAndValidate) {
         const wxString value = edit->GetValue();
         (edit == m_masterEdit ? m_masterDir : m_slaveDir) = FromWx(value);
         if (value.length() > kMaxDirChars) {
-            KelvadMessageBox(this, "Please enter no more than 128 characters.");
+            KelvadMessageBox(this, "Please enter no more than " + std::to_string(kMaxDirChars) +
+                                       " characters.");
             edit->SetFocus();
             edit->SelectAll();
             return false;
