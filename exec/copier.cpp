@@ -54,6 +54,11 @@ public:
         }
     }
 
+    // Gives the finished output the name `target` (see CopyOneFile) and closes
+    // both files. After it the job owns nothing and removes nothing; on failure
+    // it still cleans up as the copy ends.
+    CopyOutcome Commit(const std::string& target, CopyMode mode);
+
     ICopyHost& m_host;
     platform::TreeRoot& m_master;
     platform::TreeRoot& m_slave;
@@ -294,57 +299,51 @@ std::string TemporaryName(const std::string& target, int tag) {
     return target + suffix;
 }
 
-CopyOutcome CopyOneFile(ICopyHost& host, platform::TreeRoot& master,
-                        const std::string& masterRelative, platform::TreeRoot& slave,
-                        const std::string& slaveRelative, CopyMode mode) {
-    const int tag = TemporaryTag();
-    CopyJob job(host, master, slave);
-    platform::FileInfo before;
-    if (const CopyOutcome opened = OpenSource(master, masterRelative, job, before);
-        opened.code != COPY_OK) {
-        return opened;
-    }
-    // The master's permission bits, never set-id or sticky; creating the file
-    // applies the umask, as cp does.
-    const mode_t fileMode = before.mode & 0777;
-    // The target's name never holds a half-written file, not even after a crash:
-    // a new file is written without a name and linked in when complete; where
-    // the file system cannot do that, and for a replacement, the content goes to
-    // the temporary name first.
+namespace {
+
+// Opens the output beside `target`: without a name where the file system allows
+// it for a new file, otherwise under the temporary name. The target's name never
+// holds a half-written file, not even after a crash.
+CopyOutcome CreateOutput(CopyJob& job, const std::string& target, CopyMode mode, mode_t fileMode) {
     if (mode == CopyMode::Create) {
-        if (slave.NameExists(slaveRelative)) {
+        if (job.m_slave.NameExists(target)) {
             return {COPY_TARGET_EXISTS, 0};
         }
-        job.m_out = slave.CreateUnnamed(DirectoryOf(slaveRelative), fileMode);
-        if (job.m_out < 0 && errno != EOPNOTSUPP) {
+        job.m_out = job.m_slave.CreateUnnamed(DirectoryOf(target), fileMode);
+        if (job.m_out >= 0) {
+            return {};
+        }
+        if (errno != EOPNOTSUPP) {
             return {COPY_WRITE_ERROR, errno};  // the directory is not writable, or is gone
         }
     }
+    job.m_outName = TemporaryName(target, TemporaryTag());
+    job.m_out = job.m_slave.CreateExclusive(job.m_outName, fileMode);
     if (job.m_out < 0) {
-        job.m_outName = TemporaryName(slaveRelative, tag);
-        job.m_out = slave.CreateExclusive(job.m_outName, fileMode);
-        if (job.m_out < 0) {
-            // A leftover temporary file is in the way; anything else (a directory
-            // that is not writable, a full or read-only disk) is a write error.
-            return {errno == EEXIST ? COPY_TARGET_EXISTS : COPY_WRITE_ERROR, errno};
-        }
-        job.m_created = true;
+        // A leftover temporary file is in the way; anything else (a directory
+        // that is not writable, a full or read-only disk) is a write error.
+        return {errno == EEXIST ? COPY_TARGET_EXISTS : COPY_WRITE_ERROR, errno};
     }
+    job.m_created = true;
+    return {};
+}
 
-    // A source written while it is read would leave a mix of old and new content
-    // that, carrying the master's time, no run would ever repair: the copy is
-    // kept only if size and times held still throughout and the name still
-    // leads to what was read; otherwise it is read again from what the name
-    // leads to now.
+// Copies the source into the output until a copy is made while the source held
+// still (see SourceHeldStill), reading it again from what its name leads to
+// after each move, kCopyAttempts times in all. A source written while it is read
+// would leave a mix of old and new content that, carrying the master's time, no
+// run would ever repair. `source` ends as the state of the file copied.
+CopyOutcome CopyWhileSourceHolds(ICopyHost& host, CopyJob& job, const std::string& masterRelative,
+                                 platform::FileInfo& source) {
     bool useKernel = true;
     for (int attempt = 1;; ++attempt) {
-        const CopyOutcome copied = CopyContent(host, job, before, useKernel);
+        const CopyOutcome copied = CopyContent(host, job, source, useKernel);
         if (copied.code != COPY_OK || host.IsCancelled()) {
             return copied;
         }
         CopyOutcome failure;
-        if (SourceHeldStill(master, masterRelative, job.m_source, before, failure)) {
-            break;
+        if (SourceHeldStill(job.m_master, masterRelative, job.m_source, source, failure)) {
+            return {};
         }
         if (failure.code != COPY_OK) {
             return failure;
@@ -352,58 +351,80 @@ CopyOutcome CopyOneFile(ICopyHost& host, platform::TreeRoot& master,
         if (attempt == kCopyAttempts) {
             return {COPY_READ_ERROR, 0};
         }
-        master.Close(job.m_source);
+        job.m_master.Close(job.m_source);
         job.m_source = -1;
-        if (const CopyOutcome opened = OpenSource(master, masterRelative, job, before);
+        if (const CopyOutcome opened = OpenSource(job.m_master, masterRelative, job, source);
             opened.code != COPY_OK) {
             return opened;
         }
-        if (slave.Truncate(job.m_out, 0) != 0 || platform::Rewind(job.m_out) != 0) {
+        if (job.m_slave.Truncate(job.m_out, 0) != 0 || platform::Rewind(job.m_out) != 0) {
             return {COPY_WRITE_ERROR, errno};
         }
     }
-    // The copy carries the master's time, so the slave shows true dates and a
-    // file dated in the future is not copied again on every run.
-    if (slave.KeepAttributes(job.m_out, before) != 0) {
-        return {COPY_WRITE_ERROR, errno};
-    }
+}
 
+}  // namespace
+
+CopyOutcome CopyJob::Commit(const std::string& target, CopyMode mode) {
     // The output takes its name in the directory found at its path now, from the
     // root: one that was moved out of the slave while the copy went on receives
     // nothing.
-    slave.ForgetKeptDirectory();
-    const bool unnamed = job.m_outName.empty();
+    m_slave.ForgetKeptDirectory();
+    const bool unnamed = m_outName.empty();
     if (unnamed) {
         // An unnamed file must be linked while it is still open; should closing
         // it then fail, the job removes it from the target's name again.
-        if (slave.LinkUnnamed(job.m_out, slaveRelative) != 0) {
+        if (m_slave.LinkUnnamed(m_out, target) != 0) {
             return errno == EEXIST ? CopyOutcome{COPY_TARGET_EXISTS, 0}
                                    : CopyOutcome{COPY_WRITE_ERROR, errno};
         }
-        job.m_outName = slaveRelative;
-        job.m_created = true;
+        m_outName = target;
+        m_created = true;
     }
-    const int out = job.m_out;
-    job.m_out = -1;
-    if (slave.Close(out) != 0) {
+    const int out = m_out;
+    m_out = -1;
+    if (m_slave.Close(out) != 0) {
         return {COPY_WRITE_ERROR, errno};  // a late write error, reported at close
     }
-    master.Close(job.m_source);
-    job.m_source = -1;
-    if (unnamed) {
-        job.m_created = false;
-        return {};
-    }
-    if (mode == CopyMode::Replace) {
-        // rename replaces the old target atomically: the name never holds nothing,
-        // and if it fails the old target keeps its content.
-        if (slave.RenameReplace(job.m_outName, slaveRelative) != 0) {
-            return {COPY_CANNOT_DELETE_TARGET, errno};
+    m_master.Close(m_source);
+    m_source = -1;
+    if (!unnamed) {
+        if (mode == CopyMode::Replace) {
+            // rename replaces the old target atomically: the name never holds
+            // nothing, and if it fails the old target keeps its content.
+            if (m_slave.RenameReplace(m_outName, target) != 0) {
+                return {COPY_CANNOT_DELETE_TARGET, errno};
+            }
+        } else if (m_slave.RenameNoReplace(m_outName, target) != 0) {
+            return errno == EEXIST ? CopyOutcome{COPY_TARGET_EXISTS, 0}
+                                   : CopyOutcome{COPY_WRITE_ERROR, errno};
         }
-    } else if (slave.RenameNoReplace(job.m_outName, slaveRelative) != 0) {
-        return errno == EEXIST ? CopyOutcome{COPY_TARGET_EXISTS, 0}
-                               : CopyOutcome{COPY_WRITE_ERROR, errno};
     }
-    job.m_created = false;
+    m_created = false;  // committed: the target's name is the copy's now
     return {};
+}
+
+CopyOutcome CopyOneFile(ICopyHost& host, platform::TreeRoot& master,
+                        const std::string& masterRelative, platform::TreeRoot& slave,
+                        const std::string& slaveRelative, CopyMode mode) {
+    CopyJob job(host, master, slave);
+    platform::FileInfo source;
+    CopyOutcome outcome = OpenSource(master, masterRelative, job, source);
+    // The master's permission bits, never set-id or sticky; creating the file
+    // applies the umask, as cp does.
+    if (outcome.code == COPY_OK) {
+        outcome = CreateOutput(job, slaveRelative, mode, source.mode & 0777);
+    }
+    if (outcome.code == COPY_OK) {
+        outcome = CopyWhileSourceHolds(host, job, masterRelative, source);
+    }
+    if (outcome.code != COPY_OK || host.IsCancelled()) {
+        return outcome;  // the job removes what it made
+    }
+    // The copy carries the master's time, so the slave shows true dates and a
+    // file dated in the future is not copied again on every run.
+    if (slave.KeepAttributes(job.m_out, source) != 0) {
+        return {COPY_WRITE_ERROR, errno};
+    }
+    return job.Commit(slaveRelative, mode);
 }
