@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "platform/error_text.h"
@@ -231,28 +232,42 @@ void IRequestHost::ShowUnreadable(const std::vector<std::string>& messages) {
     ShowMessage(text, "Kelvad");
 }
 
-RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
-    // The request's lists live until it returns, on every path.
-    CFileList masterList;
-    CFileList slaveList;
-    ReleaseTogether release(masterList, slaveList);
-    CActionList actionList;
-    std::unique_ptr<platform::TreeRoot> master;
-    std::unique_ptr<platform::TreeRoot> slave;
-    if (!CheckRoots(host, r, master, slave)) {
-        return RequestResult::Refused;
+namespace {
+
+// One Start request from its checks on, in named steps. A step that ends the
+// request returns its result; std::nullopt goes on.
+class Request {
+public:
+    Request(IRequestHost& host, const StartRequest& r) : m_host(host), m_r(r) {}
+
+    RequestResult Run() {
+        if (!CheckRoots(m_host, m_r, m_master, m_slave)) {
+            return RequestResult::Refused;
+        }
+        Busy busy(m_host);
+        if (const auto ended = ScanBoth(busy); ended) {
+            return *ended;
+        }
+        if (const auto ended = CheckScans(busy); ended) {
+            return *ended;
+        }
+        if (!Compare()) {
+            return RequestResult::Stopped;  // the comparison ends on its own; its plan is dropped
+        }
+        busy.End();
+        return Decide();
     }
 
-    Busy busy(host);
-    std::atomic<bool> stop{false};
-    std::atomic<bool> stopSlave{false};
-    {
-        // The two trees are independent: each is scanned on a thread of its own,
-        // so the two disks, or the two cores, work at once.
-        Worker slaveScan([&] { ScanDirectory(*slave, &slaveList, &stopSlave); });
-        Worker masterScan([&] { ScanDirectory(*master, &masterList, &stop); });
-        const bool masterScanned = masterScan.WaitKeepingAlive(host, stop);
-        const bool masterEmpty = masterScanned && HoldsNothing(masterList);
+private:
+    // Both trees at once, each on a thread of its own, so the two disks, or the
+    // two cores, work at once. A master found empty (or unreadable) ends the
+    // request before the slave's scan is looked at.
+    std::optional<RequestResult> ScanBoth(Busy& busy) {
+        std::atomic<bool> stopSlave{false};
+        Worker slaveScan([&] { ScanDirectory(*m_slave, &m_slaveList, &stopSlave); });
+        Worker masterScan([&] { ScanDirectory(*m_master, &m_masterList, &m_stop); });
+        const bool masterScanned = masterScan.WaitKeepingAlive(m_host, m_stop);
+        const bool masterEmpty = masterScanned && HoldsNothing(m_masterList);
         if (!masterScanned || masterEmpty) {
             stopSlave = true;  // its list is thrown away
         }
@@ -262,81 +277,109 @@ RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
         if (masterEmpty) {
             busy.End();
             // A root that cannot be listed is not an empty one.
-            if (masterList.m_rootContentsUnknown && !masterList.m_unreadable.empty()) {
-                host.ShowMessage("Master directory can't be read (" +
-                                     platform::ErrorText(masterList.m_unreadable[0].error) + ")",
-                                 "Kelvad");
-            } else {
-                host.ShowMessage("Master directory is empty", nullptr);
+            if (m_masterList.m_rootContentsUnknown && !m_masterList.m_unreadable.empty()) {
+                return Refuse("Master directory can't be read (" +
+                              platform::ErrorText(m_masterList.m_unreadable[0].error) + ")");
             }
+            m_host.ShowMessage("Master directory is empty", nullptr);
             return RequestResult::Refused;
         }
-        if (!slaveScan.WaitKeepingAlive(host, stopSlave)) {
+        if (!slaveScan.WaitKeepingAlive(m_host, stopSlave)) {
             return RequestResult::Stopped;
         }
+        return std::nullopt;
     }
-    // A slave that cannot be listed would be planned as empty: every copy would
-    // meet a file already there.
-    if (!slaveList.m_unreadable.empty() && slaveList.m_unreadable[0].path.empty()) {
-        busy.End();
-        host.ShowMessage("Slave directory can't be read (" +
-                             platform::ErrorText(slaveList.m_unreadable[0].error) + ")",
-                         "Kelvad");
-        return RequestResult::Refused;
-    }
-    if (MountShowsOther(*master, masterList, *slave) || MountShowsOther(*slave, slaveList, *master)) {
-        busy.End();
-        host.ShowMessage(kOverlap, "Kelvad");
-        return RequestResult::Refused;
-    }
-    {
-        Worker compare([&] {
-            CompareTrees(&masterList, &slaveList, &actionList, r.masterDir, r.slaveDir,
-                         NameMatchOf(*slave, slaveList), platform::TimeStepOf(slave->Descriptor()));
-        });
-        if (!compare.WaitKeepingAlive(host, stop)) {
-            return RequestResult::Stopped;  // the comparison ends on its own; its plan is dropped
-        }
-    }
-    busy.End();
 
-    // What could not be read was not mirrored: the run is not a success. In the
-    // master nothing below such a directory was copied, nor its counterpart's
-    // contents deleted; in the slave what it holds was not brought in line.
-    std::vector<std::string> unreadable;
-    AddUnreadable(r.masterDir, masterList, unreadable);
-    AddUnreadable(r.slaveDir, slaveList, unreadable);
-    if (actionList.empty()) {
-        if (!unreadable.empty()) {
-            host.ShowUnreadable(unreadable);
+    // What the scans found that ends the request before any plan.
+    std::optional<RequestResult> CheckScans(Busy& busy) {
+        // A slave that cannot be listed would be planned as empty: every copy
+        // would meet a file already there.
+        if (!m_slaveList.m_unreadable.empty() && m_slaveList.m_unreadable[0].path.empty()) {
+            busy.End();
+            return Refuse("Slave directory can't be read (" +
+                          platform::ErrorText(m_slaveList.m_unreadable[0].error) + ")");
+        }
+        if (MountShowsOther(*m_master, m_masterList, *m_slave) ||
+            MountShowsOther(*m_slave, m_slaveList, *m_master)) {
+            busy.End();
+            return Refuse(kOverlap);
+        }
+        return std::nullopt;
+    }
+
+    // The plan, made on a thread of its own; false when the user stopped.
+    bool Compare() {
+        Worker compare([&] {
+            CompareTrees(&m_masterList, &m_slaveList, &m_actions, m_r.masterDir, m_r.slaveDir,
+                         NameMatchOf(*m_slave, m_slaveList),
+                         platform::TimeStepOf(m_slave->Descriptor()));
+        });
+        return compare.WaitKeepingAlive(m_host, m_stop);
+    }
+
+    // Up to date, or the mode's road: the preview or the guard, then the run.
+    // What could not be read was not mirrored: such a run is not a success. In
+    // the master nothing below such a directory was copied, nor its
+    // counterpart's contents deleted; in the slave what it holds was not brought
+    // in line.
+    RequestResult Decide() {
+        std::vector<std::string> unreadable;
+        AddUnreadable(m_r.masterDir, m_masterList, unreadable);
+        AddUnreadable(m_r.slaveDir, m_slaveList, unreadable);
+        const auto tellUnreadable = [&](RequestResult result) {
+            if (!unreadable.empty()) {
+                m_host.ShowUnreadable(unreadable);
+            }
+            return unreadable.empty() ? result : RequestResult::Failed;
+        };
+        if (m_actions.empty()) {
+            if (unreadable.empty()) {
+                m_host.ShowMessage("Slave directory structure is up-to-date", "Info");
+            }
+            return tellUnreadable(RequestResult::UpToDate);
+        }
+        if (m_r.mode == RunMode::Preview) {
+            if (!m_host.ApprovePlan(m_actions, m_r.slaveDir)) {
+                tellUnreadable(RequestResult::NotRun);  // the plan leaves them out
+                return RequestResult::NotRun;
+            }
+        } else if (m_r.mode != RunMode::JustDoIt) {
+            m_host.ShowMessage("You just couldn't resist it, could you?", nullptr);
+            return RequestResult::NotRun;
+        } else if (!DeletionsAllowed(m_host, m_r, m_actions, m_slaveList.size())) {
+            return m_r.maxDelete >= 0 ? RequestResult::Refused : RequestResult::NotRun;
+        }
+        if (!m_host.ExecutePlan(m_actions, *m_master, *m_slave)) {
+            tellUnreadable(RequestResult::Failed);
             return RequestResult::Failed;
         }
-        host.ShowMessage("Slave directory structure is up-to-date", "Info");
-        return RequestResult::UpToDate;
-    }
-    if (r.mode == RunMode::Preview) {
-        if (!host.ApprovePlan(actionList, r.slaveDir)) {
-            if (!unreadable.empty()) {
-                host.ShowUnreadable(unreadable);  // the plan leaves them out
-            }
-            return RequestResult::NotRun;
+        const RequestResult result = tellUnreadable(RequestResult::Done);
+        if (result == RequestResult::Done) {
+            m_host.SaveSettings();
         }
-    } else if (r.mode != RunMode::JustDoIt) {
-        host.ShowMessage("You just couldn't resist it, could you?", nullptr);
-        return RequestResult::NotRun;
-    } else if (!DeletionsAllowed(host, r, actionList, slaveList.size())) {
-        return r.maxDelete >= 0 ? RequestResult::Refused : RequestResult::NotRun;
+        return result;
     }
-    if (!host.ExecutePlan(actionList, *master, *slave)) {
-        if (!unreadable.empty()) {
-            host.ShowUnreadable(unreadable);
-        }
-        return RequestResult::Failed;
+
+    RequestResult Refuse(const std::string& message) {
+        m_host.ShowMessage(message, "Kelvad");
+        return RequestResult::Refused;
     }
-    if (!unreadable.empty()) {
-        host.ShowUnreadable(unreadable);
-        return RequestResult::Failed;
-    }
-    host.SaveSettings();
-    return RequestResult::Done;
+
+    IRequestHost& m_host;
+    const StartRequest& m_r;
+    std::unique_ptr<platform::TreeRoot> m_master;
+    std::unique_ptr<platform::TreeRoot> m_slave;
+    // The request's lists live until it returns, on every path, and are freed
+    // together (declared before the plan, so freed after it).
+    CFileList m_masterList;
+    CFileList m_slaveList;
+    ReleaseTogether m_release{m_masterList, m_slaveList};
+    CActionList m_actions;
+    std::atomic<bool> m_stop{false};  // the master's scan and the comparison
+};
+
+}  // namespace
+
+RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
+    return Request(host, r).Run();
 }
