@@ -41,10 +41,7 @@ TEST(CrashSafety, KilledRunsNeverTearAFileAndARerunConverges) {
     int killed = 0;
     for (int round = 0; round < kills; ++round) {
         TempDir t;
-        MakeDirs(t / "m");
-        MakeDirs(t / "s");
-        Materialize(t / "m", master);
-        Materialize(t / "s", slave);
+        MaterializePair(t.Path(), master, slave);
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
@@ -73,11 +70,8 @@ TEST(CrashSafety, KilledRunsNeverTearAFileAndARerunConverges) {
             if (content.rfind("f:", 0) != 0) {
                 continue;
             }
-            const auto old = slave.find(path);
-            const auto fresh = master.find(path);
-            const bool isOld = old != slave.end() && content == "f:" + old->second.content;
-            const bool isNew = fresh != master.end() && content == "f:" + fresh->second.content;
-            ASSERT_TRUE(isOld || isNew) << "round " << round << ": " << path << " is torn";
+            ASSERT_TRUE(IsOldOrNew(master, slave, path, content))
+                << "round " << round << ": " << path << " is torn";
         }
         if (sameTag) {
             continue;

@@ -26,10 +26,7 @@ TEST(Differential, RandomPairsReachTheModelsState) {
             continue;  // the run controller stops before any of this
         }
         TempDir t;
-        MakeDirs(t / "m");
-        MakeDirs(t / "s");
-        Materialize(t / "m", master);
-        Materialize(t / "s", slave);
+        MaterializePair(t.Path(), master, slave);
         const auto masterBefore = Snapshot(t / "m");
         ASSERT_EQ(masterBefore, SnapshotOf(master)) << "seed " << seed;
         {

@@ -126,10 +126,7 @@ TEST(FaultSweep, EveryCallFailingOnceLosesNothingAndARerunConverges) {
             std::map<std::pair<Side, Call>, int> counts;
             {
                 TempDir t;
-                MakeDirs(t / "m");
-                MakeDirs(t / "s");
-                Materialize(t / "m", master);
-                Materialize(t / "s", slave);
+                MaterializePair(t.Path(), master, slave);
                 SweepInjector counter(t / "m", Side::Master, Call::Open, 0, way);
                 RecordingHost host;
                 ASSERT_TRUE(SyncRun(t / "m", t / "s", host, &counter));
@@ -142,10 +139,7 @@ TEST(FaultSweep, EveryCallFailingOnceLosesNothingAndARerunConverges) {
                                  CallName(call) + " #" + std::to_string(k) + WayName(way) +
                                  (onFailure == OnFailure::KeepGoing ? " (keeping going)" : ""));
                     TempDir t;
-                    MakeDirs(t / "m");
-                    MakeDirs(t / "s");
-                    Materialize(t / "m", master);
-                    Materialize(t / "s", slave);
+                    MaterializePair(t.Path(), master, slave);
                     RecordingHost host;
                     bool ok;
                     {
@@ -171,13 +165,7 @@ TEST(FaultSweep, EveryCallFailingOnceLosesNothingAndARerunConverges) {
                     for (const auto& [path, content] : Snapshot(t / "s")) {
                         EXPECT_FALSE(EndsWith(path, tempSuffix)) << "temporary file left: " << path;
                         if (content.rfind("f:", 0) == 0) {
-                            const auto old = slave.find(path);
-                            const auto fresh = master.find(path);
-                            const bool isOld =
-                                old != slave.end() && content == "f:" + old->second.content;
-                            const bool isNew =
-                                fresh != master.end() && content == "f:" + fresh->second.content;
-                            EXPECT_TRUE(isOld || isNew)
+                            EXPECT_TRUE(IsOldOrNew(master, slave, path, content))
                                 << path << " holds neither its old content nor the master's";
                         }
                     }

@@ -83,6 +83,21 @@ void GeneratePair(std::mt19937& rng, int size, ModelTree& master, ModelTree& sla
     }
 }
 
+void MaterializePair(const std::string& dir, const ModelTree& master, const ModelTree& slave) {
+    MakeDirs(dir + "/m");
+    MakeDirs(dir + "/s");
+    Materialize(dir + "/m", master);
+    Materialize(dir + "/s", slave);
+}
+
+bool IsOldOrNew(const ModelTree& master, const ModelTree& slave, const std::string& path,
+                const std::string& content) {
+    const auto old = slave.find(path);
+    const auto fresh = master.find(path);
+    return (old != slave.end() && content == "f:" + old->second.content) ||
+           (fresh != master.end() && content == "f:" + fresh->second.content);
+}
+
 void Materialize(const std::string& root, const ModelTree& tree) {
     for (const auto& [path, e] : tree) {  // a map lists parents before their contents
         if (e.isDirectory) {

@@ -28,6 +28,14 @@ void GeneratePair(std::mt19937& rng, int size, ModelTree& master, ModelTree& sla
 // Writes a model tree below `root` (which must exist), with its times.
 void Materialize(const std::string& root, const ModelTree& tree);
 
+// Makes `dir`/m and `dir`/s and writes the pair there.
+void MaterializePair(const std::string& dir, const ModelTree& master, const ModelTree& slave);
+
+// True when `content` (in the form of Snapshot()) at `path` is whole: the
+// slave's old file or the master's, never a mix or a part of either.
+bool IsOldOrNew(const ModelTree& master, const ModelTree& slave, const std::string& path,
+                const std::string& content);
+
 // What the slave must hold after a successful run, in the form of Snapshot():
 // every master path; a file's content is the master's when the master's copy
 // was written strictly later, the sizes differ or the slave has no file there,

@@ -63,16 +63,6 @@ TEST(InsertSorted, CaseVariantsAreTwoEntriesInByteOrder) {
                                                     "/m/\xC3\x89", "/m/\xC3\xA9"}));
 }
 
-TEST(CFileEntryTest, CompareTimeIsExactAndIgnoresEverythingElse) {
-    auto a = Entry("/m", "a", false, 100);
-    auto b = Entry("/m", "b", true, 100);
-    auto c = Entry("/m", "c", false, 101);
-    EXPECT_EQ(a->CompareTime(b.get()), 0);
-    EXPECT_EQ(b->CompareTime(a.get()), 0);
-    EXPECT_EQ(a->CompareTime(c.get()), -1);
-    EXPECT_EQ(c->CompareTime(a.get()), 1);
-}
-
 TEST(SortInsertedEntries, GivesTheOrderOfOneInsertSortedPerEntry) {
     // Random names from an alphabet full of the bytes where folding and the
     // separator matter, in random directories.
