@@ -265,7 +265,7 @@ bool ParseMaxDelete(const std::string& value, long long& max) {
 
 int Usage() {
     std::fputs(kUsage, stderr);
-    return EXIT_REFUSED;
+    return kExitRefused;
 }
 
 }  // namespace
@@ -290,10 +290,10 @@ int RunCommandLine(int argc, char** argv) {
             optionsEnd = true;
         } else if (arg == "--help" && argc == 2) {
             std::fputs(kUsage, stdout);
-            return EXIT_IN_LINE;
+            return kExitInLine;
         } else if (arg == "--version" && argc == 2) {
             std::printf("Kelvad %s\n", kKelvadVersion);
-            return EXIT_IN_LINE;
+            return kExitInLine;
         } else if (arg == "--sync") {
             sync = true;
         } else if (arg == "--dry-run") {
@@ -322,21 +322,21 @@ int RunCommandLine(int argc, char** argv) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     switch (result) {
-        case RequestResult::Refused: return EXIT_REFUSED;
-        case RequestResult::Stopped: return EXIT_INTERRUPTED;
-        case RequestResult::UpToDate: return EXIT_IN_LINE;
+        case RequestResult::Refused: return kExitRefused;
+        case RequestResult::Stopped: return kExitInterrupted;
+        case RequestResult::UpToDate: return kExitInLine;
         case RequestResult::NotRun:
             // A dry run that could not read part of the master has told so.
-            return host.DeletionRefused() ? EXIT_REFUSED
-                                          : (host.Unreadable() ? EXIT_STEP_FAILED : EXIT_IN_LINE);
+            return host.DeletionRefused() ? kExitRefused
+                                          : (host.Unreadable() ? kExitStepFailed : kExitInLine);
         case RequestResult::Failed:
             if (host.Ran()) {
                 std::printf("%s\n", EscapeForTerminal(host.Summary(seconds)).c_str());
             }
-            return g_interrupted != 0 ? EXIT_INTERRUPTED : EXIT_STEP_FAILED;
+            return g_interrupted != 0 ? kExitInterrupted : kExitStepFailed;
         case RequestResult::Done:
             std::printf("%s\n", EscapeForTerminal(host.Summary(seconds)).c_str());
-            return EXIT_IN_LINE;
+            return kExitInLine;
     }
-    return EXIT_STEP_FAILED;
+    return kExitStepFailed;
 }

@@ -4,11 +4,13 @@
 #pragma once
 
 // Exit statuses of the command line.
-enum : int {
-    EXIT_IN_LINE = 0,      // the slave is in line with the master (or a dry run ended)
-    EXIT_STEP_FAILED = 1,  // a step of the plan failed; what was done stays done
-    EXIT_REFUSED = 2,      // refused before anything changed (usage, the roots, an empty master)
-    EXIT_INTERRUPTED = 130,  // SIGINT or SIGTERM: stopped before the next change
+enum ExitStatus : int {
+    kExitInLine = 0,  // the slave is in line with the master (or a dry run ended)
+    kExitStepFailed =
+        1,  // a step failed or a directory could not be read; what was done stays done
+    kExitRefused =
+        2,  // refused before anything changed (usage, the roots, an empty master, the guard)
+    kExitInterrupted = 130,  // SIGINT or SIGTERM: stopped before the next change
 };
 
 // True when the arguments ask for the command line rather than the dialog:
