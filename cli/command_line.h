@@ -5,12 +5,14 @@
 
 // Exit statuses of the command line.
 enum ExitStatus : int {
-    kExitInLine = 0,  // the slave is in line with the master (or a dry run ended)
-    kExitStepFailed =
-        1,  // a step failed or a directory could not be read; what was done stays done
-    kExitRefused =
-        2,  // refused before anything changed (usage, the roots, an empty master, the guard)
-    kExitInterrupted = 130,  // SIGINT or SIGTERM: stopped before the next change
+    // The slave is in line with the master (or a dry run ended).
+    kExitInLine = 0,
+    // A step failed or a directory could not be read; what was done stays done.
+    kExitStepFailed = 1,
+    // Refused before anything changed: usage, the roots, an empty master, the guard.
+    kExitRefused = 2,
+    // SIGINT or SIGTERM: stopped before the next change.
+    kExitInterrupted = 130,
 };
 
 // True when the arguments ask for the command line rather than the dialog:
