@@ -58,100 +58,137 @@ struct DeferredCreate {
                         // path below it sorts before this
 };
 
+// The merge of the two lists, in named steps. Each action carries the relative
+// paths of both entries the walk stands on; where one side has none there, its
+// field holds the other list's next path or "~~~~" (a quirk kept on purpose:
+// readers take the path a step changes from CAction::GetTargetPath).
+class Merge {
+public:
+    Merge(const CFileList& masterList, const CFileList& slaveList, CActionList& actions,
+          size_t masterRootLength, size_t slaveRootLength, platform::NameMatch match,
+          platform::FileTime slaveTimeStep)
+        : m_masterList(masterList), m_slaveList(slaveList), m_actions(actions),
+          m_masterRootLength(masterRootLength), m_slaveRootLength(slaveRootLength),
+          m_match(match), m_slaveTimeStep(slaveTimeStep), m_unknownDirs(match) {}
+
+    void Run() {
+        size_t i = 0;
+        size_t j = 0;
+        while (i < m_masterList.size() || j < m_slaveList.size()) {
+            const CFileEntry* master = i < m_masterList.size() ? m_masterList[i].get() : nullptr;
+            const CFileEntry* slave = j < m_slaveList.size() ? m_slaveList[j].get() : nullptr;
+            const platform::PathPieces masterKey =
+                master != nullptr ? master->RelativePieces(m_masterRootLength)
+                                  : platform::PathPieces{{kNoPath, {}, {}}};
+            const platform::PathPieces slaveKey =
+                slave != nullptr ? slave->RelativePieces(m_slaveRootLength)
+                                 : platform::PathPieces{{kNoPath, {}, {}}};
+            AddDueCreations(slave, slaveKey);
+            // A used-up side comes after everything; "~~~~" is never compared.
+            const int order = master == nullptr  ? 1
+                              : slave == nullptr ? -1
+                                                 : platform::ComparePaths(masterKey, slaveKey, m_match);
+            if (master != nullptr && order <= 0 && master->IsDirectory() &&
+                master->HasUnknownContents()) {
+                m_unknownDirs.Add(JoinPieces(masterKey));
+            }
+            if (order == 0) {
+                SamePath(*master, *slave, JoinPieces(masterKey), JoinPieces(slaveKey));
+                ++i;
+                ++j;
+            } else if (order < 0) {
+                Add(JoinPieces(masterKey), JoinPieces(slaveKey),
+                    master->IsDirectory() ? ACTION_MKDIR : ACTION_CREATE);
+                ++i;
+            } else {
+                SlaveOnly(*slave, JoinPieces(masterKey), JoinPieces(slaveKey));
+                ++j;
+            }
+        }
+        while (!m_deferred.empty()) {
+            Add(m_deferred.back().path, kNoPath, ACTION_CREATE);
+            m_deferred.pop_back();
+        }
+    }
+
+private:
+    void Add(std::string masterPath, std::string slavePath, int kind) {
+        m_actions.push_back(std::make_unique<CAction>(std::move(masterPath), std::move(slavePath), kind));
+    }
+
+    // A deferred creation is due once the slave walk has passed everything
+    // below its path.
+    void AddDueCreations(const CFileEntry* slave, const platform::PathPieces& slaveKey) {
+        while (!m_deferred.empty() &&
+               (slave == nullptr ||
+                platform::ComparePaths(slaveKey, platform::PathPieces{{m_deferred.back().bound, {}, {}}},
+                                       m_match) >= 0)) {
+            Add(m_deferred.back().path, JoinPieces(slaveKey), ACTION_CREATE);
+            m_deferred.pop_back();
+        }
+    }
+
+    // Both trees have the path.
+    void SamePath(const CFileEntry& master, const CFileEntry& slave, std::string masterPath,
+                  std::string slavePath) {
+        if (!master.IsDirectory() && !slave.IsDirectory()) {
+            // Sizes too: content with an earlier time (a restore, mv, cp -p, tar)
+            // must reach the slave as well. A time later by less than the step the
+            // slave keeps times in is that time rounded.
+            const bool later = m_slaveTimeStep == 0
+                                   ? master.CompareTime(&slave) > 0
+                                   : master.GetLastWriteTime() >=
+                                         slave.GetLastWriteTime() + m_slaveTimeStep;
+            if (later || master.GetSize() != slave.GetSize()) {
+                Add(std::move(masterPath), std::move(slavePath), ACTION_MODIFY);
+            }
+        } else if (master.IsDirectory() && !slave.IsDirectory()) {
+            // The slave's file gives way to the master's directory, whose contents
+            // then find no counterpart and are created.
+            Add(masterPath, slavePath, ACTION_DELETE);
+            Add(std::move(masterPath), std::move(slavePath), ACTION_MKDIR);
+        } else if (!master.IsDirectory()) {
+            // The slave's directory goes, with everything below it, before the
+            // master's file takes its place.
+            Add(masterPath, slavePath, ACTION_RMDIR);
+            m_deferred.push_back(
+                {std::move(masterPath), slavePath + static_cast<char>(platform::kSeparator + 1)});
+        }
+    }
+
+    // Only the slave has the path: it goes, unless the master's side of it is
+    // unknown (not seen is not gone).
+    void SlaveOnly(const CFileEntry& slave, std::string masterPath, std::string slavePath) {
+        // Below a master file that replaces a slave directory everything is known
+        // to be gone from the master.
+        bool belowReplacedDirectory = false;
+        for (const DeferredCreate& d : m_deferred) {
+            belowReplacedDirectory = belowReplacedDirectory || IsBelow(slavePath, d.path, m_match);
+        }
+        if (belowReplacedDirectory ||
+            (!m_masterList.m_rootContentsUnknown && !m_unknownDirs.Covers(slavePath))) {
+            Add(std::move(masterPath), std::move(slavePath),
+                slave.IsDirectory() ? ACTION_RMDIR : ACTION_DELETE);
+        }
+    }
+
+    const CFileList& m_masterList;
+    const CFileList& m_slaveList;
+    CActionList& m_actions;
+    size_t m_masterRootLength;
+    size_t m_slaveRootLength;
+    platform::NameMatch m_match;
+    platform::FileTime m_slaveTimeStep;
+    UnknownDirs m_unknownDirs;
+    std::vector<DeferredCreate> m_deferred;
+};
+
 }  // namespace
 
 void CompareTrees(const CFileList* masterList, const CFileList* slaveList,
                   CActionList* actionList, std::string masterRoot, std::string slaveRoot,
                   platform::NameMatch match, platform::FileTime slaveTimeStep) {
-    const size_t masterCount = masterList->size();
-    const size_t slaveCount = slaveList->size();
-    const bool masterUnknown = masterList->m_rootContentsUnknown;
-    UnknownDirs unknownDirs(match);
-    std::vector<DeferredCreate> deferred;
-    auto add = [actionList](std::string masterPath, std::string slavePath, int kind) {
-        actionList->push_back(
-            std::make_unique<CAction>(std::move(masterPath), std::move(slavePath), kind));
-    };
-    size_t i = 0;
-    size_t j = 0;
-    while (i < masterCount || j < slaveCount) {
-        const CFileEntry* master = i < masterCount ? (*masterList)[i].get() : nullptr;
-        const CFileEntry* slave = j < slaveCount ? (*slaveList)[j].get() : nullptr;
-        const platform::PathPieces key1 =
-            master != nullptr ? master->RelativePieces(masterRoot.size())
-                              : platform::PathPieces{{kNoPath, {}, {}}};
-        const platform::PathPieces key2 =
-            slave != nullptr ? slave->RelativePieces(slaveRoot.size())
-                             : platform::PathPieces{{kNoPath, {}, {}}};
-        // A deferred creation is due once the slave walk has passed everything
-        // below its path.
-        while (!deferred.empty() &&
-               (slave == nullptr ||
-                platform::ComparePaths(key2, platform::PathPieces{{deferred.back().bound, {}, {}}},
-                                       match) >= 0)) {
-            add(deferred.back().path, JoinPieces(key2), ACTION_CREATE);
-            deferred.pop_back();
-        }
-        // A used-up side comes after everything; "~~~~" is never compared.
-        int order;
-        if (master == nullptr) {
-            order = 1;
-        } else if (slave == nullptr) {
-            order = -1;
-        } else {
-            order = platform::ComparePaths(key1, key2, match);
-        }
-        if (master != nullptr && order <= 0 && master->IsDirectory() &&
-            master->HasUnknownContents()) {
-            unknownDirs.Add(JoinPieces(key1));
-        }
-        if (order == 0) {
-            if (!master->IsDirectory() && !slave->IsDirectory()) {
-                // Sizes too: content with an earlier time (a restore, mv, cp -p,
-                // tar) must reach the slave as well.
-                const bool later = slaveTimeStep == 0
-                                       ? master->CompareTime(slave) > 0
-                                       : master->GetLastWriteTime() >=
-                                             slave->GetLastWriteTime() + slaveTimeStep;
-                if (later || master->GetSize() != slave->GetSize()) {
-                    add(JoinPieces(key1), JoinPieces(key2), ACTION_MODIFY);
-                }
-            } else if (master->IsDirectory() && !slave->IsDirectory()) {
-                // The slave's file gives way to the master's directory, whose
-                // contents then find no counterpart and are created.
-                add(JoinPieces(key1), JoinPieces(key2), ACTION_DELETE);
-                add(JoinPieces(key1), JoinPieces(key2), ACTION_MKDIR);
-            } else if (!master->IsDirectory()) {
-                // The slave's directory goes, with everything below it, before
-                // the master's file takes its place.
-                std::string slavePath = JoinPieces(key2);
-                add(JoinPieces(key1), slavePath, ACTION_RMDIR);
-                deferred.push_back(
-                    {JoinPieces(key1), slavePath + static_cast<char>(platform::kSeparator + 1)});
-            }
-            ++i;
-            ++j;
-        } else if (order < 0) {
-            add(JoinPieces(key1), JoinPieces(key2),
-                master->IsDirectory() ? ACTION_MKDIR : ACTION_CREATE);
-            ++i;
-        } else {
-            std::string slavePath = JoinPieces(key2);
-            // Below a master file that replaces a slave directory everything is
-            // known to be gone from the master.
-            bool belowReplacedDirectory = false;
-            for (const DeferredCreate& d : deferred) {
-                belowReplacedDirectory = belowReplacedDirectory || IsBelow(slavePath, d.path, match);
-            }
-            if (belowReplacedDirectory || (!masterUnknown && !unknownDirs.Covers(slavePath))) {
-                add(JoinPieces(key1), std::move(slavePath),
-                    slave->IsDirectory() ? ACTION_RMDIR : ACTION_DELETE);
-            }
-            ++j;
-        }
-    }
-    while (!deferred.empty()) {
-        add(deferred.back().path, kNoPath, ACTION_CREATE);
-        deferred.pop_back();
-    }
+    Merge(*masterList, *slaveList, *actionList, masterRoot.size(), slaveRoot.size(), match,
+          slaveTimeStep)
+        .Run();
 }
