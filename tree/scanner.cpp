@@ -32,10 +32,10 @@ void MarkUnknown(CFileEntry* entry, std::string_view relative, int err, CFileLis
 // of its entries or, for each subdirectory, everything below that one.
 struct Place {
     CFileEntry* entry;
-    std::uint32_t owned;   // the entry's index in its level's `owned`
-    std::uint32_t at;      // where its folded name starts in its level's `folded`
-    std::uint32_t length;  // of that name, one more for what lies below
-    bool below;            // what lies below the directory `entry`
+    std::uint32_t entryIndex;    // the entry's index in its level's `owned`
+    std::uint32_t foldedAt;      // where its folded name starts in its level's `folded`
+    std::uint32_t foldedLength;  // of that name, one more for what lies below
+    bool isContents;             // the place of what lies below the directory `entry`
 };
 
 // The entries of one directory, or of directories whose names are equal once
@@ -55,21 +55,154 @@ struct Level {
 // stretch, as their keys interleave. The folded names lie side by side, so a
 // comparison is one memcmp, however many names a directory holds.
 int CompareFolded(const std::string& folded, const Place& a, const Place& b) {
-    const int c = std::memcmp(folded.data() + a.at, folded.data() + b.at,
-                              std::min(a.length, b.length));
-    return c != 0 ? c : (a.length == b.length ? 0 : (a.length < b.length ? -1 : 1));
+    const int c = std::memcmp(folded.data() + a.foldedAt, folded.data() + b.foldedAt,
+                              std::min(a.foldedLength, b.foldedLength));
+    return c != 0 ? c
+                  : (a.foldedLength == b.foldedLength ? 0
+                                                      : (a.foldedLength < b.foldedLength ? -1 : 1));
 }
 
 void SortPlaces(Level& level) {
     std::sort(level.places.begin(), level.places.end(), [&level](const Place& a, const Place& b) {
         const int folded = CompareFolded(level.folded, a, b);
-        if (folded != 0 || a.below) {
+        if (folded != 0 || a.isContents) {
             return folded < 0;
         }
         // Names equal once folded: the keys' bytes decide, as in the list.
         return platform::ComparePaths(a.entry->KeyPieces(), b.entry->KeyPieces()) < 0;
     });
 }
+
+// One scan, in named steps: read a directory, place its entries, walk down.
+class Scan {
+public:
+    Scan(platform::TreeRoot& root, CFileList& fileList)
+        : m_root(root), m_fileList(fileList), m_rootLength(root.Path().size()) {
+        // Directories on which another file system (or a bind mount) is mounted:
+        // rare, and each looked at before it is entered.
+        m_fileList.m_mountPoints = platform::MountPointsBelow(root.Descriptor());
+        m_mounts.insert(m_fileList.m_mountPoints.begin(), m_fileList.m_mountPoints.end());
+    }
+
+    // The walk goes down in the list's order, so each entry is appended at its
+    // place: no sort of a million keys afterwards, nor a buffer of their folded
+    // copies, only the sort of each directory's few names as it is read.
+    void Walk(const std::atomic<bool>* stop) {
+        Read(SharedDirPath(m_root.Path()), nullptr, m_levels[0]);
+        SortPlaces(m_levels[0]);
+        size_t depth = 1;
+        while (depth > 0) {
+            Level& level = m_levels[depth - 1];
+            if (level.next == level.places.size()) {
+                level.owned.clear();
+                level.places.clear();
+                level.folded.clear();
+                level.next = 0;
+                --depth;
+                continue;
+            }
+            const Place place = level.places[level.next++];
+            if (!place.isContents) {
+                m_fileList.push_back(std::move(level.owned[place.entryIndex]));
+                continue;
+            }
+            if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
+                return;
+            }
+            ReadContents(place, depth);
+            ++depth;
+        }
+    }
+
+private:
+    // Reads what lies below the directory of `place`, at level `depth`, into
+    // the level below. Directories equal once folded come one after the other;
+    // their entries are placed together.
+    void ReadContents(Place place, size_t depth) {
+        if (depth == m_levels.size()) {
+            m_levels.emplace_back();  // may move the levels
+        }
+        Level& below = m_levels[depth];
+        for (;;) {
+            const std::string& holder = place.entry->GetDirPath();
+            const std::string& name = place.entry->GetName();
+            std::string path;
+            path.reserve(holder.size() + 1 + name.size());
+            path.append(holder).push_back(platform::kSeparator);
+            path.append(name);
+            Read(SharedDirPath(std::move(path)), place.entry, below);
+            Level& above = m_levels[depth - 1];
+            if (above.next == above.places.size() || !above.places[above.next].isContents ||
+                CompareFolded(above.folded, above.places[above.next], place) != 0) {
+                break;
+            }
+            place = above.places[above.next++];
+        }
+        SortPlaces(below);
+    }
+
+    // Reads one directory whole into `level`, then closes it, so a deep tree
+    // never holds more than one directory open. Every directory below the root
+    // is opened beneath the root's handle and through no symbolic link, so a
+    // directory swapped for a link mid-scan cannot pull another tree in.
+    void Read(SharedDirPath path, CFileEntry* dirEntry, Level& level) {
+        const std::string_view relative =
+            dirEntry == nullptr ? std::string_view()
+                                : std::string_view(path.Get()).substr(m_rootLength + 1);
+        const int fd = m_root.OpenDirectory(relative);
+        // A bind mount of one of its own ancestors would be entered for ever:
+        // it is read once, where it really lies.
+        if (fd >= 0 && !m_mounts.empty() && m_mounts.count(std::string(relative)) != 0 &&
+            platform::LiesInsideItself(fd)) {
+            platform::CloseFile(fd);
+            MarkUnknown(dirEntry, relative, 0, &m_fileList);
+            return;
+        }
+        const int openError = fd < 0 ? errno : 0;
+        if (!m_search.Open(fd)) {
+            MarkUnknown(dirEntry, relative, openError != 0 ? openError : errno, &m_fileList);
+            return;
+        }
+        while (m_root.NextMatch(m_search, m_match)) {
+            if (m_match.name != "." && m_match.name != "..") {
+                AddEntry(path, level);
+            }
+        }
+        if (m_search.Failed()) {
+            MarkUnknown(dirEntry, relative, m_search.Error(), &m_fileList);
+        }
+        m_search.Close();
+    }
+
+    // Makes the entry for the current match in `level`, with its name folded
+    // beside the others, and its places: itself and, for a directory, what lies
+    // below it.
+    void AddEntry(const SharedDirPath& path, Level& level) {
+        const auto index = static_cast<std::uint32_t>(level.owned.size());
+        level.owned.push_back(std::make_unique<CFileEntry>(
+            std::string(m_match.name), m_match.isDirectory, m_match.lastWrite, path, m_match.size));
+        CFileEntry* entry = level.owned.back().get();
+        const auto at = static_cast<std::uint32_t>(level.folded.size());
+        const auto length = static_cast<std::uint32_t>(m_match.name.size());
+        level.folded.append(m_match.name).push_back(platform::kSeparator);
+        for (char& c : std::span(level.folded).subspan(at, length)) {
+            c = static_cast<char>(platform::FoldByte(static_cast<unsigned char>(c)));
+        }
+        level.places.push_back({entry, index, at, length, false});
+        if (m_match.isDirectory) {
+            level.places.push_back({entry, index, at, length + 1, true});
+        }
+    }
+
+    platform::TreeRoot& m_root;
+    CFileList& m_fileList;
+    const size_t m_rootLength;
+    std::unordered_set<std::string> m_mounts;
+    platform::DirSearch m_search;
+    platform::DirMatch m_match;
+    // Kept, with their capacity, as the walk goes up and down.
+    std::vector<Level> m_levels = std::vector<Level>(1);
+};
 
 }  // namespace
 
@@ -79,112 +212,7 @@ bool IsExistingDirectory(std::string path) {
 
 void ScanDirectory(platform::TreeRoot& root, CFileList* fileList, const std::atomic<bool>* stop) {
     const size_t firstNew = fileList->size();
-    std::string dirPath = root.Path();
-    const size_t rootLength = dirPath.size();
-    // Every directory below the root is opened beneath the root's handle and
-    // through no symbolic link, so a directory swapped for a link mid-scan
-    // cannot pull another tree in.
-    platform::DirSearch search;
-    platform::DirMatch match;
-    // Directories on which another file system (or a bind mount) is mounted:
-    // rare, and each looked at before it is entered.
-    fileList->m_mountPoints = platform::MountPointsBelow(root.Descriptor());
-    const std::unordered_set<std::string> mounts(fileList->m_mountPoints.begin(),
-                                                 fileList->m_mountPoints.end());
-    // Reads one directory whole, then closes it, so a deep tree never holds more
-    // than one directory open.
-    auto read = [&](SharedDirPath path, CFileEntry* dirEntry, Level& level) {
-        const std::string_view relative =
-            dirEntry == nullptr ? std::string_view()
-                                : std::string_view(path.Get()).substr(rootLength + 1);
-        const int fd = root.OpenDirectory(relative);
-        // A bind mount of one of its own ancestors would be entered for ever:
-        // it is read once, where it really lies.
-        if (fd >= 0 && !mounts.empty() && mounts.count(std::string(relative)) != 0 &&
-            platform::LiesInsideItself(fd)) {
-            platform::CloseFile(fd);
-            MarkUnknown(dirEntry, relative, 0, fileList);
-            return;
-        }
-        const int openError = fd < 0 ? errno : 0;
-        if (!search.Open(fd)) {
-            MarkUnknown(dirEntry, relative, openError != 0 ? openError : errno, fileList);
-            return;
-        }
-        while (root.NextMatch(search, match)) {
-            if (match.name == "." || match.name == "..") {
-                continue;
-            }
-            const auto index = static_cast<std::uint32_t>(level.owned.size());
-            level.owned.push_back(std::make_unique<CFileEntry>(
-                std::string(match.name), match.isDirectory, match.lastWrite, path, match.size));
-            CFileEntry* entry = level.owned.back().get();
-            const auto at = static_cast<std::uint32_t>(level.folded.size());
-            const auto length = static_cast<std::uint32_t>(match.name.size());
-            level.folded.append(match.name).push_back(platform::kSeparator);
-            for (char& c : std::span(level.folded).subspan(at, length)) {
-                c = static_cast<char>(platform::FoldByte(static_cast<unsigned char>(c)));
-            }
-            level.places.push_back({entry, index, at, length, false});
-            if (match.isDirectory) {
-                level.places.push_back({entry, index, at, length + 1, true});
-            }
-        }
-        if (search.Failed()) {
-            MarkUnknown(dirEntry, relative, search.Error(), fileList);
-        }
-        search.Close();
-    };
-
-    // The walk goes down in the list's order, so each entry is appended at its
-    // place: no sort of a million keys afterwards, nor a buffer of their folded
-    // copies, only the sort of each directory's few names as it is read.
-    std::vector<Level> levels(1);  // kept, with their capacity, as the walk goes up and down
-    size_t depth = 1;
-    read(SharedDirPath(std::move(dirPath)), nullptr, levels[0]);
-    SortPlaces(levels[0]);
-    while (depth > 0) {
-        Level& level = levels[depth - 1];
-        if (level.next == level.places.size()) {
-            level.owned.clear();
-            level.places.clear();
-            level.folded.clear();
-            level.next = 0;
-            --depth;
-            continue;
-        }
-        const Place place = level.places[level.next++];
-        if (!place.below) {
-            fileList->push_back(std::move(level.owned[place.owned]));
-            continue;
-        }
-        if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
-            return;
-        }
-        if (depth == levels.size()) {
-            levels.emplace_back();  // may move the levels; `level` is not used below
-        }
-        Level& below = levels[depth];
-        // Directories equal once folded come one after the other; their entries
-        // are placed together.
-        for (Place twin = place;;) {
-            const std::string& holder = twin.entry->GetDirPath();
-            const std::string& name = twin.entry->GetName();
-            std::string path;
-            path.reserve(holder.size() + 1 + name.size());
-            path.append(holder).push_back(platform::kSeparator);
-            path.append(name);
-            read(SharedDirPath(std::move(path)), twin.entry, below);
-            Level& above = levels[depth - 1];
-            if (above.next == above.places.size() || !above.places[above.next].below ||
-                CompareFolded(above.folded, above.places[above.next], twin) != 0) {
-                break;
-            }
-            twin = above.places[above.next++];
-        }
-        SortPlaces(below);
-        ++depth;
-    }
+    Scan(root, *fileList).Walk(stop);
     if (firstNew > 0) {
         SortInsertedEntries(fileList, firstNew);  // rare: a list filled from more than one scan
     }
