@@ -83,6 +83,15 @@ CSyncDlg::CSyncDlg(wxWindow* parent)
     : wxDialog(parent, IDD_KELVAD_DIALOG, "Kelvad", wxDefaultPosition, wxDefaultSize,
                wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX) {
     SetUpKelvadDialog(this, 231, 163);
+    wxButton* start = CreateControls();
+    BindEvents(start);
+    LoadSettings();
+    UpdateData(false);
+    CentreOnScreen();
+    start->SetFocus();
+}
+
+wxButton* CSyncDlg::CreateControls() {
     // The group box first, so that it lies beneath the buttons inside it; it takes
     // no focus, so the tab order is that of the other controls.
     auto* options =
@@ -105,6 +114,10 @@ CSyncDlg::CSyncDlg(wxWindow* parent)
     m_noMode = new wxRadioButton(this, IDC_NO_MODE, "", DlgPos(this, 88, 95), wxSize(0, 0));
     m_noMode->Hide();
     start->SetDefault();
+    for (wxTextCtrl* edit : {m_masterEdit, m_slaveEdit}) {
+        edit->AutoComplete(new DirectoryCompleter);
+        edit->SetDropTarget(new PathDropTarget(edit));
+    }
     // The template creates each field before its label, which the toolkit, when
     // the window is realised, takes for the label of whatever follows: mixing up
     // master and slave could delete data, so each control is named explicitly,
@@ -123,11 +136,10 @@ CSyncDlg::CSyncDlg(wxWindow* parent)
             HideFromScreenReaders(m_noMode);
         });
     });
-    for (wxTextCtrl* edit : {m_masterEdit, m_slaveEdit}) {
-        edit->AutoComplete(new DirectoryCompleter);
-        edit->SetDropTarget(new PathDropTarget(edit));
-    }
+    return start;
+}
 
+void CSyncDlg::BindEvents(wxButton* start) {
     start->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnStart(); });
     // Close, Escape and the close box end the application; nothing is saved.
     Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { Destroy(); }, wxID_CANCEL);
@@ -171,11 +183,6 @@ CSyncDlg::CSyncDlg(wxWindow* parent)
             event.Skip();
         }
     });
-
-    LoadSettings();
-    UpdateData(false);
-    CentreOnScreen();
-    start->SetFocus();
 }
 
 wxRadioButton* CSyncDlg::GetModeButton(int option) const {

@@ -3,6 +3,7 @@
 // run saves the settings and ends the application.
 #pragma once
 
+#include <wx/button.h>
 #include <wx/dialog.h>
 #include <wx/radiobut.h>
 #include <wx/textctrl.h>
@@ -61,6 +62,10 @@ protected:
                                                          platform::Mounts mounts);
 
 private:
+    // The template's controls at their places; returns the Start button.
+    wxButton* CreateControls();
+    // What each control and key does.
+    void BindEvents(wxButton* start);
     void LimitTyping(wxTextCtrl* edit, wxString& lastValue);
 
     wxTextCtrl* m_masterEdit = nullptr;  // 1002
