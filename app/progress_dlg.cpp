@@ -103,7 +103,7 @@ void CProgressDlg::ShowPending() {
     }
 }
 
-void CProgressDlg::PumpOneMessage() {
+void CProgressDlg::PumpPending() {
     const auto now = std::chrono::steady_clock::now();
     if (now - m_lastCheck < kPumpInterval) {
         return;

@@ -36,7 +36,7 @@ public:
     // window events, for a few milliseconds at most, when the last time was
     // more than a few milliseconds ago: the window paints, answers the window
     // manager and hears Cancel throughout a run, even inside one large copy.
-    void PumpOneMessage() override;
+    void PumpPending() override;
     void SetStatus(const std::string& text) override;
     void SetRange(size_t upper) override;
     void SetPosition(size_t position) override;

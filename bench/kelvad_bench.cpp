@@ -24,7 +24,7 @@ namespace {
 // A window that is never there: nothing is shown and nobody cancels.
 class NullHost : public IExecHost {
 public:
-    void PumpOneMessage() override {}
+    void PumpPending() override {}
     bool IsCancelled() const override { return false; }
     void SetStatus(const std::string&) override {}
     void SetRange(size_t) override {}

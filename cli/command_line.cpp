@@ -82,7 +82,7 @@ public:
     explicit TerminalExecHost(bool verbose)
         : m_verbose(verbose), m_terminal(::isatty(STDERR_FILENO) == 1) {}
 
-    void PumpOneMessage() override { Draw(); }
+    void PumpPending() override { Draw(); }
     bool IsCancelled() const override { return g_interrupted != 0; }
     void AddCopiedBytes(std::uint64_t bytes) override { m_bytes += bytes; }
     void SetStatus(const std::string& text) override {

@@ -33,24 +33,23 @@ char* PieceBuffer() {
 
 // Owns the descriptors and the output of one copy; whatever it still holds when
 // the copy ends is released, and an output this copy created is removed.
-class CopyJob {
-public:
+struct CopyJob {
     CopyJob(ICopyHost& host, platform::TreeRoot& master, platform::TreeRoot& slave)
-        : m_host(host), m_master(master), m_slave(slave) {}
+        : host(host), master(master), slave(slave) {}
     ~CopyJob() {
         // A cancelled unnamed output is freed on a thread of its own: a big one
         // takes a while, which Cancel should not wait for. After a failure the
         // run may go on, and the next copy needs the space it held now.
-        if (m_out >= 0 && m_outName.empty() && m_host.IsCancelled()) {
-            platform::DiscardFile(m_out);
-        } else if (m_out >= 0) {
-            m_slave.Close(m_out);
+        if (outFd >= 0 && outName.empty() && host.IsCancelled()) {
+            platform::DiscardFile(outFd);
+        } else if (outFd >= 0) {
+            slave.Close(outFd);
         }
-        if (m_source >= 0) {
-            m_master.Close(m_source);
+        if (sourceFd >= 0) {
+            master.Close(sourceFd);
         }
-        if (m_created) {
-            m_slave.RemoveFile(m_outName);
+        if (created) {
+            slave.RemoveFile(outName);
         }
     }
 
@@ -59,18 +58,18 @@ public:
     // it still cleans up as the copy ends.
     CopyOutcome Commit(const std::string& target, CopyMode mode);
 
-    ICopyHost& m_host;
-    platform::TreeRoot& m_master;
-    platform::TreeRoot& m_slave;
-    int m_source = -1;
-    int m_out = -1;          // an unnamed output vanishes when this is closed
-    std::string m_outName;   // relative to the slave root; empty while the output has no name
-    bool m_created = false;  // the output's name exists because this copy made it
+    ICopyHost& host;
+    platform::TreeRoot& master;
+    platform::TreeRoot& slave;
+    int sourceFd = -1;
+    int outFd = -1;          // an unnamed output vanishes when this is closed
+    std::string outName;   // relative to the slave root; empty while the output has no name
+    bool created = false;  // the output's name exists because this copy made it
     // A source with holes is copied run of data by run of data, at the same
     // offsets, so the holes stay holes.
-    off_t m_size = 0;
-    off_t m_position = 0;
-    size_t m_pieceBytes = 0;  // what the last piece moved
+    off_t size = 0;
+    off_t position = 0;
+    size_t pieceBytes = 0;  // what the last piece moved
 };
 
 // The directory part of a relative path: "" for a name in the root.
@@ -87,19 +86,19 @@ enum class PieceResult { Full, Last, ReadError, WriteError, NoMemory };
 // reading and writing tell which side failed. errno tells why a piece failed.
 PieceResult CopyPiece(CopyJob& job, bool& useKernel) {
     size_t done = 0;
-    job.m_pieceBytes = 0;
+    job.pieceBytes = 0;
     while (done < kCopyPieceBytes) {
         const size_t want = std::min(kCopyPieceBytes - done,
-                                     static_cast<size_t>(std::max<off_t>(job.m_size - job.m_position, 0)));
+                                     static_cast<size_t>(std::max<off_t>(job.size - job.position, 0)));
         if (want == 0) {
             return PieceResult::Last;
         }
         if (useKernel) {
-            const ssize_t n = job.m_slave.CopyRange(job.m_source, job.m_out, want);
+            const ssize_t n = job.slave.CopyRange(job.sourceFd, job.outFd, want);
             if (n > 0) {
                 done += static_cast<size_t>(n);
-                job.m_position += n;
-                job.m_pieceBytes = done;
+                job.position += n;
+                job.pieceBytes = done;
                 continue;
             }
             if (n == 0) {
@@ -114,19 +113,19 @@ PieceResult CopyPiece(CopyJob& job, bool& useKernel) {
         if (buffer == nullptr) {
             return PieceResult::NoMemory;
         }
-        const ssize_t n = job.m_master.Read(job.m_source, buffer, want);
+        const ssize_t n = job.master.Read(job.sourceFd, buffer, want);
         if (n < 0) {
             return PieceResult::ReadError;
         }
         if (n == 0) {
             return PieceResult::Last;
         }
-        if (job.m_slave.WriteAll(job.m_out, buffer, static_cast<size_t>(n)) < 0) {
+        if (job.slave.WriteAll(job.outFd, buffer, static_cast<size_t>(n)) < 0) {
             return PieceResult::WriteError;
         }
         done += static_cast<size_t>(n);
-        job.m_position += n;
-        job.m_pieceBytes = done;
+        job.position += n;
+        job.pieceBytes = done;
     }
     return PieceResult::Full;
 }
@@ -135,28 +134,28 @@ PieceResult CopyPiece(CopyJob& job, bool& useKernel) {
 // the same offset, and the output gets its full length at the end.
 PieceResult CopySparsePiece(CopyJob& job, bool& useKernel) {
     size_t done = 0;
-    job.m_pieceBytes = 0;
+    job.pieceBytes = 0;
     while (done < kCopyPieceBytes) {
-        if (job.m_position >= job.m_size) {
+        if (job.position >= job.size) {
             return PieceResult::Last;
         }
-        const off_t data = job.m_master.SeekData(job.m_source, job.m_position);
+        const off_t data = job.master.SeekData(job.sourceFd, job.position);
         if (data < 0 && errno != ENXIO) {
             return PieceResult::ReadError;
         }
-        if (data < 0 || data >= job.m_size) {
-            job.m_position = job.m_size;  // only a hole is left
+        if (data < 0 || data >= job.size) {
+            job.position = job.size;  // only a hole is left
             return PieceResult::Last;
         }
-        const off_t hole = job.m_master.SeekHole(job.m_source, data);
+        const off_t hole = job.master.SeekHole(job.sourceFd, data);
         if (hole < 0) {
             return PieceResult::ReadError;
         }
         const size_t want = std::min(kCopyPieceBytes - done,
-                                     static_cast<size_t>(std::min(hole, job.m_size) - data));
+                                     static_cast<size_t>(std::min(hole, job.size) - data));
         ssize_t n;
         if (useKernel) {
-            n = job.m_slave.CopyRangeAt(job.m_source, data, job.m_out, data, want);
+            n = job.slave.CopyRangeAt(job.sourceFd, data, job.outFd, data, want);
             if (n < 0) {
                 useKernel = false;
                 continue;
@@ -166,20 +165,20 @@ PieceResult CopySparsePiece(CopyJob& job, bool& useKernel) {
             if (buffer == nullptr) {
                 return PieceResult::NoMemory;
             }
-            n = job.m_master.ReadAt(job.m_source, buffer, want, data);
+            n = job.master.ReadAt(job.sourceFd, buffer, want, data);
             if (n < 0) {
                 return PieceResult::ReadError;
             }
-            if (n > 0 && job.m_slave.WriteAllAt(job.m_out, buffer, static_cast<size_t>(n), data) < 0) {
+            if (n > 0 && job.slave.WriteAllAt(job.outFd, buffer, static_cast<size_t>(n), data) < 0) {
                 return PieceResult::WriteError;
             }
         }
         if (n == 0) {
             return PieceResult::Last;  // the source shrank; the check after the copy sees it
         }
-        job.m_position = data + n;
+        job.position = data + n;
         done += static_cast<size_t>(n);
-        job.m_pieceBytes = done;
+        job.pieceBytes = done;
     }
     return PieceResult::Full;
 }
@@ -188,8 +187,8 @@ PieceResult CopySparsePiece(CopyJob& job, bool& useKernel) {
 // included. A cancel ends it early with COPY_OK.
 CopyOutcome CopyContent(ICopyHost& host, CopyJob& job, const platform::FileInfo& source,
                         bool& useKernel) {
-    job.m_size = source.size;
-    job.m_position = 0;
+    job.size = source.size;
+    job.position = 0;
     for (;;) {
         const PieceResult piece =
             source.sparse ? CopySparsePiece(job, useKernel) : CopyPiece(job, useKernel);
@@ -200,8 +199,8 @@ CopyOutcome CopyContent(ICopyHost& host, CopyJob& job, const platform::FileInfo&
             case PieceResult::Full:
             case PieceResult::Last: break;
         }
-        host.AddCopiedBytes(job.m_pieceBytes);
-        host.PumpOneMessage();
+        host.AddCopiedBytes(job.pieceBytes);
+        host.PumpPending();
         if (host.IsCancelled()) {
             return {};  // the job removes the output; the executor sees the flag
         }
@@ -209,7 +208,7 @@ CopyOutcome CopyContent(ICopyHost& host, CopyJob& job, const platform::FileInfo&
             break;
         }
     }
-    if (source.sparse && job.m_slave.Truncate(job.m_out, job.m_size) != 0) {
+    if (source.sparse && job.slave.Truncate(job.outFd, job.size) != 0) {
         return {COPY_WRITE_ERROR, errno};
     }
     return {};
@@ -222,8 +221,8 @@ bool SameState(const platform::FileInfo& a, const platform::FileInfo& b) {
 // Opens the source by its name; the outcome of a failure, COPY_OK otherwise.
 CopyOutcome OpenSource(platform::TreeRoot& master, const std::string& relative, CopyJob& job,
                        platform::FileInfo& info) {
-    job.m_source = master.OpenForRead(relative, info);
-    if (job.m_source >= 0) {
+    job.sourceFd = master.OpenForRead(relative, info);
+    if (job.sourceFd >= 0) {
         return {};
     }
     // Nothing there, or no longer a regular file (a link or a FIFO in its
@@ -306,25 +305,25 @@ namespace {
 // holds a half-written file, not even after a crash.
 CopyOutcome CreateOutput(CopyJob& job, const std::string& target, CopyMode mode, mode_t fileMode) {
     if (mode == CopyMode::Create) {
-        if (job.m_slave.NameExists(target)) {
+        if (job.slave.NameExists(target)) {
             return {COPY_TARGET_EXISTS, 0};
         }
-        job.m_out = job.m_slave.CreateUnnamed(DirectoryOf(target), fileMode);
-        if (job.m_out >= 0) {
+        job.outFd = job.slave.CreateUnnamed(DirectoryOf(target), fileMode);
+        if (job.outFd >= 0) {
             return {};
         }
         if (errno != EOPNOTSUPP) {
             return {COPY_WRITE_ERROR, errno};  // the directory is not writable, or is gone
         }
     }
-    job.m_outName = TemporaryName(target, TemporaryTag());
-    job.m_out = job.m_slave.CreateExclusive(job.m_outName, fileMode);
-    if (job.m_out < 0) {
+    job.outName = TemporaryName(target, TemporaryTag());
+    job.outFd = job.slave.CreateExclusive(job.outName, fileMode);
+    if (job.outFd < 0) {
         // A leftover temporary file is in the way; anything else (a directory
         // that is not writable, a full or read-only disk) is a write error.
         return {errno == EEXIST ? COPY_TARGET_EXISTS : COPY_WRITE_ERROR, errno};
     }
-    job.m_created = true;
+    job.created = true;
     return {};
 }
 
@@ -342,7 +341,7 @@ CopyOutcome CopyWhileSourceHolds(ICopyHost& host, CopyJob& job, const std::strin
             return copied;
         }
         CopyOutcome failure;
-        if (SourceHeldStill(job.m_master, masterRelative, job.m_source, source, failure)) {
+        if (SourceHeldStill(job.master, masterRelative, job.sourceFd, source, failure)) {
             return {};
         }
         if (failure.code != COPY_OK) {
@@ -351,13 +350,13 @@ CopyOutcome CopyWhileSourceHolds(ICopyHost& host, CopyJob& job, const std::strin
         if (attempt == kCopyAttempts) {
             return {COPY_READ_ERROR, 0};
         }
-        job.m_master.Close(job.m_source);
-        job.m_source = -1;
-        if (const CopyOutcome opened = OpenSource(job.m_master, masterRelative, job, source);
+        job.master.Close(job.sourceFd);
+        job.sourceFd = -1;
+        if (const CopyOutcome opened = OpenSource(job.master, masterRelative, job, source);
             opened.code != COPY_OK) {
             return opened;
         }
-        if (job.m_slave.Truncate(job.m_out, 0) != 0 || platform::Rewind(job.m_out) != 0) {
+        if (job.slave.Truncate(job.outFd, 0) != 0 || platform::Rewind(job.outFd) != 0) {
             return {COPY_WRITE_ERROR, errno};
         }
     }
@@ -369,38 +368,38 @@ CopyOutcome CopyJob::Commit(const std::string& target, CopyMode mode) {
     // The output takes its name in the directory found at its path now, from the
     // root: one that was moved out of the slave while the copy went on receives
     // nothing.
-    m_slave.ForgetKeptDirectory();
-    const bool unnamed = m_outName.empty();
+    slave.ForgetKeptDirectory();
+    const bool unnamed = outName.empty();
     if (unnamed) {
         // An unnamed file must be linked while it is still open; should closing
         // it then fail, the job removes it from the target's name again.
-        if (m_slave.LinkUnnamed(m_out, target) != 0) {
+        if (slave.LinkUnnamed(outFd, target) != 0) {
             return errno == EEXIST ? CopyOutcome{COPY_TARGET_EXISTS, 0}
                                    : CopyOutcome{COPY_WRITE_ERROR, errno};
         }
-        m_outName = target;
-        m_created = true;
+        outName = target;
+        created = true;
     }
-    const int out = m_out;
-    m_out = -1;
-    if (m_slave.Close(out) != 0) {
+    const int out = outFd;
+    outFd = -1;
+    if (slave.Close(out) != 0) {
         return {COPY_WRITE_ERROR, errno};  // a late write error, reported at close
     }
-    m_master.Close(m_source);
-    m_source = -1;
+    master.Close(sourceFd);
+    sourceFd = -1;
     if (!unnamed) {
         if (mode == CopyMode::Replace) {
             // rename replaces the old target atomically: the name never holds
             // nothing, and if it fails the old target keeps its content.
-            if (m_slave.RenameReplace(m_outName, target) != 0) {
+            if (slave.RenameReplace(outName, target) != 0) {
                 return {COPY_CANNOT_DELETE_TARGET, errno};
             }
-        } else if (m_slave.RenameNoReplace(m_outName, target) != 0) {
+        } else if (slave.RenameNoReplace(outName, target) != 0) {
             return errno == EEXIST ? CopyOutcome{COPY_TARGET_EXISTS, 0}
                                    : CopyOutcome{COPY_WRITE_ERROR, errno};
         }
     }
-    m_created = false;  // committed: the target's name is the copy's now
+    created = false;  // committed: the target's name is the copy's now
     return {};
 }
 
@@ -423,7 +422,7 @@ CopyOutcome CopyOneFile(ICopyHost& host, platform::TreeRoot& master,
     }
     // The copy carries the master's time, so the slave shows true dates and a
     // file dated in the future is not copied again on every run.
-    if (slave.KeepAttributes(job.m_out, source) != 0) {
+    if (slave.KeepAttributes(job.outFd, source) != 0) {
         return {COPY_WRITE_ERROR, errno};
     }
     return job.Commit(slaveRelative, mode);

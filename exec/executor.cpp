@@ -79,7 +79,7 @@ int FlushKeepingAlive(IExecHost& host, platform::TreeRoot& slave) {
         return std::pair<int, int>(result, errno);
     });
     while (flushing.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
-        host.PumpOneMessage();
+        host.PumpPending();
     }
     const auto [result, error] = flushing.get();
     errno = error;
@@ -137,7 +137,7 @@ public:
             if (!Step(*actions[i])) {
                 return false;
             }
-            m_host.PumpOneMessage();
+            m_host.PumpPending();
             // Deliberately the index of the action just done: after the last one
             // the bar stands one step short of full.
             m_host.SetPosition(i);
@@ -313,7 +313,7 @@ public:
     explicit DiscardsClosedAtEnd(IExecHost& host) : m_host(host) {}
     ~DiscardsClosedAtEnd() {
         while (platform::DiscardsPending()) {
-            m_host.PumpOneMessage();
+            m_host.PumpPending();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }

@@ -12,7 +12,7 @@ public:
     virtual ~ICopyHost() = default;
     // Lets the window handle what is pending for it: paint, answer the window
     // manager, hear Cancel. Cheap when called often; it may handle nothing.
-    virtual void PumpOneMessage() = 0;
+    virtual void PumpPending() = 0;
     // True once the user has asked to cancel; it never turns false in a run.
     virtual bool IsCancelled() const = 0;
     // Told after each piece of a copy how many bytes it wrote, for a count of

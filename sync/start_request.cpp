@@ -134,7 +134,7 @@ bool CheckRoots(IRequestHost& host, const StartRequest& r,
 // master, which would make the run delete the master's files or copy the
 // slave into itself.
 bool MountShowsOther(platform::TreeRoot& tree, const CFileList& list, platform::TreeRoot& other) {
-    for (const std::string& mountPoint : list.m_mountPoints) {
+    for (const std::string& mountPoint : list.mountPoints) {
         const int fd = platform::OpenDirectoryBeneath(tree.Descriptor(), mountPoint);
         if (fd < 0) {
             continue;  // a file, or gone: no tree to show
@@ -177,7 +177,7 @@ bool HoldsNothing(const CFileList& masterList) {
 // A mount point inside the slave is not read by design, and not told.
 void AddUnreadable(const std::string& root, const CFileList& list,
                    std::vector<std::string>& messages) {
-    for (const CFileList::Unreadable& u : list.m_unreadable) {
+    for (const CFileList::Unreadable& u : list.unreadable) {
         if (u.error != EXDEV) {
             messages.push_back("Error reading directory " + root + platform::kSeparator + u.path +
                                " (" + platform::ErrorText(u.error) + ")");
@@ -277,9 +277,9 @@ private:
         if (masterEmpty) {
             busy.End();
             // A root that cannot be listed is not an empty one.
-            if (m_masterList.m_rootContentsUnknown && !m_masterList.m_unreadable.empty()) {
+            if (m_masterList.rootContentsUnknown && !m_masterList.unreadable.empty()) {
                 return Refuse("Master directory can't be read (" +
-                              platform::ErrorText(m_masterList.m_unreadable[0].error) + ")");
+                              platform::ErrorText(m_masterList.unreadable[0].error) + ")");
             }
             m_host.ShowMessage("Master directory is empty", nullptr);
             return RequestResult::Refused;
@@ -294,10 +294,10 @@ private:
     std::optional<RequestResult> CheckScans(Busy& busy) {
         // A slave that cannot be listed would be planned as empty: every copy
         // would meet a file already there.
-        if (!m_slaveList.m_unreadable.empty() && m_slaveList.m_unreadable[0].path.empty()) {
+        if (!m_slaveList.unreadable.empty() && m_slaveList.unreadable[0].path.empty()) {
             busy.End();
             return Refuse("Slave directory can't be read (" +
-                          platform::ErrorText(m_slaveList.m_unreadable[0].error) + ")");
+                          platform::ErrorText(m_slaveList.unreadable[0].error) + ")");
         }
         if (MountShowsOther(*m_master, m_masterList, *m_slave) ||
             MountShowsOther(*m_slave, m_slaveList, *m_master)) {

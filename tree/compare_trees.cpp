@@ -166,7 +166,7 @@ private:
             belowReplacedDirectory = belowReplacedDirectory || IsBelow(slavePath, d.path, m_match);
         }
         if (belowReplacedDirectory ||
-            (!m_masterList.m_rootContentsUnknown && !m_unknownDirs.Covers(slavePath))) {
+            (!m_masterList.rootContentsUnknown && !m_unknownDirs.Covers(slavePath))) {
             Add(std::move(masterPath), std::move(slavePath),
                 slave.IsDirectory() ? ACTION_RMDIR : ACTION_DELETE);
         }

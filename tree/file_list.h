@@ -13,16 +13,16 @@ class CFileList : public std::vector<std::unique_ptr<CFileEntry>> {
 public:
     // Set by the scanner when the root itself could not be listed completely:
     // entries of the other tree may then be missing here without being gone.
-    bool m_rootContentsUnknown = false;
+    bool rootContentsUnknown = false;
     // The mount points below the root when it was scanned, relative to it.
-    std::vector<std::string> m_mountPoints;
+    std::vector<std::string> mountPoints;
     // Directories that could not be listed (whole or in part), relative to the
     // root ("" the root itself), with the errno that stopped the listing.
     struct Unreadable {
         std::string path;
         int error;
     };
-    std::vector<Unreadable> m_unreadable;
+    std::vector<Unreadable> unreadable;
 };
 
 // Inserts `entry` at its place by binary search, after every entry whose key

@@ -21,10 +21,10 @@ void MarkUnknown(CFileEntry* entry, std::string_view relative, int err, CFileLis
     if (entry != nullptr) {
         entry->MarkContentsUnknown();
     } else {
-        fileList->m_rootContentsUnknown = true;
+        fileList->rootContentsUnknown = true;
     }
     if (err != 0) {
-        fileList->m_unreadable.push_back({std::string(relative), err});
+        fileList->unreadable.push_back({std::string(relative), err});
     }
 }
 
@@ -80,8 +80,8 @@ public:
         : m_root(root), m_fileList(fileList), m_rootLength(root.Path().size()) {
         // Directories on which another file system (or a bind mount) is mounted:
         // rare, and each looked at before it is entered.
-        m_fileList.m_mountPoints = platform::MountPointsBelow(root.Descriptor());
-        m_mounts.insert(m_fileList.m_mountPoints.begin(), m_fileList.m_mountPoints.end());
+        m_fileList.mountPoints = platform::MountPointsBelow(root.Descriptor());
+        m_mounts.insert(m_fileList.mountPoints.begin(), m_fileList.mountPoints.end());
     }
 
     // The walk goes down in the list's order, so each entry is appended at its

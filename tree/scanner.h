@@ -19,7 +19,7 @@ bool IsExistingDirectory(std::string path);
 // `root`, at every depth, in the list's order; the root itself gets no entry.
 // Keys begin with the root's path as typed. A root that cannot be listed adds
 // nothing. Holds one directory open at a time, however deep the tree. Every
-// mount point below the root is recorded in fileList->m_mountPoints; below a
+// mount point below the root is recorded in fileList->mountPoints; below a
 // root that stays on its file system their contents are unknown, and a bind
 // mount of one of a directory's own ancestors is not entered again (its
 // contents unknown there too). When `stop` is given and turns true (from another thread), the

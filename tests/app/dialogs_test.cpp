@@ -207,7 +207,7 @@ TEST(ProgressDialog, ShowsTheCurrentActionAndTheBar) {
     progress.SetRange(100000);
     progress.SetPosition(70000);
     wxMilliSleep(25);  // the pump shows the bar at most every 20 ms
-    progress.PumpOneMessage();
+    progress.PumpPending();
     EXPECT_EQ(progress.GetProgressControl()->GetRange(), 100000);
     EXPECT_EQ(progress.GetProgressControl()->GetValue(), 70000);
     EXPECT_TRUE(recorder.m_shown.empty());

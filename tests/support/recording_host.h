@@ -15,7 +15,7 @@
 
 class RecordingHost : public IExecHost {
 public:
-    void PumpOneMessage() override {
+    void PumpPending() override {
         ++m_pumps;
         if (m_onPump) {
             m_onPump(m_pumps);

@@ -180,7 +180,7 @@ TEST(CompareTrees, NothingBelowAMasterDirectoryWithUnknownContentsIsDeleted) {
 
     // A master root whose listing broke off deletes nothing at all.
     CFileList partial = MakeList(t / "m", {{"x", F, 1}});
-    partial.m_rootContentsUnknown = true;
+    partial.rootContentsUnknown = true;
     CActionList none;
     CompareTrees(&partial, &slave, &none, t / "m", t / "s");
     for (const auto& a : none) {

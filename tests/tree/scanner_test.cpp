@@ -62,7 +62,7 @@ TEST(ScanDirectory, ListsEveryFileAndDirectoryDepthFirstWithTheirDirectoryPaths)
     EXPECT_TRUE(list[3]->GetSharedDirPath().SameAs(list[4]->GetSharedDirPath()));
     // 1000000000 s after 1970 in 100 ns units after 1601.
     EXPECT_EQ(list[5]->GetLastWriteTime(), (1000000000ULL + 11644473600ULL) * 10000000ULL);
-    EXPECT_FALSE(list.m_rootContentsUnknown);
+    EXPECT_FALSE(list.rootContentsUnknown);
 }
 
 TEST(ScanDirectory, EmptyRootAndTrailingSeparator) {
@@ -152,14 +152,14 @@ TEST(ScanDirectory, DirectoryThatCannotBeListedHasUnknownContents) {
         OneFault fault(Call::ReadDir, EIO, 1);
         CFileList list;
         ScanPath(t.Path(), &list, &fault);
-        EXPECT_TRUE(list.m_rootContentsUnknown);
+        EXPECT_TRUE(list.rootContentsUnknown);
     }
     {
         OneFault fault(Call::OpenDir, EACCES, 1);
         CFileList list;
         ScanPath(t.Path(), &list, &fault);
         EXPECT_TRUE(list.empty());
-        EXPECT_TRUE(list.m_rootContentsUnknown);
+        EXPECT_TRUE(list.rootContentsUnknown);
     }
 }
 
