@@ -1,5 +1,5 @@
 // The main dialog: the master and slave directories, the run mode, Start and
-// Close. Start runs one request (OnStart, in run_controller.cpp); a successful
+// Close. Start runs one request (OnStart, through DialogRequestHost); a successful
 // run saves the settings and ends the application.
 #pragma once
 
