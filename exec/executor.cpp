@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <future>
+#include <set>
 #include <string_view>
 #include <thread>
 #include <unordered_set>
@@ -98,25 +99,31 @@ public:
     bool Below(std::string_view path) const {
         for (size_t i = path.find(platform::kSeparator); !m_paths.empty() && i != std::string_view::npos;
              i = path.find(platform::kSeparator, i + 1)) {
-            if (m_paths.count(std::string(path.substr(0, i))) != 0) {
+            if (m_paths.count(path.substr(0, i)) != 0) {
                 return true;
             }
         }
         return false;
     }
 
-    // True when a failed path lies at or below the directory `dir`.
+    // True when a failed path lies at or below the directory `dir`: the paths
+    // below it are the ones that start with it and a separator, next to each
+    // other in byte order.
     bool AtOrBelow(std::string_view dir) const {
-        for (const std::string& path : m_paths) {
-            if (platform::IsAtOrBelow(path, dir)) {
-                return true;
-            }
+        if (m_paths.empty()) {
+            return false;
         }
-        return false;
+        if (m_paths.count(dir) != 0) {
+            return true;
+        }
+        std::string prefix(dir);
+        prefix.push_back(platform::kSeparator);
+        const auto next = m_paths.lower_bound(prefix);
+        return next != m_paths.end() && next->starts_with(prefix);
     }
 
 private:
-    std::unordered_set<std::string> m_paths;
+    std::set<std::string, std::less<>> m_paths;
 };
 
 class Executor {
