@@ -97,9 +97,14 @@ public:
     void ShowMessage(const std::string& text) override {
         Clear();
         std::fprintf(stderr, "%s\n", EscapeForTerminal(text).c_str());
-        ++m_failed[KindOfFailure(text)];
     }
-    void StepDone(int kind, const std::string&) override { ++m_stepsDone[kind]; }
+    void StepEnded(int kind, const std::string&, StepOutcome outcome) override {
+        if (outcome == StepOutcome::Done) {
+            ++m_stepsDone[kind];
+        } else if (outcome == StepOutcome::Failed) {
+            ++m_failed[kind];
+        }
+    }
 
     // Takes the progress line off the screen.
     void Clear() {
@@ -114,23 +119,6 @@ public:
     const std::array<size_t, 6>& Failed() const { return m_failed; }
 
 private:
-    // The kind of step a failure message is about, from its words.
-    static int KindOfFailure(const std::string& text) {
-        const std::pair<const char*, int> kinds[] = {
-            {"Error copying ", ACTION_MODIFY},
-            {"Error creating directory ", ACTION_MKDIR},
-            {"Error creating ", ACTION_CREATE},
-            {"Error deleting file ", ACTION_DELETE},
-            {"Unable to delete directory ", ACTION_RMDIR},
-        };
-        for (const auto& [prefix, kind] : kinds) {
-            if (text.rfind(prefix, 0) == 0) {
-                return kind;
-            }
-        }
-        return 0;  // not a step's own (the flush, an invalid action)
-    }
-
     void Draw() {
         if (m_verbose || !m_terminal) {
             return;

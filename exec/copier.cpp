@@ -9,6 +9,7 @@
 
 #include "platform/error_text.h"
 #include "platform/file_ops.h"
+#include "platform/path_compare.h"
 #include "platform/tree_root.h"
 
 namespace {
@@ -71,12 +72,6 @@ struct CopyJob {
     off_t position = 0;
     size_t pieceBytes = 0;  // what the last piece moved
 };
-
-// The directory part of a relative path: "" for a name in the root.
-std::string DirectoryOf(const std::string& relative) {
-    const size_t slash = relative.rfind('/');
-    return slash == std::string::npos ? std::string() : relative.substr(0, slash);
-}
 
 enum class PieceResult { Full, Last, ReadError, WriteError, NoMemory };
 
@@ -308,7 +303,7 @@ CopyOutcome CreateOutput(CopyJob& job, const std::string& target, CopyMode mode,
         if (job.slave.NameExists(target)) {
             return {COPY_TARGET_EXISTS, 0};
         }
-        job.outFd = job.slave.CreateUnnamed(DirectoryOf(target), fileMode);
+        job.outFd = job.slave.CreateUnnamed(platform::DirectoryOf(target), fileMode);
         if (job.outFd >= 0) {
             return {};
         }

@@ -18,38 +18,35 @@
 
 namespace {
 
+// "another file system is mounted at /s/usb" when `err`, from a call on the
+// slave's `relative`, came of a mount point in the way; "" otherwise. The
+// system's words for it ("Invalid cross-device link", "Device or resource
+// busy") do not say where it is.
+std::string MountInTheWay(platform::TreeRoot& slave, std::string_view relative, int err) {
+    if (err != EXDEV && err != EBUSY) {
+        return {};
+    }
+    const std::string mountPoint = slave.MountPointOn(relative);
+    return mountPoint.empty() ? std::string()
+                              : "another file system is mounted at " + slave.Path() +
+                                    platform::kSeparator + mountPoint;
+}
+
 // " (reason)" for the errno of the call on the slave's `relative` that just
-// failed. A mount point in the way is named: the system's words for it ("Invalid
-// cross-device link", "Device or resource busy") do not say where it is.
+// failed.
 std::string Reason(platform::TreeRoot& slave, std::string_view relative) {
     const int err = errno;
-    if (err == EXDEV || err == EBUSY) {
-        const std::string mountPoint = slave.MountPointOn(relative);
-        if (!mountPoint.empty()) {
-            return " (another file system is mounted at " + slave.Path() + platform::kSeparator +
-                   mountPoint + ")";
-        }
-    }
-    return " (" + platform::ErrorText(err) + ")";
+    const std::string mount = MountInTheWay(slave, relative, err);
+    return " (" + (mount.empty() ? platform::ErrorText(err) : mount) + ")";
 }
 
 // The same for a copy's outcome.
 std::string Reason(platform::TreeRoot& slave, std::string_view relative, CopyOutcome outcome) {
-    if (outcome.reason == EXDEV || outcome.reason == EBUSY) {
-        const std::string mountPoint = slave.MountPointOn(relative);
-        if (!mountPoint.empty()) {
-            return " (" + std::string(CopyResultText(outcome.code)) +
-                   ": another file system is mounted at " + slave.Path() + platform::kSeparator +
-                   mountPoint + ")";
-        }
-    }
-    return " (" + CopyOutcomeText(outcome) + ")";
-}
-
-// The directory part of a relative path: "" for a name in the root.
-std::string_view DirectoryOf(std::string_view relative) {
-    const size_t slash = relative.rfind(platform::kSeparator);
-    return slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash);
+    const std::string mount = MountInTheWay(slave, relative, outcome.reason);
+    return " (" +
+           (mount.empty() ? CopyOutcomeText(outcome)
+                          : std::string(CopyResultText(outcome.code)) + ": " + mount) +
+           ")";
 }
 
 // Runs `operation` (a change in the slave's `relative`, errno set on failure);
@@ -59,12 +56,13 @@ std::string_view DirectoryOf(std::string_view relative) {
 template <typename Operation>
 int WithOwnerRights(platform::TreeRoot& slave, std::string_view relative, Operation operation) {
     const int result = operation();
-    const std::string_view dir = DirectoryOf(relative);
+    const std::string_view dir = platform::DirectoryOf(relative);
     if (result == 0 || errno != EACCES || dir.empty()) {
         return result;
     }
-    const int mode = slave.ModeOf(dir);
-    if (mode < 0 || (mode & 0700) == 0700 || slave.SetMode(dir, static_cast<mode_t>(mode) | 0700) != 0) {
+    platform::FileInfo info;
+    if (slave.DescribeName(dir, info) != 0 || (info.mode & 0700) == 0700 ||
+        slave.SetMode(dir, (info.mode & 07777) | 0700) != 0) {
         errno = EACCES;
         return result;
     }
@@ -181,7 +179,7 @@ private:
             default: m_host.ShowMessage("Invalid action"); return false;
         }
         if (m_failures.Below(slavePath)) {
-            m_host.StepSkipped(kind, slavePath);
+            m_host.StepEnded(kind, slavePath, IExecHost::StepOutcome::Skipped);
             m_failures.Add(slavePath);
             return true;
         }
@@ -192,7 +190,7 @@ private:
                     return false;
                 }
                 if (m_failures.AtOrBelow(slavePath)) {
-                    m_host.StepSkipped(kind, slavePath);  // the directory in its place is still there
+                    m_host.StepEnded(kind, slavePath, IExecHost::StepOutcome::Skipped);  // the directory in its place is still there
                     return true;
                 }
                 return Copy(action.GetMasterPath(), slavePath, CopyMode::Create, kind);
@@ -220,12 +218,13 @@ private:
         });
         if (result.code == COPY_OK) {
             if (!m_host.IsCancelled()) {
-                m_host.StepDone(kind, slavePath);  // a cancelled copy returns COPY_OK, and left nothing
+                m_host.StepEnded(kind, slavePath, IExecHost::StepOutcome::Done);  // a cancelled copy returns COPY_OK, and left nothing
             }
             return true;
         }
         const char* what = mode == CopyMode::Replace ? "Error copying " : "Error creating ";
-        return Fail(what + m_slaveRoot + slavePath + Reason(m_slave, slavePath, result), slavePath);
+        return Fail(what + m_slaveRoot + slavePath + Reason(m_slave, slavePath, result), slavePath,
+                    kind);
     }
 
     // A directory takes the master directory's bits, as cp gives them, and
@@ -273,7 +272,7 @@ private:
         for (auto it = dirs.rbegin(); it != dirs.rend(); ++it) {
             const std::string& dir = **it;
             if (m_failures.AtOrBelow(dir)) {
-                m_host.StepSkipped(ACTION_RMDIR, dir);  // something below it failed to go
+                m_host.StepEnded(ACTION_RMDIR, dir, IExecHost::StepOutcome::Skipped);  // something below it failed to go
                 m_failures.Add(dir);
                 continue;
             }
@@ -290,14 +289,15 @@ private:
     // must stop there.
     bool Check(int result, const char* what, const std::string& path, int kind) {
         if (result == 0) {
-            m_host.StepDone(kind, path);
+            m_host.StepEnded(kind, path, IExecHost::StepOutcome::Done);
             return true;
         }
-        return Fail(what + m_slaveRoot + path + Reason(m_slave, path), path);
+        return Fail(what + m_slaveRoot + path + Reason(m_slave, path), path, kind);
     }
 
-    bool Fail(const std::string& message, const std::string& path) {
+    bool Fail(const std::string& message, const std::string& path, int kind) {
         m_host.ShowMessage(message);
+        m_host.StepEnded(kind, path, IExecHost::StepOutcome::Failed);
         m_failures.Add(path);
         return m_onFailure == OnFailure::KeepGoing;
     }

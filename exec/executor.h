@@ -37,9 +37,9 @@ enum class FlushAtEnd { Yes, No };
 // was carried out. Each failure is shown with host.ShowMessage; with
 // OnFailure::Stop the run ends there, with KeepGoing it goes on, every step
 // that depends on a failed one (below a directory that could not be made, the
-// removal of a directory that still holds something) told to host.StepSkipped
-// and not tried, and returns false at the end. A cancel ends the run with false
-// and no message. Whatever was done stays done, and when it returns no file of
+// removal of a directory that still holds something) not tried, and returns
+// false at the end. How each step ended is told to host.StepEnded. A cancel
+// ends the run with false and no message. Whatever was done stays done, and when it returns no file of
 // the run is still open. The roots' paths as typed, with one separator
 // appended, begin the paths in messages.
 bool ExecuteActions(IExecHost& host, const CActionList& actions, platform::TreeRoot& master,

@@ -28,17 +28,14 @@ public:
     virtual void SetPosition(size_t position) = 0;
     // Shows a failure in a modal message box and returns when it is closed.
     virtual void ShowMessage(const std::string& text) = 0;
-    // Told of a step of `kind` (ACTION_CREATE, ...) carried out; `slavePath` is
-    // relative to the slave. A removal is told when the directory is gone.
-    virtual void StepDone(int kind, const std::string& slavePath) {
+    // How a step ended: carried out, failed (its message already shown), or
+    // not tried because one it depends on failed (a run that keeps going).
+    enum class StepOutcome { Done, Failed, Skipped };
+    // Told when a step of `kind` (ACTION_CREATE, ...) has ended; `slavePath` is
+    // relative to the slave. A removal ends when the directory is gone.
+    virtual void StepEnded(int kind, const std::string& slavePath, StepOutcome outcome) {
         (void)kind;
         (void)slavePath;
-    }
-    // Told of a step of `kind` (ACTION_CREATE, ...) that was not tried because
-    // one it depends on failed (a run that keeps going after a failure);
-    // `slavePath` is relative to the slave.
-    virtual void StepSkipped(int kind, const std::string& slavePath) {
-        (void)kind;
-        (void)slavePath;
+        (void)outcome;
     }
 };

@@ -54,7 +54,6 @@ private:
     int m_fd = -1;
     bool m_failed = false;
     int m_error = 0;
-
 };
 
 }  // namespace platform

@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-
 namespace platform {
 
 bool DirSearch::Open(int fd) {

@@ -4,7 +4,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -293,20 +292,57 @@ std::string Unescape(const std::string& field) {
     return out;
 }
 
+// One line of /proc/self/mountinfo: "id parent major:minor root mount-point ...".
+struct Mount {
+    std::string id;
+    std::string device;      // major:minor
+    std::string root;        // the path, in its file system, that the mount shows
+    std::string mountPoint;  // where it is shown, as this process sees it
+};
+
+// The mounts this process sees; empty when the table cannot be read.
+std::vector<Mount> ReadMounts() {
+    std::vector<Mount> mounts;
+    std::string text;
+    if (!ReadWholeFile("/proc/self/mountinfo", text)) {
+        return mounts;
+    }
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        std::string fields[5];
+        size_t at = start;
+        for (std::string& f : fields) {
+            const size_t space = text.find(' ', at);
+            if (space == std::string::npos || space > end) {
+                break;
+            }
+            f = text.substr(at, space - at);
+            at = space + 1;
+        }
+        start = end + 1;
+        mounts.push_back({fields[0], fields[2], Unescape(fields[3]), Unescape(fields[4])});
+    }
+    return mounts;
+}
+
 // Where a directory lies within its file system, whichever mount shows it: the
 // file system's device ("major:minor"), the path from its own root, and the
 // path by which this process reaches it. A bind mount of a subdirectory shows
 // that subdirectory's path here, so two roots that are one storage under
 // different mounts are told. The mount is the directory's own, found by its
-// mount id in `mountinfo` (the text of /proc/self/mountinfo), not guessed from
-// the path, which a mount moved over another would mislead.
+// mount id, not guessed from the path, which a mount moved over another would
+// mislead.
 struct Place {
     std::string device;
     std::string inside;
     std::string real;
 };
 
-bool PlaceInFileSystem(const std::string& mountinfo, int dirFd, Place& place) {
+bool PlaceInFileSystem(const std::vector<Mount>& mounts, int dirFd, Place& place) {
     place.real = PathOf(dirFd);
     struct statx self;
     if (place.real.empty() || place.real[0] != '/' ||
@@ -315,51 +351,26 @@ bool PlaceInFileSystem(const std::string& mountinfo, int dirFd, Place& place) {
         return false;
     }
     const std::string id = std::to_string(self.stx_mnt_id);
-    size_t start = 0;
-    while (start < mountinfo.size()) {
-        size_t end = mountinfo.find('\n', start);
-        if (end == std::string::npos) {
-            end = mountinfo.size();
-        }
-        // id parent major:minor root mount-point ...
-        std::string fields[5];
-        size_t at = start;
-        for (std::string& f : fields) {
-            const size_t space = mountinfo.find(' ', at);
-            if (space == std::string::npos || space > end) {
-                break;
-            }
-            f = mountinfo.substr(at, space - at);
-            at = space + 1;
-        }
-        start = end + 1;
-        if (fields[0] != id) {
-            continue;
-        }
-        const std::string mountPoint = Unescape(fields[4]);
-        if (!IsAtOrBelow(place.real, mountPoint)) {
-            return false;
-        }
-        place.device = fields[2];
-        const std::string root = Unescape(fields[3]);
-        const std::string below = mountPoint == "/" ? place.real : place.real.substr(mountPoint.size());
-        place.inside = root == "/" ? (below.empty() ? "/" : below) : root + below;
-        return true;
+    const auto mount = std::ranges::find(mounts, id, &Mount::id);
+    if (mount == mounts.end() || !IsAtOrBelow(place.real, mount->mountPoint)) {
+        return false;
     }
-    return false;
+    place.device = mount->device;
+    const std::string below =
+        mount->mountPoint == "/" ? place.real : place.real.substr(mount->mountPoint.size());
+    place.inside = mount->root == "/" ? (below.empty() ? "/" : below) : mount->root + below;
+    return true;
 }
 
-// True when the directory `dir` lists `name` exactly as spelled.
+// True when the directory `dir` lists `name` exactly as spelled (or cannot be
+// listed).
 bool Lists(const std::string& dir, const std::string& name) {
-    DIR* listing = ::opendir(dir.c_str());
-    if (listing == nullptr) {
-        return true;  // unknown: taken for two entries, as on a case-sensitive system
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return true;
     }
-    bool listed = false;
-    while (const dirent* d = ::readdir(listing)) {
-        listed = listed || name == d->d_name;
-    }
-    ::closedir(listing);
+    const bool listed = detail::ListsName(fd, name);
+    ::close(fd);
     return listed;
 }
 
@@ -423,11 +434,10 @@ bool RootsOverlap(int a, int b) {
     // not above it by "..": the file systems' own paths tell. Where they cannot
     // be told (a path past the system's limit), one device is taken for an
     // overlap: refusing a run is better than a run that deletes the master.
-    std::string mountinfo;
+    const std::vector<Mount> mounts = ReadMounts();
     Place placeA;
     Place placeB;
-    if (!ReadWholeFile("/proc/self/mountinfo", mountinfo) ||
-        !PlaceInFileSystem(mountinfo, a, placeA) || !PlaceInFileSystem(mountinfo, b, placeB)) {
+    if (!PlaceInFileSystem(mounts, a, placeA) || !PlaceInFileSystem(mounts, b, placeB)) {
         struct stat stA;
         struct stat stB;
         return ::fstat(a, &stA) != 0 || ::fstat(b, &stB) != 0 || stA.st_dev == stB.st_dev;
@@ -452,27 +462,12 @@ bool LiesInsideItself(int dirFd) {
 std::vector<std::string> MountPointsBelow(int dirFd) {
     std::vector<std::string> below;
     const std::string real = PathOf(dirFd);
-    std::string mountinfo;
-    if (real.empty() || real[0] != '/' || !ReadWholeFile("/proc/self/mountinfo", mountinfo)) {
+    if (real.empty() || real[0] != '/') {
         return below;
     }
-    size_t start = 0;
-    while (start < mountinfo.size()) {
-        size_t end = mountinfo.find('\n', start);
-        if (end == std::string::npos) {
-            end = mountinfo.size();
-        }
-        // id parent major:minor root mount-point ...: the fifth field
-        size_t at = start;
-        for (int field = 0; field < 4 && at < end; ++field) {
-            at = mountinfo.find(' ', at);
-            at = at == std::string::npos || at > end ? end : at + 1;
-        }
-        const size_t space = std::min(mountinfo.find(' ', at), end);
-        const std::string mountPoint = Unescape(mountinfo.substr(at, space - at));
-        start = end + 1;
-        if (mountPoint.size() > real.size() && IsAtOrBelow(mountPoint, real)) {
-            below.push_back(mountPoint.substr(real == "/" ? 1 : real.size() + 1));
+    for (const Mount& mount : ReadMounts()) {
+        if (mount.mountPoint.size() > real.size() && IsAtOrBelow(mount.mountPoint, real)) {
+            below.push_back(mount.mountPoint.substr(real == "/" ? 1 : real.size() + 1));
         }
     }
     return below;

@@ -28,6 +28,12 @@ struct PathPieces {
 int ComparePaths(const PathPieces& a, const PathPieces& b);
 int ComparePaths(std::string_view a, std::string_view b);
 
+// The directory part of a relative path: "" for a name in the root.
+inline std::string_view DirectoryOf(std::string_view relative) {
+    const size_t slash = relative.rfind(kSeparator);
+    return slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash);
+}
+
 // True when `path` is `dir` or lies below it, byte for byte; a `dir` that ends
 // in a separator (the file system's root, "/") holds every path it begins.
 inline bool IsAtOrBelow(std::string_view path, std::string_view dir) {

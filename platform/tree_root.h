@@ -115,9 +115,6 @@ public:
     // Removes an empty directory; ENOTEMPTY otherwise.
     virtual int RemoveDirectory(std::string_view relative);
 
-    // The permission bits of the directory or file `relative`; -1 on failure.
-    virtual int ModeOf(std::string_view relative);
-
     // True when something (a file, a directory, a link, anything) has this name.
     virtual bool NameExists(std::string_view relative);
 
@@ -188,6 +185,10 @@ int OpenDirectoryBeneath(int dirFd, std::string_view relative, Mounts mounts = M
 
 namespace detail {
 void FillFileInfo(const struct stat& st, FileInfo& info);
+// True when the directory `dirFd` lists `name` exactly as spelled, and when it
+// cannot be listed (the two spellings are then taken for two entries, as on a
+// file system that tells case apart). `dirFd` stays open.
+bool ListsName(int dirFd, const std::string& name);
 }
 
 }  // namespace platform

@@ -92,6 +92,18 @@ std::string SwapCase(std::string_view name) {
     return s;
 }
 
+// A failure that only says the file system keeps no such thing (permission
+// bits or owners on FAT and exFAT): not an error.
+int UnsupportedIsNoError(int result) {
+    return result != 0 && errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS ? -1 : 0;
+}
+
+// Only root may give a file another owner; looked up once.
+bool RunningAsRoot() {
+    static const bool root = ::geteuid() == 0;
+    return root;
+}
+
 // Linking an unnamed file needs its descriptor's entry under /proc (the other
 // way, AT_EMPTY_PATH, needs a privilege a user does not have).
 bool ProcFdAvailable() {
@@ -114,6 +126,19 @@ void FillFileInfo(const struct stat& st, FileInfo& info) {
     info.group = st.st_gid;
     info.device = st.st_dev;
     info.inode = st.st_ino;
+}
+
+bool ListsName(int dirFd, const std::string& name) {
+    DIR* listing = ::fdopendir(::openat(dirFd, ".", kDirFlags));
+    if (listing == nullptr) {
+        return true;
+    }
+    bool listed = false;
+    while (const dirent* d = ::readdir(listing)) {
+        listed = listed || name == d->d_name;
+    }
+    ::closedir(listing);
+    return listed;
 }
 }  // namespace detail
 
@@ -335,9 +360,7 @@ int TreeRoot::SetMode(std::string_view relative, mode_t mode) {
     return AtParent(relative, [mode](int dir, const std::string& name) {
         // Never through a link, so the mode lands on what we made; this works on
         // a directory that its owner cannot open (mode 000) as well.
-        const int result = ::fchmodat(dir, name.c_str(), mode, AT_SYMLINK_NOFOLLOW);
-        // A file system that keeps no permission bits is not an error.
-        return result != 0 && errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS ? -1 : 0;
+        return UnsupportedIsNoError(::fchmodat(dir, name.c_str(), mode, AT_SYMLINK_NOFOLLOW));
     });
 }
 
@@ -348,15 +371,6 @@ int TreeRoot::RemoveDirectory(std::string_view relative) {
     }
     return AtParent(relative, [](int dir, const std::string& name) {
         return ::unlinkat(dir, name.c_str(), AT_REMOVEDIR);
-    });
-}
-
-int TreeRoot::ModeOf(std::string_view relative) {
-    return AtParent(relative, [](int dir, const std::string& name) {
-        struct stat st;
-        return ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0
-                   ? -1
-                   : static_cast<int>(st.st_mode & 07777);
     });
 }
 
@@ -379,16 +393,7 @@ bool TreeRoot::IgnoresCase(std::string_view relative) {
     // The other spelling names something. It is the same entry unless the
     // directory lists it as one of its own (through FUSE the two spellings may
     // even show different inode numbers, so the listing decides).
-    DIR* listing = ::fdopendir(::openat(dir, ".", kDirFlags));
-    if (listing == nullptr) {
-        return false;
-    }
-    bool listed = false;
-    while (const dirent* d = ::readdir(listing)) {
-        listed = listed || swapped == d->d_name;
-    }
-    ::closedir(listing);
-    return !listed;
+    return !detail::ListsName(dir, swapped);
 }
 
 int TreeRoot::Flush() {
@@ -484,8 +489,7 @@ int TreeRoot::Describe(int fd, FileInfo& info) {
 
 int TreeRoot::KeepAttributes(int fd, const FileInfo& source) {
     // The owner first: changing it leaves the times alone.
-    if (::geteuid() == 0 && ::fchown(fd, source.owner, source.group) != 0 && errno != EPERM &&
-        errno != EOPNOTSUPP && errno != ENOSYS) {
+    if (RunningAsRoot() && UnsupportedIsNoError(::fchown(fd, source.owner, source.group)) != 0) {
         return -1;
     }
     // Both times: some file systems (exFAT through FUSE) ignore a last-write
@@ -495,12 +499,12 @@ int TreeRoot::KeepAttributes(int fd, const FileInfo& source) {
 }
 
 int TreeRoot::KeepOwner(std::string_view relative, const FileInfo& source) {
-    if (::geteuid() != 0) {
+    if (!RunningAsRoot()) {
         return 0;
     }
     return AtParent(relative, [&source](int dir, const std::string& name) {
-        const int result = ::fchownat(dir, name.c_str(), source.owner, source.group, AT_SYMLINK_NOFOLLOW);
-        return result != 0 && errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS ? -1 : 0;
+        return UnsupportedIsNoError(
+            ::fchownat(dir, name.c_str(), source.owner, source.group, AT_SYMLINK_NOFOLLOW));
     });
 }
 

@@ -11,6 +11,7 @@
 
 #include "platform/error_text.h"
 #include "platform/file_ops.h"
+#include "sync/action_line.h"
 #include "tree/compare_trees.h"
 #include "tree/scanner.h"
 
@@ -82,6 +83,11 @@ std::unique_ptr<platform::TreeRoot> OpenRoot(const StartRequest& r, const std::s
     return r.openRoot ? r.openRoot(path, mounts) : std::make_unique<platform::TreeRoot>(path, mounts);
 }
 
+// "Master directory can't be read (Permission denied)"
+std::string CannotRead(const char* which, int error) {
+    return std::string(which) + " directory can't be read (" + platform::ErrorText(error) + ")";
+}
+
 // Whether the open `root` will do as the master or the slave; shows why not.
 bool CheckRoot(IRequestHost& host, const platform::TreeRoot& root, const char* which) {
     if (root.IsOpen()) {
@@ -89,9 +95,7 @@ bool CheckRoot(IRequestHost& host, const platform::TreeRoot& root, const char* w
     }
     // A directory that is there but cannot be opened is not a missing one.
     if (root.OpenError() == EACCES || root.OpenError() == EPERM) {
-        host.ShowMessage(std::string(which) + " directory can't be read (" +
-                             platform::ErrorText(root.OpenError()) + ")",
-                         "Kelvad");
+        host.ShowMessage(CannotRead(which, root.OpenError()), "Kelvad");
     } else {
         host.ShowMessage(std::string(which) + " directory doesn't exist or isn't a directory",
                          "Kelvad");
@@ -185,18 +189,11 @@ void AddUnreadable(const std::string& root, const CFileList& list,
     }
 }
 
-size_t Deletions(const CActionList& actions) {
-    size_t n = 0;
-    for (const auto& action : actions) {
-        n += action->GetKind() == ACTION_DELETE || action->GetKind() == ACTION_RMDIR ? 1 : 0;
-    }
-    return n;
-}
-
 // The guard against a wrong master: true when the plan may go ahead.
 bool DeletionsAllowed(IRequestHost& host, const StartRequest& r, const CActionList& actions,
                       size_t slaveEntries) {
-    const size_t deletions = Deletions(actions);
+    const auto counts = CountByKind(actions);
+    const size_t deletions = counts[ACTION_DELETE] + counts[ACTION_RMDIR];
     if (r.maxDelete >= 0) {
         if (static_cast<unsigned long long>(deletions) <= static_cast<unsigned long long>(r.maxDelete)) {
             return true;
@@ -278,8 +275,7 @@ private:
             busy.End();
             // A root that cannot be listed is not an empty one.
             if (m_masterList.rootContentsUnknown && !m_masterList.unreadable.empty()) {
-                return Refuse("Master directory can't be read (" +
-                              platform::ErrorText(m_masterList.unreadable[0].error) + ")");
+                return Refuse(CannotRead("Master", m_masterList.unreadable[0].error));
             }
             m_host.ShowMessage("Master directory is empty", nullptr);
             return RequestResult::Refused;
@@ -296,8 +292,7 @@ private:
         // would meet a file already there.
         if (!m_slaveList.unreadable.empty() && m_slaveList.unreadable[0].path.empty()) {
             busy.End();
-            return Refuse("Slave directory can't be read (" +
-                          platform::ErrorText(m_slaveList.unreadable[0].error) + ")");
+            return Refuse(CannotRead("Slave", m_slaveList.unreadable[0].error));
         }
         if (MountShowsOther(*m_master, m_masterList, *m_slave) ||
             MountShowsOther(*m_slave, m_slaveList, *m_master)) {

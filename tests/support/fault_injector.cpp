@@ -39,10 +39,6 @@ bool FaultyRoot::Fails(Call call, std::string_view relative) {
     return err != 0;
 }
 
-bool FaultyRoot::FailsOnOpenFile(Call call) {
-    return Fails(call, {});
-}
-
 int FaultyRoot::OpenDirectory(std::string_view relative) {
     return Fails(Call::OpenDir, relative) ? -1 : TreeRoot::OpenDirectory(relative);
 }
@@ -50,7 +46,7 @@ int FaultyRoot::OpenDirectory(std::string_view relative) {
 bool FaultyRoot::NextMatch(platform::DirSearch& search, platform::DirMatch& match) {
     // A listing breaks off the way a failing readdir or stat of an entry does.
     for (Call call : {Call::ReadDir, Call::Stat}) {
-        if (FailsOnOpenFile(call)) {
+        if (Fails(call)) {
             search.Fail(errno);
             return false;
         }
@@ -98,57 +94,57 @@ int FaultyRoot::RemoveDirectory(std::string_view relative) {
     return Fails(Call::Rmdir, relative) ? -1 : TreeRoot::RemoveDirectory(relative);
 }
 
-int FaultyRoot::ModeOf(std::string_view relative) {
-    return Fails(Call::Stat, relative) ? -1 : TreeRoot::ModeOf(relative);
+int FaultyRoot::DescribeName(std::string_view relative, platform::FileInfo& info) {
+    return Fails(Call::Stat, relative) ? -1 : TreeRoot::DescribeName(relative, info);
 }
 
 int FaultyRoot::Flush() {
-    return Fails(Call::Sync, {}) ? -1 : TreeRoot::Flush();
+    return Fails(Call::Sync) ? -1 : TreeRoot::Flush();
 }
 
 ssize_t FaultyRoot::Read(int fd, void* buffer, size_t size) {
-    return FailsOnOpenFile(Call::Read) ? -1 : TreeRoot::Read(fd, buffer, size);
+    return Fails(Call::Read) ? -1 : TreeRoot::Read(fd, buffer, size);
 }
 
 ssize_t FaultyRoot::ReadAt(int fd, void* buffer, size_t size, off_t offset) {
-    return FailsOnOpenFile(Call::Read) ? -1 : TreeRoot::ReadAt(fd, buffer, size, offset);
+    return Fails(Call::Read) ? -1 : TreeRoot::ReadAt(fd, buffer, size, offset);
 }
 
 ssize_t FaultyRoot::WriteAll(int fd, const void* buffer, size_t size) {
-    return FailsOnOpenFile(Call::Write) ? -1 : TreeRoot::WriteAll(fd, buffer, size);
+    return Fails(Call::Write) ? -1 : TreeRoot::WriteAll(fd, buffer, size);
 }
 
 ssize_t FaultyRoot::WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) {
-    return FailsOnOpenFile(Call::Write) ? -1 : TreeRoot::WriteAllAt(fd, buffer, size, offset);
+    return Fails(Call::Write) ? -1 : TreeRoot::WriteAllAt(fd, buffer, size, offset);
 }
 
 ssize_t FaultyRoot::CopyRange(int in, int out, size_t size) {
-    return FailsOnOpenFile(Call::CopyRange) ? -1 : TreeRoot::CopyRange(in, out, size);
+    return Fails(Call::CopyRange) ? -1 : TreeRoot::CopyRange(in, out, size);
 }
 
 ssize_t FaultyRoot::CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t size) {
-    return FailsOnOpenFile(Call::CopyRange) ? -1
+    return Fails(Call::CopyRange) ? -1
                                             : TreeRoot::CopyRangeAt(in, inOffset, out, outOffset, size);
 }
 
 off_t FaultyRoot::SeekData(int fd, off_t offset) {
-    return FailsOnOpenFile(Call::Read) ? -1 : TreeRoot::SeekData(fd, offset);
+    return Fails(Call::Read) ? -1 : TreeRoot::SeekData(fd, offset);
 }
 
 off_t FaultyRoot::SeekHole(int fd, off_t offset) {
-    return FailsOnOpenFile(Call::Read) ? -1 : TreeRoot::SeekHole(fd, offset);
+    return Fails(Call::Read) ? -1 : TreeRoot::SeekHole(fd, offset);
 }
 
 int FaultyRoot::Truncate(int fd, off_t size) {
-    return FailsOnOpenFile(Call::Write) ? -1 : TreeRoot::Truncate(fd, size);
+    return Fails(Call::Write) ? -1 : TreeRoot::Truncate(fd, size);
 }
 
 int FaultyRoot::Describe(int fd, platform::FileInfo& info) {
-    return FailsOnOpenFile(Call::Stat) ? -1 : TreeRoot::Describe(fd, info);
+    return Fails(Call::Stat) ? -1 : TreeRoot::Describe(fd, info);
 }
 
 int FaultyRoot::Close(int fd) {
-    if (FailsOnOpenFile(Call::Close)) {
+    if (Fails(Call::Close)) {
         const int err = errno;
         TreeRoot::Close(fd);  // the descriptor is released whatever the injected result
         errno = err;

@@ -63,7 +63,7 @@ public:
     int MakeDirectory(std::string_view relative, mode_t mode) override;
     int SetMode(std::string_view relative, mode_t mode) override;
     int RemoveDirectory(std::string_view relative) override;
-    int ModeOf(std::string_view relative) override;
+    int DescribeName(std::string_view relative, platform::FileInfo& info) override;
     int Flush() override;
     ssize_t Read(int fd, void* buffer, size_t size) override;
     ssize_t ReadAt(int fd, void* buffer, size_t size, off_t offset) override;
@@ -78,9 +78,9 @@ public:
     int Close(int fd) override;
 
 private:
-    // True (errno set) when the injector fails `call` on `relative`.
-    bool Fails(Call call, std::string_view relative);
-    bool FailsOnOpenFile(Call call);
+    // True (errno set) when the injector fails `call` on `relative` ("" for a
+    // call on an open file or listing).
+    bool Fails(Call call, std::string_view relative = {});
 
     FaultInjector& m_faults;
 };

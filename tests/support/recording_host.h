@@ -29,8 +29,10 @@ public:
     void SetRange(size_t upper) override { m_ranges.push_back(upper); }
     void SetPosition(size_t position) override { m_positions.push_back(position); }
     void ShowMessage(const std::string& text) override { m_messages.push_back(text); }
-    void StepSkipped(int kind, const std::string& slavePath) override {
-        m_skipped.push_back(std::to_string(kind) + " " + slavePath);
+    void StepEnded(int kind, const std::string& slavePath, StepOutcome outcome) override {
+        if (outcome == StepOutcome::Skipped) {
+            m_skipped.push_back(std::to_string(kind) + " " + slavePath);
+        }
     }
 
     int m_pumps = 0;
