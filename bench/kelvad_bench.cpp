@@ -15,7 +15,7 @@
 #include "bench_util.h"
 #include "exec/copier.h"
 #include "exec/executor.h"
-#include "platform/error_text.h"
+#include "platform/status.h"
 #include "sync/start_request.h"
 #include "tree/scanner.h"
 

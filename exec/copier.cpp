@@ -7,7 +7,6 @@
 #include <memory>
 #include <new>
 
-#include "platform/error_text.h"
 #include "platform/file_ops.h"
 #include "platform/path_compare.h"
 #include "platform/tree_root.h"
@@ -41,16 +40,17 @@ struct CopyJob {
         // A cancelled unnamed output is freed on a thread of its own: a big one
         // takes a while, which Cancel should not wait for. After a failure the
         // run may go on, and the next copy needs the space it held now.
+        // Nothing can be done here about a failure to close or remove.
         if (outFd >= 0 && outName.empty() && host.IsCancelled()) {
             platform::DiscardFile(outFd);
         } else if (outFd >= 0) {
-            slave.Close(outFd);
+            (void)slave.Close(outFd);
         }
         if (sourceFd >= 0) {
-            master.Close(sourceFd);
+            (void)master.Close(sourceFd);
         }
         if (created) {
-            slave.RemoveFile(outName);
+            (void)slave.RemoveFile(outName);
         }
     }
 
@@ -71,111 +71,116 @@ struct CopyJob {
     off_t size = 0;
     off_t position = 0;
     size_t pieceBytes = 0;  // what the last piece moved
+    bool atEnd = false;     // the last piece reached the end of the source
 };
 
-enum class PieceResult { Full, Last, ReadError, WriteError, NoMemory };
+CopyOutcome ReadError(const platform::Status& status) {
+    return {COPY_READ_ERROR, status};
+}
+
+CopyOutcome WriteError(const platform::Status& status) {
+    return {COPY_WRITE_ERROR, status};
+}
+
+// Moves `want` bytes at most from the source into the output, through the
+// kernel's copy while it can do it and through the buffer otherwise; `at` is
+// the offset of both for a source with holes, -1 to use the descriptors' own.
+// Sets `moved` to the bytes moved, 0 at the end of the source.
+CopyOutcome MoveBytes(CopyJob& job, bool& useKernel, size_t want, off_t at, size_t& moved) {
+    if (useKernel) {
+        const platform::Result<size_t> n =
+            at < 0 ? job.slave.CopyRange(job.sourceFd, job.outFd, want)
+                   : job.slave.CopyRangeAt(job.sourceFd, at, job.outFd, at, want);
+        if (n.ok()) {
+            moved = *n;
+            return {};
+        }
+        // Unsupported for this pair of files (EXDEV, EINVAL, ENOSYS, ...) or a
+        // real error: reading and writing either work or tell which side failed.
+        useKernel = false;
+    }
+    char* buffer = PieceBuffer();
+    if (buffer == nullptr) {
+        return {COPY_NO_MEMORY, {}};
+    }
+    const platform::Result<size_t> n = at < 0 ? job.master.Read(job.sourceFd, buffer, want)
+                                              : job.master.ReadAt(job.sourceFd, buffer, want, at);
+    if (!n.ok()) {
+        return ReadError(n.status());
+    }
+    moved = *n;
+    if (moved > 0) {
+        const platform::Status written = at < 0 ? job.slave.WriteAll(job.outFd, buffer, moved)
+                                                : job.slave.WriteAllAt(job.outFd, buffer, moved, at);
+        if (!written.ok()) {
+            return WriteError(written);
+        }
+    }
+    return {};
+}
 
 // Moves one piece: up to kCopyPieceBytes, fewer only at the end of the source
 // as it was when opened (a file that grows meanwhile is not chased: the check
-// after the copy sees it). The kernel copies where it can; when it fails,
-// reading and writing tell which side failed. errno tells why a piece failed.
-PieceResult CopyPiece(CopyJob& job, bool& useKernel) {
-    size_t done = 0;
+// after the copy sees it).
+CopyOutcome CopyPiece(CopyJob& job, bool& useKernel) {
     job.pieceBytes = 0;
-    while (done < kCopyPieceBytes) {
-        const size_t want = std::min(kCopyPieceBytes - done,
+    while (job.pieceBytes < kCopyPieceBytes) {
+        const size_t want = std::min(kCopyPieceBytes - job.pieceBytes,
                                      static_cast<size_t>(std::max<off_t>(job.size - job.position, 0)));
+        size_t moved = 0;
         if (want == 0) {
-            return PieceResult::Last;
+            job.atEnd = true;
+            return {};
         }
-        if (useKernel) {
-            const ssize_t n = job.slave.CopyRange(job.sourceFd, job.outFd, want);
-            if (n > 0) {
-                done += static_cast<size_t>(n);
-                job.position += n;
-                job.pieceBytes = done;
-                continue;
-            }
-            if (n == 0) {
-                return PieceResult::Last;
-            }
-            // Unsupported for this pair of files (EXDEV, EINVAL, ENOSYS, ...) or a
-            // real error: reading and writing either work or tell which side failed.
-            useKernel = false;
-            continue;
+        if (CopyOutcome failed = MoveBytes(job, useKernel, want, -1, moved); failed.code != COPY_OK) {
+            return failed;
         }
-        char* buffer = PieceBuffer();
-        if (buffer == nullptr) {
-            return PieceResult::NoMemory;
+        if (moved == 0) {
+            job.atEnd = true;
+            return {};
         }
-        const ssize_t n = job.master.Read(job.sourceFd, buffer, want);
-        if (n < 0) {
-            return PieceResult::ReadError;
-        }
-        if (n == 0) {
-            return PieceResult::Last;
-        }
-        if (job.slave.WriteAll(job.outFd, buffer, static_cast<size_t>(n)) < 0) {
-            return PieceResult::WriteError;
-        }
-        done += static_cast<size_t>(n);
-        job.position += n;
-        job.pieceBytes = done;
+        job.pieceBytes += moved;
+        job.position += static_cast<off_t>(moved);
     }
-    return PieceResult::Full;
+    return {};
 }
 
 // The same for a source with holes: only its runs of data are copied, each to
 // the same offset, and the output gets its full length at the end.
-PieceResult CopySparsePiece(CopyJob& job, bool& useKernel) {
-    size_t done = 0;
+CopyOutcome CopySparsePiece(CopyJob& job, bool& useKernel) {
     job.pieceBytes = 0;
-    while (done < kCopyPieceBytes) {
+    while (job.pieceBytes < kCopyPieceBytes) {
         if (job.position >= job.size) {
-            return PieceResult::Last;
+            job.atEnd = true;
+            return {};
         }
-        const off_t data = job.master.SeekData(job.sourceFd, job.position);
-        if (data < 0 && errno != ENXIO) {
-            return PieceResult::ReadError;
+        const platform::Result<off_t> data = job.master.SeekData(job.sourceFd, job.position);
+        if (!data.ok() && !data.status().Is(ENXIO)) {
+            return ReadError(data.status());
         }
-        if (data < 0 || data >= job.size) {
+        if (!data.ok() || *data >= job.size) {
             job.position = job.size;  // only a hole is left
-            return PieceResult::Last;
+            job.atEnd = true;
+            return {};
         }
-        const off_t hole = job.master.SeekHole(job.sourceFd, data);
-        if (hole < 0) {
-            return PieceResult::ReadError;
+        const platform::Result<off_t> hole = job.master.SeekHole(job.sourceFd, *data);
+        if (!hole.ok()) {
+            return ReadError(hole.status());
         }
-        const size_t want = std::min(kCopyPieceBytes - done,
-                                     static_cast<size_t>(std::min(hole, job.size) - data));
-        ssize_t n;
-        if (useKernel) {
-            n = job.slave.CopyRangeAt(job.sourceFd, data, job.outFd, data, want);
-            if (n < 0) {
-                useKernel = false;
-                continue;
-            }
-        } else {
-            char* buffer = PieceBuffer();
-            if (buffer == nullptr) {
-                return PieceResult::NoMemory;
-            }
-            n = job.master.ReadAt(job.sourceFd, buffer, want, data);
-            if (n < 0) {
-                return PieceResult::ReadError;
-            }
-            if (n > 0 && job.slave.WriteAllAt(job.outFd, buffer, static_cast<size_t>(n), data) < 0) {
-                return PieceResult::WriteError;
-            }
+        const size_t want = std::min(kCopyPieceBytes - job.pieceBytes,
+                                     static_cast<size_t>(std::min(*hole, job.size) - *data));
+        size_t moved = 0;
+        if (CopyOutcome failed = MoveBytes(job, useKernel, want, *data, moved); failed.code != COPY_OK) {
+            return failed;
         }
-        if (n == 0) {
-            return PieceResult::Last;  // the source shrank; the check after the copy sees it
+        if (moved == 0) {
+            job.atEnd = true;  // the source shrank; the check after the copy sees it
+            return {};
         }
-        job.position = data + n;
-        done += static_cast<size_t>(n);
-        job.pieceBytes = done;
+        job.position = *data + static_cast<off_t>(moved);
+        job.pieceBytes += moved;
     }
-    return PieceResult::Full;
+    return {};
 }
 
 // Copies the whole content once, pumping after every piece, the empty last one
@@ -184,27 +189,23 @@ CopyOutcome CopyContent(ICopyHost& host, CopyJob& job, const platform::FileInfo&
                         bool& useKernel) {
     job.size = source.size;
     job.position = 0;
-    for (;;) {
-        const PieceResult piece =
+    job.atEnd = false;
+    while (!job.atEnd) {
+        const CopyOutcome piece =
             source.sparse ? CopySparsePiece(job, useKernel) : CopyPiece(job, useKernel);
-        switch (piece) {
-            case PieceResult::ReadError: return {COPY_READ_ERROR, errno};
-            case PieceResult::WriteError: return {COPY_WRITE_ERROR, errno};
-            case PieceResult::NoMemory: return {COPY_NO_MEMORY, 0};
-            case PieceResult::Full:
-            case PieceResult::Last: break;
+        if (piece.code != COPY_OK) {
+            return piece;
         }
         host.AddCopiedBytes(job.pieceBytes);
         host.PumpPending();
         if (host.IsCancelled()) {
             return {};  // the job removes the output; the executor sees the flag
         }
-        if (piece == PieceResult::Last) {
-            break;
-        }
     }
-    if (source.sparse && job.slave.Truncate(job.outFd, job.size) != 0) {
-        return {COPY_WRITE_ERROR, errno};
+    if (source.sparse) {
+        if (const platform::Status cut = job.slave.Truncate(job.outFd, job.size); !cut.ok()) {
+            return WriteError(cut);
+        }
     }
     return {};
 }
@@ -216,16 +217,17 @@ bool SameState(const platform::FileInfo& a, const platform::FileInfo& b) {
 // Opens the source by its name; the outcome of a failure, COPY_OK otherwise.
 CopyOutcome OpenSource(platform::TreeRoot& master, const std::string& relative, CopyJob& job,
                        platform::FileInfo& info) {
-    job.sourceFd = master.OpenForRead(relative, info);
-    if (job.sourceFd >= 0) {
+    const platform::Result<int> opened = master.OpenForRead(relative, info);
+    if (opened.ok()) {
+        job.sourceFd = *opened;
         return {};
     }
     // Nothing there, or no longer a regular file (a link or a FIFO in its
     // place): the source is gone. A file that is there but cannot be read is a
     // read error.
-    const int err = errno;
-    const bool gone = err == ENOENT || err == ENOTDIR || err == ELOOP || err == EINVAL;
-    return {gone ? COPY_NO_SOURCE : COPY_READ_ERROR, err};
+    const platform::Status& s = opened.status();
+    const bool gone = s.Is(ENOENT) || s.Is(ENOTDIR) || s.Is(ELOOP) || s.Is(EINVAL);
+    return {gone ? COPY_NO_SOURCE : COPY_READ_ERROR, s};
 }
 
 // True when the source held still while it was read and its name still leads
@@ -235,17 +237,17 @@ bool SourceHeldStill(platform::TreeRoot& master, const std::string& relative, in
                      const platform::FileInfo& before, CopyOutcome& failure) {
     platform::FileInfo after;
     platform::FileInfo named;
-    if (master.Describe(fd, after) != 0) {
-        failure = {COPY_READ_ERROR, errno};
+    if (const platform::Status described = master.Describe(fd, after); !described.ok()) {
+        failure = ReadError(described);
         return false;
     }
     if (!SameState(before, after)) {
         return false;
     }
-    if (master.DescribeName(relative, named) != 0) {
+    if (const platform::Status s = master.DescribeName(relative, named); !s.ok()) {
         // Gone, or a link in its place: the next try says which.
-        if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP) {
-            failure = {COPY_READ_ERROR, errno};
+        if (!s.Is(ENOENT) && !s.Is(ENOTDIR) && !s.Is(ELOOP)) {
+            failure = ReadError(s);
         }
         return false;
     }
@@ -261,14 +263,15 @@ const char* CopyResultText(int code) {
     return kCopyResultTexts[code];
 }
 
-std::string CopyOutcomeText(const CopyOutcome& outcome) {
+std::string CopyOutcomeText(const CopyOutcome& outcome, platform::TreeRoot& slave,
+                            const std::string& slaveRelative) {
     std::string text = CopyResultText(outcome.code);
     // "No such file" after "Source file does not exist" and "File exists" after
     // "Target file exists" only repeat what the result says.
-    const bool repeats = (outcome.code == COPY_NO_SOURCE && outcome.reason == ENOENT) ||
-                         (outcome.code == COPY_TARGET_EXISTS && outcome.reason == EEXIST);
-    if (outcome.reason != 0 && !repeats) {
-        text += ": " + platform::ErrorText(outcome.reason);
+    const bool repeats = (outcome.code == COPY_NO_SOURCE && outcome.status.Is(ENOENT)) ||
+                         (outcome.code == COPY_TARGET_EXISTS && outcome.status.Is(EEXIST));
+    if (!outcome.status.ok() && !repeats) {
+        text += ": " + slave.Reason(outcome.status, slaveRelative);
     }
     return text;
 }
@@ -301,23 +304,26 @@ namespace {
 CopyOutcome CreateOutput(CopyJob& job, const std::string& target, CopyMode mode, mode_t fileMode) {
     if (mode == CopyMode::Create) {
         if (job.slave.NameExists(target)) {
-            return {COPY_TARGET_EXISTS, 0};
+            return {COPY_TARGET_EXISTS, {}};
         }
-        job.outFd = job.slave.CreateUnnamed(platform::DirectoryOf(target), fileMode);
-        if (job.outFd >= 0) {
+        const platform::Result<int> unnamed =
+            job.slave.CreateUnnamed(platform::DirectoryOf(target), fileMode);
+        if (unnamed.ok()) {
+            job.outFd = *unnamed;
             return {};
         }
-        if (errno != EOPNOTSUPP) {
-            return {COPY_WRITE_ERROR, errno};  // the directory is not writable, or is gone
+        if (!unnamed.status().Is(EOPNOTSUPP)) {
+            return WriteError(unnamed.status());  // the directory is not writable, or is gone
         }
     }
     job.outName = TemporaryName(target, TemporaryTag());
-    job.outFd = job.slave.CreateExclusive(job.outName, fileMode);
-    if (job.outFd < 0) {
+    const platform::Result<int> named = job.slave.CreateExclusive(job.outName, fileMode);
+    if (!named.ok()) {
         // A leftover temporary file is in the way; anything else (a directory
         // that is not writable, a full or read-only disk) is a write error.
-        return {errno == EEXIST ? COPY_TARGET_EXISTS : COPY_WRITE_ERROR, errno};
+        return {named.status().Is(EEXIST) ? COPY_TARGET_EXISTS : COPY_WRITE_ERROR, named.status()};
     }
+    job.outFd = *named;
     job.created = true;
     return {};
 }
@@ -343,16 +349,20 @@ CopyOutcome CopyWhileSourceHolds(ICopyHost& host, CopyJob& job, const std::strin
             return failure;
         }
         if (attempt == kCopyAttempts) {
-            return {COPY_READ_ERROR, 0};
+            return {COPY_READ_ERROR, {}};
         }
-        job.master.Close(job.sourceFd);
+        (void)job.master.Close(job.sourceFd);  // only read from
         job.sourceFd = -1;
         if (const CopyOutcome opened = OpenSource(job.master, masterRelative, job, source);
             opened.code != COPY_OK) {
             return opened;
         }
-        if (job.slave.Truncate(job.outFd, 0) != 0 || platform::Rewind(job.outFd) != 0) {
-            return {COPY_WRITE_ERROR, errno};
+        platform::Status emptied = job.slave.Truncate(job.outFd, 0);
+        if (emptied.ok()) {
+            emptied = platform::Rewind(job.outFd);
+        }
+        if (!emptied.ok()) {
+            return WriteError(emptied);
         }
     }
 }
@@ -368,30 +378,29 @@ CopyOutcome CopyJob::Commit(const std::string& target, CopyMode mode) {
     if (unnamed) {
         // An unnamed file must be linked while it is still open; should closing
         // it then fail, the job removes it from the target's name again.
-        if (slave.LinkUnnamed(outFd, target) != 0) {
-            return errno == EEXIST ? CopyOutcome{COPY_TARGET_EXISTS, 0}
-                                   : CopyOutcome{COPY_WRITE_ERROR, errno};
+        if (const platform::Status linked = slave.LinkUnnamed(outFd, target); !linked.ok()) {
+            return {linked.Is(EEXIST) ? COPY_TARGET_EXISTS : COPY_WRITE_ERROR, linked};
         }
         outName = target;
         created = true;
     }
     const int out = outFd;
     outFd = -1;
-    if (slave.Close(out) != 0) {
-        return {COPY_WRITE_ERROR, errno};  // a late write error, reported at close
+    if (const platform::Status closed = slave.Close(out); !closed.ok()) {
+        return WriteError(closed);  // a late write error, reported at close
     }
-    master.Close(sourceFd);
+    (void)master.Close(sourceFd);  // only read from
     sourceFd = -1;
     if (!unnamed) {
         if (mode == CopyMode::Replace) {
             // rename replaces the old target atomically: the name never holds
             // nothing, and if it fails the old target keeps its content.
-            if (slave.RenameReplace(outName, target) != 0) {
-                return {COPY_CANNOT_DELETE_TARGET, errno};
+            if (const platform::Status renamed = slave.RenameReplace(outName, target); !renamed.ok()) {
+                return {COPY_CANNOT_DELETE_TARGET, renamed};
             }
-        } else if (slave.RenameNoReplace(outName, target) != 0) {
-            return errno == EEXIST ? CopyOutcome{COPY_TARGET_EXISTS, 0}
-                                   : CopyOutcome{COPY_WRITE_ERROR, errno};
+        } else if (const platform::Status renamed = slave.RenameNoReplace(outName, target);
+                   !renamed.ok()) {
+            return {renamed.Is(EEXIST) ? COPY_TARGET_EXISTS : COPY_WRITE_ERROR, renamed};
         }
     }
     created = false;  // committed: the target's name is the copy's now
@@ -417,8 +426,8 @@ CopyOutcome CopyOneFile(ICopyHost& host, platform::TreeRoot& master,
     }
     // The copy carries the master's time, so the slave shows true dates and a
     // file dated in the future is not copied again on every run.
-    if (slave.KeepAttributes(job.outFd, source) != 0) {
-        return {COPY_WRITE_ERROR, errno};
+    if (const platform::Status kept = slave.KeepAttributes(job.outFd, source); !kept.ok()) {
+        return WriteError(kept);
     }
     return job.Commit(slaveRelative, mode);
 }

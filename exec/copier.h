@@ -8,6 +8,7 @@
 #include <string>
 
 #include "exec/run_host.h"
+#include "platform/status.h"
 
 namespace platform {
 class TreeRoot;
@@ -46,11 +47,11 @@ std::string TemporaryName(const std::string& target, int tag);
 
 enum class CopyMode { Replace, Create };
 
-// What a copy came to: its result and, where the system gave one, the errno
-// behind it (0 when there is none).
+// What a copy came to: its result and, where the system gave one, the failed
+// call behind it (ok when there is none).
 struct CopyOutcome {
     int code = COPY_OK;
-    int reason = 0;
+    platform::Status status;
 };
 
 // A source that changes while it is copied is copied again; this many times in
@@ -71,6 +72,7 @@ CopyOutcome CopyOneFile(ICopyHost& host, platform::TreeRoot& master,
                         const std::string& slaveRelative, CopyMode mode);
 
 // The words for a copy's outcome in a message: the result's text, followed by
-// the system's reason where it says more ("Write error on target file: No
-// space left on device").
-std::string CopyOutcomeText(const CopyOutcome& outcome);
+// the reason the slave gives for the failure where it says more ("Write error
+// on target file: No space left on device").
+std::string CopyOutcomeText(const CopyOutcome& outcome, platform::TreeRoot& slave,
+                            const std::string& slaveRelative);

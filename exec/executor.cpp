@@ -11,78 +11,41 @@
 #include <vector>
 
 #include "exec/copier.h"
-#include "platform/error_text.h"
 #include "platform/file_ops.h"
 #include "platform/path_compare.h"
 #include "platform/tree_root.h"
 
 namespace {
 
-// "another file system is mounted at /s/usb" when `err`, from a call on the
-// slave's `relative`, came of a mount point in the way; "" otherwise. The
-// system's words for it ("Invalid cross-device link", "Device or resource
-// busy") do not say where it is.
-std::string MountInTheWay(platform::TreeRoot& slave, std::string_view relative, int err) {
-    if (err != EXDEV && err != EBUSY) {
-        return {};
-    }
-    const std::string mountPoint = slave.MountPointOn(relative);
-    return mountPoint.empty() ? std::string()
-                              : "another file system is mounted at " + slave.Path() +
-                                    platform::kSeparator + mountPoint;
-}
-
-// " (reason)" for the errno of the call on the slave's `relative` that just
-// failed.
-std::string Reason(platform::TreeRoot& slave, std::string_view relative) {
-    const int err = errno;
-    const std::string mount = MountInTheWay(slave, relative, err);
-    return " (" + (mount.empty() ? platform::ErrorText(err) : mount) + ")";
-}
-
-// The same for a copy's outcome.
-std::string Reason(platform::TreeRoot& slave, std::string_view relative, CopyOutcome outcome) {
-    const std::string mount = MountInTheWay(slave, relative, outcome.reason);
-    return " (" +
-           (mount.empty() ? CopyOutcomeText(outcome)
-                          : std::string(CopyResultText(outcome.code)) + ": " + mount) +
-           ")";
-}
-
-// Runs `operation` (a change in the slave's `relative`, errno set on failure);
+// Runs `operation` (a change in the slave's `relative`, returning a Status);
 // when the directory that holds it refuses with EACCES because it lacks its
 // owner's write or search right (an earlier run copied a master directory's
 // 0555 or 000), that right is given back and the change tried once more.
 template <typename Operation>
-int WithOwnerRights(platform::TreeRoot& slave, std::string_view relative, Operation operation) {
-    const int result = operation();
+platform::Status WithOwnerRights(platform::TreeRoot& slave, std::string_view relative,
+                                 Operation operation) {
+    const platform::Status first = operation();
     const std::string_view dir = platform::DirectoryOf(relative);
-    if (result == 0 || errno != EACCES || dir.empty()) {
-        return result;
+    if (!first.Is(EACCES) || dir.empty()) {
+        return first;
     }
     platform::FileInfo info;
-    if (slave.DescribeName(dir, info) != 0 || (info.mode & 0700) == 0700 ||
-        slave.SetMode(dir, (info.mode & 07777) | 0700) != 0) {
-        errno = EACCES;
-        return result;
+    if (!slave.DescribeName(dir, info).ok() || (info.mode & 0700) == 0700 ||
+        !slave.SetMode(dir, (info.mode & 07777) | 0700).ok()) {
+        return first;
     }
     return operation();
 }
 
 // Writes the slave out to its disk on a thread of its own, the window answering
 // meanwhile: a few gigabytes take seconds to write. Cancel cannot stop it, as
-// every change is made by then. Returns what the flush returned, errno set.
-int FlushKeepingAlive(IExecHost& host, platform::TreeRoot& slave) {
-    auto flushing = std::async(std::launch::async, [&slave] {
-        const int result = slave.Flush();
-        return std::pair<int, int>(result, errno);
-    });
+// every change is made by then.
+platform::Status FlushKeepingAlive(IExecHost& host, platform::TreeRoot& slave) {
+    auto flushing = std::async(std::launch::async, [&slave] { return slave.Flush(); });
     while (flushing.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
         host.PumpPending();
     }
-    const auto [result, error] = flushing.get();
-    errno = error;
-    return result;
+    return flushing.get();
 }
 
 // Slave paths whose step failed, and whatever depends on them: a step below a
@@ -154,9 +117,12 @@ public:
         }
         // "Done" means on the disk: a drive pulled out after Kelvad closes keeps
         // every change.
-        if (n > 0 && flush == FlushAtEnd::Yes && FlushKeepingAlive(m_host, m_slave) != 0) {
-            m_host.ShowMessage("Unable to write the slave directory to disk" + Reason(m_slave, ""));
-            return false;
+        if (n > 0 && flush == FlushAtEnd::Yes) {
+            if (const platform::Status flushed = FlushKeepingAlive(m_host, m_slave); !flushed.ok()) {
+                m_host.ShowMessage("Unable to write the slave directory to disk (" +
+                                   m_slave.Reason(flushed, "") + ")");
+                return false;
+            }
         }
         return !m_failures.Any();
     }
@@ -211,10 +177,9 @@ private:
             return CopyOneFile(m_host, m_master, masterPath, m_slave, slavePath, mode);
         };
         CopyOutcome result;
-        WithOwnerRights(m_slave, slavePath, [&] {
+        (void)WithOwnerRights(m_slave, slavePath, [&] {
             result = copy();
-            errno = result.reason;
-            return result.code == COPY_OK ? 0 : -1;
+            return result.status;
         });
         if (result.code == COPY_OK) {
             if (!m_host.IsCancelled()) {
@@ -223,8 +188,9 @@ private:
             return true;
         }
         const char* what = mode == CopyMode::Replace ? "Error copying " : "Error creating ";
-        return Fail(what + m_slaveRoot + slavePath + Reason(m_slave, slavePath, result), slavePath,
-                    kind);
+        return Fail(what + m_slaveRoot + slavePath + " (" +
+                        CopyOutcomeText(result, m_slave, slavePath) + ")",
+                    slavePath, kind);
     }
 
     // A directory takes the master directory's bits, as cp gives them, and
@@ -233,14 +199,15 @@ private:
     // directory would be.
     bool MakeDirectory(const std::string& path) {
         platform::FileInfo master;
-        const bool known = m_master.DescribeName(path, master) == 0;
+        const bool known = m_master.DescribeName(path, master).ok();
         const mode_t mode = (known ? master.mode : 0777) & 0777;
         return Check(WithOwnerRights(m_slave, path,
                                      [&] {
-                                         const int made = m_slave.MakeDirectory(path, mode | 0700);
+                                         const platform::Status made =
+                                             m_slave.MakeDirectory(path, mode | 0700);
                                          // As root, the master's owner too, as cp -a gives it.
-                                         return made != 0 || !known ? made
-                                                                    : m_slave.KeepOwner(path, master);
+                                         return !made.ok() || !known ? made
+                                                                     : m_slave.KeepOwner(path, master);
                                      }),
                      "Error creating directory ", path, ACTION_MKDIR);
     }
@@ -284,15 +251,14 @@ private:
         return true;
     }
 
-    // Tells the host of a change of `kind` done (`result` 0), or reports it
-    // failed (errno set) as `what`, the path and the reason; false when the run
-    // must stop there.
-    bool Check(int result, const char* what, const std::string& path, int kind) {
-        if (result == 0) {
+    // Tells the host of a change of `kind` done, or reports it failed as
+    // `what`, the path and the reason; false when the run must stop there.
+    bool Check(const platform::Status& result, const char* what, const std::string& path, int kind) {
+        if (result.ok()) {
             m_host.StepEnded(kind, path, IExecHost::StepOutcome::Done);
             return true;
         }
-        return Fail(what + m_slaveRoot + path + Reason(m_slave, path), path, kind);
+        return Fail(what + m_slaveRoot + path + " (" + m_slave.Reason(result, path) + ")", path, kind);
     }
 
     bool Fail(const std::string& message, const std::string& path, int kind) {

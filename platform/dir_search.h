@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/file_time.h"
+#include "platform/status.h"
 
 namespace platform {
 
@@ -29,22 +30,20 @@ public:
     DirSearch& operator=(const DirSearch&) = delete;
 
     // Starts the search of the open directory `fd` (TreeRoot::OpenDirectory),
-    // which the search now owns and closes. Returns false (errno set) when it
-    // cannot be listed; `fd` is closed then too.
-    bool Open(int fd);
+    // which the search now owns and closes, also when it cannot be listed.
+    Status Open(int fd);
 
     // Fills `match` with the next entry, "." and ".." included where the system
     // reports them. Returns false at the end of the listing, and also when the
-    // listing broke off with an error: Failed() then tells which.
+    // listing broke off with an error: status() then tells which.
     bool Next(DirMatch& match);
 
-    // True when the listing ended in an error, so the entries seen are not all.
-    bool Failed() const { return m_failed; }
-    // Why it ended so (an errno value); 0 while it has not failed.
-    int Error() const { return m_failed ? m_error : 0; }
-    // Ends the listing as broken off with `err` (errno set), as a failing
-    // system call would.
-    void Fail(int err);
+    // A failure when the listing ended in an error, so the entries seen are
+    // not all; ok otherwise.
+    const Status& status() const { return m_status; }
+    // Ends the listing as broken off with `failure`, as a failing system call
+    // would.
+    void Fail(Status failure) { m_status = failure; }
 
     // Ends the search; the directory is no longer held open.
     void Close();
@@ -52,8 +51,7 @@ public:
 private:
     DIR* m_dir = nullptr;
     int m_fd = -1;
-    bool m_failed = false;
-    int m_error = 0;
+    Status m_status;
 };
 
 }  // namespace platform

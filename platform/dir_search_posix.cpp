@@ -8,33 +8,30 @@
 
 namespace platform {
 
-bool DirSearch::Open(int fd) {
+Status DirSearch::Open(int fd) {
     Close();
-    m_failed = false;
-    if (fd < 0) {
-        return false;
-    }
+    m_status = Status();
     m_dir = ::fdopendir(fd);
     if (m_dir == nullptr) {
-        const int err = errno;
+        m_status = Status::FromErrno("fdopendir");
         ::close(fd);
-        errno = err;
-        return false;
+        return m_status;
     }
     m_fd = fd;
-    return true;
+    return {};
 }
 
 bool DirSearch::Next(DirMatch& match) {
-    if (m_dir == nullptr || m_failed) {
+    if (m_dir == nullptr || !m_status.ok()) {
         return false;
     }
     for (;;) {
         errno = 0;
         const dirent* d = ::readdir(m_dir);
         if (d == nullptr) {
-            m_failed = errno != 0;
-            m_error = errno;
+            if (errno != 0) {
+                m_status = Status::FromErrno("readdir");
+            }
             return false;
         }
         const unsigned char type = d->d_type;
@@ -54,8 +51,8 @@ bool DirSearch::Next(DirMatch& match) {
             if (errno == ENOENT) {
                 continue;  // removed since it was listed: it is simply not there
             }
-            m_failed = true;  // e.g. a directory that may be read but not searched
-            m_error = errno;
+            // e.g. a directory that may be read but not searched
+            m_status = Status::FromErrno("fstatat");
             return false;
         }
         if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
@@ -67,12 +64,6 @@ bool DirSearch::Next(DirMatch& match) {
         match.size = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
         return true;
     }
-}
-
-void DirSearch::Fail(int err) {
-    m_failed = true;
-    m_error = err;
-    errno = err;
 }
 
 void DirSearch::Close() {

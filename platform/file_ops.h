@@ -1,6 +1,6 @@
 // The file services that the copier, the executor and the run controller use.
-// Every function follows the POSIX convention: a negative result means failure
-// and errno tells why. Nothing here follows a symbolic link unless it says so.
+// Each returns a Status, or a Result with its value, that says which call
+// failed and why. Nothing here follows a symbolic link unless it says so.
 #pragma once
 
 #include <cstddef>
@@ -8,23 +8,24 @@
 #include <vector>
 #include <sys/types.h>
 
+#include "platform/status.h"
 #include "platform/tree_root.h"
 
 namespace platform {
 
 // Reads up to `size` bytes; 0 at end of file.
-ssize_t ReadSome(int fd, void* buffer, size_t size);
+Result<size_t> ReadSome(int fd, void* buffer, size_t size);
 
 // Writes all `size` bytes, retrying short writes; fails with the error that
 // stopped it (ENOSPC for a full disk).
-ssize_t WriteAll(int fd, const void* buffer, size_t size);
+Status WriteAll(int fd, const void* buffer, size_t size);
 
 // Lets the kernel copy up to `size` bytes from the current offset of `in` to
 // that of `out`; 0 at the end of `in`. Fails with EXDEV, EINVAL, ENOSYS or
 // EOPNOTSUPP where the kernel cannot do it for this pair of files.
-ssize_t CopyRange(int in, int out, size_t size);
+Result<size_t> CopyRange(int in, int out, size_t size);
 
-int CloseFile(int fd);
+Status CloseFile(int fd);
 
 // Closes a file that is being thrown away (unnamed, or its name already
 // removed) on a thread of its own: freeing a few gigabytes' pages and blocks
@@ -37,31 +38,32 @@ bool DiscardsPending();
 // Positional forms of the above, for copying a file with holes: they neither use
 // nor move the descriptors' offsets (WriteAllAt with a negative offset is
 // WriteAll).
-ssize_t ReadAt(int fd, void* buffer, size_t size, off_t offset);
-ssize_t WriteAllAt(int fd, const void* buffer, size_t size, off_t offset);
-ssize_t CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t size);
+Result<size_t> ReadAt(int fd, void* buffer, size_t size, off_t offset);
+Status WriteAllAt(int fd, const void* buffer, size_t size, off_t offset);
+Result<size_t> CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t size);
 
 // The start of the first run of data at or after `offset` (ENXIO when only a
 // hole follows), and the start of the first hole after it (the end of the file
 // counts as one).
-off_t SeekData(int fd, off_t offset);
-off_t SeekHole(int fd, off_t offset);
+Result<off_t> SeekData(int fd, off_t offset);
+Result<off_t> SeekHole(int fd, off_t offset);
 
 // Sets the file's length, cutting it or extending it with a hole.
-int Truncate(int fd, off_t size);
+Status Truncate(int fd, off_t size);
 
 // Puts the descriptor's offset back at the start of the file.
-int Rewind(int fd);
+Status Rewind(int fd);
 
 // Size, mode and times of an open regular file, as TreeRoot::OpenForRead gives them.
-int DescribeOpenFile(int fd, FileInfo& info);
+Status DescribeOpenFile(int fd, FileInfo& info);
 
-// True when `path`, following symbolic links, names a directory.
+// True when `path`, following symbolic links, names a directory; false also
+// when it cannot be looked at.
 bool IsDirectoryPath(const std::string& path);
 
-// Reads a whole (small) file into `text`; false when it cannot be read. Only a
-// regular file is opened: a FIFO or a device at `path` is never opened.
-bool ReadWholeFile(const std::string& path, std::string& text);
+// Reads a whole (small) file into `text`. Only a regular file is opened: a
+// FIFO or a device at `path` is never opened, and fails with EINVAL.
+Status ReadWholeFile(const std::string& path, std::string& text);
 
 // Replaces the file at `path` with `content` atomically: a temporary file beside
 // it is written and flushed to disk, then renamed over it, so a crash leaves the
@@ -69,9 +71,8 @@ bool ReadWholeFile(const std::string& path, std::string& text);
 // A symbolic link at `path` is kept and the file it points to replaced, but only
 // when that is a regular file owned by the user running the program; anything
 // else at `path` or behind the link (a FIFO, a device, another user's file) is
-// left as it is and false returned with EPERM. Returns false (errno set) when it
-// could not; the old file is then untouched.
-bool WriteFileAtomically(const std::string& path, const std::string& content);
+// left as it is and EPERM returned. When it fails the old file is untouched.
+Status WriteFileAtomically(const std::string& path, const std::string& content);
 
 // The process's umask, read without changing it.
 mode_t Umask();
@@ -84,7 +85,9 @@ int ProcessId();
 // device and inode of each, and of every directory above it, so symbolic links,
 // "." and ".." and bind mounts all count; and where a file system ignores
 // letter case (and may give each spelling its own inode number), by where each
-// lies in it, ignoring case. False when either cannot be looked at.
+// lies in it, ignoring case. Where a directory's place cannot be told, one
+// device is taken for an overlap: refusing a run is better than a run that
+// deletes the master.
 bool RootsOverlap(int a, int b);
 
 // The step in which the file system holding the open directory `dirFd` keeps

@@ -26,28 +26,38 @@ mode_t Umask() {
     return mask;
 }
 
-ssize_t ReadSome(int fd, void* buffer, size_t size) {
+namespace {
+// The count a read or a copy returned, or the failure of `call`.
+Result<size_t> Counted(ssize_t n, const char* call) {
+    if (n < 0) {
+        return Status::FromErrno(call);
+    }
+    return static_cast<size_t>(n);
+}
+}  // namespace
+
+Result<size_t> ReadSome(int fd, void* buffer, size_t size) {
     ssize_t n;
     do {
         n = ::read(fd, buffer, size);
     } while (n < 0 && errno == EINTR);
-    return n;
+    return Counted(n, "read");
 }
 
-ssize_t WriteAll(int fd, const void* buffer, size_t size) {
+Status WriteAll(int fd, const void* buffer, size_t size) {
     return WriteAllAt(fd, buffer, size, -1);
 }
 
-ssize_t CopyRange(int in, int out, size_t size) {
+Result<size_t> CopyRange(int in, int out, size_t size) {
     ssize_t n;
     do {
         n = ::copy_file_range(in, nullptr, out, nullptr, size, 0);
     } while (n < 0 && errno == EINTR);
-    return n;
+    return Counted(n, "copy_file_range");
 }
 
-int CloseFile(int fd) {
-    return ::close(fd);
+Status CloseFile(int fd) {
+    return ::close(fd) == 0 ? Status() : Status::FromErrno("close");
 }
 
 namespace {
@@ -71,15 +81,15 @@ bool DiscardsPending() {
     return g_discardsPending.load() != 0;
 }
 
-ssize_t ReadAt(int fd, void* buffer, size_t size, off_t offset) {
+Result<size_t> ReadAt(int fd, void* buffer, size_t size, off_t offset) {
     ssize_t n;
     do {
         n = ::pread(fd, buffer, size, offset);
     } while (n < 0 && errno == EINTR);
-    return n;
+    return Counted(n, "pread");
 }
 
-ssize_t WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) {
+Status WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) {
     const char* p = static_cast<const char*>(buffer);
     size_t left = size;
     while (left > 0) {
@@ -89,50 +99,51 @@ ssize_t WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) {
             if (errno == EINTR) {
                 continue;
             }
-            return -1;
+            return Status::FromErrno("write");
         }
         if (n == 0) {
-            errno = ENOSPC;
-            return -1;
+            return Status::Failed("write", ENOSPC);
         }
         p += n;
         offset = offset < 0 ? offset : offset + n;
         left -= static_cast<size_t>(n);
     }
-    return static_cast<ssize_t>(size);
+    return {};
 }
 
-ssize_t CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t size) {
+Result<size_t> CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t size) {
     ssize_t n;
     do {
         n = ::copy_file_range(in, &inOffset, out, &outOffset, size, 0);
     } while (n < 0 && errno == EINTR);
-    return n;
+    return Counted(n, "copy_file_range");
 }
 
-off_t SeekData(int fd, off_t offset) {
-    return ::lseek(fd, offset, SEEK_DATA);
+Result<off_t> SeekData(int fd, off_t offset) {
+    const off_t at = ::lseek(fd, offset, SEEK_DATA);
+    return at < 0 ? Result<off_t>(Status::FromErrno("lseek")) : at;
 }
 
-off_t SeekHole(int fd, off_t offset) {
-    return ::lseek(fd, offset, SEEK_HOLE);
+Result<off_t> SeekHole(int fd, off_t offset) {
+    const off_t at = ::lseek(fd, offset, SEEK_HOLE);
+    return at < 0 ? Result<off_t>(Status::FromErrno("lseek")) : at;
 }
 
-int Truncate(int fd, off_t size) {
-    return ::ftruncate(fd, size);
+Status Truncate(int fd, off_t size) {
+    return ::ftruncate(fd, size) == 0 ? Status() : Status::FromErrno("ftruncate");
 }
 
-int Rewind(int fd) {
-    return ::lseek(fd, 0, SEEK_SET) == 0 ? 0 : -1;
+Status Rewind(int fd) {
+    return ::lseek(fd, 0, SEEK_SET) == 0 ? Status() : Status::FromErrno("lseek");
 }
 
-int DescribeOpenFile(int fd, FileInfo& info) {
+Status DescribeOpenFile(int fd, FileInfo& info) {
     struct stat st;
     if (::fstat(fd, &st) != 0) {
-        return -1;
+        return Status::FromErrno("fstat");
     }
     detail::FillFileInfo(st, info);
-    return 0;
+    return {};
 }
 
 bool IsDirectoryPath(const std::string& path) {
@@ -140,37 +151,44 @@ bool IsDirectoryPath(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool ReadWholeFile(const std::string& path, std::string& text) {
+Status ReadWholeFile(const std::string& path, std::string& text) {
     // Looked at before it is opened: opening a FIFO or a device can block or
     // have effects of its own.
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        return false;
+    if (::stat(path.c_str(), &st) != 0) {
+        return Status::FromErrno("stat");
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return Status::Failed("stat", EINVAL);
     }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
-        return false;
+        return Status::FromErrno("open");
     }
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return false;
+    // It may have been replaced between the look and the open.
+    Status status;
+    if (::fstat(fd, &st) != 0) {
+        status = Status::FromErrno("fstat");
+    } else if (!S_ISREG(st.st_mode)) {
+        status = Status::Failed("fstat", EINVAL);
     }
     text.clear();
     char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
+    while (status.ok()) {
+        const Result<size_t> n = ReadSome(fd, buffer, sizeof buffer);
+        if (!n.ok()) {
+            status = n.status();
+        } else if (*n == 0) {
+            break;
+        } else {
+            text.append(buffer, *n);
         }
-        if (n <= 0) {
-            ::close(fd);
-            return n == 0;
-        }
-        text.append(buffer, static_cast<size_t>(n));
     }
+    ::close(fd);
+    return status;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& content) {
+Status WriteFileAtomically(const std::string& path, const std::string& content) {
     std::string target = path;
     mode_t mode = 0666 & ~Umask();
     struct stat st;
@@ -181,44 +199,43 @@ bool WriteFileAtomically(const std::string& path, const std::string& content) {
             // make the save replace or fill what it points at.
             if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
                 st.st_uid != ::geteuid()) {
-                errno = EPERM;
-                return false;
+                return Status::Failed("stat", EPERM);
             }
             char* resolved = ::realpath(path.c_str(), nullptr);
             if (resolved == nullptr) {
-                return false;
+                return Status::FromErrno("realpath");
             }
             target = resolved;
             std::free(resolved);
         } else if (!S_ISREG(st.st_mode)) {
-            errno = EPERM;
-            return false;
+            return Status::Failed("lstat", EPERM);
         }
         mode = st.st_mode & 07777;
     } else if (errno != ENOENT) {
-        return false;
+        return Status::FromErrno("lstat");
     }
     std::string temp = target + ".XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
-        return false;
+        return Status::FromErrno("mkstemp");
     }
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, content.data(), content.size()) >= 0 &&
-              ::fsync(fd) == 0;
-    int err = ok ? 0 : errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        err = errno;
+    Status status = ::fchmod(fd, mode) == 0 ? Status() : Status::FromErrno("fchmod");
+    if (status.ok()) {
+        status = WriteAll(fd, content.data(), content.size());
     }
-    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
-        ok = false;
-        err = errno;
+    if (status.ok() && ::fsync(fd) != 0) {
+        status = Status::FromErrno("fsync");
     }
-    if (!ok) {
+    if (const Status closed = CloseFile(fd); status.ok()) {
+        status = closed;
+    }
+    if (status.ok() && ::rename(temp.c_str(), target.c_str()) != 0) {
+        status = Status::FromErrno("rename");
+    }
+    if (!status.ok()) {
         ::unlink(temp.c_str());
-        errno = err;
     }
-    return ok;
+    return status;
 }
 
 int ProcessId() {
@@ -304,7 +321,7 @@ struct Mount {
 std::vector<Mount> ReadMounts() {
     std::vector<Mount> mounts;
     std::string text;
-    if (!ReadWholeFile("/proc/self/mountinfo", text)) {
+    if (!ReadWholeFile("/proc/self/mountinfo", text).ok()) {
         return mounts;
     }
     size_t start = 0;

@@ -17,6 +17,7 @@
 
 #include "platform/dir_search.h"
 #include "platform/file_time.h"
+#include "platform/status.h"
 
 struct stat;
 
@@ -46,14 +47,14 @@ class TreeRoot {
 public:
     // Opens the directory `path` as typed; a symbolic link at `path` itself is
     // followed (a root may be typed as a link), nothing below it is. When the
-    // directory cannot be opened every operation fails with OpenError().
+    // directory cannot be opened every operation fails as OpenStatus() says.
     explicit TreeRoot(std::string path, Mounts mounts = Mounts::Cross);
     virtual ~TreeRoot();
     TreeRoot(const TreeRoot&) = delete;
     TreeRoot& operator=(const TreeRoot&) = delete;
 
     bool IsOpen() const { return m_fd >= 0; }
-    int OpenError() const { return m_openError; }
+    const Status& OpenStatus() const { return m_openStatus; }
     // The root as typed.
     const std::string& Path() const { return m_path; }
     // The open root directory, for telling directories apart by what they are;
@@ -67,55 +68,57 @@ public:
 
     // Every function below takes a path relative to the root ("" is the root
     // itself for OpenDirectory, CreateUnnamed and MakeDirectory's parent) and
-    // follows the POSIX convention: a negative result is a failure, errno says
-    // why. A symbolic link anywhere on the way gives ELOOP; a mount point on the
-    // way below a root opened with Mounts::Stay gives EXDEV.
+    // returns a Status, or a Result holding a descriptor or a count, that says
+    // which call failed and why. A symbolic link anywhere on the way gives
+    // ELOOP; a mount point on the way below a root opened with Mounts::Stay
+    // gives EXDEV.
 
     // Opens the directory `relative` for listing; the caller owns the descriptor.
-    virtual int OpenDirectory(std::string_view relative);
+    virtual Result<int> OpenDirectory(std::string_view relative);
     // The next entry of a search started on a descriptor from OpenDirectory
     // (DirSearch::Next).
     virtual bool NextMatch(DirSearch& search, DirMatch& match);
 
     // Describes what the name `relative` leads to now (never through a link).
-    virtual int DescribeName(std::string_view relative, FileInfo& info);
+    virtual Status DescribeName(std::string_view relative, FileInfo& info);
 
     // Opens a regular file for reading and describes it. A link, FIFO, device or
     // directory is refused without being read (ELOOP, or EINVAL for anything
     // that is not a regular file). The caller closes the descriptor with Close.
-    virtual int OpenForRead(std::string_view relative, FileInfo& info);
+    virtual Result<int> OpenForRead(std::string_view relative, FileInfo& info);
 
     // Creates a new file for writing, exclusively (EEXIST for anything already
     // at that name, a link included), with `mode` less the umask.
-    virtual int CreateExclusive(std::string_view relative, mode_t mode);
+    virtual Result<int> CreateExclusive(std::string_view relative, mode_t mode);
 
     // Creates a file without a name in the directory `relativeDir`, for writing,
     // with `mode` less the umask; LinkUnnamed names it once it is complete. Until
     // then no name shows it, and if the process dies the file system frees it.
     // EOPNOTSUPP where the file system or the system cannot do this.
-    virtual int CreateUnnamed(std::string_view relativeDir, mode_t mode);
+    virtual Result<int> CreateUnnamed(std::string_view relativeDir, mode_t mode);
 
     // Gives the unnamed file `fd` the name `relative`, only if nothing has it.
-    virtual int LinkUnnamed(int fd, std::string_view relative);
+    virtual Status LinkUnnamed(int fd, std::string_view relative);
 
     // Gives `from` the name `to`, replacing the file `to` atomically.
-    virtual int RenameReplace(std::string_view from, std::string_view to);
+    virtual Status RenameReplace(std::string_view from, std::string_view to);
 
     // Gives `from` the name `to` only if nothing has that name (EEXIST
     // otherwise). Where the file system can neither refuse to replace in one
     // step nor make a hard link, the name is looked at first and then taken.
-    virtual int RenameNoReplace(std::string_view from, std::string_view to);
+    virtual Status RenameNoReplace(std::string_view from, std::string_view to);
 
-    virtual int RemoveFile(std::string_view relative);
+    virtual Status RemoveFile(std::string_view relative);
     // Makes the directory `relative` with `mode` less the umask.
-    virtual int MakeDirectory(std::string_view relative, mode_t mode);
+    virtual Status MakeDirectory(std::string_view relative, mode_t mode);
     // Sets the permission bits of `relative` (never through a link). A file
     // system that keeps no permission bits (FAT, exFAT) is not an error.
-    virtual int SetMode(std::string_view relative, mode_t mode);
+    virtual Status SetMode(std::string_view relative, mode_t mode);
     // Removes an empty directory; ENOTEMPTY otherwise.
-    virtual int RemoveDirectory(std::string_view relative);
+    virtual Status RemoveDirectory(std::string_view relative);
 
-    // True when something (a file, a directory, a link, anything) has this name.
+    // True when something (a file, a directory, a link, anything) has this
+    // name; false also when the way to it cannot be resolved.
     virtual bool NameExists(std::string_view relative);
 
     // True when the file system below the root matches names ignoring letter
@@ -126,53 +129,59 @@ public:
 
     // Writes everything the file system below the root holds in memory to its
     // disk (syncfs), so the tree survives the drive being pulled out.
-    virtual int Flush();
+    virtual Status Flush();
 
     // The first mount point on the way to `relative`, itself included, as a
     // path relative to the root; "" when there is none (or the way cannot be
-    // looked at). For messages: the system's own words for a mount in the way
-    // ("Invalid cross-device link") do not say where it is.
+    // looked at).
     std::string MountPointOn(std::string_view relative);
+
+    // The words for `failure`, the outcome of an operation on `relative`: the
+    // system's own ("No space left on device"), or, where a mount point in the
+    // way made it fail, "another file system is mounted at /s/usb", since the
+    // system's words for that ("Invalid cross-device link") do not say where.
+    std::string Reason(const Status& failure, std::string_view relative);
 
     // Calls on descriptors that this root's operations opened: the same as the
     // free functions of file_ops.h, here so that a wrapped root sees them too.
-    virtual ssize_t Read(int fd, void* buffer, size_t size);
-    virtual ssize_t ReadAt(int fd, void* buffer, size_t size, off_t offset);
-    virtual ssize_t WriteAll(int fd, const void* buffer, size_t size);
-    virtual ssize_t WriteAllAt(int fd, const void* buffer, size_t size, off_t offset);
+    virtual Result<size_t> Read(int fd, void* buffer, size_t size);
+    virtual Result<size_t> ReadAt(int fd, void* buffer, size_t size, off_t offset);
+    virtual Status WriteAll(int fd, const void* buffer, size_t size);
+    virtual Status WriteAllAt(int fd, const void* buffer, size_t size, off_t offset);
     // The kernel's copy from `in` (a file of the other root) into `out`.
-    virtual ssize_t CopyRange(int in, int out, size_t size);
-    virtual ssize_t CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t size);
-    virtual off_t SeekData(int fd, off_t offset);
-    virtual off_t SeekHole(int fd, off_t offset);
-    virtual int Truncate(int fd, off_t size);
-    virtual int Describe(int fd, FileInfo& info);
+    virtual Result<size_t> CopyRange(int in, int out, size_t size);
+    virtual Result<size_t> CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t size);
+    virtual Result<off_t> SeekData(int fd, off_t offset);
+    virtual Result<off_t> SeekHole(int fd, off_t offset);
+    virtual Status Truncate(int fd, off_t size);
+    virtual Status Describe(int fd, FileInfo& info);
     // Gives the open output `fd` the last-write and last-access times of
     // `source` and, when the process may (as root), its owner and group, as
     // `cp -a` does. A file system that keeps no owners (FAT, exFAT) is not an
     // error.
-    virtual int KeepAttributes(int fd, const FileInfo& source);
+    virtual Status KeepAttributes(int fd, const FileInfo& source);
     // Gives the directory or file `relative` the owner and group `source` has,
     // when the process may (as root); otherwise does nothing.
-    int KeepOwner(std::string_view relative, const FileInfo& source);
-    virtual int Close(int fd);
+    Status KeepOwner(std::string_view relative, const FileInfo& source);
+    virtual Status Close(int fd);
 
 private:
     // The directory that holds `relative` and the last component of it; the
     // descriptor is the root's or the one kept for the last directory resolved
-    // (the operations of one step mostly share one directory). -1 on failure.
-    int Parent(std::string_view relative, std::string_view& name);
+    // (the operations of one step mostly share one directory).
+    Result<int> Parent(std::string_view relative, std::string_view& name);
     // The directory `relativeDir` ("" the root), kept open as Parent keeps it.
-    int Directory(std::string_view relativeDir);
+    Result<int> Directory(std::string_view relativeDir);
     // Resolves the directory that holds `relative` and runs
-    // operation(directory, last component) there.
+    // operation(directory, last component) there; the operation returns a
+    // Status or a Result.
     template <typename Operation>
-    int AtParent(std::string_view relative, Operation operation);
+    auto AtParent(std::string_view relative, Operation operation) -> decltype(operation(0, ""));
 
     std::string m_path;
     Mounts m_mounts;
     int m_fd = -1;
-    int m_openError = 0;
+    Status m_openStatus;
     std::string m_keptDir;
     int m_keptFd = -1;
 };
@@ -180,8 +189,8 @@ private:
 // Opens a directory `relative` beneath `dirFd` (both a directory descriptor,
 // "" for `dirFd` itself) following no symbolic link; paths longer than the
 // system's path limit are walked in pieces. With Mounts::Stay no mount point is
-// passed (EXDEV). Returns the new descriptor or -1.
-int OpenDirectoryBeneath(int dirFd, std::string_view relative, Mounts mounts = Mounts::Cross);
+// passed (EXDEV). Returns the new descriptor.
+Result<int> OpenDirectoryBeneath(int dirFd, std::string_view relative, Mounts mounts = Mounts::Cross);
 
 namespace detail {
 void FillFileInfo(const struct stat& st, FileInfo& info);

@@ -92,10 +92,21 @@ std::string SwapCase(std::string_view name) {
     return s;
 }
 
-// A failure that only says the file system keeps no such thing (permission
-// bits or owners on FAT and exFAT): not an error.
-int UnsupportedIsNoError(int result) {
-    return result != 0 && errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS ? -1 : 0;
+// The outcome of a call that returned `result` (0 or -1, errno set).
+Status Outcome(int result, const char* call) {
+    return result == 0 ? Status() : Status::FromErrno(call);
+}
+
+// The same, where a failure that only says the file system keeps no such thing
+// (permission bits or owners on FAT and exFAT) is not an error.
+Status OutcomeUnlessUnsupported(int result, const char* call) {
+    const bool unsupported = result != 0 && (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS);
+    return unsupported ? Status() : Outcome(result, call);
+}
+
+// An open descriptor, or the failure of `call`.
+Result<int> Opened(int fd, const char* call) {
+    return fd >= 0 ? Result<int>(fd) : Result<int>(Status::FromErrno(call));
 }
 
 // Only root may give a file another owner; looked up once.
@@ -142,7 +153,8 @@ bool ListsName(int dirFd, const std::string& name) {
 }
 }  // namespace detail
 
-int OpenDirectoryBeneath(int dirFd, std::string_view relative, Mounts mounts) {
+namespace {
+int OpenDirectoryBeneathOrMinusOne(int dirFd, std::string_view relative, Mounts mounts) {
     // The kernel takes at most PATH_MAX bytes a call: a longer path is opened a
     // piece at a time, each piece ending at a separator.
     constexpr size_t kPiece = PATH_MAX - 256;
@@ -171,11 +183,16 @@ int OpenDirectoryBeneath(int dirFd, std::string_view relative, Mounts mounts) {
     }
     return last;
 }
+}  // namespace
+
+Result<int> OpenDirectoryBeneath(int dirFd, std::string_view relative, Mounts mounts) {
+    return Opened(OpenDirectoryBeneathOrMinusOne(dirFd, relative, mounts), "openat");
+}
 
 TreeRoot::TreeRoot(std::string path, Mounts mounts) : m_path(std::move(path)), m_mounts(mounts) {
     m_fd = m_path.empty() ? -1 : ::open(m_path.c_str(), kDirFlags);
     if (m_fd < 0) {
-        m_openError = m_path.empty() ? ENOENT : errno;
+        m_openStatus = m_path.empty() ? Status::Failed("open", ENOENT) : Status::FromErrno("open");
     }
 }
 
@@ -194,16 +211,15 @@ void TreeRoot::ForgetKeptDirectory() {
     m_keptDir.clear();
 }
 
-int TreeRoot::Parent(std::string_view relative, std::string_view& name) {
+Result<int> TreeRoot::Parent(std::string_view relative, std::string_view& name) {
     const size_t slash = relative.rfind('/');
     name = slash == std::string_view::npos ? relative : relative.substr(slash + 1);
     return Directory(slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash));
 }
 
-int TreeRoot::Directory(std::string_view dir) {
+Result<int> TreeRoot::Directory(std::string_view dir) {
     if (m_fd < 0) {
-        errno = m_openError;
-        return -1;
+        return m_openStatus;
     }
     if (dir.empty()) {
         return m_fd;
@@ -212,24 +228,27 @@ int TreeRoot::Directory(std::string_view dir) {
         return m_keptFd;
     }
     ForgetKeptDirectory();
-    m_keptFd = OpenDirectoryBeneath(m_fd, dir, m_mounts);
-    if (m_keptFd >= 0) {
+    const Result<int> opened = OpenDirectoryBeneath(m_fd, dir, m_mounts);
+    if (opened.ok()) {
+        m_keptFd = *opened;
         m_keptDir = dir;
     }
-    return m_keptFd;
+    return opened;
 }
 
 template <typename Operation>
-int TreeRoot::AtParent(std::string_view relative, Operation operation) {
+auto TreeRoot::AtParent(std::string_view relative, Operation operation) -> decltype(operation(0, "")) {
     std::string_view name;
-    const int dir = Parent(relative, name);
-    return dir < 0 ? -1 : operation(dir, std::string(name));
+    const Result<int> dir = Parent(relative, name);
+    if (!dir.ok()) {
+        return dir.status();
+    }
+    return operation(*dir, std::string(name));
 }
 
-int TreeRoot::OpenDirectory(std::string_view relative) {
+Result<int> TreeRoot::OpenDirectory(std::string_view relative) {
     if (m_fd < 0) {
-        errno = m_openError;
-        return -1;
+        return m_openStatus;
     }
     return OpenDirectoryBeneath(m_fd, relative, m_mounts);
 }
@@ -238,170 +257,172 @@ bool TreeRoot::NextMatch(DirSearch& search, DirMatch& match) {
     return search.Next(match);
 }
 
-int TreeRoot::OpenForRead(std::string_view relative, FileInfo& info) {
-    return AtParent(relative, [&info](int dir, const std::string& name) {
+Result<int> TreeRoot::OpenForRead(std::string_view relative, FileInfo& info) {
+    return AtParent(relative, [&info](int dir, const std::string& name) -> Result<int> {
         // O_NONBLOCK keeps a FIFO that appeared in place of a file from blocking
         // the open; the type check below then refuses it. It stays set: reads of
         // a regular file ignore it, and two calls per file are saved.
         const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
-            return -1;
+            return Status::FromErrno("openat");
         }
         struct stat st;
         if (::fstat(fd, &st) != 0) {
-            CloseKeepingErrno(fd);
-            return -1;
+            const Status failure = Status::FromErrno("fstat");
+            ::close(fd);
+            return failure;
         }
         if (!S_ISREG(st.st_mode)) {
             ::close(fd);
-            errno = EINVAL;
-            return -1;
+            return Status::Failed("fstat", EINVAL);
         }
         detail::FillFileInfo(st, info);
         return fd;
     });
 }
 
-int TreeRoot::DescribeName(std::string_view relative, FileInfo& info) {
+Status TreeRoot::DescribeName(std::string_view relative, FileInfo& info) {
     return AtParent(relative, [&info](int dir, const std::string& name) {
         struct stat st;
         if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            return -1;
+            return Status::FromErrno("fstatat");
         }
         detail::FillFileInfo(st, info);
-        return 0;
+        return Status();
     });
 }
 
-int TreeRoot::CreateExclusive(std::string_view relative, mode_t mode) {
+Result<int> TreeRoot::CreateExclusive(std::string_view relative, mode_t mode) {
     return AtParent(relative, [mode](int dir, const std::string& name) {
-        return ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        mode);
+        return Opened(::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                               mode),
+                      "openat");
     });
 }
 
-int TreeRoot::CreateUnnamed(std::string_view relativeDir, mode_t mode) {
+Result<int> TreeRoot::CreateUnnamed(std::string_view relativeDir, mode_t mode) {
     if (!ProcFdAvailable()) {
-        errno = EOPNOTSUPP;
-        return -1;
+        return Status::Failed("open", EOPNOTSUPP);
     }
     // The directory is kept open, so the files that follow in it find it so.
-    const int dir = Directory(relativeDir);
-    if (dir < 0) {
-        return -1;
+    const Result<int> dir = Directory(relativeDir);
+    if (!dir.ok()) {
+        return dir;
     }
-    const int fd = ::openat(dir, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, mode);
+    const int fd = ::openat(*dir, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, mode);
     // A kernel that does not know O_TMPFILE sees O_DIRECTORY (EISDIR); a file
     // system that cannot do it says EOPNOTSUPP (or, through some layers, EINVAL
     // or ENOSYS).
     if (fd < 0 && (errno == EISDIR || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS)) {
-        errno = EOPNOTSUPP;
+        return Status::Failed("openat", EOPNOTSUPP);
     }
-    return fd;
+    return Opened(fd, "openat");
 }
 
-int TreeRoot::LinkUnnamed(int fd, std::string_view relative) {
+Status TreeRoot::LinkUnnamed(int fd, std::string_view relative) {
     return AtParent(relative, [fd](int dir, const std::string& name) {
         char procPath[48];
         std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
-        return ::linkat(AT_FDCWD, procPath, dir, name.c_str(), AT_SYMLINK_FOLLOW);
+        return Outcome(::linkat(AT_FDCWD, procPath, dir, name.c_str(), AT_SYMLINK_FOLLOW), "linkat");
     });
 }
 
-int TreeRoot::RenameReplace(std::string_view from, std::string_view to) {
+Status TreeRoot::RenameReplace(std::string_view from, std::string_view to) {
     const std::string fromName(from.substr(from.rfind('/') + 1));  // a sibling of `to`
     return AtParent(to, [&fromName](int dir, const std::string& toName) {
-        return ::renameat(dir, fromName.c_str(), dir, toName.c_str());
+        return Outcome(::renameat(dir, fromName.c_str(), dir, toName.c_str()), "renameat");
     });
 }
 
-int TreeRoot::RenameNoReplace(std::string_view from, std::string_view to) {
+Status TreeRoot::RenameNoReplace(std::string_view from, std::string_view to) {
     const std::string fromName(from.substr(from.rfind('/') + 1));  // a sibling of `to`
     return AtParent(to, [&fromName](int dir, const std::string& toName) {
         if (::renameat2(dir, fromName.c_str(), dir, toName.c_str(), RENAME_NOREPLACE) == 0) {
-            return 0;
+            return Status();
         }
         if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
-            return -1;
+            return Status::FromErrno("renameat2");
         }
         // A hard link fails on an existing name just the same; the old name is
         // then dropped.
         if (::linkat(dir, fromName.c_str(), dir, toName.c_str(), 0) == 0) {
             ::unlinkat(dir, fromName.c_str(), 0);
-            return 0;
+            return Status();
         }
         if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EMLINK) {
-            return -1;
+            return Status::FromErrno("linkat");
         }
         // No hard links either (FAT and exFAT, through FUSE too): the name is
         // looked at, then taken by a plain rename.
         struct stat st;
         if (::fstatat(dir, toName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-            errno = EEXIST;
-            return -1;
+            return Status::Failed("fstatat", EEXIST);
         }
-        return errno != ENOENT ? -1 : ::renameat(dir, fromName.c_str(), dir, toName.c_str());
+        if (errno != ENOENT) {
+            return Status::FromErrno("fstatat");
+        }
+        return Outcome(::renameat(dir, fromName.c_str(), dir, toName.c_str()), "renameat");
     });
 }
 
-int TreeRoot::RemoveFile(std::string_view relative) {
+Status TreeRoot::RemoveFile(std::string_view relative) {
     return AtParent(relative, [](int dir, const std::string& name) {
-        return ::unlinkat(dir, name.c_str(), 0);
+        return Outcome(::unlinkat(dir, name.c_str(), 0), "unlinkat");
     });
 }
 
-int TreeRoot::MakeDirectory(std::string_view relative, mode_t mode) {
+Status TreeRoot::MakeDirectory(std::string_view relative, mode_t mode) {
     return AtParent(relative, [mode](int dir, const std::string& name) {
-        return ::mkdirat(dir, name.c_str(), mode);
+        return Outcome(::mkdirat(dir, name.c_str(), mode), "mkdirat");
     });
 }
 
-int TreeRoot::SetMode(std::string_view relative, mode_t mode) {
+Status TreeRoot::SetMode(std::string_view relative, mode_t mode) {
     return AtParent(relative, [mode](int dir, const std::string& name) {
         // Never through a link, so the mode lands on what we made; this works on
         // a directory that its owner cannot open (mode 000) as well.
-        return UnsupportedIsNoError(::fchmodat(dir, name.c_str(), mode, AT_SYMLINK_NOFOLLOW));
+        return OutcomeUnlessUnsupported(::fchmodat(dir, name.c_str(), mode, AT_SYMLINK_NOFOLLOW),
+                                        "fchmodat");
     });
 }
 
-int TreeRoot::RemoveDirectory(std::string_view relative) {
+Status TreeRoot::RemoveDirectory(std::string_view relative) {
     // The kept directory may be the one removed, or lie below it.
     if (m_keptFd >= 0 && IsAtOrBelow(m_keptDir, relative)) {
         ForgetKeptDirectory();
     }
     return AtParent(relative, [](int dir, const std::string& name) {
-        return ::unlinkat(dir, name.c_str(), AT_REMOVEDIR);
+        return Outcome(::unlinkat(dir, name.c_str(), AT_REMOVEDIR), "unlinkat");
     });
 }
 
 bool TreeRoot::NameExists(std::string_view relative) {
     std::string_view name;
-    const int dir = Parent(relative, name);
+    const Result<int> dir = Parent(relative, name);
     struct stat st;
-    return dir >= 0 && ::fstatat(dir, std::string(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    return dir.ok() && ::fstatat(*dir, std::string(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 bool TreeRoot::IgnoresCase(std::string_view relative) {
     std::string_view name;
-    const int dir = Parent(relative, name);
+    const Result<int> dir = Parent(relative, name);
     const std::string swapped = SwapCase(name);
     struct stat st;
-    if (dir < 0 || swapped == name ||
-        ::fstatat(dir, swapped.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (!dir.ok() || swapped == name ||
+        ::fstatat(*dir, swapped.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return false;
     }
     // The other spelling names something. It is the same entry unless the
     // directory lists it as one of its own (through FUSE the two spellings may
     // even show different inode numbers, so the listing decides).
-    return !detail::ListsName(dir, swapped);
+    return !detail::ListsName(*dir, swapped);
 }
 
-int TreeRoot::Flush() {
+Status TreeRoot::Flush() {
     if (m_fd < 0) {
-        errno = m_openError;
-        return -1;
+        return m_openStatus;
     }
-    return ::syncfs(m_fd);
+    return Outcome(::syncfs(m_fd), "syncfs");
 }
 
 std::string TreeRoot::MountPointOn(std::string_view relative) {
@@ -447,68 +468,81 @@ std::string TreeRoot::MountPointOn(std::string_view relative) {
     return {};
 }
 
-ssize_t TreeRoot::Read(int fd, void* buffer, size_t size) {
+std::string TreeRoot::Reason(const Status& failure, std::string_view relative) {
+    if (failure.Is(EXDEV) || failure.Is(EBUSY)) {
+        const std::string mountPoint = MountPointOn(relative);
+        if (!mountPoint.empty()) {
+            return "another file system is mounted at " + m_path + kSeparator + mountPoint;
+        }
+    }
+    return failure.Reason();
+}
+
+Result<size_t> TreeRoot::Read(int fd, void* buffer, size_t size) {
     return ReadSome(fd, buffer, size);
 }
 
-ssize_t TreeRoot::ReadAt(int fd, void* buffer, size_t size, off_t offset) {
+Result<size_t> TreeRoot::ReadAt(int fd, void* buffer, size_t size, off_t offset) {
     return platform::ReadAt(fd, buffer, size, offset);
 }
 
-ssize_t TreeRoot::WriteAll(int fd, const void* buffer, size_t size) {
+Status TreeRoot::WriteAll(int fd, const void* buffer, size_t size) {
     return platform::WriteAll(fd, buffer, size);
 }
 
-ssize_t TreeRoot::WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) {
+Status TreeRoot::WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) {
     return platform::WriteAllAt(fd, buffer, size, offset);
 }
 
-ssize_t TreeRoot::CopyRange(int in, int out, size_t size) {
+Result<size_t> TreeRoot::CopyRange(int in, int out, size_t size) {
     return platform::CopyRange(in, out, size);
 }
 
-ssize_t TreeRoot::CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t size) {
+Result<size_t> TreeRoot::CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t size) {
     return platform::CopyRangeAt(in, inOffset, out, outOffset, size);
 }
 
-off_t TreeRoot::SeekData(int fd, off_t offset) {
+Result<off_t> TreeRoot::SeekData(int fd, off_t offset) {
     return platform::SeekData(fd, offset);
 }
 
-off_t TreeRoot::SeekHole(int fd, off_t offset) {
+Result<off_t> TreeRoot::SeekHole(int fd, off_t offset) {
     return platform::SeekHole(fd, offset);
 }
 
-int TreeRoot::Truncate(int fd, off_t size) {
+Status TreeRoot::Truncate(int fd, off_t size) {
     return platform::Truncate(fd, size);
 }
 
-int TreeRoot::Describe(int fd, FileInfo& info) {
+Status TreeRoot::Describe(int fd, FileInfo& info) {
     return DescribeOpenFile(fd, info);
 }
 
-int TreeRoot::KeepAttributes(int fd, const FileInfo& source) {
+Status TreeRoot::KeepAttributes(int fd, const FileInfo& source) {
     // The owner first: changing it leaves the times alone.
-    if (RunningAsRoot() && UnsupportedIsNoError(::fchown(fd, source.owner, source.group)) != 0) {
-        return -1;
+    if (RunningAsRoot()) {
+        if (Status owned = OutcomeUnlessUnsupported(::fchown(fd, source.owner, source.group), "fchown");
+            !owned.ok()) {
+            return owned;
+        }
     }
     // Both times: some file systems (exFAT through FUSE) ignore a last-write
     // time set alone.
     const timespec times[2] = {source.lastAccessExact, source.lastWriteExact};
-    return ::futimens(fd, times);
+    return Outcome(::futimens(fd, times), "futimens");
 }
 
-int TreeRoot::KeepOwner(std::string_view relative, const FileInfo& source) {
+Status TreeRoot::KeepOwner(std::string_view relative, const FileInfo& source) {
     if (!RunningAsRoot()) {
-        return 0;
+        return {};
     }
     return AtParent(relative, [&source](int dir, const std::string& name) {
-        return UnsupportedIsNoError(
-            ::fchownat(dir, name.c_str(), source.owner, source.group, AT_SYMLINK_NOFOLLOW));
+        return OutcomeUnlessUnsupported(
+            ::fchownat(dir, name.c_str(), source.owner, source.group, AT_SYMLINK_NOFOLLOW), "fchownat");
     });
 }
 
-int TreeRoot::Close(int fd) {
+Status TreeRoot::Close(int fd) {
     return CloseFile(fd);
 }
 

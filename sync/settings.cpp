@@ -244,7 +244,7 @@ std::string UpdateSettings(const std::string& text, const SettingsValues& values
 
 SettingsValues LoadSettingsFile(const std::string& path) {
     std::string text;
-    if (!platform::ReadWholeFile(path, text)) {
+    if (!platform::ReadWholeFile(path, text).ok()) {
         return SettingsValues{};
     }
     return ParseSettings(text);
@@ -252,6 +252,6 @@ SettingsValues LoadSettingsFile(const std::string& path) {
 
 bool SaveSettingsFile(const std::string& path, const SettingsValues& values) {
     std::string text;
-    platform::ReadWholeFile(path, text);  // a missing file is an empty one
-    return platform::WriteFileAtomically(path, UpdateSettings(text, values));
+    (void)platform::ReadWholeFile(path, text);  // a missing file is an empty one
+    return platform::WriteFileAtomically(path, UpdateSettings(text, values)).ok();
 }

@@ -9,7 +9,7 @@
 #include <optional>
 #include <thread>
 
-#include "platform/error_text.h"
+#include "platform/status.h"
 #include "platform/file_ops.h"
 #include "sync/action_line.h"
 #include "tree/compare_trees.h"
@@ -84,8 +84,8 @@ std::unique_ptr<platform::TreeRoot> OpenRoot(const StartRequest& r, const std::s
 }
 
 // "Master directory can't be read (Permission denied)"
-std::string CannotRead(const char* which, int error) {
-    return std::string(which) + " directory can't be read (" + platform::ErrorText(error) + ")";
+std::string CannotRead(const char* which, const platform::Status& failure) {
+    return std::string(which) + " directory can't be read (" + failure.Reason() + ")";
 }
 
 // Whether the open `root` will do as the master or the slave; shows why not.
@@ -94,8 +94,8 @@ bool CheckRoot(IRequestHost& host, const platform::TreeRoot& root, const char* w
         return true;
     }
     // A directory that is there but cannot be opened is not a missing one.
-    if (root.OpenError() == EACCES || root.OpenError() == EPERM) {
-        host.ShowMessage(CannotRead(which, root.OpenError()), "Kelvad");
+    if (root.OpenStatus().Is(EACCES) || root.OpenStatus().Is(EPERM)) {
+        host.ShowMessage(CannotRead(which, root.OpenStatus()), "Kelvad");
     } else {
         host.ShowMessage(std::string(which) + " directory doesn't exist or isn't a directory",
                          "Kelvad");
@@ -139,12 +139,12 @@ bool CheckRoots(IRequestHost& host, const StartRequest& r,
 // slave into itself.
 bool MountShowsOther(platform::TreeRoot& tree, const CFileList& list, platform::TreeRoot& other) {
     for (const std::string& mountPoint : list.mountPoints) {
-        const int fd = platform::OpenDirectoryBeneath(tree.Descriptor(), mountPoint);
-        if (fd < 0) {
+        const platform::Result<int> fd = platform::OpenDirectoryBeneath(tree.Descriptor(), mountPoint);
+        if (!fd.ok()) {
             continue;  // a file, or gone: no tree to show
         }
-        const bool overlap = platform::RootsOverlap(fd, other.Descriptor());
-        platform::CloseFile(fd);
+        const bool overlap = platform::RootsOverlap(*fd, other.Descriptor());
+        (void)platform::CloseFile(*fd);
         if (overlap) {
             return true;
         }
@@ -182,9 +182,9 @@ bool HoldsNothing(const CFileList& masterList) {
 void AddUnreadable(const std::string& root, const CFileList& list,
                    std::vector<std::string>& messages) {
     for (const CFileList::Unreadable& u : list.unreadable) {
-        if (u.error != EXDEV) {
+        if (!u.status.Is(EXDEV)) {
             messages.push_back("Error reading directory " + root + platform::kSeparator + u.path +
-                               " (" + platform::ErrorText(u.error) + ")");
+                               " (" + u.status.Reason() + ")");
         }
     }
 }
@@ -275,7 +275,7 @@ private:
             busy.End();
             // A root that cannot be listed is not an empty one.
             if (m_masterList.rootContentsUnknown && !m_masterList.unreadable.empty()) {
-                return Refuse(CannotRead("Master", m_masterList.unreadable[0].error));
+                return Refuse(CannotRead("Master", m_masterList.unreadable[0].status));
             }
             m_host.ShowMessage("Master directory is empty", nullptr);
             return RequestResult::Refused;
@@ -292,7 +292,7 @@ private:
         // would meet a file already there.
         if (!m_slaveList.unreadable.empty() && m_slaveList.unreadable[0].path.empty()) {
             busy.End();
-            return Refuse(CannotRead("Slave", m_slaveList.unreadable[0].error));
+            return Refuse(CannotRead("Slave", m_slaveList.unreadable[0].status));
         }
         if (MountShowsOther(*m_master, m_masterList, *m_slave) ||
             MountShowsOther(*m_slave, m_slaveList, *m_master)) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/status.h"
 #include "tree/file_entry.h"
 
 class CFileList : public std::vector<std::unique_ptr<CFileEntry>> {
@@ -17,10 +18,10 @@ public:
     // The mount points below the root when it was scanned, relative to it.
     std::vector<std::string> mountPoints;
     // Directories that could not be listed (whole or in part), relative to the
-    // root ("" the root itself), with the errno that stopped the listing.
+    // root ("" the root itself), with the failure that stopped the listing.
     struct Unreadable {
         std::string path;
-        int error;
+        platform::Status status;
     };
     std::vector<Unreadable> unreadable;
 };

@@ -15,16 +15,17 @@
 
 namespace {
 
-// A directory whose listing failed or broke off with `err` (0 for one that is
-// not entered by choice); for the root, the whole list.
-void MarkUnknown(CFileEntry* entry, std::string_view relative, int err, CFileList* fileList) {
+// A directory whose listing failed or broke off as `failure` says (ok for one
+// that is not entered by choice); for the root, the whole list.
+void MarkUnknown(CFileEntry* entry, std::string_view relative, const platform::Status& failure,
+                 CFileList* fileList) {
     if (entry != nullptr) {
         entry->MarkContentsUnknown();
     } else {
         fileList->rootContentsUnknown = true;
     }
-    if (err != 0) {
-        fileList->unreadable.push_back({std::string(relative), err});
+    if (!failure.ok()) {
+        fileList->unreadable.push_back({std::string(relative), failure});
     }
 }
 
@@ -149,18 +150,21 @@ private:
         const std::string_view relative =
             dirEntry == nullptr ? std::string_view()
                                 : std::string_view(path.Get()).substr(m_rootLength + 1);
-        const int fd = m_root.OpenDirectory(relative);
-        // A bind mount of one of its own ancestors would be entered for ever:
-        // it is read once, where it really lies.
-        if (fd >= 0 && !m_mounts.empty() && m_mounts.count(std::string(relative)) != 0 &&
-            platform::LiesInsideItself(fd)) {
-            platform::CloseFile(fd);
-            MarkUnknown(dirEntry, relative, 0, &m_fileList);
+        const platform::Result<int> fd = m_root.OpenDirectory(relative);
+        if (!fd.ok()) {
+            MarkUnknown(dirEntry, relative, fd.status(), &m_fileList);
             return;
         }
-        const int openError = fd < 0 ? errno : 0;
-        if (!m_search.Open(fd)) {
-            MarkUnknown(dirEntry, relative, openError != 0 ? openError : errno, &m_fileList);
+        // A bind mount of one of its own ancestors would be entered for ever:
+        // it is read once, where it really lies.
+        if (!m_mounts.empty() && m_mounts.count(std::string(relative)) != 0 &&
+            platform::LiesInsideItself(*fd)) {
+            (void)platform::CloseFile(*fd);
+            MarkUnknown(dirEntry, relative, {}, &m_fileList);
+            return;
+        }
+        if (const platform::Status listing = m_search.Open(*fd); !listing.ok()) {
+            MarkUnknown(dirEntry, relative, listing, &m_fileList);
             return;
         }
         while (m_root.NextMatch(m_search, m_match)) {
@@ -168,8 +172,8 @@ private:
                 AddEntry(path, level);
             }
         }
-        if (m_search.Failed()) {
-            MarkUnknown(dirEntry, relative, m_search.Error(), &m_fileList);
+        if (!m_search.status().ok()) {
+            MarkUnknown(dirEntry, relative, m_search.status(), &m_fileList);
         }
         m_search.Close();
     }

@@ -23,7 +23,7 @@ const char* CallName(Call call) {
     return "?";
 }
 
-bool FaultyRoot::Fails(Call call, std::string_view relative) {
+platform::Status FaultyRoot::Fails(Call call, std::string_view relative) {
     std::string path = Path();
     if (!relative.empty()) {
         path.append(1, '/').append(relative);
@@ -33,122 +33,183 @@ bool FaultyRoot::Fails(Call call, std::string_view relative) {
         std::lock_guard<std::mutex> lock(m_faults.m_mutex);
         err = m_faults.Fail(call, path);
     }
-    if (err != 0) {
-        errno = err;
-    }
-    return err != 0;
+    return err != 0 ? platform::Status::Failed(CallName(call), err) : platform::Status();
 }
 
-int FaultyRoot::OpenDirectory(std::string_view relative) {
-    return Fails(Call::OpenDir, relative) ? -1 : TreeRoot::OpenDirectory(relative);
+platform::Result<int> FaultyRoot::OpenDirectory(std::string_view relative) {
+    if (const platform::Status failure = Fails(Call::OpenDir, relative); !failure.ok()) {
+        return failure;
+    }
+    return TreeRoot::OpenDirectory(relative);
 }
 
 bool FaultyRoot::NextMatch(platform::DirSearch& search, platform::DirMatch& match) {
     // A listing breaks off the way a failing readdir or stat of an entry does.
     for (Call call : {Call::ReadDir, Call::Stat}) {
-        if (Fails(call)) {
-            search.Fail(errno);
+        if (const platform::Status failure = Fails(call); !failure.ok()) {
+            search.Fail(failure);
             return false;
         }
     }
     return TreeRoot::NextMatch(search, match);
 }
 
-int FaultyRoot::OpenForRead(std::string_view relative, platform::FileInfo& info) {
-    return Fails(Call::Open, relative) ? -1 : TreeRoot::OpenForRead(relative, info);
-}
-
-int FaultyRoot::CreateExclusive(std::string_view relative, mode_t mode) {
-    return Fails(Call::Create, relative) ? -1 : TreeRoot::CreateExclusive(relative, mode);
-}
-
-int FaultyRoot::CreateUnnamed(std::string_view relativeDir, mode_t mode) {
-    return Fails(Call::Create, relativeDir) ? -1 : TreeRoot::CreateUnnamed(relativeDir, mode);
-}
-
-int FaultyRoot::LinkUnnamed(int fd, std::string_view relative) {
-    return Fails(Call::Rename, relative) ? -1 : TreeRoot::LinkUnnamed(fd, relative);
-}
-
-int FaultyRoot::RenameReplace(std::string_view from, std::string_view to) {
-    return Fails(Call::Rename, to) ? -1 : TreeRoot::RenameReplace(from, to);
-}
-
-int FaultyRoot::RenameNoReplace(std::string_view from, std::string_view to) {
-    return Fails(Call::Rename, to) ? -1 : TreeRoot::RenameNoReplace(from, to);
-}
-
-int FaultyRoot::RemoveFile(std::string_view relative) {
-    return Fails(Call::Unlink, relative) ? -1 : TreeRoot::RemoveFile(relative);
-}
-
-int FaultyRoot::MakeDirectory(std::string_view relative, mode_t mode) {
-    return Fails(Call::Mkdir, relative) ? -1 : TreeRoot::MakeDirectory(relative, mode);
-}
-
-int FaultyRoot::SetMode(std::string_view relative, mode_t mode) {
-    return Fails(Call::Chmod, relative) ? -1 : TreeRoot::SetMode(relative, mode);
-}
-
-int FaultyRoot::RemoveDirectory(std::string_view relative) {
-    return Fails(Call::Rmdir, relative) ? -1 : TreeRoot::RemoveDirectory(relative);
-}
-
-int FaultyRoot::DescribeName(std::string_view relative, platform::FileInfo& info) {
-    return Fails(Call::Stat, relative) ? -1 : TreeRoot::DescribeName(relative, info);
-}
-
-int FaultyRoot::Flush() {
-    return Fails(Call::Sync) ? -1 : TreeRoot::Flush();
-}
-
-ssize_t FaultyRoot::Read(int fd, void* buffer, size_t size) {
-    return Fails(Call::Read) ? -1 : TreeRoot::Read(fd, buffer, size);
-}
-
-ssize_t FaultyRoot::ReadAt(int fd, void* buffer, size_t size, off_t offset) {
-    return Fails(Call::Read) ? -1 : TreeRoot::ReadAt(fd, buffer, size, offset);
-}
-
-ssize_t FaultyRoot::WriteAll(int fd, const void* buffer, size_t size) {
-    return Fails(Call::Write) ? -1 : TreeRoot::WriteAll(fd, buffer, size);
-}
-
-ssize_t FaultyRoot::WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) {
-    return Fails(Call::Write) ? -1 : TreeRoot::WriteAllAt(fd, buffer, size, offset);
-}
-
-ssize_t FaultyRoot::CopyRange(int in, int out, size_t size) {
-    return Fails(Call::CopyRange) ? -1 : TreeRoot::CopyRange(in, out, size);
-}
-
-ssize_t FaultyRoot::CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t size) {
-    return Fails(Call::CopyRange) ? -1
-                                            : TreeRoot::CopyRangeAt(in, inOffset, out, outOffset, size);
-}
-
-off_t FaultyRoot::SeekData(int fd, off_t offset) {
-    return Fails(Call::Read) ? -1 : TreeRoot::SeekData(fd, offset);
-}
-
-off_t FaultyRoot::SeekHole(int fd, off_t offset) {
-    return Fails(Call::Read) ? -1 : TreeRoot::SeekHole(fd, offset);
-}
-
-int FaultyRoot::Truncate(int fd, off_t size) {
-    return Fails(Call::Write) ? -1 : TreeRoot::Truncate(fd, size);
-}
-
-int FaultyRoot::Describe(int fd, platform::FileInfo& info) {
-    return Fails(Call::Stat) ? -1 : TreeRoot::Describe(fd, info);
-}
-
-int FaultyRoot::Close(int fd) {
-    if (Fails(Call::Close)) {
-        const int err = errno;
-        TreeRoot::Close(fd);  // the descriptor is released whatever the injected result
-        errno = err;
-        return -1;
+platform::Result<int> FaultyRoot::OpenForRead(std::string_view relative, platform::FileInfo& info) {
+    if (const platform::Status failure = Fails(Call::Open, relative); !failure.ok()) {
+        return failure;
     }
-    return TreeRoot::Close(fd);
+    return TreeRoot::OpenForRead(relative, info);
+}
+
+platform::Result<int> FaultyRoot::CreateExclusive(std::string_view relative, mode_t mode) {
+    if (const platform::Status failure = Fails(Call::Create, relative); !failure.ok()) {
+        return failure;
+    }
+    return TreeRoot::CreateExclusive(relative, mode);
+}
+
+platform::Result<int> FaultyRoot::CreateUnnamed(std::string_view relativeDir, mode_t mode) {
+    if (const platform::Status failure = Fails(Call::Create, relativeDir); !failure.ok()) {
+        return failure;
+    }
+    return TreeRoot::CreateUnnamed(relativeDir, mode);
+}
+
+platform::Status FaultyRoot::LinkUnnamed(int fd, std::string_view relative) {
+    if (const platform::Status failure = Fails(Call::Rename, relative); !failure.ok()) {
+        return failure;
+    }
+    return TreeRoot::LinkUnnamed(fd, relative);
+}
+
+platform::Status FaultyRoot::RenameReplace(std::string_view from, std::string_view to) {
+    if (const platform::Status failure = Fails(Call::Rename, to); !failure.ok()) {
+        return failure;
+    }
+    return TreeRoot::RenameReplace(from, to);
+}
+
+platform::Status FaultyRoot::RenameNoReplace(std::string_view from, std::string_view to) {
+    if (const platform::Status failure = Fails(Call::Rename, to); !failure.ok()) {
+        return failure;
+    }
+    return TreeRoot::RenameNoReplace(from, to);
+}
+
+platform::Status FaultyRoot::RemoveFile(std::string_view relative) {
+    if (const platform::Status failure = Fails(Call::Unlink, relative); !failure.ok()) {
+        return failure;
+    }
+    return TreeRoot::RemoveFile(relative);
+}
+
+platform::Status FaultyRoot::MakeDirectory(std::string_view relative, mode_t mode) {
+    if (const platform::Status failure = Fails(Call::Mkdir, relative); !failure.ok()) {
+        return failure;
+    }
+    return TreeRoot::MakeDirectory(relative, mode);
+}
+
+platform::Status FaultyRoot::SetMode(std::string_view relative, mode_t mode) {
+    if (const platform::Status failure = Fails(Call::Chmod, relative); !failure.ok()) {
+        return failure;
+    }
+    return TreeRoot::SetMode(relative, mode);
+}
+
+platform::Status FaultyRoot::RemoveDirectory(std::string_view relative) {
+    if (const platform::Status failure = Fails(Call::Rmdir, relative); !failure.ok()) {
+        return failure;
+    }
+    return TreeRoot::RemoveDirectory(relative);
+}
+
+platform::Status FaultyRoot::DescribeName(std::string_view relative, platform::FileInfo& info) {
+    if (const platform::Status failure = Fails(Call::Stat, relative); !failure.ok()) {
+        return failure;
+    }
+    return TreeRoot::DescribeName(relative, info);
+}
+
+platform::Status FaultyRoot::Flush() {
+    if (const platform::Status failure = Fails(Call::Sync); !failure.ok()) {
+        return failure;
+    }
+    return TreeRoot::Flush();
+}
+
+platform::Result<size_t> FaultyRoot::Read(int fd, void* buffer, size_t size) {
+    if (const platform::Status failure = Fails(Call::Read); !failure.ok()) {
+        return failure;
+    }
+    return TreeRoot::Read(fd, buffer, size);
+}
+
+platform::Result<size_t> FaultyRoot::ReadAt(int fd, void* buffer, size_t size, off_t offset) {
+    if (const platform::Status failure = Fails(Call::Read); !failure.ok()) {
+        return failure;
+    }
+    return TreeRoot::ReadAt(fd, buffer, size, offset);
+}
+
+platform::Status FaultyRoot::WriteAll(int fd, const void* buffer, size_t size) {
+    if (const platform::Status failure = Fails(Call::Write); !failure.ok()) {
+        return failure;
+    }
+    return TreeRoot::WriteAll(fd, buffer, size);
+}
+
+platform::Status FaultyRoot::WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) {
+    if (const platform::Status failure = Fails(Call::Write); !failure.ok()) {
+        return failure;
+    }
+    return TreeRoot::WriteAllAt(fd, buffer, size, offset);
+}
+
+platform::Result<size_t> FaultyRoot::CopyRange(int in, int out, size_t size) {
+    if (const platform::Status failure = Fails(Call::CopyRange); !failure.ok()) {
+        return failure;
+    }
+    return TreeRoot::CopyRange(in, out, size);
+}
+
+platform::Result<size_t> FaultyRoot::CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t size) {
+    if (const platform::Status failure = Fails(Call::CopyRange); !failure.ok()) {
+        return failure;
+    }
+    return TreeRoot::CopyRangeAt(in, inOffset, out, outOffset, size);
+}
+
+platform::Result<off_t> FaultyRoot::SeekData(int fd, off_t offset) {
+    if (const platform::Status failure = Fails(Call::Read); !failure.ok()) {
+        return failure;
+    }
+    return TreeRoot::SeekData(fd, offset);
+}
+
+platform::Result<off_t> FaultyRoot::SeekHole(int fd, off_t offset) {
+    if (const platform::Status failure = Fails(Call::Read); !failure.ok()) {
+        return failure;
+    }
+    return TreeRoot::SeekHole(fd, offset);
+}
+
+platform::Status FaultyRoot::Truncate(int fd, off_t size) {
+    if (const platform::Status failure = Fails(Call::Write); !failure.ok()) {
+        return failure;
+    }
+    return TreeRoot::Truncate(fd, size);
+}
+
+platform::Status FaultyRoot::Describe(int fd, platform::FileInfo& info) {
+    if (const platform::Status failure = Fails(Call::Stat); !failure.ok()) {
+        return failure;
+    }
+    return TreeRoot::Describe(fd, info);
+}
+
+platform::Status FaultyRoot::Close(int fd) {
+    const platform::Status failure = Fails(Call::Close);
+    const platform::Status closed = TreeRoot::Close(fd);  // released whatever the injected result
+    return failure.ok() ? closed : failure;
 }

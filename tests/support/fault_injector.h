@@ -44,43 +44,43 @@ public:
     std::mutex m_mutex;  // taken by the roots around each Fail
 };
 
-// A root that asks `faults` before each of its calls; errno is set and the call
-// not made when the injector says so.
+// A root that asks `faults` before each of its calls; the call is not made, and
+// fails as the injector says, when it says so.
 class FaultyRoot : public platform::TreeRoot {
 public:
     FaultyRoot(std::string path, platform::Mounts mounts, FaultInjector& faults)
         : TreeRoot(std::move(path), mounts), m_faults(faults) {}
 
-    int OpenDirectory(std::string_view relative) override;
+    platform::Result<int> OpenDirectory(std::string_view relative) override;
     bool NextMatch(platform::DirSearch& search, platform::DirMatch& match) override;
-    int OpenForRead(std::string_view relative, platform::FileInfo& info) override;
-    int CreateExclusive(std::string_view relative, mode_t mode) override;
-    int CreateUnnamed(std::string_view relativeDir, mode_t mode) override;
-    int LinkUnnamed(int fd, std::string_view relative) override;
-    int RenameReplace(std::string_view from, std::string_view to) override;
-    int RenameNoReplace(std::string_view from, std::string_view to) override;
-    int RemoveFile(std::string_view relative) override;
-    int MakeDirectory(std::string_view relative, mode_t mode) override;
-    int SetMode(std::string_view relative, mode_t mode) override;
-    int RemoveDirectory(std::string_view relative) override;
-    int DescribeName(std::string_view relative, platform::FileInfo& info) override;
-    int Flush() override;
-    ssize_t Read(int fd, void* buffer, size_t size) override;
-    ssize_t ReadAt(int fd, void* buffer, size_t size, off_t offset) override;
-    ssize_t WriteAll(int fd, const void* buffer, size_t size) override;
-    ssize_t WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) override;
-    ssize_t CopyRange(int in, int out, size_t size) override;
-    ssize_t CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t size) override;
-    off_t SeekData(int fd, off_t offset) override;
-    off_t SeekHole(int fd, off_t offset) override;
-    int Truncate(int fd, off_t size) override;
-    int Describe(int fd, platform::FileInfo& info) override;
-    int Close(int fd) override;
+    platform::Result<int> OpenForRead(std::string_view relative, platform::FileInfo& info) override;
+    platform::Result<int> CreateExclusive(std::string_view relative, mode_t mode) override;
+    platform::Result<int> CreateUnnamed(std::string_view relativeDir, mode_t mode) override;
+    platform::Status LinkUnnamed(int fd, std::string_view relative) override;
+    platform::Status RenameReplace(std::string_view from, std::string_view to) override;
+    platform::Status RenameNoReplace(std::string_view from, std::string_view to) override;
+    platform::Status RemoveFile(std::string_view relative) override;
+    platform::Status MakeDirectory(std::string_view relative, mode_t mode) override;
+    platform::Status SetMode(std::string_view relative, mode_t mode) override;
+    platform::Status RemoveDirectory(std::string_view relative) override;
+    platform::Status DescribeName(std::string_view relative, platform::FileInfo& info) override;
+    platform::Status Flush() override;
+    platform::Result<size_t> Read(int fd, void* buffer, size_t size) override;
+    platform::Result<size_t> ReadAt(int fd, void* buffer, size_t size, off_t offset) override;
+    platform::Status WriteAll(int fd, const void* buffer, size_t size) override;
+    platform::Status WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) override;
+    platform::Result<size_t> CopyRange(int in, int out, size_t size) override;
+    platform::Result<size_t> CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t size) override;
+    platform::Result<off_t> SeekData(int fd, off_t offset) override;
+    platform::Result<off_t> SeekHole(int fd, off_t offset) override;
+    platform::Status Truncate(int fd, off_t size) override;
+    platform::Status Describe(int fd, platform::FileInfo& info) override;
+    platform::Status Close(int fd) override;
 
 private:
-    // True (errno set) when the injector fails `call` on `relative` ("" for a
-    // call on an open file or listing).
-    bool Fails(Call call, std::string_view relative = {});
+    // The failure the injector gives `call` on `relative` ("" for a call on an
+    // open file or listing); ok to let the call run.
+    platform::Status Fails(Call call, std::string_view relative = {});
 
     FaultInjector& m_faults;
 };

@@ -1,0 +1,24 @@
+#include "platform/status.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace platform {
+
+std::string ErrorText(int error) {
+    char buffer[256];
+    // The GNU strerror_r returns the text, which may or may not be in buffer.
+    const char* text = strerror_r(error, buffer, sizeof buffer);
+    return text != nullptr ? std::string(text) : std::string("Unknown error");
+}
+
+Status Status::FromErrno(const char* call) {
+    // A call that failed without saying why is still a failure.
+    return Failed(call, errno != 0 ? errno : EIO);
+}
+
+std::string Status::ToString() const {
+    return ok() ? std::string("OK") : std::string(m_call) + ": " + Reason();
+}
+
+}  // namespace platform

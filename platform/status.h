@@ -1,0 +1,68 @@
+// What an operation on the file system came to. Every operation below a root
+// and every file service returns a Status, or a Result that holds either its
+// value or the Status of the failure: the system call that failed and the
+// error number it gave. Words are made from it in one place, Reason().
+#pragma once
+
+#include <cassert>
+#include <string>
+#include <utility>
+
+namespace platform {
+
+// A short description of an error number, such as "No space left on device".
+std::string ErrorText(int error);
+
+class [[nodiscard]] Status {
+public:
+    // Success.
+    Status() = default;
+    // A failure of `call` (a system call's name, kept for diagnostics) with
+    // the error number `error`, which must not be 0.
+    static Status Failed(const char* call, int error) {
+        assert(error != 0);
+        Status s;
+        s.m_call = call;
+        s.m_error = error;
+        return s;
+    }
+    // A failure of `call` with the error number the system just left in errno.
+    static Status FromErrno(const char* call);
+
+    bool ok() const { return m_error == 0; }
+    // The error number; 0 for success.
+    int Error() const { return m_error; }
+    // Whether this is a failure with the error number `error`.
+    bool Is(int error) const { return m_error == error && error != 0; }
+    const char* Call() const { return m_call; }
+    // The system's words for the failure ("No space left on device").
+    std::string Reason() const { return ErrorText(m_error); }
+    // The call and the words, for diagnostics ("renameat: Permission denied").
+    std::string ToString() const;
+
+private:
+    const char* m_call = "";
+    int m_error = 0;
+};
+
+// The value of an operation that succeeded, or the Status of its failure.
+template <typename T>
+class [[nodiscard]] Result {
+public:
+    Result(T value) : m_value(std::move(value)) {}
+    Result(Status failure) : m_status(failure) { assert(!failure.ok()); }
+
+    bool ok() const { return m_status.ok(); }
+    const Status& status() const { return m_status; }
+    // The value; only for a result that is ok().
+    const T& operator*() const {
+        assert(ok());
+        return m_value;
+    }
+
+private:
+    T m_value{};
+    Status m_status;
+};
+
+}  // namespace platform
