@@ -1,6 +1,5 @@
 #include "sync/settings.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <vector>
@@ -115,7 +114,6 @@ std::string CutUtf8(const std::string& s, size_t limit) {
 
 int ParseInt(const std::string& value) {
     const std::string t = Trim(value);
-    errno = 0;
     char* end = nullptr;
     const long v = std::strtol(t.c_str(), &end, 10);
     if (end == t.c_str()) {
@@ -168,71 +166,92 @@ SettingsValues ParseSettings(const std::string& text) {
     return values;
 }
 
-std::string UpdateSettings(const std::string& text, const SettingsValues& values) {
-    const std::string newValues[3] = {OneLine(values.masterDir), OneLine(values.slaveDir),
-                                      std::to_string(values.option)};
-    std::vector<Line> lines = SplitLines(text);
-    std::string eol = "\n";
+namespace {
+
+// The line ending the file already uses, "\n" for a file without one.
+std::string LineEnding(const std::vector<Line>& lines) {
     for (const Line& line : lines) {
         if (!line.end.empty()) {
-            eol = line.end;
-            break;
+            return line.end;
         }
     }
-    // Where section INIT is, and where its last entry stands.
-    long sectionLine = -1;
-    long lastInSection = -1;
-    long keyLine[3] = {-1, -1, -1};
+    return "\n";
+}
+
+// Where the first section INIT is, its last entry, and the line of each key
+// in it; -1 for what is not there.
+struct SectionPlace {
+    long section = -1;
+    long last = -1;
+    long keys[3] = {-1, -1, -1};
+};
+
+SectionPlace FindSection(const std::vector<Line>& lines) {
+    SectionPlace place;
     bool inSection = false;
     for (size_t i = 0; i < lines.size(); ++i) {
+        const long at = static_cast<long>(i);
         std::string name;
         if (SectionName(lines[i].text, name)) {
-            inSection = sectionLine < 0 && EqualsIgnoringCase(name, kSettingsSection);
+            inSection = place.section < 0 && EqualsIgnoringCase(name, kSettingsSection);
             if (inSection) {
-                sectionLine = static_cast<long>(i);
-                lastInSection = static_cast<long>(i);
+                place.section = place.last = at;
             }
-            continue;
-        }
-        if (!inSection) {
             continue;
         }
         std::string key;
         std::string value;
-        if (Entry(lines[i].text, key, value)) {
-            lastInSection = static_cast<long>(i);
-            for (int k = 0; k < 3; ++k) {
-                if (keyLine[k] < 0 && EqualsIgnoringCase(key, kKeys[k])) {
-                    keyLine[k] = static_cast<long>(i);
-                }
+        if (!inSection || !Entry(lines[i].text, key, value)) {
+            continue;
+        }
+        place.last = at;
+        for (int k = 0; k < 3; ++k) {
+            if (place.keys[k] < 0 && EqualsIgnoringCase(key, kKeys[k])) {
+                place.keys[k] = at;
             }
         }
     }
-    if (sectionLine < 0) {
+    return place;
+}
+
+// Sets `text` as the line of key `k`: in place where the key is, otherwise as
+// a new line after the section's last entry.
+void SetKeyLine(std::vector<Line>& lines, SectionPlace& place, int k, const std::string& text,
+                const std::string& eol) {
+    if (place.keys[k] >= 0) {
+        lines[static_cast<size_t>(place.keys[k])].text = text;
+        return;
+    }
+    Line& after = lines[static_cast<size_t>(place.last)];
+    if (after.end.empty()) {
+        after.end = eol;
+    }
+    lines.insert(lines.begin() + place.last + 1, Line{text, eol});
+    for (long& l : place.keys) {
+        if (l > place.last) {
+            ++l;
+        }
+    }
+    ++place.last;
+}
+
+}  // namespace
+
+std::string UpdateSettings(const std::string& text, const SettingsValues& values) {
+    const std::string newValues[3] = {OneLine(values.masterDir), OneLine(values.slaveDir),
+                                      std::to_string(values.option)};
+    std::vector<Line> lines = SplitLines(text);
+    const std::string eol = LineEnding(lines);
+    SectionPlace place = FindSection(lines);
+    if (place.section < 0) {
         if (!lines.empty() && lines.back().end.empty()) {
             lines.back().end = eol;
         }
         lines.push_back({std::string("[") + kSettingsSection + "]", eol});
-        sectionLine = static_cast<long>(lines.size()) - 1;
-        lastInSection = sectionLine;
+        place.section = place.last = static_cast<long>(lines.size()) - 1;
     }
     for (int k = 0; k < 3; ++k) {
-        const std::string text = std::string(kKeys[k]) + "=" + newValues[k];
-        if (keyLine[k] >= 0) {
-            lines[static_cast<size_t>(keyLine[k])].text = text;
-            continue;
-        }
-        Line& after = lines[static_cast<size_t>(lastInSection)];
-        if (after.end.empty()) {
-            after.end = eol;
-        }
-        lines.insert(lines.begin() + lastInSection + 1, Line{text, eol});
-        for (long& l : keyLine) {
-            if (l > lastInSection) {
-                ++l;
-            }
-        }
-        ++lastInSection;
+        SetKeyLine(lines, place, k, std::string(kKeys[k]) + "=" + newValues[k], eol);
     }
     std::string out;
     for (const Line& line : lines) {
