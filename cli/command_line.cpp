@@ -1,5 +1,6 @@
 #include "cli/command_line.h"
 
+#include <getopt.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -26,11 +27,12 @@ constexpr const char* kUsage =
     "Usage: kelvad                            open the window\n"
     "       kelvad --sync [OPTIONS] MASTER SLAVE\n"
     "                                         bring SLAVE in line with MASTER\n"
-    "       kelvad --dry-run MASTER SLAVE     print the plan, change nothing\n"
-    "       kelvad --help | --version\n"
+    "       kelvad -n|--dry-run MASTER SLAVE  print the plan, change nothing\n"
+    "       kelvad -h|--help | -V|--version\n"
     "\n"
     "Options of --sync:\n"
-    "  --verbose                 print every step\n"
+    "  -v, --verbose             print every step\n"
+    "  -q, --quiet               print nothing unless something fails\n"
     "  --stop-at-first-failure   stop at the first step that fails (by default\n"
     "                            every step that does not depend on it is done)\n"
     "  --max-delete=N|all        delete or remove at most N entries; without it a\n"
@@ -56,6 +58,9 @@ void CatchInterrupts() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A reader that goes away (kelvad --sync m s | head) must not kill the run
+    // between two changes: its output is lost, the work goes on to its end.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 std::string Bytes(std::uint64_t bytes) {
@@ -79,8 +84,8 @@ std::string Bytes(std::uint64_t bytes) {
 // status line), the messages, the interrupt as Cancel, and the counts.
 class TerminalExecHost : public IExecHost {
 public:
-    explicit TerminalExecHost(bool verbose)
-        : m_verbose(verbose), m_terminal(::isatty(STDERR_FILENO) == 1) {}
+    TerminalExecHost(bool verbose, bool quiet)
+        : m_verbose(verbose), m_terminal(!quiet && ::isatty(STDERR_FILENO) == 1) {}
 
     void PumpPending() override { Draw(); }
     bool IsCancelled() const override { return g_interrupted != 0; }
@@ -159,11 +164,16 @@ private:
 // standard output for a dry run, no settings file.
 class TerminalRequestHost : public IRequestHost {
 public:
-    TerminalRequestHost(bool verbose, OnFailure onFailure)
-        : m_exec(verbose), m_onFailure(onFailure) {}
+    TerminalRequestHost(bool verbose, bool quiet, OnFailure onFailure)
+        : m_exec(verbose, quiet), m_onFailure(onFailure), m_quiet(quiet) {}
 
-    void ShowMessage(const std::string& text, const char*) override {
-        std::fprintf(stderr, "%s\n", EscapeForTerminal(text).c_str());
+    // What only informs ("Slave directory structure is up-to-date") is no
+    // error: it goes to the standard output, and not at all when quiet.
+    void ShowMessage(const std::string& text, const char* caption) override {
+        const bool info = caption != nullptr && std::strcmp(caption, "Info") == 0;
+        if (!info || !m_quiet) {
+            std::fprintf(info ? stdout : stderr, "%s\n", EscapeForTerminal(text).c_str());
+        }
     }
     void SetBusy(bool) override {}
     bool KeepAliveWhileBusy() override { return g_interrupted != 0; }
@@ -231,6 +241,7 @@ public:
 private:
     TerminalExecHost m_exec;
     OnFailure m_onFailure;
+    bool m_quiet;
     std::array<size_t, 6> m_counts{};
     size_t m_unreadable = 0;
     bool m_ran = false;
@@ -251,9 +262,88 @@ bool ParseMaxDelete(const std::string& value, long long& max) {
     return true;
 }
 
-int Usage() {
-    std::fputs(kUsage, stderr);
+// What the arguments ask for.
+struct Options {
+    bool help = false;
+    bool version = false;
+    bool sync = false;
+    bool dryRun = false;
+    bool verbose = false;
+    bool quiet = false;
+    bool stopAtFirstFailure = false;
+    long long maxDelete = -1;
+    std::vector<std::string> roots;
+};
+
+// Says what is wrong with the arguments in one line, then how to use Kelvad.
+int UsageError(const std::string& what) {
+    std::fprintf(stderr, "kelvad: %s\n%s", EscapeForTerminal(what).c_str(), kUsage);
     return kExitRefused;
+}
+
+// Reads the options; "" when they make sense, what is wrong otherwise.
+std::string ParseOptions(int argc, char** argv, Options& o) {
+    enum { kStopAtFirstFailure = 256, kMaxDelete, kSync };
+    static const option kLong[] = {
+        {"sync", no_argument, nullptr, kSync},
+        {"dry-run", no_argument, nullptr, 'n'},
+        {"verbose", no_argument, nullptr, 'v'},
+        {"quiet", no_argument, nullptr, 'q'},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},
+        {"stop-at-first-failure", no_argument, nullptr, kStopAtFirstFailure},
+        {"max-delete", required_argument, nullptr, kMaxDelete},
+        {nullptr, 0, nullptr, 0},
+    };
+    opterr = 0;  // the messages are ours
+    optind = 1;
+    for (int c; (c = getopt_long(argc, argv, "nvqhV", kLong, nullptr)) != -1;) {
+        switch (c) {
+            case kSync: o.sync = true; break;
+            case 'n': o.dryRun = true; break;
+            case 'v': o.verbose = true; break;
+            case 'q': o.quiet = true; break;
+            case 'h': o.help = true; break;
+            case 'V': o.version = true; break;
+            case kStopAtFirstFailure: o.stopAtFirstFailure = true; break;
+            case kMaxDelete:
+                if (!ParseMaxDelete(optarg, o.maxDelete)) {
+                    return std::string("--max-delete takes a count or \"all\", not \"") + optarg + "\"";
+                }
+                break;
+            default: {
+                const std::string arg = argv[optind - 1];
+                if (optopt != 0 && arg.rfind("--", 0) != 0) {
+                    return std::string("unknown option -") + static_cast<char>(optopt);
+                }
+                const bool needsValue = arg.rfind("--max-delete", 0) == 0;
+                return needsValue ? "--max-delete needs a count or \"all\"" : "unknown option " + arg;
+            }
+        }
+    }
+    o.roots.assign(argv + optind, argv + argc);
+    return {};
+}
+
+// Whether the options go together; "" when they do, what is wrong otherwise.
+std::string CheckOptions(const Options& o) {
+    if (o.sync && o.dryRun) {
+        return "--sync and --dry-run cannot be used together";
+    }
+    if (!o.sync && !o.dryRun) {
+        return "say --sync to bring the slave in line, or --dry-run to print the plan";
+    }
+    if (o.verbose && o.quiet) {
+        return "--verbose and --quiet cannot be used together";
+    }
+    if (o.dryRun && (o.verbose || o.quiet)) {
+        return std::string(o.verbose ? "--verbose" : "--quiet") + " has no use with --dry-run";
+    }
+    if (o.roots.size() != 2) {
+        return std::string(o.sync ? "--sync" : "--dry-run") + " takes two directories, MASTER and SLAVE, not " +
+               std::to_string(o.roots.size());
+    }
+    return {};
 }
 
 }  // namespace
@@ -263,52 +353,39 @@ bool WantsCommandLine(int argc, char** /*argv*/) {
 }
 
 int RunCommandLine(int argc, char** argv) {
-    bool sync = false;
-    bool dryRun = false;
-    bool verbose = false;
-    bool stopAtFirstFailure = false;
-    long long maxDelete = -1;
-    std::vector<std::string> roots;
-    bool optionsEnd = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (optionsEnd || arg.empty() || arg[0] != '-') {
-            roots.push_back(arg);
-        } else if (arg == "--") {
-            optionsEnd = true;
-        } else if (arg == "--help" && argc == 2) {
-            std::fputs(kUsage, stdout);
-            return kExitInLine;
-        } else if (arg == "--version" && argc == 2) {
-            std::printf("Kelvad %s\n", kKelvadVersion);
-            return kExitInLine;
-        } else if (arg == "--sync") {
-            sync = true;
-        } else if (arg == "--dry-run") {
-            dryRun = true;
-        } else if (arg == "--verbose") {
-            verbose = true;
-        } else if (arg == "--stop-at-first-failure") {
-            stopAtFirstFailure = true;
-        } else if (arg.rfind("--max-delete=", 0) == 0 &&
-                   ParseMaxDelete(arg.substr(std::strlen("--max-delete=")), maxDelete)) {
-        } else {
-            std::fprintf(stderr, "kelvad: unknown option %s\n", EscapeForTerminal(arg).c_str());
-            return Usage();
-        }
+    Options o;
+    if (std::string wrong = ParseOptions(argc, argv, o); !wrong.empty()) {
+        return UsageError(wrong);
     }
-    if ((!sync && !dryRun) || roots.size() != 2 || (dryRun && verbose)) {
-        return Usage();
+    if (o.help) {
+        std::fputs(kUsage, stdout);
+        return kExitInLine;
+    }
+    if (o.version) {
+        std::printf("Kelvad %s\n", kKelvadVersion);
+        return kExitInLine;
+    }
+    if (std::string wrong = CheckOptions(o); !wrong.empty()) {
+        return UsageError(wrong);
     }
     CatchInterrupts();
-    TerminalRequestHost host(verbose, stopAtFirstFailure ? OnFailure::Stop : OnFailure::KeepGoing);
+    TerminalRequestHost host(o.verbose, o.quiet,
+                             o.stopAtFirstFailure ? OnFailure::Stop : OnFailure::KeepGoing);
     const auto began = std::chrono::steady_clock::now();
     // A dry run is a Preview whose plan is printed and not approved.
-    StartRequest request{roots[0], roots[1], dryRun ? RunMode::Preview : RunMode::JustDoIt, {}};
-    request.maxDelete = maxDelete;
+    StartRequest request{o.roots[0], o.roots[1], o.dryRun ? RunMode::Preview : RunMode::JustDoIt, {}};
+    request.maxDelete = o.maxDelete;
     const RequestResult result = RunStartRequest(host, request);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    // The summary of a run that did not do everything is printed whatever
+    // --quiet says, on the standard error then.
+    const auto summary = [&](bool failed) {
+        if (!o.quiet || failed) {
+            std::fprintf(o.quiet ? stderr : stdout, "%s\n",
+                         EscapeForTerminal(host.Summary(seconds)).c_str());
+        }
+    };
     switch (result) {
         case RequestResult::Refused: return kExitRefused;
         case RequestResult::Stopped: return kExitInterrupted;
@@ -319,12 +396,10 @@ int RunCommandLine(int argc, char** argv) {
                                           : (host.Unreadable() ? kExitStepFailed : kExitInLine);
         case RequestResult::Failed:
             if (host.Ran()) {
-                std::printf("%s\n", EscapeForTerminal(host.Summary(seconds)).c_str());
+                summary(true);
             }
             return g_interrupted != 0 ? kExitInterrupted : kExitStepFailed;
-        case RequestResult::Done:
-            std::printf("%s\n", EscapeForTerminal(host.Summary(seconds)).c_str());
-            return kExitInLine;
+        case RequestResult::Done: summary(false); return kExitInLine;
     }
     return kExitStepFailed;
 }

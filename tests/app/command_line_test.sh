@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The command line of the real binary, with no display: each refusal and its
+# The command line of the real binary, with no display: usage errors, short
+# options and --quiet, a closed output pipe, each refusal and its
 # exit status, an up-to-date pair, a failing step, a dry run that prints the
 # preview's lines and changes nothing, a real sync, names that hold control
 # characters shown escaped, and SIGINT in the middle of a run of many files.
@@ -28,13 +29,25 @@ echo new > "$m/dir/a.txt"
 echo stale > "$s/old/b.txt"
 : > "$work/file"
 
-check "no arguments but an option" 2 "" -- --sync
+# Usage errors: one line that says what is wrong, then the usage.
+check "no roots" 2 "kelvad: --sync takes two directories, MASTER and SLAVE, not 0" -- --sync
 check "unknown option" 2 "kelvad: unknown option --frobnicate" -- --frobnicate "$m" "$s"
-check "one root" 2 "" -- --sync "$m"
-check "three roots" 2 "" -- --sync "$m" "$s" "$work"
-check "help" 0 "" -- --help
-check "version" 0 "" -- --version
-grep -qx "Kelvad 1.0.0.1" "$work/out" || { failed=$((failed + 1)); echo "FAIL: version text"; }
+check "unknown short option" 2 "kelvad: unknown option -x" -- -x "$m" "$s"
+check "one root" 2 "kelvad: --dry-run takes two directories, MASTER and SLAVE, not 1" -- -n "$m"
+check "three roots" 2 "kelvad: --sync takes two directories, MASTER and SLAVE, not 3" -- --sync "$m" "$s" "$work"
+check "neither --sync nor --dry-run" 2 \
+    "kelvad: say --sync to bring the slave in line, or --dry-run to print the plan" -- -v "$m" "$s"
+check "--sync with --dry-run" 2 "kelvad: --sync and --dry-run cannot be used together" -- --sync -n "$m" "$s"
+check "--verbose with --quiet" 2 "kelvad: --verbose and --quiet cannot be used together" -- --sync -vq "$m" "$s"
+grep -q "^Usage: kelvad" "$work/err" || { failed=$((failed + 1)); echo "FAIL: no usage after the error"; }
+for help in --help -h "--help --version"; do
+    check "help ($help)" 0 "" -- $help
+    grep -q "^Usage: kelvad" "$work/out" || { failed=$((failed + 1)); echo "FAIL: $help prints no usage"; }
+done
+for version in --version -V; do
+    check "version ($version)" 0 "" -- $version
+    grep -qx "Kelvad 1.0.0.1" "$work/out" || { failed=$((failed + 1)); echo "FAIL: $version text"; }
+done
 check "empty root" 2 "You must specify both Master and Slave directories" -- --sync "" "$s"
 check "same root" 2 "Master and slave cannot be the same (are you mad?)" -- --sync "$m" "$m"
 check "missing master" 2 "Master directory doesn't exist or isn't a directory" -- --sync "$work/none" "$s"
@@ -42,7 +55,7 @@ check "slave is a file" 2 "Slave directory doesn't exist or isn't a directory" -
 check "overlap" 2 "Master and slave directories overlap" -- --sync "$m" "$m/dir"
 check "empty master" 2 "Master directory is empty" -- --sync "$work/empty" "$s"
 
-check "dry run" 0 "" -- --dry-run "$m" "$s"
+check "dry run" 0 "" -- -n "$m" "$s"
 printf 'Mkdir:\t%s\nCreate:\t%s\nRmdir:\t%s\nDelete:\t%s\n' "$s/dir" "$s/dir/a.txt" "$s/old" "$s/old/b.txt" > "$work/expected"
 cmp -s "$work/out" "$work/expected" || { failed=$((failed + 1)); echo "FAIL: dry-run lines:"; cat "$work/out"; }
 [ -e "$s/old/b.txt" ] && [ ! -e "$s/dir" ] || { failed=$((failed + 1)); echo "FAIL: the dry run changed the slave"; }
@@ -51,7 +64,21 @@ check "sync" 0 "" -- --sync "$m" "$s"
 diff -r "$m" "$s" >/dev/null || { failed=$((failed + 1)); echo "FAIL: the slave differs"; }
 grep -q "^1 created, 0 modified, 1 deleted, 1 directories made, 1 removed; .* copied in" "$work/out" ||
     { failed=$((failed + 1)); echo "FAIL: summary:"; cat "$work/out"; }
-check "up to date" 0 "Slave directory structure is up-to-date" -- --sync "$m" "$s"
+# Nothing to do is no error: said on the standard output, and not at all when quiet.
+check "up to date" 0 "" -- --sync "$m" "$s"
+grep -qx "Slave directory structure is up-to-date" "$work/out" && [ ! -s "$work/err" ] ||
+    { failed=$((failed + 1)); echo "FAIL: up to date is not on the standard output alone"; }
+check "up to date, quiet" 0 "" -- --sync -q "$m" "$s"
+[ ! -s "$work/out" ] && [ ! -s "$work/err" ] || { failed=$((failed + 1)); echo "FAIL: --quiet printed"; }
+# A reader that goes away does not kill the run: the work is done, its status kept.
+echo more > "$m/more.txt"
+"$kelvad" --sync "$m" "$s" 2>/dev/null | true
+[ "${PIPESTATUS[0]}" -eq 0 ] && [ -e "$s/more.txt" ] ||
+    { failed=$((failed + 1)); echo "FAIL: a closed pipe: status ${PIPESTATUS[0]}"; }
+rm "$m/more.txt"
+check "quiet sync" 0 "" -- --sync --quiet "$m" "$s"
+[ ! -s "$work/out" ] && [ ! -s "$work/err" ] && [ ! -e "$s/more.txt" ] ||
+    { failed=$((failed + 1)); echo "FAIL: a quiet sync printed or did nothing"; }
 [ ! -e kelvad.ini ] && [ ! -e "$work/kelvad.ini" ] || { failed=$((failed + 1)); echo "FAIL: kelvad.ini written"; }
 
 # A step that fails: a slave directory that cannot go, as it holds a link.
@@ -67,6 +94,10 @@ check "stop at the first failure" 1 "Error creating directory $ks/d (File exists
     -- --sync --stop-at-first-failure "$km" "$ks"
 [ ! -e "$ks/z.txt" ] && grep -q "^0 created, .*; 1 failed, 2 not tried, 0 directories not read$" "$work/out" ||
     { failed=$((failed + 1)); echo "FAIL: went on after the first failure:"; cat "$work/out"; }
+check "keep going, quiet" 1 "Error creating directory $ks/d (File exists)" -- --sync -q "$km" "$ks"
+[ ! -s "$work/out" ] && grep -q "^1 created, .*; 1 failed, 1 not tried, 0 directories not read$" "$work/err" ||
+    { failed=$((failed + 1)); echo "FAIL: a quiet run that failed gives no summary:"; cat "$work/err"; }
+rm -f "$ks/z.txt"
 check "keep going" 1 "Error creating directory $ks/d (File exists)" -- --sync "$km" "$ks"
 [ "$(cat "$ks/z.txt")" = z ] && grep -q "^1 created, .*; 1 failed, 1 not tried, 0 directories not read$" "$work/out" ||
     { failed=$((failed + 1)); echo "FAIL: keep going:"; cat "$work/out"; }
@@ -82,7 +113,7 @@ check "mass deletion over the limit" 2 \
     "This run would delete 12 of the 12 files and directories in the slave, more than the 5 allowed" \
     -- --sync --max-delete=5 "$gm" "$gs"
 [ "$(ls "$gs" | wc -l)" -eq 12 ] || { failed=$((failed + 1)); echo "FAIL: the refused runs changed the slave"; }
-check "bad --max-delete" 2 "kelvad: unknown option --max-delete=some" -- --sync --max-delete=some "$gm" "$gs"
+check "bad --max-delete" 2 'kelvad: --max-delete takes a count or "all", not "some"' -- --sync --max-delete=some "$gm" "$gs"
 check "mass deletion allowed" 0 "" -- --sync --max-delete=all "$gm" "$gs"
 [ "$(ls "$gs")" = stray.txt ] || { failed=$((failed + 1)); echo "FAIL: --max-delete=all"; }
 
