@@ -34,9 +34,18 @@ CActionListDlg::CActionListDlg(wxWindow* parent)
     SetUpKelvadDialog(this, 226, 135);
     auto* ok = new wxButton(this, wxID_OK, "OK", DlgPos(this, 3, 109), DlgSize(this, 46, 14));
     new wxButton(this, wxID_CANCEL, "Cancel", DlgPos(this, 167, 108), DlgSize(this, 50, 14));
+    m_totals = new wxStaticText(this, wxID_ANY, "", DlgPos(this, 9, 3), DlgSize(this, 205, 10),
+                                wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
     m_list = new wxDataViewCtrl(this, IDC_ACTION_LIST, DlgPos(this, 9, 14), DlgSize(this, 205, 85),
                                 wxDV_NO_HEADER | wxDV_SINGLE | wxBORDER_SIMPLE);
     SetAccessibleName(m_list, "Planned changes");
+    // The path column follows the list's width, which changes once more when
+    // the list shows its scroll bar: otherwise the end of a long path, the
+    // file name, would lie under the bar.
+    m_list->Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
+        FitPathColumn();
+        event.Skip();
+    });
     ok->SetDefault();
     // The template's size is the smallest; the list takes whatever is added.
     SetMinClientSize(GetClientSize());
@@ -52,9 +61,14 @@ void CActionListDlg::PlaceControls(const wxSize& clientSize) {
     // The list keeps the template's margins; the buttons stay at the bottom, OK
     // at the left and Cancel at the right.
     const wxSize grown = clientSize - DlgSize(this, 226, 135);
+    m_totals->SetSize(wxRect(DlgPos(this, 9, 3), DlgSize(this, 205, 10) + wxSize(grown.x, 0)));
     m_list->SetSize(wxRect(DlgPos(this, 9, 14), DlgSize(this, 205, 85) + grown));
     FindWindow(wxID_OK)->Move(DlgPos(this, 3, 109) + wxPoint(0, grown.y));
     FindWindow(wxID_CANCEL)->Move(DlgPos(this, 167, 108) + wxPoint(grown.x, grown.y));
+    FitPathColumn();
+}
+
+void CActionListDlg::FitPathColumn() {
     if (m_list->GetColumnCount() == 2) {
         const int labelWidth = m_list->GetColumn(0)->GetWidth();
         m_list->GetColumn(1)->SetWidth(std::max(m_list->GetClientSize().x - labelWidth, 50));
@@ -68,6 +82,7 @@ void CActionListDlg::SetData(const CActionList* actions, std::string slaveRoot) 
 
 int CActionListDlg::ShowModal() {
     m_slaveRoot.push_back(platform::kSeparator);  // once for each showing
+    m_totals->SetLabelText(ToWx(m_actions != nullptr ? PlanTotals(*m_actions) : std::string()));
     if (m_model == nullptr) {
         m_model = new ActionListModel(this);
         m_list->AssociateModel(m_model);
@@ -80,7 +95,13 @@ int CActionListDlg::ShowModal() {
         PlaceControls(GetClientSize());
     }
     FindWindow(wxID_OK)->SetFocus();
+    // Once the window is on the screen its sizes are final.
+    CallAfter([this] { PlaceControls(GetClientSize()); });
     return wxDialog::ShowModal();
+}
+
+std::string CActionListDlg::GetTotalsText() const {
+    return m_totals->GetLabelText().utf8_string();
 }
 
 size_t CActionListDlg::GetLineCount() const {

@@ -63,23 +63,6 @@ void CatchInterrupts() {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-std::string Bytes(std::uint64_t bytes) {
-    char text[32];
-    if (bytes < 1024) {
-        std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
-    } else {
-        const char* units[] = {"KiB", "MiB", "GiB", "TiB"};
-        double value = static_cast<double>(bytes) / 1024;
-        int unit = 0;
-        while (value >= 1024 && unit < 3) {
-            value /= 1024;
-            ++unit;
-        }
-        std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
-    }
-    return text;
-}
-
 // The executor's host on a terminal: the progress line (or, verbose, every
 // status line), the messages, the interrupt as Cancel, and the counts.
 class TerminalExecHost : public IExecHost {
@@ -137,7 +120,7 @@ private:
         const size_t width =
             ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
         std::string line = "[" + std::to_string(m_done) + "/" + std::to_string(m_total) + "] " +
-                           Bytes(m_bytes) + "  ";
+                           ByteCountText(m_bytes) + "  ";
         if (line.size() + 8 < width) {
             // Fits the width in characters; a cut in bytes would split one, or an escape.
             line += ShortenForTerminal(m_status, width - 1 - line.size());
@@ -191,11 +174,13 @@ public:
         m_unreadable = messages.size();
     }
     bool ApprovePlan(const CActionList& actions, const std::string& slaveRoot) override {
-        // Only a dry run asks: it prints the plan in the preview's words.
+        // Only a dry run asks: it prints the plan in the preview's words, then
+        // what it comes to.
         const std::string root = slaveRoot + platform::kSeparator;
         for (const auto& action : actions) {
             std::printf("%s\n", BuildTerminalActionLine(*action, root).c_str());
         }
+        std::printf("%s\n", PlanTotals(actions).c_str());
         return false;
     }
     bool ExecutePlan(const CActionList& actions, platform::TreeRoot& master,
@@ -226,7 +211,7 @@ public:
                               "%zu removed; %s copied in %.1f s",
                               done[ACTION_CREATE], done[ACTION_MODIFY], done[ACTION_DELETE],
                               done[ACTION_MKDIR], done[ACTION_RMDIR],
-                              Bytes(m_exec.CopiedBytes()).c_str(), seconds);
+                              ByteCountText(m_exec.CopiedBytes()).c_str(), seconds);
         if (failed + skipped + m_unreadable > 0 && n > 0 && static_cast<size_t>(n) < sizeof text) {
             std::snprintf(text + n, sizeof text - static_cast<size_t>(n),
                           "; %zu failed, %zu not tried, %zu directories not read", failed,

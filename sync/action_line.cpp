@@ -39,3 +39,15 @@ std::array<size_t, 6> CountByKind(const CActionList& actions) {
     }
     return counts;
 }
+
+std::string PlanTotals(const CActionList& actions) {
+    const std::array<size_t, 6> n = CountByKind(actions);
+    std::uint64_t bytes = 0;
+    for (const auto& action : actions) {
+        bytes += action->GetBytes();
+    }
+    const auto count = [](size_t value) { return std::to_string(value); };
+    return count(n[ACTION_CREATE]) + " to create, " + count(n[ACTION_MODIFY]) + " to replace (" +
+           ByteCountText(bytes) + "); " + count(n[ACTION_DELETE]) + " to delete; " +
+           count(n[ACTION_MKDIR]) + " directories to make, " + count(n[ACTION_RMDIR]) + " to remove";
+}

@@ -21,3 +21,8 @@ std::string BuildTerminalActionLine(const CAction& action,
 // How many actions of each kind `actions` holds, by kind (ACTION_MODIFY to
 // ACTION_RMDIR); index 0 counts any other kind.
 std::array<size_t, 6> CountByKind(const CActionList& actions);
+
+// What the plan comes to, for the preview and a dry run: "12 to create, 3 to
+// replace (1.2 GiB); 200 to delete; 4 directories to make, 1 to remove", the
+// bytes being those the creations and replacements copy.
+std::string PlanTotals(const CActionList& actions);

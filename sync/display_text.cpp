@@ -1,5 +1,6 @@
 #include "sync/display_text.h"
 
+#include <cstdio>
 #include <vector>
 
 namespace {
@@ -149,4 +150,21 @@ std::string EscapeForTerminal(std::string_view text) {
 
 std::string ShortenForTerminal(std::string_view text, size_t maxChars) {
     return Shorten(EscapeForTerminal(text), maxChars, true);
+}
+
+std::string ByteCountText(std::uint64_t bytes) {
+    char text[32];
+    if (bytes < 1024) {
+        std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
+        return text;
+    }
+    const char* units[] = {"KiB", "MiB", "GiB", "TiB"};
+    double value = static_cast<double>(bytes) / 1024;
+    int unit = 0;
+    while (value >= 1024 && unit < 3) {
+        value /= 1024;
+        ++unit;
+    }
+    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+    return text;
 }

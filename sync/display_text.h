@@ -3,8 +3,12 @@
 // name printed on a terminal is shown escaped, never obeyed.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+
+// A count of bytes as people read it: "512 bytes", "1.2 MiB", "3.0 GiB".
+std::string ByteCountText(std::uint64_t bytes);
 
 // `text` when it has at most `maxChars` characters; otherwise its beginning and
 // end joined by "...", `maxChars` characters in all. Counts UTF-8 characters and

@@ -1,6 +1,7 @@
 // One planned change to the slave tree, and the action list that holds the plan.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,13 +21,17 @@ inline constexpr const char* kNoPath = "~~~~";
 
 class CAction {
 public:
-    CAction(std::string masterPath, std::string slavePath, int kind)
-        : m_masterPath(std::move(masterPath)), m_slavePath(std::move(slavePath)), m_kind(kind) {}
+    // `bytes`: what the step copies, the master file's size when it was scanned.
+    CAction(std::string masterPath, std::string slavePath, int kind, std::uint64_t bytes = 0)
+        : m_masterPath(std::move(masterPath)), m_slavePath(std::move(slavePath)), m_kind(kind),
+          m_bytes(bytes) {}
 
     // Relative paths, without the root and the separator after it.
     const std::string& GetMasterPath() const { return m_masterPath; }
     const std::string& GetSlavePath() const { return m_slavePath; }
     int GetKind() const { return m_kind; }
+    // The bytes a creation or a modification copies, as scanned; 0 otherwise.
+    std::uint64_t GetBytes() const { return m_bytes; }
     // The path in the slave that the step changes: the master's path for a
     // creation (nothing in the slave has it yet), the slave's otherwise. The
     // other field may hold "~~~~" or the other side's path; read this one.
@@ -38,6 +43,7 @@ private:
     std::string m_masterPath;
     std::string m_slavePath;
     int m_kind;
+    std::uint64_t m_bytes;
 };
 
 // The plan, in the order the comparison made it. The list owns its actions.

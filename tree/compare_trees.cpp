@@ -56,6 +56,7 @@ struct DeferredCreate {
     std::string path;   // the master's relative path
     std::string bound;  // the path followed by '0', the byte after '/': every
                         // path below it sorts before this
+    std::uint64_t bytes;  // the master file's size
 };
 
 // The merge of the two lists, in named steps. Each action carries the relative
@@ -98,7 +99,7 @@ public:
                 ++j;
             } else if (order < 0) {
                 Add(JoinPieces(masterKey), JoinPieces(slaveKey),
-                    master->IsDirectory() ? ACTION_MKDIR : ACTION_CREATE);
+                    master->IsDirectory() ? ACTION_MKDIR : ACTION_CREATE, master->GetSize());
                 ++i;
             } else {
                 SlaveOnly(*slave, JoinPieces(masterKey), JoinPieces(slaveKey));
@@ -106,14 +107,15 @@ public:
             }
         }
         while (!m_deferred.empty()) {
-            Add(m_deferred.back().path, kNoPath, ACTION_CREATE);
+            Add(m_deferred.back().path, kNoPath, ACTION_CREATE, m_deferred.back().bytes);
             m_deferred.pop_back();
         }
     }
 
 private:
-    void Add(std::string masterPath, std::string slavePath, int kind) {
-        m_actions.push_back(std::make_unique<CAction>(std::move(masterPath), std::move(slavePath), kind));
+    void Add(std::string masterPath, std::string slavePath, int kind, std::uint64_t bytes = 0) {
+        m_actions.push_back(
+            std::make_unique<CAction>(std::move(masterPath), std::move(slavePath), kind, bytes));
     }
 
     // A deferred creation is due once the slave walk has passed everything
@@ -123,7 +125,7 @@ private:
                (slave == nullptr ||
                 platform::ComparePaths(slaveKey, platform::PathPieces{{m_deferred.back().bound, {}, {}}},
                                        m_match) >= 0)) {
-            Add(m_deferred.back().path, JoinPieces(slaveKey), ACTION_CREATE);
+            Add(m_deferred.back().path, JoinPieces(slaveKey), ACTION_CREATE, m_deferred.back().bytes);
             m_deferred.pop_back();
         }
     }
@@ -140,7 +142,7 @@ private:
                                    : master.GetLastWriteTime() >=
                                          slave.GetLastWriteTime() + m_slaveTimeStep;
             if (later || master.GetSize() != slave.GetSize()) {
-                Add(std::move(masterPath), std::move(slavePath), ACTION_MODIFY);
+                Add(std::move(masterPath), std::move(slavePath), ACTION_MODIFY, master.GetSize());
             }
         } else if (master.IsDirectory() && !slave.IsDirectory()) {
             // The slave's file gives way to the master's directory, whose contents
@@ -152,7 +154,8 @@ private:
             // master's file takes its place.
             Add(masterPath, slavePath, ACTION_RMDIR);
             m_deferred.push_back(
-                {std::move(masterPath), slavePath + static_cast<char>(platform::kSeparator + 1)});
+                {std::move(masterPath), slavePath + static_cast<char>(platform::kSeparator + 1),
+                 master.GetSize()});
         }
     }
 

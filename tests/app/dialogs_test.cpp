@@ -230,13 +230,15 @@ TEST(ProgressDialog, FailureMessageIsOwnedByTheProgressWindow) {
 TEST(ActionListDialog, ShowsOneLinePerActionAndLeavesThePlanAlone) {
     DialogRecorder recorder;
     CActionList plan;
-    plan.push_back(std::make_unique<CAction>("z", "~~~~", ACTION_CREATE));
+    plan.push_back(std::make_unique<CAction>("z", "~~~~", ACTION_CREATE, 1536));
     plan.push_back(std::make_unique<CAction>("~~~~", "a", ACTION_DELETE));
-    plan.push_back(std::make_unique<CAction>("m", "M", ACTION_MODIFY));
+    plan.push_back(std::make_unique<CAction>("m", "M", ACTION_MODIFY, 3 << 20));
     std::vector<std::string> lines;
     std::vector<std::string> shownColumns;
+    std::string totals;
     recorder.m_answer = [&](wxDialog* d) {
         auto* preview = dynamic_cast<CActionListDlg*>(d);
+        totals = preview->GetTotalsText();
         wxDataViewCtrl* list = preview->GetListControl();
         EXPECT_EQ(list->GetId(), IDC_ACTION_LIST);
         EXPECT_EQ(list->GetColumnCount(), 2u);
@@ -258,6 +260,7 @@ TEST(ActionListDialog, ShowsOneLinePerActionAndLeavesThePlanAlone) {
                                                "Modify:\t/backup/M"}));
     EXPECT_EQ(shownColumns,
               (std::vector<std::string>{"Create:|/backup/z", "Delete:|/backup/a", "Modify:|/backup/M"}));
+    EXPECT_EQ(totals, "1 to create, 1 to replace (3.0 MiB); 1 to delete; 0 directories to make, 0 to remove");
     ASSERT_EQ(plan.size(), 3u);
     EXPECT_EQ(plan[0]->GetMasterPath(), "z");
 }
@@ -280,6 +283,32 @@ TEST(ActionListDialog, EnterApprovesAndEscapeRefuses) {
         timer.Start(100);
         EXPECT_EQ(preview.ShowModal(), expected);
         timer.Stop();
+    }
+}
+
+TEST(ActionListDialog, TheEndOfALongPathIsInViewOnEveryOpening) {
+    // Enough lines for a scroll bar, which takes its width from the list once
+    // the window is up.
+    CActionList plan;
+    for (int i = 0; i < 300; ++i) {
+        plan.push_back(std::make_unique<CAction>(
+            std::string(40, 'd') + "/" + std::string(60, 'e') + "/file" + std::to_string(i), "~~~~",
+            ACTION_CREATE));
+    }
+    for (int opening = 0; opening < 4; ++opening) {
+        CActionListDlg preview(nullptr);
+        preview.SetData(&plan, "/backup");
+        wxTimer timer;
+        int overhang = -1;
+        timer.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+            wxDataViewCtrl* list = preview.GetListControl();
+            overhang = list->GetColumn(0)->GetWidth() + list->GetColumn(1)->GetWidth() -
+                       list->GetClientSize().x;
+            preview.EndModal(wxID_CANCEL);
+        });
+        timer.StartOnce(400);
+        preview.ShowModal();
+        EXPECT_LE(overhang, 0) << "opening " << opening;
     }
 }
 

@@ -40,6 +40,16 @@ TEST(Differential, RandomPairsReachTheModelsState) {
             }
         }
 
+        // Each copy in the plan carries the size of the file it copies, which
+        // the preview's totals add up.
+        for (const auto& action : PlanRun(t / "m", t / "s")) {
+            const auto kind = action->GetKind();
+            const auto m = master.find(action->GetMasterPath());
+            const bool copies = kind == ACTION_CREATE || kind == ACTION_MODIFY;
+            ASSERT_EQ(action->GetBytes(), copies && m != master.end() ? m->second.content.size() : 0u)
+                << "seed " << seed << ": " << action->GetMasterPath();
+        }
+
         // The guard asks before a run that deletes or removes at least half of
         // the slave, and at least 10 entries: those the master lacks, or has as
         // the other type.
