@@ -258,6 +258,13 @@ void CSyncDlg::OnStart() {
     if (!UpdateData(true)) {
         return;
     }
+    // The control that had the focus gets it back when the request returns
+    // here (a cancelled preview, a refusal, a failure): the controls greyed
+    // during the scan and the boxes shown meanwhile have taken it away.
+    wxWindow* focused = wxWindow::FindFocus();
+    if (focused == nullptr || !IsDescendant(focused)) {
+        focused = FindWindow(wxID_OK);
+    }
     DialogRequestHost host(*this);
     StartRequest request{m_masterDir, m_slaveDir, static_cast<RunMode>(m_option), {}};
     request.openRoot = [this](const std::string& path, platform::Mounts mounts) {
@@ -266,6 +273,10 @@ void CSyncDlg::OnStart() {
     if (RunStartRequest(host, request) == RequestResult::Done) {
         m_finished = true;
         EndApplication();
+        return;
+    }
+    if (IsShown()) {
+        focused->SetFocus();
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -376,5 +377,17 @@ private:
 }  // namespace
 
 RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
-    return Request(host, r).Run();
+    StartRequest expanded = r;
+    expanded.masterDir = ExpandHome(r.masterDir);
+    expanded.slaveDir = ExpandHome(r.slaveDir);
+    return Request(host, expanded).Run();
+}
+
+std::string ExpandHome(const std::string& typed) {
+    const char* home = std::getenv("HOME");
+    if (typed.empty() || typed[0] != '~' || (typed.size() > 1 && typed[1] != platform::kSeparator) ||
+        home == nullptr || *home == '\0') {
+        return typed;
+    }
+    return home + typed.substr(1);
 }

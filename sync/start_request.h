@@ -93,5 +93,10 @@ enum class RequestResult {
 // Nothing at or below a mount point inside the slave is touched; a mount in
 // either tree that shows the other ends the request as an overlap. Every
 // refusal has its message; a master found empty ends the request before the
-// slave's scan is looked at.
+// slave's scan is looked at. A root typed as "~" or "~/..." lies in the home
+// directory, as in a shell.
 RequestResult RunStartRequest(IRequestHost& host, const StartRequest& request);
+
+// `typed` with a leading "~" (alone or before a separator) standing for the
+// home directory ($HOME); as it is otherwise, or when $HOME is not set.
+std::string ExpandHome(const std::string& typed);

@@ -87,7 +87,14 @@ TEST_F(RunControllerTest, ARefusedPreviewChangesNothing) {
         }
         return wxID_CANCEL;
     };
+    // Enter pressed in the slave field: the field has the focus again after the
+    // preview is cancelled, for the keyboard and for a screen reader.
+    m_dialog->Show();
+    m_dialog->GetSlaveEdit()->SetFocus();
+    wxYield();
     Start(m_master, m_slave + "/", 1);
+    wxYield();
+    EXPECT_EQ(wxWindow::FindFocus(), m_dialog->GetSlaveEdit());
     EXPECT_EQ(m_recorder.m_shown.size(), 1u);
     EXPECT_EQ(m_recorder.m_shown[0].caption, "Action List");
     EXPECT_EQ(lines, (std::vector<std::string>{"Create:\t" + m_slave + "//a"}));

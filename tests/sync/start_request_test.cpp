@@ -61,6 +61,8 @@ TEST_F(StartRequestTest, ChecksComeInTheirOrderBeforeAnythingIsScanned) {
     ASSERT_EQ(::symlink(m_master.c_str(), (m_dir / "alias").c_str()), 0);
     const std::string both = "kelvad: You must specify both Master and Slave directories";
     const std::string overlap = "Kelvad: Master and slave directories overlap";
+    const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+    ::setenv("HOME", m_dir.Path().c_str(), 1);  // "~" is the home directory, as in a shell
     const std::pair<std::pair<std::string, std::string>, std::string> cases[] = {
         {{"", ""}, both},
         {{m_master, ""}, both},
@@ -75,6 +77,9 @@ TEST_F(StartRequestTest, ChecksComeInTheirOrderBeforeAnythingIsScanned) {
         {{m_master + "/sub", m_master}, overlap},  // the master inside the slave
         {{m_dir / "alias", m_master}, overlap},    // one directory through a link
         {{m_dir / "alias/sub", m_master}, overlap},
+        {{"~/master", m_master}, "kelvad: Master and slave cannot be the same (are you mad?)"},
+        {{"~", m_slave}, overlap},
+        {{"~master", m_slave}, "Kelvad: Master directory doesn't exist or isn't a directory"},
     };
     for (const auto& [roots, message] : cases) {
         SCOPED_TRACE(roots.first + " | " + roots.second);
@@ -84,6 +89,7 @@ TEST_F(StartRequestTest, ChecksComeInTheirOrderBeforeAnythingIsScanned) {
         EXPECT_EQ(m_host.m_log, Log{message});
         EXPECT_EQ(listings.m_count, 0);
     }
+    ::setenv("HOME", home.c_str(), 1);
     EXPECT_EQ(Snapshot(m_master).size(), 2u);
     // Through a bind mount the directory is the master, whatever its name.
     BindMount bound(m_master, m_dir / "B");
