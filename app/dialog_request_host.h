@@ -13,7 +13,9 @@ class CSyncDlg;
 
 class DialogRequestHost : public IRequestHost {
 public:
-    explicit DialogRequestHost(CSyncDlg& dialog) : m_dialog(dialog) {}
+    // `log`, when given, records the run.
+    explicit DialogRequestHost(CSyncDlg& dialog, RunLog* log = nullptr)
+        : m_dialog(dialog), m_log(log) {}
     ~DialogRequestHost() override;
 
     void ShowMessage(const std::string& text, const char* caption) override;
@@ -36,6 +38,7 @@ private:
     void RestoreDialog();
 
     CSyncDlg& m_dialog;
+    RunLog* m_log;
     bool m_busy = false;
     std::unique_ptr<CProgressDlg> m_progress;
 };

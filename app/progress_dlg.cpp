@@ -65,9 +65,11 @@ bool CProgressDlg::CreateModeless(wxWindow* parent) {
 }
 
 bool CProgressDlg::Execute(const CActionList* actions, platform::TreeRoot& master,
-                           platform::TreeRoot& slave) {
+                           platform::TreeRoot& slave, RunLog* log) {
     m_lastCheck = {};
-    const bool done = ExecuteActions(*this, *actions, master, slave);
+    RunRecord record(*this, log);
+    const bool done = record.Run(*actions, master, slave, OnFailure::Stop);
+    m_summary = record.Summary();
     ShowPending();
     return done;
 }

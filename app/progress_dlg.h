@@ -12,6 +12,7 @@
 
 #include "exec/run_host.h"
 #include "platform/tree_root.h"
+#include "sync/run_log.h"
 #include "tree/action.h"
 
 class CProgressDlg : public wxDialog, public IExecHost {
@@ -23,10 +24,14 @@ public:
     // cancel flag. Returns false when the window could not be created.
     bool CreateModeless(wxWindow* parent);
 
-    // Carries out `actions` (see ExecuteActions). True when everything was done;
-    // false after a failure (already reported in a message box owned by this
-    // window) or a cancel (no message). The window stays open either way.
-    bool Execute(const CActionList* actions, platform::TreeRoot& master, platform::TreeRoot& slave);
+    // Carries out `actions` (see ExecuteActions), recording the run in `log`
+    // when given. True when everything was done; false after a failure
+    // (already reported in a message box owned by this window) or a cancel (no
+    // message). The window stays open either way.
+    bool Execute(const CActionList* actions, platform::TreeRoot& master, platform::TreeRoot& slave,
+                 RunLog* log = nullptr);
+    // What the last Execute did (RunRecord::Summary).
+    const std::string& Summary() const { return m_summary; }
 
     // Only sets the cancel flag: the window neither closes nor hides.
     void OnCancel();
@@ -57,4 +62,5 @@ private:
     int m_position = 0;
     bool m_positionDirty = false;
     std::chrono::steady_clock::time_point m_lastCheck{};
+    std::string m_summary;
 };

@@ -265,8 +265,12 @@ void CSyncDlg::OnStart() {
     if (focused == nullptr || !IsDescendant(focused)) {
         focused = FindWindow(wxID_OK);
     }
-    DialogRequestHost host(*this);
+    // Each run is recorded; where the log cannot be kept, the run goes on.
+    RunLog log;
+    (void)log.Open(RunLog::DefaultPath());
+    DialogRequestHost host(*this, &log);
     StartRequest request{m_masterDir, m_slaveDir, static_cast<RunMode>(m_option), {}};
+    request.log = &log;
     request.openRoot = [this](const std::string& path, platform::Mounts mounts) {
         return OpenRoot(path, mounts);
     };

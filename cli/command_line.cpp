@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "res/version.h"
 #include "sync/action_line.h"
 #include "sync/display_text.h"
+#include "sync/run_log.h"
 #include "sync/start_request.h"
 
 namespace {
@@ -33,6 +35,8 @@ constexpr const char* kUsage =
     "Options of --sync:\n"
     "  -v, --verbose             print every step\n"
     "  -q, --quiet               print nothing unless something fails\n"
+    "  --log-file FILE           record the run in FILE instead of the usual log,\n"
+    "                            ~/.local/state/kelvad/kelvad.log\n"
     "  --stop-at-first-failure   stop at the first step that fails (by default\n"
     "                            every step that does not depend on it is done)\n"
     "  --max-delete=N|all        delete or remove at most N entries; without it a\n"
@@ -86,14 +90,6 @@ public:
         Clear();
         std::fprintf(stderr, "%s\n", EscapeForTerminal(text).c_str());
     }
-    void StepEnded(int kind, const std::string&, StepOutcome outcome) override {
-        if (outcome == StepOutcome::Done) {
-            ++m_stepsDone[kind];
-        } else if (outcome == StepOutcome::Failed) {
-            ++m_failed[kind];
-        }
-    }
-
     // Takes the progress line off the screen.
     void Clear() {
         if (m_drawn) {
@@ -101,10 +97,6 @@ public:
             m_drawn = false;
         }
     }
-    std::uint64_t CopiedBytes() const { return m_bytes; }
-    // By action kind: the steps carried out, and those that failed.
-    const std::array<size_t, 6>& StepsDone() const { return m_stepsDone; }
-    const std::array<size_t, 6>& Failed() const { return m_failed; }
 
 private:
     void Draw() {
@@ -138,8 +130,6 @@ private:
     size_t m_total = 0;
     size_t m_done = 0;
     std::uint64_t m_bytes = 0;
-    std::array<size_t, 6> m_stepsDone{};
-    std::array<size_t, 6> m_failed{};
     std::chrono::steady_clock::time_point m_lastDraw{};
 };
 
@@ -147,8 +137,8 @@ private:
 // standard output for a dry run, no settings file.
 class TerminalRequestHost : public IRequestHost {
 public:
-    TerminalRequestHost(bool verbose, bool quiet, OnFailure onFailure)
-        : m_exec(verbose, quiet), m_onFailure(onFailure), m_quiet(quiet) {}
+    TerminalRequestHost(bool verbose, bool quiet, OnFailure onFailure, RunLog* log)
+        : m_exec(verbose, quiet), m_onFailure(onFailure), m_quiet(quiet), m_log(log) {}
 
     // What only informs ("Slave directory structure is up-to-date") is no
     // error: it goes to the standard output, and not at all when quiet.
@@ -185,40 +175,17 @@ public:
     }
     bool ExecutePlan(const CActionList& actions, platform::TreeRoot& master,
                      platform::TreeRoot& slave) override {
-        m_counts = CountByKind(actions);
         m_ran = true;
-        const bool done = ExecuteActions(m_exec, actions, master, slave, FlushAtEnd::Yes, m_onFailure);
+        m_record.emplace(m_exec, m_log);
+        const bool done = m_record->Run(actions, master, slave, m_onFailure);
         m_exec.Clear();
         return done;
     }
     void SaveSettings() override {}  // the command line never touches kelvad.ini
 
-    // "3 created, 1 modified, 2 deleted, 1 directory made, 0 removed; 1.2 MiB
-    // copied in 0.4 s", and when not everything was done "; 2 failed, 3 not
-    // tried, 1 directories not read". Only what was done counts as done;
-    // what a failure, a stop or an interrupt kept from being tried is "not tried".
-    std::string Summary(double seconds) const {
-        const std::array<size_t, 6>& done = m_exec.StepsDone();
-        size_t failed = 0;
-        size_t skipped = 0;
-        for (size_t kind = 0; kind < done.size(); ++kind) {
-            failed += m_exec.Failed()[kind];
-            skipped += m_counts[kind] - std::min(m_counts[kind], done[kind] + m_exec.Failed()[kind]);
-        }
-        char text[384];
-        int n = std::snprintf(text, sizeof text,
-                              "%zu created, %zu modified, %zu deleted, %zu directories made, "
-                              "%zu removed; %s copied in %.1f s",
-                              done[ACTION_CREATE], done[ACTION_MODIFY], done[ACTION_DELETE],
-                              done[ACTION_MKDIR], done[ACTION_RMDIR],
-                              ByteCountText(m_exec.CopiedBytes()).c_str(), seconds);
-        if (failed + skipped + m_unreadable > 0 && n > 0 && static_cast<size_t>(n) < sizeof text) {
-            std::snprintf(text + n, sizeof text - static_cast<size_t>(n),
-                          "; %zu failed, %zu not tried, %zu directories not read", failed,
-                          skipped, m_unreadable);
-        }
-        return text;
-    }
+    // The summary of the run (RunRecord::Summary), counting the directories
+    // that could not be read.
+    std::string Summary() const { return m_record->Summary(m_unreadable); }
     bool Ran() const { return m_ran; }
     bool Unreadable() const { return m_unreadable > 0; }
     bool DeletionRefused() const { return m_deletionRefused; }
@@ -227,7 +194,8 @@ private:
     TerminalExecHost m_exec;
     OnFailure m_onFailure;
     bool m_quiet;
-    std::array<size_t, 6> m_counts{};
+    RunLog* m_log;
+    std::optional<RunRecord> m_record;
     size_t m_unreadable = 0;
     bool m_ran = false;
     bool m_deletionRefused = false;
@@ -257,6 +225,7 @@ struct Options {
     bool quiet = false;
     bool stopAtFirstFailure = false;
     long long maxDelete = -1;
+    std::string logFile;  // empty: the usual log
     std::vector<std::string> roots;
 };
 
@@ -268,7 +237,7 @@ int UsageError(const std::string& what) {
 
 // Reads the options; "" when they make sense, what is wrong otherwise.
 std::string ParseOptions(int argc, char** argv, Options& o) {
-    enum { kStopAtFirstFailure = 256, kMaxDelete, kSync };
+    enum { kStopAtFirstFailure = 256, kMaxDelete, kSync, kLogFile };
     static const option kLong[] = {
         {"sync", no_argument, nullptr, kSync},
         {"dry-run", no_argument, nullptr, 'n'},
@@ -278,6 +247,7 @@ std::string ParseOptions(int argc, char** argv, Options& o) {
         {"version", no_argument, nullptr, 'V'},
         {"stop-at-first-failure", no_argument, nullptr, kStopAtFirstFailure},
         {"max-delete", required_argument, nullptr, kMaxDelete},
+        {"log-file", required_argument, nullptr, kLogFile},
         {nullptr, 0, nullptr, 0},
     };
     opterr = 0;  // the messages are ours
@@ -291,6 +261,12 @@ std::string ParseOptions(int argc, char** argv, Options& o) {
             case 'h': o.help = true; break;
             case 'V': o.version = true; break;
             case kStopAtFirstFailure: o.stopAtFirstFailure = true; break;
+            case kLogFile:
+                if (*optarg == '\0') {
+                    return "--log-file needs a file name";
+                }
+                o.logFile = optarg;
+                break;
             case kMaxDelete:
                 if (!ParseMaxDelete(optarg, o.maxDelete)) {
                     return std::string("--max-delete takes a count or \"all\", not \"") + optarg + "\"";
@@ -301,8 +277,11 @@ std::string ParseOptions(int argc, char** argv, Options& o) {
                 if (optopt != 0 && arg.rfind("--", 0) != 0) {
                     return std::string("unknown option -") + static_cast<char>(optopt);
                 }
-                const bool needsValue = arg.rfind("--max-delete", 0) == 0;
-                return needsValue ? "--max-delete needs a count or \"all\"" : "unknown option " + arg;
+                if (arg.rfind("--max-delete", 0) == 0) {
+                    return "--max-delete needs a count or \"all\"";
+                }
+                return arg.rfind("--log-file", 0) == 0 ? "--log-file needs a file name"
+                                                       : "unknown option " + arg;
             }
         }
     }
@@ -353,22 +332,28 @@ int RunCommandLine(int argc, char** argv) {
     if (std::string wrong = CheckOptions(o); !wrong.empty()) {
         return UsageError(wrong);
     }
+    // The usual log is kept where it can be; a log asked for by name must be.
+    RunLog log;
+    const std::string logPath = o.logFile.empty() ? RunLog::DefaultPath() : o.logFile;
+    if (const platform::Status opened = log.Open(logPath); !opened.ok() && !o.logFile.empty()) {
+        std::fprintf(stderr, "kelvad: cannot open the log %s (%s)\n",
+                     EscapeForTerminal(logPath).c_str(), opened.Reason().c_str());
+        return kExitRefused;
+    }
     CatchInterrupts();
     TerminalRequestHost host(o.verbose, o.quiet,
-                             o.stopAtFirstFailure ? OnFailure::Stop : OnFailure::KeepGoing);
-    const auto began = std::chrono::steady_clock::now();
+                             o.stopAtFirstFailure ? OnFailure::Stop : OnFailure::KeepGoing, &log);
     // A dry run is a Preview whose plan is printed and not approved.
     StartRequest request{o.roots[0], o.roots[1], o.dryRun ? RunMode::Preview : RunMode::JustDoIt, {}};
     request.maxDelete = o.maxDelete;
+    request.log = &log;
     const RequestResult result = RunStartRequest(host, request);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     // The summary of a run that did not do everything is printed whatever
     // --quiet says, on the standard error then.
     const auto summary = [&](bool failed) {
         if (!o.quiet || failed) {
             std::fprintf(o.quiet ? stderr : stdout, "%s\n",
-                         EscapeForTerminal(host.Summary(seconds)).c_str());
+                         EscapeForTerminal(host.Summary()).c_str());
         }
     };
     switch (result) {

@@ -238,6 +238,16 @@ Status WriteFileAtomically(const std::string& path, const std::string& content) 
     return status;
 }
 
+Result<int> OpenForAppend(const std::string& path) {
+    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+        if (::mkdir(path.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) {
+            return Status::FromErrno("mkdir");
+        }
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    return fd >= 0 ? Result<int>(fd) : Result<int>(Status::FromErrno("open"));
+}
+
 int ProcessId() {
     return static_cast<int>(::getpid());
 }

@@ -13,6 +13,7 @@
 #include "platform/status.h"
 #include "platform/file_ops.h"
 #include "sync/action_line.h"
+#include "sync/run_log.h"
 #include "tree/compare_trees.h"
 #include "tree/scanner.h"
 
@@ -374,13 +375,71 @@ private:
     std::atomic<bool> m_stop{false};  // the master's scan and the comparison
 };
 
+// The host of a request that is recorded: every call passed on, the messages,
+// the questions with their answers and the plan's totals written to the log.
+class LoggedRequestHost : public IRequestHost {
+public:
+    LoggedRequestHost(IRequestHost& inner, RunLog& log) : m_inner(inner), m_log(log) {}
+
+    void ShowMessage(const std::string& text, const char* caption) override {
+        m_log.Write("message: " + text);
+        m_inner.ShowMessage(text, caption);
+    }
+    void SetBusy(bool busy) override { m_inner.SetBusy(busy); }
+    bool KeepAliveWhileBusy() override { return m_inner.KeepAliveWhileBusy(); }
+    bool ConfirmDeletion(size_t deletions, size_t entries) override {
+        const bool yes = m_inner.ConfirmDeletion(deletions, entries);
+        m_log.Write(MassDeletionText(deletions, entries) + (yes ? ": allowed" : ": refused"));
+        return yes;
+    }
+    void ShowUnreadable(const std::vector<std::string>& messages) override {
+        for (const std::string& message : messages) {
+            m_log.Write("failed: " + message);
+        }
+        m_inner.ShowUnreadable(messages);
+    }
+    bool ApprovePlan(const CActionList& actions, const std::string& slaveRoot) override {
+        m_log.Write("plan: " + PlanTotals(actions));
+        m_planLogged = true;
+        const bool approved = m_inner.ApprovePlan(actions, slaveRoot);
+        m_log.Write(approved ? "plan approved" : "plan not approved");
+        return approved;
+    }
+    bool ExecutePlan(const CActionList& actions, platform::TreeRoot& master,
+                     platform::TreeRoot& slave) override {
+        if (!m_planLogged) {
+            m_log.Write("plan: " + PlanTotals(actions));
+        }
+        return m_inner.ExecutePlan(actions, master, slave);
+    }
+    void SaveSettings() override { m_inner.SaveSettings(); }
+
+private:
+    IRequestHost& m_inner;
+    RunLog& m_log;
+    bool m_planLogged = false;
+};
+
 }  // namespace
 
 RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
     StartRequest expanded = r;
     expanded.masterDir = ExpandHome(r.masterDir);
     expanded.slaveDir = ExpandHome(r.slaveDir);
-    return Request(host, expanded).Run();
+    if (r.log == nullptr) {
+        return Request(host, expanded).Run();
+    }
+    RunLog& log = *r.log;
+    log.Write(std::string("start: ") + (r.mode == RunMode::JustDoIt  ? "Just Do It"
+                                        : r.mode == RunMode::Preview ? "Preview"
+                                                                     : "no mode"));
+    log.Write("master: " + expanded.masterDir);
+    log.Write("slave: " + expanded.slaveDir);
+    LoggedRequestHost logged(host, log);
+    const RequestResult result = Request(logged, expanded).Run();
+    static const char* const kEnds[] = {"refused", "stopped", "up to date", "not run", "failed", "done"};
+    log.Write(std::string("end: ") + kEnds[static_cast<int>(result)]);
+    return result;
 }
 
 std::string ExpandHome(const std::string& typed) {

@@ -12,6 +12,8 @@
 #include "platform/tree_root.h"
 #include "tree/action.h"
 
+class RunLog;
+
 // What the request needs from the user's side.
 class IRequestHost {
 public:
@@ -69,6 +71,10 @@ struct StartRequest {
     // more entries than this is refused (its counts shown) instead of asked
     // about; -1 asks about a mass deletion (IRequestHost::ConfirmDeletion).
     long long maxDelete = -1;
+    // When set, the request is recorded there: its start, mode and roots, each
+    // message, the plan's totals and how it ended. The front end records the
+    // run itself (RunRecord).
+    RunLog* log = nullptr;
 };
 
 enum class RequestResult {

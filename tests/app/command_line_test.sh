@@ -9,6 +9,7 @@ kelvad="$1"
 unset DISPLAY WAYLAND_DISPLAY
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+export XDG_STATE_HOME="$work/state"  # the usual log, kept out of the user's own
 passed=0
 failed=0
 check() {  # check NAME EXPECTED-STATUS EXPECTED-STDERR -- ARGS...
@@ -65,6 +66,13 @@ check "sync" 0 "" -- --sync "$m" "$s"
 diff -r "$m" "$s" >/dev/null || { failed=$((failed + 1)); echo "FAIL: the slave differs"; }
 grep -q "^1 created, 0 modified, 1 deleted, 1 directories made, 1 removed; .* copied in" "$work/out" ||
     { failed=$((failed + 1)); echo "FAIL: summary:"; cat "$work/out"; }
+# The run is recorded in the usual log: its start, roots, changes, summary and end.
+log="$work/state/kelvad/kelvad.log"
+for line in "start: Just Do It" "master: $m" "slave: $s" "created: $s/dir/a.txt" "deleted: $s/old/b.txt" \
+    "removed directory: $s/old" "summary: 1 created, 0 modified, 1 deleted" "end: done"; do
+    grep -q "^[0-9-]* [0-9:]* $line" "$log" || { failed=$((failed + 1)); echo "FAIL: the log lacks \"$line\""; }
+done
+[ "$(stat -c %a "$log")" = 600 ] || { failed=$((failed + 1)); echo "FAIL: the log is readable by others"; }
 # Nothing to do is no error: said on the standard output, and not at all when quiet.
 check "up to date" 0 "" -- --sync "$m" "$s"
 grep -qx "Slave directory structure is up-to-date" "$work/out" && [ ! -s "$work/err" ] ||
@@ -99,9 +107,15 @@ check "keep going, quiet" 1 "Error creating directory $ks/d (File exists)" -- --
 [ ! -s "$work/out" ] && grep -q "^1 created, .*; 1 failed, 1 not tried, 0 directories not read$" "$work/err" ||
     { failed=$((failed + 1)); echo "FAIL: a quiet run that failed gives no summary:"; cat "$work/err"; }
 rm -f "$ks/z.txt"
-check "keep going" 1 "Error creating directory $ks/d (File exists)" -- --sync "$km" "$ks"
+logLines=$(wc -l < "$log")
+check "keep going" 1 "Error creating directory $ks/d (File exists)" -- --sync --log-file "$work/own.log" "$km" "$ks"
 [ "$(cat "$ks/z.txt")" = z ] && grep -q "^1 created, .*; 1 failed, 1 not tried, 0 directories not read$" "$work/out" ||
     { failed=$((failed + 1)); echo "FAIL: keep going:"; cat "$work/out"; }
+grep -q " failed: Error creating directory $ks/d (File exists)$" "$work/own.log" &&
+    grep -q " end: failed$" "$work/own.log" && [ "$(wc -l < "$log")" -eq "$logLines" ] ||
+    { failed=$((failed + 1)); echo "FAIL: --log-file:"; cat "$work/own.log"; }
+check "a log that cannot be opened" 2 "kelvad: cannot open the log $work/file/x.log (Not a directory)" \
+    -- --sync --log-file "$work/file/x.log" "$km" "$ks"
 
 # The guard: a master that would empty the slave is refused unless allowed.
 gm="$work/gm"; gs="$work/gs"

@@ -42,6 +42,7 @@ protected:
         m_slave = m_dir / "slave";
         MakeDirs(m_master);
         MakeDirs(m_slave);
+        ::setenv("XDG_STATE_HOME", (m_dir / "state").c_str(), 1);  // where the runs are recorded
         m_dialog = new TestSyncDlg;
     }
     void TearDown() override { delete m_dialog; }
@@ -111,6 +112,13 @@ TEST_F(RunControllerTest, AnApprovedPreviewRunsSavesAndEnds) {
     Start(m_master, m_slave, 1);
     EXPECT_EQ(Shown(), Texts{"preview"});  // approved
     EXPECT_EQ(Snapshot(m_slave), Snapshot(m_master));
+    // The run is recorded, change by change.
+    const std::string log = ReadFile(m_dir / "state/kelvad/kelvad.log");
+    for (const std::string& line : Texts{"start: Preview", "plan approved", "created: " + m_slave + "/dir/new",
+                                    "replaced: " + m_slave + "/changed", "summary: 1 created, 1 modified",
+                                    "end: done"}) {
+        EXPECT_NE(log.find(line), std::string::npos) << line << " not in\n" << log;
+    }
     EXPECT_EQ(m_dialog->m_ended, 1);
     EXPECT_TRUE(m_dialog->HasFinished());
     EXPECT_EQ(ReadFile(m_dir / "kelvad.ini"),

@@ -1,0 +1,113 @@
+#include "sync/run_log.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "platform/file_ops.h"
+#include "platform/path_compare.h"
+#include "sync/action_line.h"
+#include "sync/display_text.h"
+
+RunLog::~RunLog() {
+    if (m_fd >= 0) {
+        (void)platform::CloseFile(m_fd);
+    }
+}
+
+std::string RunLog::DefaultPath() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && state[0] == '/') {
+        return std::string(state) + "/kelvad/kelvad.log";
+    }
+    const char* home = std::getenv("HOME");
+    return home != nullptr && home[0] == '/' ? std::string(home) + "/.local/state/kelvad/kelvad.log"
+                                             : std::string();
+}
+
+platform::Status RunLog::Open(const std::string& path) {
+    const platform::Result<int> fd = platform::OpenForAppend(path);
+    if (fd.ok()) {
+        m_fd = *fd;
+        m_path = path;
+    }
+    return fd.status();
+}
+
+void RunLog::Write(const std::string& text) {
+    if (m_fd < 0) {
+        return;
+    }
+    char stamp[32];
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &local);
+    // One write a line: lines of two runs at once stay whole.
+    const std::string line = stamp + EscapeForTerminal(text) + "\n";
+    (void)platform::WriteAll(m_fd, line.data(), line.size());
+}
+
+bool RunRecord::Run(const CActionList& actions, platform::TreeRoot& master,
+                    platform::TreeRoot& slave, OnFailure onFailure) {
+    m_slaveRoot = slave.Path() + platform::kSeparator;
+    m_planned = CountByKind(actions);
+    m_began = std::chrono::steady_clock::now();
+    const bool done = ExecuteActions(*this, actions, master, slave, FlushAtEnd::Yes, onFailure);
+    if (m_log != nullptr) {
+        m_log->Write("summary: " + Summary());
+    }
+    return done;
+}
+
+void RunRecord::AddCopiedBytes(std::uint64_t bytes) {
+    m_bytes += bytes;
+    m_inner.AddCopiedBytes(bytes);
+}
+
+void RunRecord::ShowMessage(const std::string& text) {
+    if (m_log != nullptr) {
+        m_log->Write("failed: " + text);
+    }
+    m_inner.ShowMessage(text);
+}
+
+void RunRecord::StepEnded(int kind, const std::string& slavePath, StepOutcome outcome) {
+    const size_t k = kind >= ACTION_MODIFY && kind <= ACTION_RMDIR ? static_cast<size_t>(kind) : 0;
+    if (outcome == StepOutcome::Done) {
+        ++m_done[k];
+        static const char* const kDone[] = {"", "replaced: ", "deleted: ", "created: ",
+                                            "made directory: ", "removed directory: "};
+        if (m_log != nullptr) {
+            m_log->Write(kDone[k] + m_slaveRoot + slavePath);
+        }
+    } else if (outcome == StepOutcome::Failed) {
+        ++m_failed[k];
+    }
+    m_inner.StepEnded(kind, slavePath, outcome);
+}
+
+std::string RunRecord::Summary(size_t unreadable) const {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_began).count();
+    size_t failed = 0;
+    size_t skipped = 0;
+    for (size_t kind = 0; kind < m_done.size(); ++kind) {
+        failed += m_failed[kind];
+        skipped += m_planned[kind] - std::min(m_planned[kind], m_done[kind] + m_failed[kind]);
+    }
+    char text[384];
+    int n = std::snprintf(text, sizeof text,
+                          "%zu created, %zu modified, %zu deleted, %zu directories made, "
+                          "%zu removed; %s copied in %.1f s",
+                          m_done[ACTION_CREATE], m_done[ACTION_MODIFY], m_done[ACTION_DELETE],
+                          m_done[ACTION_MKDIR], m_done[ACTION_RMDIR], ByteCountText(m_bytes).c_str(),
+                          seconds);
+    if (failed + skipped + unreadable > 0 && n > 0 && static_cast<size_t>(n) < sizeof text) {
+        std::snprintf(text + n, sizeof text - static_cast<size_t>(n),
+                      "; %zu failed, %zu not tried, %zu directories not read", failed, skipped,
+                      unreadable);
+    }
+    return text;
+}

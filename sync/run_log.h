@@ -1,0 +1,79 @@
+// A record of every run, from the window or the command line, appended to a
+// log: when it started and in which mode, the two roots, every change made and
+// every failure with its message, the summary, and how it ended. Each line
+// begins with the local date and time; names are written escaped as on a
+// terminal, so a name can neither forge nor hide a line.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "exec/executor.h"
+#include "exec/run_host.h"
+#include "platform/status.h"
+#include "tree/action.h"
+
+class RunLog {
+public:
+    RunLog() = default;
+    ~RunLog();
+    RunLog(const RunLog&) = delete;
+    RunLog& operator=(const RunLog&) = delete;
+
+    // Where the log lives unless told otherwise: $XDG_STATE_HOME/kelvad/kelvad.log,
+    // or ~/.local/state/kelvad/kelvad.log; "" when neither can be known.
+    static std::string DefaultPath();
+
+    // Opens the log at `path` for appending (made, with its directories, when
+    // missing). Until it is open, writing does nothing.
+    platform::Status Open(const std::string& path);
+    bool IsOpen() const { return m_fd >= 0; }
+    const std::string& Path() const { return m_path; }
+
+    // Appends one line: the time, then `text`.
+    void Write(const std::string& text);
+
+private:
+    int m_fd = -1;
+    std::string m_path;
+};
+
+// What a run does, counted and written to the log as it happens: it stands
+// between the executor and a front end's host and passes every call on.
+class RunRecord : public IExecHost {
+public:
+    // `log` may be null.
+    RunRecord(IExecHost& inner, RunLog* log) : m_inner(inner), m_log(log) {}
+
+    // Carries `actions` out (ExecuteActions) through this record, then writes
+    // the summary to the log; returns what ExecuteActions returned.
+    bool Run(const CActionList& actions, platform::TreeRoot& master, platform::TreeRoot& slave,
+             OnFailure onFailure);
+
+    void PumpPending() override { m_inner.PumpPending(); }
+    bool IsCancelled() const override { return m_inner.IsCancelled(); }
+    void AddCopiedBytes(std::uint64_t bytes) override;
+    void SetStatus(const std::string& text) override { m_inner.SetStatus(text); }
+    void SetRange(size_t upper) override { m_inner.SetRange(upper); }
+    void SetPosition(size_t position) override { m_inner.SetPosition(position); }
+    void ShowMessage(const std::string& text) override;
+    void StepEnded(int kind, const std::string& slavePath, StepOutcome outcome) override;
+
+    // "3 created, 1 modified, 2 deleted, 1 directories made, 0 removed; 1.2 MiB
+    // copied in 0.4 s", and when not everything was done "; 2 failed, 3 not
+    // tried, 1 directories not read". Only what was done counts as done; what
+    // a failure, a stop or an interrupt kept from being tried is "not tried".
+    std::string Summary(size_t unreadable = 0) const;
+
+private:
+    IExecHost& m_inner;
+    RunLog* m_log;
+    std::string m_slaveRoot;
+    std::array<size_t, 6> m_planned{};
+    std::array<size_t, 6> m_done{};
+    std::array<size_t, 6> m_failed{};
+    std::uint64_t m_bytes = 0;
+    std::chrono::steady_clock::time_point m_began;
+};
