@@ -6,7 +6,9 @@ here="$(cd "$(dirname "$0")/.." && pwd)"
 "$here/scripts/install-deps.sh"
 "$here/scripts/build.sh"
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-    echo "There is no display. To try Kelvad on a virtual one:"
+    echo "There is no display. Kelvad's command line needs none:"
+    echo "  $here/build/app/kelvad --help"
+    echo "To try the window on a virtual display:"
     echo "  xvfb-run -a $here/build/app/kelvad"
     exit 0
 fi

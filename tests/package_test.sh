@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian package, checks it with lintian (no errors) and its
-# AppStream metadata with appstreamcli, installs it, runs the installed kelvad,
-# renders the manual page, and removes the package again.
+# AppStream metadata with appstreamcli, renders the manual page, checks that
+# apt could install it here, and installs it into a throw-away root (a dpkg
+# database of its own), runs the kelvad installed there and removes it again:
+# a kelvad the user installed system-wide is never touched.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 passed=0
@@ -23,9 +25,14 @@ deb=build-package/kelvad_1.0.0.1_amd64.deb
 step "lintian finds no error" lintian --fail-on error "$deb"
 step "the AppStream metadata is valid" appstreamcli validate --no-net package/io.github.kelvad.Kelvad.metainfo.xml
 step "the manual page renders" sh -c 'man -l res/kelvad.1 >/dev/null'
-step "the package installs" dpkg -i "$deb"
+step "apt could install it with its dependencies" apt-get install --simulate "./$deb"
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" && : > "$root/var/lib/dpkg/status"
+# The dependencies are this system's, which the throw-away database does not list.
+step "the package installs" dpkg --root="$root" --force-depends --force-script-chrootless -i "$deb"
 step "the installed kelvad runs without a display" \
-    sh -c 'test "$(env -u DISPLAY /usr/bin/kelvad --version)" = "Kelvad 1.0.0.1"'
-step "the package removes cleanly" sh -c 'dpkg -r kelvad && ! test -e /usr/bin/kelvad'
+    sh -c "test \"\$(env -u DISPLAY '$root/usr/bin/kelvad' --version)\" = 'Kelvad 1.0.0.1'"
+step "the package removes cleanly" sh -c "dpkg --root='$root' -r kelvad && ! test -e '$root/usr/bin/kelvad'"
 echo "package: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
