@@ -1,0 +1,78 @@
+// The ignore rules: the glob matcher against the C library's fnmatch where
+// their rules agree (no "**"), and the rules of ignore files around it.
+#include "tree/ignore_rules.h"
+
+#include <fnmatch.h>
+#include <gtest/gtest.h>
+
+#include <random>
+
+TEST(IgnoreRules, GlobsMatchAsTheCLibraryMatchesPaths) {
+    // Bytes that make patterns interesting, a few plain ones, a "/", and bytes
+    // that are not UTF-8.
+    const std::string pieces[] = {"a", "b", "-", ".", "/", "*", "?", "[", "]", "!", "\\", "\xc3\xa9", "\xff", " "};
+    std::mt19937 rng(7);
+    const auto draw = [&](size_t length) {
+        std::string s;
+        for (size_t i = 0; i < length; ++i) {
+            s += pieces[rng() % std::size(pieces)];
+        }
+        return s;
+    };
+    int compared = 0;
+    for (int round = 0; round < 200000; ++round) {
+        const std::string pattern = draw(1 + rng() % 6);
+        const std::string text = draw(rng() % 7);
+        if (!CheckPattern(pattern).empty() || pattern.find("**") != std::string::npos) {
+            continue;
+        }
+        const bool expected = ::fnmatch(pattern.c_str(), text.c_str(), FNM_PATHNAME) == 0;
+        ASSERT_EQ(GlobMatch(pattern, text), expected) << "pattern " << pattern << " text " << text;
+        ++compared;
+    }
+    EXPECT_GT(compared, 50000);
+}
+
+TEST(IgnoreRules, DoubleStarsCrossDirectories) {
+    EXPECT_TRUE(GlobMatch("**/x", "x"));
+    EXPECT_TRUE(GlobMatch("**/x", "a/b/x"));
+    EXPECT_TRUE(GlobMatch("a/**/b", "a/b"));
+    EXPECT_TRUE(GlobMatch("a/**/b", "a/x/y/b"));
+    EXPECT_FALSE(GlobMatch("a/**/b", "a/xb"));
+    EXPECT_TRUE(GlobMatch("a/**", "a/x/y"));
+    EXPECT_FALSE(GlobMatch("a/**", "a"));
+    EXPECT_TRUE(GlobMatch("**", "a/b"));
+    EXPECT_FALSE(GlobMatch("a**b", "a/b"));  // not at a directory's edge: one "*"
+}
+
+TEST(IgnoreRules, FilesReadAsIgnoreFilesAre) {
+    std::string error;
+    const auto rules = IgnoreRules::Parse(
+        "# a comment\n\n*.o\n!keep.o\nbuild/\n/top\ndocs/*.tmp\n\\#hash\n\\!bang\ntrail\\ \nspace  \r\n",
+        ".kelvadignore", error);
+    ASSERT_TRUE(rules.has_value()) << error;
+    using V = IgnoreRules::Verdict;
+    const std::tuple<const char*, bool, V> cases[] = {
+        {"x.o", false, V::Excluded},       {"sub/x.o", false, V::Excluded},  // a name at any depth
+        {"keep.o", false, V::Included},    {"sub/keep.o", false, V::Included},  // the later line wins
+        {"build", true, V::Excluded},      {"build", false, V::None},  // directories only
+        {"top", false, V::Excluded},       {"sub/top", false, V::None},  // anchored
+        {"docs/a.tmp", false, V::Excluded}, {"sub/docs/a.tmp", false, V::None},
+        {"#hash", false, V::Excluded},     {"!bang", false, V::Excluded},
+        {"trail ", false, V::Excluded},    {"space", false, V::Excluded},
+        {"a comment", false, V::None},     {"x.c", false, V::None},
+    };
+    for (const auto& [path, isDirectory, verdict] : cases) {
+        EXPECT_EQ(rules->Match(path, isDirectory), verdict) << path;
+    }
+}
+
+TEST(IgnoreRules, ABadPatternIsToldWithItsFileAndLine) {
+    for (const auto& [text, message] :
+         {std::pair<const char*, const char*>{"ok\n[abc\n", "m/.kelvadignore:2: bad pattern \"[abc\" (unterminated [)"},
+          {"#\n\n\nend\\", "m/.kelvadignore:4: bad pattern \"end\\\" (ends in a lone backslash)"}}) {
+        std::string error;
+        EXPECT_FALSE(IgnoreRules::Parse(text, "m/.kelvadignore", error).has_value());
+        EXPECT_EQ(error, message);
+    }
+}

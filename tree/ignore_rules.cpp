@@ -1,0 +1,213 @@
+#include "tree/ignore_rules.h"
+
+#include <cstddef>
+
+namespace {
+
+// Where the set starting at `p[at]` == '[' ends (the index of its "]"), or
+// npos when it is not closed. A "]" first in the set (after "!" or "^") is a
+// member, as is any escaped byte.
+size_t ClassEnd(std::string_view p, size_t at) {
+    size_t i = at + 1;
+    if (i < p.size() && (p[i] == '!' || p[i] == '^')) {
+        ++i;
+    }
+    if (i < p.size() && p[i] == ']') {
+        ++i;
+    }
+    for (; i < p.size(); ++i) {
+        if (p[i] == '\\') {
+            ++i;
+        } else if (p[i] == ']') {
+            return i;
+        }
+    }
+    return std::string_view::npos;
+}
+
+// True when byte `c` is in the set p[at..end] ('[' to ']').
+bool InClass(std::string_view p, size_t at, size_t end, unsigned char c) {
+    size_t i = at + 1;
+    const bool negated = p[i] == '!' || p[i] == '^';
+    i += negated ? 1 : 0;
+    bool found = false;
+    for (bool first = true; i < end; first = false) {
+        if (p[i] == ']' && !first) {
+            break;
+        }
+        unsigned char low = static_cast<unsigned char>(p[i] == '\\' ? p[++i] : p[i]);
+        ++i;
+        unsigned char high = low;
+        if (i + 1 < end && p[i] == '-') {
+            high = static_cast<unsigned char>(p[i + 1] == '\\' ? p[i + 2] : p[i + 1]);
+            i += p[i + 1] == '\\' ? 3 : 2;
+        }
+        found = found || (c >= low && c <= high);
+    }
+    return found != negated;
+}
+
+bool Match(std::string_view p, size_t pi, std::string_view t, size_t ti);
+
+// "**/" at p[pi]: the rest matches here, or after any "/" further on.
+bool MatchAnyDirectories(std::string_view p, size_t pi, std::string_view t, size_t ti) {
+    for (;;) {
+        if (Match(p, pi + 3, t, ti)) {
+            return true;
+        }
+        const size_t slash = t.find('/', ti);
+        if (slash == std::string_view::npos) {
+            return false;
+        }
+        ti = slash + 1;
+    }
+}
+
+// The match of p[pi..] against t[ti..]. A "*" is tried at its shortest and
+// lengthened only on a mismatch after it (the last one only: an earlier "*"
+// could only give up what the last can take), so a name is matched in about
+// one pass whatever the number of stars.
+bool Match(std::string_view p, size_t pi, std::string_view t, size_t ti) {
+    size_t starP = std::string_view::npos;  // the pattern just after the last "*"
+    size_t starT = 0;                       // where that "*" stops for now
+    while (pi < p.size() || ti < t.size()) {
+        if (pi < p.size()) {
+            const char c = p[pi];
+            const bool atDirectoryStart = pi == 0 || p[pi - 1] == '/';
+            if (c == '*' && pi + 1 < p.size() && p[pi + 1] == '*' && atDirectoryStart &&
+                (pi + 2 == p.size() || p[pi + 2] == '/')) {
+                return pi + 2 == p.size() || MatchAnyDirectories(p, pi, t, ti);
+            }
+            if (c == '*') {
+                while (pi < p.size() && p[pi] == '*') {
+                    ++pi;
+                }
+                starP = pi;
+                starT = ti;
+                continue;
+            }
+            if (ti < t.size()) {
+                const unsigned char b = static_cast<unsigned char>(t[ti]);
+                size_t next = pi + 1;
+                bool same = false;
+                if (c == '?') {
+                    same = b != '/';
+                } else if (c == '[') {
+                    const size_t end = ClassEnd(p, pi);
+                    same = b != '/' && InClass(p, pi, end, b);
+                    next = end + 1;
+                } else if (c == '\\') {
+                    same = static_cast<unsigned char>(p[pi + 1]) == b;
+                    next = pi + 2;
+                } else {
+                    same = static_cast<unsigned char>(c) == b;
+                }
+                if (same) {
+                    pi = next;
+                    ++ti;
+                    continue;
+                }
+            }
+        }
+        // A mismatch: the last "*" takes one more byte, never a "/".
+        if (starP == std::string_view::npos || starT >= t.size() || t[starT] == '/') {
+            return false;
+        }
+        pi = starP;
+        ti = ++starT;
+    }
+    return true;
+}
+
+// The line without its unescaped trailing blanks (and a carriage return).
+std::string_view TrimLine(std::string_view line) {
+    if (!line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+    }
+    while (!line.empty() && line.back() == ' ') {
+        size_t backslashes = 0;
+        for (size_t i = line.size() - 1; i > 0 && line[i - 1] == '\\'; --i) {
+            ++backslashes;
+        }
+        if (backslashes % 2 == 1) {
+            break;  // "\ " keeps its blank
+        }
+        line.remove_suffix(1);
+    }
+    return line;
+}
+
+}  // namespace
+
+bool GlobMatch(std::string_view pattern, std::string_view text) {
+    return Match(pattern, 0, text, 0);
+}
+
+std::string CheckPattern(std::string_view pattern) {
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == '\\') {
+            if (++i == pattern.size()) {
+                return "ends in a lone backslash";
+            }
+        } else if (pattern[i] == '[') {
+            const size_t end = ClassEnd(pattern, i);
+            if (end == std::string_view::npos) {
+                return "unterminated [";
+            }
+            i = end;
+        }
+    }
+    return {};
+}
+
+std::optional<IgnoreRules> IgnoreRules::Parse(std::string_view text, const std::string& source,
+                                              std::string& error) {
+    IgnoreRules rules;
+    size_t lineNumber = 0;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        end = end == std::string_view::npos ? text.size() : end;
+        const std::string_view raw = text.substr(start, end - start);
+        start = end + 1;
+        ++lineNumber;
+        std::string_view line = TrimLine(raw);
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        Pattern pattern{};
+        if (line[0] == '!') {
+            pattern.negated = true;
+            line.remove_prefix(1);
+        }
+        if (const std::string why = CheckPattern(line); !why.empty()) {
+            error = source + ":" + std::to_string(lineNumber) + ": bad pattern \"" + std::string(raw) +
+                    "\" (" + why + ")";
+            return std::nullopt;
+        }
+        if (line.size() > 1 && line.back() == '/') {
+            pattern.directoryOnly = true;
+            line.remove_suffix(1);
+        }
+        pattern.anchored = line.find('/') != std::string_view::npos;
+        if (!line.empty() && line[0] == '/') {
+            line.remove_prefix(1);
+        }
+        if (!line.empty() && line != "/") {
+            pattern.glob = std::string(line);
+            rules.m_patterns.push_back(std::move(pattern));
+        }
+    }
+    return rules;
+}
+
+IgnoreRules::Verdict IgnoreRules::Match(std::string_view relative, bool isDirectory) const {
+    const size_t slash = relative.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? relative : relative.substr(slash + 1);
+    for (auto it = m_patterns.rbegin(); it != m_patterns.rend(); ++it) {
+        if ((!it->directoryOnly || isDirectory) &&
+            GlobMatch(it->glob, it->anchored ? relative : name)) {
+            return it->negated ? Verdict::Included : Verdict::Excluded;
+        }
+    }
+    return Verdict::None;
+}

@@ -1,0 +1,57 @@
+// What is left out of the mirror: the patterns of ".kelvadignore" files in the
+// master and of the command line, with the rules people know from .gitignore
+// files. "#" starts a comment; blank lines are skipped; "*" and "?" match
+// within one name, "[...]" one byte of a set ("[!...]" or "[^...]" outside
+// it); "**" matches across directories ("**/x", "a/**/b", "a/**"); a leading
+// "/" or a "/" inside anchors a pattern to the directory of its file (without
+// one it matches a name at any depth below it); a trailing "/" matches
+// directories only; "!" takes an entry back in; a backslash makes the next
+// byte plain (trailing blanks are dropped unless so escaped); a later line
+// wins over an earlier one, a deeper file over the files above it. Matching is
+// by bytes: names need not be UTF-8.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// True when `text` (a name, or a relative path with "/" between names) matches
+// the glob `pattern` as ignore files read it: "*", "?" and "[...]" never match
+// "/", "**/" matches any run of whole directories (none included), a final
+// "/**" everything below, a pattern of "**" alone everything. `pattern` must
+// have passed CheckPattern.
+bool GlobMatch(std::string_view pattern, std::string_view text);
+
+// Why `pattern` cannot be used ("unterminated [", "ends in a lone backslash");
+// empty when it can.
+std::string CheckPattern(std::string_view pattern);
+
+// The patterns of one ignore file, or of the command line, for the entries
+// below one directory.
+class IgnoreRules {
+public:
+    // What the rules say of an entry.
+    enum class Verdict { None, Excluded, Included };
+
+    // Reads the lines of `text`. A bad pattern fails the whole file: `error`
+    // then says where, as "SOURCE:LINE: bad pattern "TEXT" (WHY)", and nothing
+    // is returned.
+    static std::optional<IgnoreRules> Parse(std::string_view text, const std::string& source,
+                                            std::string& error);
+
+    // The verdict of the last pattern that matches `relative`, the entry's path
+    // below the rules' directory ("a/b.txt"); None when no pattern does.
+    Verdict Match(std::string_view relative, bool isDirectory) const;
+
+    bool Empty() const { return m_patterns.empty(); }
+
+private:
+    struct Pattern {
+        std::string glob;
+        bool negated;
+        bool directoryOnly;
+        bool anchored;  // matched against the whole relative path, not the name
+    };
+    std::vector<Pattern> m_patterns;
+};
