@@ -75,14 +75,15 @@ void CActionListDlg::FitPathColumn() {
     }
 }
 
-void CActionListDlg::SetData(const CActionList* actions, std::string slaveRoot) {
+void CActionListDlg::SetData(const CActionList* actions, std::string slaveRoot, size_t leftOut) {
     m_actions = actions;
+    m_leftOut = leftOut;
     m_slaveRoot = std::move(slaveRoot);
 }
 
 int CActionListDlg::ShowModal() {
     m_slaveRoot.push_back(platform::kSeparator);  // once for each showing
-    m_totals->SetLabelText(ToWx(m_actions != nullptr ? PlanTotals(*m_actions) : std::string()));
+    m_totals->SetLabelText(ToWx(m_actions != nullptr ? PlanTotals(*m_actions) + LeftOutText(m_leftOut) : std::string()));
     if (m_model == nullptr) {
         m_model = new ActionListModel(this);
         m_list->AssociateModel(m_model);

@@ -17,9 +17,10 @@ class CActionListDlg : public wxDialog {
 public:
     explicit CActionListDlg(wxWindow* parent);
 
-    // The plan to show (borrowed: never changed or freed here) and the slave
-    // root as typed. Called once, before ShowModal.
-    void SetData(const CActionList* actions, std::string slaveRoot);
+    // The plan to show (borrowed: never changed or freed here), the slave
+    // root as typed and how many entries were left out of the mirror. Called
+    // once, before ShowModal.
+    void SetData(const CActionList* actions, std::string slaveRoot, size_t leftOut = 0);
 
     // Shows the plan; wxID_OK for OK or Enter, wxID_CANCEL for Cancel, Escape or
     // the close box.
@@ -41,6 +42,7 @@ private:
 
     const CActionList* m_actions = nullptr;
     std::string m_slaveRoot;
+    size_t m_leftOut = 0;
     wxStaticText* m_totals = nullptr;
     wxDataViewCtrl* m_list = nullptr;  // control 1000
     ActionListModel* m_model = nullptr;  // owned by the list

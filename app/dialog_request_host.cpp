@@ -65,7 +65,7 @@ bool DialogRequestHost::ConfirmDeletion(size_t deletions, size_t entries) {
 
 bool DialogRequestHost::ApprovePlan(const CActionList& actions, const std::string& slaveRoot) {
     CActionListDlg preview(&m_dialog);
-    preview.SetData(&actions, slaveRoot);
+    preview.SetData(&actions, slaveRoot, m_leftOut);
     return preview.ShowModal() == wxID_OK;
 }
 
@@ -86,7 +86,7 @@ bool DialogRequestHost::ExecutePlan(const CActionList& actions, platform::TreeRo
     m_progress = std::move(progress);  // it stays up until the application ends
     // Kelvad ends when a run succeeds, its windows gone at once: the desktop
     // says what was done, and where it is recorded.
-    wxNotificationMessage done("Kelvad", ToWx(DoneText(m_progress->Summary(), m_log)));
+    wxNotificationMessage done("Kelvad", ToWx(DoneText(m_progress->Summary() + LeftOutText(m_leftOut), m_log)));
     done.Show(wxNotificationMessage::Timeout_Auto);
     return true;
 }

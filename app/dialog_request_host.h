@@ -26,6 +26,7 @@ public:
     bool KeepAliveWhileBusy() override;
     // Yes/No, No the default.
     bool ConfirmDeletion(size_t deletions, size_t entries) override;
+    void TellLeftOut(size_t entries) override { m_leftOut = entries; }
     // The preview; true for OK.
     bool ApprovePlan(const CActionList& actions, const std::string& slaveRoot) override;
     // Hides the main dialog and runs the plan in the progress window; after a
@@ -39,6 +40,7 @@ private:
 
     CSyncDlg& m_dialog;
     RunLog* m_log;
+    size_t m_leftOut = 0;
     bool m_busy = false;
     std::unique_ptr<CProgressDlg> m_progress;
 };

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "exec/executor.h"
+#include "platform/file_ops.h"
 #include "platform/path_compare.h"
 #include "res/version.h"
 #include "sync/action_line.h"
@@ -35,6 +36,9 @@ constexpr const char* kUsage =
     "Options of --sync:\n"
     "  -v, --verbose             print every step\n"
     "  -q, --quiet               print nothing unless something fails\n"
+    "  --exclude PATTERN         leave out what PATTERN matches (as a line of a\n"
+    "                            .kelvadignore file in MASTER); repeatable\n"
+    "  --exclude-from FILE       the same for each line of FILE\n"
     "  --log-file FILE           record the run in FILE instead of the usual log,\n"
     "                            ~/.local/state/kelvad/kelvad.log\n"
     "  --stop-at-first-failure   stop at the first step that fails (by default\n"
@@ -170,7 +174,7 @@ public:
         for (const auto& action : actions) {
             std::printf("%s\n", BuildTerminalActionLine(*action, root).c_str());
         }
-        std::printf("%s\n", PlanTotals(actions).c_str());
+        std::printf("%s%s\n", PlanTotals(actions).c_str(), LeftOutText(m_leftOut).c_str());
         return false;
     }
     bool ExecutePlan(const CActionList& actions, platform::TreeRoot& master,
@@ -185,7 +189,8 @@ public:
 
     // The summary of the run (RunRecord::Summary), counting the directories
     // that could not be read.
-    std::string Summary() const { return m_record->Summary(m_unreadable); }
+    std::string Summary() const { return m_record->Summary(m_unreadable) + LeftOutText(m_leftOut); }
+    void TellLeftOut(size_t entries) override { m_leftOut = entries; }
     bool Ran() const { return m_ran; }
     bool Unreadable() const { return m_unreadable > 0; }
     bool DeletionRefused() const { return m_deletionRefused; }
@@ -197,6 +202,7 @@ private:
     RunLog* m_log;
     std::optional<RunRecord> m_record;
     size_t m_unreadable = 0;
+    size_t m_leftOut = 0;
     bool m_ran = false;
     bool m_deletionRefused = false;
 };
@@ -226,6 +232,12 @@ struct Options {
     bool stopAtFirstFailure = false;
     long long maxDelete = -1;
     std::string logFile;  // empty: the usual log
+    // --exclude patterns and --exclude-from files, in their order: a later one wins.
+    struct ExcludeSource {
+        bool isFile;
+        std::string text;
+    };
+    std::vector<ExcludeSource> excludes;
     std::vector<std::string> roots;
 };
 
@@ -237,7 +249,7 @@ int UsageError(const std::string& what) {
 
 // Reads the options; "" when they make sense, what is wrong otherwise.
 std::string ParseOptions(int argc, char** argv, Options& o) {
-    enum { kStopAtFirstFailure = 256, kMaxDelete, kSync, kLogFile };
+    enum { kStopAtFirstFailure = 256, kMaxDelete, kSync, kLogFile, kExclude, kExcludeFrom };
     static const option kLong[] = {
         {"sync", no_argument, nullptr, kSync},
         {"dry-run", no_argument, nullptr, 'n'},
@@ -248,6 +260,8 @@ std::string ParseOptions(int argc, char** argv, Options& o) {
         {"stop-at-first-failure", no_argument, nullptr, kStopAtFirstFailure},
         {"max-delete", required_argument, nullptr, kMaxDelete},
         {"log-file", required_argument, nullptr, kLogFile},
+        {"exclude", required_argument, nullptr, kExclude},
+        {"exclude-from", required_argument, nullptr, kExcludeFrom},
         {nullptr, 0, nullptr, 0},
     };
     opterr = 0;  // the messages are ours
@@ -261,6 +275,8 @@ std::string ParseOptions(int argc, char** argv, Options& o) {
             case 'h': o.help = true; break;
             case 'V': o.version = true; break;
             case kStopAtFirstFailure: o.stopAtFirstFailure = true; break;
+            case kExclude: o.excludes.push_back({false, optarg}); break;
+            case kExcludeFrom: o.excludes.push_back({true, optarg}); break;
             case kLogFile:
                 if (*optarg == '\0') {
                     return "--log-file needs a file name";
@@ -280,13 +296,42 @@ std::string ParseOptions(int argc, char** argv, Options& o) {
                 if (arg.rfind("--max-delete", 0) == 0) {
                     return "--max-delete needs a count or \"all\"";
                 }
-                return arg.rfind("--log-file", 0) == 0 ? "--log-file needs a file name"
-                                                       : "unknown option " + arg;
+                for (const char* needsValue : {"--log-file", "--exclude-from", "--exclude"}) {
+                    if (arg.rfind(needsValue, 0) == 0) {
+                        return std::string(needsValue) + " needs a value";
+                    }
+                }
+                return "unknown option " + arg;
             }
         }
     }
     o.roots.assign(argv + optind, argv + argc);
     return {};
+}
+
+// The rules of the --exclude and --exclude-from options, in their order; ""
+// in `error` when they can be used, what is wrong otherwise.
+IgnoreRules ReadExcludes(const Options& o, std::string& error) {
+    IgnoreRules all;
+    for (const Options::ExcludeSource& source : o.excludes) {
+        std::string text = source.text;
+        if (source.isFile) {
+            if (const platform::Status read = platform::ReadWholeFile(source.text, text); !read.ok()) {
+                error = "cannot read " + source.text + " (" + read.Reason() + ")";
+                return all;
+            }
+        }
+        std::optional<IgnoreRules> rules =
+            IgnoreRules::Parse(text, source.isFile ? source.text : "--exclude", error);
+        if (!rules) {
+            if (!source.isFile) {
+                error.replace(0, std::strlen("--exclude:1:"), "--exclude:");
+            }
+            return all;
+        }
+        all.Append(*rules);
+    }
+    return all;
 }
 
 // Whether the options go together; "" when they do, what is wrong otherwise.
@@ -332,6 +377,12 @@ int RunCommandLine(int argc, char** argv) {
     if (std::string wrong = CheckOptions(o); !wrong.empty()) {
         return UsageError(wrong);
     }
+    std::string wrongPattern;
+    IgnoreRules excludes = ReadExcludes(o, wrongPattern);
+    if (!wrongPattern.empty()) {
+        std::fprintf(stderr, "kelvad: %s\n", EscapeForTerminal(wrongPattern).c_str());
+        return kExitRefused;
+    }
     // The usual log is kept where it can be; a log asked for by name must be.
     RunLog log;
     const std::string logPath = o.logFile.empty() ? RunLog::DefaultPath() : o.logFile;
@@ -347,6 +398,7 @@ int RunCommandLine(int argc, char** argv) {
     StartRequest request{o.roots[0], o.roots[1], o.dryRun ? RunMode::Preview : RunMode::JustDoIt, {}};
     request.maxDelete = o.maxDelete;
     request.log = &log;
+    request.excludes = std::move(excludes);
     const RequestResult result = RunStartRequest(host, request);
     // The summary of a run that did not do everything is printed whatever
     // --quiet says, on the standard error then.

@@ -50,6 +50,10 @@ public:
     // directory cannot be opened every operation fails as OpenStatus() says.
     explicit TreeRoot(std::string path, Mounts mounts = Mounts::Cross);
     virtual ~TreeRoot();
+    // A second handle on the directory `root` has open (opened from it, not
+    // looked up by its path again), for another thread: each root serves one
+    // thread at a time.
+    static std::unique_ptr<TreeRoot> SecondHandle(const TreeRoot& root);
     TreeRoot(const TreeRoot&) = delete;
     TreeRoot& operator=(const TreeRoot&) = delete;
 
@@ -166,6 +170,8 @@ public:
     virtual Status Close(int fd);
 
 private:
+    TreeRoot(int fd, std::string path, Mounts mounts, Status openStatus);
+
     // The directory that holds `relative` and the last component of it; the
     // descriptor is the root's or the one kept for the last directory resolved
     // (the operations of one step mostly share one directory).

@@ -196,6 +196,17 @@ TreeRoot::TreeRoot(std::string path, Mounts mounts) : m_path(std::move(path)), m
     }
 }
 
+TreeRoot::TreeRoot(int fd, std::string path, Mounts mounts, Status openStatus)
+    : m_path(std::move(path)), m_mounts(mounts), m_fd(fd), m_openStatus(openStatus) {}
+
+std::unique_ptr<TreeRoot> TreeRoot::SecondHandle(const TreeRoot& root) {
+    const int fd = root.m_fd < 0 ? -1 : ::openat(root.m_fd, ".", kDirFlags);
+    const Status status = root.m_fd < 0 ? root.m_openStatus
+                          : fd < 0      ? Status::FromErrno("openat")
+                                        : Status();
+    return std::unique_ptr<TreeRoot>(new TreeRoot(fd, root.m_path, root.m_mounts, status));
+}
+
 TreeRoot::~TreeRoot() {
     ForgetKeptDirectory();
     if (m_fd >= 0) {

@@ -40,6 +40,10 @@ std::array<size_t, 6> CountByKind(const CActionList& actions) {
     return counts;
 }
 
+std::string LeftOutText(size_t entries) {
+    return entries == 0 ? std::string() : "; " + std::to_string(entries) + " left out";
+}
+
 std::string PlanTotals(const CActionList& actions) {
     const std::array<size_t, 6> n = CountByKind(actions);
     std::uint64_t bytes = 0;

@@ -26,3 +26,7 @@ std::array<size_t, 6> CountByKind(const CActionList& actions);
 // replace (1.2 GiB); 200 to delete; 4 directories to make, 1 to remove", the
 // bytes being those the creations and replacements copy.
 std::string PlanTotals(const CActionList& actions);
+
+// "; 12 left out" for the entries left out of the mirror, after a plan's totals
+// or a run's summary; "" for none.
+std::string LeftOutText(size_t entries);

@@ -263,8 +263,13 @@ private:
     // request before the slave's scan is looked at.
     std::optional<RequestResult> ScanBoth(Busy& busy) {
         std::atomic<bool> stopSlave{false};
-        Worker slaveScan([&] { ScanDirectory(*m_slave, &m_slaveList, &stopSlave); });
-        Worker masterScan([&] { ScanDirectory(*m_master, &m_masterList, &m_stop); });
+        // Each scan reads the master's ignore files and cache tags through a
+        // handle of its own; the slave's looks for them in every directory.
+        Exclusions masterRules(*m_master, m_r.excludes, false);
+        const std::unique_ptr<platform::TreeRoot> masterForSlave = platform::TreeRoot::SecondHandle(*m_master);
+        Exclusions slaveRules(*masterForSlave, m_r.excludes, true);
+        Worker slaveScan([&] { ScanDirectory(*m_slave, &m_slaveList, &stopSlave, &slaveRules); });
+        Worker masterScan([&] { ScanDirectory(*m_master, &m_masterList, &m_stop, &masterRules); });
         const bool masterScanned = masterScan.WaitKeepingAlive(m_host, m_stop);
         const bool masterEmpty = masterScanned && HoldsNothing(m_masterList);
         if (!masterScanned || masterEmpty) {
@@ -290,6 +295,13 @@ private:
 
     // What the scans found that ends the request before any plan.
     std::optional<RequestResult> CheckScans(Busy& busy) {
+        // What to leave out is not known: nothing may change.
+        for (const CFileList* list : {&m_masterList, &m_slaveList}) {
+            if (!list->ruleErrors.empty()) {
+                busy.End();
+                return Refuse(list->ruleErrors[0]);
+            }
+        }
         // A slave that cannot be listed would be planned as empty: every copy
         // would meet a file already there.
         if (!m_slaveList.unreadable.empty() && m_slaveList.unreadable[0].path.empty()) {
@@ -320,6 +332,9 @@ private:
     // counterpart's contents deleted; in the slave what it holds was not brought
     // in line.
     RequestResult Decide() {
+        if (m_masterList.leftOut > 0) {
+            m_host.TellLeftOut(m_masterList.leftOut);
+        }
         std::vector<std::string> unreadable;
         AddUnreadable(m_r.masterDir, m_masterList, unreadable);
         AddUnreadable(m_r.slaveDir, m_slaveList, unreadable);
@@ -398,8 +413,12 @@ public:
         }
         m_inner.ShowUnreadable(messages);
     }
+    void TellLeftOut(size_t entries) override {
+        m_leftOut = entries;
+        m_inner.TellLeftOut(entries);
+    }
     bool ApprovePlan(const CActionList& actions, const std::string& slaveRoot) override {
-        m_log.Write("plan: " + PlanTotals(actions));
+        m_log.Write("plan: " + PlanTotals(actions) + LeftOutText(m_leftOut));
         m_planLogged = true;
         const bool approved = m_inner.ApprovePlan(actions, slaveRoot);
         m_log.Write(approved ? "plan approved" : "plan not approved");
@@ -408,7 +427,7 @@ public:
     bool ExecutePlan(const CActionList& actions, platform::TreeRoot& master,
                      platform::TreeRoot& slave) override {
         if (!m_planLogged) {
-            m_log.Write("plan: " + PlanTotals(actions));
+            m_log.Write("plan: " + PlanTotals(actions) + LeftOutText(m_leftOut));
         }
         return m_inner.ExecutePlan(actions, master, slave);
     }
@@ -418,6 +437,7 @@ private:
     IRequestHost& m_inner;
     RunLog& m_log;
     bool m_planLogged = false;
+    size_t m_leftOut = 0;
 };
 
 }  // namespace

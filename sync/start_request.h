@@ -11,6 +11,7 @@
 
 #include "platform/tree_root.h"
 #include "tree/action.h"
+#include "tree/ignore_rules.h"
 
 class RunLog;
 
@@ -37,6 +38,10 @@ public:
     // below them was neither copied nor deleted. By default one message shows
     // the first few and how many more.
     virtual void ShowUnreadable(const std::vector<std::string>& messages);
+    // Told, before the plan is shown or carried out, how many entries of the
+    // master are left out of the mirror (ignore patterns, cache tags), when
+    // there are any.
+    virtual void TellLeftOut(size_t entries) { (void)entries; }
     // Shows the plan (Preview) and returns true when the user approves it.
     virtual bool ApprovePlan(const CActionList& actions, const std::string& slaveRoot) = 0;
     // Carries the plan out (ExecuteActions) beneath the roots that were scanned
@@ -75,6 +80,10 @@ struct StartRequest {
     // message, the plan's totals and how it ended. The front end records the
     // run itself (RunRecord).
     RunLog* log = nullptr;
+    // Patterns that leave entries out of the mirror, as an ignore file in the
+    // master's root would hold them; they give way to the ignore files found
+    // in the master.
+    IgnoreRules excludes{};
 };
 
 enum class RequestResult {

@@ -89,6 +89,24 @@ public:
             const int order = master == nullptr  ? 1
                               : slave == nullptr ? -1
                                                  : platform::ComparePaths(masterKey, slaveKey, m_match);
+            if (master != nullptr && BelowLeftOut(masterKey)) {
+                ++i;
+                continue;
+            }
+            if (slave != nullptr && BelowLeftOut(slaveKey)) {
+                ++j;
+                continue;
+            }
+            if ((order <= 0 && master->IsExcluded()) || (order >= 0 && slave->IsExcluded())) {
+                // Nothing is planned for the path, nor below it on either side
+                // (a side that left it out did not read below it; the other may
+                // have, where names differ by case).
+                const std::string path = JoinPieces(order <= 0 ? masterKey : slaveKey);
+                m_leftOut.push_back({path, path + static_cast<char>(platform::kSeparator + 1)});
+                i += order <= 0 ? 1 : 0;
+                j += order >= 0 ? 1 : 0;
+                continue;
+            }
             if (master != nullptr && order <= 0 && master->IsDirectory() &&
                 master->HasUnknownContents()) {
                 m_unknownDirs.Add(JoinPieces(masterKey));
@@ -113,6 +131,20 @@ public:
     }
 
 private:
+    // True when `key` lies below a path left out. What lies below a path is one
+    // stretch of each list, and a later path's stretch comes first, so the
+    // paths wait in a stack until their stretch has passed.
+    bool BelowLeftOut(const platform::PathPieces& key) {
+        while (!m_leftOut.empty()) {
+            if (platform::ComparePaths(key, platform::PathPieces{{m_leftOut.back().bound, {}, {}}},
+                                       m_match) < 0) {
+                return IsBelow(JoinPieces(key), m_leftOut.back().path, m_match);
+            }
+            m_leftOut.pop_back();
+        }
+        return false;
+    }
+
     void Add(std::string masterPath, std::string slavePath, int kind, std::uint64_t bytes = 0) {
         m_actions.push_back(
             std::make_unique<CAction>(std::move(masterPath), std::move(slavePath), kind, bytes));
@@ -184,6 +216,11 @@ private:
     platform::FileTime m_slaveTimeStep;
     UnknownDirs m_unknownDirs;
     std::vector<DeferredCreate> m_deferred;
+    struct LeftOut {
+        std::string path;
+        std::string bound;  // as DeferredCreate's: every path below sorts before it
+    };
+    std::vector<LeftOut> m_leftOut;
 };
 
 }  // namespace

@@ -16,7 +16,9 @@
 // a slave file is deleted before the master's directory is made; a slave
 // directory is removed with everything below it, and the master's file
 // created after the last of those steps. Slave entries below a master
-// directory whose contents are unknown get no action: not seen is not gone.
+// directory whose contents are unknown get no action: not seen is not gone. An
+// entry marked excluded on either side gets none either, nor anything below
+// its path on either side.
 // `match` says whether the slave's file system tells names apart by letter
 // case; `slaveTimeStep` is the step in which it keeps times (0 when exact): a
 // master time later by less than that is the same time rounded by the slave.

@@ -13,7 +13,8 @@ CFileEntry::CFileEntry(std::string name, bool isDirectory, platform::FileTime la
       m_lastWrite(lastWrite),
       m_size(size),
       m_isDirectory(isDirectory ? 1 : 0),
-      m_unknownContents(0) {}
+      m_unknownContents(0),
+      m_excluded(0) {}
 
 long CFileEntry::CompareTime(const CFileEntry* other) const {
     return platform::CompareFileTime(m_lastWrite, other->m_lastWrite);

@@ -35,6 +35,11 @@ public:
     bool HasUnknownContents() const { return m_unknownContents != 0; }
     void MarkContentsUnknown() { m_unknownContents = 1; }
 
+    // Left out of the mirror by an ignore pattern or a cache tag: nothing is
+    // planned for it, nor below it (a directory left out is not read).
+    bool IsExcluded() const { return m_excluded != 0; }
+    void MarkExcluded() { m_excluded = 1; }
+
     // The key: the holding directory's path, one separator and the name.
     std::string GetKey() const;
     platform::PathPieces KeyPieces() const;
@@ -47,11 +52,12 @@ private:
     SharedDirPath m_dirPath;
     std::string m_name;
     platform::FileTime m_lastWrite;
-    // One word for the size and both flags keeps an entry at 56 bytes, which
+    // One word for the size and the flags keeps an entry at 56 bytes, which
     // matters at a million entries a tree.
-    std::uint64_t m_size : 62;
+    std::uint64_t m_size : 61;
     std::uint64_t m_isDirectory : 1;
     std::uint64_t m_unknownContents : 1;
+    std::uint64_t m_excluded : 1;
 };
 
 // Joins pieces into one string.

@@ -24,6 +24,10 @@ public:
         platform::Status status;
     };
     std::vector<Unreadable> unreadable;
+    // How many entries the scan left out of the mirror (marked excluded), and
+    // the ignore files that could not be read or hold a bad pattern.
+    size_t leftOut = 0;
+    std::vector<std::string> ruleErrors;
 };
 
 // Inserts `entry` at its place by binary search, after every entry whose key

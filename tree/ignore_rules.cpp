@@ -192,20 +192,54 @@ std::optional<IgnoreRules> IgnoreRules::Parse(std::string_view text, const std::
         if (!line.empty() && line[0] == '/') {
             line.remove_prefix(1);
         }
-        if (!line.empty() && line != "/") {
-            pattern.glob = std::string(line);
-            rules.m_patterns.push_back(std::move(pattern));
+        if (line.empty()) {
+            continue;
         }
+        pattern.glob = std::string(line);
+        const size_t special = line.find_first_of("*?[\\");
+        if (special == std::string_view::npos) {
+            pattern.shape = Shape::Plain;
+            pattern.fixed = pattern.glob;
+        } else if (special == 0 && line.size() > 1 &&
+                   line.find_first_of("*?[\\/", 1) == std::string_view::npos) {
+            pattern.shape = Shape::Ending;
+            pattern.fixed = std::string(line.substr(1));
+        } else if (special == line.size() - 1 && line.back() == '*' &&
+                   line.find('/') == std::string_view::npos) {
+            pattern.shape = Shape::Beginning;
+            pattern.fixed = std::string(line.substr(0, special));
+        }
+        rules.m_anchored = rules.m_anchored || pattern.anchored;
+        rules.m_patterns.push_back(std::move(pattern));
     }
     return rules;
+}
+
+void IgnoreRules::Append(const IgnoreRules& later) {
+    m_patterns.insert(m_patterns.end(), later.m_patterns.begin(), later.m_patterns.end());
+    m_anchored = m_anchored || later.m_anchored;
+}
+
+bool IgnoreRules::Matches(const Pattern& pattern, std::string_view text) {
+    switch (pattern.shape) {
+        case Shape::Plain: return text == pattern.fixed;
+        // "*" matches no "/": an end or a start only matches within one name.
+        case Shape::Ending:
+            return text.ends_with(pattern.fixed) &&
+                   text.find('/') == std::string_view::npos;
+        case Shape::Beginning:
+            return text.starts_with(pattern.fixed) &&
+                   text.find('/', pattern.fixed.size()) == std::string_view::npos;
+        case Shape::Glob: break;
+    }
+    return GlobMatch(pattern.glob, text);
 }
 
 IgnoreRules::Verdict IgnoreRules::Match(std::string_view relative, bool isDirectory) const {
     const size_t slash = relative.rfind('/');
     const std::string_view name = slash == std::string_view::npos ? relative : relative.substr(slash + 1);
     for (auto it = m_patterns.rbegin(); it != m_patterns.rend(); ++it) {
-        if ((!it->directoryOnly || isDirectory) &&
-            GlobMatch(it->glob, it->anchored ? relative : name)) {
+        if ((!it->directoryOnly || isDirectory) && Matches(*it, it->anchored ? relative : name)) {
             return it->negated ? Verdict::Included : Verdict::Excluded;
         }
     }

@@ -46,12 +46,29 @@ public:
 
     bool Empty() const { return m_patterns.empty(); }
 
+    // Adds the patterns of `later` after these, so they win over them.
+    void Append(const IgnoreRules& later);
+
 private:
+    // Most patterns are a plain name, "*" and a plain end, or a plain start
+    // and "*": those are compared, not matched, so twenty patterns cost about
+    // as much as one glob.
+    enum class Shape { Plain, Ending, Beginning, Glob };
     struct Pattern {
         std::string glob;
-        bool negated;
-        bool directoryOnly;
-        bool anchored;  // matched against the whole relative path, not the name
+        bool negated = false;
+        bool directoryOnly = false;
+        bool anchored = false;  // matched against the whole relative path, not the name
+        Shape shape = Shape::Glob;
+        std::string fixed;  // the plain part of the first three shapes
     };
+    static bool Matches(const Pattern& pattern, std::string_view text);
+
+public:
+    // Whether any pattern is matched against a whole relative path.
+    bool HasAnchored() const { return m_anchored; }
+
+private:
+    bool m_anchored = false;
     std::vector<Pattern> m_patterns;
 };

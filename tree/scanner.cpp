@@ -12,6 +12,7 @@
 #include "platform/dir_search.h"
 #include "platform/file_ops.h"
 #include "platform/tree_root.h"
+#include "tree/exclusions.h"
 
 namespace {
 
@@ -77,8 +78,9 @@ void SortPlaces(Level& level) {
 // One scan, in named steps: read a directory, place its entries, walk down.
 class Scan {
 public:
-    Scan(platform::TreeRoot& root, CFileList& fileList)
-        : m_root(root), m_fileList(fileList), m_rootLength(root.Path().size()) {
+    Scan(platform::TreeRoot& root, CFileList& fileList, Exclusions* exclusions)
+        : m_root(root), m_fileList(fileList), m_rootLength(root.Path().size()),
+          m_exclusions(exclusions) {
         // Directories on which another file system (or a bind mount) is mounted:
         // rare, and each looked at before it is entered.
         m_fileList.mountPoints = platform::MountPointsBelow(root.Descriptor());
@@ -167,15 +169,56 @@ private:
             MarkUnknown(dirEntry, relative, listing, &m_fileList);
             return;
         }
+        const size_t firstPlace = level.places.size();
+        bool namesIgnoreFile = false;
+        bool namesCacheTag = false;
         while (m_root.NextMatch(m_search, m_match)) {
             if (m_match.name != "." && m_match.name != "..") {
                 AddEntry(path, level);
+                namesIgnoreFile = namesIgnoreFile || m_match.name == kIgnoreFileName;
+                namesCacheTag = namesCacheTag || m_match.name == kCacheTagName;
             }
         }
         if (!m_search.status().ok()) {
             MarkUnknown(dirEntry, relative, m_search.status(), &m_fileList);
         }
         m_search.Close();
+        if (m_exclusions != nullptr) {
+            LeaveOut(relative, dirEntry, level, firstPlace, namesIgnoreFile, namesCacheTag);
+        }
+    }
+
+    // Marks the entries just read into `level` from the directory `relative`
+    // that are left out, and drops what lies below those that are directories:
+    // it is never read. A cache directory keeps none of its entries.
+    void LeaveOut(std::string_view relative, CFileEntry* dirEntry, Level& level, size_t firstPlace,
+                  bool namesIgnoreFile, bool namesCacheTag) {
+        if (!m_exclusions->EnterDirectory(relative, namesIgnoreFile, namesCacheTag)) {
+            dirEntry->MarkExcluded();
+            ++m_fileList.leftOut;
+            level.places.resize(firstPlace);
+            return;
+        }
+        if (!m_exclusions->Active()) {
+            return;
+        }
+        size_t kept = firstPlace;
+        bool dropContents = false;
+        for (size_t p = firstPlace; p < level.places.size(); ++p) {
+            const Place place = level.places[p];
+            if (place.isContents && dropContents) {
+                continue;
+            }
+            dropContents = false;
+            if (!place.isContents &&
+                m_exclusions->Excludes(place.entry->GetName(), place.entry->IsDirectory())) {
+                place.entry->MarkExcluded();
+                ++m_fileList.leftOut;
+                dropContents = place.entry->IsDirectory();
+            }
+            level.places[kept++] = place;
+        }
+        level.places.resize(kept);
     }
 
     // Makes the entry for the current match in `level`, with its name folded
@@ -201,6 +244,7 @@ private:
     platform::TreeRoot& m_root;
     CFileList& m_fileList;
     const size_t m_rootLength;
+    Exclusions* m_exclusions;
     std::unordered_set<std::string> m_mounts;
     platform::DirSearch m_search;
     platform::DirMatch m_match;
@@ -214,9 +258,13 @@ bool IsExistingDirectory(std::string path) {
     return platform::IsDirectoryPath(path);
 }
 
-void ScanDirectory(platform::TreeRoot& root, CFileList* fileList, const std::atomic<bool>* stop) {
+void ScanDirectory(platform::TreeRoot& root, CFileList* fileList, const std::atomic<bool>* stop,
+                   Exclusions* exclusions) {
     const size_t firstNew = fileList->size();
-    Scan(root, *fileList).Walk(stop);
+    Scan(root, *fileList, exclusions).Walk(stop);
+    if (exclusions != nullptr) {
+        fileList->ruleErrors = exclusions->Errors();
+    }
     if (firstNew > 0) {
         SortInsertedEntries(fileList, firstNew);  // rare: a list filled from more than one scan
     }

@@ -9,6 +9,7 @@
 
 #include "platform/path_compare.h"
 #include "platform/tree_root.h"
+#include "tree/exclusions.h"
 #include "tree/file_list.h"
 
 // True when `path`, exactly as typed (a symbolic link to a directory included),
@@ -25,8 +26,11 @@ bool IsExistingDirectory(std::string path);
 // contents unknown there too). When `stop` is given and turns true (from another thread), the
 // scan ends before the next directory, leaving an incomplete list that is only
 // good for throwing away.
+// With `exclusions`, what they leave out is kept in the list as an entry
+// marked excluded and, for a directory, not read; the ignore files that could
+// not be read or hold a bad pattern are told in fileList->ruleErrors.
 void ScanDirectory(platform::TreeRoot& root, CFileList* fileList,
-                   const std::atomic<bool>* stop = nullptr);
+                   const std::atomic<bool>* stop = nullptr, Exclusions* exclusions = nullptr);
 
 // How names in the tree scanned into `fileList` from `root` are told apart:
 // NameMatch::IgnoreCase when its file system takes a name with the case of its

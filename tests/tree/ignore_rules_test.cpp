@@ -48,7 +48,8 @@ TEST(IgnoreRules, DoubleStarsCrossDirectories) {
 TEST(IgnoreRules, FilesReadAsIgnoreFilesAre) {
     std::string error;
     const auto rules = IgnoreRules::Parse(
-        "# a comment\n\n*.o\n!keep.o\nbuild/\n/top\ndocs/*.tmp\n\\#hash\n\\!bang\ntrail\\ \nspace  \r\n",
+        "# a comment\n\n*.o\n!keep.o\nbuild/\n/top\ndocs/*.tmp\n\\#hash\n\\!bang\ntrail\\ \nspace  \r\n"
+        "/*.c\ncache*\n",
         ".kelvadignore", error);
     ASSERT_TRUE(rules.has_value()) << error;
     using V = IgnoreRules::Verdict;
@@ -60,7 +61,9 @@ TEST(IgnoreRules, FilesReadAsIgnoreFilesAre) {
         {"docs/a.tmp", false, V::Excluded}, {"sub/docs/a.tmp", false, V::None},
         {"#hash", false, V::Excluded},     {"!bang", false, V::Excluded},
         {"trail ", false, V::Excluded},    {"space", false, V::Excluded},
-        {"a comment", false, V::None},     {"x.c", false, V::None},
+        {"a comment", false, V::None},     {"x.c", false, V::Excluded},
+        {"sub/x.c", false, V::None},       {"cache.db", false, V::Excluded},  // anchored; a start
+        {"sub/cache", true, V::Excluded},  {"a.cache", false, V::None},
     };
     for (const auto& [path, isDirectory, verdict] : cases) {
         EXPECT_EQ(rules->Match(path, isDirectory), verdict) << path;

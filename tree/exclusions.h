@@ -1,0 +1,63 @@
+// What a scan leaves out of the mirror: the patterns of the command line, of
+// the ".kelvadignore" files in the master's directories, and master
+// directories tagged as caches ("CACHEDIR.TAG" beginning with the standard
+// signature). Both scans read the master's files, so a slave entry is left
+// out by the same rules as the master entry at its path.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/tree_root.h"
+#include "tree/ignore_rules.h"
+
+inline constexpr const char* kIgnoreFileName = ".kelvadignore";
+inline constexpr const char* kCacheTagName = "CACHEDIR.TAG";
+inline constexpr std::string_view kCacheTagSignature = "Signature: 8a477f597d28d172789f06886806bc55";
+
+class Exclusions {
+public:
+    // `master` is the master's root (for the slave's scan, a second handle on
+    // it); `commandLine` the command line's rules, for the entries below the
+    // root. `probe`: look for the files in every directory (the slave's scan,
+    // whose listings do not show the master's), not only where a listing
+    // names them.
+    Exclusions(platform::TreeRoot& master, IgnoreRules commandLine, bool probe);
+
+    // Takes the directory `relative` ("" the root), about to have its entries
+    // judged, and whether its listing named an ignore file or a cache tag.
+    // False when it is a cache directory: left out with all it holds.
+    bool EnterDirectory(std::string_view relative, bool namesIgnoreFile, bool namesCacheTag);
+
+    // True when the entry `name`, a directory or not, of the directory last
+    // entered is left out.
+    bool Excludes(std::string_view name, bool isDirectory) const;
+
+    // Whether anything can be left out in the directory last entered.
+    bool Active() const { return !m_chain.empty(); }
+
+    // Ignore files that could not be read or hold a bad pattern, one message each.
+    const std::vector<std::string>& Errors() const { return m_errors; }
+
+private:
+    // The rules of `relative`'s ignore file, read now; null when it has none.
+    const IgnoreRules* Load(std::string_view relative, bool probe);
+    bool IsCacheDirectory(std::string_view relative);
+
+    platform::TreeRoot& m_master;
+    IgnoreRules m_commandLine;
+    bool m_probe;
+    // Directories with rules, by relative path; the rules in effect in the
+    // directory last entered, deepest first, each with its directory's length.
+    std::unordered_map<std::string, IgnoreRules> m_rules;
+    struct InEffect {
+        const IgnoreRules* rules;
+        size_t baseLength;  // of the directory's relative path, 0 for the root
+    };
+    std::vector<InEffect> m_chain;
+    std::string m_dir;
+    std::vector<std::string> m_errors;
+};
