@@ -1,6 +1,7 @@
 #include "tree/compare_trees.h"
 
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -103,6 +104,9 @@ public:
                 // have, where names differ by case).
                 const std::string path = JoinPieces(order <= 0 ? masterKey : slaveKey);
                 m_leftOut.push_back({path, path + static_cast<char>(platform::kSeparator + 1)});
+                if (order >= 0) {
+                    KeepDirectoriesAbove(JoinPieces(slaveKey));
+                }
                 i += order <= 0 ? 1 : 0;
                 j += order >= 0 ? 1 : 0;
                 continue;
@@ -128,6 +132,9 @@ public:
             Add(m_deferred.back().path, kNoPath, ACTION_CREATE, m_deferred.back().bytes);
             m_deferred.pop_back();
         }
+        if (m_kept) {
+            std::erase(m_actions, nullptr);
+        }
     }
 
 private:
@@ -145,7 +152,31 @@ private:
         return false;
     }
 
+    // A slave entry left out stays, and so must every slave directory above
+    // it: a removal already planned for one is taken back (its place in the
+    // plan emptied, the plan closed up at the end), and so is a master file's
+    // creation waiting for it to go.
+    void KeepDirectoriesAbove(std::string_view slavePath) {
+        for (size_t slash = slavePath.find(platform::kSeparator); slash != std::string_view::npos;
+             slash = slavePath.find(platform::kSeparator, slash + 1)) {
+            const auto it = m_removals.find(std::string(slavePath.substr(0, slash)));
+            if (it == m_removals.end()) {
+                continue;
+            }
+            m_actions[it->second].reset();
+            m_kept = true;
+            std::erase_if(m_deferred, [&](const DeferredCreate& d) {
+                return platform::ComparePaths(platform::PathPieces{{d.path, {}, {}}},
+                                              platform::PathPieces{{it->first, {}, {}}}, m_match) == 0;
+            });
+            m_removals.erase(it);
+        }
+    }
+
     void Add(std::string masterPath, std::string slavePath, int kind, std::uint64_t bytes = 0) {
+        if (kind == ACTION_RMDIR) {
+            m_removals.emplace(slavePath, m_actions.size());
+        }
         m_actions.push_back(
             std::make_unique<CAction>(std::move(masterPath), std::move(slavePath), kind, bytes));
     }
@@ -221,6 +252,9 @@ private:
         std::string bound;  // as DeferredCreate's: every path below sorts before it
     };
     std::vector<LeftOut> m_leftOut;
+    // The removals planned, by slave path, with their place in the plan.
+    std::unordered_map<std::string, size_t> m_removals;
+    bool m_kept = false;  // a removal was taken back
 };
 
 }  // namespace

@@ -200,7 +200,7 @@ std::optional<IgnoreRules> IgnoreRules::Parse(std::string_view text, const std::
         if (special == std::string_view::npos) {
             pattern.shape = Shape::Plain;
             pattern.fixed = pattern.glob;
-        } else if (special == 0 && line.size() > 1 &&
+        } else if (special == 0 && line[0] == '*' && line.size() > 1 &&
                    line.find_first_of("*?[\\/", 1) == std::string_view::npos) {
             pattern.shape = Shape::Ending;
             pattern.fixed = std::string(line.substr(1));

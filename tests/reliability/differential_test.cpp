@@ -81,3 +81,31 @@ TEST(Differential, RandomPairsReachTheModelsState) {
     RecordProperty("pairs", checked);
     std::printf("differential pairs checked: %d (%d asked about first)\n", checked, askedPairs);
 }
+
+// The same with an ignore file in the master's root, against the model's own
+// reading of its rules: what is left out stays as it was in the slave, on
+// either side, and the rest is mirrored.
+TEST(Differential, RandomIgnoreFilesLeaveOutWhatTheyMatch) {
+    const int pairs = SoakCount("KELVAD_SOAK_PAIRS", 300) / 2;
+    int leftOut = 0;
+    for (int seed = 1; seed <= pairs; ++seed) {
+        std::mt19937 rng(static_cast<unsigned>(seed) + 100000);
+        ModelTree master;
+        ModelTree slave;
+        GeneratePair(rng, 10 + seed % 40, master, slave);
+        const std::string rules = GenerateIgnoreFile(rng, master);
+        master[".kelvadignore"] = {false, rules, 1000000000};
+        TempDir t;
+        MaterializePair(t.Path(), master, slave);
+        RecordingHost host;
+        ASSERT_TRUE(SyncRun(t / "m", t / "s", host))
+            << "seed " << seed << ": " << (host.m_messages.empty() ? "" : host.m_messages[0]);
+        const auto expected = ExpectedSlaveLeavingOut(master, slave, rules);
+        ASSERT_EQ(Snapshot(t / "s"), expected) << "seed " << seed << " with\n" << rules;
+        ASSERT_EQ(Snapshot(t / "m"), SnapshotOf(master)) << "seed " << seed;
+        ASSERT_TRUE(PlanRun(t / "m", t / "s").empty()) << "seed " << seed;
+        leftOut += expected != ExpectedSlave(master, slave) ? 1 : 0;
+    }
+    std::printf("ignore-file pairs checked: %d (%d left something out)\n", pairs, leftOut);
+    EXPECT_GT(leftOut, pairs / 3);
+}

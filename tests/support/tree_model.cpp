@@ -1,5 +1,6 @@
 #include "support/tree_model.h"
 
+#include <fnmatch.h>
 #include <sys/stat.h>
 
 #include <vector>
@@ -164,6 +165,130 @@ std::map<std::string, std::string> SnapshotOf(const ModelTree& tree) {
     std::map<std::string, std::string> out;
     for (const auto& [path, e] : tree) {
         out[path] = e.isDirectory ? "d" : "f:" + e.content;
+    }
+    return out;
+}
+
+std::string GenerateIgnoreFile(std::mt19937& rng, const ModelTree& master) {
+    std::vector<std::string> paths;
+    for (const auto& [path, e] : master) {
+        paths.push_back(path);
+    }
+    std::string text = "# made for this pair\n";
+    const int count = 1 + static_cast<int>(rng() % 4);
+    for (int i = 0; i < count && !paths.empty(); ++i) {
+        const std::string& path = paths[rng() % paths.size()];
+        const bool anchored = rng() % 3 == 0;
+        std::string pattern = anchored ? path : path.substr(path.rfind('/') + 1);
+        const size_t nameAt = pattern.rfind('/') + 1;
+        switch (rng() % 4) {
+            case 0: pattern.replace(nameAt, (pattern.size() - nameAt) / 2, "*"); break;
+            case 1: pattern[nameAt] = '?'; break;
+            case 2: pattern += "*"; break;
+            default: break;
+        }
+        text += std::string(rng() % 4 == 0 ? "!" : "") + (anchored ? "/" : "") + pattern +
+                (rng() % 4 == 0 ? "/" : "") + "\n";
+    }
+    return text;
+}
+
+bool ModelExcludes(const std::string& text, const std::string& path, bool isDirectory) {
+    struct Rule {
+        std::string glob;
+        bool negated, directoryOnly, anchored;
+    };
+    std::vector<Rule> rules;
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = text.find('\n', start);
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        Rule r{line, false, false, false};
+        if (r.glob[0] == '!') {
+            r.negated = true;
+            r.glob.erase(0, 1);
+        }
+        if (r.glob.size() > 1 && r.glob.back() == '/') {
+            r.directoryOnly = true;
+            r.glob.pop_back();
+        }
+        r.anchored = r.glob.find('/') != std::string::npos;
+        if (r.glob[0] == '/') {
+            r.glob.erase(0, 1);
+        }
+        rules.push_back(r);
+    }
+    // Each directory on the way down, then the entry: once one is left out,
+    // nothing below it can be taken back.
+    for (size_t slash = path.find('/');; slash = path.find('/', slash + 1)) {
+        const std::string prefix = path.substr(0, slash);
+        const bool directory = slash != std::string::npos || isDirectory;
+        bool out = false;
+        for (const Rule& r : rules) {
+            const std::string subject = r.anchored ? prefix : prefix.substr(prefix.rfind('/') + 1);
+            if ((!r.directoryOnly || directory) &&
+                ::fnmatch(r.glob.c_str(), subject.c_str(), FNM_PATHNAME) == 0) {
+                out = !r.negated;  // the last that matches decides
+            }
+        }
+        if (out) {
+            return true;
+        }
+        if (slash == std::string::npos) {
+            return false;
+        }
+    }
+}
+
+std::map<std::string, std::string> ExpectedSlaveLeavingOut(const ModelTree& master,
+                                                           const ModelTree& slave,
+                                                           const std::string& text) {
+    const auto leftOut = [&](const std::string& path) {
+        const auto m = master.find(path);
+        const auto s = slave.find(path);
+        return (m != master.end() && ModelExcludes(text, path, m->second.isDirectory)) ||
+               (s != slave.end() && ModelExcludes(text, path, s->second.isDirectory));
+    };
+    // A path is out when it, or a directory above it on either side, is.
+    const auto outOrBelowOut = [&](const std::string& path) {
+        for (size_t slash = path.find('/');; slash = path.find('/', slash + 1)) {
+            if (leftOut(path.substr(0, slash))) {
+                return true;
+            }
+            if (slash == std::string::npos) {
+                return false;
+            }
+        }
+    };
+    ModelTree keptMaster;
+    ModelTree keptSlave;
+    std::map<std::string, std::string> untouched;
+    for (const auto& [path, e] : master) {
+        if (!outOrBelowOut(path)) {
+            keptMaster[path] = e;
+        }
+    }
+    for (const auto& [path, e] : slave) {
+        if (!outOrBelowOut(path)) {
+            keptSlave[path] = e;
+        } else {
+            untouched[path] = e.isDirectory ? "d" : "f:" + e.content;
+        }
+    }
+    std::map<std::string, std::string> out = ExpectedSlave(keptMaster, keptSlave);
+    // What stays keeps the slave's directories above it, whatever the master
+    // has there, and what the master has below them.
+    for (const auto& [path, content] : untouched) {
+        for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+            const std::string dir = path.substr(0, slash);
+            if (out.count(dir) == 0 || out[dir] != "d") {
+                out[dir] = "d";
+            }
+        }
+        out[path] = content;
     }
     return out;
 }

@@ -51,5 +51,24 @@ std::map<std::string, mode_t> ExpectedModes(const ModelTree& master, const Model
 // The permission bits of everything below `root`, links not followed.
 std::map<std::string, mode_t> Modes(const std::string& root);
 
+// A random ignore file for `master`, of a few patterns drawn from names the
+// master holds: plain, with a "*" or "?" in place of part of a name, anchored
+// with "/" or not, for directories only or not, taken back with "!" or not.
+// No "**": the model's matcher is the C library's fnmatch, which has none.
+std::string GenerateIgnoreFile(std::mt19937& rng, const ModelTree& master);
+
+// Whether the rules of the ignore file `text` in the root leave out `path`
+// (a directory or not), or one of the directories above it; the model's own
+// reading of the rules, matching with fnmatch(3).
+bool ModelExcludes(const std::string& text, const std::string& path, bool isDirectory);
+
+// ExpectedSlave when the master's root holds the ignore file `text`: a path
+// left out on either side (by the type it has there) keeps the slave's entry
+// at it and below it as it was, and the slave's directories above it, and
+// gets nothing of the master's.
+std::map<std::string, std::string> ExpectedSlaveLeavingOut(const ModelTree& master,
+                                                           const ModelTree& slave,
+                                                           const std::string& text);
+
 // The form of Snapshot() for a model tree.
 std::map<std::string, std::string> SnapshotOf(const ModelTree& tree);
