@@ -132,6 +132,26 @@ check "bad --max-delete" 2 'kelvad: --max-delete takes a count or "all", not "so
 check "mass deletion allowed" 0 "" -- --sync --max-delete=all "$gm" "$gs"
 [ "$(ls "$gs")" = stray.txt ] || { failed=$((failed + 1)); echo "FAIL: --max-delete=all"; }
 
+# Leaving out: --exclude, --exclude-from, an ignore file and a cache directory;
+# what the slave holds at a path left out stays as it is.
+xm="$work/xm"; xs="$work/xs"
+mkdir -p "$xm/proj/build" "$xm/cache" "$xs/proj/build" "$xm/logs"
+echo src > "$xm/proj/main.c"; echo obj > "$xm/proj/main.o"; echo bin > "$xm/proj/build/app"
+echo "the slave's build" > "$xs/proj/build/old"; echo tmp > "$xm/a.tmp"; echo log > "$xm/logs/x.log"
+printf 'Signature: 8a477f597d28d172789f06886806bc55\n' > "$xm/cache/CACHEDIR.TAG"; echo c > "$xm/cache/blob"
+printf '# objects\n*.o\nbuild/\n' > "$xm/proj/.kelvadignore"
+printf '/logs/\n' > "$work/excludes"
+check "dry run leaving out" 0 "" -- -n --exclude '*.tmp' --exclude-from "$work/excludes" "$xm" "$xs"
+tail -1 "$work/out" | grep -qx "2 to create, 0 to replace (25 bytes); 0 to delete; 0 directories to make, 0 to remove; 5 left out" ||
+    { failed=$((failed + 1)); echo "FAIL: dry run leaving out:"; cat "$work/out"; }
+check "sync leaving out" 0 "" -- --sync --exclude '*.tmp' --exclude-from "$work/excludes" "$xm" "$xs"
+[ "$(cd "$xs" && find . | LC_ALL=C sort | tr '\n' ' ')" = ". ./proj ./proj/.kelvadignore ./proj/build ./proj/build/old ./proj/main.c " ] &&
+    grep -q "; 5 left out$" "$work/out" ||
+    { failed=$((failed + 1)); echo "FAIL: sync leaving out:"; (cd "$xs" && find .); cat "$work/out"; }
+printf 'ok\n\nbad[\n' > "$xm/proj/.kelvadignore"
+check "a bad pattern" 2 "$xm/proj/.kelvadignore:3: bad pattern \"bad[\" (unterminated [)" -- --sync "$xm" "$xs"
+check "a bad --exclude" 2 'kelvad: --exclude: bad pattern "x\\" (ends in a lone backslash)' -- --sync --exclude 'x\' "$xm" "$xs"
+
 # Names that hold terminal commands, a newline and a carriage return are shown
 # escaped: they neither retitle nor clear the terminal, forge a line or hide one.
 em="$work/em"; es="$work/es"

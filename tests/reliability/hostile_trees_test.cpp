@@ -32,6 +32,36 @@ TEST(HostileTrees, OddNamesAreCopiedAndDeletedLikeAnyOther) {
     EXPECT_TRUE(PlanRun(t / "m", t / "s").empty());
 }
 
+TEST(HostileTrees, IgnorePatternsForOddNamesLeaveOutThoseNamesExactly) {
+    TempDir t;
+    // Each pattern, escaped where an ignore file would read it otherwise,
+    // leaves out the first name of its pair and not the second.
+    const std::pair<std::string, std::pair<std::string, std::string>> cases[] = {
+        {"\\# not a comment", {"# not a comment", "not a comment"}},
+        {"\\!bang", {"!bang", "bang"}},
+        {"trail\\ ", {"trail ", "trail"}},
+        {"sp ace", {"sp ace", "space"}},
+        {"*.tmp", {"bad\xFF\xFE.tmp", "bad\xFF\xFE.tmpx"}},
+        {"x\\*y", {"x*y", "xzy"}},
+        {"[[]br]", {"[br]", "br"}},
+    };
+    std::string rules;
+    for (const auto& [pattern, names] : cases) {
+        rules += pattern + "\n";
+        WriteFile(t / "m/" + names.first, "master");
+        WriteFile(t / "m/" + names.second, "master");
+        WriteFile(t / "s/" + names.first, "the slave's own");
+    }
+    WriteFile(t / "m/.kelvadignore", rules);
+    RecordingHost host;
+    ASSERT_TRUE(SyncRun(t / "m", t / "s", host)) << (host.m_messages.empty() ? "" : host.m_messages[0]);
+    for (const auto& [pattern, names] : cases) {
+        EXPECT_EQ(ReadFile(t / "s/" + names.first), "the slave's own") << pattern;
+        EXPECT_EQ(ReadFile(t / "s/" + names.second), "master") << pattern;
+    }
+    EXPECT_TRUE(PlanRun(t / "m", t / "s").empty());
+}
+
 TEST(HostileTrees, SpecialFilesInTheMasterAreNeitherOpenedNorCopied) {
     TempDir t;
     WriteFile(t / "m/plain", "x");
