@@ -187,7 +187,8 @@ private:
 // the window, not for the memory.
 class ReleaseTogether {
 public:
-    ReleaseTogether(CFileList& a, CFileList& b, CActionList& plan) : m_a(a), m_b(b), m_plan(plan) {}
+    ReleaseTogether(CFileList& a, CFileList& b, CActionList& plan)
+        : m_a(a), m_b(b), m_plan(plan) {}
     void InBackground() { m_inBackground = true; }
     ~ReleaseTogether() {
         if (m_inBackground) {

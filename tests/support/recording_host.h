@@ -99,7 +99,7 @@ public:
     OnFailure m_onFailure = OnFailure::Stop;
     int m_keepAlives = 0;
     int m_stopAtKeepAlive = 0;  // 0: never
-    std::function<bool()> m_stopWhen;  // asked at each keep-alive: stop now?
+    std::function<bool()> m_stopWhen;                   // asked at each keep-alive: stop now?
     std::chrono::steady_clock::time_point m_stoppedAt;  // when a stop was first asked
     std::function<void()> m_beforeRun;  // between the plan and its execution
 

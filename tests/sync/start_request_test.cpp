@@ -42,8 +42,8 @@ using Log = std::vector<std::string>;
 // asked: the stop then lands in the comparison, however fast the machine.
 class StopInComparison : public platform::TreeRoot {
 public:
-    StopInComparison(const std::string& path, platform::Mounts mounts,
-                     std::atomic<bool>& comparing, const std::atomic<bool>& stopAsked)
+    StopInComparison(const std::string& path, platform::Mounts mounts, std::atomic<bool>& comparing,
+                     const std::atomic<bool>& stopAsked)
         : TreeRoot(path, mounts), m_comparing(comparing), m_stopAsked(stopAsked) {}
     bool IgnoresCase(std::string_view relative) override {
         m_comparing = true;
@@ -175,7 +175,7 @@ TEST_F(StartRequestTest, AStopDuringTheScanEndsItQuicklyWithNothingDoneOrSaid) {
 
 TEST_F(StartRequestTest, AStopInAHugeDirectoryOrInTheComparisonIsHeardWithin100ms) {
     MakeManyFiles(m_master, 300000);  // listed in about half a second
-    WriteFile(m_slave + "/a", "x");    // a name whose letter case the comparison probes
+    WriteFile(m_slave + "/a", "x");   // a name whose letter case the comparison probes
     // Milliseconds from the stop to the request's return: nothing done, nothing said.
     const auto backAfter = [&](RecordingRequestHost& host, const StartRequest& request) {
         EXPECT_EQ(RunStartRequest(host, request), RequestResult::Stopped);
@@ -201,7 +201,8 @@ TEST_F(StartRequestTest, AStopInAHugeDirectoryOrInTheComparisonIsHeardWithin100m
     const double compareMs = backAfter(inComparison, request);
     EXPECT_TRUE(comparing);
 
-    std::printf("a stop in the listing of 300,000 files: back after %.1f ms; in the comparison: %.1f ms\n",
+    std::printf("a stop in the listing of 300,000 files: back after %.1f ms; "
+                "in the comparison: %.1f ms\n",
                 scanMs, compareMs);
     RecordProperty("scan_stop_ms", std::to_string(scanMs));
     RecordProperty("compare_stop_ms", std::to_string(compareMs));
