@@ -63,18 +63,10 @@ int CompareFolded(const std::string& folded, const Place& a, const Place& b) {
                                                       : (a.foldedLength < b.foldedLength ? -1 : 1));
 }
 
-bool PlaceBefore(const Level& level, const Place& a, const Place& b) {
-    const int folded = CompareFolded(level.folded, a, b);
-    if (folded != 0 || a.isContents) {
-        return folded < 0;
-    }
-    // Names equal once folded: the keys' bytes decide, as in the list.
-    return platform::ComparePaths(a.entry->KeyPieces(), b.entry->KeyPieces()) < 0;
-}
-
-// How often a scan looks at its stop: every this many entries read, and every
-// this many comparisons while a large directory's entries are sorted. Reading
-// 4,096 entries takes 2 to 10 ms (an fstatat each); the look is one relaxed load.
+// How often a scan looks at its stop within a directory (it looks before each
+// directory too): every this many entries of its listing, and every this many
+// comparisons while a large one is sorted. Reading 4,096 entries takes 2 to
+// 10 ms (an fstatat each); the look is one relaxed load.
 constexpr std::uint32_t kStopEvery = 4096;
 
 // Thrown inside a scan when its stop is seen, and caught where the walk began:
@@ -113,11 +105,9 @@ public:
     }
 
 private:
-    // Throws ScanStopped when the stop has been asked; `force` looks at once,
-    // otherwise only every kStopEvery calls.
-    void PollStop(bool force = false) {
-        if (m_stop != nullptr && (force || ++m_polls % kStopEvery == 0) &&
-            m_stop->load(std::memory_order_relaxed)) {
+    // Throws ScanStopped once the stop has been asked.
+    void StopIfAsked() const {
+        if (m_stop != nullptr && m_stop->load(std::memory_order_relaxed)) {
             throw ScanStopped{};
         }
     }
@@ -126,7 +116,7 @@ private:
     // place: no sort of a million keys afterwards, nor a buffer of their folded
     // copies, only the sort of each directory's few names as it is read.
     void WalkDown() {
-        PollStop(true);
+        StopIfAsked();
         Read(SharedDirPath(m_root.Path()), nullptr, m_levels[0]);
         SortPlaces(m_levels[0]);
         size_t depth = 1;
@@ -145,7 +135,7 @@ private:
                 m_fileList.push_back(std::move(level.owned[place.entryIndex]));
                 continue;
             }
-            PollStop(true);
+            StopIfAsked();
             ReadContents(place, depth);
             ++depth;
         }
@@ -156,18 +146,26 @@ private:
     // loses nothing: the places only point at the entries, which `owned` holds.
     void SortPlaces(Level& level) {
         const auto before = [&level](const Place& a, const Place& b) {
-            return PlaceBefore(level, a, b);
+            const int folded = CompareFolded(level.folded, a, b);
+            if (folded != 0 || a.isContents) {
+                return folded < 0;
+            }
+            // Names equal once folded: the keys' bytes decide, as in the list.
+            return platform::ComparePaths(a.entry->KeyPieces(), b.entry->KeyPieces()) < 0;
         };
         if (m_stop == nullptr || level.places.size() < kStopEvery) {
             std::sort(level.places.begin(), level.places.end(), before);
             return;
         }
-        std::sort(level.places.begin(), level.places.end(),
-                  [&](const Place& a, const Place& b) {
-                      PollStop();
-                      return before(a, b);
-                  });
+        std::uint32_t compared = 0;
+        std::sort(level.places.begin(), level.places.end(), [&](const Place& a, const Place& b) {
+            if (++compared % kStopEvery == 0) {
+                StopIfAsked();
+            }
+            return before(a, b);
+        });
     }
+
     // Reads what lies below the directory of `place`, at level `depth`, into
     // the level below. Directories equal once folded come one after the other;
     // their entries are placed together.
@@ -219,8 +217,10 @@ private:
             MarkUnknown(dirEntry, relative, listing, &m_fileList);
             return;
         }
-        while (m_root.NextMatch(m_search, m_match)) {
-            PollStop();
+        for (std::uint32_t read = 1; m_root.NextMatch(m_search, m_match); ++read) {
+            if (read % kStopEvery == 0) {
+                StopIfAsked();
+            }
             if (m_match.name != "." && m_match.name != "..") {
                 AddEntry(path, level);
             }
@@ -255,7 +255,6 @@ private:
     CFileList& m_fileList;
     const size_t m_rootLength;
     const std::atomic<bool>* m_stop;
-    std::uint32_t m_polls = 0;
     std::unordered_set<std::string> m_mounts;
     platform::DirSearch m_search;
     platform::DirMatch m_match;
