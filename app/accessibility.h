@@ -18,5 +18,9 @@ void AddAccessibleGroupLabel(wxWindow* label, wxWindow* control);
 // Names `window` for screen readers (a list, say, that has no label).
 void SetAccessibleName(wxWindow* window, const char* name);
 
+// Makes the static text `line` the window's status line (a status bar to
+// screen readers), read by its text whenever it is shown.
+void SetAccessibleStatusLine(wxWindow* line);
+
 // Keeps `window` out of what screen readers announce.
 void HideFromScreenReaders(wxWindow* window);

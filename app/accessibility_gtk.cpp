@@ -74,6 +74,12 @@ void HideFromScreenReaders(wxWindow* window) {
     }
 }
 
+void SetAccessibleStatusLine(wxWindow* line) {
+    if (GtkWidget* label = LabelWidget(line)) {
+        atk_object_set_role(gtk_widget_get_accessible(label), ATK_ROLE_STATUSBAR);
+    }
+}
+
 void SetAccessibleName(wxWindow* window, const char* name) {
     GtkWidget* widget = window->GetHandle();
     if (widget == nullptr) {

@@ -49,8 +49,8 @@ void DialogRequestHost::SetBusy(bool busy) {
 }
 
 bool DialogRequestHost::KeepAliveWhileBusy() {
-    // Painting, the window manager's pings and the Escape key are handled; the
-    // fields and buttons are disabled meanwhile.
+    // Painting, the window manager's pings, the Escape key and Close are
+    // handled; the fields and Start are disabled meanwhile.
     wxTheApp->Yield(true);
     return m_dialog.StopRequested();
 }

@@ -19,10 +19,11 @@ public:
     ~DialogRequestHost() override;
 
     void ShowMessage(const std::string& text, const char* caption) override;
-    // The wait cursor, and the main dialog's controls disabled meanwhile.
+    // The wait cursor, and the main dialog's controls but Close disabled
+    // meanwhile, with a line that says how to stop.
     void SetBusy(bool busy) override;
-    // Handles what is pending for the windows; true once Escape or the close
-    // box asked to stop.
+    // Handles what is pending for the windows; true once Escape, Close or the
+    // close box asked to stop.
     bool KeepAliveWhileBusy() override;
     // Yes/No, No the default.
     bool ConfirmDeletion(size_t deletions, size_t entries) override;

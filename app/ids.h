@@ -10,6 +10,7 @@ enum : int {
     IDC_PREVIEW = 1006,
     IDC_NO_MODE = 1007,      // hidden: selected when neither mode is
     IDC_STATUS = 1008,
+    IDC_SCANNING = 1009,     // the main dialog's line shown while the trees are scanned
     IDC_PROGRESS = 1010,
     IDM_ABOUTBOX = 0x0010,   // the About item of the main dialog's menu
 };

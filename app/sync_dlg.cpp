@@ -30,7 +30,7 @@ constexpr const char* kHelpText =
     "OK carries them out, Cancel changes nothing.\n\n"
     "Symbolic links, pipes and devices are neither copied nor deleted. Names are "
     "case-sensitive: a file whose name changed only in letter case is copied anew.\n\n"
-    "While the trees are scanned, Escape stops the scan. Tab moves between the "
+    "While the trees are scanned, Escape or Close stops the scan. Tab moves between the "
     "fields, the modes and the buttons; Enter starts; the menu key or a right "
     "click on the dialog offers About.\n\n"
     "A successful run remembers the directories and the mode in kelvad.ini in the "
@@ -97,7 +97,8 @@ wxButton* CSyncDlg::CreateControls() {
     auto* options =
         new wxStaticBox(this, wxID_ANY, "Options", DlgPos(this, 66, 65), DlgSize(this, 89, 45));
     auto* start = new wxButton(this, wxID_OK, "Start", DlgPos(this, 13, 137), DlgSize(this, 50, 14));
-    new wxButton(this, wxID_CANCEL, "Close", DlgPos(this, 163, 137), DlgSize(this, 50, 14));
+    m_close =
+        new wxButton(this, wxID_CANCEL, "Close", DlgPos(this, 163, 137), DlgSize(this, 50, 14));
     m_masterEdit = new wxTextCtrl(this, IDC_MASTER_DIR, "", DlgPos(this, 67, 14),
                                   DlgSize(this, 107, 12));
     m_slaveEdit = new wxTextCtrl(this, IDC_SLAVE_DIR, "", DlgPos(this, 67, 33),
@@ -113,6 +114,11 @@ wxButton* CSyncDlg::CreateControls() {
     // GTK always checks one button of a group; this hidden one stands for "neither".
     m_noMode = new wxRadioButton(this, IDC_NO_MODE, "", DlgPos(this, 88, 95), wxSize(0, 0));
     m_noMode->Hide();
+    // Last, so that the toolkit takes it for no control's label.
+    m_scanningLine = new wxStaticText(
+        this, IDC_SCANNING, "Scanning... Escape or Close stops the scan.", DlgPos(this, 13, 120),
+        DlgSize(this, 200, 8), wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
+    m_scanningLine->Hide();
     start->SetDefault();
     for (wxTextCtrl* edit : {m_masterEdit, m_slaveEdit}) {
         edit->AutoComplete(new DirectoryCompleter);
@@ -134,6 +140,7 @@ wxButton* CSyncDlg::CreateControls() {
             SetAccessibleLabel(options, m_justDoIt);
             AddAccessibleGroupLabel(options, m_preview);
             HideFromScreenReaders(m_noMode);
+            SetAccessibleStatusLine(m_scanningLine);
         });
     });
     return start;
@@ -142,7 +149,14 @@ wxButton* CSyncDlg::CreateControls() {
 void CSyncDlg::BindEvents(wxButton* start) {
     start->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnStart(); });
     // Close, Escape and the close box end the application; nothing is saved.
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { Destroy(); }, wxID_CANCEL);
+    // While the trees are scanned they stop the scan instead.
+    m_close->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {
+        if (m_scanning) {
+            m_stopRequested = true;
+            return;
+        }
+        Destroy();
+    });
     Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& event) {
         if (m_scanning && event.CanVeto()) {
             event.Veto();
@@ -174,7 +188,11 @@ void CSyncDlg::BindEvents(wxButton* start) {
     });
     Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
         if (m_scanning) {
-            m_stopRequested = m_stopRequested || event.GetKeyCode() == WXK_ESCAPE;
+            if (event.GetKeyCode() == WXK_ESCAPE) {
+                m_stopRequested = true;
+            } else if (FindFocus() == m_close) {
+                event.Skip();  // Space or Enter presses Close
+            }
             return;  // no other key while the trees are scanned
         }
         if (event.GetKeyCode() == WXK_F1) {
@@ -292,9 +310,12 @@ std::unique_ptr<platform::TreeRoot> CSyncDlg::OpenRoot(const std::string& path,
 void CSyncDlg::SetScanning(bool scanning) {
     m_scanning = scanning;
     m_stopRequested = false;
-    // No other input while the trees are scanned: only Escape and the close box
-    // are heard, and they stop the scan.
+    // No other input while the trees are scanned: only Escape, Close and the
+    // close box are heard, and they stop the scan.
     for (wxWindow* child : GetChildren()) {
-        child->Enable(!scanning);
+        if (child != m_close && child != m_scanningLine) {
+            child->Enable(!scanning);
+        }
     }
+    m_scanningLine->Show(scanning);
 }

@@ -6,6 +6,7 @@
 #include <wx/button.h>
 #include <wx/dialog.h>
 #include <wx/radiobut.h>
+#include <wx/stattext.h>
 #include <wx/textctrl.h>
 
 #include <memory>
@@ -31,8 +32,9 @@ public:
     // One Start request: validate, scan, compare, preview, execute.
     void OnStart();
 
-    // While the trees are scanned the controls take no input, and Escape or the
-    // close box asks the scan to stop instead of closing the dialog.
+    // While the trees are scanned the controls but Close take no input, a line
+    // says that Escape or Close stops the scan, and Escape, Close or the close
+    // box asks the scan to stop instead of closing the dialog.
     void SetScanning(bool scanning);
     bool StopRequested() const { return m_stopRequested; }
 
@@ -43,6 +45,7 @@ public:
     bool HasFinished() const { return m_finished; }
 
     wxTextCtrl* GetMasterEdit() const { return m_masterEdit; }
+    wxStaticText* GetScanningLine() const { return m_scanningLine; }
     wxTextCtrl* GetSlaveEdit() const { return m_slaveEdit; }
     wxRadioButton* GetModeButton(int option) const;
 
@@ -73,6 +76,8 @@ private:
     wxRadioButton* m_justDoIt = nullptr;  // 1005
     wxRadioButton* m_preview = nullptr;   // 1006
     wxRadioButton* m_noMode = nullptr;    // hidden: neither mode selected
+    wxButton* m_close = nullptr;
+    wxStaticText* m_scanningLine = nullptr;  // shown only while the trees are scanned
     wxString m_lastMaster;
     wxString m_lastSlave;
     bool m_finished = false;

@@ -2,6 +2,7 @@
 // the master.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "tree/action.h"
@@ -23,8 +24,11 @@
 // case; `slaveTimeStep` is the step in which it keeps times (0 when exact): a
 // master time later by less than that is the same time rounded by the slave.
 // The roots must be the strings the lists were scanned from. The lists are not
-// changed.
+// changed. When `stop` is given and turns true (from another thread), the
+// merge ends within a few thousand entries, leaving a plan that is only good
+// for throwing away.
 void CompareTrees(const CFileList* masterList, const CFileList* slaveList,
                   CActionList* actionList, std::string masterRoot, std::string slaveRoot,
                   platform::NameMatch match = platform::NameMatch::Exact,
-                  platform::FileTime slaveTimeStep = 0);
+                  platform::FileTime slaveTimeStep = 0,
+                  const std::atomic<bool>* stop = nullptr);

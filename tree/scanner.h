@@ -23,9 +23,10 @@ bool IsExistingDirectory(std::string path);
 // mount point below the root is recorded in fileList->mountPoints; below a
 // root that stays on its file system their contents are unknown, and a bind
 // mount of one of a directory's own ancestors is not entered again (its
-// contents unknown there too). When `stop` is given and turns true (from another thread), the
-// scan ends before the next directory, leaving an incomplete list that is only
-// good for throwing away.
+// contents unknown there too). When `stop` is given and turns true (from
+// another thread), the scan ends within a few thousand entries, in the middle
+// of a directory's listing or sorting too, leaving an incomplete list, in no
+// order, that is only good for throwing away.
 // With `exclusions`, what they leave out is kept in the list as an entry
 // marked excluded and, for a directory, not read; the ignore files that could
 // not be read or hold a bad pattern are told in fileList->ruleErrors.

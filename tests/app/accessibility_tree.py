@@ -1,7 +1,8 @@
 # Reads the accessibility tree that screen readers read (AT-SPI) of the real
 # kelvad's windows and checks what a screen reader would say: both path fields
 # named by their labels, the radio buttons by their group box, the hidden
-# radio button not announced, and the preview's rows readable.
+# radio button not announced, the scanning line a status bar, and the
+# preview's rows readable.
 # Usage: accessibility_tree.py main|preview SLAVE_ROOT
 import sys
 import time
@@ -67,6 +68,10 @@ if mode == "main":
     check("no button is labelled by a field's label",
           not any("Kelvad Slave:" in labelled_by(n) or "Options" in labelled_by(n)
                   for n in nodes if n.get_role() == Atspi.Role.PUSH_BUTTON))
+    status = [n for n in nodes if n.get_role() == Atspi.Role.STATUS_BAR]
+    check("the line that says how to stop a scan is a status bar, not shown while idle",
+          [s.get_name() for s in status] == ["Scanning... Escape or Close stops the scan."] and
+          not status[0].get_state_set().contains(Atspi.StateType.SHOWING))
 else:
     tables = [n for n in nodes if n.get_role() == Atspi.Role.TABLE]
     check("the preview's list is a named table", [t.get_name() for t in tables] == ["Planned changes"])

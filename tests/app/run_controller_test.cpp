@@ -193,7 +193,7 @@ TEST_F(RunControllerTest, PressingCancelDuringARunStopsIt) {
     EXPECT_EQ(m_dialog->m_ended, 0);
 }
 
-TEST_F(RunControllerTest, TheWindowAnswersWhileTheTreesAreScannedAndEscapeOrCloseStopsThem) {
+TEST_F(RunControllerTest, TheWindowAnswersDuringTheScanAndEscapeCloseOrTheCloseBoxStopsIt) {
     for (int i = 0; i < 40; ++i) {
         WriteFile(m_master + "/d" + std::to_string(i) + "/f", "x");
     }
@@ -208,7 +208,8 @@ TEST_F(RunControllerTest, TheWindowAnswersWhileTheTreesAreScannedAndEscapeOrClos
     } slow;
     m_dialog->m_faults = &slow;
     m_dialog->Show();
-    for (const char* way : {"Escape", "close box"}) {
+    wxWindow* close = m_dialog->FindWindow(wxID_CANCEL);
+    for (const std::string way : {"Escape", "close box", "Close"}) {
         SCOPED_TRACE(way);
         int ticks = 0;
         wxTimer ticker;
@@ -219,25 +220,42 @@ TEST_F(RunControllerTest, TheWindowAnswersWhileTheTreesAreScannedAndEscapeOrClos
         stopper.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
             EXPECT_TRUE(wxIsBusy());
             EXPECT_FALSE(m_dialog->GetMasterEdit()->IsEnabled());  // no other input meanwhile
-            stoppedAt = std::chrono::steady_clock::now();
-            if (way[0] == 'E') {
+            EXPECT_FALSE(m_dialog->FindWindow(wxID_OK)->IsEnabled());
+            EXPECT_TRUE(close->IsEnabled());
+            EXPECT_TRUE(m_dialog->GetScanningLine()->IsShown());  // says how to stop
+            if (way == "Escape") {
+                stoppedAt = std::chrono::steady_clock::now();
                 wxKeyEvent escape(wxEVT_CHAR_HOOK);
                 escape.m_keyCode = WXK_ESCAPE;
                 m_dialog->GetEventHandler()->ProcessEvent(escape);
-            } else {
+            } else if (way == "close box") {
+                stoppedAt = std::chrono::steady_clock::now();
                 m_dialog->Close();
+            } else {
+                wxUIActionSimulator sim;  // a real click: a greyed button would not take it
+                sim.MouseMove(close->GetScreenRect().GetPosition() + wxPoint(10, 8));
+                sim.MouseClick();
             }
         });
+        // The click counts from when the button has it (sending it takes the
+        // simulator over 100 ms).
+        const auto clicked = [&](wxCommandEvent& event) {
+            stoppedAt = std::chrono::steady_clock::now();
+            event.Skip();
+        };
+        close->Bind(wxEVT_BUTTON, clicked);
         stopper.StartOnce(300);
         Start(m_master, m_slave, 0);
         const auto returnedAt = std::chrono::steady_clock::now();
         ticker.Stop();
         EXPECT_GE(ticks, 8);  // the window's loop ran throughout
+        close->Unbind(wxEVT_BUTTON, clicked);
         EXPECT_LT(returnedAt - stoppedAt, std::chrono::milliseconds(100));
         EXPECT_TRUE(Shown().empty());
         EXPECT_TRUE(Snapshot(m_slave).empty());
         EXPECT_TRUE(m_dialog->IsShown());
         EXPECT_TRUE(m_dialog->GetMasterEdit()->IsEnabled());
+        EXPECT_FALSE(m_dialog->GetScanningLine()->IsShown());
         EXPECT_FALSE(wxIsBusy());
     }
     m_dialog->m_faults = nullptr;

@@ -4,6 +4,7 @@
 // press Cancel at a chosen pump call.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -63,7 +64,12 @@ public:
     void SetBusy(bool busy) override { m_log.push_back(busy ? "busy" : "idle"); }
     bool KeepAliveWhileBusy() override {
         ++m_keepAlives;
-        return m_stopAtKeepAlive != 0 && m_keepAlives >= m_stopAtKeepAlive;
+        const bool stop = (m_stopAtKeepAlive != 0 && m_keepAlives >= m_stopAtKeepAlive) ||
+                          (m_stopWhen && m_stopWhen());
+        if (stop && m_stoppedAt == std::chrono::steady_clock::time_point()) {
+            m_stoppedAt = std::chrono::steady_clock::now();
+        }
+        return stop;
     }
     bool ConfirmDeletion(size_t deletions, size_t entries) override {
         m_log.push_back("Kelvad: " + MassDeletionText(deletions, entries) + ". Continue?");
@@ -93,6 +99,8 @@ public:
     OnFailure m_onFailure = OnFailure::Stop;
     int m_keepAlives = 0;
     int m_stopAtKeepAlive = 0;  // 0: never
+    std::function<bool()> m_stopWhen;                   // asked at each keep-alive: stop now?
+    std::chrono::steady_clock::time_point m_stoppedAt;  // when a stop was first asked
     std::function<void()> m_beforeRun;  // between the plan and its execution
 
 private:

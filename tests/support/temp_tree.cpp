@@ -191,6 +191,32 @@ std::string MakeDeepChain(const std::string& root, const std::string& name, int 
     return relative + "file";
 }
 
+void MakeManyFiles(const std::string& dir, int count) {
+    MakeDirs(dir);
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        throw std::runtime_error("cannot open " + dir);
+    }
+    constexpr int kNamesPerFile = 60000;  // ext4 gives a file at most 65,000 names
+    std::string first;
+    for (int i = 0; i < count; ++i) {
+        const std::string name = "f" + std::to_string(i);
+        bool made;
+        if (i % kNamesPerFile == 0) {
+            first = name;
+            const int file = ::openat(fd, name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+            made = file >= 0 && ::close(file) == 0;
+        } else {
+            made = ::linkat(fd, first.c_str(), fd, name.c_str(), 0) == 0;
+        }
+        if (!made) {
+            ::close(fd);
+            throw std::runtime_error("cannot make " + dir + "/" + name);
+        }
+    }
+    ::close(fd);
+}
+
 std::string ReadFileBeneath(const std::string& root, const std::string& relative) {
     int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     size_t start = 0;

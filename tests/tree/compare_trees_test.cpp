@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 
 #include "support/fault_injector.h"
 #include "support/sync_run.h"
@@ -187,4 +189,22 @@ TEST(CompareTrees, NothingBelowAMasterDirectoryWithUnknownContentsIsDeleted) {
         EXPECT_NE(a->GetKind(), ACTION_DELETE);
         EXPECT_NE(a->GetKind(), ACTION_RMDIR);
     }
+}
+
+TEST(CompareTrees, AStopEndsTheMergeEarly) {
+    std::vector<Item> many;
+    for (int i = 0; i < 100000; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "f%06d", i);  // in list order: each insert appends
+        many.push_back({name, F, 1});
+    }
+    const CFileList master = MakeList("/m", many);
+    const CFileList slave;
+    CActionList actions;
+    std::atomic<bool> stop{true};
+    CompareTrees(&master, &slave, &actions, "/m", "/s", platform::NameMatch::Exact, 0, &stop);
+    EXPECT_LT(actions.size(), many.size() / 10);  // not the whole plan
+    stop = false;
+    CompareTrees(&master, &slave, &actions, "/m", "/s", platform::NameMatch::Exact, 0, &stop);
+    EXPECT_EQ(actions.size(), many.size());
 }

@@ -7,6 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
 #include "support/fault_injector.h"
@@ -184,4 +185,31 @@ TEST(ScanDirectory, TwoThousandLevelsDeepWithFewDescriptors) {
     for (const auto& e : list) {
         EXPECT_FALSE(e->HasUnknownContents());
     }
+}
+
+TEST(ScanDirectory, AStopIsHeardInTheMiddleOfALargeDirectory) {
+    TempDir t;
+    MakeManyFiles(t / "big", 20000);
+    // Asks the stop once 2,000 entries have been fetched, and counts the rest.
+    struct StopAfter : FaultInjector {
+        int Fail(Call call, const std::string&) override {
+            if (call == Call::ReadDir && ++m_fetched == 2000) {
+                m_stop = true;
+            }
+            return 0;
+        }
+        int m_fetched = 0;
+        std::atomic<bool> m_stop{false};
+    } injector;
+    FaultyRoot root(t / "big", platform::Mounts::Cross, injector);
+    CFileList list;
+    ScanDirectory(root, &list, &injector.m_stop);
+    EXPECT_LT(injector.m_fetched, 10000);  // not the whole directory
+    EXPECT_LE(list.size(), static_cast<size_t>(injector.m_fetched));
+    // Asked before the scan begins, nothing is read.
+    CFileList none;
+    injector.m_fetched = 0;
+    ScanDirectory(root, &none, &injector.m_stop);
+    EXPECT_EQ(injector.m_fetched, 0);
+    EXPECT_TRUE(none.empty());
 }
