@@ -121,6 +121,11 @@ public:
     // Removes an empty directory; ENOTEMPTY otherwise.
     virtual Status RemoveDirectory(std::string_view relative);
 
+    // False when nothing has the name `relative` (nor its directory): one
+    // look-up, no directory kept, for names that are mostly not there. True
+    // otherwise, also when it cannot tell; the caller then looks for real.
+    bool MayHold(std::string_view relative);
+
     // True when something (a file, a directory, a link, anything) has this
     // name; false also when the way to it cannot be resolved.
     virtual bool NameExists(std::string_view relative);

@@ -407,6 +407,22 @@ Status TreeRoot::RemoveDirectory(std::string_view relative) {
     });
 }
 
+bool TreeRoot::MayHold(std::string_view relative) {
+    if (m_fd < 0 || !g_haveOpenat2.load(std::memory_order_relaxed) || relative.size() >= PATH_MAX) {
+        return true;
+    }
+    open_how how{};
+    how.flags = O_PATH | O_NOFOLLOW | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    const std::string path(relative);
+    const long fd = ::syscall(SYS_openat2, m_fd, path.c_str(), &how, sizeof how);
+    if (fd >= 0) {
+        ::close(static_cast<int>(fd));
+        return true;
+    }
+    return errno != ENOENT && errno != ENOTDIR;
+}
+
 bool TreeRoot::NameExists(std::string_view relative) {
     std::string_view name;
     const Result<int> dir = Parent(relative, name);

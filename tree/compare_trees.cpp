@@ -93,11 +93,11 @@ public:
             const int order = master == nullptr  ? 1
                               : slave == nullptr ? -1
                                                  : platform::ComparePaths(masterKey, slaveKey, m_match);
-            if (master != nullptr && BelowLeftOut(masterKey)) {
+            if (master != nullptr && BelowLeftOut(masterKey, m_leftOutInMaster)) {
                 ++i;
                 continue;
             }
-            if (slave != nullptr && BelowLeftOut(slaveKey)) {
+            if (slave != nullptr && BelowLeftOut(slaveKey, m_leftOutInSlave)) {
                 ++j;
                 continue;
             }
@@ -106,7 +106,9 @@ public:
                 // (a side that left it out did not read below it; the other may
                 // have, where names differ by case).
                 const std::string path = JoinPieces(order <= 0 ? masterKey : slaveKey);
-                m_leftOut.push_back({path, path + static_cast<char>(platform::kSeparator + 1)});
+                const LeftOut leftOut{path, path + static_cast<char>(platform::kSeparator + 1)};
+                m_leftOutInMaster.push_back(leftOut);
+                m_leftOutInSlave.push_back(leftOut);
                 if (order >= 0) {
                     KeepDirectoriesAbove(JoinPieces(slaveKey));
                 }
@@ -141,16 +143,23 @@ public:
     }
 
 private:
-    // True when `key` lies below a path left out. What lies below a path is one
-    // stretch of each list, and a later path's stretch comes first, so the
-    // paths wait in a stack until their stretch has passed.
-    bool BelowLeftOut(const platform::PathPieces& key) {
-        while (!m_leftOut.empty()) {
-            if (platform::ComparePaths(key, platform::PathPieces{{m_leftOut.back().bound, {}, {}}},
+    struct LeftOut {
+        std::string path;
+        std::string bound;  // as DeferredCreate's: every path below sorts before it
+    };
+
+    // True when `key`, of the list whose paths left out wait in `leftOut`, lies
+    // below one. What lies below a path is one stretch of each list, and a
+    // later path's stretch comes first, so the paths wait in a stack (one a
+    // list: the two walks pass a stretch at different times) until their
+    // stretch has passed.
+    bool BelowLeftOut(const platform::PathPieces& key, std::vector<LeftOut>& leftOut) {
+        while (!leftOut.empty()) {
+            if (platform::ComparePaths(key, platform::PathPieces{{leftOut.back().bound, {}, {}}},
                                        m_match) < 0) {
-                return IsBelow(JoinPieces(key), m_leftOut.back().path, m_match);
+                return IsBelow(JoinPieces(key), leftOut.back().path, m_match);
             }
-            m_leftOut.pop_back();
+            leftOut.pop_back();
         }
         return false;
     }
@@ -257,11 +266,8 @@ private:
     const std::atomic<bool>* m_stop;
     UnknownDirs m_unknownDirs;
     std::vector<DeferredCreate> m_deferred;
-    struct LeftOut {
-        std::string path;
-        std::string bound;  // as DeferredCreate's: every path below sorts before it
-    };
-    std::vector<LeftOut> m_leftOut;
+    std::vector<LeftOut> m_leftOutInMaster;
+    std::vector<LeftOut> m_leftOutInSlave;
     // The removals planned, by slave path, with their place in the plan.
     std::unordered_map<std::string, size_t> m_removals;
     bool m_kept = false;  // a removal was taken back

@@ -48,7 +48,9 @@ Exclusions::Exclusions(platform::TreeRoot& master, IgnoreRules commandLine, bool
     : m_master(master), m_commandLine(std::move(commandLine)), m_probe(probe) {}
 
 bool Exclusions::EnterDirectory(std::string_view relative, bool namesIgnoreFile, bool namesCacheTag) {
-    if (!relative.empty() && (m_probe || namesCacheTag) && IsCacheDirectory(relative)) {
+    // The slave's scan does not look for tags: a cache directory is left out
+    // by the master's entry, and the slave's below it with it.
+    if (!relative.empty() && !m_probe && namesCacheTag && IsCacheDirectory(relative)) {
         return false;
     }
     m_dir = relative;
@@ -78,6 +80,10 @@ const IgnoreRules* Exclusions::Load(std::string_view relative, bool look) {
         return nullptr;
     }
     const std::string file = Join(relative, kIgnoreFileName);
+    // Looked for in every directory the slave's scan reads: one look-up each.
+    if (m_probe && !m_master.MayHold(file)) {
+        return nullptr;
+    }
     std::string text;
     if (const platform::Status read = ReadSmallFile(m_master, file, kMaxIgnoreFileBytes, text);
         !read.ok()) {

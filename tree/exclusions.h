@@ -22,9 +22,10 @@ class Exclusions {
 public:
     // `master` is the master's root (for the slave's scan, a second handle on
     // it); `commandLine` the command line's rules, for the entries below the
-    // root. `probe`: look for the files in every directory (the slave's scan,
-    // whose listings do not show the master's), not only where a listing
-    // names them.
+    // root. `probe`: look for ignore files in every directory (the slave's
+    // scan, whose listings do not show the master's), not only where a
+    // listing names them; cache tags are then not looked for (the master's
+    // entry for a cache directory leaves out the slave's with it).
     Exclusions(platform::TreeRoot& master, IgnoreRules commandLine, bool probe);
 
     // Takes the directory `relative` ("" the root), about to have its entries

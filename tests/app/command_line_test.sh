@@ -138,6 +138,7 @@ xm="$work/xm"; xs="$work/xs"
 mkdir -p "$xm/proj/build" "$xm/cache" "$xs/proj/build" "$xm/logs"
 echo src > "$xm/proj/main.c"; echo obj > "$xm/proj/main.o"; echo bin > "$xm/proj/build/app"
 echo "the slave's build" > "$xs/proj/build/old"; echo tmp > "$xm/a.tmp"; echo log > "$xm/logs/x.log"
+mkdir -p "$xs/cache/deep" && echo old > "$xs/cache/deep/old"  # only the master's tag leaves it out
 printf 'Signature: 8a477f597d28d172789f06886806bc55\n' > "$xm/cache/CACHEDIR.TAG"; echo c > "$xm/cache/blob"
 printf '# objects\n*.o\nbuild/\n' > "$xm/proj/.kelvadignore"
 printf '/logs/\n' > "$work/excludes"
@@ -145,7 +146,7 @@ check "dry run leaving out" 0 "" -- -n --exclude '*.tmp' --exclude-from "$work/e
 tail -1 "$work/out" | grep -qx "2 to create, 0 to replace (25 bytes); 0 to delete; 0 directories to make, 0 to remove; 5 left out" ||
     { failed=$((failed + 1)); echo "FAIL: dry run leaving out:"; cat "$work/out"; }
 check "sync leaving out" 0 "" -- --sync --exclude '*.tmp' --exclude-from "$work/excludes" "$xm" "$xs"
-[ "$(cd "$xs" && find . | LC_ALL=C sort | tr '\n' ' ')" = ". ./proj ./proj/.kelvadignore ./proj/build ./proj/build/old ./proj/main.c " ] &&
+[ "$(cd "$xs" && find . | LC_ALL=C sort | tr '\n' ' ')" = ". ./cache ./cache/deep ./cache/deep/old ./proj ./proj/.kelvadignore ./proj/build ./proj/build/old ./proj/main.c " ] &&
     grep -q "; 5 left out$" "$work/out" ||
     { failed=$((failed + 1)); echo "FAIL: sync leaving out:"; (cd "$xs" && find .); cat "$work/out"; }
 printf 'ok\n\nbad[\n' > "$xm/proj/.kelvadignore"
