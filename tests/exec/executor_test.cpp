@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "exec/run_progress.h"
 #include "support/fault_injector.h"
 #include "support/recording_host.h"
 #include "support/temp_tree.h"
@@ -278,4 +279,49 @@ TEST(ExecuteActions, ASlaveDirectoryWithoutItsOwnersRightsGetsThemBack) {
         ASSERT_EQ(::stat((t / "s/ro").c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, mode | 0700);
     }
+}
+
+TEST(RunProgress, WeighsEachStepByItsBytesAndAStepWithoutBytesAsALittle) {
+    constexpr std::uint64_t kMiB = 1024 * 1024;
+    const CActionList plan = Plan({{"big", "~~~~", ACTION_CREATE, 10 * kMiB},
+                                   {"d", "~~~~", ACTION_MKDIR},
+                                   {"~~~~", "gone", ACTION_DELETE},
+                                   {"small", "small", ACTION_MODIFY, 100}});
+    RunProgress progress(plan, RunProgress::Clock::now());
+    EXPECT_EQ(progress.Bytes(), 10 * kMiB + 100);
+    // Half of the large file is about half of the run: the other steps weigh little.
+    progress.AddCopiedBytes(5 * kMiB);
+    EXPECT_NEAR(progress.Fraction(), 0.5, 0.01);
+    EXPECT_LT(progress.Fraction(), 0.5);
+    // A copy made again does not run past the file's share of the run.
+    progress.AddCopiedBytes(20 * kMiB);
+    EXPECT_EQ(progress.BytesDone(), 10 * kMiB);
+    EXPECT_LT(progress.Fraction(), 1.0);
+    progress.StepEnded(0);
+    progress.StepEnded(1);
+    const double afterDirectory = progress.Fraction();
+    EXPECT_GT(afterDirectory, 0.99);
+    EXPECT_LT(afterDirectory, 1.0);
+    // A step that ended without copying (failed, or not tried) counts as whole.
+    progress.StepEnded(3);
+    EXPECT_EQ(progress.StepsDone(), 4u);
+    EXPECT_EQ(progress.BytesDone(), progress.Bytes());
+    EXPECT_DOUBLE_EQ(progress.Fraction(), 1.0);
+}
+
+TEST(RunProgress, EstimatesTheTimeLeftOnlyOnceItCanBe) {
+    const CActionList plan = Plan({{"a", "~~~~", ACTION_CREATE, 1000000},
+                                   {"b", "~~~~", ACTION_CREATE, 1000000}});
+    const auto start = RunProgress::Clock::now();
+    using std::chrono::seconds;
+    RunProgress progress(plan, start);
+    // Nothing done: no rate to go by, however long it has been.
+    EXPECT_FALSE(progress.TimeLeft(start + seconds(60)).has_value());
+    progress.StepEnded(0);
+    // Half done in 2 s is too short a run to tell from.
+    EXPECT_FALSE(progress.TimeLeft(start + seconds(2)).has_value());
+    EXPECT_EQ(progress.TimeLeft(start + seconds(4)), seconds(4));
+    // Done: nothing left to estimate, though the flush may still take a while.
+    progress.StepEnded(1);
+    EXPECT_FALSE(progress.TimeLeft(start + seconds(5)).has_value());
 }
