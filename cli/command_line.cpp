@@ -88,7 +88,7 @@ public:
         }
         Draw();
     }
-    void SetRange(size_t upper) override { m_total = upper; }
+    void SetPlan(const CActionList& plan) override { m_total = plan.size(); }
     void SetPosition(size_t position) override { m_done = position + 1; }
     void ShowMessage(const std::string& text) override {
         Clear();

@@ -68,7 +68,7 @@ TEST(ExecuteActions, TheWindowIsServedWhileTheSlaveIsFlushed) {
 TEST(ExecuteActions, EmptyPlanSucceedsQuietly) {
     RecordingHost host;
     EXPECT_TRUE(Execute(host, {}, "/m", "/s"));
-    EXPECT_EQ(host.m_ranges, (std::vector<size_t>{0}));
+    EXPECT_EQ(host.m_planSizes, (std::vector<size_t>{0}));
     EXPECT_TRUE(host.m_statuses.empty());
     EXPECT_TRUE(host.m_messages.empty());
 }
@@ -112,8 +112,8 @@ TEST(ExecuteActions, CarriesOutEveryKindWithItsStatusLineAndRemovesInnermostFirs
                                         "..deleting ../old/sub/file"}));
     EXPECT_EQ(rmdirs.removed, (std::vector<std::string>{s + "/old/sub", s + "/old"}));
     EXPECT_EQ(Snapshot(s), Snapshot(m));
-    EXPECT_EQ(host.m_ranges, (std::vector<size_t>{7}));
-    // The bar stands at 0 after the first action and one short of full at the end.
+    EXPECT_EQ(host.m_planSizes, (std::vector<size_t>{7}));
+    // Each action is told by its index once it has ended.
     EXPECT_EQ(host.m_positions, (std::vector<size_t>{0, 1, 2, 3, 4, 5, 6}));
     EXPECT_TRUE(host.m_messages.empty());
 }
