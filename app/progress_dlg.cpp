@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "app/accessibility.h"
 #include "app/ids.h"
 #include "app/ui_common.h"
 #include "exec/copier.h"
@@ -23,6 +24,9 @@ constexpr auto kFirstDrawBudget = std::chrono::milliseconds(250);
 // is a blur to the eye, and each change is an event for screen readers (a run
 // of small files would otherwise send them some 130 a second).
 constexpr auto kShowInterval = std::chrono::milliseconds(250);
+// A screen reader takes about two seconds to say a status line; told more
+// often, it would cut each one short.
+constexpr auto kSpeakInterval = std::chrono::seconds(2);
 // The bar's steps: a tenth of a per cent, smooth on a bar 221 units wide.
 constexpr int kBarRange = 1000;
 
@@ -72,6 +76,8 @@ bool CProgressDlg::CreateModeless(wxWindow* parent) {
     m_progress = new wxGauge(this, IDC_PROGRESS, kBarRange, DlgPos(this, 19, 41),
                              DlgSize(this, 221, 11), wxGA_HORIZONTAL | wxGA_SMOOTH);
     m_progress->SetValue(0);
+    SetAccessibleName(m_progress, "Progress");
+    SetAccessibleStatusLine(m_statusText);
     m_cancel->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnCancel(); });
     // Window managers may still offer a close button or Alt+F4: that is a Cancel.
     Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& event) {
@@ -85,6 +91,9 @@ bool CProgressDlg::CreateModeless(wxWindow* parent) {
     SetEscapeId(wxID_CANCEL);
     CentreOnScreen();
     Show();
+    // Screen readers speak what changes in the focused control's description:
+    // the status line is told there.
+    m_cancel->SetFocus();
     DispatchPending(kFirstDrawBudget);  // drawn before the first change is made
     Update();
     m_cancelled = false;
@@ -93,7 +102,7 @@ bool CProgressDlg::CreateModeless(wxWindow* parent) {
 
 bool CProgressDlg::Execute(const CActionList* actions, platform::TreeRoot& master,
                            platform::TreeRoot& slave, RunLog* log) {
-    m_lastCheck = m_lastShown = {};
+    m_lastCheck = m_lastShown = m_lastSpoken = {};
     RunRecord record(*this, log);
     const bool done = record.Run(*actions, master, slave, OnFailure::Stop);
     m_summary = record.Summary();
@@ -132,15 +141,25 @@ void CProgressDlg::ShowPending(Clock::time_point now) {
         m_statusText->SetLabelText(ToWx(m_status));
         m_statusDirty = false;
     }
+    std::string amount;
     if (m_run) {
         const int value = static_cast<int>(std::lround(m_run->Fraction() * kBarRange));
         if (value != m_progress->GetValue()) {
             m_progress->SetValue(value);
         }
-        const std::string amount = AmountDoneText(*m_run, now);
+        amount = AmountDoneText(*m_run, now);
         if (ToWx(amount) != m_amountText->GetLabelText()) {
             m_amountText->SetLabelText(ToWx(amount));
         }
+    }
+    if (now - m_lastSpoken >= kSpeakInterval) {
+        const std::string spoken =
+            m_status.empty() || amount.empty() ? m_status + amount : m_status + ", " + amount;
+        if (spoken != m_spoken) {
+            SetAccessibleDescription(m_cancel, spoken);
+            m_spoken = spoken;
+        }
+        m_lastSpoken = now;
     }
     m_lastShown = now;
 }

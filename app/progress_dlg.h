@@ -45,7 +45,7 @@ public:
     // the last time was more than a few milliseconds ago: the window paints,
     // answers the window manager and hears Cancel throughout a run, even inside
     // one large copy. The status line, the bar and the time left are shown
-    // anew four times a second.
+    // anew four times a second, and told to screen readers every two seconds.
     void PumpPending() override;
     void SetStatus(const std::string& text) override;
     void SetPlan(const CActionList& plan) override;
@@ -69,10 +69,12 @@ private:
     wxStaticText* m_amountText = nullptr;
     wxButton* m_cancel = nullptr;
     std::string m_status;
+    std::string m_spoken;  // the Cancel button's description, for screen readers
     bool m_cancelled = false;
     bool m_statusDirty = false;
     std::optional<RunProgress> m_run;  // from SetPlan on
     Clock::time_point m_lastCheck{};
     Clock::time_point m_lastShown{};
+    Clock::time_point m_lastSpoken{};
     std::string m_summary;
 };
