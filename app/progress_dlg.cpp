@@ -47,9 +47,9 @@ std::string AmountDoneText(const RunProgress& run, std::chrono::steady_clock::ti
         return {};
     }
     std::string text = run.Bytes() > 0 ? ByteCountText(run.BytesDone()) + " of " +
-                                              ByteCountText(run.Bytes()) + " copied"
-                                        : std::to_string(run.StepsDone()) + " of " +
-                                              std::to_string(run.Steps()) + " steps done";
+                                             ByteCountText(run.Bytes()) + " copied"
+                                       : std::to_string(run.StepsDone()) + " of " +
+                                             std::to_string(run.Steps()) + " steps done";
     if (const auto left = run.TimeLeft(now)) {
         text += ", about " + DurationText(*left) + " left";
     }
@@ -64,15 +64,15 @@ bool CProgressDlg::CreateModeless(wxWindow* parent) {
         return false;
     }
     SetUpKelvadDialog(this, 261, 87);
-    m_cancel = new wxButton(this, wxID_CANCEL, "Cancel", DlgPos(this, 97, 66),
-                            DlgSize(this, 50, 14));
+    m_cancel =
+        new wxButton(this, wxID_CANCEL, "Cancel", DlgPos(this, 97, 66), DlgSize(this, 50, 14));
     m_statusText = new wxStaticText(this, IDC_STATUS, "", DlgPos(this, 6, 2),
                                     DlgSize(this, 243, 17),
                                     wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_MIDDLE);
     // Between the status line and the bar, where the template leaves room.
-    m_amountText = new wxStaticText(this, wxID_ANY, "", DlgPos(this, 19, 28),
-                                    DlgSize(this, 221, 10),
-                                    wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
+    m_amountText =
+        new wxStaticText(this, wxID_ANY, "", DlgPos(this, 19, 28), DlgSize(this, 221, 10),
+                         wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
     m_progress = new wxGauge(this, IDC_PROGRESS, kBarRange, DlgPos(this, 19, 41),
                              DlgSize(this, 221, 11), wxGA_HORIZONTAL | wxGA_SMOOTH);
     m_progress->SetValue(0);

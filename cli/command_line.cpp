@@ -144,10 +144,11 @@ private:
         if (!m_run) {
             return "[0/0]";
         }
-        std::string text = "[" + std::to_string(m_run->StepsDone()) + "/" +
-                           std::to_string(m_run->Steps()) + "] ";
+        std::string text =
+            "[" + std::to_string(m_run->StepsDone()) + "/" + std::to_string(m_run->Steps()) + "] ";
         if (m_run->Bytes() > 0) {
-            text += ByteCountText(m_run->BytesDone()) + " of " + ByteCountText(m_run->Bytes()) + ", ";
+            text +=
+                ByteCountText(m_run->BytesDone()) + " of " + ByteCountText(m_run->Bytes()) + ", ";
         }
         // Whole per cents, rounded down: 100% only when everything is done.
         text += std::to_string(static_cast<int>(m_run->Fraction() * 100)) + "%";

@@ -310,8 +310,8 @@ TEST(RunProgress, WeighsEachStepByItsBytesAndAStepWithoutBytesAsALittle) {
 }
 
 TEST(RunProgress, EstimatesTheTimeLeftOnlyOnceItCanBe) {
-    const CActionList plan = Plan({{"a", "~~~~", ACTION_CREATE, 1000000},
-                                   {"b", "~~~~", ACTION_CREATE, 1000000}});
+    const CActionList plan =
+        Plan({{"a", "~~~~", ACTION_CREATE, 1000000}, {"b", "~~~~", ACTION_CREATE, 1000000}});
     const auto start = RunProgress::Clock::now();
     using std::chrono::seconds;
     RunProgress progress(plan, start);
