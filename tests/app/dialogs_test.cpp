@@ -206,17 +206,6 @@ TEST(ProgressDialog, ShowsTheCurrentActionAndTheBar) {
     EXPECT_EQ(bar->GetValue(), bar->GetRange());
     EXPECT_EQ(progress.GetAmountControl()->GetLabel(), "2 of 2 steps done");
     EXPECT_TRUE(progress.IsShown());
-    // Plans longer than 65,535 actions still move the bar.
-    CActionList many;
-    for (int i = 0; i < 100000; ++i) {
-        many.push_back(std::make_unique<CAction>("d" + std::to_string(i), "~~~~", ACTION_MKDIR));
-    }
-    progress.SetPlan(many);
-    progress.SetPosition(69999);
-    wxMilliSleep(300);  // the pump shows the bar four times a second
-    progress.PumpPending();
-    EXPECT_EQ(bar->GetValue() * 10, bar->GetRange() * 7);
-    EXPECT_EQ(progress.GetAmountControl()->GetLabel(), "70000 of 100000 steps done");
     EXPECT_TRUE(recorder.m_shown.empty());
 }
 
@@ -231,21 +220,21 @@ TEST(ProgressDialog, TheBarMovesWithTheBytesInsideOneLargeFile) {
     plan.push_back(std::make_unique<CAction>("d", "~~~~", ACTION_MKDIR));
     CProgressDlg progress;
     ASSERT_TRUE(progress.CreateModeless(nullptr));
-    // Each piece of the copy waits a little, and the bar is looked at before it.
+    // Each piece of the copy waits a little, and the window is looked at before it.
     struct SlowPieces : FaultInjector {
         int Fail(Call call, const std::string&) override {
             if (call == Call::CopyRange || call == Call::Read) {
-                seen.push_back(window->GetProgressControl()->GetValue());
-                amounts.push_back(FromWx(window->GetAmountControl()->GetLabel()));
+                seen.push_back(window.GetProgressControl()->GetValue());
+                amounts.push_back(FromWx(window.GetAmountControl()->GetLabel()));
                 wxMilliSleep(60);
             }
             return 0;
         }
-        CProgressDlg* window = nullptr;
+        explicit SlowPieces(CProgressDlg& w) : window(w) {}
+        CProgressDlg& window;
         std::vector<int> seen;
         std::vector<std::string> amounts;
-    } slow;
-    slow.window = &progress;
+    } slow(progress);
     FaultyRoot master(t / "m", platform::Mounts::Cross, slow);
     FaultyRoot slave(t / "s", platform::Mounts::Stay, slow);
     EXPECT_TRUE(progress.Execute(&plan, master, slave));
