@@ -4,6 +4,8 @@
 // created after it, and the dialog templates create the fields first.
 #pragma once
 
+#include <string>
+
 class wxWindow;
 
 // Makes `label` (a static text, or a group box's caption) the label of
@@ -21,6 +23,11 @@ void SetAccessibleName(wxWindow* window, const char* name);
 // Makes the static text `line` the window's status line (a status bar to
 // screen readers), read by its text whenever it is shown.
 void SetAccessibleStatusLine(wxWindow* line);
+
+// Sets what screen readers say of `window` after its name. A change to the
+// description of the control that has the focus is spoken as it comes: that is
+// how a line that is not focused (a status line) reaches the user.
+void SetAccessibleDescription(wxWindow* window, const std::string& text);
 
 // Keeps `window` out of what screen readers announce.
 void HideFromScreenReaders(wxWindow* window);

@@ -91,3 +91,9 @@ void SetAccessibleName(wxWindow* window, const char* name) {
         atk_object_set_name(gtk_widget_get_accessible(gtk_bin_get_child(GTK_BIN(widget))), name);
     }
 }
+
+void SetAccessibleDescription(wxWindow* window, const std::string& text) {
+    if (window->GetHandle() != nullptr) {
+        atk_object_set_description(gtk_widget_get_accessible(window->GetHandle()), text.c_str());
+    }
+}

@@ -1,14 +1,15 @@
 #include "app/progress_dlg.h"
 
-#include <wx/button.h>
 #include <wx/evtloop.h>
 
-#include <climits>
+#include <cmath>
 
+#include "app/accessibility.h"
 #include "app/ids.h"
 #include "app/ui_common.h"
 #include "exec/copier.h"
 #include "exec/executor.h"
+#include "sync/display_text.h"
 
 namespace {
 // The pump looks for window events at most this often (a look costs about
@@ -19,6 +20,15 @@ constexpr auto kPumpInterval = std::chrono::milliseconds(5);
 constexpr auto kPumpBudget = std::chrono::milliseconds(4);
 // How long a new window may take to be drawn before the first change is made.
 constexpr auto kFirstDrawBudget = std::chrono::milliseconds(250);
+// The status line, the bar and the time left change at most this often: more
+// is a blur to the eye, and each change is an event for screen readers (a run
+// of small files would otherwise send them some 130 a second).
+constexpr auto kShowInterval = std::chrono::milliseconds(250);
+// A screen reader takes about two seconds to say a status line; told more
+// often, it would cut each one short.
+constexpr auto kSpeakInterval = std::chrono::seconds(2);
+// The bar's steps: a tenth of a per cent, smooth on a bar 221 units wide.
+constexpr int kBarRange = 1000;
 
 // Handles pending window events until none is left or `budget` has passed.
 void DispatchPending(std::chrono::steady_clock::duration budget) {
@@ -27,6 +37,23 @@ void DispatchPending(std::chrono::steady_clock::duration budget) {
     while (loop != nullptr && loop->Pending() && std::chrono::steady_clock::now() < until) {
         loop->Dispatch();
     }
+}
+
+// How much is done and, once it can be told, how long the rest will take:
+// "858.0 MiB of 2.0 GiB copied, about 1 min 20 s left", or for a plan that
+// copies nothing "12 of 20101 steps done"; nothing for an empty plan.
+std::string AmountDoneText(const RunProgress& run, std::chrono::steady_clock::time_point now) {
+    if (run.Steps() == 0) {
+        return {};
+    }
+    std::string text = run.Bytes() > 0 ? ByteCountText(run.BytesDone()) + " of " +
+                                             ByteCountText(run.Bytes()) + " copied"
+                                       : std::to_string(run.StepsDone()) + " of " +
+                                             std::to_string(run.Steps()) + " steps done";
+    if (const auto left = run.TimeLeft(now)) {
+        text += ", about " + DurationText(*left) + " left";
+    }
+    return text;
 }
 }  // namespace
 
@@ -37,15 +64,21 @@ bool CProgressDlg::CreateModeless(wxWindow* parent) {
         return false;
     }
     SetUpKelvadDialog(this, 261, 87);
-    auto* cancel = new wxButton(this, wxID_CANCEL, "Cancel", DlgPos(this, 97, 66),
-                                DlgSize(this, 50, 14));
+    m_cancel =
+        new wxButton(this, wxID_CANCEL, "Cancel", DlgPos(this, 97, 66), DlgSize(this, 50, 14));
     m_statusText = new wxStaticText(this, IDC_STATUS, "", DlgPos(this, 6, 2),
                                     DlgSize(this, 243, 17),
                                     wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_MIDDLE);
-    m_progress = new wxGauge(this, IDC_PROGRESS, 100, DlgPos(this, 19, 41),
+    // Between the status line and the bar, where the template leaves room.
+    m_amountText =
+        new wxStaticText(this, wxID_ANY, "", DlgPos(this, 19, 28), DlgSize(this, 221, 10),
+                         wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
+    m_progress = new wxGauge(this, IDC_PROGRESS, kBarRange, DlgPos(this, 19, 41),
                              DlgSize(this, 221, 11), wxGA_HORIZONTAL | wxGA_SMOOTH);
     m_progress->SetValue(0);
-    cancel->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnCancel(); });
+    SetAccessibleName(m_progress, "Progress");
+    SetAccessibleStatusLine(m_statusText);
+    m_cancel->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnCancel(); });
     // Window managers may still offer a close button or Alt+F4: that is a Cancel.
     Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& event) {
         if (event.CanVeto()) {
@@ -58,6 +91,9 @@ bool CProgressDlg::CreateModeless(wxWindow* parent) {
     SetEscapeId(wxID_CANCEL);
     CentreOnScreen();
     Show();
+    // Screen readers speak what changes in the focused control's description:
+    // the status line is told there.
+    m_cancel->SetFocus();
     DispatchPending(kFirstDrawBudget);  // drawn before the first change is made
     Update();
     m_cancelled = false;
@@ -66,11 +102,11 @@ bool CProgressDlg::CreateModeless(wxWindow* parent) {
 
 bool CProgressDlg::Execute(const CActionList* actions, platform::TreeRoot& master,
                            platform::TreeRoot& slave, RunLog* log) {
-    m_lastCheck = {};
+    m_lastCheck = m_lastShown = m_lastSpoken = {};
     RunRecord record(*this, log);
     const bool done = record.Run(*actions, master, slave, OnFailure::Stop);
     m_summary = record.Summary();
-    ShowPending();
+    ShowPending(Clock::now());
     return done;
 }
 
@@ -83,39 +119,64 @@ void CProgressDlg::SetStatus(const std::string& text) {
     m_statusDirty = true;
 }
 
-void CProgressDlg::SetRange(size_t upper) {
-    // The bar's range is an int; plans beyond that are never met in practice.
-    m_progress->SetRange(upper > INT_MAX ? INT_MAX : static_cast<int>(upper));
+void CProgressDlg::SetPlan(const CActionList& plan) {
+    m_run.emplace(plan, Clock::now());
     m_progress->SetValue(0);
 }
 
 void CProgressDlg::SetPosition(size_t position) {
-    m_position = position > INT_MAX ? INT_MAX : static_cast<int>(position);
-    m_positionDirty = true;
+    if (m_run) {
+        m_run->StepEnded(position);
+    }
 }
 
-void CProgressDlg::ShowPending() {
+void CProgressDlg::AddCopiedBytes(std::uint64_t bytes) {
+    if (m_run) {
+        m_run->AddCopiedBytes(bytes);
+    }
+}
+
+void CProgressDlg::ShowPending(Clock::time_point now) {
     if (m_statusDirty) {
         m_statusText->SetLabelText(ToWx(m_status));
         m_statusDirty = false;
     }
-    if (m_positionDirty) {
-        m_progress->SetValue(m_position);
-        m_positionDirty = false;
+    std::string amount;
+    if (m_run) {
+        const int value = static_cast<int>(std::lround(m_run->Fraction() * kBarRange));
+        if (value != m_progress->GetValue()) {
+            m_progress->SetValue(value);
+        }
+        amount = AmountDoneText(*m_run, now);
+        if (ToWx(amount) != m_amountText->GetLabelText()) {
+            m_amountText->SetLabelText(ToWx(amount));
+        }
     }
+    if (now - m_lastSpoken >= kSpeakInterval) {
+        const std::string spoken =
+            m_status.empty() || amount.empty() ? m_status + amount : m_status + ", " + amount;
+        if (spoken != m_spoken) {
+            SetAccessibleDescription(m_cancel, spoken);
+            m_spoken = spoken;
+        }
+        m_lastSpoken = now;
+    }
+    m_lastShown = now;
 }
 
 void CProgressDlg::PumpPending() {
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = Clock::now();
     if (now - m_lastCheck < kPumpInterval) {
         return;
     }
-    ShowPending();
+    if (now - m_lastShown >= kShowInterval) {
+        ShowPending(now);
+    }
     DispatchPending(kPumpBudget);
-    m_lastCheck = std::chrono::steady_clock::now();
+    m_lastCheck = Clock::now();
 }
 
 void CProgressDlg::ShowMessage(const std::string& text) {
-    ShowPending();
+    ShowPending(Clock::now());
     KelvadMessageBox(this, text);
 }

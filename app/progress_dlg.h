@@ -1,16 +1,20 @@
 // The modeless progress window in which the plan is carried out: a status line,
-// a progress bar and a Cancel button. It is the executor's and the copier's
+// how much is copied and the time left, a progress bar that moves with the
+// bytes copied, and a Cancel button. It is the executor's and the copier's
 // host: their status, bar, messages, message pump and cancel flag.
 #pragma once
 
+#include <wx/button.h>
 #include <wx/dialog.h>
 #include <wx/gauge.h>
 #include <wx/stattext.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 #include "exec/run_host.h"
+#include "exec/run_progress.h"
 #include "platform/tree_root.h"
 #include "sync/run_log.h"
 #include "tree/action.h"
@@ -37,30 +41,40 @@ public:
     void OnCancel();
 
     bool IsCancelled() const override { return m_cancelled; }
-    // Shows the latest status line and bar position and handles the pending
-    // window events, for a few milliseconds at most, when the last time was
-    // more than a few milliseconds ago: the window paints, answers the window
-    // manager and hears Cancel throughout a run, even inside one large copy.
+    // Handles the pending window events, for a few milliseconds at most, when
+    // the last time was more than a few milliseconds ago: the window paints,
+    // answers the window manager and hears Cancel throughout a run, even inside
+    // one large copy. The status line, the bar and the time left are shown
+    // anew four times a second, and told to screen readers every two seconds.
     void PumpPending() override;
     void SetStatus(const std::string& text) override;
-    void SetRange(size_t upper) override;
+    void SetPlan(const CActionList& plan) override;
     void SetPosition(size_t position) override;
+    void AddCopiedBytes(std::uint64_t bytes) override;
     void ShowMessage(const std::string& text) override;
 
-    // The status line and the bar as shown (for tests).
+    // The controls as shown (for tests).
     wxStaticText* GetStatusControl() const { return m_statusText; }
+    wxStaticText* GetAmountControl() const { return m_amountText; }
     wxGauge* GetProgressControl() const { return m_progress; }
 
 private:
-    void ShowPending();
+    using Clock = std::chrono::steady_clock;
+
+    // Shows what has changed since the last time.
+    void ShowPending(Clock::time_point now);
 
     wxGauge* m_progress = nullptr;  // control 1010
     wxStaticText* m_statusText = nullptr;  // control 1008
+    wxStaticText* m_amountText = nullptr;
+    wxButton* m_cancel = nullptr;
     std::string m_status;
+    std::string m_spoken;  // the Cancel button's description, for screen readers
     bool m_cancelled = false;
     bool m_statusDirty = false;
-    int m_position = 0;
-    bool m_positionDirty = false;
-    std::chrono::steady_clock::time_point m_lastCheck{};
+    std::optional<RunProgress> m_run;  // from SetPlan on
+    Clock::time_point m_lastCheck{};
+    Clock::time_point m_lastShown{};
+    Clock::time_point m_lastSpoken{};
     std::string m_summary;
 };

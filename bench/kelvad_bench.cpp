@@ -27,7 +27,7 @@ public:
     void PumpPending() override {}
     bool IsCancelled() const override { return false; }
     void SetStatus(const std::string&) override {}
-    void SetRange(size_t) override {}
+    void SetPlan(const CActionList&) override {}
     void SetPosition(size_t) override {}
     void ShowMessage(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
 };

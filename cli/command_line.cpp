@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "exec/executor.h"
+#include "exec/run_progress.h"
 #include "platform/file_ops.h"
 #include "platform/path_compare.h"
 #include "res/version.h"
@@ -80,7 +81,11 @@ public:
 
     void PumpPending() override { Draw(); }
     bool IsCancelled() const override { return g_interrupted != 0; }
-    void AddCopiedBytes(std::uint64_t bytes) override { m_bytes += bytes; }
+    void AddCopiedBytes(std::uint64_t bytes) override {
+        if (m_run) {
+            m_run->AddCopiedBytes(bytes);
+        }
+    }
     void SetStatus(const std::string& text) override {
         m_status = text;
         if (m_verbose) {
@@ -88,8 +93,14 @@ public:
         }
         Draw();
     }
-    void SetRange(size_t upper) override { m_total = upper; }
-    void SetPosition(size_t position) override { m_done = position + 1; }
+    void SetPlan(const CActionList& plan) override {
+        m_run.emplace(plan, std::chrono::steady_clock::now());
+    }
+    void SetPosition(size_t position) override {
+        if (m_run) {
+            m_run->StepEnded(position);
+        }
+    }
     void ShowMessage(const std::string& text) override {
         Clear();
         std::fprintf(stderr, "%s\n", EscapeForTerminal(text).c_str());
@@ -115,8 +126,7 @@ private:
         winsize size{};
         const size_t width =
             ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
-        std::string line = "[" + std::to_string(m_done) + "/" + std::to_string(m_total) + "] " +
-                           ByteCountText(m_bytes) + "  ";
+        std::string line = ProgressText(now) + "  ";
         if (line.size() + 8 < width) {
             // Fits the width in characters; a cut in bytes would split one, or an escape.
             line += ShortenForTerminal(m_status, width - 1 - line.size());
@@ -127,13 +137,32 @@ private:
         m_drawn = true;
     }
 
+    // "[12/20101] 858.0 MiB of 2.0 GiB, 43%, 1 min 20 s left": the steps ended,
+    // the bytes copied (when the plan copies any), the share of the work done
+    // and, once it can be told, the time left.
+    std::string ProgressText(std::chrono::steady_clock::time_point now) const {
+        if (!m_run) {
+            return "[0/0]";
+        }
+        std::string text =
+            "[" + std::to_string(m_run->StepsDone()) + "/" + std::to_string(m_run->Steps()) + "] ";
+        if (m_run->Bytes() > 0) {
+            text +=
+                ByteCountText(m_run->BytesDone()) + " of " + ByteCountText(m_run->Bytes()) + ", ";
+        }
+        // Whole per cents, rounded down: 100% only when everything is done.
+        text += std::to_string(static_cast<int>(m_run->Fraction() * 100)) + "%";
+        if (const auto left = m_run->TimeLeft(now)) {
+            text += ", " + DurationText(*left) + " left";
+        }
+        return text;
+    }
+
     bool m_verbose;
     bool m_terminal;
     bool m_drawn = false;
     std::string m_status;
-    size_t m_total = 0;
-    size_t m_done = 0;
-    std::uint64_t m_bytes = 0;
+    std::optional<RunProgress> m_run;  // from SetPlan on
     std::chrono::steady_clock::time_point m_lastDraw{};
 };
 

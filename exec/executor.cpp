@@ -97,7 +97,7 @@ public:
     // The main pass, then the held-back removals and the flush; see ExecuteActions.
     bool Run(const CActionList& actions, FlushAtEnd flush) {
         const size_t n = actions.size();
-        m_host.SetRange(n);
+        m_host.SetPlan(actions);
         for (size_t i = 0; i < n; ++i) {
             if (m_host.IsCancelled()) {
                 return false;
@@ -106,8 +106,6 @@ public:
                 return false;
             }
             m_host.PumpPending();
-            // Deliberately the index of the action just done: after the last one
-            // the bar stands one step short of full.
             m_host.SetPosition(i);
         }
         // A Cancel pressed during the last action is honoured: the run ends as

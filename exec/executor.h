@@ -30,8 +30,9 @@ enum class FlushAtEnd { Yes, No };
 // beneath the open roots, anew for each step, through no symbolic link (and,
 // in a slave opened with Mounts::Stay, into no mounted file system). Before
 // each action the cancel flag is read; after each the host is pumped once and
-// the bar set to the action's index. Directories take the master's permission
-// bits with their owner's rights added; a slave directory without its owner's
+// told the action's index (SetPosition), having been told the plan (SetPlan)
+// before the first. Directories take the master's permission bits with their
+// owner's rights added; a slave directory without its owner's
 // rights is given them back when a change inside it is refused. The slave's
 // file system is flushed to its disk at the end. Returns true when every action
 // was carried out. Each failure is shown with host.ShowMessage; with

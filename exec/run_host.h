@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "tree/action.h"
+
 class ICopyHost {
 public:
     virtual ~ICopyHost() = default;
@@ -15,16 +17,20 @@ public:
     virtual void PumpPending() = 0;
     // True once the user has asked to cancel; it never turns false in a run.
     virtual bool IsCancelled() const = 0;
-    // Told after each piece of a copy how many bytes it wrote, for a count of
-    // the bytes copied; the windows have no use for it.
+    // Told after each piece of a copy (1 MiB at most) how many bytes it wrote:
+    // the bar moves inside a large file too.
     virtual void AddCopiedBytes(std::uint64_t bytes) { (void)bytes; }
 };
 
 class IExecHost : public ICopyHost {
 public:
     virtual void SetStatus(const std::string& text) = 0;
-    // The bar runs from 0 to `upper`.
-    virtual void SetRange(size_t upper) = 0;
+    // Told once, before the first step, the plan the run carries out; it stays
+    // as it is until the run ends. Its steps and their sizes (CAction::GetSize)
+    // are what the bar measures.
+    virtual void SetPlan(const CActionList& plan) = 0;
+    // Told after each step of the main pass its index in the plan: that step
+    // and every one before it have ended.
     virtual void SetPosition(size_t position) = 0;
     // Shows a failure in a modal message box and returns when it is closed.
     virtual void ShowMessage(const std::string& text) = 0;

@@ -168,3 +168,16 @@ std::string ByteCountText(std::uint64_t bytes) {
     std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
     return text;
 }
+
+std::string DurationText(std::chrono::seconds duration) {
+    const long long s = duration.count() < 0 ? 0 : duration.count();
+    char text[48];
+    if (s < 60) {
+        std::snprintf(text, sizeof text, "%lld s", s);
+    } else if (s < 3600) {
+        std::snprintf(text, sizeof text, "%lld min %02lld s", s / 60, s % 60);
+    } else {
+        std::snprintf(text, sizeof text, "%lld h %02lld min", s / 3600, s / 60 % 60);
+    }
+    return text;
+}

@@ -1,8 +1,10 @@
 // Texts as they are shown, apart from the texts themselves: a line too long for
 // its control is shortened for display only, never the path that is used, and a
-// name printed on a terminal is shown escaped, never obeyed.
+// name printed on a terminal is shown escaped, never obeyed; and the words for
+// a count of bytes and a time left, alike in the window and the terminal.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -28,3 +30,7 @@ std::string EscapeForTerminal(std::string_view text);
 // does, except that an escape is never split: it counts as the characters it
 // shows.
 std::string ShortenForTerminal(std::string_view text, size_t maxChars);
+
+// A time left, to the second below a minute, then to the minute past an hour:
+// "45 s", "3 min 05 s", "2 h 07 min".
+std::string DurationText(std::chrono::seconds duration);

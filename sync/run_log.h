@@ -56,7 +56,7 @@ public:
     bool IsCancelled() const override { return m_inner.IsCancelled(); }
     void AddCopiedBytes(std::uint64_t bytes) override;
     void SetStatus(const std::string& text) override { m_inner.SetStatus(text); }
-    void SetRange(size_t upper) override { m_inner.SetRange(upper); }
+    void SetPlan(const CActionList& plan) override { m_inner.SetPlan(plan); }
     void SetPosition(size_t position) override { m_inner.SetPosition(position); }
     void ShowMessage(const std::string& text) override;
     void StepEnded(int kind, const std::string& slavePath, StepOutcome outcome) override;

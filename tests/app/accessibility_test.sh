@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Starts the real kelvad with the accessibility bus on, reads what a screen
 # reader would read of the main dialog, then of the preview (opened with Enter),
-# and checks it (accessibility_tree.py). Run on a display, as ctest does.
+# and then, in a second kelvad, of the progress window through a run of many
+# small files, and checks it (accessibility_tree.py). Run on a display, as
+# ctest does.
 set -uo pipefail
 kelvad="$(realpath "$1")"
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -15,20 +17,42 @@ export GTK_MODULES=gail:atk-bridge NO_AT_BRIDGE=0
 bus=$!
 work=$(mktemp -d)
 trap 'kill "$pid" "$bus" 2>/dev/null; rm -rf "$work"' EXIT
-mkdir -p "$work/master" "$work/slave"
+# Starts kelvad on a kelvad.ini naming MASTER, the slave and the mode OPTION,
+# and waits for its main dialog.
+start() {  # start MASTER OPTION
+    printf '[INIT]\nMasterDir=%s\nSlaveDir=%s\nOption=%s\n' "$1" "$work/slave" "$2" > "$work/kelvad.ini"
+    "$kelvad" 2>/dev/null &
+    pid=$!
+    wid=$(timeout 30 xdotool search --sync --onlyvisible --name '^Kelvad$' | head -n 1)
+    sleep 1
+}
+# Presses Enter on the main dialog until the window named TITLE is shown.
+press_enter_until() {  # press_enter_until TITLE
+    for attempt in 1 2 3 4 5; do
+        xdotool windowfocus --sync "$wid" 2>/dev/null
+        xdotool key --clearmodifiers Return
+        timeout 10 xdotool search --sync --onlyvisible --name "^$1\$" >/dev/null && break
+        kill -0 "$pid" 2>/dev/null || break  # a run that has already ended
+    done
+}
+mkdir -p "$work/master" "$work/slave" "$work/many"
 for i in 1 2 3; do echo x > "$work/master/file$i.txt"; done
-printf '[INIT]\nMasterDir=%s\nSlaveDir=%s\nOption=1\n' "$work/master" "$work/slave" > "$work/kelvad.ini"
 cd "$work"
-"$kelvad" 2>/dev/null &
-pid=$!
-wid=$(timeout 30 xdotool search --sync --onlyvisible --name '^Kelvad$' | head -n 1)
-sleep 1
+start "$work/master" 1
 /usr/bin/python3 "$here/accessibility_tree.py" main "$work/slave" || status=1
-for attempt in 1 2 3 4 5; do
-    xdotool windowfocus --sync "$wid" 2>/dev/null
-    xdotool key --clearmodifiers Return
-    timeout 2 xdotool search --sync --onlyvisible --name '^Action List$' >/dev/null && break
-done
+press_enter_until "Action List"
 sleep 1
 /usr/bin/python3 "$here/accessibility_tree.py" preview "$work/slave" || status=1
+kill "$pid"
+wait "$pid" 2>/dev/null
+
+# Just Do It on many small files: the status line would change some hundred
+# times a second if every change were shown.
+(cd "$work/many" && seq -f 'file%06g' 20000 | xargs touch)
+start "$work/many" 0
+/usr/bin/python3 "$here/accessibility_tree.py" progress "$work/slave" "$work/listening" &
+listener=$!
+for _ in $(seq 100); do [ -e "$work/listening" ] && break; sleep 0.1; done
+press_enter_until "Kelvad Progress"
+wait "$listener" || status=1
 exit "${status:-0}"

@@ -3,7 +3,8 @@
 # options and --quiet, a closed output pipe, each refusal and its
 # exit status, an up-to-date pair, a failing step, a dry run that prints the
 # preview's lines and changes nothing, a real sync, names that hold control
-# characters shown escaped, and SIGINT in the middle of a run of many files.
+# characters shown escaped, the progress line on a terminal, and SIGINT in the
+# middle of a run of many files.
 set -uo pipefail
 kelvad="$1"
 unset DISPLAY WAYLAND_DISPLAY
@@ -173,6 +174,18 @@ check "verbose sync of hostile names" 1 \
 if tr -d '\n' < "$work/err" | LC_ALL=C grep -q '[[:cntrl:]]' ||
     ! grep -qxF '..creating ../x\nDelete:\tpasswd' "$work/err" || [ ! -e "$es/$hidden" ]; then
     failed=$((failed + 1)); echo "FAIL: verbose sync of hostile names:"; cat -A "$work/err"
+fi
+
+# On a terminal one line shows the steps ended of all, the bytes copied of all,
+# the share of the work done, the time left once it can be told, and the status.
+pm="$work/pm"; ps="$work/ps"
+mkdir -p "$pm" "$ps" && head -c 3M /dev/zero > "$pm/big.bin" && echo x > "$pm/small.txt"
+script -qec "'$kelvad' --sync '$pm' '$ps'" /dev/null > "$work/tty" 2>&1
+if ! tr '\r' '\n' < "$work/tty" | grep -qE \
+    '^\[[0-2]/2\] [0-9.]+ (bytes|KiB|MiB) of 3\.0 MiB, [0-9]{1,3}%(, [0-9].* left)?  \.\.creating \.\./(big\.bin|small\.txt)'; then
+    failed=$((failed + 1)); echo "FAIL: the progress line on a terminal:"; cat -A "$work/tty"
+else
+    passed=$((passed + 1))
 fi
 
 # SIGINT in the middle of many files: stopped, every file whole.

@@ -7,6 +7,7 @@
 #include <wx/timer.h>
 #include <wx/uiaction.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "app/about_dlg.h"
@@ -15,6 +16,7 @@
 #include "app/progress_dlg.h"
 #include "app/sync_dlg.h"
 #include "dialog_recorder.h"
+#include "support/fault_injector.h"
 #include "support/temp_tree.h"
 
 namespace {
@@ -200,16 +202,56 @@ TEST(ProgressDialog, ShowsTheCurrentActionAndTheBar) {
     platform::TreeRoot slave(t / "s");
     EXPECT_TRUE(progress.Execute(&plan, master, slave));
     EXPECT_EQ(progress.GetStatusControl()->GetLabel(), "..creating directory ../d");
-    EXPECT_EQ(progress.GetProgressControl()->GetRange(), 2);
-    EXPECT_EQ(progress.GetProgressControl()->GetValue(), 1);  // one short of full
+    wxGauge* bar = progress.GetProgressControl();
+    EXPECT_EQ(bar->GetValue(), bar->GetRange());
+    EXPECT_EQ(progress.GetAmountControl()->GetLabel(), "2 of 2 steps done");
     EXPECT_TRUE(progress.IsShown());
-    // Plans longer than 65,535 actions still move the bar.
-    progress.SetRange(100000);
-    progress.SetPosition(70000);
-    wxMilliSleep(25);  // the pump shows the bar at most every 20 ms
-    progress.PumpPending();
-    EXPECT_EQ(progress.GetProgressControl()->GetRange(), 100000);
-    EXPECT_EQ(progress.GetProgressControl()->GetValue(), 70000);
+    EXPECT_TRUE(recorder.m_shown.empty());
+}
+
+TEST(ProgressDialog, TheBarMovesWithTheBytesInsideOneLargeFile) {
+    DialogRecorder recorder;
+    TempDir t;
+    constexpr size_t kFileBytes = 16 << 20;  // 16 pieces
+    WriteFile(t / "m/big", std::string(kFileBytes, 'x'));
+    MakeDirs(t / "s");
+    CActionList plan;
+    plan.push_back(std::make_unique<CAction>("big", "~~~~", ACTION_CREATE, kFileBytes));
+    plan.push_back(std::make_unique<CAction>("d", "~~~~", ACTION_MKDIR));
+    CProgressDlg progress;
+    ASSERT_TRUE(progress.CreateModeless(nullptr));
+    // Each piece of the copy waits a little, and the window is looked at before it.
+    struct SlowPieces : FaultInjector {
+        int Fail(Call call, const std::string&) override {
+            if (call == Call::CopyRange || call == Call::Read) {
+                seen.push_back(window.GetProgressControl()->GetValue());
+                amounts.push_back(FromWx(window.GetAmountControl()->GetLabel()));
+                wxMilliSleep(60);
+            }
+            return 0;
+        }
+        explicit SlowPieces(CProgressDlg& w) : window(w) {}
+        CProgressDlg& window;
+        std::vector<int> seen;
+        std::vector<std::string> amounts;
+    } slow(progress);
+    FaultyRoot master(t / "m", platform::Mounts::Cross, slow);
+    FaultyRoot slave(t / "s", platform::Mounts::Stay, slow);
+    EXPECT_TRUE(progress.Execute(&plan, master, slave));
+    // During the one copy the bar went up in several steps, most of the way
+    // (the directory after it weighs little), and said how much was copied.
+    const int full = progress.GetProgressControl()->GetRange();
+    ASSERT_GE(slow.seen.size(), 16u);
+    EXPECT_TRUE(std::is_sorted(slow.seen.begin(), slow.seen.end()));
+    std::vector<int> during(slow.seen);
+    during.erase(std::unique(during.begin(), during.end()), during.end());
+    EXPECT_GE(during.size(), 3u);
+    EXPECT_GT(during.back(), full / 2);
+    EXPECT_LT(during.back(), full);
+    EXPECT_TRUE(std::any_of(slow.amounts.begin(), slow.amounts.end(), [](const std::string& a) {
+        return a.ends_with(".0 MiB of 16.0 MiB copied") && !a.starts_with("16.0");
+    }));
+    EXPECT_EQ(progress.GetProgressControl()->GetValue(), full);
     EXPECT_TRUE(recorder.m_shown.empty());
 }
 

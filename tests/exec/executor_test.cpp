@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "exec/run_progress.h"
 #include "support/fault_injector.h"
 #include "support/recording_host.h"
 #include "support/temp_tree.h"
@@ -67,7 +68,7 @@ TEST(ExecuteActions, TheWindowIsServedWhileTheSlaveIsFlushed) {
 TEST(ExecuteActions, EmptyPlanSucceedsQuietly) {
     RecordingHost host;
     EXPECT_TRUE(Execute(host, {}, "/m", "/s"));
-    EXPECT_EQ(host.m_ranges, (std::vector<size_t>{0}));
+    EXPECT_EQ(host.m_planSizes, (std::vector<size_t>{0}));
     EXPECT_TRUE(host.m_statuses.empty());
     EXPECT_TRUE(host.m_messages.empty());
 }
@@ -111,8 +112,8 @@ TEST(ExecuteActions, CarriesOutEveryKindWithItsStatusLineAndRemovesInnermostFirs
                                         "..deleting ../old/sub/file"}));
     EXPECT_EQ(rmdirs.removed, (std::vector<std::string>{s + "/old/sub", s + "/old"}));
     EXPECT_EQ(Snapshot(s), Snapshot(m));
-    EXPECT_EQ(host.m_ranges, (std::vector<size_t>{7}));
-    // The bar stands at 0 after the first action and one short of full at the end.
+    EXPECT_EQ(host.m_planSizes, (std::vector<size_t>{7}));
+    // Each action is told by its index once it has ended.
     EXPECT_EQ(host.m_positions, (std::vector<size_t>{0, 1, 2, 3, 4, 5, 6}));
     EXPECT_TRUE(host.m_messages.empty());
 }
@@ -278,4 +279,43 @@ TEST(ExecuteActions, ASlaveDirectoryWithoutItsOwnersRightsGetsThemBack) {
         ASSERT_EQ(::stat((t / "s/ro").c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, mode | 0700);
     }
+}
+
+TEST(RunProgress, WeighsEachStepByItsBytesAndAStepWithoutBytesAsALittle) {
+    constexpr std::uint64_t kMiB = 1024 * 1024;
+    const CActionList plan = Plan({{"big", "~~~~", ACTION_CREATE, 10 * kMiB},
+                                   {"d", "~~~~", ACTION_MKDIR},
+                                   {"~~~~", "gone", ACTION_DELETE},
+                                   {"small", "small", ACTION_MODIFY, 100}});
+    RunProgress progress(plan, RunProgress::Clock::now());
+    // Half of the large file is about half of the run: the other steps weigh little.
+    progress.AddCopiedBytes(5 * kMiB);
+    EXPECT_NEAR(progress.Fraction(), 0.495, 0.005);
+    // A copy made again does not run past the file's share of the run.
+    progress.AddCopiedBytes(20 * kMiB);
+    EXPECT_EQ(progress.BytesDone(), 10 * kMiB);
+    progress.StepEnded(1);
+    EXPECT_GT(progress.Fraction(), 0.99);
+    EXPECT_LT(progress.Fraction(), 1.0);
+    // A step that ended without copying (failed, or not tried) counts as whole.
+    progress.StepEnded(3);
+    EXPECT_EQ(progress.BytesDone(), progress.Bytes());
+    EXPECT_DOUBLE_EQ(progress.Fraction(), 1.0);
+}
+
+TEST(RunProgress, EstimatesTheTimeLeftOnlyOnceItCanBe) {
+    const CActionList plan =
+        Plan({{"a", "~~~~", ACTION_CREATE, 1000000}, {"b", "~~~~", ACTION_CREATE, 1000000}});
+    const auto start = RunProgress::Clock::now();
+    using std::chrono::seconds;
+    RunProgress progress(plan, start);
+    // Nothing done: no rate to go by, however long it has been.
+    EXPECT_FALSE(progress.TimeLeft(start + seconds(60)).has_value());
+    progress.StepEnded(0);
+    // Half done in 2 s is too short a run to tell from.
+    EXPECT_FALSE(progress.TimeLeft(start + seconds(2)).has_value());
+    EXPECT_EQ(progress.TimeLeft(start + seconds(4)), seconds(4));
+    // Done: nothing left to estimate, though the flush may still take a while.
+    progress.StepEnded(1);
+    EXPECT_FALSE(progress.TimeLeft(start + seconds(5)).has_value());
 }

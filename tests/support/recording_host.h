@@ -27,7 +27,7 @@ public:
     }
     bool IsCancelled() const override { return m_cancelled; }
     void SetStatus(const std::string& text) override { m_statuses.push_back(text); }
-    void SetRange(size_t upper) override { m_ranges.push_back(upper); }
+    void SetPlan(const CActionList& plan) override { m_planSizes.push_back(plan.size()); }
     void SetPosition(size_t position) override { m_positions.push_back(position); }
     void ShowMessage(const std::string& text) override { m_messages.push_back(text); }
     void StepEnded(int kind, const std::string& slavePath, StepOutcome outcome) override {
@@ -41,7 +41,7 @@ public:
     bool m_cancelled = false;
     std::function<void(int)> m_onPump;
     std::vector<std::string> m_statuses;
-    std::vector<size_t> m_ranges;
+    std::vector<size_t> m_planSizes;  // of each plan told
     std::vector<size_t> m_positions;
     std::vector<std::string> m_messages;
     std::vector<std::string> m_skipped;  // "kind path"
