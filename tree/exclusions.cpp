@@ -1,5 +1,6 @@
 #include "tree/exclusions.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/path_compare.h"
@@ -56,21 +57,29 @@ bool Exclusions::EnterDirectory(std::string_view relative, bool namesIgnoreFile,
     m_dir = relative;
     m_chain.clear();
     if (const IgnoreRules* own = Load(relative, m_probe || namesIgnoreFile)) {
-        m_chain.push_back({own, relative.size()});
+        m_chain.push_back({own, relative.size(), 1});
     }
+    const size_t depth = relative.empty() ? 1 : 2 + static_cast<size_t>(std::count(
+                                                         relative.begin(), relative.end(), platform::kSeparator));
     // The files above it: each directory on the way up that has one.
     for (size_t end = relative.size(); end != 0 && end != std::string_view::npos;) {
         end = relative.rfind(platform::kSeparator, end - 1);
         const std::string_view above = relative.substr(0, end == std::string_view::npos ? 0 : end);
         if (const auto it = m_rules.find(std::string(above)); it != m_rules.end()) {
-            m_chain.push_back({&it->second, above.size()});
+            const size_t aboveDepth = above.empty() ? 0 : 1 + static_cast<size_t>(std::count(
+                                                              above.begin(), above.end(), platform::kSeparator));
+            m_chain.push_back({&it->second, above.size(), depth - aboveDepth});
         }
         if (end == std::string_view::npos) {
             break;
         }
     }
     if (!m_commandLine.Empty()) {
-        m_chain.push_back({&m_commandLine, 0});
+        m_chain.push_back({&m_commandLine, 0, depth});
+    }
+    m_needsPath = false;
+    for (const InEffect& in : m_chain) {
+        m_needsPath = m_needsPath || in.rules->NeedsPath(in.depth);
     }
     return true;
 }
@@ -110,16 +119,15 @@ bool Exclusions::IsCacheDirectory(std::string_view relative) {
 }
 
 bool Exclusions::Excludes(std::string_view name, bool isDirectory) const {
-    std::string path;  // below the root, made only for rules that look at whole paths
+    // The path below the root, made only where rules that look at whole paths
+    // can match at this depth.
+    const std::string path = m_needsPath ? Join(m_dir, name) : std::string();
     for (const InEffect& in : m_chain) {
-        std::string_view relative = name;
-        if (in.rules->HasAnchored() && !m_dir.empty() && m_dir.size() > in.baseLength) {
-            if (path.empty()) {
-                path = Join(m_dir, name);
-            }
+        std::string_view relative;
+        if (m_needsPath) {
             relative = std::string_view(path).substr(in.baseLength == 0 ? 0 : in.baseLength + 1);
         }
-        const IgnoreRules::Verdict verdict = in.rules->Match(relative, isDirectory);
+        const IgnoreRules::Verdict verdict = in.rules->Match(name, relative, in.depth, isDirectory);
         if (verdict != IgnoreRules::Verdict::None) {
             return verdict == IgnoreRules::Verdict::Excluded;
         }

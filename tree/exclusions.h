@@ -57,8 +57,10 @@ private:
     struct InEffect {
         const IgnoreRules* rules;
         size_t baseLength;  // of the directory's relative path, 0 for the root
+        size_t depth;       // of the entries being judged, below that directory
     };
     std::vector<InEffect> m_chain;
+    bool m_needsPath = false;  // some rules in effect look at whole paths here
     std::string m_dir;
     std::vector<std::string> m_errors;
 };

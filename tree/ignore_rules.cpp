@@ -1,5 +1,6 @@
 #include "tree/ignore_rules.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace {
@@ -192,6 +193,12 @@ std::optional<IgnoreRules> IgnoreRules::Parse(std::string_view text, const std::
         if (!line.empty() && line[0] == '/') {
             line.remove_prefix(1);
         }
+        // "**/name" is "name" at any depth: judged by the name alone.
+        if (line.starts_with("**/") && line.find('/', 3) == std::string_view::npos &&
+            line.find("**", 3) == std::string_view::npos) {
+            line.remove_prefix(3);
+            pattern.anchored = false;
+        }
         if (line.empty()) {
             continue;
         }
@@ -209,6 +216,9 @@ std::optional<IgnoreRules> IgnoreRules::Parse(std::string_view text, const std::
             pattern.shape = Shape::Beginning;
             pattern.fixed = std::string(line.substr(0, special));
         }
+        if (pattern.anchored && line.find("**") == std::string_view::npos) {
+            pattern.names = 1 + static_cast<size_t>(std::count(line.begin(), line.end(), '/'));
+        }
         rules.m_anchored = rules.m_anchored || pattern.anchored;
         rules.m_patterns.push_back(std::move(pattern));
     }
@@ -220,26 +230,47 @@ void IgnoreRules::Append(const IgnoreRules& later) {
     m_anchored = m_anchored || later.m_anchored;
 }
 
-bool IgnoreRules::Matches(const Pattern& pattern, std::string_view text) {
+bool IgnoreRules::Matches(const Pattern& pattern, std::string_view text, bool isName) {
     switch (pattern.shape) {
         case Shape::Plain: return text == pattern.fixed;
         // "*" matches no "/": an end or a start only matches within one name.
         case Shape::Ending:
-            return text.ends_with(pattern.fixed) &&
-                   text.find('/') == std::string_view::npos;
+            return text.ends_with(pattern.fixed) && (isName || text.find('/') == std::string_view::npos);
         case Shape::Beginning:
             return text.starts_with(pattern.fixed) &&
-                   text.find('/', pattern.fixed.size()) == std::string_view::npos;
+                   (isName || text.find('/', pattern.fixed.size()) == std::string_view::npos);
         case Shape::Glob: break;
     }
     return GlobMatch(pattern.glob, text);
 }
 
+bool IgnoreRules::NeedsPath(size_t depth) const {
+    for (const Pattern& pattern : m_patterns) {
+        if (pattern.anchored && (pattern.names == 0 || pattern.names == depth)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 IgnoreRules::Verdict IgnoreRules::Match(std::string_view relative, bool isDirectory) const {
     const size_t slash = relative.rfind('/');
     const std::string_view name = slash == std::string_view::npos ? relative : relative.substr(slash + 1);
+    const size_t depth = 1 + static_cast<size_t>(std::count(relative.begin(), relative.end(), '/'));
+    return Match(name, relative, depth, isDirectory);
+}
+
+IgnoreRules::Verdict IgnoreRules::Match(std::string_view name, std::string_view relative, size_t depth,
+                                        bool isDirectory) const {
     for (auto it = m_patterns.rbegin(); it != m_patterns.rend(); ++it) {
-        if ((!it->directoryOnly || isDirectory) && Matches(*it, it->anchored ? relative : name)) {
+        if (it->directoryOnly && !isDirectory) {
+            continue;
+        }
+        // An anchored pattern of another depth cannot match.
+        const bool matches = it->anchored ? (it->names == 0 || it->names == depth) &&
+                                                Matches(*it, depth == 1 ? name : relative, depth == 1)
+                                          : Matches(*it, name, true);
+        if (matches) {
             return it->negated ? Verdict::Included : Verdict::Excluded;
         }
     }

@@ -44,6 +44,15 @@ public:
     // below the rules' directory ("a/b.txt"); None when no pattern does.
     Verdict Match(std::string_view relative, bool isDirectory) const;
 
+    // The same for an entry `depth` names below the rules' directory (1: in
+    // it) named `name`, where `relative` is its path below the directory, or
+    // "" when NeedsPath(depth) is false: most entries are judged by their name
+    // alone, without a path being made.
+    Verdict Match(std::string_view name, std::string_view relative, size_t depth,
+                  bool isDirectory) const;
+    // Whether a pattern that looks at whole paths can match `depth` names down.
+    bool NeedsPath(size_t depth) const;
+
     bool Empty() const { return m_patterns.empty(); }
 
     // Adds the patterns of `later` after these, so they win over them.
@@ -61,8 +70,10 @@ private:
         bool anchored = false;  // matched against the whole relative path, not the name
         Shape shape = Shape::Glob;
         std::string fixed;  // the plain part of the first three shapes
+        size_t names = 0;   // an anchored pattern's names; 0 with a "**", which matches at any depth
     };
-    static bool Matches(const Pattern& pattern, std::string_view text);
+    // `isName`: `text` is one name, which holds no separator.
+    static bool Matches(const Pattern& pattern, std::string_view text, bool isName);
 
 public:
     // Whether any pattern is matched against a whole relative path.
