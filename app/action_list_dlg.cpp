@@ -84,6 +84,12 @@ void CActionListDlg::SetData(const CActionList* actions, std::string slaveRoot, 
 int CActionListDlg::ShowModal() {
     m_slaveRoot.push_back(platform::kSeparator);  // once for each showing
     m_totals->SetLabelText(ToWx(m_actions != nullptr ? PlanTotals(*m_actions) + LeftOutText(m_leftOut) : std::string()));
+    // The dialog opens wide enough for the whole line, within the screen.
+    const int missing = m_totals->GetTextExtent(m_totals->GetLabelText()).x - m_totals->GetSize().x;
+    if (missing > 0) {
+        const int room = wxGetClientDisplayRect().width - GetSize().x;
+        SetClientSize(GetClientSize() + wxSize(std::min(missing + DlgSize(this, 4, 0).x, std::max(room, 0)), 0));
+    }
     if (m_model == nullptr) {
         m_model = new ActionListModel(this);
         m_list->AssociateModel(m_model);
