@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <array>
 #include <chrono>
 #include <csignal>
@@ -415,10 +416,16 @@ int RunCommandLine(int argc, char** argv) {
     // The usual log is kept where it can be; a log asked for by name must be.
     RunLog log;
     const std::string logPath = o.logFile.empty() ? RunLog::DefaultPath() : o.logFile;
-    if (const platform::Status opened = log.Open(logPath); !opened.ok() && !o.logFile.empty()) {
-        std::fprintf(stderr, "kelvad: cannot open the log %s (%s)\n",
-                     EscapeForTerminal(logPath).c_str(), opened.Reason().c_str());
-        return kExitRefused;
+    if (logPath.empty()) {
+        std::fputs("kelvad: no place for the log (neither XDG_STATE_HOME nor HOME is set); "
+                   "the run is not recorded\n", stderr);
+    } else if (const platform::Status opened = log.Open(logPath); !opened.ok()) {
+        std::fprintf(stderr, "kelvad: cannot open the log %s (%s)%s\n",
+                     EscapeForTerminal(logPath).c_str(), opened.Reason().c_str(),
+                     o.logFile.empty() ? "; the run is not recorded" : "");
+        if (!o.logFile.empty()) {
+            return kExitRefused;
+        }
     }
     CatchInterrupts();
     TerminalRequestHost host(o.verbose, o.quiet,

@@ -74,10 +74,13 @@ Status ReadWholeFile(const std::string& path, std::string& text);
 // left as it is and EPERM returned. When it fails the old file is untouched.
 Status WriteFileAtomically(const std::string& path, const std::string& content);
 
-// Opens the file at `path` for appending, creating it with mode 0600 and its
-// missing directories with 0700, as a log that may name private files wants.
-// A symbolic link at `path` is not followed (ELOOP).
-Result<int> OpenForAppend(const std::string& path);
+// Opens the regular file at `path` for appending, creating it with mode 0600
+// and, with MissingDirectories::Make, its missing directories with 0700, as a
+// log that may name private files wants. A symbolic link at `path` is not
+// followed (ELOOP); anything but a regular file there (a FIFO, a device) is
+// refused without blocking (EINVAL).
+enum class MissingDirectories { Make, Refuse };
+Result<int> OpenForAppend(const std::string& path, MissingDirectories missing);
 
 // The process's umask, read without changing it.
 mode_t Umask();

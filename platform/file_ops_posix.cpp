@@ -238,14 +238,32 @@ Status WriteFileAtomically(const std::string& path, const std::string& content) 
     return status;
 }
 
-Result<int> OpenForAppend(const std::string& path) {
-    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+Result<int> OpenForAppend(const std::string& path, MissingDirectories missing) {
+    for (size_t slash = path.find('/', 1);
+         missing == MissingDirectories::Make && slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
         if (::mkdir(path.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) {
             return Status::FromErrno("mkdir");
         }
     }
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    return fd >= 0 ? Result<int>(fd) : Result<int>(Status::FromErrno("open"));
+    // O_NONBLOCK: a FIFO in its place must not hold the run until someone reads.
+    const int fd = ::open(path.c_str(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return Status::FromErrno("open");
+    }
+    struct stat st;
+    Status failure;
+    if (::fstat(fd, &st) != 0) {
+        failure = Status::FromErrno("fstat");
+    } else if (!S_ISREG(st.st_mode)) {
+        failure = Status::Failed("fstat", EINVAL);
+    }
+    if (!failure.ok()) {
+        ::close(fd);
+        return failure;
+    }
+    return fd;
 }
 
 int ProcessId() {

@@ -27,7 +27,9 @@ std::string RunLog::DefaultPath() {
 }
 
 platform::Status RunLog::Open(const std::string& path) {
-    const platform::Result<int> fd = platform::OpenForAppend(path);
+    const platform::Result<int> fd = platform::OpenForAppend(
+        path, path == DefaultPath() ? platform::MissingDirectories::Make
+                                    : platform::MissingDirectories::Refuse);
     if (fd.ok()) {
         m_fd = *fd;
         m_path = path;
@@ -56,6 +58,9 @@ bool RunRecord::Run(const CActionList& actions, platform::TreeRoot& master,
     m_began = std::chrono::steady_clock::now();
     const bool done = ExecuteActions(*this, actions, master, slave, FlushAtEnd::Yes, onFailure);
     if (m_log != nullptr) {
+        if (m_inner.IsCancelled()) {
+            m_log->Write("cancelled");  // before the next change; what was done stays done
+        }
         m_log->Write("summary: " + Summary());
     }
     return done;

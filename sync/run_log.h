@@ -26,8 +26,9 @@ public:
     // or ~/.local/state/kelvad/kelvad.log; "" when neither can be known.
     static std::string DefaultPath();
 
-    // Opens the log at `path` for appending (made, with its directories, when
-    // missing). Until it is open, writing does nothing.
+    // Opens the log at `path` for appending (made when missing, with its
+    // directories for the usual log, DefaultPath()). Until it is open, writing
+    // does nothing.
     platform::Status Open(const std::string& path);
     bool IsOpen() const { return m_fd >= 0; }
     const std::string& Path() const { return m_path; }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <vector>
 
 namespace {
 
@@ -48,13 +49,26 @@ bool InClass(std::string_view p, size_t at, size_t end, unsigned char c) {
     return found != negated;
 }
 
-bool Match(std::string_view p, size_t pi, std::string_view t, size_t ti);
+// The places (pattern, text) from which the rest is known not to match, so
+// that patterns of many "**/" take time in proportion to pattern times text,
+// not exponential in the number of "**/"; made on the first "**/".
+using Failures = std::vector<bool>;
+
+bool Match(std::string_view p, size_t pi, std::string_view t, size_t ti, Failures& failed);
 
 // "**/" at p[pi]: the rest matches here, or after any "/" further on.
-bool MatchAnyDirectories(std::string_view p, size_t pi, std::string_view t, size_t ti) {
+bool MatchAnyDirectories(std::string_view p, size_t pi, std::string_view t, size_t ti,
+                         Failures& failed) {
+    if (failed.empty()) {
+        failed.assign((p.size() + 1) * (t.size() + 1), false);
+    }
     for (;;) {
-        if (Match(p, pi + 3, t, ti)) {
-            return true;
+        const size_t at = (pi + 3) * (t.size() + 1) + ti;
+        if (!failed[at]) {
+            if (Match(p, pi + 3, t, ti, failed)) {
+                return true;
+            }
+            failed[at] = true;
         }
         const size_t slash = t.find('/', ti);
         if (slash == std::string_view::npos) {
@@ -68,7 +82,7 @@ bool MatchAnyDirectories(std::string_view p, size_t pi, std::string_view t, size
 // lengthened only on a mismatch after it (the last one only: an earlier "*"
 // could only give up what the last can take), so a name is matched in about
 // one pass whatever the number of stars.
-bool Match(std::string_view p, size_t pi, std::string_view t, size_t ti) {
+bool Match(std::string_view p, size_t pi, std::string_view t, size_t ti, Failures& failed) {
     size_t starP = std::string_view::npos;  // the pattern just after the last "*"
     size_t starT = 0;                       // where that "*" stops for now
     while (pi < p.size() || ti < t.size()) {
@@ -77,7 +91,7 @@ bool Match(std::string_view p, size_t pi, std::string_view t, size_t ti) {
             const bool atDirectoryStart = pi == 0 || p[pi - 1] == '/';
             if (c == '*' && pi + 1 < p.size() && p[pi + 1] == '*' && atDirectoryStart &&
                 (pi + 2 == p.size() || p[pi + 2] == '/')) {
-                return pi + 2 == p.size() || MatchAnyDirectories(p, pi, t, ti);
+                return pi + 2 == p.size() || MatchAnyDirectories(p, pi, t, ti, failed);
             }
             if (c == '*') {
                 while (pi < p.size() && p[pi] == '*') {
@@ -141,7 +155,8 @@ std::string_view TrimLine(std::string_view line) {
 }  // namespace
 
 bool GlobMatch(std::string_view pattern, std::string_view text) {
-    return Match(pattern, 0, text, 0);
+    Failures failed;
+    return Match(pattern, 0, text, 0, failed);
 }
 
 std::string CheckPattern(std::string_view pattern) {

@@ -117,6 +117,12 @@ grep -q " failed: Error creating directory $ks/d (File exists)$" "$work/own.log"
     { failed=$((failed + 1)); echo "FAIL: --log-file:"; cat "$work/own.log"; }
 check "a log that cannot be opened" 2 "kelvad: cannot open the log $work/file/x.log (Not a directory)" \
     -- --sync --log-file "$work/file/x.log" "$km" "$ks"
+mkfifo "$work/fifo"  # nobody reads it: refused at once, not waited on
+check "a log that is a FIFO" 2 "kelvad: cannot open the log $work/fifo (No such device or address)" \
+    -- --sync --log-file "$work/fifo" "$km" "$ks"
+check "a log in a missing directory" 2 "kelvad: cannot open the log $work/none/x.log (No such file or directory)" \
+    -- --sync --log-file "$work/none/x.log" "$km" "$ks"
+[ ! -e "$work/none" ] || { failed=$((failed + 1)); echo "FAIL: --log-file made a directory"; }
 
 # The guard: a master that would empty the slave is refused unless allowed.
 gm="$work/gm"; gs="$work/gs"

@@ -43,6 +43,18 @@ TEST(IgnoreRules, DoubleStarsCrossDirectories) {
     EXPECT_FALSE(GlobMatch("a/**", "a"));
     EXPECT_TRUE(GlobMatch("**", "a/b"));
     EXPECT_FALSE(GlobMatch("a**b", "a/b"));  // not at a directory's edge: one "*"
+    // Many "**/" against a deep path take as long as a few: an ignore file in
+    // a master another user can write must not stall a nightly run.
+    std::string many;
+    std::string deep;
+    for (int i = 0; i < 12; ++i) {
+        many += "**/";
+    }
+    for (int i = 0; i < 60; ++i) {
+        deep += "a/";
+    }
+    EXPECT_FALSE(GlobMatch(many + "b", deep + "c"));
+    EXPECT_TRUE(GlobMatch(many + "c", deep + "c"));
 }
 
 TEST(IgnoreRules, FilesReadAsIgnoreFilesAre) {
