@@ -51,8 +51,8 @@ constexpr const char* kUsage =
     "\n"
     "Copies what is new in MASTER, replaces what MASTER wrote later or holds at\n"
     "another size, and deletes what MASTER no longer has. MASTER is only read.\n"
-    "Exit status: 0 in line (or nothing to do), 1 a step failed or a master\n"
-    "directory could not be read, 2 refused before anything changed, 130\n"
+    "Exit status: 0 in line (or nothing to do), 1 a step failed or a directory\n"
+    "of either tree could not be read, 2 refused before anything changed, 130\n"
     "interrupted.\n";
 
 // Set by SIGINT and SIGTERM: a Cancel, read before each change and each piece.
@@ -329,6 +329,14 @@ std::string ParseOptions(int argc, char** argv, Options& o) {
                 for (const char* needsValue : {"--log-file", "--exclude-from", "--exclude"}) {
                     if (arg.rfind(needsValue, 0) == 0) {
                         return std::string(needsValue) + " needs a value";
+                    }
+                }
+                // "--dry-run=x": an option that takes no value was given one.
+                const size_t equals = arg.find('=');
+                for (const option* known = kLong; known->name != nullptr && equals != std::string::npos;
+                     ++known) {
+                    if (known->has_arg == no_argument && arg.compare(2, equals - 2, known->name) == 0) {
+                        return arg.substr(0, equals) + " takes no value";
                     }
                 }
                 return "unknown option " + arg;

@@ -35,6 +35,7 @@ echo stale > "$s/old/b.txt"
 check "no roots" 2 "kelvad: --sync takes two directories, MASTER and SLAVE, not 0" -- --sync
 check "unknown option" 2 "kelvad: unknown option --frobnicate" -- --frobnicate "$m" "$s"
 check "unknown short option" 2 "kelvad: unknown option -x" -- -x "$m" "$s"
+check "a value for an option without one" 2 "kelvad: --dry-run takes no value" -- --dry-run=x "$m" "$s"
 check "one root" 2 "kelvad: --dry-run takes two directories, MASTER and SLAVE, not 1" -- -n "$m"
 check "three roots" 2 "kelvad: --sync takes two directories, MASTER and SLAVE, not 3" -- --sync "$m" "$s" "$work"
 check "neither --sync nor --dry-run" 2 \
