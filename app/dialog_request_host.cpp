@@ -6,7 +6,6 @@
 #include <wx/notifmsg.h>
 #include <wx/utils.h>
 
-#include <chrono>
 
 #include "app/action_list_dlg.h"
 #include "app/sync_dlg.h"

@@ -465,22 +465,27 @@ public:
         m_inner.TellLeftOut(entries);
     }
     bool ApprovePlan(const CActionList& actions, const std::string& slaveRoot) override {
-        m_log.Write("plan: " + PlanTotals(actions) + LeftOutText(m_leftOut));
-        m_planLogged = true;
+        LogPlan(actions);
         const bool approved = m_inner.ApprovePlan(actions, slaveRoot);
         m_log.Write(approved ? "plan approved" : "plan not approved");
         return approved;
     }
     bool ExecutePlan(const CActionList& actions, platform::TreeRoot& master,
                      platform::TreeRoot& slave) override {
-        if (!m_planLogged) {
-            m_log.Write("plan: " + PlanTotals(actions) + LeftOutText(m_leftOut));
-        }
+        LogPlan(actions);  // in Just Do It mode, not yet
         return m_inner.ExecutePlan(actions, master, slave);
     }
     void SaveSettings() override { m_inner.SaveSettings(); }
 
 private:
+    // The plan's totals, once a request.
+    void LogPlan(const CActionList& actions) {
+        if (!m_planLogged) {
+            m_log.Write("plan: " + PlanTotals(actions) + LeftOutText(m_leftOut));
+            m_planLogged = true;
+        }
+    }
+
     IRequestHost& m_inner;
     RunLog& m_log;
     bool m_planLogged = false;

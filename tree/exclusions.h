@@ -14,8 +14,8 @@
 #include "platform/tree_root.h"
 #include "tree/ignore_rules.h"
 
-inline constexpr const char* kIgnoreFileName = ".kelvadignore";
-inline constexpr const char* kCacheTagName = "CACHEDIR.TAG";
+inline constexpr std::string_view kIgnoreFileName = ".kelvadignore";
+inline constexpr std::string_view kCacheTagName = "CACHEDIR.TAG";
 inline constexpr std::string_view kCacheTagSignature = "Signature: 8a477f597d28d172789f06886806bc55";
 
 class Exclusions {

@@ -234,7 +234,6 @@ std::optional<IgnoreRules> IgnoreRules::Parse(std::string_view text, const std::
         if (pattern.anchored && line.find("**") == std::string_view::npos) {
             pattern.names = 1 + static_cast<size_t>(std::count(line.begin(), line.end(), '/'));
         }
-        rules.m_anchored = rules.m_anchored || pattern.anchored;
         rules.m_patterns.push_back(std::move(pattern));
     }
     return rules;
@@ -242,7 +241,6 @@ std::optional<IgnoreRules> IgnoreRules::Parse(std::string_view text, const std::
 
 void IgnoreRules::Append(const IgnoreRules& later) {
     m_patterns.insert(m_patterns.end(), later.m_patterns.begin(), later.m_patterns.end());
-    m_anchored = m_anchored || later.m_anchored;
 }
 
 bool IgnoreRules::Matches(const Pattern& pattern, std::string_view text, bool isName) {

@@ -75,11 +75,5 @@ private:
     // `isName`: `text` is one name, which holds no separator.
     static bool Matches(const Pattern& pattern, std::string_view text, bool isName);
 
-public:
-    // Whether any pattern is matched against a whole relative path.
-    bool HasAnchored() const { return m_anchored; }
-
-private:
-    bool m_anchored = false;
     std::vector<Pattern> m_patterns;
 };

@@ -229,8 +229,10 @@ private:
             }
             if (m_match.name != "." && m_match.name != "..") {
                 AddEntry(path, level);
-                namesIgnoreFile = namesIgnoreFile || m_match.name == kIgnoreFileName;
-                namesCacheTag = namesCacheTag || m_match.name == kCacheTagName;
+                if (m_exclusions != nullptr) {
+                    namesIgnoreFile = namesIgnoreFile || m_match.name == kIgnoreFileName;
+                    namesCacheTag = namesCacheTag || m_match.name == kCacheTagName;
+                }
             }
         }
         if (!m_search.status().ok()) {

@@ -23,6 +23,17 @@ const char* CallName(Call call) {
     return "?";
 }
 
+namespace {
+// The injected failure, or what `operation` returns when there is none.
+template <typename Operation>
+auto Unless(const platform::Status& failure, Operation operation) -> decltype(operation()) {
+    if (!failure.ok()) {
+        return failure;
+    }
+    return operation();
+}
+}  // namespace
+
 platform::Status FaultyRoot::Fails(Call call, std::string_view relative) {
     std::string path = Path();
     if (!relative.empty()) {
@@ -37,10 +48,7 @@ platform::Status FaultyRoot::Fails(Call call, std::string_view relative) {
 }
 
 platform::Result<int> FaultyRoot::OpenDirectory(std::string_view relative) {
-    if (const platform::Status failure = Fails(Call::OpenDir, relative); !failure.ok()) {
-        return failure;
-    }
-    return TreeRoot::OpenDirectory(relative);
+    return Unless(Fails(Call::OpenDir, relative), [&] { return TreeRoot::OpenDirectory(relative); });
 }
 
 bool FaultyRoot::NextMatch(platform::DirSearch& search, platform::DirMatch& match) {
@@ -55,157 +63,91 @@ bool FaultyRoot::NextMatch(platform::DirSearch& search, platform::DirMatch& matc
 }
 
 platform::Result<int> FaultyRoot::OpenForRead(std::string_view relative, platform::FileInfo& info) {
-    if (const platform::Status failure = Fails(Call::Open, relative); !failure.ok()) {
-        return failure;
-    }
-    return TreeRoot::OpenForRead(relative, info);
+    return Unless(Fails(Call::Open, relative), [&] { return TreeRoot::OpenForRead(relative, info); });
 }
 
 platform::Result<int> FaultyRoot::CreateExclusive(std::string_view relative, mode_t mode) {
-    if (const platform::Status failure = Fails(Call::Create, relative); !failure.ok()) {
-        return failure;
-    }
-    return TreeRoot::CreateExclusive(relative, mode);
+    return Unless(Fails(Call::Create, relative), [&] { return TreeRoot::CreateExclusive(relative, mode); });
 }
 
 platform::Result<int> FaultyRoot::CreateUnnamed(std::string_view relativeDir, mode_t mode) {
-    if (const platform::Status failure = Fails(Call::Create, relativeDir); !failure.ok()) {
-        return failure;
-    }
-    return TreeRoot::CreateUnnamed(relativeDir, mode);
+    return Unless(Fails(Call::Create, relativeDir), [&] { return TreeRoot::CreateUnnamed(relativeDir, mode); });
 }
 
 platform::Status FaultyRoot::LinkUnnamed(int fd, std::string_view relative) {
-    if (const platform::Status failure = Fails(Call::Rename, relative); !failure.ok()) {
-        return failure;
-    }
-    return TreeRoot::LinkUnnamed(fd, relative);
+    return Unless(Fails(Call::Rename, relative), [&] { return TreeRoot::LinkUnnamed(fd, relative); });
 }
 
 platform::Status FaultyRoot::RenameReplace(std::string_view from, std::string_view to) {
-    if (const platform::Status failure = Fails(Call::Rename, to); !failure.ok()) {
-        return failure;
-    }
-    return TreeRoot::RenameReplace(from, to);
+    return Unless(Fails(Call::Rename, to), [&] { return TreeRoot::RenameReplace(from, to); });
 }
 
 platform::Status FaultyRoot::RenameNoReplace(std::string_view from, std::string_view to) {
-    if (const platform::Status failure = Fails(Call::Rename, to); !failure.ok()) {
-        return failure;
-    }
-    return TreeRoot::RenameNoReplace(from, to);
+    return Unless(Fails(Call::Rename, to), [&] { return TreeRoot::RenameNoReplace(from, to); });
 }
 
 platform::Status FaultyRoot::RemoveFile(std::string_view relative) {
-    if (const platform::Status failure = Fails(Call::Unlink, relative); !failure.ok()) {
-        return failure;
-    }
-    return TreeRoot::RemoveFile(relative);
+    return Unless(Fails(Call::Unlink, relative), [&] { return TreeRoot::RemoveFile(relative); });
 }
 
 platform::Status FaultyRoot::MakeDirectory(std::string_view relative, mode_t mode) {
-    if (const platform::Status failure = Fails(Call::Mkdir, relative); !failure.ok()) {
-        return failure;
-    }
-    return TreeRoot::MakeDirectory(relative, mode);
+    return Unless(Fails(Call::Mkdir, relative), [&] { return TreeRoot::MakeDirectory(relative, mode); });
 }
 
 platform::Status FaultyRoot::SetMode(std::string_view relative, mode_t mode) {
-    if (const platform::Status failure = Fails(Call::Chmod, relative); !failure.ok()) {
-        return failure;
-    }
-    return TreeRoot::SetMode(relative, mode);
+    return Unless(Fails(Call::Chmod, relative), [&] { return TreeRoot::SetMode(relative, mode); });
 }
 
 platform::Status FaultyRoot::RemoveDirectory(std::string_view relative) {
-    if (const platform::Status failure = Fails(Call::Rmdir, relative); !failure.ok()) {
-        return failure;
-    }
-    return TreeRoot::RemoveDirectory(relative);
+    return Unless(Fails(Call::Rmdir, relative), [&] { return TreeRoot::RemoveDirectory(relative); });
 }
 
 platform::Status FaultyRoot::DescribeName(std::string_view relative, platform::FileInfo& info) {
-    if (const platform::Status failure = Fails(Call::Stat, relative); !failure.ok()) {
-        return failure;
-    }
-    return TreeRoot::DescribeName(relative, info);
+    return Unless(Fails(Call::Stat, relative), [&] { return TreeRoot::DescribeName(relative, info); });
 }
 
 platform::Status FaultyRoot::Flush() {
-    if (const platform::Status failure = Fails(Call::Sync); !failure.ok()) {
-        return failure;
-    }
-    return TreeRoot::Flush();
+    return Unless(Fails(Call::Sync), [&] { return TreeRoot::Flush(); });
 }
 
 platform::Result<size_t> FaultyRoot::Read(int fd, void* buffer, size_t size) {
-    if (const platform::Status failure = Fails(Call::Read); !failure.ok()) {
-        return failure;
-    }
-    return TreeRoot::Read(fd, buffer, size);
+    return Unless(Fails(Call::Read), [&] { return TreeRoot::Read(fd, buffer, size); });
 }
 
 platform::Result<size_t> FaultyRoot::ReadAt(int fd, void* buffer, size_t size, off_t offset) {
-    if (const platform::Status failure = Fails(Call::Read); !failure.ok()) {
-        return failure;
-    }
-    return TreeRoot::ReadAt(fd, buffer, size, offset);
+    return Unless(Fails(Call::Read), [&] { return TreeRoot::ReadAt(fd, buffer, size, offset); });
 }
 
 platform::Status FaultyRoot::WriteAll(int fd, const void* buffer, size_t size) {
-    if (const platform::Status failure = Fails(Call::Write); !failure.ok()) {
-        return failure;
-    }
-    return TreeRoot::WriteAll(fd, buffer, size);
+    return Unless(Fails(Call::Write), [&] { return TreeRoot::WriteAll(fd, buffer, size); });
 }
 
 platform::Status FaultyRoot::WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) {
-    if (const platform::Status failure = Fails(Call::Write); !failure.ok()) {
-        return failure;
-    }
-    return TreeRoot::WriteAllAt(fd, buffer, size, offset);
+    return Unless(Fails(Call::Write), [&] { return TreeRoot::WriteAllAt(fd, buffer, size, offset); });
 }
 
 platform::Result<size_t> FaultyRoot::CopyRange(int in, int out, size_t size) {
-    if (const platform::Status failure = Fails(Call::CopyRange); !failure.ok()) {
-        return failure;
-    }
-    return TreeRoot::CopyRange(in, out, size);
+    return Unless(Fails(Call::CopyRange), [&] { return TreeRoot::CopyRange(in, out, size); });
 }
 
 platform::Result<size_t> FaultyRoot::CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t size) {
-    if (const platform::Status failure = Fails(Call::CopyRange); !failure.ok()) {
-        return failure;
-    }
-    return TreeRoot::CopyRangeAt(in, inOffset, out, outOffset, size);
+    return Unless(Fails(Call::CopyRange), [&] { return TreeRoot::CopyRangeAt(in, inOffset, out, outOffset, size); });
 }
 
 platform::Result<off_t> FaultyRoot::SeekData(int fd, off_t offset) {
-    if (const platform::Status failure = Fails(Call::Read); !failure.ok()) {
-        return failure;
-    }
-    return TreeRoot::SeekData(fd, offset);
+    return Unless(Fails(Call::Read), [&] { return TreeRoot::SeekData(fd, offset); });
 }
 
 platform::Result<off_t> FaultyRoot::SeekHole(int fd, off_t offset) {
-    if (const platform::Status failure = Fails(Call::Read); !failure.ok()) {
-        return failure;
-    }
-    return TreeRoot::SeekHole(fd, offset);
+    return Unless(Fails(Call::Read), [&] { return TreeRoot::SeekHole(fd, offset); });
 }
 
 platform::Status FaultyRoot::Truncate(int fd, off_t size) {
-    if (const platform::Status failure = Fails(Call::Write); !failure.ok()) {
-        return failure;
-    }
-    return TreeRoot::Truncate(fd, size);
+    return Unless(Fails(Call::Write), [&] { return TreeRoot::Truncate(fd, size); });
 }
 
 platform::Status FaultyRoot::Describe(int fd, platform::FileInfo& info) {
-    if (const platform::Status failure = Fails(Call::Stat); !failure.ok()) {
-        return failure;
-    }
-    return TreeRoot::Describe(fd, info);
+    return Unless(Fails(Call::Stat), [&] { return TreeRoot::Describe(fd, info); });
 }
 
 platform::Status FaultyRoot::Close(int fd) {
