@@ -2,10 +2,12 @@
 // any it opens its window.
 #include "app/sync_app.h"
 #include "cli/command_line.h"
+#include "platform/console.h"
 
 wxIMPLEMENT_APP_NO_MAIN(CSyncApp);
 
 int main(int argc, char** argv) {
+    platform::PrepareConsole(argc, argv);
     if (WantsCommandLine(argc, argv)) {
         return RunCommandLine(argc, argv);
     }

@@ -1,8 +1,6 @@
 #include "cli/command_line.h"
 
 #include <getopt.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,6 +16,7 @@
 
 #include "exec/executor.h"
 #include "exec/run_progress.h"
+#include "platform/console.h"
 #include "platform/file_ops.h"
 #include "platform/path_compare.h"
 #include "res/version.h"
@@ -62,23 +61,13 @@ extern "C" void OnInterrupt(int) {
     g_interrupted = 1;
 }
 
-void CatchInterrupts() {
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    // A reader that goes away (kelvad --sync m s | head) must not kill the run
-    // between two changes: its output is lost, the work goes on to its end.
-    std::signal(SIGPIPE, SIG_IGN);
-}
 
 // The executor's host on a terminal: the progress line (or, verbose, every
 // status line), the messages, the interrupt as Cancel, and the counts.
 class TerminalExecHost : public IExecHost {
 public:
     TerminalExecHost(bool verbose, bool quiet)
-        : m_verbose(verbose), m_terminal(!quiet && ::isatty(STDERR_FILENO) == 1) {}
+        : m_verbose(verbose), m_terminal(!quiet && platform::StandardErrorIsTerminal()) {}
 
     void PumpPending() override { Draw(); }
     bool IsCancelled() const override { return g_interrupted != 0; }
@@ -124,9 +113,7 @@ private:
             return;  // ten times a second at most
         }
         m_lastDraw = now;
-        winsize size{};
-        const size_t width =
-            ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+        const size_t width = platform::TerminalColumns();
         std::string line = ProgressText(now) + "  ";
         if (line.size() + 8 < width) {
             // Fits the width in characters; a cut in bytes would split one, or an escape.
@@ -435,7 +422,7 @@ int RunCommandLine(int argc, char** argv) {
             return kExitRefused;
         }
     }
-    CatchInterrupts();
+    platform::CatchInterrupts(OnInterrupt);
     TerminalRequestHost host(o.verbose, o.quiet,
                              o.stopAtFirstFailure ? OnFailure::Stop : OnFailure::KeepGoing, &log);
     // A dry run is a Preview whose plan is printed and not approved.

@@ -4,9 +4,12 @@
 // nothing is ever followed or opened through them.
 #pragma once
 
+#ifndef _WIN32
 #include <dirent.h>
+#endif
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -49,8 +52,19 @@ public:
     void Close();
 
 private:
+#ifdef _WIN32
+    bool FillBuffer();
+
+    int m_fd = -1;
+    std::unique_ptr<unsigned char[]> m_buffer;  // entries as the system gives them
+    size_t m_next = 0;        // the offset of the next entry in m_buffer
+    bool m_bufferFull = false;
+    bool m_first = true;
+    std::string m_name;       // the current entry's name in UTF-8
+#else
     DIR* m_dir = nullptr;
     int m_fd = -1;
+#endif
     Status m_status;
 };
 

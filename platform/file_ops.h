@@ -88,6 +88,14 @@ mode_t Umask();
 // The id of the running process.
 int ProcessId();
 
+// The value of the environment variable `name`, in UTF-8; empty when it is
+// not set.
+std::string EnvironmentVariable(const char* name);
+
+// The user's home directory ($HOME; %USERPROFILE% on Windows); empty when it
+// is not known.
+std::string HomeDirectory();
+
 // True when the open directories `a` and `b` are the same or one lies inside
 // the other, judged by what they are rather than how they are spelled: the
 // device and inode of each, and of every directory above it, so symbolic links,

@@ -270,6 +270,15 @@ int ProcessId() {
     return static_cast<int>(::getpid());
 }
 
+std::string EnvironmentVariable(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::string(value) : std::string();
+}
+
+std::string HomeDirectory() {
+    return EnvironmentVariable("HOME");
+}
+
 namespace {
 
 struct DirId {

@@ -6,10 +6,21 @@
 namespace platform {
 
 std::string ErrorText(int error) {
+#ifdef _WIN32
+    // The Windows C library knows the words of the classic numbers only.
+    switch (error) {
+        case ELOOP: return "Too many levels of symbolic links";
+        case EOPNOTSUPP: return "Operation not supported";
+        case ENOTSUP: return "Operation not supported";
+        case ETIMEDOUT: return "Connection timed out";
+        default: return std::strerror(error);
+    }
+#else
     char buffer[256];
     // The GNU strerror_r returns the text, which may or may not be in buffer.
     const char* text = strerror_r(error, buffer, sizeof buffer);
     return text != nullptr ? std::string(text) : std::string("Unknown error");
+#endif
 }
 
 Status Status::FromErrno(const char* call) {

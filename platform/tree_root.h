@@ -9,6 +9,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <ctime>
 
 #include <memory>
@@ -19,7 +20,13 @@
 #include "platform/file_time.h"
 #include "platform/status.h"
 
+#ifdef _WIN32
+// Windows keeps no owner or group of the POSIX kind; the fields stay 0 there.
+using uid_t = unsigned int;
+using gid_t = unsigned int;
+#else
 struct stat;
+#endif
 
 namespace platform {
 
@@ -34,8 +41,8 @@ struct FileInfo {
     timespec lastAccessExact{};
     uid_t owner = 0;
     gid_t group = 0;
-    dev_t device = 0;  // with the inode, which file this is
-    ino_t inode = 0;
+    std::uint64_t device = 0;  // with the inode, which file this is (on Windows
+    std::uint64_t inode = 0;   // the volume's serial number and the file's index)
 };
 
 // Whether the operations below a root pass into file systems mounted below it.
@@ -203,8 +210,20 @@ private:
 // passed (EXDEV). Returns the new descriptor.
 Result<int> OpenDirectoryBeneath(int dirFd, std::string_view relative, Mounts mounts = Mounts::Cross);
 
+template <typename Operation>
+inline auto TreeRoot::AtParent(std::string_view relative, Operation operation) -> decltype(operation(0, "")) {
+    std::string_view name;
+    const Result<int> dir = Parent(relative, name);
+    if (!dir.ok()) {
+        return dir.status();
+    }
+    return operation(*dir, std::string(name));
+}
+
 namespace detail {
+#ifndef _WIN32
 void FillFileInfo(const struct stat& st, FileInfo& info);
+#endif
 // True when the directory `dirFd` lists `name` exactly as spelled, and when it
 // cannot be listed (the two spellings are then taken for two entries, as on a
 // file system that tells case apart). `dirFd` stays open.

@@ -207,67 +207,6 @@ std::unique_ptr<TreeRoot> TreeRoot::SecondHandle(const TreeRoot& root) {
     return std::unique_ptr<TreeRoot>(new TreeRoot(fd, root.m_path, root.m_mounts, status));
 }
 
-TreeRoot::~TreeRoot() {
-    ForgetKeptDirectory();
-    if (m_fd >= 0) {
-        ::close(m_fd);
-    }
-}
-
-void TreeRoot::ForgetKeptDirectory() {
-    if (m_keptFd >= 0) {
-        ::close(m_keptFd);
-        m_keptFd = -1;
-    }
-    m_keptDir.clear();
-}
-
-Result<int> TreeRoot::Parent(std::string_view relative, std::string_view& name) {
-    const size_t slash = relative.rfind('/');
-    name = slash == std::string_view::npos ? relative : relative.substr(slash + 1);
-    return Directory(slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash));
-}
-
-Result<int> TreeRoot::Directory(std::string_view dir) {
-    if (m_fd < 0) {
-        return m_openStatus;
-    }
-    if (dir.empty()) {
-        return m_fd;
-    }
-    if (m_keptFd >= 0 && dir == m_keptDir) {
-        return m_keptFd;
-    }
-    ForgetKeptDirectory();
-    const Result<int> opened = OpenDirectoryBeneath(m_fd, dir, m_mounts);
-    if (opened.ok()) {
-        m_keptFd = *opened;
-        m_keptDir = dir;
-    }
-    return opened;
-}
-
-template <typename Operation>
-auto TreeRoot::AtParent(std::string_view relative, Operation operation) -> decltype(operation(0, "")) {
-    std::string_view name;
-    const Result<int> dir = Parent(relative, name);
-    if (!dir.ok()) {
-        return dir.status();
-    }
-    return operation(*dir, std::string(name));
-}
-
-Result<int> TreeRoot::OpenDirectory(std::string_view relative) {
-    if (m_fd < 0) {
-        return m_openStatus;
-    }
-    return OpenDirectoryBeneath(m_fd, relative, m_mounts);
-}
-
-bool TreeRoot::NextMatch(DirSearch& search, DirMatch& match) {
-    return search.Next(match);
-}
-
 Result<int> TreeRoot::OpenForRead(std::string_view relative, FileInfo& info) {
     return AtParent(relative, [&info](int dir, const std::string& name) -> Result<int> {
         // O_NONBLOCK keeps a FIFO that appeared in place of a file from blocking
@@ -495,56 +434,6 @@ std::string TreeRoot::MountPointOn(std::string_view relative) {
     return {};
 }
 
-std::string TreeRoot::Reason(const Status& failure, std::string_view relative) {
-    if (failure.Is(EXDEV) || failure.Is(EBUSY)) {
-        const std::string mountPoint = MountPointOn(relative);
-        if (!mountPoint.empty()) {
-            return "another file system is mounted at " + m_path + kSeparator + mountPoint;
-        }
-    }
-    return failure.Reason();
-}
-
-Result<size_t> TreeRoot::Read(int fd, void* buffer, size_t size) {
-    return ReadSome(fd, buffer, size);
-}
-
-Result<size_t> TreeRoot::ReadAt(int fd, void* buffer, size_t size, off_t offset) {
-    return platform::ReadAt(fd, buffer, size, offset);
-}
-
-Status TreeRoot::WriteAll(int fd, const void* buffer, size_t size) {
-    return platform::WriteAll(fd, buffer, size);
-}
-
-Status TreeRoot::WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) {
-    return platform::WriteAllAt(fd, buffer, size, offset);
-}
-
-Result<size_t> TreeRoot::CopyRange(int in, int out, size_t size) {
-    return platform::CopyRange(in, out, size);
-}
-
-Result<size_t> TreeRoot::CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t size) {
-    return platform::CopyRangeAt(in, inOffset, out, outOffset, size);
-}
-
-Result<off_t> TreeRoot::SeekData(int fd, off_t offset) {
-    return platform::SeekData(fd, offset);
-}
-
-Result<off_t> TreeRoot::SeekHole(int fd, off_t offset) {
-    return platform::SeekHole(fd, offset);
-}
-
-Status TreeRoot::Truncate(int fd, off_t size) {
-    return platform::Truncate(fd, size);
-}
-
-Status TreeRoot::Describe(int fd, FileInfo& info) {
-    return DescribeOpenFile(fd, info);
-}
-
 Status TreeRoot::KeepAttributes(int fd, const FileInfo& source) {
     // The owner first: changing it leaves the times alone.
     if (RunningAsRoot()) {
@@ -567,10 +456,6 @@ Status TreeRoot::KeepOwner(std::string_view relative, const FileInfo& source) {
         return OutcomeUnlessUnsupported(
             ::fchownat(dir, name.c_str(), source.owner, source.group, AT_SYMLINK_NOFOLLOW), "fchownat");
     });
-}
-
-Status TreeRoot::Close(int fd) {
-    return CloseFile(fd);
 }
 
 }  // namespace platform

@@ -1,5 +1,7 @@
 #include "sync/display_text.h"
 
+#include <algorithm>
+
 #include <cstdio>
 #include <vector>
 
@@ -84,8 +86,16 @@ size_t PrintableUtf8Length(std::string_view rest) {
     return lead == 0xC2 && byte(1) <= 0x9F ? 0 : length;
 }
 
+// On Windows a backslash separates the names of a path, and no name holds a
+// control character: a backslash there is shown as it is.
+#ifdef _WIN32
+constexpr bool kBackslashSeparates = true;
+#else
+constexpr bool kBackslashSeparates = false;
+#endif
+
 bool PassesAsItIs(unsigned char byte) {
-    return byte >= 0x20 && byte < 0x7F && byte != '\\';
+    return byte >= 0x20 && byte < 0x7F && (kBackslashSeparates || byte != '\\');
 }
 
 }  // namespace
@@ -144,6 +154,10 @@ std::string EscapeForTerminal(std::string_view text) {
             out.append(escape, sizeof escape);
         }
         ++i;
+    }
+    if (kBackslashSeparates) {
+        // Paths are joined with '/' inside Kelvad; Windows shows its own separator.
+        std::replace(out.begin(), out.end(), '/', '\\');
     }
     return out;
 }

@@ -24,6 +24,8 @@ std::string ShortenForDisplay(const std::string& text, size_t maxChars);
 // "\x" and two hex digits for each byte of a C1 control (U+0080 to U+009F) and
 // for every byte that is not part of valid UTF-8 ("\x9b"), and "\\" for a
 // backslash, so that every backslash starts an escape. Printable UTF-8 is kept.
+// On Windows, where a backslash separates names and no name holds a control,
+// a backslash is kept and '/' is shown as one.
 std::string EscapeForTerminal(std::string_view text);
 
 // `text` escaped as EscapeForTerminal does, then shortened as ShortenForDisplay

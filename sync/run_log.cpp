@@ -17,13 +17,17 @@ RunLog::~RunLog() {
 }
 
 std::string RunLog::DefaultPath() {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    if (state != nullptr && state[0] == '/') {
-        return std::string(state) + "/kelvad/kelvad.log";
+#ifdef _WIN32
+    const std::string local = platform::EnvironmentVariable("LOCALAPPDATA");
+    return local.empty() ? std::string() : local + "\\kelvad\\kelvad.log";
+#else
+    const std::string state = platform::EnvironmentVariable("XDG_STATE_HOME");
+    if (!state.empty() && state[0] == '/') {
+        return state + "/kelvad/kelvad.log";
     }
-    const char* home = std::getenv("HOME");
-    return home != nullptr && home[0] == '/' ? std::string(home) + "/.local/state/kelvad/kelvad.log"
-                                             : std::string();
+    const std::string home = platform::HomeDirectory();
+    return !home.empty() && home[0] == '/' ? home + "/.local/state/kelvad/kelvad.log" : std::string();
+#endif
 }
 
 platform::Status RunLog::Open(const std::string& path) {
@@ -44,7 +48,11 @@ void RunLog::Write(const std::string& text) {
     char stamp[32];
     const std::time_t now = std::time(nullptr);
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
     localtime_r(&now, &local);
+#endif
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &local);
     // One write a line: lines of two runs at once stay whole.
     const std::string line = stamp + EscapeForTerminal(text) + "\n";

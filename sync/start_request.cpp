@@ -515,9 +515,9 @@ RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
 }
 
 std::string ExpandHome(const std::string& typed) {
-    const char* home = std::getenv("HOME");
+    const std::string home = platform::HomeDirectory();
     if (typed.empty() || typed[0] != '~' || (typed.size() > 1 && typed[1] != platform::kSeparator) ||
-        home == nullptr || *home == '\0') {
+        home.empty()) {
         return typed;
     }
     return home + typed.substr(1);
