@@ -1,15 +1,14 @@
-// A real sync killed with SIGKILL at a random moment: no slave file is ever
-// torn or half-written under its own name, and a rerun converges.
+// A real sync killed at a random moment (SIGKILL; TerminateProcess on
+// Windows): no slave file is ever torn or half-written under its own name, and
+// a rerun converges.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <thread>
 
 #include "exec/copier.h"
+#include "support/child_process.h"
 #include "support/sync_run.h"
 #include "support/temp_tree.h"
 #include "support/tree_model.h"
@@ -42,26 +41,17 @@ TEST(CrashSafety, KilledRunsNeverTearAFileAndARerunConverges) {
     for (int round = 0; round < kills; ++round) {
         TempDir t;
         MaterializePair(t.Path(), master, slave);
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            ::setenv("KELVAD_CRASH_MASTER", (t / "m").c_str(), 1);
-            ::setenv("KELVAD_CRASH_SLAVE", (t / "s").c_str(), 1);
-            ::execl("/proc/self/exe", "kelvad_tests", "--gtest_filter=CrashSafety.*",
-                    static_cast<char*>(nullptr));
-            std::_Exit(127);
-        }
+        ChildProcess child("CrashSafety.*",
+                           {{"KELVAD_CRASH_MASTER", t / "m"}, {"KELVAD_CRASH_SLAVE", t / "s"}});
+        ASSERT_TRUE(child.Started());
         // A rerun in a process whose tag equals the child's would meet the child's
         // leftover temporary file under its own temporary name.
-        const bool sameTag = child % 1000 == TemporaryTag();
+        const bool sameTag = child.Id() % 1000 == TemporaryTag();
         std::this_thread::sleep_for(std::chrono::microseconds(20000 + rng() % 600000));
-        ::kill(child, SIGKILL);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        if (WIFSIGNALED(status)) {
+        if (child.Kill()) {
             ++killed;
         }
-        const std::string childTemp = TemporaryName("", child % 1000);
+        const std::string childTemp = TemporaryName("", child.Id() % 1000);
         for (const auto& [path, content] : Snapshot(t / "s")) {
             if (path.size() > childTemp.size() &&
                 path.compare(path.size() - childTemp.size(), childTemp.size(), childTemp) == 0) {

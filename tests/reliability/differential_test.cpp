@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -16,7 +19,7 @@ TEST(Differential, RandomPairsReachTheModelsState) {
     const int pairs = SoakCount("KELVAD_SOAK_PAIRS", 300);
     int checked = 0;
     int askedPairs = 0;
-    const mode_t umask = ::umask(022);  // what most desktops have
+    const mode_t umask = ::umask(022);  // what most desktops have; Windows keeps none
     for (int seed = 1; checked < pairs; ++seed) {
         std::mt19937 rng(static_cast<unsigned>(seed));
         ModelTree master;
@@ -86,6 +89,9 @@ TEST(Differential, RandomPairsReachTheModelsState) {
 // reading of its rules: what is left out stays as it was in the slave, on
 // either side, and the rest is mirrored.
 TEST(Differential, RandomIgnoreFilesLeaveOutWhatTheyMatch) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the model reads ignore files with the C library's fnmatch, which Windows lacks";
+#endif
     const int pairs = SoakCount("KELVAD_SOAK_PAIRS", 300) / 2;
     int leftOut = 0;
     for (int seed = 1; seed <= pairs; ++seed) {

@@ -39,6 +39,16 @@ ScopedWorkingDir::~ScopedWorkingDir() {
     (void)!::chdir(m_old.c_str());
 }
 
+ScopedHome::ScopedHome(const std::string& path) {
+    const char* old = std::getenv("HOME");
+    m_old = old != nullptr ? old : "";
+    ::setenv("HOME", path.c_str(), 1);
+}
+
+ScopedHome::~ScopedHome() {
+    ::setenv("HOME", m_old.c_str(), 1);
+}
+
 BindMount::BindMount(const std::string& from, const std::string& at, const char* type,
                      const char* options)
     : m_at(at) {
@@ -90,6 +100,15 @@ void SetMtime(const std::string& path, time_t mtime, long nanoseconds) {
     times[0].tv_nsec = nanoseconds;
     times[1] = times[0];
     ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+void SetMode(const std::string& path, mode_t mode) {
+    ::chmod(path.c_str(), mode);
+}
+
+mode_t ModeOf(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
 bool Exists(const std::string& path) {

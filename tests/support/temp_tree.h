@@ -2,6 +2,8 @@
 // removes itself, and helpers to make files with given content and times.
 #pragma once
 
+#include <sys/types.h>
+
 #include <ctime>
 #include <map>
 #include <string>
@@ -31,6 +33,17 @@ private:
     std::string m_old;
 };
 
+// Makes `path` the user's home directory ($HOME; %USERPROFILE% on Windows) for
+// as long as it lives.
+class ScopedHome {
+public:
+    explicit ScopedHome(const std::string& path);
+    ~ScopedHome();
+
+private:
+    std::string m_old;
+};
+
 // A bind mount of the directory `from` at `at` for as long as it lives.
 // Mounted() is false where the system refuses one (the test then skips).
 class BindMount {
@@ -54,6 +67,11 @@ std::string ReadFile(const std::string& path);
 void MakeDirs(const std::string& path);
 void SetMtime(const std::string& path, time_t mtime, long nanoseconds = 0);
 bool Exists(const std::string& path);  // lstat: links count too
+// Sets the permission bits of `path` (on Windows, what it keeps of them: a
+// file without the owner's write bit is read-only), and reads them back as the
+// system keeps them (on Windows 0444 or 0644 for a file, 0755 for a directory).
+void SetMode(const std::string& path, mode_t mode);
+mode_t ModeOf(const std::string& path);
 // Removes a tree, making unreadable directories readable first; trees deeper
 // than the path limit too.
 void RemoveTree(const std::string& path);

@@ -4,10 +4,10 @@
 #include "sync/start_request.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <cstdio>
 #include <thread>
 
@@ -80,11 +80,12 @@ protected:
 TEST_F(StartRequestTest, ChecksComeInTheirOrderBeforeAnythingIsScanned) {
     WriteFile(m_dir / "file", "");
     WriteFile(m_master + "/sub/f", "");
+#ifndef _WIN32
     ASSERT_EQ(::symlink(m_master.c_str(), (m_dir / "alias").c_str()), 0);
+#endif
     const std::string both = "kelvad: You must specify both Master and Slave directories";
     const std::string overlap = "Kelvad: Master and slave directories overlap";
-    const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
-    ::setenv("HOME", m_dir.Path().c_str(), 1);  // "~" is the home directory, as in a shell
+    std::optional<ScopedHome> home(m_dir.Path());  // "~" is the home directory, as in a shell
     const std::pair<std::pair<std::string, std::string>, std::string> cases[] = {
         {{"", ""}, both},
         {{m_master, ""}, both},
@@ -97,8 +98,10 @@ TEST_F(StartRequestTest, ChecksComeInTheirOrderBeforeAnythingIsScanned) {
         {{m_master, m_master + "/"}, overlap},
         {{m_master, m_master + "/sub"}, overlap},  // the slave inside the master
         {{m_master + "/sub", m_master}, overlap},  // the master inside the slave
+#ifndef _WIN32
         {{m_dir / "alias", m_master}, overlap},    // one directory through a link
         {{m_dir / "alias/sub", m_master}, overlap},
+#endif
         {{"~/master", m_master}, "kelvad: Master and slave cannot be the same (are you mad?)"},
         {{"~", m_slave}, overlap},
         {{"~master", m_slave}, "Kelvad: Master directory doesn't exist or isn't a directory"},
@@ -111,7 +114,7 @@ TEST_F(StartRequestTest, ChecksComeInTheirOrderBeforeAnythingIsScanned) {
         EXPECT_EQ(m_host.m_log, Log{message});
         EXPECT_EQ(listings.m_count, 0);
     }
-    ::setenv("HOME", home.c_str(), 1);
+    home.reset();
     EXPECT_EQ(Snapshot(m_master).size(), 2u);
     // Through a bind mount the directory is the master, whatever its name.
     BindMount bound(m_master, m_dir / "B");
@@ -174,6 +177,9 @@ TEST_F(StartRequestTest, AStopDuringTheScanEndsItQuicklyWithNothingDoneOrSaid) {
 }
 
 TEST_F(StartRequestTest, AStopInAHugeDirectoryOrInTheComparisonIsHeardWithin100ms) {
+#ifdef _WIN32
+    GTEST_SKIP() << "300,000 files take minutes to make under Wine";
+#endif
     MakeManyFiles(m_master, 300000);  // listed in about half a second
     WriteFile(m_slave + "/a", "x");   // a name whose letter case the comparison probes
     // Milliseconds from the stop to the request's return: nothing done, nothing said.

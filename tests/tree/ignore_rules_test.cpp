@@ -2,12 +2,17 @@
 // their rules agree (no "**"), and the rules of ignore files around it.
 #include "tree/ignore_rules.h"
 
+#ifndef _WIN32
 #include <fnmatch.h>
+#endif
 #include <gtest/gtest.h>
 
 #include <random>
 
 TEST(IgnoreRules, GlobsMatchAsTheCLibraryMatchesPaths) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the oracle is the C library's fnmatch, which Windows lacks";
+#else
     // Bytes that make patterns interesting, a few plain ones, a "/", and bytes
     // that are not UTF-8.
     const std::string pieces[] = {"a", "b", "-", ".", "/", "*", "?", "[", "]", "!", "\\", "\xc3\xa9", "\xff", " "};
@@ -31,6 +36,7 @@ TEST(IgnoreRules, GlobsMatchAsTheCLibraryMatchesPaths) {
         ++compared;
     }
     EXPECT_GT(compared, 50000);
+#endif
 }
 
 TEST(IgnoreRules, DoubleStarsCrossDirectories) {
