@@ -50,7 +50,8 @@ const wxIconBundle& KelvadIcons() {
     return icons;
 }
 
-wxString ToWx(const std::string& text) {
+wxString ToWx(const std::string& raw) {
+    const std::string text = WithNativeSeparators(raw);
     wxString s = wxString::FromUTF8(text.data(), text.size());
     if (s.empty() && !text.empty()) {
         s = wxString::From8BitData(text.data(), text.size());  // not UTF-8: show the bytes

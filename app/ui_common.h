@@ -20,7 +20,8 @@ wxSize DlgSize(wxWindow* window, int cx, int cy);
 // Icon 128 at the sizes desktops ask for (16 to 256 pixels).
 const wxIconBundle& KelvadIcons();
 
-// Paths and texts are UTF-8 inside Kelvad.
+// Paths and texts are UTF-8 inside Kelvad. ToWx shows the separators of paths
+// as the system does (WithNativeSeparators).
 wxString ToWx(const std::string& text);
 std::string FromWx(const wxString& text);
 

@@ -33,18 +33,18 @@ Result<HANDLE> OpenName(HANDLE dir, const std::string& name, ACCESS_MASK access,
     if (status < 0) {
         return win::FromNtStatus("NtCreateFile", status);
     }
-    FILE_BASIC_INFO basic{};
-    if (!::GetFileInformationByHandleEx(opened, FileBasicInfo, &basic, sizeof basic)) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!::GetFileInformationByHandleEx(opened, FileAttributeTagInfo, &tag, sizeof tag)) {
         const Status failure = win::FromLastError("GetFileInformationByHandleEx");
         ::CloseHandle(opened);
         return failure;
     }
-    if (basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || tag.ReparseTag != 0) {
         ::CloseHandle(opened);
         return Status::Failed("NtCreateFile", ELOOP);
     }
     if (found != nullptr) {
-        *found = basic.FileAttributes;
+        *found = tag.FileAttributes;
     }
     return opened;
 }

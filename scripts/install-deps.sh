@@ -6,7 +6,11 @@ set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config libwxgtk3.2-dev libgtk-3-dev libgtest-dev xvfb xauth xdotool)
 # "fuzz": also what the libFuzzer targets need; "fuse": the file systems that the
 # tests mount as slaves; "package": what scripts/package.sh needs; "lint": the
-# checkers the test run applies to the package; "bench": the peers the benchmark runs.
+# checkers the test run applies to the package; "bench": the peers the benchmark runs;
+# "windows": the MinGW-w64 cross compilers, Wine to run what they build, NSIS, and
+# what scripts/windows-deps.sh needs to fetch and build Debian's wxWidgets and
+# GoogleTest sources for Windows (dpkg-dev unpacks the source package; fonts-wine
+# gives Wine the fonts its windows draw with).
 for extra in "$@"; do
     case "$extra" in
         fuzz) packages+=(clang libclang-rt-14-dev) ;;
@@ -15,6 +19,8 @@ for extra in "$@"; do
         lint) packages+=(lintian appstream) ;;
         a11y) packages+=(at-spi2-core dbus python3-gi gir1.2-atspi-2.0) ;;
         bench) packages+=(rsync python3-xlib) ;;
+        windows) packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 fonts-wine nsis
+                            dpkg-dev xz-utils make googletest) ;;
     esac
 done
 missing=()

@@ -1,6 +1,7 @@
 #include "sync/display_text.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <cstdio>
 #include <vector>
@@ -155,11 +156,14 @@ std::string EscapeForTerminal(std::string_view text) {
         }
         ++i;
     }
+    return WithNativeSeparators(std::move(out));
+}
+
+std::string WithNativeSeparators(std::string text) {
     if (kBackslashSeparates) {
-        // Paths are joined with '/' inside Kelvad; Windows shows its own separator.
-        std::replace(out.begin(), out.end(), '/', '\\');
+        std::replace(text.begin(), text.end(), '/', '\\');
     }
-    return out;
+    return text;
 }
 
 std::string ShortenForTerminal(std::string_view text, size_t maxChars) {

@@ -33,6 +33,11 @@ std::string EscapeForTerminal(std::string_view text);
 // shows.
 std::string ShortenForTerminal(std::string_view text, size_t maxChars);
 
+// `text` with each '/' shown as the system's own separator: a backslash on
+// Windows, where no name holds a '/', so every '/' in a path separates; the
+// same text elsewhere. Paths are joined with '/' inside Kelvad.
+std::string WithNativeSeparators(std::string text);
+
 // A time left, to the second below a minute, then to the minute past an hour:
 // "45 s", "3 min 05 s", "2 h 07 min".
 std::string DurationText(std::chrono::seconds duration);

@@ -110,7 +110,7 @@ void MakeDirs(const std::string& path) {
 
 void WriteFile(const std::string& path, const std::string& content, time_t mtime) {
     const size_t slash = path.find_last_of("/\\");
-    if (slash != std::string::npos && slash > 0) {
+    if (slash != std::string::npos && slash > 0 && !Exists(path.substr(0, slash))) {
         MakeDirs(path.substr(0, slash));
     }
     const std::wstring wide = Wide(path);

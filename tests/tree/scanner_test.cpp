@@ -52,10 +52,15 @@ TEST(ScanDirectory, ListsEveryFileAndDirectoryDepthFirstWithTheirDirectoryPaths)
     WriteFile(root + "/a/b", "");
     WriteFile(root + "/a/c/d", "", 1000000000);
     WriteFile(root + "/.profile", "");
-    WriteFile(root + "/...", "");
+#ifdef _WIN32
+    const std::string dots = "/..a";  // Windows drops the dots that end a name
+#else
+    const std::string dots = "/...";
+#endif
+    WriteFile(root + dots, "");
     CFileList list;
     ScanPath(root, &list);
-    EXPECT_EQ(Keys(list), (std::vector<std::string>{root + "/...", root + "/.profile", root + "/a",
+    EXPECT_EQ(Keys(list), (std::vector<std::string>{root + dots, root + "/.profile", root + "/a",
                                                     root + "/a/b", root + "/a/c", root + "/a/c/d",
                                                     root + "/empty"}));
     EXPECT_EQ(list[3]->GetDirPath(), root + "/a");
@@ -83,6 +88,7 @@ TEST(ScanDirectory, EmptyRootAndTrailingSeparator) {
     EXPECT_EQ(Keys(list), (std::vector<std::string>{t.Path() + "//x", t.Path() + "//x/y"}));
 }
 
+#ifndef _WIN32
 TEST(ScanDirectory, NamesThatDifferOnlyInCaseAreTwoEntries) {
     TempDir t;
     WriteFile(t / "Readme.txt", "1");
@@ -106,7 +112,6 @@ TEST(ScanDirectory, NamesThatDifferOnlyInCaseAreTwoEntries) {
                                         t / "README.TXT", t / "Readme.txt"}));
 }
 
-#ifndef _WIN32
 TEST(ScanDirectory, LinksAndSpecialFilesAreNeitherReportedNorFollowed) {
     TempDir t;
     const std::string root = t / "root";
@@ -195,7 +200,12 @@ TEST(ScanDirectory, TwoThousandLevelsDeepWithFewDescriptors) {
 
 TEST(ScanDirectory, AStopIsHeardInTheMiddleOfALargeDirectory) {
     TempDir t;
-    MakeManyFiles(t / "big", 20000);
+#ifdef _WIN32
+    const int files = 5000;  // each file made costs a trip to the Wine server
+#else
+    const int files = 20000;
+#endif
+    MakeManyFiles(t / "big", files);
     // Asks the stop once 2,000 entries have been fetched, and counts the rest.
     struct StopAfter : FaultInjector {
         int Fail(Call call, const std::string&) override {
@@ -210,7 +220,7 @@ TEST(ScanDirectory, AStopIsHeardInTheMiddleOfALargeDirectory) {
     FaultyRoot root(t / "big", platform::Mounts::Cross, injector);
     CFileList list;
     ScanDirectory(root, &list, &injector.m_stop);
-    EXPECT_LT(injector.m_fetched, 10000);  // not the whole directory
+    EXPECT_LT(injector.m_fetched, files / 2);  // not the whole directory
     EXPECT_LE(list.size(), static_cast<size_t>(injector.m_fetched));
     // Asked before the scan begins, nothing is read.
     CFileList none;
@@ -222,6 +232,6 @@ TEST(ScanDirectory, AStopIsHeardInTheMiddleOfALargeDirectory) {
 
 #ifdef _WIN32
 TEST(ScanDirectory, LinuxOnlyCases) {
-    GTEST_SKIP() << "symbolic links, FIFOs, sockets, unreadable directories and descriptor limits: Linux only";
+    GTEST_SKIP() << "names equal but for letter case, symbolic links, FIFOs, sockets, unreadable directories and descriptor limits: Linux only";
 }
 #endif
