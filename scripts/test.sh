@@ -2,8 +2,8 @@
 # Installs what is missing, builds, and runs every test: the headless tests, the
 # command line and the dialog tests on a virtual display, then the headless
 # tests again under AddressSanitizer and UndefinedBehaviorSanitizer and under
-# ThreadSanitizer, then the Debian package, then each fuzzer briefly. The last
-# line says how it went.
+# ThreadSanitizer, then the Debian package, then each fuzzer briefly, then the
+# Windows build under Wine (scripts/windows.sh). The last line says how it went.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh fuzz fuse a11y
@@ -42,6 +42,13 @@ seconds="${KELVAD_FUZZ_SECONDS:-30}"
 echo "== fuzzing, $seconds s a target"
 scripts/fuzz.sh "$seconds"
 
+echo "== Windows: built with MinGW-w64 and tested under Wine"
+bash scripts/windows.sh test | tee "$log"
+windows=$(sed -n 's/^== windows: \([0-9]*\) tests passed under Wine.*/\1/p' "$log")
+windows_checks=$(sed -n "s/.*the command line's \([0-9]*\) checks.*/\1/p" "$log")
+[ -n "$windows" ] || exit 1
+
 echo "== every test passed: $all tests, $asan again under AddressSanitizer and" \
      "UndefinedBehaviorSanitizer, $tsan under ThreadSanitizer; the package's $package checks;" \
-     "2 fuzzers for $seconds s each"
+     "2 fuzzers for $seconds s each; on Windows under Wine $windows tests, the command line's" \
+     "$windows_checks checks, the window and the installer"

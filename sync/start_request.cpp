@@ -516,8 +516,12 @@ RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
 
 std::string ExpandHome(const std::string& typed) {
     const std::string home = platform::HomeDirectory();
-    if (typed.empty() || typed[0] != '~' || (typed.size() > 1 && typed[1] != platform::kSeparator) ||
-        home.empty()) {
+#ifdef _WIN32
+    const bool separator = typed.size() > 1 && (typed[1] == '/' || typed[1] == '\\');
+#else
+    const bool separator = typed.size() > 1 && typed[1] == platform::kSeparator;
+#endif
+    if (typed.empty() || typed[0] != '~' || (typed.size() > 1 && !separator) || home.empty()) {
         return typed;
     }
     return home + typed.substr(1);

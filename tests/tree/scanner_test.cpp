@@ -201,7 +201,7 @@ TEST(ScanDirectory, TwoThousandLevelsDeepWithFewDescriptors) {
 TEST(ScanDirectory, AStopIsHeardInTheMiddleOfALargeDirectory) {
     TempDir t;
 #ifdef _WIN32
-    const int files = 5000;  // each file made costs a trip to the Wine server
+    const int files = 10000;  // each file made costs a trip to the Wine server
 #else
     const int files = 20000;
 #endif
