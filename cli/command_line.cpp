@@ -41,7 +41,11 @@ constexpr const char* kUsage =
     "                            .kelvadignore file in MASTER); repeatable\n"
     "  --exclude-from FILE       the same for each line of FILE\n"
     "  --log-file FILE           record the run in FILE instead of the usual log,\n"
+#ifdef _WIN32
+    "                            %LOCALAPPDATA%\\kelvad\\kelvad.log\n"
+#else
     "                            ~/.local/state/kelvad/kelvad.log\n"
+#endif
     "  --stop-at-first-failure   stop at the first step that fails (by default\n"
     "                            every step that does not depend on it is done)\n"
     "  --max-delete=N|all        delete or remove at most N entries; without it a\n"

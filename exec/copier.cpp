@@ -291,7 +291,13 @@ std::string TemporaryName(const std::string& target, int tag) {
     const size_t nameLength = slash == std::string::npos ? target.size() : target.size() - slash - 1;
     const size_t suffixLength = std::strlen(suffix);
     if (nameLength + suffixLength > kMaxNameBytes) {
-        return target.substr(0, target.size() - (nameLength + suffixLength - kMaxNameBytes)) + suffix;
+        // Cut between two characters, never inside one: Windows takes no half
+        // of a UTF-8 character in a name.
+        size_t keep = target.size() - (nameLength + suffixLength - kMaxNameBytes);
+        while (keep > 0 && (static_cast<unsigned char>(target[keep]) & 0xC0) == 0x80) {
+            --keep;
+        }
+        return target.substr(0, keep) + suffix;
     }
     return target + suffix;
 }

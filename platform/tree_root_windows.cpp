@@ -21,15 +21,41 @@ using win::HandleOf;
 
 constexpr ACCESS_MASK kListAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
 
-// Opens the one name `name` in the directory `dir`; a reparse point there is
-// refused unless `mayBeLink`, and the attributes of what was opened are left
-// in `attributes`.
+// The path of the open `handle` on its volume ("\\data\\photos"), as the
+// system names the file it opened; empty when it cannot be told.
+std::wstring NameOnVolume(HANDLE handle) {
+    alignas(FILE_NAME_INFO) unsigned char buffer[sizeof(FILE_NAME_INFO) + 65536];
+    auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer);
+    if (!::GetFileInformationByHandleEx(handle, FileNameInfo, info, sizeof buffer)) {
+        return {};
+    }
+    return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
+}
+
+// True when `opened` is the entry `name` of the directory `dir` itself. A
+// link that the system followed although it was asked not to (Wine follows a
+// symbolic link to a file made on the Linux side, and reports no reparse
+// point) names its target instead, which may lie anywhere.
+bool IsEntryOf(HANDLE dir, HANDLE opened, std::wstring_view name) {
+    std::wstring expected = NameOnVolume(dir);
+    if (expected.empty() || expected.back() != L'\\') {
+        expected += L'\\';
+    }
+    expected += name;
+    const std::wstring actual = NameOnVolume(opened);
+    return ::CompareStringOrdinal(expected.data(), static_cast<int>(expected.size()), actual.data(),
+                                  static_cast<int>(actual.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Opens the one name `name` in the directory `dir`; a reparse point there, or
+// anything but the entry itself, is refused (ELOOP), and the attributes of
+// what was opened are left in `found`.
 Result<HANDLE> OpenName(HANDLE dir, const std::string& name, ACCESS_MASK access, ULONG disposition,
                         ULONG options, ULONG attributes = 0, DWORD* found = nullptr) {
     HANDLE opened;
-    const NTSTATUS status =
-        win::OpenRelative(dir, win::Widen(name), access | FILE_READ_ATTRIBUTES, disposition, options,
-                          attributes, opened);
+    const std::wstring wideName = win::Widen(name);
+    const NTSTATUS status = win::OpenRelative(dir, wideName, access | FILE_READ_ATTRIBUTES, disposition,
+                                              options, attributes, opened);
     if (status < 0) {
         return win::FromNtStatus("NtCreateFile", status);
     }
@@ -39,7 +65,8 @@ Result<HANDLE> OpenName(HANDLE dir, const std::string& name, ACCESS_MASK access,
         ::CloseHandle(opened);
         return failure;
     }
-    if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || tag.ReparseTag != 0) {
+    if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || tag.ReparseTag != 0 ||
+        !IsEntryOf(dir, opened, wideName)) {
         ::CloseHandle(opened);
         return Status::Failed("NtCreateFile", ELOOP);
     }

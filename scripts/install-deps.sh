@@ -11,7 +11,8 @@ packages=(g++ cmake ninja-build pkg-config libwxgtk3.2-dev libgtk-3-dev libgtest
 # what scripts/windows-deps.sh needs to fetch and build Debian's wxWidgets and
 # GoogleTest sources for Windows (dpkg-dev unpacks the source package; fonts-wine
 # gives Wine the fonts its windows draw with; ccache keeps the cross-compiled
-# objects between runs).
+# objects between runs; python3-gi and gir1.2-gtk-3.0 take the screenshot of the
+# window).
 for extra in "$@"; do
     case "$extra" in
         fuzz) packages+=(clang libclang-rt-14-dev) ;;
@@ -21,7 +22,7 @@ for extra in "$@"; do
         a11y) packages+=(at-spi2-core dbus python3-gi gir1.2-atspi-2.0) ;;
         bench) packages+=(rsync python3-xlib) ;;
         windows) packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 fonts-wine nsis
-                            dpkg-dev xz-utils make googletest ccache) ;;
+                            dpkg-dev xz-utils make googletest ccache python3-gi gir1.2-gtk-3.0) ;;
     esac
 done
 missing=()

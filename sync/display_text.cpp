@@ -160,10 +160,21 @@ std::string EscapeForTerminal(std::string_view text) {
 }
 
 std::string WithNativeSeparators(std::string text) {
-    if (kBackslashSeparates) {
-        std::replace(text.begin(), text.end(), '/', '\\');
+    if (!kBackslashSeparates) {
+        return text;
     }
-    return text;
+    // A root typed with its separator ("D:\\") gets no second one; the two
+    // that begin a share's name ("//server") stay two.
+    std::string shown;
+    shown.reserve(text.size());
+    for (const char c : text) {
+        if (c != '/') {
+            shown.push_back(c);
+        } else if (shown.size() < 2 || shown.back() != '\\') {
+            shown.push_back('\\');
+        }
+    }
+    return shown;
 }
 
 std::string ShortenForTerminal(std::string_view text, size_t maxChars) {

@@ -180,6 +180,11 @@ std::optional<IgnoreRules> IgnoreRules::Parse(std::string_view text, const std::
                                               std::string& error) {
     IgnoreRules rules;
     size_t lineNumber = 0;
+    // A byte-order mark, which Windows editors put before the first line, is
+    // no part of its pattern.
+    if (text.starts_with("\xEF\xBB\xBF")) {
+        text.remove_prefix(3);
+    }
     for (size_t start = 0; start < text.size();) {
         size_t end = text.find('\n', start);
         end = end == std::string_view::npos ? text.size() : end;

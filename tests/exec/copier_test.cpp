@@ -48,6 +48,12 @@ TEST(TemporaryNameTest, TagIsTheProcessIdModuloAThousandInThreeDigits) {
     const std::string longest(255, 'n');
     EXPECT_EQ(TemporaryName("/s/" + longest, 7), "/s/" + longest.substr(0, 251) + "~007");
     EXPECT_EQ(TemporaryName(std::string(252, 'x'), 7), std::string(251, 'x') + "~007");
+    // A cut never splits a character.
+    std::string e127;
+    for (int i = 0; i < 127; ++i) {
+        e127 += "\xC3\xA9";
+    }
+    EXPECT_EQ(TemporaryName(e127, 7), e127.substr(0, 250) + "~007");
 }
 
 TEST(CopyOneFileTest, CopiesInPiecesPumpingAfterEachIncludingTheEmptyLast) {

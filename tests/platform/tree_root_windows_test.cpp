@@ -64,19 +64,27 @@ TEST(WindowsTreeRoot, PathsPastTheOldLimitAndNoWayOut) {
     EXPECT_TRUE(root.OpenDirectory(std::string(100, 'd') + "/..").status().Is(EXDEV));
 }
 
-TEST(WindowsTreeRoot, AReparsePointBelowTheRootIsNeitherListedNorFollowed) {
+TEST(WindowsTreeRoot, AReparsePointBelowTheRootIsNeitherFollowedNorItsTargetChanged) {
     TempDir t;
     MakeDirs(t / "outside");
     WriteFile(t / "outside/secret", "x");
     MakeDirs(t / "root");
-    const std::wstring link = platform::win::LongPath(t / "root/link");
-    const std::wstring target = platform::win::LongPath(t / "outside");
-    if (!::CreateSymbolicLinkW(link.c_str(), target.c_str(),
-                               SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)) {
+    const auto link = [&](const std::string& at, const std::string& to, DWORD flags) {
+        return ::CreateSymbolicLinkW(platform::win::LongPath(t / at).c_str(), platform::win::LongPath(t / to).c_str(),
+                                     flags | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) != 0;
+    };
+    if (!link("root/link", "outside", SYMBOLIC_LINK_FLAG_DIRECTORY) || !link("root/filelink", "outside/secret", 0)) {
         GTEST_SKIP() << "this system makes no symbolic links here";
     }
     platform::TreeRoot root(t / "root");
-    EXPECT_TRUE(Listed(root, "").empty());
+    // Wine lists a link to a file as a file; opening it must still not reach the target.
+    for (const char* name : {"filelink", "link/secret"}) {
+        platform::FileInfo info;
+        EXPECT_FALSE(root.OpenForRead(name, info).ok()) << name;
+        EXPECT_FALSE(root.RemoveFile(name).ok()) << name;
+        EXPECT_FALSE(root.RenameReplace(name, "taken").ok()) << name;
+    }
+    EXPECT_EQ(ReadFile(t / "outside/secret"), "x");
     platform::FileInfo info;
     const platform::Result<int> file = root.OpenForRead("link/secret", info);
     // Refused (ELOOP on Windows; Wine finds no such name), never followed.

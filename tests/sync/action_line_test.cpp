@@ -67,6 +67,13 @@ TEST(EscapeForTerminal, EscapesWhatATerminalWouldObeyAndKeepsPrintableUtf8) {
     }
 }
 
+#ifdef _WIN32
+TEST(WithNativeSeparators, ShowsBackslashesAndNoSecondOneAfterARoot) {
+    EXPECT_EQ(WithNativeSeparators("D:\\/a/b"), "D:\\a\\b");
+    EXPECT_EQ(WithNativeSeparators("//server/share/x"), "\\\\server\\share\\x");
+}
+#endif
+
 TEST(BuildTerminalActionLine, EscapesThePathsAndKeepsTheTab) {
     const std::string root = "/b\x1b/";
     EXPECT_EQ(BuildTerminalActionLine(CAction("~~~~", "x\ny", ACTION_DELETE), root),

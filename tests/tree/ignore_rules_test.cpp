@@ -86,6 +86,10 @@ TEST(IgnoreRules, FilesReadAsIgnoreFilesAre) {
     for (const auto& [path, isDirectory, verdict] : cases) {
         EXPECT_EQ(rules->Match(path, isDirectory), verdict) << path;
     }
+    // A byte-order mark before the first line is no part of its pattern.
+    const auto marked = IgnoreRules::Parse("\xEF\xBB\xBFlocal/\r\n", ".kelvadignore", error);
+    ASSERT_TRUE(marked.has_value()) << error;
+    EXPECT_EQ(marked->Match("local", true), V::Excluded);
 }
 
 TEST(IgnoreRules, ABadPatternIsToldWithItsFileAndLine) {

@@ -82,5 +82,13 @@ check "mass deletion refused" 2 \
     -- --sync "$(win "$work/gm")" "$(win "$work/gs")"
 [ "$(ls gs | wc -l)" -eq 12 ] || fail "the refused run changed the slave"
 
+# Links made on the Linux side, which Wine shows as plain files: neither read
+# through nor deleted through, and the run says so.
+mkdir -p lm ls outside && echo m > lm/keep && echo secret > outside/secret && echo mine > outside/mine
+ln -s ../outside/secret lm/link && ln -s ../outside/mine ls/stale
+check "links below the roots" 1 "" -- --sync "$(win "$work/lm")" "$(win "$work/ls")"
+[ "$(cat outside/secret outside/mine)" = "$(printf 'secret\nmine')" ] && [ ! -e ls/link ] && [ -L ls/stale ] ||
+    fail "a link below a root was followed"
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
