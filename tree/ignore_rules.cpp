@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "platform/path_compare.h"
+
 namespace {
 
 // Where the set starting at `p[at]` == '[' ends (the index of its "]"), or
@@ -53,6 +55,20 @@ bool InClass(std::string_view p, size_t at, size_t end, unsigned char c) {
 // that patterns of many "**/" take time in proportion to pattern times text,
 // not exponential in the number of "**/"; made on the first "**/".
 using Failures = std::vector<bool>;
+
+// Windows matches names ignoring the case of A to Z, and so do the patterns
+// there: both are folded before they meet ("[A-Z]" becomes "[a-z]").
+#ifdef _WIN32
+constexpr bool kFoldCase = true;
+#else
+constexpr bool kFoldCase = false;
+#endif
+
+void FoldCase(std::string& text) {
+    for (char& c : text) {
+        c = static_cast<char>(platform::FoldByte(static_cast<unsigned char>(c)));
+    }
+}
 
 bool Match(std::string_view p, size_t pi, std::string_view t, size_t ti, Failures& failed);
 
@@ -239,6 +255,10 @@ std::optional<IgnoreRules> IgnoreRules::Parse(std::string_view text, const std::
         if (pattern.anchored && line.find("**") == std::string_view::npos) {
             pattern.names = 1 + static_cast<size_t>(std::count(line.begin(), line.end(), '/'));
         }
+        if (kFoldCase) {
+            FoldCase(pattern.glob);
+            FoldCase(pattern.fixed);
+        }
         rules.m_patterns.push_back(std::move(pattern));
     }
     return rules;
@@ -280,6 +300,16 @@ IgnoreRules::Verdict IgnoreRules::Match(std::string_view relative, bool isDirect
 
 IgnoreRules::Verdict IgnoreRules::Match(std::string_view name, std::string_view relative, size_t depth,
                                         bool isDirectory) const {
+    std::string foldedName;
+    std::string foldedRelative;
+    if (kFoldCase) {
+        foldedName = name;
+        foldedRelative = relative;
+        FoldCase(foldedName);
+        FoldCase(foldedRelative);
+        name = foldedName;
+        relative = foldedRelative;
+    }
     for (auto it = m_patterns.rbegin(); it != m_patterns.rend(); ++it) {
         if (it->directoryOnly && !isDirectory) {
             continue;

@@ -92,6 +92,17 @@ TEST(IgnoreRules, FilesReadAsIgnoreFilesAre) {
     EXPECT_EQ(marked->Match("local", true), V::Excluded);
 }
 
+#ifdef _WIN32
+TEST(IgnoreRules, OnWindowsLetterCaseDoesNotCount) {
+    std::string error;
+    const auto rules = IgnoreRules::Parse("Build/\n*.JPG\n/Top[A-C]\n", ".kelvadignore", error);
+    ASSERT_TRUE(rules.has_value()) << error;
+    EXPECT_EQ(rules->Match("BUILD", true), IgnoreRules::Verdict::Excluded);
+    EXPECT_EQ(rules->Match("sub/photo.jpg", false), IgnoreRules::Verdict::Excluded);
+    EXPECT_EQ(rules->Match("topb", false), IgnoreRules::Verdict::Excluded);
+}
+#endif
+
 TEST(IgnoreRules, ABadPatternIsToldWithItsFileAndLine) {
     for (const auto& [text, message] :
          {std::pair<const char*, const char*>{"ok\n[abc\n", "m/.kelvadignore:2: bad pattern \"[abc\" (unterminated [)"},
