@@ -28,8 +28,14 @@ constexpr const char* kHelpText =
     "has. The master is only read.\n\n"
     "Just Do It carries the changes out at once. Preview first lists every change; "
     "OK carries them out, Cancel changes nothing.\n\n"
+#ifdef _WIN32
+    "Symbolic links, junctions and other reparse points are neither copied, followed "
+    "nor deleted. Names are matched ignoring letter case, as Windows does: a file "
+    "whose name changed only in letter case keeps its old name in the slave.\n\n"
+#else
     "Symbolic links, pipes and devices are neither copied nor deleted. Names are "
     "case-sensitive: a file whose name changed only in letter case is copied anew.\n\n"
+#endif
     "While the trees are scanned, Escape or Close stops the scan. Tab moves between the "
     "fields, the modes and the buttons; Enter starts; the menu key or a right "
     "click on the dialog offers About.\n\n"
@@ -41,11 +47,17 @@ constexpr const char* kHelpText =
 class DirectoryCompleter : public wxTextCompleterSimple {
 public:
     void GetCompletions(const wxString& prefix, wxArrayString& res) override {
+#ifdef _WIN32
+        const int slash = std::max(prefix.Find('/', true), prefix.Find('\\', true));
+#else
         const int slash = prefix.Find('/', true);
+#endif
         if (slash == wxNOT_FOUND) {
             return;
         }
-        const wxString dirPath = slash == 0 ? wxString("/") : prefix.Left(slash);
+        // The root of a file system, or of a drive ("C:\\"), keeps its separator.
+        const bool root = slash == 0 || (slash == 2 && prefix[1] == ':');
+        const wxString dirPath = root ? prefix.Left(slash + 1) : prefix.Left(slash);
         const wxString start = prefix.Mid(slash + 1);
         wxDir dir;
         if (!wxDir::Exists(dirPath) || !dir.Open(dirPath)) {

@@ -58,8 +58,9 @@ xvfb-run -a -s "-screen 0 1024x768x24" \
 echo "== the installer under Wine: installed silently, run, uninstalled"
 # wineserver -w waits for the programs an installer or uninstaller starts.
 wine "$installer" /S && wineserver -w
-program="$WINEPREFIX/drive_c/Program Files/Kelvad"
-shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Kelvad.lnk"
+home=$(dirname "$(find "$WINEPREFIX/drive_c/users" -maxdepth 2 -name AppData | grep -v /Public/ | head -1)")
+program="$home/AppData/Local/Programs/Kelvad"
+shortcut="$home/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Kelvad.lnk"
 [ -f "$program/kelvad.exe" ] && [ -f "$program/uninstall.exe" ] && [ -f "$shortcut" ] ||
     { echo "windows: the installer left no program, uninstaller or Start-menu entry" >&2; exit 1; }
 wine "$program/kelvad.exe" --version | tr -d '\r' | grep -qx "Kelvad $version" ||

@@ -1,5 +1,6 @@
-; The Windows installer of Kelvad: kelvad.exe in Program Files, a Start-menu
-; entry, and an uninstaller that Settings > Apps lists. Made by
+; The Windows installer of Kelvad: kelvad.exe, a Start-menu entry and an
+; uninstaller that Settings > Apps lists, for the user who runs it, with no
+; administrator's rights: each user keeps an own kelvad.ini. Made by
 ; scripts/windows.sh with makensis:
 ;   makensis -DVERSION=1.0.0.1 -DEXE=path\kelvad.exe -DICON=path\kelvad.ico
 ;            -DOUTFILE=kelvad-1.0.0.1-setup.exe kelvad.nsi
@@ -7,7 +8,7 @@ Unicode true
 ; A 64-bit installer for a 64-bit program (and for a Wine without its 32-bit half).
 Target amd64-unicode
 SetCompressor /SOLID lzma
-RequestExecutionLevel admin
+RequestExecutionLevel user
 
 !define PRODUCT "Kelvad"
 !define COPYRIGHT "Copyright (c) 2026 The Kelvad developers"
@@ -17,8 +18,8 @@ Name "${PRODUCT}"
 OutFile "${OUTFILE}"
 Icon "${ICON}"
 UninstallIcon "${ICON}"
-InstallDir "$PROGRAMFILES64\${PRODUCT}"
-InstallDirRegKey HKLM "Software\${PRODUCT}" "InstallDir"
+InstallDir "$LOCALAPPDATA\Programs\${PRODUCT}"
+InstallDirRegKey HKCU "Software\${PRODUCT}" "InstallDir"
 VIProductVersion "${VERSION}"
 VIAddVersionKey "ProductName" "${PRODUCT}"
 VIAddVersionKey "FileDescription" "${PRODUCT} installer"
@@ -33,31 +34,37 @@ UninstPage instfiles
 
 Section "Kelvad"
     SetRegView 64
-    SetShellVarContext all  ; the Start-menu entry is every user's
+    SetShellVarContext current
     SetOutPath "$INSTDIR"
     File "/oname=kelvad.exe" "${EXE}"
     WriteUninstaller "$INSTDIR\uninstall.exe"
     ; Settings are kept in kelvad.ini in the folder Kelvad starts in: the
-    ; shortcut starts it in the user's documents, which the user may write.
+    ; shortcut starts it in the user's own documents.
     SetOutPath "$DOCUMENTS"
     CreateShortCut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\kelvad.exe" "" "$INSTDIR\kelvad.exe" 0
-    WriteRegStr HKLM "Software\${PRODUCT}" "InstallDir" "$INSTDIR"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\kelvad.exe"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
-    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
-    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+    WriteRegStr HKCU "Software\${PRODUCT}" "InstallDir" "$INSTDIR"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\kelvad.exe"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
 Section "Uninstall"
     SetRegView 64
-    SetShellVarContext all
-    Delete "$SMPROGRAMS\${PRODUCT}.lnk"
+    SetShellVarContext current
+    ; A running Kelvad holds its program file: nothing is removed until it ends.
+    ClearErrors
     Delete "$INSTDIR\kelvad.exe"
+    IfErrors 0 removed
+        MessageBox MB_OK|MB_ICONSTOP "Kelvad is still running. Close it, then uninstall it again." /SD IDOK
+        Abort
+    removed:
+    Delete "$SMPROGRAMS\${PRODUCT}.lnk"
     Delete "$INSTDIR\uninstall.exe"
     RMDir "$INSTDIR"
-    DeleteRegKey HKLM "${UNINSTALL_KEY}"
-    DeleteRegKey HKLM "Software\${PRODUCT}"
+    DeleteRegKey HKCU "${UNINSTALL_KEY}"
+    DeleteRegKey HKCU "Software\${PRODUCT}"
 SectionEnd
