@@ -48,7 +48,8 @@ wait "$pid" 2>/dev/null
 
 # Just Do It on many small files: the status line would change some hundred
 # times a second if every change were shown.
-(cd "$work/many" && seq -f 'file%06g' 20000 | xargs touch)
+# Enough files that the run outlasts a look or two at the window on a busy machine.
+(cd "$work/many" && seq -f 'file%06g' 60000 | xargs touch)
 start "$work/many" 0
 /usr/bin/python3 "$here/accessibility_tree.py" progress "$work/slave" "$work/listening" &
 listener=$!
