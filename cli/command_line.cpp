@@ -65,7 +65,6 @@ extern "C" void OnInterrupt(int) {
     g_interrupted = 1;
 }
 
-
 // The executor's host on a terminal: the progress line (or, verbose, every
 // status line), the messages, the interrupt as Cancel, and the counts.
 class TerminalExecHost : public IExecHost {

@@ -61,6 +61,9 @@ Status DescribeOpenFile(int fd, FileInfo& info);
 // when it cannot be looked at.
 bool IsDirectoryPath(const std::string& path);
 
+// Reads what is left of the open file `fd` into `text`, in place of what it held.
+Status ReadToEnd(int fd, std::string& text);
+
 // Reads a whole (small) file into `text`. Only a regular file is opened: a
 // FIFO or a device at `path` is never opened, and fails with EINVAL.
 Status ReadWholeFile(const std::string& path, std::string& text);

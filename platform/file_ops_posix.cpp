@@ -172,17 +172,8 @@ Status ReadWholeFile(const std::string& path, std::string& text) {
     } else if (!S_ISREG(st.st_mode)) {
         status = Status::Failed("fstat", EINVAL);
     }
-    text.clear();
-    char buffer[65536];
-    while (status.ok()) {
-        const Result<size_t> n = ReadSome(fd, buffer, sizeof buffer);
-        if (!n.ok()) {
-            status = n.status();
-        } else if (*n == 0) {
-            break;
-        } else {
-            text.append(buffer, *n);
-        }
+    if (status.ok()) {
+        status = ReadToEnd(fd, text);
     }
     ::close(fd);
     return status;

@@ -207,17 +207,8 @@ Status ReadWholeFile(const std::string& path, std::string& text) {
         return fd.status();
     }
     Status status = RegularFile(*opened, "CreateFileW");
-    text.clear();
-    char buffer[65536];
-    while (status.ok()) {
-        const Result<size_t> n = ReadSome(*fd, buffer, sizeof buffer);
-        if (!n.ok()) {
-            status = n.status();
-        } else if (*n == 0) {
-            break;
-        } else {
-            text.append(buffer, *n);
-        }
+    if (status.ok()) {
+        status = ReadToEnd(*fd, text);
     }
     (void)CloseFile(*fd);
     return status;

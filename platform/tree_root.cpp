@@ -1,6 +1,7 @@
 // What the root handle does the same way on every system: the directory kept
-// open between the operations of one step, the way to a name's directory, and
-// the calls on open descriptors, which pass to the file services.
+// open between the operations of one step, the way to a name's directory, the
+// letter-case probe, and the calls on open descriptors, which pass to the file
+// services.
 #include "platform/tree_root.h"
 
 #include <cerrno>
@@ -9,6 +10,20 @@
 #include "platform/path_compare.h"
 
 namespace platform {
+
+namespace {
+std::string SwapCase(std::string_view name) {
+    std::string s(name);
+    for (char& c : s) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        } else if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return s;
+}
+}  // namespace
 
 TreeRoot::~TreeRoot() {
     ForgetKeptDirectory();
@@ -55,6 +70,25 @@ Result<int> TreeRoot::OpenDirectory(std::string_view relative) {
         return m_openStatus;
     }
     return OpenDirectoryBeneath(m_fd, relative, m_mounts);
+}
+
+bool TreeRoot::NameExists(std::string_view relative) {
+    std::string_view name;
+    const Result<int> dir = Parent(relative, name);
+    return dir.ok() && detail::HasEntry(*dir, std::string(name));
+}
+
+bool TreeRoot::IgnoresCase(std::string_view relative) {
+    std::string_view name;
+    const Result<int> dir = Parent(relative, name);
+    const std::string swapped = SwapCase(name);
+    if (!dir.ok() || swapped == name || !detail::HasEntry(*dir, swapped)) {
+        return false;
+    }
+    // The other spelling names something. It is the same entry unless the
+    // directory lists it as one of its own (through FUSE the two spellings may
+    // even show different inode numbers, so the listing decides).
+    return !detail::ListsName(*dir, swapped);
 }
 
 bool TreeRoot::NextMatch(DirSearch& search, DirMatch& match) {

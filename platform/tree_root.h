@@ -224,6 +224,9 @@ namespace detail {
 #ifndef _WIN32
 void FillFileInfo(const struct stat& st, FileInfo& info);
 #endif
+// True when something (a file, a directory, a link) has the name `name` in the
+// directory `dirFd`, looked up without following a link.
+bool HasEntry(int dirFd, const std::string& name);
 // True when the directory `dirFd` lists `name` exactly as spelled, and when it
 // cannot be listed (the two spellings are then taken for two entries, as on a
 // file system that tells case apart). `dirFd` stays open.

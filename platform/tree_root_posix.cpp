@@ -80,18 +80,6 @@ int OpenPieceBeneath(int dirFd, const std::string& path, Mounts mounts) {
     return fd;
 }
 
-std::string SwapCase(std::string_view name) {
-    std::string s(name);
-    for (char& c : s) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        } else if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return s;
-}
-
 // The outcome of a call that returned `result` (0 or -1, errno set).
 Status Outcome(int result, const char* call) {
     return result == 0 ? Status() : Status::FromErrno(call);
@@ -137,6 +125,11 @@ void FillFileInfo(const struct stat& st, FileInfo& info) {
     info.group = st.st_gid;
     info.device = st.st_dev;
     info.inode = st.st_ino;
+}
+
+bool HasEntry(int dirFd, const std::string& name) {
+    struct stat st;
+    return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 bool ListsName(int dirFd, const std::string& name) {
@@ -360,28 +353,6 @@ bool TreeRoot::MayHold(std::string_view relative) {
         return true;
     }
     return errno != ENOENT && errno != ENOTDIR;
-}
-
-bool TreeRoot::NameExists(std::string_view relative) {
-    std::string_view name;
-    const Result<int> dir = Parent(relative, name);
-    struct stat st;
-    return dir.ok() && ::fstatat(*dir, std::string(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
-bool TreeRoot::IgnoresCase(std::string_view relative) {
-    std::string_view name;
-    const Result<int> dir = Parent(relative, name);
-    const std::string swapped = SwapCase(name);
-    struct stat st;
-    if (!dir.ok() || swapped == name ||
-        ::fstatat(*dir, swapped.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        return false;
-    }
-    // The other spelling names something. It is the same entry unless the
-    // directory lists it as one of its own (through FUSE the two spellings may
-    // even show different inode numbers, so the listing decides).
-    return !detail::ListsName(*dir, swapped);
 }
 
 Status TreeRoot::Flush() {

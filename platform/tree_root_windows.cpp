@@ -21,41 +21,33 @@ using win::HandleOf;
 
 constexpr ACCESS_MASK kListAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
 
-// The path of the open `handle` on its volume ("\\data\\photos"), as the
-// system names the file it opened; empty when it cannot be told.
-std::wstring NameOnVolume(HANDLE handle) {
+// The path of the open directory `dir` on its volume with a separator after
+// it ("\\data\\photos\\"), as the system names what it opened; the names
+// opened in it are checked against it.
+std::wstring PrefixOf(HANDLE dir) {
     alignas(FILE_NAME_INFO) unsigned char buffer[sizeof(FILE_NAME_INFO) + 65536];
     auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer);
-    if (!::GetFileInformationByHandleEx(handle, FileNameInfo, info, sizeof buffer)) {
+    if (!::GetFileInformationByHandleEx(dir, FileNameInfo, info, sizeof buffer)) {
         return {};
     }
-    return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
-}
-
-// True when `opened` is the entry `name` of the directory `dir` itself. A
-// link that the system followed although it was asked not to (Wine follows a
-// symbolic link to a file made on the Linux side, and reports no reparse
-// point) names its target instead, which may lie anywhere.
-bool IsEntryOf(HANDLE dir, HANDLE opened, std::wstring_view name) {
-    std::wstring expected = NameOnVolume(dir);
-    if (expected.empty() || expected.back() != L'\\') {
-        expected += L'\\';
+    std::wstring path(info->FileName, info->FileNameLength / sizeof(wchar_t));
+    if (path.empty() || path.back() != L'\\') {
+        path += L'\\';
     }
-    expected += name;
-    const std::wstring actual = NameOnVolume(opened);
-    return ::CompareStringOrdinal(expected.data(), static_cast<int>(expected.size()), actual.data(),
-                                  static_cast<int>(actual.size()), TRUE) == CSTR_EQUAL;
+    return path;
 }
 
-// Opens the one name `name` in the directory `dir`; a reparse point there, or
-// anything but the entry itself, is refused (ELOOP), and the attributes of
-// what was opened are left in `found`.
-Result<HANDLE> OpenName(HANDLE dir, const std::string& name, ACCESS_MASK access, ULONG disposition,
-                        ULONG options, ULONG attributes = 0, DWORD* found = nullptr) {
+// Opens the one name `name` in the directory `dir`, whose PrefixOf is
+// `dirPrefix`. A reparse point there is refused (ELOOP), and so is anything
+// but the entry itself: a link that the system followed although it was asked
+// not to (Wine follows a symbolic link to a file made on the Linux side, and
+// reports no reparse point) names its target instead, which may lie anywhere.
+// The attributes of what was opened are left in `found`.
+Result<HANDLE> OpenIn(HANDLE dir, const std::wstring& dirPrefix, const std::wstring& name, ACCESS_MASK access,
+                      ULONG disposition, ULONG options, ULONG attributes = 0, DWORD* found = nullptr) {
     HANDLE opened;
-    const std::wstring wideName = win::Widen(name);
-    const NTSTATUS status = win::OpenRelative(dir, wideName, access | FILE_READ_ATTRIBUTES, disposition,
-                                              options, attributes, opened);
+    const NTSTATUS status = win::OpenRelative(dir, name, access | FILE_READ_ATTRIBUTES, disposition, options,
+                                              attributes, opened);
     if (status < 0) {
         return win::FromNtStatus("NtCreateFile", status);
     }
@@ -65,8 +57,11 @@ Result<HANDLE> OpenName(HANDLE dir, const std::string& name, ACCESS_MASK access,
         ::CloseHandle(opened);
         return failure;
     }
+    const std::wstring expected = dirPrefix + name + L'\\';
+    const std::wstring actual = PrefixOf(opened);
     if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || tag.ReparseTag != 0 ||
-        !IsEntryOf(dir, opened, wideName)) {
+        ::CompareStringOrdinal(expected.data(), static_cast<int>(expected.size()), actual.data(),
+                               static_cast<int>(actual.size()), TRUE) != CSTR_EQUAL) {
         ::CloseHandle(opened);
         return Status::Failed("NtCreateFile", ELOOP);
     }
@@ -74,6 +69,19 @@ Result<HANDLE> OpenName(HANDLE dir, const std::string& name, ACCESS_MASK access,
         *found = tag.FileAttributes;
     }
     return opened;
+}
+
+Result<HANDLE> OpenName(HANDLE dir, const std::string& name, ACCESS_MASK access, ULONG disposition,
+                        ULONG options, ULONG attributes = 0, DWORD* found = nullptr) {
+    return OpenIn(dir, PrefixOf(dir), win::Widen(name), access, disposition, options, attributes, found);
+}
+
+// `attributes` with the read-only attribute set or cleared; a file left with
+// none has FILE_ATTRIBUTE_NORMAL, as the system asks.
+DWORD WithReadOnly(DWORD attributes, bool readOnly) {
+    const DWORD changed =
+        readOnly ? (attributes | FILE_ATTRIBUTE_READONLY) : (attributes & ~FILE_ATTRIBUTE_READONLY);
+    return changed != 0 ? changed : FILE_ATTRIBUTE_NORMAL;
 }
 
 // Marks the open `handle` for deletion; it goes when the handle is closed.
@@ -92,13 +100,11 @@ Status SetReadOnly(HANDLE handle, bool readOnly) {
     if (!::GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) {
         return win::FromLastError("GetFileInformationByHandleEx");
     }
-    const DWORD before = basic.FileAttributes;
-    DWORD after = readOnly ? (before | FILE_ATTRIBUTE_READONLY) : (before & ~FILE_ATTRIBUTE_READONLY);
-    if (after == before) {
+    FILE_BASIC_INFO changed{};  // zero times are left as they are
+    changed.FileAttributes = WithReadOnly(basic.FileAttributes, readOnly);
+    if (changed.FileAttributes == basic.FileAttributes) {
         return {};
     }
-    FILE_BASIC_INFO changed{};  // zero times are left as they are
-    changed.FileAttributes = after != 0 ? after : FILE_ATTRIBUTE_NORMAL;
     if (!::SetFileInformationByHandle(handle, FileBasicInfo, &changed, sizeof changed)) {
         return win::FromLastError("SetFileInformationByHandle");
     }
@@ -158,21 +164,18 @@ Status RenameIn(HANDLE dir, const std::string& from, const std::string& to, bool
     return status < 0 ? win::FromNtStatus("NtSetInformationFile", status) : Status();
 }
 
-std::string SwapCase(std::string_view name) {
-    std::string s(name);
-    for (char& c : s) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        } else if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return s;
-}
-
 }  // namespace
 
 namespace detail {
+bool HasEntry(int dirFd, const std::string& name) {
+    HANDLE opened;
+    if (win::OpenRelative(HandleOf(dirFd), win::Widen(name), FILE_READ_ATTRIBUTES, FILE_OPEN, 0, 0, opened) < 0) {
+        return false;
+    }
+    ::CloseHandle(opened);
+    return true;
+}
+
 bool ListsName(int dirFd, const std::string& name) {
     const Result<int> again = OpenDirectoryBeneath(dirFd, "");
     if (!again.ok()) {
@@ -192,59 +195,44 @@ bool ListsName(int dirFd, const std::string& name) {
 }  // namespace detail
 
 Result<int> OpenDirectoryBeneath(int dirFd, std::string_view relative, Mounts mounts) {
-    HANDLE dir = HandleOf(dirFd);
-    BY_HANDLE_FILE_INFORMATION top{};
-    if (mounts == Mounts::Stay && !::GetFileInformationByHandle(dir, &top)) {
+    const HANDLE top = HandleOf(dirFd);
+    BY_HANDLE_FILE_INFORMATION topInfo{};
+    if (mounts == Mounts::Stay && !::GetFileInformationByHandle(top, &topInfo)) {
         return win::FromLastError("GetFileInformationByHandle");
     }
-    // The directory itself again, as a handle of its own.
-    HANDLE current = INVALID_HANDLE_VALUE;
-    if (relative.empty()) {
-        const NTSTATUS status =
-            win::OpenRelative(dir, L"", kListAccess, FILE_OPEN, FILE_DIRECTORY_FILE, 0, current);
-        return status < 0 ? Result<int>(win::FromNtStatus("NtCreateFile", status))
-                          : win::Adopt(current, "NtCreateFile");
+    // The directory itself again, as a handle of its own, then one component
+    // at a time; the path each is checked against grows with the walk.
+    HANDLE current;
+    const NTSTATUS status = win::OpenRelative(top, L"", kListAccess, FILE_OPEN, FILE_DIRECTORY_FILE, 0, current);
+    if (status < 0) {
+        return win::FromNtStatus("NtCreateFile", status);
     }
-    size_t start = 0;
-    while (start <= relative.size()) {
-        size_t end = relative.find('/', start);
-        if (end == std::string_view::npos) {
-            end = relative.size();
-        }
+    std::wstring prefix = relative.empty() ? std::wstring() : PrefixOf(current);
+    for (size_t start = 0; start < relative.size();) {
+        const size_t slash = relative.find('/', start);
+        const size_t end = slash == std::string_view::npos ? relative.size() : slash;
         const std::string part(relative.substr(start, end - start));
         start = end + 1;
         if (part.empty() || part == ".") {
             continue;
         }
-        Status failure;
-        if (part == "..") {
-            failure = Status::Failed("NtCreateFile", EXDEV);  // a path that climbs out
-        } else {
-            const Result<HANDLE> next = OpenName(current != INVALID_HANDLE_VALUE ? current : dir, part,
-                                                 kListAccess, FILE_OPEN, FILE_DIRECTORY_FILE);
-            BY_HANDLE_FILE_INFORMATION here{};
-            if (next.ok() && mounts == Mounts::Stay &&
-                (!::GetFileInformationByHandle(*next, &here) ||
-                 here.dwVolumeSerialNumber != top.dwVolumeSerialNumber)) {
-                ::CloseHandle(*next);
-                failure = Status::Failed("NtCreateFile", EXDEV);
-            } else if (!next.ok()) {
-                failure = next.status();
-            } else {
-                if (current != INVALID_HANDLE_VALUE) {
-                    ::CloseHandle(current);
-                }
-                current = *next;
-                continue;
-            }
+        const std::wstring name = win::Widen(part);
+        Result<HANDLE> next = part == ".." ? Result<HANDLE>(Status::Failed("NtCreateFile", EXDEV))  // climbs out
+                                          : OpenIn(current, prefix, name, kListAccess, FILE_OPEN,
+                                                   FILE_DIRECTORY_FILE);
+        ::CloseHandle(current);
+        BY_HANDLE_FILE_INFORMATION here{};
+        if (next.ok() && mounts == Mounts::Stay &&
+            (!::GetFileInformationByHandle(*next, &here) ||
+             here.dwVolumeSerialNumber != topInfo.dwVolumeSerialNumber)) {
+            ::CloseHandle(*next);
+            next = Status::Failed("NtCreateFile", EXDEV);
         }
-        if (current != INVALID_HANDLE_VALUE) {
-            ::CloseHandle(current);
+        if (!next.ok()) {
+            return next.status();
         }
-        return failure;
-    }
-    if (current == INVALID_HANDLE_VALUE) {
-        return OpenDirectoryBeneath(dirFd, "", mounts);  // only "." and separators
+        current = *next;
+        prefix += name + L'\\';
     }
     return win::Adopt(current, "NtCreateFile");
 }
@@ -409,27 +397,6 @@ bool TreeRoot::MayHold(std::string_view) {
     return true;  // no look-up cheaper than the real one
 }
 
-bool TreeRoot::NameExists(std::string_view relative) {
-    FileInfo info;
-    return DescribeName(relative, info).ok();
-}
-
-bool TreeRoot::IgnoresCase(std::string_view relative) {
-    std::string_view name;
-    const Result<int> dir = Parent(relative, name);
-    const std::string swapped = SwapCase(name);
-    if (!dir.ok() || swapped == name) {
-        return false;
-    }
-    HANDLE other;
-    if (win::OpenRelative(HandleOf(*dir), win::Widen(swapped), FILE_READ_ATTRIBUTES, FILE_OPEN, 0, 0, other) <
-        0) {
-        return false;
-    }
-    ::CloseHandle(other);
-    return !detail::ListsName(*dir, swapped);
-}
-
 Status TreeRoot::Flush() {
     // Windows lets only an administrator flush a whole volume. Each copy's data
     // is handed to the system when it is closed; removable drives are written
@@ -450,11 +417,7 @@ Status TreeRoot::KeepAttributes(int fd, const FileInfo& source) {
     FILE_BASIC_INFO changed{};
     changed.LastWriteTime = win::FiletimeOf(source.lastWriteExact);
     changed.LastAccessTime = win::FiletimeOf(source.lastAccessExact);
-    DWORD attributes = basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
-    if ((source.mode & 0200) == 0) {
-        attributes |= FILE_ATTRIBUTE_READONLY;
-    }
-    changed.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+    changed.FileAttributes = WithReadOnly(basic.FileAttributes, (source.mode & 0200) == 0);
     if (!::SetFileInformationByHandle(handle, FileBasicInfo, &changed, sizeof changed)) {
         return win::FromLastError("SetFileInformationByHandle");
     }

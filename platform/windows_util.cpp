@@ -45,11 +45,11 @@ Result<int> Adopt(HANDLE handle, const char* call) {
 int ErrnoOf(DWORD error) {
     switch (error) {
         case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
         case ERROR_INVALID_DRIVE:
         case ERROR_BAD_NETPATH:
         case ERROR_BAD_NET_NAME:
-            return ENOENT;
-        case ERROR_PATH_NOT_FOUND:
+        case ERROR_NO_MORE_FILES:
             return ENOENT;
         case ERROR_DIRECTORY:  // a file where a directory was asked for
             return ENOTDIR;
@@ -93,8 +93,6 @@ int ErrnoOf(DWORD error) {
             return EMFILE;
         case ERROR_INVALID_HANDLE:
             return EBADF;
-        case ERROR_NO_MORE_FILES:
-            return ENOENT;
         default:
             return EIO;
     }

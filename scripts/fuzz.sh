@@ -9,7 +9,8 @@ out=build-fuzz
 mkdir -p "$out"
 flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -I. )
 common=(platform/path_compare.cpp platform/file_ops_posix.cpp
-        platform/dir_search_posix.cpp platform/status.cpp platform/tree_root.cpp platform/tree_root_posix.cpp)
+        platform/dir_search_posix.cpp platform/status.cpp platform/tree_root.cpp platform/tree_root_posix.cpp
+        platform/file_ops.cpp)
 clang++ "${flags[@]}" fuzz/settings_fuzzer.cpp sync/settings.cpp "${common[@]}" -o "$out/settings_fuzzer"
 clang++ "${flags[@]}" fuzz/compare_fuzzer.cpp tree/compare_trees.cpp tree/file_entry.cpp \
     tree/file_list.cpp "${common[@]}" -o "$out/compare_fuzzer"

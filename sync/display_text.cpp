@@ -1,9 +1,7 @@
 #include "sync/display_text.h"
 
-#include <algorithm>
-#include <utility>
-
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 namespace {

@@ -13,10 +13,6 @@ using platform::win::Narrow;
 using platform::win::Widen;
 
 namespace {
-std::wstring Wide(const std::string& path) {
-    return LongPath(path);
-}
-
 void SetTimes(HANDLE file, time_t mtime, long nanoseconds) {
     timespec ts{};
     ts.tv_sec = mtime;
@@ -35,7 +31,7 @@ struct Listed {
 std::vector<Listed> List(const std::string& path) {
     std::vector<Listed> names;
     WIN32_FIND_DATAW found;
-    HANDLE search = ::FindFirstFileW((Wide(path) + L"\\*").c_str(), &found);
+    HANDLE search = ::FindFirstFileW((LongPath(path) + L"\\*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
         return names;
     }
@@ -62,7 +58,7 @@ TempDir::TempDir() {
                 c = '/';
             }
         }
-        if (::CreateDirectoryW(Wide(m_path).c_str(), nullptr)) {
+        if (::CreateDirectoryW(LongPath(m_path).c_str(), nullptr)) {
             return;
         }
     }
@@ -103,7 +99,7 @@ BindMount::~BindMount() = default;
 void MakeDirs(const std::string& path) {
     for (size_t i = 3; i <= path.size(); ++i) {
         if (i == path.size() || path[i] == '/' || path[i] == '\\') {
-            ::CreateDirectoryW(Wide(path.substr(0, i)).c_str(), nullptr);
+            ::CreateDirectoryW(LongPath(path.substr(0, i)).c_str(), nullptr);
         }
     }
 }
@@ -113,7 +109,7 @@ void WriteFile(const std::string& path, const std::string& content, time_t mtime
     if (slash != std::string::npos && slash > 0 && !Exists(path.substr(0, slash))) {
         MakeDirs(path.substr(0, slash));
     }
-    const std::wstring wide = Wide(path);
+    const std::wstring wide = LongPath(path);
     ::SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
     HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -129,7 +125,7 @@ void WriteFile(const std::string& path, const std::string& content, time_t mtime
 }
 
 std::string ReadFile(const std::string& path) {
-    HANDLE file = ::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE file = ::CreateFileW(LongPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     std::string content;
     char buffer[65536];
@@ -144,7 +140,7 @@ std::string ReadFile(const std::string& path) {
 }
 
 void SetMtime(const std::string& path, time_t mtime, long nanoseconds) {
-    HANDLE file = ::CreateFileW(Wide(path).c_str(), FILE_WRITE_ATTRIBUTES,
+    HANDLE file = ::CreateFileW(LongPath(path).c_str(), FILE_WRITE_ATTRIBUTES,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
@@ -154,7 +150,7 @@ void SetMtime(const std::string& path, time_t mtime, long nanoseconds) {
 }
 
 void SetMode(const std::string& path, mode_t mode) {
-    const std::wstring wide = Wide(path);
+    const std::wstring wide = LongPath(path);
     const DWORD attributes = ::GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         return;
@@ -164,7 +160,7 @@ void SetMode(const std::string& path, mode_t mode) {
 }
 
 mode_t ModeOf(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+    const DWORD attributes = ::GetFileAttributesW(LongPath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return 0;
     }
@@ -175,11 +171,11 @@ mode_t ModeOf(const std::string& path) {
 }
 
 bool Exists(const std::string& path) {
-    return ::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return ::GetFileAttributesW(LongPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 void RemoveTree(const std::string& path) {
-    const std::wstring wide = Wide(path);
+    const std::wstring wide = LongPath(path);
     const DWORD attributes = ::GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return;
@@ -202,7 +198,7 @@ std::string MakeDeepChain(const std::string& root, const std::string& name, int 
     std::string relative;
     for (int i = 0; i < levels; ++i) {
         relative += name + "/";
-        if (!::CreateDirectoryW(Wide(root + "/" + relative).c_str(), nullptr) &&
+        if (!::CreateDirectoryW(LongPath(root + "/" + relative).c_str(), nullptr) &&
             ::GetLastError() != ERROR_ALREADY_EXISTS) {
             throw std::runtime_error("cannot make a deep chain in " + root);
         }
@@ -214,7 +210,7 @@ std::string MakeDeepChain(const std::string& root, const std::string& name, int 
 void MakeManyFiles(const std::string& dir, int count) {
     MakeDirs(dir);
     for (int i = 0; i < count; ++i) {
-        HANDLE file = ::CreateFileW(Wide(dir + "/f" + std::to_string(i)).c_str(), GENERIC_WRITE, 0, nullptr,
+        HANDLE file = ::CreateFileW(LongPath(dir + "/f" + std::to_string(i)).c_str(), GENERIC_WRITE, 0, nullptr,
                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
             throw std::runtime_error("cannot make " + dir + "/f" + std::to_string(i));
@@ -225,7 +221,7 @@ void MakeManyFiles(const std::string& dir, int count) {
 
 std::string ReadFileBeneath(const std::string& root, const std::string& relative) {
     const std::string path = root + "/" + relative;
-    if (::GetFileAttributesW(Wide(path).c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (::GetFileAttributesW(LongPath(path).c_str()) == INVALID_FILE_ATTRIBUTES) {
         return "(missing)";
     }
     return ReadFile(path);
