@@ -7,6 +7,7 @@
 set -uo pipefail
 kelvad="$(realpath "$1")"
 here="$(cd "$(dirname "$0")" && pwd)"
+. "$here/../support/display.sh"
 if [ -z "${KELVAD_A11Y_SESSION:-}" ]; then
     command -v dbus-run-session >/dev/null && [ -x /usr/libexec/at-spi-bus-launcher ] ||
         { echo "skipped: no D-Bus session or accessibility bus here"; exit 0; }
@@ -23,15 +24,16 @@ start() {  # start MASTER OPTION
     printf '[INIT]\nMasterDir=%s\nSlaveDir=%s\nOption=%s\n' "$1" "$work/slave" "$2" > "$work/kelvad.ini"
     "$kelvad" 2>/dev/null &
     pid=$!
-    wid=$(timeout 30 xdotool search --sync --onlyvisible --name '^Kelvad$' | head -n 1)
+    wid=$(find_window Kelvad)
     sleep 1
 }
 # Presses Enter on the main dialog until the window named TITLE is shown.
 press_enter_until() {  # press_enter_until TITLE
     for attempt in 1 2 3 4 5; do
+        [ -n "$wid" ] || wid=$(find_window Kelvad)
         xdotool windowfocus --sync "$wid" 2>/dev/null
         xdotool key --clearmodifiers Return
-        timeout 10 xdotool search --sync --onlyvisible --name "^$1\$" >/dev/null && break
+        [ -n "$(find_window "$1" 10)" ] && break
         kill -0 "$pid" 2>/dev/null || break  # a run that has already ended
     done
 }

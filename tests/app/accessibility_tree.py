@@ -125,7 +125,13 @@ elif mode == "progress":
     print(f"changes a second over {span:.1f} s: {rates}")
     check("a few changes a second, not hundreds", rates and max(rates.values()) <= 20)
 else:
-    tables = [n for n in nodes if n.get_role() == Atspi.Role.TABLE]
+    # The preview's rows reach the tree a little after its window is shown.
+    for _ in range(50):
+        tables = [n for n in nodes if n.get_role() == Atspi.Role.TABLE]
+        if tables or app is None:
+            break
+        time.sleep(0.1)
+        nodes = walk(app, [])
     check("the preview's list is a named table", [t.get_name() for t in tables] == ["Planned changes"])
     cells = [n.get_name() for n in nodes if n.get_role() == Atspi.Role.TABLE_CELL]
     check("its rows are read: change and path",

@@ -8,6 +8,7 @@ kelvad="$1"
 fail() { echo "FAIL: $*"; exit 1; }
 [ -n "${DISPLAY:-}" ] || fail "no display (run under xvfb-run)"
 command -v xdotool >/dev/null || fail "xdotool is missing"
+. "$(dirname "$0")/../support/display.sh"
 
 work=$(mktemp -d)
 trap 'kill "$pid" 2>/dev/null; rm -rf "$work"' EXIT
@@ -22,7 +23,7 @@ printf '; kept\n[INIT]\nMasterDir=%s\nSlaveDir=%s\nOption=0\n' "$work/master" "$
 cd "$work"
 "$kelvad" &
 pid=$!
-wid=$(timeout 30 xdotool search --sync --onlyvisible --name '^Kelvad$' | head -n 1)
+wid=$(find_window Kelvad)
 [ -n "$wid" ] || fail "the main dialog did not appear"
 sleep 0.5
 for attempt in 1 2 3 4 5; do
