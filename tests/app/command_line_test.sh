@@ -27,6 +27,10 @@ check() {  # check NAME EXPECTED-STATUS EXPECTED-STDERR -- ARGS...
 }
 m="$work/master"; s="$work/slave"
 mkdir -p "$m/dir" "$s/old" "$work/empty"
+# What the slaves' links point at: a run that followed one would change it
+# rather than the whole machine.
+outside="$work/outside"
+mkdir -p "$outside" && echo keep > "$outside/keep"
 echo new > "$m/dir/a.txt"
 echo stale > "$s/old/b.txt"
 : > "$work/file"
@@ -93,14 +97,14 @@ check "quiet sync" 0 "" -- --sync --quiet "$m" "$s"
 [ ! -e kelvad.ini ] && [ ! -e "$work/kelvad.ini" ] || { failed=$((failed + 1)); echo "FAIL: kelvad.ini written"; }
 
 # A step that fails: a slave directory that cannot go, as it holds a link.
-mkdir -p "$s/held" && ln -s / "$s/held/link"
+mkdir -p "$s/held" && ln -s "$outside" "$s/held/link"
 check "failing step" 1 "Unable to delete directory $s/held (Directory not empty)" -- --sync "$m" "$s"
 
 # Keeping going: a directory that cannot be made (a link holds its name) fails,
 # what lies below it is not tried, and the rest is done; the summary says so.
 # --stop-at-first-failure stops there instead.
 km="$work/km"; ks="$work/ks"
-mkdir -p "$km/d" "$ks" && echo in > "$km/d/in" && echo z > "$km/z.txt" && ln -s / "$ks/d"
+mkdir -p "$km/d" "$ks" && echo in > "$km/d/in" && echo z > "$km/z.txt" && ln -s "$outside" "$ks/d"
 check "stop at the first failure" 1 "Error creating directory $ks/d (File exists)" \
     -- --sync --stop-at-first-failure "$km" "$ks"
 [ ! -e "$ks/z.txt" ] && grep -q "^0 created, .*; 1 failed, 2 not tried, 0 directories not read$" "$work/out" ||
@@ -166,7 +170,7 @@ check "a bad --exclude" 2 'kelvad: --exclude: bad pattern "x\\" (ends in a lone 
 em="$work/em"; es="$work/es"
 title=$'a\e]0;PWNED\a\e[2J'; forged=$'x\nDelete:\tpasswd'; hidden=$'real\rfake'
 held=$'held\e]0;PWNED\a'
-mkdir -p "$em" "$es/$held" && ln -s / "$es/$held/link"
+mkdir -p "$em" "$es/$held" && ln -s "$outside" "$es/$held/link"
 for name in "$title" "$forged" "$hidden"; do echo x > "$em/$name"; done
 check "dry run of hostile names" 0 "" -- --dry-run "$em" "$es"
 { printf 'Create:\t%s\n' "$es/"'a\033]0;PWNED\a\033[2J' "$es/"'x\nDelete:\tpasswd' "$es/"'real\rfake'
@@ -210,5 +214,7 @@ if [ "$got" -eq 130 ] && [ "$copied" -lt 20000 ] && [ "$torn" -eq 0 ]; then
 else
     failed=$((failed + 1)); echo "FAIL: interrupt: status $got, $copied files, $torn not whole"
 fi
+[ "$(ls -A "$outside")" = keep ] && [ "$(cat "$outside/keep")" = keep ] ||
+    { failed=$((failed + 1)); echo "FAIL: what the slaves' links point at was changed"; }
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

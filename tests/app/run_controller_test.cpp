@@ -131,7 +131,8 @@ TEST_F(RunControllerTest, AFailedRunIsReportedOnceAndRestoresTheMainDialog) {
     // A directory where the master has a file: it cannot go while it holds a
     // link, which a run neither follows nor deletes.
     MakeDirs(m_slave + "/b");
-    ASSERT_EQ(::symlink("/", (m_slave + "/b/link").c_str()), 0);
+    WriteFile(m_dir / "outside/keep", "keep");
+    ASSERT_EQ(::symlink((m_dir / "outside").c_str(), (m_slave + "/b/link").c_str()), 0);
     m_dialog->Show();
     Start(m_master, m_slave, 0);
     ASSERT_EQ(m_recorder.m_shown.size(), 1u);
@@ -139,6 +140,7 @@ TEST_F(RunControllerTest, AFailedRunIsReportedOnceAndRestoresTheMainDialog) {
     EXPECT_EQ(m_recorder.m_shown[0].text,
               "Unable to delete directory " + m_slave + "/b (Directory not empty)");
     EXPECT_EQ(ReadFile(m_slave + "/a"), "a");  // what was done stays done
+    EXPECT_EQ(ReadFile(m_dir / "outside/keep"), "keep");
     EXPECT_TRUE(m_dialog->IsShown());
     EXPECT_FALSE(SettingsWritten());
     EXPECT_EQ(m_dialog->m_ended, 0);
