@@ -415,8 +415,8 @@ int RunCommandLine(int argc, char** argv) {
     RunLog log;
     const std::string logPath = o.logFile.empty() ? RunLog::DefaultPath() : o.logFile;
     if (logPath.empty()) {
-        std::fputs("kelvad: no place for the log (neither XDG_STATE_HOME nor HOME is set); "
-                   "the run is not recorded\n", stderr);
+        std::fprintf(stderr, "kelvad: no place for the log (%s); the run is not recorded\n",
+                     RunLog::DefaultPathUnknown());
     } else if (const platform::Status opened = log.Open(logPath); !opened.ok()) {
         std::fprintf(stderr, "kelvad: cannot open the log %s (%s)%s\n",
                      EscapeForTerminal(logPath).c_str(), opened.Reason().c_str(),

@@ -30,6 +30,14 @@ std::string RunLog::DefaultPath() {
 #endif
 }
 
+const char* RunLog::DefaultPathUnknown() {
+#ifdef _WIN32
+    return "LOCALAPPDATA is not set";
+#else
+    return "neither XDG_STATE_HOME nor HOME is set";
+#endif
+}
+
 platform::Status RunLog::Open(const std::string& path) {
     const platform::Result<int> fd = platform::OpenForAppend(
         path, path == DefaultPath() ? platform::MissingDirectories::Make

@@ -23,8 +23,11 @@ public:
     RunLog& operator=(const RunLog&) = delete;
 
     // Where the log lives unless told otherwise: $XDG_STATE_HOME/kelvad/kelvad.log,
-    // or ~/.local/state/kelvad/kelvad.log; "" when neither can be known.
+    // or ~/.local/state/kelvad/kelvad.log (%LOCALAPPDATA%\kelvad\kelvad.log on
+    // Windows); "" when neither can be known.
     static std::string DefaultPath();
+    // Why DefaultPath() is "": the variables it is made from, for the user.
+    static const char* DefaultPathUnknown();
 
     // Opens the log at `path` for appending (made when missing, with its
     // directories for the usual log, DefaultPath()). Until it is open, writing

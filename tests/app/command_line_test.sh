@@ -67,6 +67,8 @@ check "dry run" 0 "" -- -n "$m" "$s"
   echo "1 to create, 0 to replace (4 bytes); 1 to delete; 1 directories to make, 1 to remove"; } > "$work/expected"
 cmp -s "$work/out" "$work/expected" || { failed=$((failed + 1)); echo "FAIL: dry-run lines:"; cat "$work/out"; }
 [ -e "$s/old/b.txt" ] && [ ! -e "$s/dir" ] || { failed=$((failed + 1)); echo "FAIL: the dry run changed the slave"; }
+XDG_STATE_HOME= HOME= check "no place for the log" 0 \
+    "kelvad: no place for the log (neither XDG_STATE_HOME nor HOME is set); the run is not recorded" -- -n "$m" "$s"
 
 check "sync" 0 "" -- --sync "$m" "$s"
 diff -r "$m" "$s" >/dev/null || { failed=$((failed + 1)); echo "FAIL: the slave differs"; }

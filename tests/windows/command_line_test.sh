@@ -68,6 +68,10 @@ diff -r master slave >/dev/null 2>&1 || [ "$(cat slave/README.TXT)" = master ] |
 [ "$(ls slave | grep -ci readme)" = 1 ] || fail "two spellings of one name"
 log=$(find "$WINEPREFIX/drive_c/users" -name kelvad.log | head -1)
 grep -q "end: done" "$log" 2>/dev/null || fail "no log in %LOCALAPPDATA%"
+# With no %LOCALAPPDATA% a run goes on unrecorded and says what is missing.
+WINEDEBUG=-all wine cmd /c "set LOCALAPPDATA=&& $(win "$exe") -n $m $s" >out 2>err
+tr -d '\r' <err | grep -qxF "kelvad: no place for the log (LOCALAPPDATA is not set); the run is not recorded" ||
+    { fail "no place for the log:"; cat err; }
 check "up to date" 0 "" -- --sync "$m" "$s"
 grep -qx "Slave directory structure is up-to-date" out.txt || fail "up to date"
 
