@@ -194,6 +194,10 @@ bool ListsName(int dirFd, const std::string& name) {
 }
 }  // namespace detail
 
+// The scan walks to each directory from the root. Opening it beneath its parent
+// kept open from the last open would save the walk, but the parent may have
+// been moved out of the tree meanwhile, and Wine names a moved directory by its
+// old path, so where it lies now cannot be checked.
 Result<int> OpenDirectoryBeneath(int dirFd, std::string_view relative, Mounts mounts) {
     const HANDLE top = HandleOf(dirFd);
     BY_HANDLE_FILE_INFORMATION topInfo{};

@@ -1,5 +1,6 @@
 // Where the Windows platform layer differs from Linux: letter case, read-only
-// files, long paths, names in any script, and reparse points below a root.
+// files, long paths, names in any script, reparse points below a root, and a
+// directory moved out of the tree between two opens below it.
 #include <gtest/gtest.h>
 
 #include "platform/dir_search.h"
@@ -91,4 +92,19 @@ TEST(WindowsTreeRoot, AReparsePointBelowTheRootIsNeitherFollowedNorItsTargetChan
     EXPECT_FALSE(file.ok());
     const platform::Result<int> dir = root.OpenDirectory("link");
     EXPECT_FALSE(dir.ok());
+}
+
+TEST(WindowsTreeRoot, ADirectoryMovedOutOfTheTreeBetweenTwoOpensIsNotListedThere) {
+    TempDir t;
+    WriteFile(t / "root/a/b1/x", "x");
+    WriteFile(t / "root/a/b2/y", "y");
+    MakeDirs(t / "outside");
+    platform::TreeRoot root(t / "root");
+    EXPECT_EQ(Listed(root, "a/b1"), std::vector<std::string>{"x"});
+    EXPECT_EQ(Listed(root, "a/b2"), std::vector<std::string>{"y"});
+    ASSERT_TRUE(::MoveFileExW(platform::win::LongPath(t / "root/a").c_str(),
+                              platform::win::LongPath(t / "outside/a").c_str(), 0));
+    EXPECT_TRUE(Listed(root, "a/b2").empty());
+    WriteFile(t / "root/a/b2/z", "z");
+    EXPECT_EQ(Listed(root, "a/b2"), std::vector<std::string>{"z"});
 }
