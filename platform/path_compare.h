@@ -3,6 +3,7 @@
 // prefix sorts first, and names equal but for letter case stand in byte order.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,13 @@ constexpr char kSeparator = '/';
 // Folds A-Z to a-z and leaves every other byte alone.
 inline unsigned char FoldByte(unsigned char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
+
+// Folds every byte of `text` in place (FoldByte).
+inline void FoldBytes(std::span<char> text) {
+    for (char& c : text) {
+        c = static_cast<char>(FoldByte(static_cast<unsigned char>(c)));
+    }
 }
 
 // A path held in up to three pieces that are read as one string, so that a key

@@ -33,9 +33,7 @@ public:
 private:
     std::string Key(std::string path) const {
         if (m_match == platform::NameMatch::IgnoreCase) {
-            for (char& c : path) {
-                c = static_cast<char>(platform::FoldByte(static_cast<unsigned char>(c)));
-            }
+            platform::FoldBytes(path);
         }
         return path;
     }

@@ -121,7 +121,14 @@ bool Exclusions::IsCacheDirectory(std::string_view relative) {
 bool Exclusions::Excludes(std::string_view name, bool isDirectory) const {
     // The path below the root, made only where rules that look at whole paths
     // can match at this depth.
-    const std::string path = m_needsPath ? Join(m_dir, name) : std::string();
+    std::string path = m_needsPath ? Join(m_dir, name) : std::string();
+    std::string folded;
+    if (IgnoreRules::kFoldsCase) {
+        folded = name;
+        platform::FoldBytes(folded);
+        platform::FoldBytes(path);
+        name = folded;
+    }
     for (const InEffect& in : m_chain) {
         std::string_view relative;
         if (m_needsPath) {

@@ -56,20 +56,6 @@ bool InClass(std::string_view p, size_t at, size_t end, unsigned char c) {
 // not exponential in the number of "**/"; made on the first "**/".
 using Failures = std::vector<bool>;
 
-// Windows matches names ignoring the case of A to Z, and so do the patterns
-// there: both are folded before they meet ("[A-Z]" becomes "[a-z]").
-#ifdef _WIN32
-constexpr bool kFoldCase = true;
-#else
-constexpr bool kFoldCase = false;
-#endif
-
-void FoldCase(std::string& text) {
-    for (char& c : text) {
-        c = static_cast<char>(platform::FoldByte(static_cast<unsigned char>(c)));
-    }
-}
-
 bool Match(std::string_view p, size_t pi, std::string_view t, size_t ti, Failures& failed);
 
 // "**/" at p[pi]: the rest matches here, or after any "/" further on.
@@ -255,9 +241,9 @@ std::optional<IgnoreRules> IgnoreRules::Parse(std::string_view text, const std::
         if (pattern.anchored && line.find("**") == std::string_view::npos) {
             pattern.names = 1 + static_cast<size_t>(std::count(line.begin(), line.end(), '/'));
         }
-        if (kFoldCase) {
-            FoldCase(pattern.glob);
-            FoldCase(pattern.fixed);
+        if (IgnoreRules::kFoldsCase) {  // "[A-Z]" becomes "[a-z]"
+            platform::FoldBytes(pattern.glob);
+            platform::FoldBytes(pattern.fixed);
         }
         rules.m_patterns.push_back(std::move(pattern));
     }
@@ -292,6 +278,12 @@ bool IgnoreRules::NeedsPath(size_t depth) const {
 }
 
 IgnoreRules::Verdict IgnoreRules::Match(std::string_view relative, bool isDirectory) const {
+    std::string folded;
+    if (kFoldsCase) {
+        folded = relative;
+        platform::FoldBytes(folded);
+        relative = folded;
+    }
     const size_t slash = relative.rfind('/');
     const std::string_view name = slash == std::string_view::npos ? relative : relative.substr(slash + 1);
     const size_t depth = 1 + static_cast<size_t>(std::count(relative.begin(), relative.end(), '/'));
@@ -300,16 +292,6 @@ IgnoreRules::Verdict IgnoreRules::Match(std::string_view relative, bool isDirect
 
 IgnoreRules::Verdict IgnoreRules::Match(std::string_view name, std::string_view relative, size_t depth,
                                         bool isDirectory) const {
-    std::string foldedName;
-    std::string foldedRelative;
-    if (kFoldCase) {
-        foldedName = name;
-        foldedRelative = relative;
-        FoldCase(foldedName);
-        FoldCase(foldedRelative);
-        name = foldedName;
-        relative = foldedRelative;
-    }
     for (auto it = m_patterns.rbegin(); it != m_patterns.rend(); ++it) {
         if (it->directoryOnly && !isDirectory) {
             continue;

@@ -34,6 +34,14 @@ public:
     // What the rules say of an entry.
     enum class Verdict { None, Excluded, Included };
 
+    // Windows matches names ignoring the case of A to Z, and so do the
+    // patterns there: patterns and names are folded before they meet.
+#ifdef _WIN32
+    static constexpr bool kFoldsCase = true;
+#else
+    static constexpr bool kFoldsCase = false;
+#endif
+
     // Reads the lines of `text`. A bad pattern fails the whole file: `error`
     // then says where, as "SOURCE:LINE: bad pattern "TEXT" (WHY)", and nothing
     // is returned.
@@ -47,7 +55,8 @@ public:
     // The same for an entry `depth` names below the rules' directory (1: in
     // it) named `name`, where `relative` is its path below the directory, or
     // "" when NeedsPath(depth) is false: most entries are judged by their name
-    // alone, without a path being made.
+    // alone, without a path being made. Where kFoldsCase, both come folded
+    // (platform::FoldBytes), once for every set of rules they meet.
     Verdict Match(std::string_view name, std::string_view relative, size_t depth,
                   bool isDirectory) const;
     // Whether a pattern that looks at whole paths can match `depth` names down.

@@ -288,9 +288,7 @@ private:
         const auto at = static_cast<std::uint32_t>(level.folded.size());
         const auto length = static_cast<std::uint32_t>(m_match.name.size());
         level.folded.append(m_match.name).push_back(platform::kSeparator);
-        for (char& c : std::span(level.folded).subspan(at, length)) {
-            c = static_cast<char>(platform::FoldByte(static_cast<unsigned char>(c)));
-        }
+        platform::FoldBytes(std::span(level.folded).subspan(at, length));
         level.places.push_back({entry, index, at, length, false});
         if (m_match.isDirectory) {
             level.places.push_back({entry, index, at, length + 1, true});
