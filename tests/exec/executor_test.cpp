@@ -62,7 +62,7 @@ TEST(ExecuteActions, TheWindowIsServedWhileTheSlaveIsFlushed) {
     RecordingHost host;
     SlowFlush slow;
     ASSERT_TRUE(Execute(host, Plan({{"a", "~~~~", ACTION_CREATE}}), t / "m", t / "s", &slow));
-    EXPECT_GE(host.m_pumps, 10);  // one every 5 ms of the 100
+    EXPECT_GE(host.m_pumps, 3);  // about one every 5 ms of the 100; a run that waited unpumped has 1
 }
 
 TEST(ExecuteActions, EmptyPlanSucceedsQuietly) {

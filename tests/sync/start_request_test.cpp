@@ -15,6 +15,7 @@
 #include "support/recording_host.h"
 #include "support/sync_run.h"
 #include "support/temp_tree.h"
+#include "support/test_scale.h"
 
 namespace {
 
@@ -167,20 +168,23 @@ TEST_F(StartRequestTest, AStopDuringTheScanEndsItQuicklyWithNothingDoneOrSaid) {
     for (int i = 0; i < 40; ++i) {
         WriteFile(m_master + "/d" + std::to_string(i) + "/f", "x");
     }
-    Listings slow(std::chrono::milliseconds(25));  // a scan of about a second
-    m_host.m_stopAtKeepAlive = 5;                    // about 50 ms in
+    // A scan twice as long as the bound: one that missed the stop would end
+    // after it.
+    Listings slow(std::chrono::duration_cast<std::chrono::milliseconds>(kHangBound) / 20);
+    m_host.m_stopAtKeepAlive = 5;  // about 50 ms in
     const auto began = std::chrono::steady_clock::now();
     EXPECT_EQ(Start(m_master, m_slave, 0, &slow), RequestResult::Stopped);
-    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(250));
+    EXPECT_LT(std::chrono::steady_clock::now() - began, kHangBound);  // not the whole slow scan
     EXPECT_EQ(m_host.m_log, (Log{"busy", "idle"}));
     EXPECT_TRUE(Snapshot(m_slave).empty());
 }
 
-TEST_F(StartRequestTest, AStopInAHugeDirectoryOrInTheComparisonIsHeardWithin100ms) {
+TEST_F(StartRequestTest, AStopInAHugeDirectoryOrInTheComparisonEndsTheRequest) {
 #ifdef _WIN32
     GTEST_SKIP() << "300,000 files take minutes to make under Wine";
 #endif
-    MakeManyFiles(m_master, 300000);  // listed in about half a second
+    // Listed in about half a second; the stop lands in the middle of it.
+    MakeManyFiles(m_master, kUnderSanitizer ? 60000 : 300000);
     WriteFile(m_slave + "/a", "x");   // a name whose letter case the comparison probes
     // Milliseconds from the stop to the request's return: nothing done, nothing said.
     const auto backAfter = [&](RecordingRequestHost& host, const StartRequest& request) {
@@ -207,13 +211,13 @@ TEST_F(StartRequestTest, AStopInAHugeDirectoryOrInTheComparisonIsHeardWithin100m
     const double compareMs = backAfter(inComparison, request);
     EXPECT_TRUE(comparing);
 
-    std::printf("a stop in the listing of 300,000 files: back after %.1f ms; "
-                "in the comparison: %.1f ms\n",
+    // How soon is the benchmark's figure (docs/performance.md); here a stop
+    // only has to be heard before the listing or the comparison ends.
+    std::printf("a stop in a huge listing: back after %.1f ms; in the comparison: %.1f ms\n",
                 scanMs, compareMs);
-    RecordProperty("scan_stop_ms", std::to_string(scanMs));
-    RecordProperty("compare_stop_ms", std::to_string(compareMs));
-    EXPECT_LT(scanMs, 100);
-    EXPECT_LT(compareMs, 100);
+    const double boundMs = std::chrono::duration<double, std::milli>(kHangBound).count();
+    EXPECT_LT(scanMs, boundMs);
+    EXPECT_LT(compareMs, boundMs);
 }
 
 TEST_F(StartRequestTest, AWrongMasterIsQuestionedBeforeItEmptiesTheSlave) {
