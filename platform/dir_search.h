@@ -1,7 +1,7 @@
 // The directory search: lists the entries of one directory with their type and
-// last-write time. Only regular files and directories are reported; symbolic
-// links, FIFOs, sockets and device files are passed over as if absent, so that
-// nothing is ever followed or opened through them.
+// last-write time. Symbolic links, FIFOs, sockets, device files (and on
+// Windows every reparse point) are reported as "other", by name only: nothing
+// is ever followed or opened through them.
 #pragma once
 
 #ifndef _WIN32
@@ -21,6 +21,9 @@ namespace platform {
 struct DirMatch {
     std::string_view name;  // valid until the next call of Next or Close
     bool isDirectory = false;
+    // Neither a regular file nor a directory: a link, FIFO, socket or device,
+    // which takes no part in the mirror. Its time and size are 0.
+    bool isOther = false;
     FileTime lastWrite = 0;
     std::uint64_t size = 0;  // in bytes; 0 for a directory
 };

@@ -35,13 +35,13 @@ bool DirSearch::Next(DirMatch& match) {
             return false;
         }
         const unsigned char type = d->d_type;
-        if (type != DT_REG && type != DT_DIR && type != DT_UNKNOWN) {
-            continue;  // links and special files are not reported
-        }
         const char* name = d->d_name;
-        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) {
+        const bool dots = name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
+        if (dots || (type != DT_REG && type != DT_DIR && type != DT_UNKNOWN)) {
+            // Links and special files are named, never looked into.
             match.name = name;
-            match.isDirectory = true;
+            match.isDirectory = dots;
+            match.isOther = !dots;
             match.lastWrite = 0;
             match.size = 0;
             return true;
@@ -55,12 +55,10 @@ bool DirSearch::Next(DirMatch& match) {
             m_status = Status::FromErrno("fstatat");
             return false;
         }
-        if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
-            continue;
-        }
         match.name = name;
         match.isDirectory = S_ISDIR(st.st_mode);
-        match.lastWrite = FileTimeFromTimespec(st.st_mtim);
+        match.isOther = !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+        match.lastWrite = match.isOther ? 0 : FileTimeFromTimespec(st.st_mtim);
         match.size = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
         return true;
     }

@@ -63,15 +63,16 @@ bool DirSearch::Next(DirMatch& match) {
         } else {
             m_next += entry->NextEntryOffset;
         }
-        if (entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-            continue;  // links and the like are not reported
-        }
         m_name = win::Narrow(std::wstring_view(entry->FileName, entry->FileNameLength / sizeof(wchar_t)));
         match.name = m_name;
-        match.isDirectory = (entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        // Links, junctions and the like are named, never looked into.
+        match.isOther = (entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        match.isDirectory = !match.isOther && (entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         const bool dots = m_name == "." || m_name == "..";
-        match.lastWrite = dots ? 0 : win::FromFiletime(entry->LastWriteTime);
-        match.size = match.isDirectory ? 0 : static_cast<std::uint64_t>(entry->EndOfFile.QuadPart);
+        match.lastWrite = dots || match.isOther ? 0 : win::FromFiletime(entry->LastWriteTime);
+        match.size = match.isDirectory || match.isOther
+                         ? 0
+                         : static_cast<std::uint64_t>(entry->EndOfFile.QuadPart);
         return true;
     }
 }

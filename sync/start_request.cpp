@@ -210,11 +210,21 @@ private:
 };
 
 // A master that holds nothing but an empty "lost+found" is a freshly made file
-// system, not a tree to mirror: taken for empty.
+// system, not a tree to mirror: taken for empty. So is one whose every entry
+// is left out (links, patterns): there is nothing to mirror.
 bool HoldsNothing(const CFileList& masterList) {
-    return masterList.empty() ||
-           (masterList.size() == 1 && masterList[0]->IsDirectory() &&
-            masterList[0]->GetName() == "lost+found" && !masterList[0]->HasUnknownContents());
+    size_t mirrored = 0;
+    const CFileEntry* only = nullptr;
+    for (const auto& entry : masterList) {
+        if (!entry->IsExcluded() && ++mirrored == 1) {
+            only = entry.get();
+        }
+        if (mirrored > 1) {
+            return false;
+        }
+    }
+    return only == nullptr || (only->IsDirectory() && only->GetName() == "lost+found" &&
+                               !only->HasUnknownContents());
 }
 
 // "Error reading directory /m/tax (Permission denied)" for each directory of

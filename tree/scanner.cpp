@@ -229,6 +229,12 @@ private:
             }
             if (m_match.name != "." && m_match.name != "..") {
                 AddEntry(path, level);
+                if (m_match.isOther) {
+                    // A link, pipe or device holds its path out of the mirror on
+                    // both sides, as a pattern would.
+                    level.owned.back()->MarkExcluded();
+                    ++m_fileList.leftOut;
+                }
                 if (m_exclusions != nullptr) {
                     namesIgnoreFile = namesIgnoreFile || m_match.name == kIgnoreFileName;
                     namesCacheTag = namesCacheTag || m_match.name == kCacheTagName;
@@ -266,7 +272,7 @@ private:
                 continue;
             }
             dropContents = false;
-            if (!place.isContents &&
+            if (!place.isContents && !place.entry->IsExcluded() &&
                 m_exclusions->Excludes(place.entry->GetName(), place.entry->IsDirectory())) {
                 place.entry->MarkExcluded();
                 ++m_fileList.leftOut;

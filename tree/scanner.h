@@ -1,6 +1,7 @@
 // Turns a directory tree on disk into a file list. Only regular files and
-// directories take part; nothing below the root is followed through a symbolic
-// link. A directory that cannot be listed is kept, marked as having unknown
+// directories take part: a link, FIFO, socket or device is listed as an entry
+// left out (its path held out of the mirror on both sides), and nothing below
+// the root is followed through a symbolic link. A directory that cannot be listed is kept, marked as having unknown
 // contents.
 #pragma once
 

@@ -62,20 +62,32 @@ TEST(HostileTrees, IgnorePatternsForOddNamesLeaveOutThoseNamesExactly) {
     EXPECT_TRUE(PlanRun(t / "m", t / "s").empty());
 }
 
-TEST(HostileTrees, SpecialFilesInTheMasterAreNeitherOpenedNorCopied) {
+TEST(HostileTrees, SpecialFilesOnEitherSideKeepTheirPathOutOfTheMirror) {
     TempDir t;
     WriteFile(t / "m/plain", "x");
     ASSERT_EQ(::mkfifo((t / "m/fifo").c_str(), 0600), 0);
     const bool haveDevice = ::mknod((t / "m/null").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
     ASSERT_EQ(::symlink("/etc/passwd", (t / "m/outside").c_str()), 0);
     ASSERT_EQ(::symlink((t / "m").c_str(), (t / "m/loop").c_str()), 0);
-    MakeDirs(t / "s");
-    // Links and special files in the slave are not the run's to delete either.
+    ASSERT_EQ(::symlink("../elsewhere/proj", (t / "m/proj").c_str()), 0);  // a folder moved away
+    // The slave's entries at those paths are the slave's own: neither deleted
+    // nor replaced, whatever they are.
+    WriteFile(t / "s/proj/a", "1");
+    WriteFile(t / "s/proj/sub/b", "2");
+    WriteFile(t / "s/fifo", "a file");
+    // Links in the slave are not the run's to delete either, nor the folder
+    // that holds one.
     ASSERT_EQ(::symlink("/etc/passwd", (t / "s/mine").c_str()), 0);
+    WriteFile(t / "s/old/stale", "gone");
+    ASSERT_EQ(::symlink("/etc/passwd", (t / "s/old/link").c_str()), 0);
     RecordingHost host;
-    ASSERT_TRUE(SyncRun(t / "m", t / "s", host));
+    ASSERT_TRUE(SyncRun(t / "m", t / "s", host)) << (host.m_messages.empty() ? "" : host.m_messages[0]);
     EXPECT_EQ(Snapshot(t / "s"),
-              (std::map<std::string, std::string>{{"mine", "l"}, {"plain", "f:x"}}));
+              (std::map<std::string, std::string>{{"fifo", "f:a file"}, {"mine", "l"}, {"old", "d"},
+                                                  {"old/link", "l"}, {"plain", "f:x"},
+                                                  {"proj", "d"}, {"proj/a", "f:1"}, {"proj/sub", "d"},
+                                                  {"proj/sub/b", "f:2"}}));
+    EXPECT_TRUE(PlanRun(t / "m", t / "s").empty());
     if (!haveDevice) {
         GTEST_SKIP() << "device nodes cannot be made here; FIFOs, sockets and links were checked";
     }
