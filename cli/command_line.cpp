@@ -187,6 +187,12 @@ public:
         }
         m_unreadable = messages.size();
     }
+    void ShowBlocked(const std::vector<std::string>& messages) override {
+        for (const std::string& message : messages) {
+            ShowMessage(message, nullptr);
+        }
+        m_blocked = messages.size();
+    }
     bool ApprovePlan(const CActionList& actions, const std::string& slaveRoot) override {
         // Only a dry run asks: it prints the plan in the preview's words, then
         // what it comes to.
@@ -209,10 +215,12 @@ public:
 
     // The summary of the run (RunRecord::Summary), counting the directories
     // that could not be read.
-    std::string Summary() const { return m_record->Summary(m_unreadable) + LeftOutText(m_leftOut); }
+    std::string Summary() const {
+        return m_record->Summary(m_unreadable, m_blocked) + LeftOutText(m_leftOut);
+    }
     void TellLeftOut(size_t entries) override { m_leftOut = entries; }
     bool Ran() const { return m_ran; }
-    bool Unreadable() const { return m_unreadable > 0; }
+    bool Unreadable() const { return m_unreadable + m_blocked > 0; }  // or blocked
     bool DeletionRefused() const { return m_deletionRefused; }
 
 private:
@@ -222,6 +230,7 @@ private:
     RunLog* m_log;
     std::optional<RunRecord> m_record;
     size_t m_unreadable = 0;
+    size_t m_blocked = 0;
     size_t m_leftOut = 0;
     bool m_ran = false;
     bool m_deletionRefused = false;

@@ -98,6 +98,10 @@ public:
     // that is not a regular file). The caller closes the descriptor with Close.
     virtual Result<int> OpenForRead(std::string_view relative, FileInfo& info);
 
+    // What the symbolic link `relative` holds, its target as written (never
+    // followed). EINVAL when it is no link; on Windows every call fails so.
+    virtual Result<std::string> ReadLink(std::string_view relative);
+
     // Creates a new file for writing, exclusively (EEXIST for anything already
     // at that name, a link included), with `mode` less the umask.
     virtual Result<int> CreateExclusive(std::string_view relative, mode_t mode);

@@ -224,6 +224,21 @@ Result<int> TreeRoot::OpenForRead(std::string_view relative, FileInfo& info) {
     });
 }
 
+Result<std::string> TreeRoot::ReadLink(std::string_view relative) {
+    return AtParent(relative, [](int dir, const std::string& name) -> Result<std::string> {
+        std::string target(PATH_MAX, '\0');
+        const ssize_t n = ::readlinkat(dir, name.c_str(), target.data(), target.size());
+        if (n < 0) {
+            return Status::FromErrno("readlinkat");
+        }
+        if (static_cast<size_t>(n) == target.size()) {
+            return Status::Failed("readlinkat", ENAMETOOLONG);
+        }
+        target.resize(static_cast<size_t>(n));
+        return target;
+    });
+}
+
 Status TreeRoot::DescribeName(std::string_view relative, FileInfo& info) {
     return AtParent(relative, [&info](int dir, const std::string& name) {
         struct stat st;

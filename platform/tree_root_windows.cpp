@@ -350,6 +350,10 @@ Status TreeRoot::RenameNoReplace(std::string_view from, std::string_view to) {
     });
 }
 
+Result<std::string> TreeRoot::ReadLink(std::string_view) {
+    return Status::Failed("NtCreateFile", EINVAL);  // reparse points are never followed
+}
+
 Status TreeRoot::RemoveFile(std::string_view relative) {
     return AtParent(relative, [](int dir, const std::string& name) {
         return DeleteName(HandleOf(dir), name, FILE_NON_DIRECTORY_FILE);

@@ -109,10 +109,10 @@ void RunRecord::StepEnded(int kind, const std::string& slavePath, StepOutcome ou
     m_inner.StepEnded(kind, slavePath, outcome);
 }
 
-std::string RunRecord::Summary(size_t unreadable) const {
+std::string RunRecord::Summary(size_t unreadable, size_t blocked) const {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - m_began).count();
-    size_t failed = 0;
+    size_t failed = blocked;
     size_t skipped = 0;
     for (size_t kind = 0; kind < m_done.size(); ++kind) {
         failed += m_failed[kind];

@@ -68,8 +68,10 @@ public:
     // "3 created, 1 modified, 2 deleted, 1 directories made, 0 removed; 1.2 MiB
     // copied in 0.4 s", and when not everything was done "; 2 failed, 3 not
     // tried, 1 directories not read". Only what was done counts as done; what
-    // a failure, a stop or an interrupt kept from being tried is "not tried".
-    std::string Summary(size_t unreadable = 0) const;
+    // a failure, a stop or an interrupt kept from being tried is "not tried";
+    // `blocked` master entries that a left-out slave entry kept out count as
+    // failed.
+    std::string Summary(size_t unreadable = 0, size_t blocked = 0) const;
 
 private:
     IExecHost& m_inner;

@@ -325,7 +325,9 @@ private:
         Exclusions masterRules(*m_master, m_r.excludes, false);
         const std::unique_ptr<platform::TreeRoot> masterForSlave = platform::TreeRoot::SecondHandle(*m_master);
         Exclusions slaveRules(*masterForSlave, m_r.excludes, true);
-        Worker slaveScan([&] { ScanDirectory(*m_slave, &m_slaveList, &stopSlave, &slaveRules); });
+        Worker slaveScan([&] {
+            ScanDirectory(*m_slave, &m_slaveList, &stopSlave, &slaveRules, OtherEntries::Skipped);
+        });
         Worker masterScan([&] { ScanDirectory(*m_master, &m_masterList, &m_stop, &masterRules); });
         const bool masterScanned = masterScan.WaitKeepingAlive(m_host, m_stop);
         const bool masterEmpty = masterScanned && HoldsNothing(m_masterList);
@@ -378,7 +380,7 @@ private:
         Worker compare([&] {
             CompareTrees(&m_masterList, &m_slaveList, &m_actions, m_r.masterDir, m_r.slaveDir,
                          NameMatchOf(*m_slave, m_slaveList),
-                         platform::TimeStepOf(m_slave->Descriptor()), &m_stop);
+                         platform::TimeStepOf(m_slave->Descriptor()), &m_stop, &m_blocked);
         });
         return compare.WaitKeepingAlive(m_host, m_stop);
     }
@@ -395,14 +397,22 @@ private:
         std::vector<std::string> unreadable;
         AddUnreadable(m_r.masterDir, m_masterList, unreadable);
         AddUnreadable(m_r.slaveDir, m_slaveList, unreadable);
+        std::vector<std::string> blocked;
+        for (const std::string& path : m_blocked) {
+            blocked.push_back("Error creating " + m_r.slaveDir + platform::kSeparator + path +
+                              " (a slave entry left out of the mirror is in its place)");
+        }
         const auto tellUnreadable = [&](RequestResult result) {
             if (!unreadable.empty()) {
                 m_host.ShowUnreadable(unreadable);
             }
-            return unreadable.empty() ? result : RequestResult::Failed;
+            if (!blocked.empty()) {
+                m_host.ShowBlocked(blocked);
+            }
+            return unreadable.empty() && blocked.empty() ? result : RequestResult::Failed;
         };
         if (m_actions.empty()) {
-            if (unreadable.empty()) {
+            if (unreadable.empty() && blocked.empty()) {
                 m_host.ShowMessage("Slave directory structure is up-to-date", "Info");
             }
             return tellUnreadable(RequestResult::UpToDate);
@@ -443,6 +453,7 @@ private:
     CFileList m_masterList;
     CFileList m_slaveList;
     CActionList m_actions;
+    std::vector<std::string> m_blocked;  // master paths a left-out slave entry holds
     ReleaseTogether m_release{m_masterList, m_slaveList, m_actions};
     std::atomic<bool> m_stop{false};  // the master's scan and the comparison
 };
@@ -469,6 +480,12 @@ public:
             m_log.Write("failed: " + message);
         }
         m_inner.ShowUnreadable(messages);
+    }
+    void ShowBlocked(const std::vector<std::string>& messages) override {
+        for (const std::string& message : messages) {
+            m_log.Write("failed: " + message);
+        }
+        m_inner.ShowBlocked(messages);
     }
     void TellLeftOut(size_t entries) override {
         m_leftOut = entries;

@@ -38,6 +38,11 @@ public:
     // below them was neither copied nor deleted. By default one message shows
     // the first few and how many more.
     virtual void ShowUnreadable(const std::vector<std::string>& messages);
+    // Tells of master entries that were not mirrored because a slave entry
+    // left out of the mirror holds their place, one message each ("Error
+    // creating /s/d (a slave entry left out of the mirror is in its place)");
+    // each is a failure of the run. By default shown as ShowUnreadable shows.
+    virtual void ShowBlocked(const std::vector<std::string>& messages) { ShowUnreadable(messages); }
     // Told, before the plan is shown or carried out, how many entries of the
     // master are left out of the mirror (ignore patterns, cache tags), when
     // there are any.

@@ -66,10 +66,12 @@ class Merge {
 public:
     Merge(const CFileList& masterList, const CFileList& slaveList, CActionList& actions,
           size_t masterRootLength, size_t slaveRootLength, platform::NameMatch match,
-          platform::FileTime slaveTimeStep, const std::atomic<bool>* stop)
+          platform::FileTime slaveTimeStep, const std::atomic<bool>* stop,
+          std::vector<std::string>* blocked)
         : m_masterList(masterList), m_slaveList(slaveList), m_actions(actions),
           m_masterRootLength(masterRootLength), m_slaveRootLength(slaveRootLength),
-          m_match(match), m_slaveTimeStep(slaveTimeStep), m_stop(stop), m_unknownDirs(match) {}
+          m_match(match), m_slaveTimeStep(slaveTimeStep), m_stop(stop), m_blocked(blocked),
+          m_unknownDirs(match) {}
 
     void Run() {
         size_t i = 0;
@@ -104,6 +106,9 @@ public:
                 // (a side that left it out did not read below it; the other may
                 // have, where names differ by case).
                 const std::string path = JoinPieces(order <= 0 ? masterKey : slaveKey);
+                if (order == 0 && !master->IsExcluded() && m_blocked != nullptr) {
+                    m_blocked->push_back(path);  // the slave's own entry is in the way
+                }
                 const LeftOut leftOut{path, path + static_cast<char>(platform::kSeparator + 1)};
                 m_leftOutInMaster.push_back(leftOut);
                 m_leftOutInSlave.push_back(leftOut);
@@ -175,10 +180,13 @@ private:
             }
             m_actions[it->second].reset();
             m_kept = true;
-            std::erase_if(m_deferred, [&](const DeferredCreate& d) {
+            const size_t erased = std::erase_if(m_deferred, [&](const DeferredCreate& d) {
                 return platform::ComparePaths(platform::PathPieces{{d.path, {}, {}}},
                                               platform::PathPieces{{it->first, {}, {}}}, m_match) == 0;
             });
+            if (erased > 0 && m_blocked != nullptr) {
+                m_blocked->push_back(it->first);  // the master's file cannot take its place
+            }
             m_removals.erase(it);
         }
     }
@@ -262,6 +270,7 @@ private:
     platform::NameMatch m_match;
     platform::FileTime m_slaveTimeStep;
     const std::atomic<bool>* m_stop;
+    std::vector<std::string>* m_blocked;
     UnknownDirs m_unknownDirs;
     std::vector<DeferredCreate> m_deferred;
     std::vector<LeftOut> m_leftOutInMaster;
@@ -276,8 +285,8 @@ private:
 void CompareTrees(const CFileList* masterList, const CFileList* slaveList,
                   CActionList* actionList, std::string masterRoot, std::string slaveRoot,
                   platform::NameMatch match, platform::FileTime slaveTimeStep,
-                  const std::atomic<bool>* stop) {
+                  const std::atomic<bool>* stop, std::vector<std::string>* blocked) {
     Merge(*masterList, *slaveList, *actionList, masterRoot.size(), slaveRoot.size(), match,
-          slaveTimeStep, stop)
+          slaveTimeStep, stop, blocked)
         .Run();
 }

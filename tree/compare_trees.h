@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "tree/action.h"
 #include "tree/file_list.h"
@@ -26,9 +27,13 @@
 // The roots must be the strings the lists were scanned from. The lists are not
 // changed. When `stop` is given and turns true (from another thread), the
 // merge ends within a few thousand entries, leaving a plan that is only good
-// for throwing away.
+// for throwing away. With `blocked`, the relative paths of master entries that
+// cannot be mirrored because a slave entry left out of the mirror holds their
+// place (a folder of kept files where the master has a file, a link) are
+// appended to it.
 void CompareTrees(const CFileList* masterList, const CFileList* slaveList,
                   CActionList* actionList, std::string masterRoot, std::string slaveRoot,
                   platform::NameMatch match = platform::NameMatch::Exact,
                   platform::FileTime slaveTimeStep = 0,
-                  const std::atomic<bool>* stop = nullptr);
+                  const std::atomic<bool>* stop = nullptr,
+                  std::vector<std::string>* blocked = nullptr);

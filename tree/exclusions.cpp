@@ -2,18 +2,20 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
+#include <vector>
 
 #include "platform/path_compare.h"
 
 namespace {
 
-// An ignore file longer than this is not one.
-constexpr size_t kMaxIgnoreFileBytes = 1 << 20;
+// An ignore file larger than this is refused rather than read in part.
+constexpr size_t kMaxIgnoreFileBytes = size_t(64) << 20;
 
-// Reads at most `limit` bytes of the file `relative` beneath `root`.
-platform::Status ReadSmallFile(platform::TreeRoot& root, const std::string& relative, size_t limit,
-                               std::string& text) {
-    platform::FileInfo info;
+// Reads at most `limit` bytes of the regular file `relative` beneath `root`;
+// `info` says how large it is.
+platform::Status ReadSmallFile(platform::TreeRoot& root, std::string_view relative, size_t limit,
+                               std::string& text, platform::FileInfo& info) {
     const platform::Result<int> fd = root.OpenForRead(relative, info);
     if (!fd.ok()) {
         return fd.status();
@@ -34,13 +36,60 @@ platform::Status ReadSmallFile(platform::TreeRoot& root, const std::string& rela
     return status;
 }
 
-// A file that is simply not there, or is no regular file, gives no rules.
+// A file that is simply not there gives no rules.
 bool Absent(const platform::Status& status) {
-    return status.Is(ENOENT) || status.Is(ENOTDIR) || status.Is(ELOOP) || status.Is(EINVAL);
+    return status.Is(ENOENT) || status.Is(ENOTDIR);
 }
 
 std::string Join(std::string_view dir, std::string_view name) {
     return dir.empty() ? std::string(name) : std::string(dir) + platform::kSeparator + std::string(name);
+}
+
+// The path below the root that the link in the directory `linkDir` (below
+// the root `rootPath`) holding `target` leads to, by its names alone; nothing
+// when it leads outside the root.
+std::optional<std::string> LinkBeneath(std::string_view rootPath, std::string_view linkDir,
+                                       std::string_view target) {
+    std::vector<std::string_view> names;
+    const auto walk = [&names](std::string_view path) {
+        for (size_t at = 0; at <= path.size();) {
+            size_t end = path.find(platform::kSeparator, at);
+            end = end == std::string_view::npos ? path.size() : end;
+            const std::string_view name = path.substr(at, end - at);
+            if (name == "..") {
+                if (names.empty()) {
+                    return false;
+                }
+                names.pop_back();
+            } else if (!name.empty() && name != ".") {
+                names.push_back(name);
+            }
+            at = end + 1;
+        }
+        return true;
+    };
+    if (!target.empty() && target[0] == platform::kSeparator) {
+        // Absolute: beneath the root only as the root was typed.
+        while (rootPath.size() > 1 && rootPath.back() == platform::kSeparator) {
+            rootPath.remove_suffix(1);
+        }
+        if (target.substr(0, rootPath.size()) != rootPath ||
+            (target.size() > rootPath.size() && target[rootPath.size()] != platform::kSeparator &&
+             rootPath != "/")) {
+            return std::nullopt;
+        }
+        target.remove_prefix(rootPath.size());
+    } else if (!walk(linkDir)) {
+        return std::nullopt;
+    }
+    if (!walk(target) || names.empty()) {
+        return std::nullopt;
+    }
+    std::string path;
+    for (const std::string_view name : names) {
+        path += (path.empty() ? "" : std::string(1, platform::kSeparator)) + std::string(name);
+    }
+    return path;
 }
 
 }  // namespace
@@ -94,11 +143,11 @@ const IgnoreRules* Exclusions::Load(std::string_view relative, bool look) {
         return nullptr;
     }
     std::string text;
-    if (const platform::Status read = ReadSmallFile(m_master, file, kMaxIgnoreFileBytes, text);
-        !read.ok()) {
-        if (!Absent(read)) {
-            m_errors.push_back("Error reading " + m_master.Path() + platform::kSeparator + file +
-                               " (" + m_master.Reason(read, file) + ")");
+    std::string why;
+    if (!ReadIgnoreFile(relative, file, text, why)) {
+        if (!why.empty()) {
+            m_errors.push_back("Error reading " + m_master.Path() + platform::kSeparator + file + " (" +
+                               why + ")");
         }
         return nullptr;
     }
@@ -112,9 +161,51 @@ const IgnoreRules* Exclusions::Load(std::string_view relative, bool look) {
     return &m_rules.insert_or_assign(std::string(relative), std::move(*rules)).first->second;
 }
 
+bool Exclusions::ReadIgnoreFile(std::string_view dir, const std::string& file, std::string& text,
+                                std::string& why) {
+    platform::FileInfo info;
+    std::string path = file;
+    platform::Status read = ReadSmallFile(m_master, path, kMaxIgnoreFileBytes + 1, text, info);
+    if (read.Is(ELOOP)) {
+        // A link (as dotfile managers make them) is followed, once, when it
+        // leads to a file beneath the master.
+        // A link on the way to it is no ignore file of the master's: that
+        // path is the master's link, left out, and the slave's scan met it.
+        const platform::Result<std::string> target = m_master.ReadLink(file);
+        if (!target.ok()) {
+            return false;
+        }
+        const std::optional<std::string> beneath = LinkBeneath(m_master.Path(), dir, *target);
+        if (!beneath) {
+            why = "a link that leads outside the master directory";
+            return false;
+        }
+        path = *beneath;
+        read = ReadSmallFile(m_master, path, kMaxIgnoreFileBytes + 1, text, info);
+    }
+    if (read.ok() && text.size() > kMaxIgnoreFileBytes) {
+        why = "larger than " + std::to_string(kMaxIgnoreFileBytes >> 20) + " MiB";
+        return false;
+    }
+    if (read.ok() || (Absent(read) && path == file)) {
+        return read.ok();
+    }
+    // A directory that cannot be searched hides the file: that directory is
+    // the failure, told by the scan that reads it, not its ignore file.
+    platform::FileInfo name;
+    if (path == file && !m_master.DescribeName(file, name).ok()) {
+        return false;
+    }
+    why = read.Is(EINVAL) ? "not a regular file" : m_master.Reason(read, path);
+    return false;
+}
+
 bool Exclusions::IsCacheDirectory(std::string_view relative) {
     std::string text;
-    return ReadSmallFile(m_master, Join(relative, kCacheTagName), kCacheTagSignature.size(), text).ok() &&
+    platform::FileInfo info;
+    return ReadSmallFile(m_master, Join(relative, kCacheTagName), kCacheTagSignature.size(), text,
+                         info)
+               .ok() &&
            text == kCacheTagSignature;
 }
 

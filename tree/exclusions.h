@@ -47,6 +47,11 @@ private:
     // The rules of `relative`'s ignore file, read now; null when it has none.
     const IgnoreRules* Load(std::string_view relative, bool probe);
     bool IsCacheDirectory(std::string_view relative);
+    // Reads the ignore file `file` of the directory `dir` whole into `text`;
+    // false when there is none to read, with `why` saying what is wrong with
+    // it (empty when it is simply not there, or its directory cannot be read).
+    bool ReadIgnoreFile(std::string_view dir, const std::string& file, std::string& text,
+                        std::string& why);
 
     platform::TreeRoot& m_master;
     IgnoreRules m_commandLine;

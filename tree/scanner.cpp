@@ -79,9 +79,9 @@ struct ScanStopped {};
 class Scan {
 public:
     Scan(platform::TreeRoot& root, CFileList& fileList, const std::atomic<bool>* stop,
-         Exclusions* exclusions)
+         Exclusions* exclusions, OtherEntries others)
         : m_root(root), m_fileList(fileList), m_rootLength(root.Path().size()), m_stop(stop),
-          m_exclusions(exclusions) {
+          m_exclusions(exclusions), m_others(others) {
         // Directories on which another file system (or a bind mount) is mounted:
         // rare, and each looked at before it is entered.
         m_fileList.mountPoints = platform::MountPointsBelow(root.Descriptor());
@@ -227,6 +227,9 @@ private:
             if (read % kStopEvery == 0) {
                 StopIfAsked();
             }
+            if (m_match.isOther && m_others == OtherEntries::Skipped) {
+                continue;
+            }
             if (m_match.name != "." && m_match.name != "..") {
                 AddEntry(path, level);
                 if (m_match.isOther) {
@@ -306,6 +309,7 @@ private:
     const size_t m_rootLength;
     const std::atomic<bool>* m_stop;
     Exclusions* m_exclusions;
+    OtherEntries m_others;
     std::unordered_set<std::string> m_mounts;
     platform::DirSearch m_search;
     platform::DirMatch m_match;
@@ -320,9 +324,9 @@ bool IsExistingDirectory(std::string path) {
 }
 
 void ScanDirectory(platform::TreeRoot& root, CFileList* fileList, const std::atomic<bool>* stop,
-                   Exclusions* exclusions) {
+                   Exclusions* exclusions, OtherEntries others) {
     const size_t firstNew = fileList->size();
-    const bool whole = Scan(root, *fileList, stop, exclusions).Walk();
+    const bool whole = Scan(root, *fileList, stop, exclusions, others).Walk();
     if (exclusions != nullptr) {
         fileList->ruleErrors = exclusions->Errors();
     }

@@ -1,7 +1,7 @@
 // Turns a directory tree on disk into a file list. Only regular files and
 // directories take part: a link, FIFO, socket or device is listed as an entry
-// left out (its path held out of the mirror on both sides), and nothing below
-// the root is followed through a symbolic link. A directory that cannot be listed is kept, marked as having unknown
+// left out or not at all (OtherEntries), and nothing below the root is
+// followed through a symbolic link. A directory that cannot be listed is kept, marked as having unknown
 // contents.
 #pragma once
 
@@ -31,8 +31,14 @@ bool IsExistingDirectory(std::string path);
 // With `exclusions`, what they leave out is kept in the list as an entry
 // marked excluded and, for a directory, not read; the ignore files that could
 // not be read or hold a bad pattern are told in fileList->ruleErrors.
+// Links, FIFOs, sockets and devices: listed as left out (the master's, whose
+// paths stay out of the mirror on both sides), or passed over (the slave's,
+// which are neither the run's to delete nor to follow).
+enum class OtherEntries { LeftOut, Skipped };
+
 void ScanDirectory(platform::TreeRoot& root, CFileList* fileList,
-                   const std::atomic<bool>* stop = nullptr, Exclusions* exclusions = nullptr);
+                   const std::atomic<bool>* stop = nullptr, Exclusions* exclusions = nullptr,
+                   OtherEntries others = OtherEntries::LeftOut);
 
 // How names in the tree scanned into `fileList` from `root` are told apart:
 // NameMatch::IgnoreCase when its file system takes a name with the case of its

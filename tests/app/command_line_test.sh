@@ -201,6 +201,29 @@ else
     passed=$((passed + 1))
 fi
 
+# As an ordinary user: a master directory that cannot be read (000, or r--
+# as chmod -R 644 leaves it) is one failure named with its reason, whatever
+# the slave holds there; everything else is done, status 1.
+if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
+    u=$(mktemp -d) && chmod 755 "$u"
+    printf '#!/bin/sh\nexec setpriv --reuid=65534 --regid=65534 --clear-groups env XDG_STATE_HOME=%s/state "%s" "$@"\n' \
+        "$u" "$kelvad" > "$u/as-nobody" && chmod 755 "$u/as-nobody"
+    for bits in 000 444; do
+        rm -rf "$u/m" "$u/s" && mkdir -p "$u/m/tax" "$u/m/ok" "$u/s/tax"
+        echo x > "$u/m/tax/a" && echo y > "$u/m/ok/b" && echo old > "$u/s/tax/old"
+        chown -R 65534:65534 "$u/m" "$u/s" && chmod "$bits" "$u/m/tax"
+        kelvad_as_root="$kelvad"; kelvad="$u/as-nobody"
+        check "unreadable master directory ($bits)" 1 "Error reading directory $u/m/tax (Permission denied)" \
+            -- --sync -q "$u/m" "$u/s"
+        kelvad="$kelvad_as_root"
+        [ -f "$u/s/ok/b" ] && [ -f "$u/s/tax/old" ] ||
+            { failed=$((failed + 1)); echo "FAIL: unreadable master directory ($bits): the rest not done"; }
+    done
+    chmod -R 755 "$u/m" && rm -rf "$u"
+else
+    echo "SKIP: the unreadable master directory needs root to become an ordinary user (setpriv)"
+fi
+
 # SIGINT in the middle of many files: stopped, every file whole.
 for i in $(seq 20000); do echo x > "$m/f$i"; done
 "$kelvad" --sync "$m" "$s" >/dev/null 2>&1 &

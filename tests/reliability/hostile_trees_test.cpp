@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include "exec/copier.h"
 #include "platform/file_ops.h"
@@ -62,6 +63,66 @@ TEST(HostileTrees, IgnorePatternsForOddNamesLeaveOutThoseNamesExactly) {
     EXPECT_TRUE(PlanRun(t / "m", t / "s").empty());
 }
 
+TEST(HostileTrees, IgnoreFilesAreReadWholeThroughLinksBeneathTheMasterOrRefused) {
+    // How the master's root ignore file is made, and the message that refuses
+    // the run (empty: the rules apply, the slave's x.keep stays).
+    struct Case {
+        const char* name;
+        std::function<void(const std::string& m)> make;
+        std::string refusal;
+    };
+    const Case cases[] = {
+        {"a link into the master, as dotfile managers make",
+         [](const std::string& m) {
+             WriteFile(m + "/dotfiles/kelvadignore", "*.keep\n");
+             ASSERT_EQ(::symlink("dotfiles/./kelvadignore", (m + "/.kelvadignore").c_str()), 0);
+         },
+         ""},
+        {"patterns after the first mebibyte",
+         [](const std::string& m) {
+             WriteFile(m + "/.kelvadignore", std::string(2 << 20, '#') + "\n*.keep\n");
+         },
+         ""},
+        {"a link out of the master",
+         [](const std::string& m) {
+             WriteFile(m + "/../elsewhere", "*.keep\n");
+             ASSERT_EQ(::symlink("../elsewhere", (m + "/.kelvadignore").c_str()), 0);
+         },
+         "a link that leads outside the master directory"},
+        {"a dangling link",
+         [](const std::string& m) { ASSERT_EQ(::symlink("gone", (m + "/.kelvadignore").c_str()), 0); },
+         "No such file or directory"},
+        {"a FIFO",
+         [](const std::string& m) { ASSERT_EQ(::mkfifo((m + "/.kelvadignore").c_str(), 0600), 0); },
+         "not a regular file"},
+        {"a directory", [](const std::string& m) { MakeDirs(m + "/.kelvadignore"); }, "not a regular file"},
+        {"too large to be one",
+         [](const std::string& m) {
+             WriteFile(m + "/.kelvadignore", "");
+             ASSERT_EQ(::truncate((m + "/.kelvadignore").c_str(), (64 << 20) + 1), 0);
+         },
+         "larger than 64 MiB"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir t;
+        WriteFile(t / "m/a", "x");
+        WriteFile(t / "s/x.keep", "the slave's own");
+        c.make(t / "m");
+        RecordingHost host;
+        const bool synced = SyncRun(t / "m", t / "s", host);
+        EXPECT_TRUE(Exists(t / "s/x.keep"));
+        if (c.refusal.empty()) {
+            EXPECT_TRUE(synced) << (host.m_messages.empty() ? "" : host.m_messages[0]);
+        } else {
+            EXPECT_FALSE(synced);
+            EXPECT_EQ(host.m_messages, (std::vector<std::string>{"Error reading " + t.Path() +
+                                                                 "/m/.kelvadignore (" + c.refusal + ")"}));
+            EXPECT_FALSE(Exists(t / "s/a"));  // refused before anything changed
+        }
+    }
+}
+
 TEST(HostileTrees, SpecialFilesOnEitherSideKeepTheirPathOutOfTheMirror) {
     TempDir t;
     WriteFile(t / "m/plain", "x");
@@ -75,16 +136,12 @@ TEST(HostileTrees, SpecialFilesOnEitherSideKeepTheirPathOutOfTheMirror) {
     WriteFile(t / "s/proj/a", "1");
     WriteFile(t / "s/proj/sub/b", "2");
     WriteFile(t / "s/fifo", "a file");
-    // Links in the slave are not the run's to delete either, nor the folder
-    // that holds one.
+    // Links in the slave are not the run's to delete either.
     ASSERT_EQ(::symlink("/etc/passwd", (t / "s/mine").c_str()), 0);
-    WriteFile(t / "s/old/stale", "gone");
-    ASSERT_EQ(::symlink("/etc/passwd", (t / "s/old/link").c_str()), 0);
     RecordingHost host;
     ASSERT_TRUE(SyncRun(t / "m", t / "s", host)) << (host.m_messages.empty() ? "" : host.m_messages[0]);
     EXPECT_EQ(Snapshot(t / "s"),
-              (std::map<std::string, std::string>{{"fifo", "f:a file"}, {"mine", "l"}, {"old", "d"},
-                                                  {"old/link", "l"}, {"plain", "f:x"},
+              (std::map<std::string, std::string>{{"fifo", "f:a file"}, {"mine", "l"}, {"plain", "f:x"},
                                                   {"proj", "d"}, {"proj/a", "f:1"}, {"proj/sub", "d"},
                                                   {"proj/sub/b", "f:2"}}));
     EXPECT_TRUE(PlanRun(t / "m", t / "s").empty());

@@ -263,6 +263,27 @@ TEST_F(StartRequestTest, AWrongMasterIsQuestionedBeforeItEmptiesTheSlave) {
     EXPECT_EQ(m_host.m_log, (Log{"busy", "idle", "run", "saved"}));
 }
 
+TEST_F(StartRequestTest, AMasterEntryWhosePlaceALeftOutSlaveEntryHoldsFailsTheRun) {
+    // The slave's folder d stays for its kept x.keep; a directory-only
+    // pattern leaves out the slave's folder build, not the master's file.
+    WriteFile(m_master + "/.kelvadignore", "*.keep\nbuild/\n");
+    WriteFile(m_master + "/d", "the master's file");
+    WriteFile(m_master + "/build", "the master's file");
+    WriteFile(m_slave + "/d/x.keep", "kept");
+    WriteFile(m_slave + "/d/a.txt", "gone");
+    WriteFile(m_slave + "/build/out.o", "kept");
+    const std::string why = " (a slave entry left out of the mirror is in its place)";
+    for (int run = 0; run < 2; ++run) {
+        m_host.m_log.clear();
+        EXPECT_EQ(Start(m_master, m_slave, 0), RequestResult::Failed);
+        EXPECT_EQ(m_host.m_log.back(), "Kelvad: Error creating " + m_slave + "/build" + why +
+                                           "\nError creating " + m_slave + "/d" + why);
+    }
+    EXPECT_EQ(Snapshot(m_slave), (std::map<std::string, std::string>{
+                                     {".kelvadignore", "f:*.keep\nbuild/\n"}, {"build", "d"},
+                                     {"build/out.o", "f:kept"}, {"d", "d"}, {"d/x.keep", "f:kept"}}));
+}
+
 TEST_F(StartRequestTest, AMasterDirectoryThatCannotBeReadFailsTheRunAndKeepsItsCounterpart) {
     WriteFile(m_master + "/tax/tax.pdf", "x");
     WriteFile(m_master + "/new.txt", "x");
