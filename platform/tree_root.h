@@ -147,6 +147,18 @@ public:
     // and its directory lists no entry of that spelling.
     virtual bool IgnoresCase(std::string_view relative);
 
+    // Takes a lock on the root directory for as long as this root is open (and
+    // the process lives: the kernel releases it when it dies, so no lock is
+    // ever left stale). EWOULDBLOCK when another open root holds it, here or
+    // in another process. A file system that keeps no locks is no failure;
+    // on Windows nothing is locked.
+    Status Lock();
+
+    // True when a directory above the root (its parent, and so on up to the
+    // top) has an entry named `name`; false also when one cannot be looked at.
+    // On Windows always false.
+    bool AncestorHolds(std::string_view name);
+
     // Writes everything the file system below the root holds in memory to its
     // disk (syncfs), so the tree survives the drive being pulled out.
     virtual Status Flush();

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -222,6 +223,41 @@ Result<int> TreeRoot::OpenForRead(std::string_view relative, FileInfo& info) {
         detail::FillFileInfo(st, info);
         return fd;
     });
+}
+
+Status TreeRoot::Lock() {
+    if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0) {
+        return {};
+    }
+    const Status failure = Status::FromErrno("flock");
+    return failure.Is(EWOULDBLOCK) ? failure : Status();
+}
+
+bool TreeRoot::AncestorHolds(std::string_view name) {
+    const std::string wanted(name);
+    int dir = ::openat(m_fd, "..", kDirFlags);
+    // Up to the top, where ".." is the directory itself; a bound keeps a
+    // file system that lies about that from holding the request.
+    for (int depth = 0; dir >= 0 && depth < 4096; ++depth) {
+        struct stat here;
+        struct stat up;
+        if (detail::HasEntry(dir, wanted)) {
+            ::close(dir);
+            return true;
+        }
+        const int parent = ::openat(dir, "..", kDirFlags);
+        const bool top = parent < 0 || ::fstat(dir, &here) != 0 || ::fstat(parent, &up) != 0 ||
+                         (here.st_dev == up.st_dev && here.st_ino == up.st_ino);
+        ::close(dir);
+        dir = parent;
+        if (top) {
+            break;
+        }
+    }
+    if (dir >= 0) {
+        ::close(dir);
+    }
+    return false;
 }
 
 Result<std::string> TreeRoot::ReadLink(std::string_view relative) {

@@ -350,6 +350,14 @@ Status TreeRoot::RenameNoReplace(std::string_view from, std::string_view to) {
     });
 }
 
+Status TreeRoot::Lock() {
+    return {};  // a directory handle takes no lock here
+}
+
+bool TreeRoot::AncestorHolds(std::string_view) {
+    return false;  // no view of one directory through another file system here
+}
+
 Result<std::string> TreeRoot::ReadLink(std::string_view) {
     return Status::Failed("NtCreateFile", EINVAL);  // reparse points are never followed
 }

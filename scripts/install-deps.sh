@@ -16,7 +16,7 @@ packages=(g++ cmake ninja-build pkg-config libwxgtk3.2-dev libgtk-3-dev libgtest
 for extra in "$@"; do
     case "$extra" in
         fuzz) packages+=(clang libclang-rt-14-dev) ;;
-        fuse) packages+=(exfat-fuse exfatprogs ntfs-3g) ;;
+        fuse) packages+=(exfat-fuse exfatprogs ntfs-3g bindfs) ;;
         package) packages+=(dpkg-dev librsvg2-bin file) ;;
         lint) packages+=(lintian appstream) ;;
         a11y) packages+=(at-spi2-core dbus python3-gi gir1.2-atspi-2.0) ;;

@@ -1,5 +1,6 @@
 #include "sync/start_request.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include "platform/file_ops.h"
 #include "sync/action_line.h"
 #include "sync/run_log.h"
+#include "sync/run_marker.h"
 #include "tree/compare_trees.h"
 #include "tree/scanner.h"
 
@@ -301,6 +303,11 @@ private:
         if (!CheckRoots(m_host, m_r, m_master, m_slave)) {
             return RequestResult::Refused;
         }
+        // One run at a time on a slave: two would copy over each other.
+        if (!m_slave->Lock().ok()) {
+            return Refuse("Slave directory is in use by another Kelvad run");
+        }
+        m_marker.emplace(*m_slave);
         Busy busy(m_host);
         if (const auto ended = ScanBoth(busy); ended) {
             return *ended;
@@ -368,10 +375,12 @@ private:
             return Refuse(CannotRead("Slave", m_slaveList.unreadable[0].status));
         }
         if (MountShowsOther(*m_master, m_masterList, *m_slave) ||
-            MountShowsOther(*m_slave, m_slaveList, *m_master)) {
+            MountShowsOther(*m_slave, m_slaveList, *m_master) ||
+            m_marker->SeenFrom(*m_master, m_masterList)) {
             busy.End();
             return Refuse(kOverlap);
         }
+        m_marker->RemoveFrom(m_slaveList);
         return std::nullopt;
     }
 
@@ -380,7 +389,8 @@ private:
         Worker compare([&] {
             CompareTrees(&m_masterList, &m_slaveList, &m_actions, m_r.masterDir, m_r.slaveDir,
                          NameMatchOf(*m_slave, m_slaveList),
-                         platform::TimeStepOf(m_slave->Descriptor()), &m_stop, &m_blocked);
+                         std::max(platform::TimeStepOf(m_slave->Descriptor()), m_marker->TimeStep()),
+                         &m_stop, &m_blocked);
         });
         return compare.WaitKeepingAlive(m_host, m_stop);
     }
@@ -454,6 +464,7 @@ private:
     CFileList m_slaveList;
     CActionList m_actions;
     std::vector<std::string> m_blocked;  // master paths a left-out slave entry holds
+    std::optional<RunMarker> m_marker;
     ReleaseTogether m_release{m_masterList, m_slaveList, m_actions};
     std::atomic<bool> m_stop{false};  // the master's scan and the comparison
 };

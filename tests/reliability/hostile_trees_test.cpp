@@ -182,7 +182,9 @@ TEST(HostileTrees, ASlaveThatCannotBeWrittenStopsTheRunWithItsMessage) {
     WriteFile(t / "m/a", "a");
     WriteFile(t / "m/b", "b");
     MakeDirs(t / "s");
-    OneFault readOnly(Call::Create, EACCES);
+    struct ReadOnly : FaultInjector {
+        int Fail(Call call, const std::string&) override { return call == Call::Create ? EACCES : 0; }
+    } readOnly;
     RecordingHost host;
     EXPECT_FALSE(SyncRun(t / "m", t / "s", host, &readOnly));
     EXPECT_EQ(host.m_messages,
@@ -307,6 +309,32 @@ TEST(HostileTrees, RootsThatOverlapThroughABindMountAreTold) {
     EXPECT_TRUE(Overlap(t / "m", t / "C"));
     EXPECT_TRUE(Overlap(t / "C", t / "m"));
     EXPECT_FALSE(Overlap(t / "C", t / "other"));
+}
+
+// A FUSE pass-through view of the master's parent shows the master's own
+// files under inode numbers of its own, so only the run's marker tells that
+// the slave is the master seen again: inside it, holding it, or itself.
+TEST(HostileTrees, AViewOfTheMasterThroughFuseIsAnOverlap) {
+    TempDir t;
+    WriteFile(t / "P/m/a", "precious");
+    WriteFile(t / "P/m/sub/b", "precious");
+    MakeDirs(t / "V");
+    if (std::system(("bindfs -o nonempty '" + t / "P" + "' '" + t / "V" + "' 2>/dev/null").c_str()) != 0) {
+        GTEST_SKIP() << "no FUSE view could be mounted here (bindfs missing, or FUSE refused)";
+    }
+    const auto before = Snapshot(t / "P");
+    for (const std::string slave : {t / "V", t / "V/m/sub", t / "V/m"}) {
+        SCOPED_TRACE(slave);
+        RecordingHost host;
+        RecordingRequestHost request(host);
+        StartRequest r = TestRequest(t / "P/m", slave, 0);
+        r.maxDelete = -1;
+        request.m_confirmDeletion = true;  // as --max-delete=all in a cron job
+        EXPECT_EQ(RunStartRequest(request, r), RequestResult::Refused);
+        EXPECT_EQ(host.m_messages, (std::vector<std::string>{"Master and slave directories overlap"}));
+        EXPECT_EQ(Snapshot(t / "P"), before);  // the marker gone too
+    }
+    EXPECT_EQ(std::system(("fusermount -u '" + t / "V" + "' || umount -l '" + t / "V" + "'").c_str()), 0);
 }
 
 // Slaves on real FUSE file systems made for the test: exFAT (no unnamed files,

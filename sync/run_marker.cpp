@@ -1,0 +1,79 @@
+#include "sync/run_marker.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+#include <random>
+
+#include "platform/file_ops.h"
+
+namespace {
+
+// The marker's time: an odd second and its last nanosecond, so that a slave
+// keeping 2 s, 1 s, 10 ms or 1 us shows it by how much it drops.
+constexpr timespec kProbeTime{1000000001, 999999999};
+
+// The smallest step that accounts for the time kept being `set` rounded to
+// `kept` (in a FileTime's 100 ns units), either way.
+platform::FileTime StepFor(platform::FileTime set, platform::FileTime kept) {
+    constexpr platform::FileTime kSteps[] = {10, 100000, 10000000, 20000000};  // 1 us .. 2 s
+    const platform::FileTime off = set > kept ? set - kept : kept - set;
+    if (off == 0) {
+        return 0;
+    }
+    for (const platform::FileTime step : kSteps) {
+        if (off < step) {
+            return step;
+        }
+    }
+    return kSteps[std::size(kSteps) - 1];
+}
+
+}  // namespace
+
+RunMarker::RunMarker(platform::TreeRoot& slave) : m_slave(slave) {
+    char name[64];
+    std::snprintf(name, sizeof name, ".kelvad-run-%d-%08x", platform::ProcessId(),
+                  static_cast<unsigned>(std::random_device()()));
+    const platform::Result<int> fd = m_slave.CreateExclusive(name, 0600);
+    if (!fd.ok()) {
+        return;
+    }
+    m_name = name;
+    platform::FileInfo set;
+    set.lastWriteExact = kProbeTime;
+    set.lastAccessExact = kProbeTime;
+    set.owner = 0;
+    const bool timed = m_slave.KeepAttributes(*fd, set).ok();
+    (void)m_slave.Close(*fd);
+    platform::FileInfo kept;
+    if (timed && m_slave.DescribeName(m_name, kept).ok()) {
+        m_timeStep = StepFor(platform::FileTimeFromTimespec(kProbeTime), kept.lastWrite);
+    }
+}
+
+RunMarker::~RunMarker() {
+    if (Made()) {
+        (void)m_slave.RemoveFile(m_name);
+    }
+}
+
+bool RunMarker::SeenFrom(platform::TreeRoot& master, const CFileList& masterList) const {
+    if (!Made()) {
+        return false;
+    }
+    return std::any_of(masterList.begin(), masterList.end(),
+                       [this](const auto& entry) { return entry->GetName() == m_name; }) ||
+           master.AncestorHolds(m_name);
+}
+
+void RunMarker::RemoveFrom(CFileList& slaveList) {
+    if (!Made() || !m_slave.RemoveFile(m_name).ok()) {
+        return;
+    }
+    const size_t rootLength = m_slave.Path().size();
+    std::erase_if(slaveList, [&](const auto& entry) {
+        return entry->GetName() == m_name && entry->GetDirPath().size() == rootLength;
+    });
+    m_name.clear();
+}
