@@ -1,6 +1,7 @@
 // Trees that fight back: odd names, special files, files that change between
 // the plan and its execution, a slave that fills up.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -337,9 +338,10 @@ TEST(HostileTrees, AViewOfTheMasterThroughFuseIsAnOverlap) {
     EXPECT_EQ(std::system(("fusermount -u '" + t / "V" + "' || umount -l '" + t / "V" + "'").c_str()), 0);
 }
 
-// Slaves on real FUSE file systems made for the test: exFAT (no unnamed files,
-// no RENAME_NOREPLACE, no hard links, letter case ignored) and NTFS.
-TEST(HostileTrees, SlavesOnFuseFileSystemsTakeEveryChangeAndConverge) {
+// Slaves on real file systems made for the test: exFAT through FUSE (no
+// unnamed files, no RENAME_NOREPLACE, no hard links, letter case ignored),
+// NTFS through FUSE, and ext2 with 128-byte inodes (times kept to the second).
+TEST(HostileTrees, SlavesOnOtherFileSystemsTakeEveryChangeAndConverge) {
     struct FileSystem {
         const char* name;
         const char* make;   // {image} is replaced by the image's path
@@ -348,6 +350,7 @@ TEST(HostileTrees, SlavesOnFuseFileSystemsTakeEveryChangeAndConverge) {
     const FileSystem systems[] = {
         {"exFAT", "mkfs.exfat {image}", "mount.exfat-fuse -o nonempty {device} {dir}"},
         {"NTFS", "mkntfs -F -f -q {image}", "ntfs-3g {device} {dir}"},
+        {"ext2 with 128-byte inodes", "mkfs.ext2 -q -F -I 128 {image}", "mount {device} {dir}"},
     };
     int tried = 0;
     for (const FileSystem& fs : systems) {
@@ -391,6 +394,11 @@ TEST(HostileTrees, SlavesOnFuseFileSystemsTakeEveryChangeAndConverge) {
             // just before its copy may be copied once more on the next run.
             WriteFile(t / "m/dir/inner.bin", std::string(3 << 20, 'x'), 1000000000);
             WriteFile(t / "m/private.key", "secret", 1000000000);
+            // Half a second past: a slave that keeps seconds keeps it as
+            // earlier, and must not copy it again on every run.
+            WriteFile(t / "m/half.txt", "half");
+            const timespec half[2] = {{1000000000, 500000000}, {1000000000, 500000000}};
+            ASSERT_EQ(::utimensat(AT_FDCWD, (t / "m/half.txt").c_str(), half, 0), 0);
             RecordingHost host;
             EXPECT_TRUE(SyncRun(t / "m", t / "s", host)) << host.m_messages.at(0);
             EXPECT_EQ(ReadFile(t / "s/dir/inner.bin"), std::string(3 << 20, 'x'));

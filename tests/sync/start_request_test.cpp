@@ -127,6 +127,21 @@ TEST_F(StartRequestTest, ChecksComeInTheirOrderBeforeAnythingIsScanned) {
     EXPECT_EQ(m_host.m_log, Log{overlap});
 }
 
+TEST_F(StartRequestTest, ASlaveThatAnotherRunHoldsIsRefusedUntilItEnds) {
+    WriteFile(m_master + "/a", "x");
+    MakeDirs(m_slave);
+    {
+        platform::TreeRoot other(m_slave);  // a run in another window or process
+        ASSERT_TRUE(other.Lock().ok());
+        EXPECT_EQ(Start(m_master, m_slave), RequestResult::Refused);
+        EXPECT_EQ(m_host.m_log, (Log{"Kelvad: Slave directory is in use by another Kelvad run"}));
+        EXPECT_TRUE(Snapshot(m_slave).empty());
+    }
+    m_host.m_log.clear();
+    EXPECT_EQ(Start(m_master, m_slave), RequestResult::Done);  // released with its root
+    EXPECT_EQ(Snapshot(m_slave), (std::map<std::string, std::string>{{"a", "f:x"}}));
+}
+
 TEST_F(StartRequestTest, AnEmptyMasterIsReportedFirstAndTheSlaveIsLeftAlone) {
     WriteFile(m_slave + "/precious", "x");
     EXPECT_EQ(Start(m_master, m_slave), RequestResult::Refused);
