@@ -435,5 +435,10 @@ CopyOutcome CopyOneFile(ICopyHost& host, platform::TreeRoot& master,
     if (const platform::Status kept = slave.KeepAttributes(job.outFd, source); !kept.ok()) {
         return WriteError(kept);
     }
-    return job.Commit(slaveRelative, mode);
+    // After the owner, which clears a program's capabilities; before the name,
+    // so the target never shows a file without its ACL.
+    const bool lost = !slave.KeepExtendedAttributes(job.sourceFd, job.outFd).ok();
+    CopyOutcome committed = job.Commit(slaveRelative, mode);
+    committed.extendedAttributesLost = lost && committed.code == COPY_OK;
+    return committed;
 }
