@@ -24,6 +24,9 @@ enum : int {
     COPY_WRITE_ERROR = 5,
     COPY_ABORTED = 6,  // in the table, never returned: a cancelled copy returns COPY_OK
     COPY_CANNOT_DELETE_TARGET = 7,
+    // Nothing has the source's name any more: deleted since the scan. The
+    // executor takes it for no failure.
+    COPY_SOURCE_VANISHED = 8,
 };
 
 // The text of a copy result; "" for a code outside the table.

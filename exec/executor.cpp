@@ -92,6 +92,7 @@ public:
     Executor(IExecHost& host, platform::TreeRoot& master, platform::TreeRoot& slave,
              OnFailure onFailure)
         : m_host(host), m_master(master), m_slave(slave), m_onFailure(onFailure),
+          m_masterRoot(master.Path() + platform::kSeparator),
           m_slaveRoot(slave.Path() + platform::kSeparator) {}
 
     // The main pass, then the held-back removals and the flush; see ExecuteActions.
@@ -182,7 +183,14 @@ private:
         if (result.code == COPY_OK) {
             if (!m_host.IsCancelled()) {
                 m_host.StepEnded(kind, slavePath, IExecHost::StepOutcome::Done);  // a cancelled copy returns COPY_OK, and left nothing
+                if (result.extendedAttributesLost) {
+                    m_host.ExtendedAttributesNotKept(slavePath);
+                }
             }
+            return true;
+        }
+        if (result.code == COPY_SOURCE_VANISHED) {
+            m_host.SourceVanished(kind, m_masterRoot + masterPath);  // the slave's entry stays as it is
             return true;
         }
         const char* what = mode == CopyMode::Replace ? "Error copying " : "Error creating ";
@@ -270,7 +278,8 @@ private:
     platform::TreeRoot& m_master;
     platform::TreeRoot& m_slave;
     OnFailure m_onFailure;
-    std::string m_slaveRoot;  // with one separator appended, for messages
+    std::string m_masterRoot;  // with one separator appended, for messages
+    std::string m_slaveRoot;
     std::vector<const std::string*> m_pendingRemovals;
     std::unordered_set<std::string_view> m_pendingPaths;  // theirs, for a quick look
     Failures m_failures;

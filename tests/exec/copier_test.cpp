@@ -120,8 +120,11 @@ TEST(CopyOneFileTest, MissingSourceComesFirstAndCreatesNothing) {
     TempDir t;
     RecordingHost host;
     WriteFile(t / "dst", "old");
-    EXPECT_EQ(CopyPaths(host, t / "nothing", t / "dst", false), COPY_NO_SOURCE);
-    EXPECT_EQ(CopyPaths(host, t / "nothing", t / "dst", true), COPY_NO_SOURCE);
+    // Nothing at the name is a source that vanished; a file where a directory
+    // of its path should be is no source either, but not a vanished one.
+    EXPECT_EQ(CopyPaths(host, t / "nothing", t / "dst", false), COPY_SOURCE_VANISHED);
+    EXPECT_EQ(CopyPaths(host, t / "nothing", t / "dst", true), COPY_SOURCE_VANISHED);
+    EXPECT_EQ(CopyPaths(host, t / "dst/x", t / "out", false), COPY_NO_SOURCE);
     EXPECT_EQ(Snapshot(t.Path()), (std::map<std::string, std::string>{{"dst", "f:old"}}));
     // A FIFO in place of the source is refused, not opened for a read that would hang.
     ASSERT_EQ(::mkfifo((t / "fifo").c_str(), 0600), 0);

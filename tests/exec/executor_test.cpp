@@ -11,6 +11,7 @@
 #include "support/fault_injector.h"
 #include "support/recording_host.h"
 #include "support/temp_tree.h"
+#include "sync/run_log.h"
 
 namespace {
 
@@ -130,15 +131,16 @@ TEST(ExecuteActions, EachFailureHasItsMessageAndStopsTheRun) {
     WriteFile(s + "/taken", "x");
     WriteFile(s + "/full/file", "x");
     WriteFile(m + "/sub/f", "x");  // the slave has no "sub"
+    WriteFile(m + "/plain", "x");  // no directory: nothing can be below it
     struct Case {
         CAction action;
         std::string message;
     };
     const Case cases[] = {
-        {{"missing", "missing", ACTION_MODIFY},
-         "Error copying " + s + "/missing (Source file does not exist)"},
-        {{"missing", "~~~~", ACTION_CREATE},
-         "Error creating " + s + "/missing (Source file does not exist)"},
+        {{"plain/x", "plain/x", ACTION_MODIFY},
+         "Error copying " + s + "/plain/x (Source file does not exist: Not a directory)"},
+        {{"plain/x", "~~~~", ACTION_CREATE},
+         "Error creating " + s + "/plain/x (Source file does not exist: Not a directory)"},
         {{"sub/f", "~~~~", ACTION_CREATE},
          "Error creating " + s + "/sub/f (Write error on target file: No such file or directory)"},
         {{"~~~~", "nothing", ACTION_DELETE},
@@ -228,15 +230,16 @@ TEST(ExecuteActions, RootsGetOneMoreSeparatorAndLongPathsWork) {
     }
     deep += "file";
     WriteFile(m + "/" + deep, "deep");
+    WriteFile(m + "/plain", "x");
     MakeDirs(t / "s/" + deep.substr(0, deep.size() - 5));
-    const CActionList plan = Plan({{deep, "~~~~", ACTION_CREATE}, {"nothing", "x", ACTION_MODIFY}});
+    const CActionList plan = Plan({{deep, "~~~~", ACTION_CREATE}, {"plain/x", "x", ACTION_MODIFY}});
     RecordingHost host;
     EXPECT_FALSE(Execute(host, plan, m + "/", t / "s/"));
     EXPECT_EQ(ReadFile(t / "s/" + deep), "deep");
     EXPECT_GT((t / "s/" + deep).size(), 600u);
     EXPECT_EQ(host.m_messages,
               (std::vector<std::string>{"Error copying " + t.Path() +
-                                        "/s//x (Source file does not exist)"}));
+                                        "/s//x (Source file does not exist: Not a directory)"}));
 }
 
 TEST(ExecuteActions, KeepingGoingSkipsOnlyWhatDependsOnAFailedStep) {
@@ -292,6 +295,72 @@ TEST(ExecuteActions, LinuxOnlyCases) {
     GTEST_SKIP() << "a directory without its owner's rights: Linux only";
 }
 #endif
+
+namespace {
+
+// Carries `plan` out as the front ends do, through a RunRecord that logs to
+// `t`/log, with the window's stop at the first failure; the run's summary.
+std::string RecordedRun(RecordingHost& host, const CActionList& plan, const TempDir& t,
+                        FaultInjector& faults, bool& done) {
+    RunLog log;
+    EXPECT_TRUE(log.Open(t / "log").ok());
+    FaultyRoot master(t / "m", platform::Mounts::Cross, faults);
+    FaultyRoot slave(t / "s", platform::Mounts::Stay, faults);
+    RunRecord record(host, &log);
+    done = record.Run(plan, master, slave, OnFailure::Stop);
+    return record.Summary();
+}
+
+}  // namespace
+
+TEST(ExecuteActions, MasterFilesDeletedAfterThePlanAreSkippedAsVanishedNotFailed) {
+    TempDir t;
+    for (const char* name : {"a", "b", "c"}) {
+        WriteFile(t / "m/" + name, "new");
+    }
+    WriteFile(t / "s/b", "old");
+    const CActionList plan = Plan({{"a", "~~~~", ACTION_CREATE},
+                                   {"b", "b", ACTION_MODIFY},
+                                   {"c", "~~~~", ACTION_CREATE},
+                                   {"d", "~~~~", ACTION_MKDIR}});
+    ::unlink((t / "m/b").c_str());
+    ::unlink((t / "m/c").c_str());
+    RecordingHost host;
+    OneFault none(Call::Open, 0);
+    bool done = false;
+    const std::string summary = RecordedRun(host, plan, t, none, done);
+    // The run goes on past them, even one that stops at the first failure.
+    EXPECT_TRUE(done);
+    EXPECT_TRUE(host.m_messages.empty());
+    EXPECT_TRUE(host.m_skipped.empty());
+    EXPECT_EQ(host.m_vanished, (std::vector<std::string>{t / "m/b", t / "m/c"}));
+    EXPECT_EQ(Snapshot(t / "s"),
+              (std::map<std::string, std::string>{{"a", "f:new"}, {"b", "f:old"}, {"d", "d"}}));
+    EXPECT_TRUE(summary.starts_with("1 created, 0 modified, 0 deleted, 1 directories made, 0 removed;"))
+        << summary;
+    EXPECT_TRUE(summary.ends_with(" s; 2 vanished")) << summary;  // nothing "not tried"
+    const std::string log = ReadFile(t / "log");
+    EXPECT_NE(log.find(" vanished: " + t / "m/b\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("failed:"), std::string::npos) << log;
+}
+
+TEST(ExecuteActions, ASlaveThatRefusesExtendedAttributesStillGetsTheCopyAndTheCount) {
+    TempDir t;
+    WriteFile(t / "m/a", "a");
+    WriteFile(t / "m/b", "b");
+    MakeDirs(t / "s");
+    const CActionList plan = Plan({{"a", "~~~~", ACTION_CREATE}, {"b", "~~~~", ACTION_CREATE}});
+    RecordingHost host;
+    OneFault refused(Call::Xattr, EOPNOTSUPP, 1, t / "s");
+    bool done = false;
+    const std::string summary = RecordedRun(host, plan, t, refused, done);
+    EXPECT_TRUE(done);
+    EXPECT_TRUE(refused.Fired());
+    EXPECT_TRUE(host.m_messages.empty());
+    EXPECT_EQ(host.m_attributesNotKept, (std::vector<std::string>{"a"}));
+    EXPECT_EQ(Snapshot(t / "s"), (std::map<std::string, std::string>{{"a", "f:a"}, {"b", "f:b"}}));
+    EXPECT_TRUE(summary.ends_with(" s; extended attributes of 1 file not kept")) << summary;
+}
 
 TEST(RunProgress, WeighsEachStepByItsBytesAndAStepWithoutBytesAsALittle) {
     constexpr std::uint64_t kMiB = 1024 * 1024;
