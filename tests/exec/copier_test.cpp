@@ -3,14 +3,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 #include "support/fault_injector.h"
 #include "support/recording_host.h"
@@ -373,56 +370,29 @@ TEST(CopyOneFileTest, TakesThePermissionBitsLessTheUmaskButNoSetIdBits) {
     ::umask(umask);
 }
 
-namespace {
-
-// The raw value of an extended attribute of `path`; "" when it has none.
-std::string Xattr(const std::string& path, const char* name) {
-    char value[256];
-    const ssize_t n = ::getxattr(path.c_str(), name, value, sizeof value);
-    return n < 0 ? std::string() : std::string(value, static_cast<size_t>(n));
-}
-
-// Little-endian 32-bit words, as the kernel keeps ACLs and capabilities.
-std::string Words(std::initializer_list<std::uint32_t> words) {
-    std::string bytes;
-    for (std::uint32_t w : words) {
-        for (int i = 0; i < 4; ++i) {
-            bytes.push_back(static_cast<char>((w >> (8 * i)) & 0xFF));
-        }
-    }
-    return bytes;
-}
-
-}  // namespace
-
 TEST(CopyOneFileTest, KeepsExtendedAttributesAclsAndCapabilities) {
     TempDir t;
     WriteFile(t / "src", "content");
-    if (::setxattr((t / "src").c_str(), "user.colour", "blue", 4, 0) != 0) {
+    if (!SetExtendedAttribute(t / "src", "user.colour", "blue")) {
         GTEST_SKIP() << "the temporary directory's file system keeps no user attributes ("
                      << std::strerror(errno) << ")";
     }
-    // An ACL that gives user 4242 read: version 2, then (tag, permissions, id)
-    // entries: owner rw, user 4242 r, group r, mask r, others nothing.
-    const std::string acl = Words({2, 0x00060001, 0xFFFFFFFF, 0x00040002, 4242, 0x00040004,
-                                   0xFFFFFFFF, 0x00040010, 0xFFFFFFFF, 0x00000020, 0xFFFFFFFF});
-    ASSERT_EQ(::setxattr((t / "src").c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0)
+    ASSERT_TRUE(SetExtendedAttribute(t / "src", "system.posix_acl_access", AclGrantingRead(4242)))
         << std::strerror(errno);
     // As root, a program's capabilities: cap_net_raw (bit 13), effective.
-    const std::string capability = Words({0x02000001, 1u << 13, 0, 0, 0});
+    const std::string capability = LittleEndianWords({0x02000001, 1u << 13, 0, 0, 0});
     const bool withCapability =
-        ::geteuid() == 0 && ::setxattr((t / "src").c_str(), "security.capability", capability.data(),
-                                       capability.size(), 0) == 0;
+        ::geteuid() == 0 && SetExtendedAttribute(t / "src", "security.capability", capability);
     for (bool replace : {false, true}) {
         SCOPED_TRACE(replace ? "replace" : "create");
         RecordingHost host;
         ASSERT_EQ(CopyPaths(host, t / "src", t / "dst", replace), COPY_OK);
-        EXPECT_EQ(Xattr(t / "dst", "user.colour"), "blue");
-        EXPECT_EQ(Xattr(t / "dst", "system.posix_acl_access"), Xattr(t / "src", "system.posix_acl_access"));
-        EXPECT_NE(Xattr(t / "dst", "system.posix_acl_access"), "");
+        EXPECT_EQ(ExtendedAttribute(t / "dst", "user.colour"), "blue");
+        EXPECT_EQ(ExtendedAttribute(t / "dst", "system.posix_acl_access"), ExtendedAttribute(t / "src", "system.posix_acl_access"));
+        EXPECT_NE(ExtendedAttribute(t / "dst", "system.posix_acl_access"), "");
         if (withCapability) {
             // Kept after the owner was set, which would have cleared it.
-            EXPECT_EQ(Xattr(t / "dst", "security.capability"), capability);
+            EXPECT_EQ(ExtendedAttribute(t / "dst", "security.capability"), capability);
         }
     }
     if (!withCapability) {
@@ -455,6 +425,6 @@ TEST(CopyOneFileTest, HolesStayHoles) {
 
 #ifdef _WIN32
 TEST(CopyOneFileTest, LinuxOnlyCases) {
-    GTEST_SKIP() << "FIFOs, symbolic links, the kernel's copy, pwrite, permission bits and holes: Linux only";
+    GTEST_SKIP() << "FIFOs, symbolic links, the kernel's copy, pwrite, permission bits, holes and extended attributes: Linux only";
 }
 #endif

@@ -288,11 +288,31 @@ TEST(ExecuteActions, ASlaveDirectoryWithoutItsOwnersRightsGetsThemBack) {
         EXPECT_EQ(st.st_mode & 0777, mode | 0700);
     }
 }
+
+TEST(ExecuteActions, DirectoriesMadeKeepTheMastersExtendedAttributesAndAcls) {
+    TempDir t;
+    WriteFile(t / "m/d/f", "f");
+    MakeDirs(t / "s");
+    if (!SetExtendedAttribute(t / "m/d", "user.colour", "blue")) {
+        GTEST_SKIP() << "the temporary directory's file system keeps no user attributes";
+    }
+    for (const char* acl : {"system.posix_acl_access", "system.posix_acl_default"}) {
+        ASSERT_TRUE(SetExtendedAttribute(t / "m/d", acl, AclGrantingRead(4242))) << acl;
+    }
+    RecordingHost host;
+    EXPECT_TRUE(Execute(host, Plan({{"d", "~~~~", ACTION_MKDIR}, {"d/f", "~~~~", ACTION_CREATE}}),
+                        t / "m", t / "s"));
+    EXPECT_TRUE(host.m_attributesNotKept.empty());
+    for (const char* name : {"user.colour", "system.posix_acl_access", "system.posix_acl_default"}) {
+        EXPECT_EQ(ExtendedAttribute(t / "s/d", name), ExtendedAttribute(t / "m/d", name)) << name;
+    }
+    EXPECT_EQ(ReadFile(t / "s/d/f"), "f");
+}
 #endif
 
 #ifdef _WIN32
 TEST(ExecuteActions, LinuxOnlyCases) {
-    GTEST_SKIP() << "a directory without its owner's rights: Linux only";
+    GTEST_SKIP() << "a directory without its owner's rights, extended attributes of directories: Linux only";
 }
 #endif
 
