@@ -316,24 +316,7 @@ TEST(ExecuteActions, LinuxOnlyCases) {
 }
 #endif
 
-namespace {
-
-// Carries `plan` out as the front ends do, through a RunRecord that logs to
-// `t`/log, with the window's stop at the first failure; the run's summary.
-std::string RecordedRun(RecordingHost& host, const CActionList& plan, const TempDir& t,
-                        FaultInjector& faults, bool& done) {
-    RunLog log;
-    EXPECT_TRUE(log.Open(t / "log").ok());
-    FaultyRoot master(t / "m", platform::Mounts::Cross, faults);
-    FaultyRoot slave(t / "s", platform::Mounts::Stay, faults);
-    RunRecord record(host, &log);
-    done = record.Run(plan, master, slave, OnFailure::Stop);
-    return record.Summary();
-}
-
-}  // namespace
-
-TEST(ExecuteActions, MasterFilesDeletedAfterThePlanAreSkippedAsVanishedNotFailed) {
+TEST(ExecuteActions, VanishedMasterFilesAndAttributesTheSlaveRefusesAreCountedNotFailed) {
     TempDir t;
     for (const char* name : {"a", "b", "c"}) {
         WriteFile(t / "m/" + name, "new");
@@ -343,43 +326,33 @@ TEST(ExecuteActions, MasterFilesDeletedAfterThePlanAreSkippedAsVanishedNotFailed
                                    {"b", "b", ACTION_MODIFY},
                                    {"c", "~~~~", ACTION_CREATE},
                                    {"d", "~~~~", ACTION_MKDIR}});
+    // Deleted after the plan was made; the slave refuses the attributes of "a".
     ::unlink((t / "m/b").c_str());
     ::unlink((t / "m/c").c_str());
+    OneFault refused(Call::Xattr, EOPNOTSUPP, 1, t / "s");
+    RunLog log;
+    ASSERT_TRUE(log.Open(t / "log").ok());
+    FaultyRoot master(t / "m", platform::Mounts::Cross, refused);
+    FaultyRoot slave(t / "s", platform::Mounts::Stay, refused);
     RecordingHost host;
-    OneFault none(Call::Open, 0);
-    bool done = false;
-    const std::string summary = RecordedRun(host, plan, t, none, done);
+    RunRecord record(host, &log);
     // The run goes on past them, even one that stops at the first failure.
-    EXPECT_TRUE(done);
+    EXPECT_TRUE(record.Run(plan, master, slave, OnFailure::Stop));
+    EXPECT_TRUE(refused.Fired());
     EXPECT_TRUE(host.m_messages.empty());
     EXPECT_TRUE(host.m_skipped.empty());
     EXPECT_EQ(host.m_vanished, (std::vector<std::string>{t / "m/b", t / "m/c"}));
+    EXPECT_EQ(host.m_attributesNotKept, (std::vector<std::string>{"a"}));
     EXPECT_EQ(Snapshot(t / "s"),
               (std::map<std::string, std::string>{{"a", "f:new"}, {"b", "f:old"}, {"d", "d"}}));
+    const std::string summary = record.Summary();
     EXPECT_TRUE(summary.starts_with("1 created, 0 modified, 0 deleted, 1 directories made, 0 removed;"))
         << summary;
-    EXPECT_TRUE(summary.ends_with(" s; 2 vanished")) << summary;  // nothing "not tried"
-    const std::string log = ReadFile(t / "log");
-    EXPECT_NE(log.find(" vanished: " + t / "m/b\n"), std::string::npos) << log;
-    EXPECT_EQ(log.find("failed:"), std::string::npos) << log;
-}
-
-TEST(ExecuteActions, ASlaveThatRefusesExtendedAttributesStillGetsTheCopyAndTheCount) {
-    TempDir t;
-    WriteFile(t / "m/a", "a");
-    WriteFile(t / "m/b", "b");
-    MakeDirs(t / "s");
-    const CActionList plan = Plan({{"a", "~~~~", ACTION_CREATE}, {"b", "~~~~", ACTION_CREATE}});
-    RecordingHost host;
-    OneFault refused(Call::Xattr, EOPNOTSUPP, 1, t / "s");
-    bool done = false;
-    const std::string summary = RecordedRun(host, plan, t, refused, done);
-    EXPECT_TRUE(done);
-    EXPECT_TRUE(refused.Fired());
-    EXPECT_TRUE(host.m_messages.empty());
-    EXPECT_EQ(host.m_attributesNotKept, (std::vector<std::string>{"a"}));
-    EXPECT_EQ(Snapshot(t / "s"), (std::map<std::string, std::string>{{"a", "f:a"}, {"b", "f:b"}}));
-    EXPECT_TRUE(summary.ends_with(" s; extended attributes of 1 file not kept")) << summary;
+    // Nothing "not tried".
+    EXPECT_TRUE(summary.ends_with(" s; 2 vanished; extended attributes of 1 file not kept")) << summary;
+    const std::string logged = ReadFile(t / "log");
+    EXPECT_NE(logged.find(" vanished: " + t / "m/b\n"), std::string::npos) << logged;
+    EXPECT_EQ(logged.find("failed:"), std::string::npos) << logged;
 }
 
 TEST(RunProgress, WeighsEachStepByItsBytesAndAStepWithoutBytesAsALittle) {
