@@ -55,7 +55,8 @@ constexpr const char* kUsage =
     "Copies what is new in MASTER, replaces what MASTER wrote later or holds at\n"
     "another size, and deletes what MASTER no longer has. MASTER is only read.\n"
     "Exit status: 0 in line (or nothing to do), 1 a step failed or a directory\n"
-    "of either tree could not be read, 2 refused before anything changed, 130\n"
+    "of either tree could not be read, 2 refused before anything changed, 24\n"
+    "master files vanished after the scan and nothing else went wrong, 130\n"
     "interrupted.\n";
 
 // Set by SIGINT and SIGTERM: a Cancel, read before each change and each piece.
@@ -97,6 +98,10 @@ public:
     void ShowMessage(const std::string& text) override {
         Clear();
         std::fprintf(stderr, "%s\n", EscapeForTerminal(text).c_str());
+    }
+    // Said even when quiet: it is why the run ends with status 24.
+    void SourceVanished(int, const std::string& masterFile) override {
+        ShowMessage("vanished: " + masterFile);
     }
     // Takes the progress line off the screen.
     void Clear() {
@@ -221,6 +226,7 @@ public:
     void TellLeftOut(size_t entries) override { m_leftOut = entries; }
     bool Ran() const { return m_ran; }
     bool Unreadable() const { return m_unreadable + m_blocked > 0; }  // or blocked
+    bool Vanished() const { return m_record && m_record->Vanished() > 0; }
     bool DeletionRefused() const { return m_deletionRefused; }
 
 private:
@@ -464,7 +470,10 @@ int RunCommandLine(int argc, char** argv) {
                 summary(true);
             }
             return g_interrupted != 0 ? kExitInterrupted : kExitStepFailed;
-        case RequestResult::Done: summary(false); return kExitInLine;
+        case RequestResult::Done:
+            // Vanished files were not copied: not everything was done.
+            summary(host.Vanished());
+            return host.Vanished() ? kExitVanished : kExitInLine;
     }
     return kExitStepFailed;
 }

@@ -11,6 +11,9 @@ enum ExitStatus : int {
     kExitStepFailed = 1,
     // Refused before anything changed: usage, the roots, an empty master, the guard.
     kExitRefused = 2,
+    // Nothing failed, but master files vanished (deleted since the scan) and
+    // were not copied.
+    kExitVanished = 24,
     // SIGINT or SIGTERM: stopped before the next change.
     kExitInterrupted = 130,
 };

@@ -22,6 +22,7 @@ const char* const kCopyResultTexts[] = {
     "Write error on target file",
     "User aborted copy (never reported)",
     "Unable to delete original target file",
+    "Source file vanished",
 };
 
 // The buffer for copies the kernel cannot do itself: taken once, on first need,
@@ -222,11 +223,14 @@ CopyOutcome OpenSource(platform::TreeRoot& master, const std::string& relative, 
         job.sourceFd = *opened;
         return {};
     }
-    // Nothing there, or no longer a regular file (a link or a FIFO in its
-    // place): the source is gone. A file that is there but cannot be read is a
-    // read error.
+    // Nothing there: deleted since the scan, which is no failure. No longer a
+    // regular file (a link or a FIFO in its place): the source is gone. A file
+    // that is there but cannot be read is a read error.
     const platform::Status& s = opened.status();
-    const bool gone = s.Is(ENOENT) || s.Is(ENOTDIR) || s.Is(ELOOP) || s.Is(EINVAL);
+    if (s.Is(ENOENT)) {
+        return {COPY_SOURCE_VANISHED, s};
+    }
+    const bool gone = s.Is(ENOTDIR) || s.Is(ELOOP) || s.Is(EINVAL);
     return {gone ? COPY_NO_SOURCE : COPY_READ_ERROR, s};
 }
 
@@ -435,5 +439,10 @@ CopyOutcome CopyOneFile(ICopyHost& host, platform::TreeRoot& master,
     if (const platform::Status kept = slave.KeepAttributes(job.outFd, source); !kept.ok()) {
         return WriteError(kept);
     }
-    return job.Commit(slaveRelative, mode);
+    // After the owner, which clears a program's capabilities; before the name,
+    // so the target never shows a file without its ACL.
+    const bool lost = !slave.KeepExtendedAttributes(job.sourceFd, job.outFd).ok();
+    CopyOutcome committed = job.Commit(slaveRelative, mode);
+    committed.extendedAttributesLost = lost && committed.code == COPY_OK;
+    return committed;
 }

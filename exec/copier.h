@@ -24,6 +24,9 @@ enum : int {
     COPY_WRITE_ERROR = 5,
     COPY_ABORTED = 6,  // in the table, never returned: a cancelled copy returns COPY_OK
     COPY_CANNOT_DELETE_TARGET = 7,
+    // Nothing has the source's name any more: deleted since the scan. The
+    // executor takes it for no failure.
+    COPY_SOURCE_VANISHED = 8,
 };
 
 // The text of a copy result; "" for a code outside the table.
@@ -52,6 +55,9 @@ enum class CopyMode { Replace, Create };
 struct CopyOutcome {
     int code = COPY_OK;
     platform::Status status;
+    // A copy made whose extended attributes (ACLs, capabilities, the user's
+    // own) the slave did not all keep (TreeRoot::KeepExtendedAttributes).
+    bool extendedAttributesLost = false;
 };
 
 // A source that changes while it is copied is copied again; this many times in
@@ -63,9 +69,10 @@ constexpr int kCopyAttempts = 3;
 // the target is expected to exist and is replaced atomically; with Create, a
 // target that exists (or appears before the copy is complete) is left alone
 // and COPY_TARGET_EXISTS returned. The copy takes the source's permission bits
-// (the 0777 part) less the umask, and keeps its holes. Between pieces `host` is
-// pumped once and its cancel flag read; a cancel removes the output and
-// returns COPY_OK. The size and times of the source are looked at before and
+// (the 0777 part) less the umask, its times, its extended attributes where the
+// slave keeps them (the copy is made all the same where it does not), and
+// keeps its holes. Between pieces `host` is pumped once and its cancel flag
+// read; a cancel removes the output and returns COPY_OK. The size and times of the source are looked at before and
 // after; if they moved, the copy is made again (kCopyAttempts in all).
 CopyOutcome CopyOneFile(ICopyHost& host, platform::TreeRoot& master,
                         const std::string& masterRelative, platform::TreeRoot& slave,

@@ -92,6 +92,7 @@ public:
     Executor(IExecHost& host, platform::TreeRoot& master, platform::TreeRoot& slave,
              OnFailure onFailure)
         : m_host(host), m_master(master), m_slave(slave), m_onFailure(onFailure),
+          m_masterRoot(master.Path() + platform::kSeparator),
           m_slaveRoot(slave.Path() + platform::kSeparator) {}
 
     // The main pass, then the held-back removals and the flush; see ExecuteActions.
@@ -182,7 +183,14 @@ private:
         if (result.code == COPY_OK) {
             if (!m_host.IsCancelled()) {
                 m_host.StepEnded(kind, slavePath, IExecHost::StepOutcome::Done);  // a cancelled copy returns COPY_OK, and left nothing
+                if (result.extendedAttributesLost) {
+                    m_host.ExtendedAttributesNotKept(slavePath);
+                }
             }
+            return true;
+        }
+        if (result.code == COPY_SOURCE_VANISHED) {
+            m_host.SourceVanished(kind, m_masterRoot + masterPath);  // the slave's entry stays as it is
             return true;
         }
         const char* what = mode == CopyMode::Replace ? "Error copying " : "Error creating ";
@@ -199,15 +207,36 @@ private:
         platform::FileInfo master;
         const bool known = m_master.DescribeName(path, master).ok();
         const mode_t mode = (known ? master.mode : 0777) & 0777;
-        return Check(WithOwnerRights(m_slave, path,
-                                     [&] {
-                                         const platform::Status made =
-                                             m_slave.MakeDirectory(path, mode | 0700);
-                                         // As root, the master's owner too, as cp -a gives it.
-                                         return !made.ok() || !known ? made
-                                                                     : m_slave.KeepOwner(path, master);
-                                     }),
-                     "Error creating directory ", path, ACTION_MKDIR);
+        const platform::Status made = WithOwnerRights(m_slave, path, [&] {
+            const platform::Status madeHere = m_slave.MakeDirectory(path, mode | 0700);
+            // As root, the master's owner too, as cp -a gives it.
+            return !madeHere.ok() || !known ? madeHere : m_slave.KeepOwner(path, master);
+        });
+        const bool goOn = Check(made, "Error creating directory ", path, ACTION_MKDIR);
+        if (made.ok() && known) {
+            KeepDirectoryAttributes(path);
+        }
+        return goOn;
+    }
+
+    // Gives the directory just made at `path` the extended attributes and ACLs
+    // (the default ACL too) of the master's. One the slave does not keep is no
+    // failure; it is counted as for a copy. An ACL that takes its owner's
+    // rights away is put right as any such directory is (WithOwnerRights).
+    void KeepDirectoryAttributes(const std::string& path) {
+        const platform::Result<int> from = m_master.OpenDirectory(path);
+        if (!from.ok()) {
+            return;  // gone since it was looked at: nothing to keep
+        }
+        const platform::Result<int> to = m_slave.OpenDirectory(path);
+        const bool kept = to.ok() && m_slave.KeepExtendedAttributes(*from, *to).ok();
+        if (to.ok()) {
+            (void)m_slave.Close(*to);
+        }
+        (void)m_master.Close(*from);
+        if (!kept) {
+            m_host.ExtendedAttributesNotKept(path);
+        }
     }
 
     // A slave directory that gives way to a master file of the same path is
@@ -270,7 +299,8 @@ private:
     platform::TreeRoot& m_master;
     platform::TreeRoot& m_slave;
     OnFailure m_onFailure;
-    std::string m_slaveRoot;  // with one separator appended, for messages
+    std::string m_masterRoot;  // with one separator appended, for messages
+    std::string m_slaveRoot;
     std::vector<const std::string*> m_pendingRemovals;
     std::unordered_set<std::string_view> m_pendingPaths;  // theirs, for a quick look
     Failures m_failures;

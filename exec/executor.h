@@ -35,7 +35,8 @@ enum class FlushAtEnd { Yes, No };
 // owner's rights added; a slave directory without its owner's
 // rights is given them back when a change inside it is refused. The slave's
 // file system is flushed to its disk at the end. Returns true when every action
-// was carried out. Each failure is shown with host.ShowMessage; with
+// was carried out; a copy whose master file was deleted since the scan is no
+// failure, and is told to host.SourceVanished instead. Each failure is shown with host.ShowMessage; with
 // OnFailure::Stop the run ends there, with KeepGoing it goes on, every step
 // that depends on a failed one (below a directory that could not be made, the
 // removal of a directory that still holds something) not tried, and returns

@@ -44,4 +44,15 @@ public:
         (void)slavePath;
         (void)outcome;
     }
+    // Told, in place of StepEnded, of a copy whose master file was gone when it
+    // came to be opened (deleted since the scan): nothing was changed, and that
+    // is no failure. `masterFile` is the master root as typed, a separator and
+    // the file's relative path, as messages name paths.
+    virtual void SourceVanished(int kind, const std::string& masterFile) {
+        (void)kind;
+        (void)masterFile;
+    }
+    // Told after StepEnded of a copy made whose extended attributes (ACLs,
+    // capabilities, the user's own) the slave did not all keep; no failure.
+    virtual void ExtendedAttributesNotKept(const std::string& slavePath) { (void)slavePath; }
 };

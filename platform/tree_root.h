@@ -192,6 +192,17 @@ public:
     // `cp -a` does. A file system that keeps no owners (FAT, exFAT) is not an
     // error.
     virtual Status KeepAttributes(int fd, const FileInfo& source);
+    // Gives the open output `fd` the extended attributes of `sourceFd` (an open
+    // file or directory of the other root), as `cp -a` does: the user's ones and
+    // the access control lists always, and as root the security ones (a
+    // program's capabilities) and the trusted ones too. Call it after
+    // KeepAttributes: giving a file its owner clears its capabilities. A source
+    // that has none costs one call. Returns ok when every one was kept (or there
+    // were none); otherwise, having set every other one it could, the first
+    // failure to read or set one: ENOTSUP where the slave's file system keeps
+    // none (FAT, exFAT), EPERM where the process may not set it. On Windows
+    // nothing is kept and ok returned.
+    virtual Status KeepExtendedAttributes(int sourceFd, int fd);
     // Gives the directory or file `relative` the owner and group `source` has,
     // when the process may (as root); otherwise does nothing.
     Status KeepOwner(std::string_view relative, const FileInfo& source);

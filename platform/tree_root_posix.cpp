@@ -6,12 +6,16 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/file_ops.h"
 #include "platform/path_compare.h"
@@ -102,6 +106,34 @@ Result<int> Opened(int fd, const char* call) {
 bool RunningAsRoot() {
     static const bool root = ::geteuid() == 0;
     return root;
+}
+
+// The extended attributes a copy keeps, as `cp -a` does: the user's and the
+// access control lists; the security and trusted ones only root may set.
+bool KeptAttribute(std::string_view name) {
+    return name.starts_with("user.") || name == "system.posix_acl_access" ||
+           name == "system.posix_acl_default" ||
+           (RunningAsRoot() && (name.starts_with("security.") || name.starts_with("trusted.")));
+}
+
+// Reads into `buffer` what `read(buffer, size)` gives (a list of names or a
+// value), growing it while the call says it is too small (ERANGE).
+template <typename ReadCall>
+Result<size_t> ReadGrowing(std::vector<char>& buffer, const char* call, ReadCall read) {
+    for (;;) {
+        const ssize_t n = read(buffer.data(), buffer.size());
+        if (n >= 0) {
+            return static_cast<size_t>(n);
+        }
+        if (errno != ERANGE) {
+            return Status::FromErrno(call);
+        }
+        const ssize_t needed = read(nullptr, 0);
+        if (needed < 0) {
+            return Status::FromErrno(call);
+        }
+        buffer.resize(static_cast<size_t>(needed) + 256);  // room if it grows meanwhile
+    }
 }
 
 // Linking an unnamed file needs its descriptor's entry under /proc (the other
@@ -468,6 +500,41 @@ Status TreeRoot::KeepAttributes(int fd, const FileInfo& source) {
     // time set alone.
     const timespec times[2] = {source.lastAccessExact, source.lastWriteExact};
     return Outcome(::futimens(fd, times), "futimens");
+}
+
+Status TreeRoot::KeepExtendedAttributes(int sourceFd, int fd) {
+    // Most files have none: one call with a buffer large enough for a few names
+    // tells so.
+    std::vector<char> names(1024);
+    const Result<size_t> listed = ReadGrowing(names, "flistxattr", [sourceFd](char* to, size_t size) {
+        return ::flistxattr(sourceFd, to, size);
+    });
+    if (!listed.ok()) {
+        // A master on a file system without them has none to keep.
+        return listed.status().Is(ENOTSUP) ? Status() : listed.status();
+    }
+    Status first;
+    std::vector<char> value(1024);
+    for (size_t at = 0; at < *listed;) {
+        const char* name = names.data() + at;
+        const std::string_view nameView(name);
+        at += nameView.size() + 1;
+        if (!KeptAttribute(nameView)) {
+            continue;
+        }
+        const Result<size_t> got = ReadGrowing(value, "fgetxattr", [sourceFd, name](char* to, size_t size) {
+            return ::fgetxattr(sourceFd, name, to, size);
+        });
+        Status kept = got.status();
+        if (got.ok() && ::fsetxattr(fd, name, value.data(), *got, 0) != 0) {
+            kept = Status::FromErrno("fsetxattr");
+        }
+        // One gone since it was listed was not there to keep.
+        if (first.ok() && !kept.ok() && !kept.Is(ENODATA)) {
+            first = kept;
+        }
+    }
+    return first;
 }
 
 Status TreeRoot::KeepOwner(std::string_view relative, const FileInfo& source) {

@@ -440,6 +440,10 @@ Status TreeRoot::KeepAttributes(int fd, const FileInfo& source) {
     return {};
 }
 
+Status TreeRoot::KeepExtendedAttributes(int, int) {
+    return {};  // nothing is kept on Windows
+}
+
 Status TreeRoot::KeepOwner(std::string_view, const FileInfo&) {
     return {};  // a copy belongs to the user who made it
 }

@@ -109,6 +109,27 @@ void RunRecord::StepEnded(int kind, const std::string& slavePath, StepOutcome ou
     m_inner.StepEnded(kind, slavePath, outcome);
 }
 
+void RunRecord::SourceVanished(int kind, const std::string& masterFile) {
+    ++m_vanished[kind >= ACTION_MODIFY && kind <= ACTION_RMDIR ? static_cast<size_t>(kind) : 0];
+    if (m_log != nullptr) {
+        m_log->Write("vanished: " + masterFile);
+    }
+    m_inner.SourceVanished(kind, masterFile);
+}
+
+void RunRecord::ExtendedAttributesNotKept(const std::string& slavePath) {
+    ++m_attributesLost;
+    m_inner.ExtendedAttributesNotKept(slavePath);
+}
+
+size_t RunRecord::Vanished() const {
+    size_t vanished = 0;
+    for (const size_t n : m_vanished) {
+        vanished += n;
+    }
+    return vanished;
+}
+
 std::string RunRecord::Summary(size_t unreadable, size_t blocked) const {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - m_began).count();
@@ -116,7 +137,8 @@ std::string RunRecord::Summary(size_t unreadable, size_t blocked) const {
     size_t skipped = 0;
     for (size_t kind = 0; kind < m_done.size(); ++kind) {
         failed += m_failed[kind];
-        skipped += m_planned[kind] - std::min(m_planned[kind], m_done[kind] + m_failed[kind]);
+        skipped += m_planned[kind] -
+                   std::min(m_planned[kind], m_done[kind] + m_failed[kind] + m_vanished[kind]);
     }
     char text[384];
     int n = std::snprintf(text, sizeof text,
@@ -130,5 +152,13 @@ std::string RunRecord::Summary(size_t unreadable, size_t blocked) const {
                       "; %zu failed, %zu not tried, %zu directories not read", failed, skipped,
                       unreadable);
     }
-    return text;
+    std::string summary = text;
+    if (const size_t vanished = Vanished(); vanished > 0) {
+        summary += "; " + std::to_string(vanished) + " vanished";
+    }
+    if (m_attributesLost > 0) {
+        summary += "; extended attributes of " + std::to_string(m_attributesLost) +
+                   (m_attributesLost == 1 ? " file" : " files") + " not kept";
+    }
+    return summary;
 }

@@ -64,14 +64,19 @@ public:
     void SetPosition(size_t position) override { m_inner.SetPosition(position); }
     void ShowMessage(const std::string& text) override;
     void StepEnded(int kind, const std::string& slavePath, StepOutcome outcome) override;
+    void SourceVanished(int kind, const std::string& masterFile) override;
+    void ExtendedAttributesNotKept(const std::string& slavePath) override;
 
     // "3 created, 1 modified, 2 deleted, 1 directories made, 0 removed; 1.2 MiB
     // copied in 0.4 s", and when not everything was done "; 2 failed, 3 not
     // tried, 1 directories not read". Only what was done counts as done; what
     // a failure, a stop or an interrupt kept from being tried is "not tried";
     // `blocked` master entries that a left-out slave entry kept out count as
-    // failed.
+    // failed. Then, when there were any, "; 2 vanished" (master files deleted
+    // since the scan) and "; extended attributes of 3 files not kept".
     std::string Summary(size_t unreadable = 0, size_t blocked = 0) const;
+    // How many copies found their master file vanished.
+    size_t Vanished() const;
 
 private:
     IExecHost& m_inner;
@@ -80,6 +85,8 @@ private:
     std::array<size_t, 6> m_planned{};
     std::array<size_t, 6> m_done{};
     std::array<size_t, 6> m_failed{};
+    std::array<size_t, 6> m_vanished{};
+    size_t m_attributesLost = 0;
     std::uint64_t m_bytes = 0;
     std::chrono::steady_clock::time_point m_began;
 };

@@ -2,9 +2,9 @@
 # The command line of the real binary, with no display: usage errors, short
 # options and --quiet, a closed output pipe, each refusal and its
 # exit status, an up-to-date pair, a failing step, a dry run that prints the
-# preview's lines and changes nothing, a real sync, names that hold control
-# characters shown escaped, the progress line on a terminal, and SIGINT in the
-# middle of a run of many files.
+# preview's lines and changes nothing, a real sync, a master file that vanishes
+# after the scan, names that hold control characters shown escaped, the
+# progress line on a terminal, and SIGINT in the middle of a run of many files.
 set -uo pipefail
 kelvad="$1"
 unset DISPLAY WAYLAND_DISPLAY
@@ -130,6 +130,34 @@ check "a log that is a FIFO" 2 "kelvad: cannot open the log $work/fifo (No such 
 check "a log in a missing directory" 2 "kelvad: cannot open the log $work/none/x.log (No such file or directory)" \
     -- --sync --log-file "$work/none/x.log" "$km" "$ks"
 [ ! -e "$work/none" ] || { failed=$((failed + 1)); echo "FAIL: --log-file made a directory"; }
+
+# A master file deleted after the scan is named and skipped, no failure: the
+# run goes on and ends with status 24. A full pipe holds the run at its first
+# status line, after the scan, while the file goes.
+vm="$work/vm"; vs="$work/vs"
+mkdir -p "$vm" "$vs" && echo a > "$vm/a.txt" && echo gone > "$vm/gone.txt"
+mkfifo "$work/held"
+exec 3<>"$work/held"
+head -c 65536 /dev/zero >&3
+"$kelvad" --sync -v --log-file "$work/vanished.log" "$vm" "$vs" >"$work/out" 2>"$work/held" 3>&- &
+pid=$!
+for _ in $(seq 200); do  # until it waits on the pipe (2 s at most, if that cannot be seen)
+    grep -q pipe_write "/proc/$pid/wchan" 2>/dev/null && break
+    sleep 0.01
+done
+rm "$vm/gone.txt"
+tr -d '\0' < "$work/held" > "$work/err" 3>&- &
+reader=$!
+exec 3>&-
+wait "$pid"
+got=$?
+wait "$reader"
+if [ "$got" -eq 24 ] && grep -qxF "vanished: $vm/gone.txt" "$work/err" && [ "$(cat "$vs/a.txt")" = a ] &&
+    grep -q "^1 created, .*; 1 vanished$" "$work/out" && grep -q " vanished: $vm/gone.txt$" "$work/vanished.log"; then
+    passed=$((passed + 1))
+else
+    failed=$((failed + 1)); echo "FAIL: a vanished file: status $got"; cat "$work/err" "$work/out"
+fi
 
 # The guard: a master that would empty the slave is refused unless allowed.
 gm="$work/gm"; gs="$work/gs"

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "support/fault_injector.h"
 #include "support/recording_host.h"
@@ -115,8 +117,11 @@ TEST(CopyOneFileTest, MissingSourceComesFirstAndCreatesNothing) {
     TempDir t;
     RecordingHost host;
     WriteFile(t / "dst", "old");
-    EXPECT_EQ(CopyPaths(host, t / "nothing", t / "dst", false), COPY_NO_SOURCE);
-    EXPECT_EQ(CopyPaths(host, t / "nothing", t / "dst", true), COPY_NO_SOURCE);
+    // Nothing at the name is a source that vanished; a file where a directory
+    // of its path should be is no source either, but not a vanished one.
+    EXPECT_EQ(CopyPaths(host, t / "nothing", t / "dst", false), COPY_SOURCE_VANISHED);
+    EXPECT_EQ(CopyPaths(host, t / "nothing", t / "dst", true), COPY_SOURCE_VANISHED);
+    EXPECT_EQ(CopyPaths(host, t / "dst/x", t / "out", false), COPY_NO_SOURCE);
     EXPECT_EQ(Snapshot(t.Path()), (std::map<std::string, std::string>{{"dst", "f:old"}}));
     // A FIFO in place of the source is refused, not opened for a read that would hang.
     ASSERT_EQ(::mkfifo((t / "fifo").c_str(), 0600), 0);
@@ -365,6 +370,36 @@ TEST(CopyOneFileTest, TakesThePermissionBitsLessTheUmaskButNoSetIdBits) {
     ::umask(umask);
 }
 
+TEST(CopyOneFileTest, KeepsExtendedAttributesAclsAndCapabilities) {
+    TempDir t;
+    WriteFile(t / "src", "content");
+    if (!SetExtendedAttribute(t / "src", "user.colour", "blue")) {
+        GTEST_SKIP() << "the temporary directory's file system keeps no user attributes ("
+                     << std::strerror(errno) << ")";
+    }
+    ASSERT_TRUE(SetExtendedAttribute(t / "src", "system.posix_acl_access", AclGrantingRead(4242)))
+        << std::strerror(errno);
+    // As root, a program's capabilities: cap_net_raw (bit 13), effective.
+    const std::string capability = LittleEndianWords({0x02000001, 1u << 13, 0, 0, 0});
+    const bool withCapability =
+        ::geteuid() == 0 && SetExtendedAttribute(t / "src", "security.capability", capability);
+    for (bool replace : {false, true}) {
+        SCOPED_TRACE(replace ? "replace" : "create");
+        RecordingHost host;
+        ASSERT_EQ(CopyPaths(host, t / "src", t / "dst", replace), COPY_OK);
+        EXPECT_EQ(ExtendedAttribute(t / "dst", "user.colour"), "blue");
+        EXPECT_EQ(ExtendedAttribute(t / "dst", "system.posix_acl_access"), ExtendedAttribute(t / "src", "system.posix_acl_access"));
+        EXPECT_NE(ExtendedAttribute(t / "dst", "system.posix_acl_access"), "");
+        if (withCapability) {
+            // Kept after the owner was set, which would have cleared it.
+            EXPECT_EQ(ExtendedAttribute(t / "dst", "security.capability"), capability);
+        }
+    }
+    if (!withCapability) {
+        std::printf("capabilities not checked: not root, or this system refuses to set them\n");
+    }
+}
+
 TEST(CopyOneFileTest, HolesStayHoles) {
     TempDir t;
     const off_t size = 16 << 20;
@@ -390,6 +425,6 @@ TEST(CopyOneFileTest, HolesStayHoles) {
 
 #ifdef _WIN32
 TEST(CopyOneFileTest, LinuxOnlyCases) {
-    GTEST_SKIP() << "FIFOs, symbolic links, the kernel's copy, pwrite, permission bits and holes: Linux only";
+    GTEST_SKIP() << "FIFOs, symbolic links, the kernel's copy, pwrite, permission bits, holes and extended attributes: Linux only";
 }
 #endif

@@ -11,6 +11,7 @@
 #include "support/fault_injector.h"
 #include "support/recording_host.h"
 #include "support/temp_tree.h"
+#include "sync/run_log.h"
 
 namespace {
 
@@ -130,15 +131,16 @@ TEST(ExecuteActions, EachFailureHasItsMessageAndStopsTheRun) {
     WriteFile(s + "/taken", "x");
     WriteFile(s + "/full/file", "x");
     WriteFile(m + "/sub/f", "x");  // the slave has no "sub"
+    WriteFile(m + "/plain", "x");  // no directory: nothing can be below it
     struct Case {
         CAction action;
         std::string message;
     };
     const Case cases[] = {
-        {{"missing", "missing", ACTION_MODIFY},
-         "Error copying " + s + "/missing (Source file does not exist)"},
-        {{"missing", "~~~~", ACTION_CREATE},
-         "Error creating " + s + "/missing (Source file does not exist)"},
+        {{"plain/x", "plain/x", ACTION_MODIFY},
+         "Error copying " + s + "/plain/x (Source file does not exist: Not a directory)"},
+        {{"plain/x", "~~~~", ACTION_CREATE},
+         "Error creating " + s + "/plain/x (Source file does not exist: Not a directory)"},
         {{"sub/f", "~~~~", ACTION_CREATE},
          "Error creating " + s + "/sub/f (Write error on target file: No such file or directory)"},
         {{"~~~~", "nothing", ACTION_DELETE},
@@ -228,15 +230,16 @@ TEST(ExecuteActions, RootsGetOneMoreSeparatorAndLongPathsWork) {
     }
     deep += "file";
     WriteFile(m + "/" + deep, "deep");
+    WriteFile(m + "/plain", "x");
     MakeDirs(t / "s/" + deep.substr(0, deep.size() - 5));
-    const CActionList plan = Plan({{deep, "~~~~", ACTION_CREATE}, {"nothing", "x", ACTION_MODIFY}});
+    const CActionList plan = Plan({{deep, "~~~~", ACTION_CREATE}, {"plain/x", "x", ACTION_MODIFY}});
     RecordingHost host;
     EXPECT_FALSE(Execute(host, plan, m + "/", t / "s/"));
     EXPECT_EQ(ReadFile(t / "s/" + deep), "deep");
     EXPECT_GT((t / "s/" + deep).size(), 600u);
     EXPECT_EQ(host.m_messages,
               (std::vector<std::string>{"Error copying " + t.Path() +
-                                        "/s//x (Source file does not exist)"}));
+                                        "/s//x (Source file does not exist: Not a directory)"}));
 }
 
 TEST(ExecuteActions, KeepingGoingSkipsOnlyWhatDependsOnAFailedStep) {
@@ -285,13 +288,72 @@ TEST(ExecuteActions, ASlaveDirectoryWithoutItsOwnersRightsGetsThemBack) {
         EXPECT_EQ(st.st_mode & 0777, mode | 0700);
     }
 }
+
+TEST(ExecuteActions, DirectoriesMadeKeepTheMastersExtendedAttributesAndAcls) {
+    TempDir t;
+    WriteFile(t / "m/d/f", "f");
+    MakeDirs(t / "s");
+    if (!SetExtendedAttribute(t / "m/d", "user.colour", "blue")) {
+        GTEST_SKIP() << "the temporary directory's file system keeps no user attributes";
+    }
+    for (const char* acl : {"system.posix_acl_access", "system.posix_acl_default"}) {
+        ASSERT_TRUE(SetExtendedAttribute(t / "m/d", acl, AclGrantingRead(4242))) << acl;
+    }
+    RecordingHost host;
+    EXPECT_TRUE(Execute(host, Plan({{"d", "~~~~", ACTION_MKDIR}, {"d/f", "~~~~", ACTION_CREATE}}),
+                        t / "m", t / "s"));
+    EXPECT_TRUE(host.m_attributesNotKept.empty());
+    for (const char* name : {"user.colour", "system.posix_acl_access", "system.posix_acl_default"}) {
+        EXPECT_EQ(ExtendedAttribute(t / "s/d", name), ExtendedAttribute(t / "m/d", name)) << name;
+    }
+    EXPECT_EQ(ReadFile(t / "s/d/f"), "f");
+}
 #endif
 
 #ifdef _WIN32
 TEST(ExecuteActions, LinuxOnlyCases) {
-    GTEST_SKIP() << "a directory without its owner's rights: Linux only";
+    GTEST_SKIP() << "a directory without its owner's rights, extended attributes of directories: Linux only";
 }
 #endif
+
+TEST(ExecuteActions, VanishedMasterFilesAndAttributesTheSlaveRefusesAreCountedNotFailed) {
+    TempDir t;
+    for (const char* name : {"a", "b", "c"}) {
+        WriteFile(t / "m/" + name, "new");
+    }
+    WriteFile(t / "s/b", "old");
+    const CActionList plan = Plan({{"a", "~~~~", ACTION_CREATE},
+                                   {"b", "b", ACTION_MODIFY},
+                                   {"c", "~~~~", ACTION_CREATE},
+                                   {"d", "~~~~", ACTION_MKDIR}});
+    // Deleted after the plan was made; the slave refuses the attributes of "a".
+    ::unlink((t / "m/b").c_str());
+    ::unlink((t / "m/c").c_str());
+    OneFault refused(Call::Xattr, EOPNOTSUPP, 1, t / "s");
+    RunLog log;
+    ASSERT_TRUE(log.Open(t / "log").ok());
+    FaultyRoot master(t / "m", platform::Mounts::Cross, refused);
+    FaultyRoot slave(t / "s", platform::Mounts::Stay, refused);
+    RecordingHost host;
+    RunRecord record(host, &log);
+    // The run goes on past them, even one that stops at the first failure.
+    EXPECT_TRUE(record.Run(plan, master, slave, OnFailure::Stop));
+    EXPECT_TRUE(refused.Fired());
+    EXPECT_TRUE(host.m_messages.empty());
+    EXPECT_TRUE(host.m_skipped.empty());
+    EXPECT_EQ(host.m_vanished, (std::vector<std::string>{t / "m/b", t / "m/c"}));
+    EXPECT_EQ(host.m_attributesNotKept, (std::vector<std::string>{"a"}));
+    EXPECT_EQ(Snapshot(t / "s"),
+              (std::map<std::string, std::string>{{"a", "f:new"}, {"b", "f:old"}, {"d", "d"}}));
+    const std::string summary = record.Summary();
+    EXPECT_TRUE(summary.starts_with("1 created, 0 modified, 0 deleted, 1 directories made, 0 removed;"))
+        << summary;
+    // Nothing "not tried".
+    EXPECT_TRUE(summary.ends_with(" s; 2 vanished; extended attributes of 1 file not kept")) << summary;
+    const std::string logged = ReadFile(t / "log");
+    EXPECT_NE(logged.find(" vanished: " + t / "m/b\n"), std::string::npos) << logged;
+    EXPECT_EQ(logged.find("failed:"), std::string::npos) << logged;
+}
 
 TEST(RunProgress, WeighsEachStepByItsBytesAndAStepWithoutBytesAsALittle) {
     constexpr std::uint64_t kMiB = 1024 * 1024;

@@ -165,12 +165,13 @@ TEST(HostileTrees, FilesThatChangeBetweenThePlanAndItsExecution) {
         WriteFile(t / "m/b-shrinks", "short");
         WriteFile(t / "m/d-appears", "d");
     };
-    // A vanished source is reported and stops the run; nothing else is lost.
-    EXPECT_EQ(RunStartRequest(request, TestRequest(t / "m", t / "s", 0)), RequestResult::Failed);
-    EXPECT_EQ(host.m_messages, (std::vector<std::string>{
-                                   "Error creating " + t.Path() +
-                                   "/s/a-vanishes (Source file does not exist)"}));
-    EXPECT_TRUE(Snapshot(t / "s").empty());
+    // A vanished source is told and skipped, no failure: the run goes on with
+    // the shrunk file as it is now.
+    EXPECT_EQ(RunStartRequest(request, TestRequest(t / "m", t / "s", 0)), RequestResult::Done);
+    EXPECT_TRUE(host.m_messages.empty());
+    EXPECT_EQ(host.m_vanished, (std::vector<std::string>{t / "m/a-vanishes"}));
+    EXPECT_EQ(Snapshot(t / "s"),
+              (std::map<std::string, std::string>{{"b-shrinks", "f:short"}, {"c-stays", "f:c"}}));
     // The next run plans from what is there now: the shrunk file as it is now,
     // the new one too.
     RecordingHost again;

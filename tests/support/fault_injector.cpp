@@ -19,6 +19,7 @@ const char* CallName(Call call) {
         case Call::Stat: return "stat";
         case Call::Chmod: return "chmod";
         case Call::Sync: return "syncfs";
+        case Call::Xattr: return "fsetxattr";
     }
     return "?";
 }
@@ -148,6 +149,10 @@ platform::Status FaultyRoot::Truncate(int fd, off_t size) {
 
 platform::Status FaultyRoot::Describe(int fd, platform::FileInfo& info) {
     return Unless(Fails(Call::Stat), [&] { return TreeRoot::Describe(fd, info); });
+}
+
+platform::Status FaultyRoot::KeepExtendedAttributes(int sourceFd, int fd) {
+    return Unless(Fails(Call::Xattr), [&] { return TreeRoot::KeepExtendedAttributes(sourceFd, fd); });
 }
 
 platform::Status FaultyRoot::Close(int fd) {

@@ -28,6 +28,7 @@ enum class Call {
     Stat,       // looking at a file or directory
     Chmod,      // setting the permission bits of a directory that a run made
     Sync,       // flushing the slave's file system to its disk
+    Xattr,      // giving an output its source's extended attributes
 };
 
 const char* CallName(Call call);
@@ -75,6 +76,7 @@ public:
     platform::Result<off_t> SeekHole(int fd, off_t offset) override;
     platform::Status Truncate(int fd, off_t size) override;
     platform::Status Describe(int fd, platform::FileInfo& info) override;
+    platform::Status KeepExtendedAttributes(int sourceFd, int fd) override;
     platform::Status Close(int fd) override;
 
 private:

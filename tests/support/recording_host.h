@@ -35,6 +35,10 @@ public:
             m_skipped.push_back(std::to_string(kind) + " " + slavePath);
         }
     }
+    void SourceVanished(int, const std::string& masterFile) override { m_vanished.push_back(masterFile); }
+    void ExtendedAttributesNotKept(const std::string& slavePath) override {
+        m_attributesNotKept.push_back(slavePath);
+    }
 
     int m_pumps = 0;
     int m_cancelAtPump = 0;  // 0: never
@@ -45,6 +49,8 @@ public:
     std::vector<size_t> m_positions;
     std::vector<std::string> m_messages;
     std::vector<std::string> m_skipped;  // "kind path"
+    std::vector<std::string> m_vanished;           // master files, as messages name them
+    std::vector<std::string> m_attributesNotKept;  // slave paths
 };
 
 // An IRequestHost that answers the Start request as a user would and writes

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -302,4 +303,31 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
     std::map<std::string, std::string> out;
     SnapshotInto(root, "", out);
     return out;
+}
+
+std::string ExtendedAttribute(const std::string& path, const char* name) {
+    char value[256];
+    const ssize_t n = ::lgetxattr(path.c_str(), name, value, sizeof value);
+    return n < 0 ? std::string() : std::string(value, static_cast<size_t>(n));
+}
+
+bool SetExtendedAttribute(const std::string& path, const char* name, const std::string& value) {
+    return ::lsetxattr(path.c_str(), name, value.data(), value.size(), 0) == 0;
+}
+
+std::string LittleEndianWords(std::initializer_list<std::uint32_t> words) {
+    std::string bytes;
+    for (std::uint32_t w : words) {
+        for (int i = 0; i < 4; ++i) {
+            bytes.push_back(static_cast<char>((w >> (8 * i)) & 0xFF));
+        }
+    }
+    return bytes;
+}
+
+std::string AclGrantingRead(std::uint32_t uid) {
+    // Version 2, then (tag, permissions) and an id for each entry, in tag order.
+    constexpr std::uint32_t kNoId = 0xFFFFFFFF;
+    return LittleEndianWords({2, 0x00060001, kNoId, 0x00040002, uid, 0x00040004, kNoId, 0x00040010,
+                              kNoId, 0x00000020, kNoId});
 }

@@ -4,7 +4,9 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <ctime>
+#include <initializer_list>
 #include <map>
 #include <string>
 
@@ -93,3 +95,14 @@ std::string ReadFileBeneath(const std::string& root, const std::string& relative
 // Everything below `root` as relative path -> "d" for a directory, "f:" + content
 // for a file, "l" for a link and "o" for anything else. Links are not followed.
 std::map<std::string, std::string> Snapshot(const std::string& root);
+
+// Extended attributes, on Linux only. The raw value of `name` on `path` (not
+// through a link), "" when it has none; setting one returns false, errno set,
+// where the file system refuses it.
+std::string ExtendedAttribute(const std::string& path, const char* name);
+bool SetExtendedAttribute(const std::string& path, const char* name, const std::string& value);
+// 32-bit words in little-endian bytes, the kernel's form of ACLs and capabilities.
+std::string LittleEndianWords(std::initializer_list<std::uint32_t> words);
+// An ACL in the kernel's form (system.posix_acl_access or _default) that gives
+// the user `uid` read: owner rw, user `uid` r, group r, mask r, others nothing.
+std::string AclGrantingRead(std::uint32_t uid);
