@@ -128,6 +128,9 @@ TEST_F(StartRequestTest, ChecksComeInTheirOrderBeforeAnythingIsScanned) {
 }
 
 TEST_F(StartRequestTest, ASlaveThatAnotherRunHoldsIsRefusedUntilItEnds) {
+#ifdef _WIN32
+    GTEST_SKIP() << "a directory takes no lock on Windows";
+#endif
     WriteFile(m_master + "/a", "x");
     MakeDirs(m_slave);
     {
