@@ -22,11 +22,37 @@ size_t ClassEnd(std::string_view p, size_t at) {
     for (; i < p.size(); ++i) {
         if (p[i] == '\\') {
             ++i;
+        } else if (p.substr(i, 2) == "[:" && p.find(":]", i + 2) != std::string_view::npos) {
+            i = p.find(":]", i + 2) + 1;  // a class by name, "[:alpha:]", is one member
         } else if (p[i] == ']') {
             return i;
         }
     }
     return std::string_view::npos;
+}
+
+// True when byte `c` is of the class `name` ("alpha", "digit", ...) as the C
+// locale has them: bytes past ASCII are of none.
+bool InNamedClass(std::string_view name, unsigned char c) {
+    const bool ascii = c < 0x80;
+    const bool upper = c >= 'A' && c <= 'Z';
+    const bool lower = c >= 'a' && c <= 'z';
+    const bool digit = c >= '0' && c <= '9';
+    const bool print = c >= 0x20 && c < 0x7F;
+    const bool space = c == ' ' || (c >= '\t' && c <= '\r');
+    if (name == "alpha") return upper || lower;
+    if (name == "digit") return digit;
+    if (name == "alnum") return upper || lower || digit;
+    if (name == "upper") return upper;
+    if (name == "lower") return lower;
+    if (name == "space") return space;
+    if (name == "blank") return c == ' ' || c == '\t';
+    if (name == "punct") return print && c != ' ' && !upper && !lower && !digit;
+    if (name == "xdigit") return digit || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f');
+    if (name == "cntrl") return ascii && !print;
+    if (name == "print") return print;
+    if (name == "graph") return print && c != ' ';
+    return false;
 }
 
 // True when byte `c` is in the set p[at..end] ('[' to ']').
@@ -38,6 +64,12 @@ bool InClass(std::string_view p, size_t at, size_t end, unsigned char c) {
     for (bool first = true; i < end; first = false) {
         if (p[i] == ']' && !first) {
             break;
+        }
+        if (p.substr(i, 2) == "[:" && p.find(":]", i + 2) < end) {
+            const size_t close = p.find(":]", i + 2);
+            found = found || InNamedClass(p.substr(i + 2, close - i - 2), c);
+            i = close + 2;
+            continue;
         }
         unsigned char low = static_cast<unsigned char>(p[i] == '\\' ? p[++i] : p[i]);
         ++i;

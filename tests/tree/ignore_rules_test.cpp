@@ -15,7 +15,8 @@ TEST(IgnoreRules, GlobsMatchAsTheCLibraryMatchesPaths) {
 #else
     // Bytes that make patterns interesting, a few plain ones, a "/", and bytes
     // that are not UTF-8.
-    const std::string pieces[] = {"a", "b", "-", ".", "/", "*", "?", "[", "]", "!", "\\", "\xc3\xa9", "\xff", " "};
+    const std::string pieces[] = {"a", "b", "-", ".", "/", "*", "?", "[", "]", "!", "\\", "\xc3\xa9", "\xff", " ",
+                                  "1", "[:alpha:]", "[:digit:]", "[:space:]", ":]"};
     std::mt19937 rng(7);
     const auto draw = [&](size_t length) {
         std::string s;
