@@ -111,6 +111,10 @@ check "stop at the first failure" 1 "Error creating directory $ks/d (File exists
     -- --sync --stop-at-first-failure "$km" "$ks"
 [ ! -e "$ks/z.txt" ] && grep -q "^0 created, .*; 1 failed, 2 not tried, 0 directories not read$" "$work/out" ||
     { failed=$((failed + 1)); echo "FAIL: went on after the first failure:"; cat "$work/out"; }
+check "keep going, verbose" 1 "Error creating directory $ks/d (File exists)" -- --sync -v "$km" "$ks"
+grep -qx '..creating ../z.txt' "$work/err" && ! grep -q '^\.\.creating \.\./d/in$' "$work/err" ||
+    { failed=$((failed + 1)); echo "FAIL: -v lists a step not tried:"; cat "$work/err"; }
+rm -f "$ks/z.txt"
 check "keep going, quiet" 1 "Error creating directory $ks/d (File exists)" -- --sync -q "$km" "$ks"
 [ ! -s "$work/out" ] && grep -q "^1 created, .*; 1 failed, 1 not tried, 0 directories not read$" "$work/err" ||
     { failed=$((failed + 1)); echo "FAIL: a quiet run that failed gives no summary:"; cat "$work/err"; }
