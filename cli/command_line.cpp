@@ -31,7 +31,9 @@ constexpr const char* kUsage =
     "Usage: kelvad                            open the window\n"
     "       kelvad --sync [OPTIONS] MASTER SLAVE\n"
     "                                         bring SLAVE in line with MASTER\n"
-    "       kelvad -n|--dry-run MASTER SLAVE  print the plan, change nothing\n"
+    "       kelvad -n|--dry-run [-q] MASTER SLAVE\n"
+    "                                         print the plan, change nothing (with\n"
+    "                                         --sync too: the dry run wins)\n"
     "       kelvad -h|--help | -V|--version\n"
     "\n"
     "Options of --sync:\n"
@@ -364,20 +366,19 @@ IgnoreRules ReadExcludes(const Options& o, std::string& error) {
 
 // Whether the options go together; "" when they do, what is wrong otherwise.
 std::string CheckOptions(const Options& o) {
-    if (o.sync && o.dryRun) {
-        return "--sync and --dry-run cannot be used together";
-    }
+    // "--sync -n" is how a sync command is tried first: the dry run wins, as
+    // it changes nothing; --quiet then keeps "up-to-date" to itself.
     if (!o.sync && !o.dryRun) {
         return "say --sync to bring the slave in line, or --dry-run to print the plan";
     }
     if (o.verbose && o.quiet) {
         return "--verbose and --quiet cannot be used together";
     }
-    if (o.dryRun && (o.verbose || o.quiet)) {
-        return std::string(o.verbose ? "--verbose" : "--quiet") + " has no use with --dry-run";
+    if (o.dryRun && o.verbose) {
+        return "--verbose has no use with --dry-run";
     }
     if (o.roots.size() != 2) {
-        return std::string(o.sync ? "--sync" : "--dry-run") + " takes two directories, MASTER and SLAVE, not " +
+        return std::string(o.dryRun ? "--dry-run" : "--sync") + " takes two directories, MASTER and SLAVE, not " +
                std::to_string(o.roots.size());
     }
     return {};

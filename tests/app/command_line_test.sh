@@ -44,7 +44,6 @@ check "one root" 2 "kelvad: --dry-run takes two directories, MASTER and SLAVE, n
 check "three roots" 2 "kelvad: --sync takes two directories, MASTER and SLAVE, not 3" -- --sync "$m" "$s" "$work"
 check "neither --sync nor --dry-run" 2 \
     "kelvad: say --sync to bring the slave in line, or --dry-run to print the plan" -- -v "$m" "$s"
-check "--sync with --dry-run" 2 "kelvad: --sync and --dry-run cannot be used together" -- --sync -n "$m" "$s"
 check "--verbose with --quiet" 2 "kelvad: --verbose and --quiet cannot be used together" -- --sync -vq "$m" "$s"
 grep -q "^Usage: kelvad" "$work/err" || { failed=$((failed + 1)); echo "FAIL: no usage after the error"; }
 for help in --help -h "--help --version"; do
@@ -62,11 +61,15 @@ check "slave is a file" 2 "Slave directory doesn't exist or isn't a directory" -
 check "overlap" 2 "Master and slave directories overlap" -- --sync "$m" "$m/dir"
 check "empty master" 2 "Master directory is empty" -- --sync "$work/empty" "$s"
 
-check "dry run" 0 "" -- -n "$m" "$s"
+# A dry run given with --sync wins: the plan is printed and nothing changed;
+# --quiet keeps only the plan.
+for dry in "-n" "--sync -n" "-n -q"; do
+check "dry run ($dry)" 0 "" -- $dry "$m" "$s"
 { printf 'Mkdir:\t%s\nCreate:\t%s\nRmdir:\t%s\nDelete:\t%s\n' "$s/dir" "$s/dir/a.txt" "$s/old" "$s/old/b.txt"
   echo "1 to create, 0 to replace (4 bytes); 1 to delete; 1 directories to make, 1 to remove"; } > "$work/expected"
 cmp -s "$work/out" "$work/expected" || { failed=$((failed + 1)); echo "FAIL: dry-run lines:"; cat "$work/out"; }
 [ -e "$s/old/b.txt" ] && [ ! -e "$s/dir" ] || { failed=$((failed + 1)); echo "FAIL: the dry run changed the slave"; }
+done
 XDG_STATE_HOME= HOME= check "no place for the log" 0 \
     "kelvad: no place for the log (neither XDG_STATE_HOME nor HOME is set); the run is not recorded" -- -n "$m" "$s"
 
