@@ -304,7 +304,14 @@ void CSyncDlg::OnStart() {
     request.openRoot = [this](const std::string& path, platform::Mounts mounts) {
         return OpenRoot(path, mounts);
     };
-    if (RunStartRequest(host, request) == RequestResult::Done) {
+    const RequestResult result = RunStartRequest(host, request);
+    if (!log.Failure().ok()) {
+        // Said once; what the run changed stays.
+        KelvadMessageBox(this, "Cannot write the log " + log.Path() + " (" + log.Failure().Reason() +
+                                   "); the run is not fully recorded",
+                         "Kelvad");
+    }
+    if (result == RequestResult::Done) {
         m_finished = true;
         EndApplication();
         return;

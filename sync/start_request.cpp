@@ -1,5 +1,6 @@
 #include "sync/start_request.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -210,11 +211,20 @@ private:
 };
 
 // A master that holds nothing but an empty "lost+found" is a freshly made file
-// system, not a tree to mirror: taken for empty.
-bool HoldsNothing(const CFileList& masterList) {
-    return masterList.empty() ||
-           (masterList.size() == 1 && masterList[0]->IsDirectory() &&
-            masterList[0]->GetName() == "lost+found" && !masterList[0]->HasUnknownContents());
+// system, not a tree to mirror: taken for empty. Kelvad's own files (`own`)
+// do not count.
+bool HoldsNothing(const CFileList& masterList, const std::vector<const CFileEntry*>& own) {
+    const CFileEntry* other = nullptr;
+    for (const auto& entry : masterList) {
+        if (std::find(own.begin(), own.end(), entry.get()) == own.end()) {
+            if (other != nullptr) {
+                return false;
+            }
+            other = entry.get();
+        }
+    }
+    return other == nullptr || (other->IsDirectory() && other->GetName() == "lost+found" &&
+                                !other->HasUnknownContents());
 }
 
 // "Error reading directory /m/tax (Permission denied)" for each directory of
@@ -291,9 +301,21 @@ private:
         if (!CheckRoots(m_host, m_r, m_master, m_slave)) {
             return RequestResult::Refused;
         }
+        // The log is made or written inside the master only once the master
+        // has been scanned as it was; elsewhere (inside the slave) before the
+        // scans, so that the slave's scan finds it and keeps the directories
+        // above it.
+        const bool ownFilesInMaster = FindOwnFiles();
+        if (m_r.log != nullptr && !ownFilesInMaster) {
+            m_r.log->Release();
+        }
         Busy busy(m_host);
-        if (const auto ended = ScanBoth(busy); ended) {
-            return *ended;
+        const auto scanned = ScanBoth(busy);
+        if (m_r.log != nullptr) {
+            m_r.log->Release();
+        }
+        if (scanned) {
+            return *scanned;
         }
         if (const auto ended = CheckScans(busy); ended) {
             return *ended;
@@ -318,7 +340,10 @@ private:
         Worker slaveScan([&] { ScanDirectory(*m_slave, &m_slaveList, &stopSlave, &slaveRules); });
         Worker masterScan([&] { ScanDirectory(*m_master, &m_masterList, &m_stop, &masterRules); });
         const bool masterScanned = masterScan.WaitKeepingAlive(m_host, m_stop);
-        const bool masterEmpty = masterScanned && HoldsNothing(m_masterList);
+        if (masterScanned) {
+            LeaveOutOwnFiles(m_masterList, m_r.masterDir, platform::NameMatch::Exact);
+        }
+        const bool masterEmpty = masterScanned && HoldsNothing(m_masterList, m_ownEntries);
         if (!masterScanned || masterEmpty) {
             stopSlave = true;  // its list is thrown away
         }
@@ -337,7 +362,42 @@ private:
         if (!slaveScan.WaitKeepingAlive(m_host, stopSlave)) {
             return RequestResult::Stopped;
         }
+        LeaveOutOwnFiles(m_slaveList, m_r.slaveDir, NameMatchOf(*m_slave, m_slaveList));
         return std::nullopt;
+    }
+
+    // The paths below either root of the files that take no part in the
+    // mirror; true when one lies inside the master.
+    bool FindOwnFiles() {
+        bool inMaster = false;
+        for (const std::string& file : m_r.notMirrored) {
+            for (const std::string* root : {&m_r.masterDir, &m_r.slaveDir}) {
+                if (auto relative = platform::PathBelow(file, *root)) {
+                    m_ownPaths.push_back(std::move(*relative));
+                    inMaster = inMaster || root == &m_r.masterDir;
+                }
+            }
+        }
+        return inMaster;
+    }
+
+    // Marks the entries of `list` at those paths left out, without counting
+    // them: the comparison then plans nothing there in either tree, and keeps
+    // the slave's directories above them.
+    void LeaveOutOwnFiles(CFileList& list, const std::string& root, platform::NameMatch match) {
+        const platform::NameMatch ownMatch =
+            IgnoreRules::kFoldsCase ? platform::NameMatch::IgnoreCase : match;
+        for (const std::string& path : m_ownPaths) {
+            const platform::PathPieces own{{path, {}, {}}};
+            const size_t nameLength = path.size() - (path.rfind(platform::kSeparator) + 1);
+            for (const auto& entry : list) {
+                if (entry->GetName().size() == nameLength &&
+                    platform::ComparePaths(entry->RelativePieces(root.size()), own, ownMatch) == 0) {
+                    entry->MarkExcluded();
+                    m_ownEntries.push_back(entry.get());
+                }
+            }
+        }
     }
 
     // What the scans found that ends the request before any plan.
@@ -435,6 +495,8 @@ private:
     CActionList m_actions;
     ReleaseTogether m_release{m_masterList, m_slaveList, m_actions};
     std::atomic<bool> m_stop{false};  // the master's scan and the comparison
+    std::vector<std::string> m_ownPaths;         // below either root, of notMirrored
+    std::vector<const CFileEntry*> m_ownEntries;  // found there, in both lists
 };
 
 // The host of a request that is recorded: every call passed on, the messages,
@@ -502,6 +564,10 @@ RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
         return Request(host, expanded).Run();
     }
     RunLog& log = *r.log;
+    if (!log.Path().empty()) {
+        expanded.notMirrored.push_back(log.Path());
+    }
+    log.Hold();  // released once the trees are scanned: the log may lie in one
     log.Write(std::string("start: ") + (r.mode == RunMode::JustDoIt  ? "Just Do It"
                                         : r.mode == RunMode::Preview ? "Preview"
                                                                      : "no mode"));
@@ -509,8 +575,10 @@ RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
     log.Write("slave: " + expanded.slaveDir);
     LoggedRequestHost logged(host, log);
     const RequestResult result = Request(logged, expanded).Run();
+    log.Release();  // a request refused before its scans
     static const char* const kEnds[] = {"refused", "stopped", "up to date", "not run", "failed", "done"};
-    log.Write(std::string("end: ") + kEnds[static_cast<int>(result)]);
+    const bool cancelled = result == RequestResult::Failed && log.Cancelled();
+    log.Write(std::string("end: ") + (cancelled ? "cancelled" : kEnds[static_cast<int>(result)]));
     return result;
 }
 

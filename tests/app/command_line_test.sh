@@ -44,6 +44,8 @@ check "one root" 2 "kelvad: --dry-run takes two directories, MASTER and SLAVE, n
 check "three roots" 2 "kelvad: --sync takes two directories, MASTER and SLAVE, not 3" -- --sync "$m" "$s" "$work"
 check "neither --sync nor --dry-run" 2 \
     "kelvad: say --sync to bring the slave in line, or --dry-run to print the plan" -- -v "$m" "$s"
+check "--no-log with --log-file" 2 "kelvad: --no-log and --log-file cannot be used together" \
+    -- --sync --no-log --log-file "$work/x.log" "$m" "$s"
 check "--verbose with --quiet" 2 "kelvad: --verbose and --quiet cannot be used together" -- --sync -vq "$m" "$s"
 grep -q "^Usage: kelvad" "$work/err" || { failed=$((failed + 1)); echo "FAIL: no usage after the error"; }
 for help in --help -h "--help --version"; do
@@ -138,6 +140,32 @@ check "a log in a missing directory" 2 "kelvad: cannot open the log $work/none/x
     -- --sync --log-file "$work/none/x.log" "$km" "$ks"
 [ ! -e "$work/none" ] || { failed=$((failed + 1)); echo "FAIL: --log-file made a directory"; }
 
+# The log is never part of the mirror, wherever it lies and however it is
+# named; --no-log keeps none; a log that cannot be written is said once and
+# fails the run, which stays done.
+lm="$work/lm"; ls="$work/ls"
+mkdir -p "$lm" "$ls/logs" && echo a > "$lm/a" && ln -s "$ls" "$work/to-ls"
+check "a log inside the slave" 0 "" -- --sync --log-file "$work/to-ls/logs/../logs/run.log" "$lm" "$ls"
+[ -e "$ls/a" ] && grep -q " end: done$" "$ls/logs/run.log" && ! grep -q "deleted: \|left out" "$ls/logs/run.log" "$work/out" ||
+    { failed=$((failed + 1)); echo "FAIL: a log inside the slave:"; cat "$work/out" "$ls/logs/run.log"; }
+rm -r "$lm/a"
+check "a new log inside an empty master" 2 "Master directory is empty" -- --sync --log-file "$lm/run.log" "$lm" "$ls"
+grep -q " end: refused$" "$lm/run.log" || { failed=$((failed + 1)); echo "FAIL: the log in the master"; }
+echo b > "$lm/b"
+check "a log inside the master" 0 "" -- --sync --log-file "$lm/run.log" "$lm" "$ls"
+[ -e "$ls/b" ] && [ ! -e "$ls/run.log" ] || { failed=$((failed + 1)); echo "FAIL: the master's log was copied"; }
+logLines=$(wc -l < "$log")
+echo c > "$lm/c"
+check "--no-log" 0 "" -- --sync --no-log "$lm" "$ls"
+[ -e "$ls/c" ] && [ "$(wc -l < "$log")" -eq "$logLines" ] || { failed=$((failed + 1)); echo "FAIL: --no-log"; }
+head -c 600K /dev/zero > "$work/big.log" && echo d > "$lm/d"
+printf '#!/bin/sh\ntrap "" XFSZ\nulimit -f 500\nexec "%s" "$@"\n' "$kelvad" > "$work/limited" && chmod +x "$work/limited"
+kelvad="$work/limited" check "a log that cannot be written" 1 \
+    "kelvad: cannot write the log $work/big.log (File too large); the run is not fully recorded" \
+    -- --sync --log-file "$work/big.log" "$lm" "$ls"
+[ -e "$ls/d" ] && [ "$(grep -c "cannot write the log" "$work/err")" -eq 1 ] ||
+    { failed=$((failed + 1)); echo "FAIL: a log that cannot be written"; }
+
 # The guard: a master that would empty the slave is refused unless allowed.
 gm="$work/gm"; gs="$work/gs"
 mkdir -p "$gm" "$gs" && echo stray > "$gm/stray.txt"
@@ -208,7 +236,8 @@ else
     passed=$((passed + 1))
 fi
 
-# SIGINT in the middle of many files: stopped, every file whole.
+# SIGINT in the middle of many files: stopped, every file whole, and logged
+# as cancelled (or stopped, when it came during the scan).
 for i in $(seq 20000); do echo x > "$m/f$i"; done
 "$kelvad" --sync "$m" "$s" >/dev/null 2>&1 &
 pid=$!
@@ -218,10 +247,12 @@ wait "$pid"
 got=$?
 copied=$(find "$s" -maxdepth 1 -name 'f*' | wc -l)
 torn=$(find "$s" -maxdepth 1 -name 'f*' ! -size 2c | wc -l)
-if [ "$got" -eq 130 ] && [ "$copied" -lt 20000 ] && [ "$torn" -eq 0 ]; then
+ended=$(grep " end: " "$log" | tail -1)
+if [ "$copied" -gt 0 ]; then expected=" end: cancelled"; else expected=" end: stopped"; fi
+if [ "$got" -eq 130 ] && [ "$copied" -lt 20000 ] && [ "$torn" -eq 0 ] && [ "${ended#* * }" = "${expected# }" ]; then
     passed=$((passed + 1))
 else
-    failed=$((failed + 1)); echo "FAIL: interrupt: status $got, $copied files, $torn not whole"
+    failed=$((failed + 1)); echo "FAIL: interrupt: status $got, $copied files, $torn not whole, $ended"
 fi
 [ "$(ls -A "$outside")" = keep ] && [ "$(cat "$outside/keep")" = keep ] ||
     { failed=$((failed + 1)); echo "FAIL: what the slaves' links point at was changed"; }
