@@ -265,8 +265,13 @@ void CSyncDlg::LoadSettings() {
 }
 
 void CSyncDlg::SaveSettings() {
-    // A settings file that cannot be written does not keep the run from ending.
-    SaveSettingsFile(kSettingsFile, SettingsValues{m_masterDir, m_slaveDir, m_option});
+    // A settings file that cannot be written does not keep the run from
+    // ending, but it is said, once.
+    const platform::Status saved =
+        SaveSettingsFile(kSettingsFile, SettingsValues{m_masterDir, m_slaveDir, m_option});
+    if (!saved.ok()) {
+        KelvadMessageBox(this, SettingsNotSavedText(kSettingsFile, saved), "Kelvad");
+    }
 }
 
 void CSyncDlg::OnAbout() {

@@ -73,9 +73,10 @@ Status ReadWholeFile(const std::string& path, std::string& text);
 // it is written and flushed to disk, then renamed over it, so a crash leaves the
 // old file or the new one, never half of one. The file keeps its permissions.
 // A symbolic link at `path` is kept and the file it points to replaced, but only
-// when that is a regular file owned by the user running the program; anything
-// else at `path` or behind the link (a FIFO, a device, another user's file) is
-// left as it is and EPERM returned. When it fails the old file is untouched.
+// when the link belongs to the user running the program or to root (otherwise
+// ELOOP), and leads to a regular file owned by that user; anything else at
+// `path` or behind the link (a FIFO, a device, another user's file) is left as
+// it is and EPERM returned. When it fails the old file is untouched.
 Status WriteFileAtomically(const std::string& path, const std::string& content);
 
 // Opens the regular file at `path` for appending, creating it with mode 0600

@@ -185,9 +185,16 @@ Status WriteFileAtomically(const std::string& path, const std::string& content) 
     struct stat st;
     if (::lstat(path.c_str(), &st) == 0) {
         if (S_ISLNK(st.st_mode)) {
-            // A link is saved through only to a regular file of the user's own:
-            // a link planted to a device, a FIFO or another user's file must not
-            // make the save replace or fill what it points at.
+            // A link is followed only when it belongs to the user or to root, as
+            // the kernel's protected symlinks have it in sticky directories: a
+            // link planted by another user in a directory both can write must
+            // not make the save fill a file of the user's (for root, any file).
+            if (st.st_uid != ::geteuid() && st.st_uid != 0) {
+                return Status::Failed("lstat", ELOOP);
+            }
+            // It is saved through only to a regular file of the user's own: a
+            // link to a device, a FIFO or another user's file must not make the
+            // save replace or fill what it points at.
             if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
                 st.st_uid != ::geteuid()) {
                 return Status::Failed("stat", EPERM);
