@@ -265,8 +265,13 @@ void CSyncDlg::LoadSettings() {
 }
 
 void CSyncDlg::SaveSettings() {
-    // A settings file that cannot be written does not keep the run from ending.
-    SaveSettingsFile(kSettingsFile, SettingsValues{m_masterDir, m_slaveDir, m_option});
+    // A settings file that cannot be written does not keep the run from
+    // ending, but it is said, once.
+    const platform::Status saved =
+        SaveSettingsFile(kSettingsFile, SettingsValues{m_masterDir, m_slaveDir, m_option});
+    if (!saved.ok()) {
+        KelvadMessageBox(this, SettingsNotSavedText(kSettingsFile, saved), "Kelvad");
+    }
 }
 
 void CSyncDlg::OnAbout() {
@@ -304,7 +309,14 @@ void CSyncDlg::OnStart() {
     request.openRoot = [this](const std::string& path, platform::Mounts mounts) {
         return OpenRoot(path, mounts);
     };
-    if (RunStartRequest(host, request) == RequestResult::Done) {
+    const RequestResult result = RunStartRequest(host, request);
+    if (!log.Failure().ok()) {
+        // Said once; what the run changed stays.
+        KelvadMessageBox(this, "Cannot write the log " + log.Path() + " (" + log.Failure().Reason() +
+                                   "); the run is not fully recorded",
+                         "Kelvad");
+    }
+    if (result == RequestResult::Done) {
         m_finished = true;
         EndApplication();
         return;

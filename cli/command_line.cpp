@@ -31,7 +31,9 @@ constexpr const char* kUsage =
     "Usage: kelvad                            open the window\n"
     "       kelvad --sync [OPTIONS] MASTER SLAVE\n"
     "                                         bring SLAVE in line with MASTER\n"
-    "       kelvad -n|--dry-run MASTER SLAVE  print the plan, change nothing\n"
+    "       kelvad -n|--dry-run [-q] MASTER SLAVE\n"
+    "                                         print the plan, change nothing (with\n"
+    "                                         --sync too: the dry run wins)\n"
     "       kelvad -h|--help | -V|--version\n"
     "\n"
     "Options of --sync:\n"
@@ -46,6 +48,8 @@ constexpr const char* kUsage =
 #else
     "                            ~/.local/state/kelvad/kelvad.log\n"
 #endif
+    "  --no-log                  record the run nowhere (a log inside MASTER or\n"
+    "                            SLAVE is never part of the mirror)\n"
     "  --stop-at-first-failure   stop at the first step that fails (by default\n"
     "                            every step that does not depend on it is done)\n"
     "  --max-delete=N|all        delete or remove at most N entries; without it a\n"
@@ -54,10 +58,10 @@ constexpr const char* kUsage =
     "\n"
     "Copies what is new in MASTER, replaces what MASTER wrote later or holds at\n"
     "another size, and deletes what MASTER no longer has. MASTER is only read.\n"
-    "Exit status: 0 in line (or nothing to do), 1 a step failed or a directory\n"
-    "of either tree could not be read, 2 refused before anything changed, 24\n"
-    "master files vanished after the scan and nothing else went wrong, 130\n"
-    "interrupted.\n";
+    "Exit status: 0 in line (or nothing to do), 1 a step failed, a directory\n"
+    "of either tree could not be read or the log could not be written, 2\n"
+    "refused before anything changed, 24 master files vanished after the scan\n"
+    "and nothing else went wrong, 130 interrupted.\n";
 
 // Set by SIGINT and SIGTERM: a Cancel, read before each change and each piece.
 volatile std::sig_atomic_t g_interrupted = 0;
@@ -265,6 +269,7 @@ struct Options {
     bool verbose = false;
     bool quiet = false;
     bool stopAtFirstFailure = false;
+    bool noLog = false;
     long long maxDelete = -1;
     std::string logFile;  // empty: the usual log
     // --exclude patterns and --exclude-from files, in their order: a later one wins.
@@ -284,7 +289,7 @@ int UsageError(const std::string& what) {
 
 // Reads the options; "" when they make sense, what is wrong otherwise.
 std::string ParseOptions(int argc, char** argv, Options& o) {
-    enum { kStopAtFirstFailure = 256, kMaxDelete, kSync, kLogFile, kExclude, kExcludeFrom };
+    enum { kStopAtFirstFailure = 256, kMaxDelete, kSync, kLogFile, kNoLog, kExclude, kExcludeFrom };
     static const option kLong[] = {
         {"sync", no_argument, nullptr, kSync},
         {"dry-run", no_argument, nullptr, 'n'},
@@ -295,6 +300,7 @@ std::string ParseOptions(int argc, char** argv, Options& o) {
         {"stop-at-first-failure", no_argument, nullptr, kStopAtFirstFailure},
         {"max-delete", required_argument, nullptr, kMaxDelete},
         {"log-file", required_argument, nullptr, kLogFile},
+        {"no-log", no_argument, nullptr, kNoLog},
         {"exclude", required_argument, nullptr, kExclude},
         {"exclude-from", required_argument, nullptr, kExcludeFrom},
         {nullptr, 0, nullptr, 0},
@@ -310,6 +316,7 @@ std::string ParseOptions(int argc, char** argv, Options& o) {
             case 'h': o.help = true; break;
             case 'V': o.version = true; break;
             case kStopAtFirstFailure: o.stopAtFirstFailure = true; break;
+            case kNoLog: o.noLog = true; break;
             case kExclude: o.excludes.push_back({false, optarg}); break;
             case kExcludeFrom: o.excludes.push_back({true, optarg}); break;
             case kLogFile:
@@ -377,22 +384,28 @@ IgnoreRules ReadExcludes(const Options& o, std::string& error) {
     return all;
 }
 
+// The exit status of a request that ended with `result`; prints the summary
+// of a run where it is due.
+int StatusOfRequest(RequestResult result, const TerminalRequestHost& host, bool quiet);
+
 // Whether the options go together; "" when they do, what is wrong otherwise.
 std::string CheckOptions(const Options& o) {
-    if (o.sync && o.dryRun) {
-        return "--sync and --dry-run cannot be used together";
-    }
+    // "--sync -n" is how a sync command is tried first: the dry run wins, as
+    // it changes nothing; --quiet then keeps "up-to-date" to itself.
     if (!o.sync && !o.dryRun) {
         return "say --sync to bring the slave in line, or --dry-run to print the plan";
     }
     if (o.verbose && o.quiet) {
         return "--verbose and --quiet cannot be used together";
     }
-    if (o.dryRun && (o.verbose || o.quiet)) {
-        return std::string(o.verbose ? "--verbose" : "--quiet") + " has no use with --dry-run";
+    if (o.dryRun && o.verbose) {
+        return "--verbose has no use with --dry-run";
+    }
+    if (o.noLog && !o.logFile.empty()) {
+        return "--no-log and --log-file cannot be used together";
     }
     if (o.roots.size() != 2) {
-        return std::string(o.sync ? "--sync" : "--dry-run") + " takes two directories, MASTER and SLAVE, not " +
+        return std::string(o.dryRun ? "--dry-run" : "--sync") + " takes two directories, MASTER and SLAVE, not " +
                std::to_string(o.roots.size());
     }
     return {};
@@ -429,7 +442,9 @@ int RunCommandLine(int argc, char** argv) {
     // The usual log is kept where it can be; a log asked for by name must be.
     RunLog log;
     const std::string logPath = o.logFile.empty() ? RunLog::DefaultPath() : o.logFile;
-    if (logPath.empty()) {
+    if (o.noLog) {
+        // recorded nowhere
+    } else if (logPath.empty()) {
         std::fprintf(stderr, "kelvad: no place for the log (%s); the run is not recorded\n",
                      RunLog::DefaultPathUnknown());
     } else if (const platform::Status opened = log.Open(logPath); !opened.ok()) {
@@ -446,14 +461,27 @@ int RunCommandLine(int argc, char** argv) {
     // A dry run is a Preview whose plan is printed and not approved.
     StartRequest request{o.roots[0], o.roots[1], o.dryRun ? RunMode::Preview : RunMode::JustDoIt, {}};
     request.maxDelete = o.maxDelete;
-    request.log = &log;
+    request.log = o.noLog ? nullptr : &log;
     request.excludes = std::move(excludes);
-    const RequestResult result = RunStartRequest(host, request);
+    const int status = StatusOfRequest(RunStartRequest(host, request), host, o.quiet);
+    // A run that could not be recorded is no success, though what it changed
+    // stays; said once.
+    if (!log.Failure().ok()) {
+        std::fprintf(stderr, "kelvad: cannot write the log %s (%s); the run is not fully recorded\n",
+                     EscapeForTerminal(log.Path()).c_str(), log.Failure().Reason().c_str());
+        return status == kExitInLine ? kExitStepFailed : status;
+    }
+    return status;
+}
+
+namespace {
+
+int StatusOfRequest(RequestResult result, const TerminalRequestHost& host, bool quiet) {
     // The summary of a run that did not do everything is printed whatever
     // --quiet says, on the standard error then.
     const auto summary = [&](bool failed) {
-        if (!o.quiet || failed) {
-            std::fprintf(o.quiet ? stderr : stdout, "%s\n",
+        if (!quiet || failed) {
+            std::fprintf(quiet ? stderr : stdout, "%s\n",
                          EscapeForTerminal(host.Summary()).c_str());
         }
     };
@@ -477,3 +505,5 @@ int RunCommandLine(int argc, char** argv) {
     }
     return kExitStepFailed;
 }
+
+}  // namespace

@@ -135,30 +135,32 @@ private:
         m_slave.ForgetKeptDirectory();
         const int kind = action.GetKind();
         const std::string& slavePath = action.GetTargetPath();
-        switch (kind) {
-            case ACTION_MODIFY: m_host.SetStatus(kStatusModify + slavePath); break;
-            case ACTION_CREATE: m_host.SetStatus(kStatusCreate + slavePath); break;
-            case ACTION_DELETE: m_host.SetStatus(kStatusDelete + slavePath); break;
-            case ACTION_MKDIR: m_host.SetStatus(kStatusMkdir + slavePath); break;
-            case ACTION_RMDIR: m_host.SetStatus(kStatusRmdir + slavePath); break;
-            default: m_host.ShowMessage("Invalid action"); return false;
+        if (kind < ACTION_MODIFY || kind > ACTION_RMDIR) {
+            m_host.ShowMessage("Invalid action");
+            return false;
         }
+        // A step that is not tried gets no status line: a verbose run lists
+        // only what it tried.
         if (m_failures.Below(slavePath)) {
             m_host.StepEnded(kind, slavePath, IExecHost::StepOutcome::Skipped);
             m_failures.Add(slavePath);
             return true;
         }
+        if (kind == ACTION_CREATE) {
+            if (!RemoveNow(slavePath)) {
+                return false;
+            }
+            if (m_failures.AtOrBelow(slavePath)) {
+                m_host.StepEnded(kind, slavePath, IExecHost::StepOutcome::Skipped);  // the directory in its place is still there
+                return true;
+            }
+        }
+        static const char* const kStatus[] = {"", kStatusModify, kStatusDelete, kStatusCreate,
+                                              kStatusMkdir, kStatusRmdir};
+        m_host.SetStatus(kStatus[kind] + slavePath);
         switch (kind) {
             case ACTION_MODIFY: return Copy(action.GetMasterPath(), slavePath, CopyMode::Replace, kind);
-            case ACTION_CREATE:
-                if (!RemoveNow(slavePath)) {
-                    return false;
-                }
-                if (m_failures.AtOrBelow(slavePath)) {
-                    m_host.StepEnded(kind, slavePath, IExecHost::StepOutcome::Skipped);  // the directory in its place is still there
-                    return true;
-                }
-                return Copy(action.GetMasterPath(), slavePath, CopyMode::Create, kind);
+            case ACTION_CREATE: return Copy(action.GetMasterPath(), slavePath, CopyMode::Create, kind);
             case ACTION_DELETE:
                 return Check(WithOwnerRights(m_slave, slavePath,
                                              [&] { return m_slave.RemoveFile(slavePath); }),

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 #include <sys/types.h>
@@ -72,18 +73,33 @@ Status ReadWholeFile(const std::string& path, std::string& text);
 // it is written and flushed to disk, then renamed over it, so a crash leaves the
 // old file or the new one, never half of one. The file keeps its permissions.
 // A symbolic link at `path` is kept and the file it points to replaced, but only
-// when that is a regular file owned by the user running the program; anything
-// else at `path` or behind the link (a FIFO, a device, another user's file) is
-// left as it is and EPERM returned. When it fails the old file is untouched.
+// when the link belongs to the user running the program or to root (otherwise
+// ELOOP), and leads to a regular file owned by that user; anything else at
+// `path` or behind the link (a FIFO, a device, another user's file) is left as
+// it is and EPERM returned. When it fails the old file is untouched.
 Status WriteFileAtomically(const std::string& path, const std::string& content);
 
 // Opens the regular file at `path` for appending, creating it with mode 0600
 // and, with MissingDirectories::Make, its missing directories with 0700, as a
-// log that may name private files wants. A symbolic link at `path` is not
-// followed (ELOOP); anything but a regular file there (a FIFO, a device) is
-// refused without blocking (EINVAL).
+// log that may name private files wants; with MissingFile::Refuse a missing
+// file is not made (ENOENT) and nothing is created. A symbolic link at `path`
+// is not followed (ELOOP); anything but a regular file there (a FIFO, a
+// device) is refused without blocking (EINVAL).
 enum class MissingDirectories { Make, Refuse };
-Result<int> OpenForAppend(const std::string& path, MissingDirectories missing);
+enum class MissingFile { Make, Refuse };
+Result<int> OpenForAppend(const std::string& path, MissingDirectories missing,
+                          MissingFile missingFile = MissingFile::Make);
+
+// The directory that holds `path` as it is written: what comes before its last
+// separator ("/" for a name just below "/"), "." for a bare name.
+std::string ParentOf(const std::string& path);
+
+// The path of `path` below the directory `root` ("a/b.log"), each judged by
+// where it really lies: the root and the nearest existing directory above
+// `path` resolved through symbolic links, "." and ".." (on Windows, made
+// absolute, and compared ignoring case); std::nullopt when `path` does not
+// lie below `root`, or either cannot be resolved.
+std::optional<std::string> PathBelow(const std::string& path, const std::string& root);
 
 // The process's umask, read without changing it.
 mode_t Umask();

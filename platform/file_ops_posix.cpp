@@ -185,9 +185,16 @@ Status WriteFileAtomically(const std::string& path, const std::string& content) 
     struct stat st;
     if (::lstat(path.c_str(), &st) == 0) {
         if (S_ISLNK(st.st_mode)) {
-            // A link is saved through only to a regular file of the user's own:
-            // a link planted to a device, a FIFO or another user's file must not
-            // make the save replace or fill what it points at.
+            // A link is followed only when it belongs to the user or to root, as
+            // the kernel's protected symlinks have it in sticky directories: a
+            // link planted by another user in a directory both can write must
+            // not make the save fill a file of the user's (for root, any file).
+            if (st.st_uid != ::geteuid() && st.st_uid != 0) {
+                return Status::Failed("lstat", ELOOP);
+            }
+            // It is saved through only to a regular file of the user's own: a
+            // link to a device, a FIFO or another user's file must not make the
+            // save replace or fill what it points at.
             if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
                 st.st_uid != ::geteuid()) {
                 return Status::Failed("stat", EPERM);
@@ -229,7 +236,8 @@ Status WriteFileAtomically(const std::string& path, const std::string& content) 
     return status;
 }
 
-Result<int> OpenForAppend(const std::string& path, MissingDirectories missing) {
+Result<int> OpenForAppend(const std::string& path, MissingDirectories missing,
+                          MissingFile missingFile) {
     for (size_t slash = path.find('/', 1);
          missing == MissingDirectories::Make && slash != std::string::npos;
          slash = path.find('/', slash + 1)) {
@@ -238,8 +246,9 @@ Result<int> OpenForAppend(const std::string& path, MissingDirectories missing) {
         }
     }
     // O_NONBLOCK: a FIFO in its place must not hold the run until someone reads.
+    const int create = missingFile == MissingFile::Make ? O_CREAT : 0;
     const int fd = ::open(path.c_str(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+                          O_WRONLY | O_APPEND | create | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0) {
         return Status::FromErrno("open");
     }
@@ -255,6 +264,47 @@ Result<int> OpenForAppend(const std::string& path, MissingDirectories missing) {
         return failure;
     }
     return fd;
+}
+
+std::string ParentOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+namespace {
+// `path` with every symbolic link, "." and ".." resolved; empty when it cannot be.
+std::string Resolved(const std::string& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
+        return {};
+    }
+    std::string text = resolved;
+    std::free(resolved);
+    return text;
+}
+}  // namespace
+
+std::optional<std::string> PathBelow(const std::string& path, const std::string& root) {
+    const std::string realRoot = Resolved(root);
+    // The file, or directories above it, may not exist yet: the nearest
+    // directory that does is resolved, and the names below it taken as written.
+    std::string dir = ParentOf(path);
+    std::string rest = path.substr(path.rfind('/') + 1);
+    std::string realDir = Resolved(dir);
+    while (realDir.empty() && errno == ENOENT && dir != "." && dir != "/") {
+        rest = dir.substr(dir.rfind('/') + 1) + "/" + rest;
+        dir = ParentOf(dir);
+        realDir = Resolved(dir);
+    }
+    if (realRoot.empty() || realDir.empty() || rest.empty()) {
+        return std::nullopt;
+    }
+    const std::string full = (realDir == "/" ? "" : realDir) + "/" + rest;
+    const std::string prefix = realRoot == "/" ? "/" : realRoot + "/";
+    if (full.compare(0, prefix.size(), prefix) != 0) {
+        return std::nullopt;
+    }
+    return full.substr(prefix.size());
 }
 
 int ProcessId() {

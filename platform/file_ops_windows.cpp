@@ -250,7 +250,8 @@ Status WriteFileAtomically(const std::string& path, const std::string& content) 
     return status;
 }
 
-Result<int> OpenForAppend(const std::string& path, MissingDirectories missing) {
+Result<int> OpenForAppend(const std::string& path, MissingDirectories missing,
+                          MissingFile missingFile) {
     const std::wstring wide = win::LongPath(path);
     if (missing == MissingDirectories::Make) {
         // Each directory after the \\?\X:\ (or \\?\UNC\server\share\) part.
@@ -262,7 +263,8 @@ Result<int> OpenForAppend(const std::string& path, MissingDirectories missing) {
         }
     }
     HANDLE handle = ::CreateFileW(wide.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  missingFile == MissingFile::Make ? OPEN_ALWAYS : OPEN_EXISTING,
                                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return win::FromLastError("CreateFileW");
@@ -272,6 +274,45 @@ Result<int> OpenForAppend(const std::string& path, MissingDirectories missing) {
         return regular;
     }
     return win::Adopt(handle, "CreateFileW");
+}
+
+std::string ParentOf(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? "." : slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
+
+namespace {
+// `path` made absolute with '/' between names, upper-cased as the file system
+// compares names; empty when it cannot be.
+std::wstring FullPath(const std::string& path, bool upper) {
+    wchar_t buffer[32768];
+    const DWORD n = ::GetFullPathNameW(win::Widen(path).c_str(), 32768, buffer, nullptr);
+    if (n == 0 || n >= 32768) {
+        return {};
+    }
+    std::wstring full(buffer, n);
+    std::replace(full.begin(), full.end(), L'\\', L'/');
+    if (upper) {
+        ::CharUpperBuffW(full.data(), static_cast<DWORD>(full.size()));
+    }
+    return full;
+}
+}  // namespace
+
+std::optional<std::string> PathBelow(const std::string& path, const std::string& root) {
+    std::wstring prefix = FullPath(root, true);
+    const std::wstring full = FullPath(path, false);
+    std::wstring upper = FullPath(path, true);
+    if (prefix.empty() || full.empty()) {
+        return std::nullopt;
+    }
+    if (prefix.back() != L'/') {
+        prefix += L'/';
+    }
+    if (upper.size() <= prefix.size() || upper.compare(0, prefix.size(), prefix) != 0) {
+        return std::nullopt;
+    }
+    return win::Narrow(full.substr(prefix.size()));
 }
 
 int ProcessId() {

@@ -1,6 +1,7 @@
 #include "sync/run_log.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -39,18 +40,29 @@ const char* RunLog::DefaultPathUnknown() {
 }
 
 platform::Status RunLog::Open(const std::string& path) {
-    const platform::Result<int> fd = platform::OpenForAppend(
-        path, path == DefaultPath() ? platform::MissingDirectories::Make
-                                    : platform::MissingDirectories::Refuse);
+    const platform::Result<int> fd =
+        platform::OpenForAppend(path, platform::MissingDirectories::Refuse, platform::MissingFile::Refuse);
     if (fd.ok()) {
         m_fd = *fd;
-        m_path = path;
+    } else if (!fd.status().Is(ENOENT) ||
+               (path != DefaultPath() && !platform::IsDirectoryPath(platform::ParentOf(path)))) {
+        return fd.status();
     }
-    return fd.status();
+    m_path = path;
+    return {};
+}
+
+void RunLog::Release() {
+    m_holding = false;
+    std::string held;
+    held.swap(m_held);
+    if (!held.empty()) {
+        WriteOut(held);
+    }
 }
 
 void RunLog::Write(const std::string& text) {
-    if (m_fd < 0) {
+    if (m_path.empty() || !m_failure.ok()) {
         return;
     }
     char stamp[32];
@@ -62,9 +74,34 @@ void RunLog::Write(const std::string& text) {
     localtime_r(&now, &local);
 #endif
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &local);
-    // One write a line: lines of two runs at once stay whole.
     const std::string line = stamp + EscapeForTerminal(text) + "\n";
-    (void)platform::WriteAll(m_fd, line.data(), line.size());
+    if (m_holding) {
+        m_held += line;
+    } else {
+        WriteOut(line);
+    }
+}
+
+void RunLog::WriteCancelled() {
+    m_cancelled = true;
+    Write("cancelled");
+}
+
+void RunLog::WriteOut(const std::string& lines) {
+    if (m_fd < 0 && m_failure.ok()) {
+        const platform::Result<int> fd = platform::OpenForAppend(
+            m_path, m_path == DefaultPath() ? platform::MissingDirectories::Make
+                                            : platform::MissingDirectories::Refuse);
+        if (!fd.ok()) {
+            m_failure = fd.status();
+            return;
+        }
+        m_fd = *fd;
+    }
+    // One write a line (or the lines held): lines of two runs at once stay whole.
+    if (m_failure.ok()) {
+        m_failure = platform::WriteAll(m_fd, lines.data(), lines.size());
+    }
 }
 
 bool RunRecord::Run(const CActionList& actions, platform::TreeRoot& master,
@@ -75,7 +112,7 @@ bool RunRecord::Run(const CActionList& actions, platform::TreeRoot& master,
     const bool done = ExecuteActions(*this, actions, master, slave, FlushAtEnd::Yes, onFailure);
     if (m_log != nullptr) {
         if (m_inner.IsCancelled()) {
-            m_log->Write("cancelled");  // before the next change; what was done stays done
+            m_log->WriteCancelled();  // before the next change; what was done stays done
         }
         m_log->Write("summary: " + Summary());
     }

@@ -29,19 +29,43 @@ public:
     // Why DefaultPath() is "": the variables it is made from, for the user.
     static const char* DefaultPathUnknown();
 
-    // Opens the log at `path` for appending (made when missing, with its
-    // directories for the usual log, DefaultPath()). Until it is open, writing
-    // does nothing.
+    // Takes the log at `path` for appending. A file already there is opened
+    // now; a missing one is made (with its directories, for the usual log,
+    // DefaultPath()) only when the first line is written out, so that a log
+    // inside a tree is not made before that tree is scanned. Fails when what
+    // is there cannot be opened as a regular file, or when the directory of a
+    // log other than the usual one does not exist (ENOENT); the log is then
+    // not used, and writing does nothing.
     platform::Status Open(const std::string& path);
-    bool IsOpen() const { return m_fd >= 0; }
+    // Whether a log was taken and nothing has failed to be written to it.
+    bool IsOpen() const { return !m_path.empty() && m_failure.ok(); }
     const std::string& Path() const { return m_path; }
+
+    // Lines written from now on are kept in memory, and the file neither made
+    // nor touched, until Release (the Start request holds them while the trees
+    // are scanned). Release writes them out, and later lines as they come.
+    void Hold() { m_holding = true; }
+    void Release();
 
     // Appends one line: the time, then `text`.
     void Write(const std::string& text);
+    // Writes that the run was cancelled (Cancel, SIGINT); Cancelled() then says so.
+    void WriteCancelled();
+    bool Cancelled() const { return m_cancelled; }
+
+    // The first failure to make or write the log (a full disk); ok while there
+    // is none. After one nothing more is written, so it is told once.
+    const platform::Status& Failure() const { return m_failure; }
 
 private:
+    void WriteOut(const std::string& lines);
+
     int m_fd = -1;
     std::string m_path;
+    bool m_holding = false;
+    bool m_cancelled = false;
+    std::string m_held;
+    platform::Status m_failure;
 };
 
 // What a run does, counted and written to the log as it happens: it stands

@@ -1,6 +1,7 @@
 #include "sync/settings.h"
 
 #include <climits>
+#include <cerrno>
 #include <cstdlib>
 #include <vector>
 
@@ -269,8 +270,15 @@ SettingsValues LoadSettingsFile(const std::string& path) {
     return ParseSettings(text);
 }
 
-bool SaveSettingsFile(const std::string& path, const SettingsValues& values) {
+platform::Status SaveSettingsFile(const std::string& path, const SettingsValues& values) {
     std::string text;
     (void)platform::ReadWholeFile(path, text);  // a missing file is an empty one
-    return platform::WriteFileAtomically(path, UpdateSettings(text, values)).ok();
+    return platform::WriteFileAtomically(path, UpdateSettings(text, values));
+}
+
+std::string SettingsNotSavedText(const std::string& path, const platform::Status& failure) {
+    if (failure.Is(ELOOP)) {
+        return "Settings not saved: " + path + " is a link that belongs to another user";
+    }
+    return "Settings not saved: cannot write " + path + " (" + failure.Reason() + ")";
 }

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/status.h"
+
 inline constexpr const char* kSettingsFile = "./kelvad.ini";
 inline constexpr const char* kSettingsSection = "INIT";
 // A text value is read up to this many bytes.
@@ -34,5 +36,12 @@ SettingsValues LoadSettingsFile(const std::string& path);
 
 // Writes `values` into the file at `path`, replacing it atomically: a temporary
 // file beside it is written completely and then renamed over it, so a crash
-// leaves either the old file or the new one. Returns false when it could not.
-bool SaveSettingsFile(const std::string& path, const SettingsValues& values);
+// leaves either the old file or the new one. A link at `path` is written
+// through only when it belongs to the user or to root (ELOOP otherwise; see
+// platform::WriteFileAtomically). Returns why it could not, the file untouched.
+platform::Status SaveSettingsFile(const std::string& path, const SettingsValues& values);
+
+// What the user is told when the settings could not be saved to `path`:
+// "Settings not saved: ./kelvad.ini is a link that belongs to another user",
+// or "Settings not saved: cannot write ./kelvad.ini (Permission denied)".
+std::string SettingsNotSavedText(const std::string& path, const platform::Status& failure);

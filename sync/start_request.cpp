@@ -308,9 +308,21 @@ private:
             return Refuse("Slave directory is in use by another Kelvad run");
         }
         m_marker.emplace(*m_slave);
+        // The log is made or written inside the master only once the master
+        // has been scanned as it was; elsewhere (inside the slave) before the
+        // scans, so that the slave's scan finds it and keeps the directories
+        // above it.
+        const bool ownFilesInMaster = FindOwnFiles();
+        if (m_r.log != nullptr && !ownFilesInMaster) {
+            m_r.log->Release();
+        }
         Busy busy(m_host);
-        if (const auto ended = ScanBoth(busy); ended) {
-            return *ended;
+        const auto scanned = ScanBoth(busy);
+        if (m_r.log != nullptr) {
+            m_r.log->Release();
+        }
+        if (scanned) {
+            return *scanned;
         }
         if (const auto ended = CheckScans(busy); ended) {
             return *ended;
@@ -337,6 +349,9 @@ private:
         });
         Worker masterScan([&] { ScanDirectory(*m_master, &m_masterList, &m_stop, &masterRules); });
         const bool masterScanned = masterScan.WaitKeepingAlive(m_host, m_stop);
+        if (masterScanned) {
+            LeaveOutOwnFiles(m_masterList, m_r.masterDir, platform::NameMatch::Exact);
+        }
         const bool masterEmpty = masterScanned && HoldsNothing(m_masterList);
         if (!masterScanned || masterEmpty) {
             stopSlave = true;  // its list is thrown away
@@ -356,7 +371,41 @@ private:
         if (!slaveScan.WaitKeepingAlive(m_host, stopSlave)) {
             return RequestResult::Stopped;
         }
+        LeaveOutOwnFiles(m_slaveList, m_r.slaveDir, NameMatchOf(*m_slave, m_slaveList));
         return std::nullopt;
+    }
+
+    // The paths below either root of the files that take no part in the
+    // mirror; true when one lies inside the master.
+    bool FindOwnFiles() {
+        bool inMaster = false;
+        for (const std::string& file : m_r.notMirrored) {
+            for (const std::string* root : {&m_r.masterDir, &m_r.slaveDir}) {
+                if (auto relative = platform::PathBelow(file, *root)) {
+                    m_ownPaths.push_back(std::move(*relative));
+                    inMaster = inMaster || root == &m_r.masterDir;
+                }
+            }
+        }
+        return inMaster;
+    }
+
+    // Marks the entries of `list` at those paths left out, without counting
+    // them: the comparison then plans nothing there in either tree, and keeps
+    // the slave's directories above them.
+    void LeaveOutOwnFiles(CFileList& list, const std::string& root, platform::NameMatch match) {
+        const platform::NameMatch ownMatch =
+            IgnoreRules::kFoldsCase ? platform::NameMatch::IgnoreCase : match;
+        for (const std::string& path : m_ownPaths) {
+            const platform::PathPieces own{{path, {}, {}}};
+            const size_t nameLength = path.size() - (path.rfind(platform::kSeparator) + 1);
+            for (const auto& entry : list) {
+                if (entry->GetName().size() == nameLength &&
+                    platform::ComparePaths(entry->RelativePieces(root.size()), own, ownMatch) == 0) {
+                    entry->MarkExcluded();
+                }
+            }
+        }
     }
 
     // What the scans found that ends the request before any plan.
@@ -467,6 +516,7 @@ private:
     std::optional<RunMarker> m_marker;
     ReleaseTogether m_release{m_masterList, m_slaveList, m_actions};
     std::atomic<bool> m_stop{false};  // the master's scan and the comparison
+    std::vector<std::string> m_ownPaths;         // below either root, of notMirrored
 };
 
 // The host of a request that is recorded: every call passed on, the messages,
@@ -540,6 +590,10 @@ RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
         return Request(host, expanded).Run();
     }
     RunLog& log = *r.log;
+    if (!log.Path().empty()) {
+        expanded.notMirrored.push_back(log.Path());
+    }
+    log.Hold();  // released once the trees are scanned: the log may lie in one
     log.Write(std::string("start: ") + (r.mode == RunMode::JustDoIt  ? "Just Do It"
                                         : r.mode == RunMode::Preview ? "Preview"
                                                                      : "no mode"));
@@ -547,8 +601,10 @@ RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
     log.Write("slave: " + expanded.slaveDir);
     LoggedRequestHost logged(host, log);
     const RequestResult result = Request(logged, expanded).Run();
+    log.Release();  // a request refused before its scans
     static const char* const kEnds[] = {"refused", "stopped", "up to date", "not run", "failed", "done"};
-    log.Write(std::string("end: ") + kEnds[static_cast<int>(result)]);
+    const bool cancelled = result == RequestResult::Failed && log.Cancelled();
+    log.Write(std::string("end: ") + (cancelled ? "cancelled" : kEnds[static_cast<int>(result)]));
     return result;
 }
 

@@ -83,8 +83,14 @@ struct StartRequest {
     long long maxDelete = -1;
     // When set, the request is recorded there: its start, mode and roots, each
     // message, the plan's totals and how it ended. The front end records the
-    // run itself (RunRecord).
+    // run itself (RunRecord). Its lines are held while the trees are scanned,
+    // and it takes no part in the mirror (see notMirrored).
     RunLog* log = nullptr;
+    // Files of Kelvad's own (the log) that take no part in the mirror: where
+    // one lies inside the master or the slave, judged by where it really lies,
+    // its path is left out in both trees, neither copied nor deleted, whatever
+    // the ignore files say, and not counted as left out.
+    std::vector<std::string> notMirrored{};
     // Patterns that leave entries out of the mirror, as an ignore file in the
     // master's root would hold them; they give way to the ignore files found
     // in the master.

@@ -44,7 +44,8 @@ check "one root" 2 "kelvad: --dry-run takes two directories, MASTER and SLAVE, n
 check "three roots" 2 "kelvad: --sync takes two directories, MASTER and SLAVE, not 3" -- --sync "$m" "$s" "$work"
 check "neither --sync nor --dry-run" 2 \
     "kelvad: say --sync to bring the slave in line, or --dry-run to print the plan" -- -v "$m" "$s"
-check "--sync with --dry-run" 2 "kelvad: --sync and --dry-run cannot be used together" -- --sync -n "$m" "$s"
+check "--no-log with --log-file" 2 "kelvad: --no-log and --log-file cannot be used together" \
+    -- --sync --no-log --log-file "$work/x.log" "$m" "$s"
 check "--verbose with --quiet" 2 "kelvad: --verbose and --quiet cannot be used together" -- --sync -vq "$m" "$s"
 grep -q "^Usage: kelvad" "$work/err" || { failed=$((failed + 1)); echo "FAIL: no usage after the error"; }
 for help in --help -h "--help --version"; do
@@ -62,11 +63,15 @@ check "slave is a file" 2 "Slave directory doesn't exist or isn't a directory" -
 check "overlap" 2 "Master and slave directories overlap" -- --sync "$m" "$m/dir"
 check "empty master" 2 "Master directory is empty" -- --sync "$work/empty" "$s"
 
-check "dry run" 0 "" -- -n "$m" "$s"
+# A dry run given with --sync wins: the plan is printed and nothing changed;
+# --quiet keeps only the plan.
+for dry in "-n" "--sync -n" "-n -q"; do
+check "dry run ($dry)" 0 "" -- $dry "$m" "$s"
 { printf 'Mkdir:\t%s\nCreate:\t%s\nRmdir:\t%s\nDelete:\t%s\n' "$s/dir" "$s/dir/a.txt" "$s/old" "$s/old/b.txt"
   echo "1 to create, 0 to replace (4 bytes); 1 to delete; 1 directories to make, 1 to remove"; } > "$work/expected"
 cmp -s "$work/out" "$work/expected" || { failed=$((failed + 1)); echo "FAIL: dry-run lines:"; cat "$work/out"; }
 [ -e "$s/old/b.txt" ] && [ ! -e "$s/dir" ] || { failed=$((failed + 1)); echo "FAIL: the dry run changed the slave"; }
+done
 XDG_STATE_HOME= HOME= check "no place for the log" 0 \
     "kelvad: no place for the log (neither XDG_STATE_HOME nor HOME is set); the run is not recorded" -- -n "$m" "$s"
 
@@ -111,6 +116,10 @@ check "stop at the first failure" 1 "Error creating directory $ks/d (File exists
     -- --sync --stop-at-first-failure "$km" "$ks"
 [ ! -e "$ks/z.txt" ] && grep -q "^0 created, .*; 1 failed, 2 not tried, 0 directories not read$" "$work/out" ||
     { failed=$((failed + 1)); echo "FAIL: went on after the first failure:"; cat "$work/out"; }
+check "keep going, verbose" 1 "Error creating directory $ks/d (File exists)" -- --sync -v "$km" "$ks"
+grep -qx '..creating ../z.txt' "$work/err" && ! grep -q '^\.\.creating \.\./d/in$' "$work/err" ||
+    { failed=$((failed + 1)); echo "FAIL: -v lists a step not tried:"; cat "$work/err"; }
+rm -f "$ks/z.txt"
 check "keep going, quiet" 1 "Error creating directory $ks/d (File exists)" -- --sync -q "$km" "$ks"
 [ ! -s "$work/out" ] && grep -q "^1 created, .*; 1 failed, 1 not tried, 0 directories not read$" "$work/err" ||
     { failed=$((failed + 1)); echo "FAIL: a quiet run that failed gives no summary:"; cat "$work/err"; }
@@ -158,6 +167,32 @@ if [ "$got" -eq 24 ] && grep -qxF "vanished: $vm/gone.txt" "$work/err" && [ "$(c
 else
     failed=$((failed + 1)); echo "FAIL: a vanished file: status $got"; cat "$work/err" "$work/out"
 fi
+
+# The log is never part of the mirror, wherever it lies and however it is
+# named; --no-log keeps none; a log that cannot be written is said once and
+# fails the run, which stays done.
+lm="$work/lm"; ls="$work/ls"
+mkdir -p "$lm" "$ls/logs" && echo a > "$lm/a" && ln -s "$ls" "$work/to-ls"
+check "a log inside the slave" 0 "" -- --sync --log-file "$work/to-ls/logs/../logs/run.log" "$lm" "$ls"
+[ -e "$ls/a" ] && grep -q " end: done$" "$ls/logs/run.log" && ! grep -q "deleted: \|left out" "$ls/logs/run.log" "$work/out" ||
+    { failed=$((failed + 1)); echo "FAIL: a log inside the slave:"; cat "$work/out" "$ls/logs/run.log"; }
+rm -r "$lm/a"
+check "a new log inside an empty master" 2 "Master directory is empty" -- --sync --log-file "$lm/run.log" "$lm" "$ls"
+grep -q " end: refused$" "$lm/run.log" || { failed=$((failed + 1)); echo "FAIL: the log in the master"; }
+echo b > "$lm/b"
+check "a log inside the master" 0 "" -- --sync --log-file "$lm/run.log" "$lm" "$ls"
+[ -e "$ls/b" ] && [ ! -e "$ls/run.log" ] || { failed=$((failed + 1)); echo "FAIL: the master's log was copied"; }
+logLines=$(wc -l < "$log")
+echo c > "$lm/c"
+check "--no-log" 0 "" -- --sync --no-log "$lm" "$ls"
+[ -e "$ls/c" ] && [ "$(wc -l < "$log")" -eq "$logLines" ] || { failed=$((failed + 1)); echo "FAIL: --no-log"; }
+head -c 600K /dev/zero > "$work/big.log" && echo d > "$lm/d"
+printf '#!/bin/sh\ntrap "" XFSZ\nulimit -f 500\nexec "%s" "$@"\n' "$kelvad" > "$work/limited" && chmod +x "$work/limited"
+kelvad="$work/limited" check "a log that cannot be written" 1 \
+    "kelvad: cannot write the log $work/big.log (File too large); the run is not fully recorded" \
+    -- --sync --log-file "$work/big.log" "$lm" "$ls"
+[ -e "$ls/d" ] && [ "$(grep -c "cannot write the log" "$work/err")" -eq 1 ] ||
+    { failed=$((failed + 1)); echo "FAIL: a log that cannot be written"; }
 
 # The guard: a master that would empty the slave is refused unless allowed.
 gm="$work/gm"; gs="$work/gs"
@@ -252,7 +287,8 @@ else
     echo "SKIP: the unreadable master directory needs root to become an ordinary user (setpriv)"
 fi
 
-# SIGINT in the middle of many files: stopped, every file whole.
+# SIGINT in the middle of many files: stopped, every file whole, and logged
+# as cancelled (or stopped, when it came during the scan).
 for i in $(seq 20000); do echo x > "$m/f$i"; done
 "$kelvad" --sync "$m" "$s" >/dev/null 2>&1 &
 pid=$!
@@ -262,10 +298,12 @@ wait "$pid"
 got=$?
 copied=$(find "$s" -maxdepth 1 -name 'f*' | wc -l)
 torn=$(find "$s" -maxdepth 1 -name 'f*' ! -size 2c | wc -l)
-if [ "$got" -eq 130 ] && [ "$copied" -lt 20000 ] && [ "$torn" -eq 0 ]; then
+ended=$(grep " end: " "$log" | tail -1)
+if [ "$copied" -gt 0 ]; then expected=" end: cancelled"; else expected=" end: stopped"; fi
+if [ "$got" -eq 130 ] && [ "$copied" -lt 20000 ] && [ "$torn" -eq 0 ] && [ "${ended#* * }" = "${expected# }" ]; then
     passed=$((passed + 1))
 else
-    failed=$((failed + 1)); echo "FAIL: interrupt: status $got, $copied files, $torn not whole"
+    failed=$((failed + 1)); echo "FAIL: interrupt: status $got, $copied files, $torn not whole, $ended"
 fi
 [ "$(ls -A "$outside")" = keep ] && [ "$(cat "$outside/keep")" = keep ] ||
     { failed=$((failed + 1)); echo "FAIL: what the slaves' links point at was changed"; }

@@ -128,6 +128,38 @@ TEST_F(InTempDir, ALongStoredPathIsShownWholeButFailsTheTransfer) {
     EXPECT_FALSE(Exists(m_dir / "kelvad.ini.new"));
 }
 
+TEST_F(InTempDir, ASettingsFileThatCannotBeSavedIsSaidOnce) {
+    struct Case {
+        const char* name;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"a directory in its place", "Settings not saved: cannot write ./kelvad.ini (Operation not permitted)"},
+        {"a link of another user", "Settings not saved: ./kelvad.ini is a link that belongs to another user"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.message.find("link") != std::string::npos) {
+            if (::geteuid() != 0) {
+                std::printf("skipped: a link that belongs to another user needs root\n");
+                continue;
+            }
+            RemoveTree(m_dir / "kelvad.ini");
+            WriteFile(m_dir / "mine.ini", "");
+            ASSERT_EQ(::symlink("mine.ini", (m_dir / "kelvad.ini").c_str()), 0);
+            ASSERT_EQ(::lchown((m_dir / "kelvad.ini").c_str(), 65534, 65534), 0);
+        } else {
+            MakeDirs(m_dir / "kelvad.ini");
+        }
+        CSyncDlg dialog(nullptr);
+        m_recorder.m_shown.clear();
+        dialog.SaveSettings();
+        ASSERT_EQ(m_recorder.m_shown.size(), 1u);
+        EXPECT_EQ(m_recorder.m_shown[0].text, c.message);
+        EXPECT_EQ(m_recorder.m_shown[0].caption, "Kelvad");
+    }
+}
+
 TEST_F(InTempDir, TypingStopsAt128Characters) {
     CSyncDlg dialog(nullptr);
     wxTextCtrl* edit = dialog.GetMasterEdit();

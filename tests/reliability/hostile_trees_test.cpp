@@ -325,7 +325,7 @@ TEST(HostileTrees, AViewOfTheMasterThroughFuseIsAnOverlap) {
         GTEST_SKIP() << "no FUSE view could be mounted here (bindfs missing, or FUSE refused)";
     }
     const auto before = Snapshot(t / "P");
-    for (const std::string slave : {t / "V", t / "V/m/sub", t / "V/m"}) {
+    for (const std::string& slave : {t / "V", t / "V/m/sub", t / "V/m"}) {
         SCOPED_TRACE(slave);
         RecordingHost host;
         RecordingRequestHost request(host);

@@ -97,6 +97,7 @@ public:
         return ExecuteActions(*m_exec, actions, master, slave, FlushAtEnd::Yes, m_onFailure);
     }
     void SaveSettings() override { m_log.push_back("saved"); }
+    void TellLeftOut(size_t entries) override { m_leftOut = entries; }
 
     std::vector<std::string> m_log;
     CActionList m_plan;  // what the preview was shown
@@ -108,6 +109,7 @@ public:
     std::function<bool()> m_stopWhen;                   // asked at each keep-alive: stop now?
     std::chrono::steady_clock::time_point m_stoppedAt;  // when a stop was first asked
     std::function<void()> m_beforeRun;  // between the plan and its execution
+    size_t m_leftOut = 0;               // as told by TellLeftOut
 
 private:
     RecordingHost m_ownExec;

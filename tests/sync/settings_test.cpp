@@ -76,7 +76,7 @@ TEST(SettingsFile, SaveReplacesTheFileAndLoadReadsItBack) {
     EXPECT_EQ(LoadSettingsFile(path).option, 0);
     WriteFile(path, "[Keep]\nme=1\n");
     SetMode(path, 0600);
-    ASSERT_TRUE(SaveSettingsFile(path, {"/m", "/s", 1}));
+    ASSERT_TRUE(SaveSettingsFile(path, {"/m", "/s", 1}).ok());
     EXPECT_EQ(ReadFile(path), "[Keep]\nme=1\n[INIT]\nMasterDir=/m\nSlaveDir=/s\nOption=1\n");
 #ifndef _WIN32
     EXPECT_EQ(ModeOf(path), 0600u);
@@ -93,16 +93,18 @@ TEST(SettingsFile, ALinkedSettingsFileIsUpdatedWhereItLives) {
     TempDir t;
     WriteFile(t / "real.ini", "");
     ASSERT_EQ(::symlink((t / "real.ini").c_str(), (t / "kelvad.ini").c_str()), 0);
-    ASSERT_TRUE(SaveSettingsFile(t / "kelvad.ini", {"/m", "/s", 0}));
+    ASSERT_TRUE(SaveSettingsFile(t / "kelvad.ini", {"/m", "/s", 0}).ok());
     EXPECT_EQ(Snapshot(t.Path())["kelvad.ini"], "l");
     EXPECT_EQ(LoadSettingsFile(t / "real.ini").masterDir, "/m");
 }
 
 TEST(SettingsFile, AFileThatCannotBeWrittenIsReportedAndLeftAlone) {
     TempDir t;
-    EXPECT_FALSE(SaveSettingsFile(t / "no/such/dir/kelvad.ini", {"/m", "/s", 0}));
+    const platform::Status missing = SaveSettingsFile(t / "no/such/dir/kelvad.ini", {"/m", "/s", 0});
+    EXPECT_EQ(SettingsNotSavedText("./kelvad.ini", missing),
+              "Settings not saved: cannot write ./kelvad.ini (No such file or directory)");
     MakeDirs(t / "dir.ini");  // a directory where the file should be
-    EXPECT_FALSE(SaveSettingsFile(t / "dir.ini", {"/m", "/s", 0}));
+    EXPECT_FALSE(SaveSettingsFile(t / "dir.ini", {"/m", "/s", 0}).ok());
     EXPECT_EQ(Snapshot(t.Path()), (std::map<std::string, std::string>{{"dir.ini", "d"}}));
 }
 
@@ -121,12 +123,34 @@ TEST(SettingsFile, ALinkToAnythingButTheUsersOwnRegularFileIsNeitherFollowedNorR
         ASSERT_EQ(::symlink((t / target).c_str(), link.c_str()), 0);
         const auto before = Snapshot(t.Path());
         EXPECT_EQ(LoadSettingsFile(link).masterDir, "");  // read without being opened
-        EXPECT_FALSE(SaveSettingsFile(link, {"/m", "/s", 0}));
+        EXPECT_FALSE(SaveSettingsFile(link, {"/m", "/s", 0}).ok());
         EXPECT_EQ(Snapshot(t.Path()), before);
     }
     struct stat st;
     ASSERT_EQ(::stat((t / "fifo").c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// A link planted by another user in a directory both can write (/tmp, a shared
+// project) must not make a save fill the file it points at, though that file
+// is the user's own: only links of the user's or root's are followed.
+TEST(SettingsFile, ALinkOfAnotherUserIsNotFollowedEvenToTheUsersOwnFile) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "making a link that belongs to another user needs root";
+    }
+    TempDir t;
+    WriteFile(t / "mine", "my content");
+    ASSERT_EQ(::symlink((t / "mine").c_str(), (t / "kelvad.ini").c_str()), 0);
+    ASSERT_EQ(::lchown((t / "kelvad.ini").c_str(), 65534, 65534), 0);
+    const auto before = Snapshot(t.Path());
+    const platform::Status saved = SaveSettingsFile(t / "kelvad.ini", {"/m", "/s", 0});
+    EXPECT_EQ(SettingsNotSavedText("./kelvad.ini", saved),
+              "Settings not saved: ./kelvad.ini is a link that belongs to another user");
+    EXPECT_EQ(Snapshot(t.Path()), before);
+    // The same link of root's own is followed.
+    ASSERT_EQ(::lchown((t / "kelvad.ini").c_str(), 0, 0), 0);
+    EXPECT_TRUE(SaveSettingsFile(t / "kelvad.ini", {"/m", "/s", 0}).ok());
+    EXPECT_EQ(LoadSettingsFile(t / "mine").masterDir, "/m");
 }
 #endif
 

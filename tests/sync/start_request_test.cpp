@@ -10,12 +10,16 @@
 #include <optional>
 #include <cstdio>
 #include <thread>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "support/fault_injector.h"
 #include "support/recording_host.h"
 #include "support/sync_run.h"
 #include "support/temp_tree.h"
 #include "support/test_scale.h"
+#include "sync/run_log.h"
 
 namespace {
 
@@ -329,3 +333,62 @@ TEST_F(StartRequestTest, AMasterDirectoryThatCannotBeReadFailsTheRunAndKeepsItsC
     EXPECT_EQ(Start(m_master, m_slave, 0, &root), RequestResult::Refused);
     EXPECT_EQ(m_host.m_log, (Log{"busy", "idle", "Kelvad: Master directory can't be read (Permission denied)"}));
 }
+
+#ifndef _WIN32
+TEST_F(StartRequestTest, KelvadsOwnFilesTakeNoPartInTheMirrorWhereverTheyLie) {
+    struct Case {
+        const char* own;        // as typed, below the test's directory
+        const char* slavePath;  // where it is left out
+        const char* slaveHolds; // there afterwards; "" for nothing
+    };
+    const Case cases[] = {
+        {"m/logs/run.log", "logs/run.log", "f:slave's"},
+        {"s/logs/run.log", "logs/run.log", "f:slave's"},
+        {"to-slave/logs/../logs/run.log", "logs/run.log", "f:slave's"},
+        {"s/made/later/run.log", "made/later/run.log", ""},  // not made yet in the slave
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.own);
+        TempDir t;
+        // An ignore file cannot take it back in; the slave's copy is neither
+        // replaced nor deleted, nor the directory above it removed.
+        WriteFile(t / "m/.kelvadignore", "!*.log\n");
+        WriteFile(t / "m/logs/run.log", "master's");
+        WriteFile(t / "m/made/later/run.log", "master's");
+        WriteFile(t / "m/a", "a");
+        WriteFile(t / "s/logs/run.log", "slave's");
+        ASSERT_EQ(::symlink((t / "s").c_str(), (t / "to-slave").c_str()), 0);
+        StartRequest request = TestRequest(t / "m", t / "s", 0, nullptr);
+        request.notMirrored = {t / c.own};
+        m_host.m_leftOut = 99;
+        EXPECT_EQ(RunStartRequest(m_host, request), RequestResult::Done);
+        auto slave = Snapshot(t / "s");
+        EXPECT_EQ(slave["a"], "f:a");
+        EXPECT_EQ(slave[c.slavePath], c.slaveHolds);
+        EXPECT_EQ(m_host.m_leftOut, 99u);  // nothing told as left out
+    }
+}
+
+TEST_F(StartRequestTest, ALogInsideTheMasterIsMadeAfterTheScanAndLeavesAnEmptyMasterEmpty) {
+    for (const bool existing : {false, true}) {
+        SCOPED_TRACE(existing ? "a log from an earlier run" : "a new log");
+        TempDir t;
+        MakeDirs(t / "m");
+        WriteFile(t / "s/precious", "x");
+        if (existing) {
+            WriteFile(t / "m/run.log", "");
+        }
+        RunLog log;
+        ASSERT_TRUE(log.Open(t / "m/run.log").ok());
+        StartRequest request = TestRequest(t / "m", t / "s", 0, nullptr);
+        request.log = &log;
+        m_host.m_log.clear();
+        EXPECT_EQ(RunStartRequest(m_host, request), RequestResult::Refused);
+        EXPECT_EQ(m_host.m_log, (Log{"busy", "idle", "kelvad: Master directory is empty"}));
+        const std::string text = ReadFile(t / "m/run.log");
+        EXPECT_NE(text.find(" start: Just Do It\n"), std::string::npos) << text;
+        EXPECT_NE(text.find(" end: refused\n"), std::string::npos) << text;
+        EXPECT_TRUE(log.Failure().ok());
+    }
+}
+#endif
