@@ -391,8 +391,9 @@ private:
             const platform::PathPieces own{{path, {}, {}}};
             const size_t nameLength = path.size() - (path.rfind(platform::kSeparator) + 1);
             for (const auto& entry : list) {
+                const platform::PathPieces relative = entry->RelativePieces(root.size());
                 if (entry->GetName().size() == nameLength &&
-                    platform::ComparePaths(entry->RelativePieces(root.size()), own, ownMatch) == 0) {
+                    platform::ComparePaths(relative, own, ownMatch) == 0) {
                     entry->MarkExcluded();
                     m_ownEntries.push_back(entry.get());
                 }
@@ -495,7 +496,7 @@ private:
     CActionList m_actions;
     ReleaseTogether m_release{m_masterList, m_slaveList, m_actions};
     std::atomic<bool> m_stop{false};  // the master's scan and the comparison
-    std::vector<std::string> m_ownPaths;         // below either root, of notMirrored
+    std::vector<std::string> m_ownPaths;          // below either root, of notMirrored
     std::vector<const CFileEntry*> m_ownEntries;  // found there, in both lists
 };
 
