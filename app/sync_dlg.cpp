@@ -312,8 +312,9 @@ void CSyncDlg::OnStart() {
     const RequestResult result = RunStartRequest(host, request);
     if (!log.Failure().ok()) {
         // Said once; what the run changed stays.
-        KelvadMessageBox(this, "Cannot write the log " + log.Path() + " (" + log.Failure().Reason() +
-                                   "); the run is not fully recorded",
+        KelvadMessageBox(this,
+                         "Cannot write the log " + log.Path() + " (" + log.Failure().Reason() +
+                             "); the run is not fully recorded",
                          "Kelvad");
     }
     if (result == RequestResult::Done) {

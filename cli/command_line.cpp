@@ -405,8 +405,8 @@ std::string CheckOptions(const Options& o) {
         return "--no-log and --log-file cannot be used together";
     }
     if (o.roots.size() != 2) {
-        return std::string(o.dryRun ? "--dry-run" : "--sync") + " takes two directories, MASTER and SLAVE, not " +
-               std::to_string(o.roots.size());
+        return std::string(o.dryRun ? "--dry-run" : "--sync") +
+               " takes two directories, MASTER and SLAVE, not " + std::to_string(o.roots.size());
     }
     return {};
 }
@@ -464,10 +464,18 @@ int RunCommandLine(int argc, char** argv) {
     request.log = o.noLog ? nullptr : &log;
     request.excludes = std::move(excludes);
     const int status = StatusOfRequest(RunStartRequest(host, request), host, o.quiet);
+    // The usual log that could not be made is said as before the run, and
+    // the run goes on unrecorded.
+    if (!log.Failure().ok() && !log.WasOpened() && o.logFile.empty()) {
+        std::fprintf(stderr, "kelvad: cannot open the log %s (%s); the run is not recorded\n",
+                     EscapeForTerminal(log.Path()).c_str(), log.Failure().Reason().c_str());
+        return status;
+    }
     // A run that could not be recorded is no success, though what it changed
     // stays; said once.
     if (!log.Failure().ok()) {
-        std::fprintf(stderr, "kelvad: cannot write the log %s (%s); the run is not fully recorded\n",
+        std::fprintf(stderr,
+                     "kelvad: cannot write the log %s (%s); the run is not fully recorded\n",
                      EscapeForTerminal(log.Path()).c_str(), log.Failure().Reason().c_str());
         return status == kExitInLine ? kExitStepFailed : status;
     }

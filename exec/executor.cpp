@@ -151,12 +151,13 @@ private:
                 return false;
             }
             if (m_failures.AtOrBelow(slavePath)) {
-                m_host.StepEnded(kind, slavePath, IExecHost::StepOutcome::Skipped);  // the directory in its place is still there
+                // The directory in its place is still there.
+                m_host.StepEnded(kind, slavePath, IExecHost::StepOutcome::Skipped);
                 return true;
             }
         }
-        static const char* const kStatus[] = {"", kStatusModify, kStatusDelete, kStatusCreate,
-                                              kStatusMkdir, kStatusRmdir};
+        static const char* const kStatus[] = {
+            "", kStatusModify, kStatusDelete, kStatusCreate, kStatusMkdir, kStatusRmdir};
         m_host.SetStatus(kStatus[kind] + slavePath);
         switch (kind) {
             case ACTION_MODIFY: return Copy(action.GetMasterPath(), slavePath, CopyMode::Replace, kind);

@@ -40,8 +40,8 @@ const char* RunLog::DefaultPathUnknown() {
 }
 
 platform::Status RunLog::Open(const std::string& path) {
-    const platform::Result<int> fd =
-        platform::OpenForAppend(path, platform::MissingDirectories::Refuse, platform::MissingFile::Refuse);
+    const platform::Result<int> fd = platform::OpenForAppend(
+        path, platform::MissingDirectories::Refuse, platform::MissingFile::Refuse);
     if (fd.ok()) {
         m_fd = *fd;
     } else if (!fd.status().Is(ENOENT) ||

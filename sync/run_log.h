@@ -55,7 +55,10 @@ public:
 
     // The first failure to make or write the log (a full disk); ok while there
     // is none. After one nothing more is written, so it is told once.
+    // WasOpened() tells whether the file was opened at all (a failure to make
+    // it is no failure to write it).
     const platform::Status& Failure() const { return m_failure; }
+    bool WasOpened() const { return m_fd >= 0; }
 
 private:
     void WriteOut(const std::string& lines);

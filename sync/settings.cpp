@@ -1,7 +1,7 @@
 #include "sync/settings.h"
 
-#include <climits>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <vector>
 

@@ -400,8 +400,9 @@ private:
             const platform::PathPieces own{{path, {}, {}}};
             const size_t nameLength = path.size() - (path.rfind(platform::kSeparator) + 1);
             for (const auto& entry : list) {
+                const platform::PathPieces relative = entry->RelativePieces(root.size());
                 if (entry->GetName().size() == nameLength &&
-                    platform::ComparePaths(entry->RelativePieces(root.size()), own, ownMatch) == 0) {
+                    platform::ComparePaths(relative, own, ownMatch) == 0) {
                     entry->MarkExcluded();
                 }
             }
@@ -516,7 +517,7 @@ private:
     std::optional<RunMarker> m_marker;
     ReleaseTogether m_release{m_masterList, m_slaveList, m_actions};
     std::atomic<bool> m_stop{false};  // the master's scan and the comparison
-    std::vector<std::string> m_ownPaths;         // below either root, of notMirrored
+    std::vector<std::string> m_ownPaths;  // below either root, of notMirrored
 };
 
 // The host of a request that is recorded: every call passed on, the messages,

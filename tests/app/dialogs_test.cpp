@@ -134,8 +134,10 @@ TEST_F(InTempDir, ASettingsFileThatCannotBeSavedIsSaidOnce) {
         std::string message;
     };
     const Case cases[] = {
-        {"a directory in its place", "Settings not saved: cannot write ./kelvad.ini (Operation not permitted)"},
-        {"a link of another user", "Settings not saved: ./kelvad.ini is a link that belongs to another user"},
+        {"a directory in its place",
+         "Settings not saved: cannot write ./kelvad.ini (Operation not permitted)"},
+        {"a link of another user",
+         "Settings not saved: ./kelvad.ini is a link that belongs to another user"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -100,7 +100,8 @@ TEST(SettingsFile, ALinkedSettingsFileIsUpdatedWhereItLives) {
 
 TEST(SettingsFile, AFileThatCannotBeWrittenIsReportedAndLeftAlone) {
     TempDir t;
-    const platform::Status missing = SaveSettingsFile(t / "no/such/dir/kelvad.ini", {"/m", "/s", 0});
+    const platform::Status missing =
+        SaveSettingsFile(t / "no/such/dir/kelvad.ini", {"/m", "/s", 0});
     EXPECT_EQ(SettingsNotSavedText("./kelvad.ini", missing),
               "Settings not saved: cannot write ./kelvad.ini (No such file or directory)");
     MakeDirs(t / "dir.ini");  // a directory where the file should be

@@ -337,9 +337,9 @@ TEST_F(StartRequestTest, AMasterDirectoryThatCannotBeReadFailsTheRunAndKeepsItsC
 #ifndef _WIN32
 TEST_F(StartRequestTest, KelvadsOwnFilesTakeNoPartInTheMirrorWhereverTheyLie) {
     struct Case {
-        const char* own;        // as typed, below the test's directory
-        const char* slavePath;  // where it is left out
-        const char* slaveHolds; // there afterwards; "" for nothing
+        const char* own;         // as typed, below the test's directory
+        const char* slavePath;   // where it is left out
+        const char* slaveHolds;  // there afterwards; "" for nothing
     };
     const Case cases[] = {
         {"m/logs/run.log", "logs/run.log", "f:slave's"},
