@@ -191,16 +191,17 @@ public:
         return false;
     }
     void ShowUnreadable(const std::vector<std::string>& messages) override {
-        for (const std::string& message : messages) {
-            ShowMessage(message, nullptr);
-        }
+        ShowEach(messages);
         m_unreadable = messages.size();
     }
     void ShowBlocked(const std::vector<std::string>& messages) override {
+        ShowEach(messages);
+        m_blocked = messages.size();
+    }
+    void ShowEach(const std::vector<std::string>& messages) {
         for (const std::string& message : messages) {
             ShowMessage(message, nullptr);
         }
-        m_blocked = messages.size();
     }
     bool ApprovePlan(const CActionList& actions, const std::string& slaveRoot) override {
         // Only a dry run asks: it prints the plan in the preview's words, then
@@ -229,7 +230,8 @@ public:
     }
     void TellLeftOut(size_t entries) override { m_leftOut = entries; }
     bool Ran() const { return m_ran; }
-    bool Unreadable() const { return m_unreadable + m_blocked > 0; }  // or blocked
+    // A directory not read, or a master entry a left-out slave entry held.
+    bool Unreadable() const { return m_unreadable + m_blocked > 0; }
     bool Vanished() const { return m_record && m_record->Vanished() > 0; }
     bool DeletionRefused() const { return m_deletionRefused; }
 

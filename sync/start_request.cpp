@@ -215,14 +215,13 @@ private:
 // system, not a tree to mirror: taken for empty. So is one whose every entry
 // is left out (links, patterns): there is nothing to mirror.
 bool HoldsNothing(const CFileList& masterList) {
-    size_t mirrored = 0;
     const CFileEntry* only = nullptr;
     for (const auto& entry : masterList) {
-        if (!entry->IsExcluded() && ++mirrored == 1) {
+        if (!entry->IsExcluded()) {
+            if (only != nullptr) {
+                return false;
+            }
             only = entry.get();
-        }
-        if (mirrored > 1) {
-            return false;
         }
     }
     return only == nullptr || (only->IsDirectory() && only->GetName() == "lost+found" &&
@@ -538,15 +537,11 @@ public:
         return yes;
     }
     void ShowUnreadable(const std::vector<std::string>& messages) override {
-        for (const std::string& message : messages) {
-            m_log.Write("failed: " + message);
-        }
+        LogFailures(messages);
         m_inner.ShowUnreadable(messages);
     }
     void ShowBlocked(const std::vector<std::string>& messages) override {
-        for (const std::string& message : messages) {
-            m_log.Write("failed: " + message);
-        }
+        LogFailures(messages);
         m_inner.ShowBlocked(messages);
     }
     void TellLeftOut(size_t entries) override {
@@ -567,6 +562,12 @@ public:
     void SaveSettings() override { m_inner.SaveSettings(); }
 
 private:
+    void LogFailures(const std::vector<std::string>& messages) {
+        for (const std::string& message : messages) {
+            m_log.Write("failed: " + message);
+        }
+    }
+
     // The plan's totals, once a request.
     void LogPlan(const CActionList& actions) {
         if (!m_planLogged) {
