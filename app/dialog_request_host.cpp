@@ -54,10 +54,11 @@ bool DialogRequestHost::KeepAliveWhileBusy() {
     return m_dialog.StopRequested();
 }
 
-bool DialogRequestHost::ConfirmDeletion(size_t deletions, size_t entries) {
-    // A wrong master (a fresh disk, the wrong directory) must not empty the
-    // slave without a question; No is the safe answer, and the default.
-    wxMessageDialog ask(&m_dialog, ToWx(MassDeletionText(deletions, entries) + ". Continue?"),
+bool DialogRequestHost::ConfirmRisk(const RunRisk& risk) {
+    // A wrong master (a fresh disk, the wrong directory, the two swapped) must
+    // not empty the slave or set it back without a question; No is the safe
+    // answer, and the default.
+    wxMessageDialog ask(&m_dialog, ToWx(RiskText(risk) + ". Continue?"),
                         "Kelvad", wxYES_NO | wxNO_DEFAULT | wxICON_WARNING);
     return ask.ShowModal() == wxID_YES;
 }

@@ -41,7 +41,7 @@ public:
     void ShowMessage(const std::string&, const char*) override {}
     void SetBusy(bool) override {}
     bool KeepAliveWhileBusy() override { return false; }
-    bool ConfirmDeletion(size_t, size_t) override { return true; }
+    bool ConfirmRisk(const RunRisk&) override { return true; }
     bool ApprovePlan(const CActionList&, const std::string&) override { return true; }
     bool ExecutePlan(const CActionList& actions, platform::TreeRoot& master,
                      platform::TreeRoot& slave) override {

@@ -55,6 +55,8 @@ constexpr const char* kUsage =
     "  --max-delete=N|all        delete or remove at most N entries; without it a\n"
     "                            run that would delete at least half of the slave\n"
     "                            (and at least 10 entries) is refused\n"
+    "  --allow-older             replace slave files that are newer than the\n"
+    "                            master's copies (without it such a run is refused)\n"
     "\n"
     "Copies what is new in MASTER, replaces what MASTER wrote later or holds at\n"
     "another size, and deletes what MASTER no longer has. MASTER is only read.\n"
@@ -183,10 +185,14 @@ public:
     }
     void SetBusy(bool) override {}
     bool KeepAliveWhileBusy() override { return g_interrupted != 0; }
-    bool ConfirmDeletion(size_t deletions, size_t entries) override {
+    bool ConfirmRisk(const RunRisk& risk) override {
         // Nobody is there to ask: refused, and said how to allow it.
-        std::fprintf(stderr, "%s; nothing was changed (--max-delete=%zu allows it)\n",
-                     MassDeletionText(deletions, entries).c_str(), deletions);
+        std::string allow = risk.massDeletion ? "--max-delete=" + std::to_string(risk.deletions) : "";
+        if (risk.replacingNewer > 0) {
+            allow += (allow.empty() ? "" : " ") + std::string("--allow-older");
+        }
+        std::fprintf(stderr, "%s; nothing was changed (%s %s it)\n", RiskText(risk).c_str(),
+                     allow.c_str(), allow.find(' ') == std::string::npos ? "allows" : "allow");
         m_deletionRefused = true;
         return false;
     }
@@ -272,6 +278,7 @@ struct Options {
     bool quiet = false;
     bool stopAtFirstFailure = false;
     bool noLog = false;
+    bool allowOlder = false;
     long long maxDelete = -1;
     std::string logFile;  // empty: the usual log
     // --exclude patterns and --exclude-from files, in their order: a later one wins.
@@ -291,7 +298,16 @@ int UsageError(const std::string& what) {
 
 // Reads the options; "" when they make sense, what is wrong otherwise.
 std::string ParseOptions(int argc, char** argv, Options& o) {
-    enum { kStopAtFirstFailure = 256, kMaxDelete, kSync, kLogFile, kNoLog, kExclude, kExcludeFrom };
+    enum {
+        kStopAtFirstFailure = 256,
+        kMaxDelete,
+        kSync,
+        kLogFile,
+        kNoLog,
+        kExclude,
+        kExcludeFrom,
+        kAllowOlder
+    };
     static const option kLong[] = {
         {"sync", no_argument, nullptr, kSync},
         {"dry-run", no_argument, nullptr, 'n'},
@@ -301,6 +317,7 @@ std::string ParseOptions(int argc, char** argv, Options& o) {
         {"version", no_argument, nullptr, 'V'},
         {"stop-at-first-failure", no_argument, nullptr, kStopAtFirstFailure},
         {"max-delete", required_argument, nullptr, kMaxDelete},
+        {"allow-older", no_argument, nullptr, kAllowOlder},
         {"log-file", required_argument, nullptr, kLogFile},
         {"no-log", no_argument, nullptr, kNoLog},
         {"exclude", required_argument, nullptr, kExclude},
@@ -319,6 +336,7 @@ std::string ParseOptions(int argc, char** argv, Options& o) {
             case 'V': o.version = true; break;
             case kStopAtFirstFailure: o.stopAtFirstFailure = true; break;
             case kNoLog: o.noLog = true; break;
+            case kAllowOlder: o.allowOlder = true; break;
             case kExclude: o.excludes.push_back({false, optarg}); break;
             case kExcludeFrom: o.excludes.push_back({true, optarg}); break;
             case kLogFile:
@@ -463,6 +481,7 @@ int RunCommandLine(int argc, char** argv) {
     // A dry run is a Preview whose plan is printed and not approved.
     StartRequest request{o.roots[0], o.roots[1], o.dryRun ? RunMode::Preview : RunMode::JustDoIt, {}};
     request.maxDelete = o.maxDelete;
+    request.allowOlder = o.allowOlder;
     request.log = o.noLog ? nullptr : &log;
     request.excludes = std::move(excludes);
     const int status = StatusOfRequest(RunStartRequest(host, request), host, o.quiet);

@@ -2,6 +2,8 @@
 
 #include "sync/display_text.h"
 
+#include <algorithm>
+
 namespace {
 
 // The line, each path passed through `show`.
@@ -9,7 +11,8 @@ template <typename Show>
 std::string BuildLine(const CAction& action, const std::string& root, Show show) {
     const std::string target = root + action.GetTargetPath();
     switch (action.GetKind()) {
-        case ACTION_MODIFY: return "Modify:\t" + show(target);
+        case ACTION_MODIFY:
+            return "Modify:\t" + show(target) + (action.ReplacesNewer() ? kReplacesNewerMark : "");
         case ACTION_DELETE: return "Delete:\t" + show(target);
         case ACTION_CREATE: return "Create:\t" + show(target);
         case ACTION_MKDIR: return "Mkdir:\t" + show(target);
@@ -44,6 +47,15 @@ std::string LeftOutText(size_t entries) {
     return entries == 0 ? std::string() : "; " + std::to_string(entries) + " left out";
 }
 
+size_t CountReplacingNewer(const CActionList& actions) {
+    return static_cast<size_t>(std::ranges::count_if(
+        actions, [](const auto& action) { return action->ReplacesNewer(); }));
+}
+
+std::string ReplacingNewerText(size_t files) {
+    return files == 1 ? "1 newer slave file" : std::to_string(files) + " newer slave files";
+}
+
 std::string PlanTotals(const CActionList& actions) {
     const std::array<size_t, 6> n = CountByKind(actions);
     std::uint64_t bytes = 0;
@@ -51,7 +63,12 @@ std::string PlanTotals(const CActionList& actions) {
         bytes += action->GetBytes();
     }
     const auto count = [](size_t value) { return std::to_string(value); };
+    const size_t newer = CountReplacingNewer(actions);
     return count(n[ACTION_CREATE]) + " to create, " + count(n[ACTION_MODIFY]) + " to replace (" +
            ByteCountText(bytes) + "); " + count(n[ACTION_DELETE]) + " to delete; " +
-           count(n[ACTION_MKDIR]) + " directories to make, " + count(n[ACTION_RMDIR]) + " to remove";
+           count(n[ACTION_MKDIR]) + " directories to make, " + count(n[ACTION_RMDIR]) +
+           " to remove" +
+           (newer == 0 ? ""
+                       : "; " + ReplacingNewerText(newer) + " to be replaced by " +
+                             (newer == 1 ? "an older one" : "older ones"));
 }

@@ -7,9 +7,13 @@
 
 #include "tree/action.h"
 
+// What follows a modification's line when the slave's file is the newer one.
+inline constexpr const char* kReplacesNewerMark = "  (the slave's copy is newer)";
+
 // "Modify:\t", "Delete:\t", "Create:\t", "Mkdir:\t" or "Rmdir:\t", then
 // `slaveRootWithSeparator` (the slave root with one separator appended), then
-// the relative path the change touches in the slave; for an unknown kind
+// the relative path the change touches in the slave (and, for a modification
+// that replaces a newer slave file, kReplacesNewerMark); for an unknown kind
 // "Eh?\t", the master path, " <> " and the slave path, without a root.
 std::string BuildActionLine(const CAction& action, const std::string& slaveRootWithSeparator);
 
@@ -22,9 +26,16 @@ std::string BuildTerminalActionLine(const CAction& action,
 // ACTION_RMDIR); index 0 counts any other kind.
 std::array<size_t, 6> CountByKind(const CActionList& actions);
 
+// How many of `actions` replace a newer slave file (CAction::ReplacesNewer).
+size_t CountReplacingNewer(const CActionList& actions);
+
+// "1 newer slave file", "3 newer slave files".
+std::string ReplacingNewerText(size_t files);
+
 // What the plan comes to, for the preview and a dry run: "12 to create, 3 to
 // replace (1.2 GiB); 200 to delete; 4 directories to make, 1 to remove", the
-// bytes being those the creations and replacements copy.
+// bytes being those the creations and replacements copy, then "; 3 newer slave
+// files to be replaced by older ones" when there are any.
 std::string PlanTotals(const CActionList& actions);
 
 // "; 12 left out" for the entries left out of the mirror, after a plan's totals

@@ -241,24 +241,23 @@ void AddUnreadable(const std::string& root, const CFileList& list,
     }
 }
 
-// The guard against a wrong master: true when the plan may go ahead.
-bool DeletionsAllowed(IRequestHost& host, const StartRequest& r, const CActionList& actions,
-                      size_t slaveEntries) {
+// The guard against a wrong master or a reversed direction: true when the
+// plan may go ahead.
+bool RunAllowed(IRequestHost& host, const StartRequest& r, const CActionList& actions,
+                size_t slaveEntries) {
     const auto counts = CountByKind(actions);
     const size_t deletions = counts[ACTION_DELETE] + counts[ACTION_RMDIR];
-    if (r.maxDelete >= 0) {
-        if (static_cast<unsigned long long>(deletions) <= static_cast<unsigned long long>(r.maxDelete)) {
-            return true;
-        }
+    if (r.maxDelete >= 0 &&
+        static_cast<unsigned long long>(deletions) > static_cast<unsigned long long>(r.maxDelete)) {
         host.ShowMessage(MassDeletionText(deletions, slaveEntries) + ", more than the " +
                              std::to_string(r.maxDelete) + " allowed",
                          "Kelvad");
         return false;
     }
-    if (deletions < kMassDeletion || deletions * 2 < slaveEntries) {
-        return true;
-    }
-    return host.ConfirmDeletion(deletions, slaveEntries);
+    const RunRisk risk{deletions, slaveEntries,
+                       r.maxDelete < 0 && deletions >= kMassDeletion && deletions * 2 >= slaveEntries,
+                       r.allowOlder ? 0 : CountReplacingNewer(actions)};
+    return (!risk.massDeletion && risk.replacingNewer == 0) || host.ConfirmRisk(risk);
 }
 
 }  // namespace
@@ -266,6 +265,16 @@ bool DeletionsAllowed(IRequestHost& host, const StartRequest& r, const CActionLi
 std::string MassDeletionText(size_t deletions, size_t entries) {
     return "This run would delete " + std::to_string(deletions) + " of the " +
            std::to_string(entries) + " files and directories in the slave";
+}
+
+std::string RiskText(const RunRisk& risk) {
+    if (risk.replacingNewer == 0) {
+        return MassDeletionText(risk.deletions, risk.entries);
+    }
+    const std::string replace = "replace " + ReplacingNewerText(risk.replacingNewer) + " with " +
+                                (risk.replacingNewer == 1 ? "an older one" : "older ones");
+    return risk.deletions == 0 ? "This run would " + replace
+                               : MassDeletionText(risk.deletions, risk.entries) + " and " + replace;
 }
 
 void IRequestHost::ShowUnreadable(const std::vector<std::string>& messages) {
@@ -484,7 +493,7 @@ private:
         } else if (m_r.mode != RunMode::JustDoIt) {
             m_host.ShowMessage("You just couldn't resist it, could you?", nullptr);
             return RequestResult::NotRun;
-        } else if (!DeletionsAllowed(m_host, m_r, m_actions, m_slaveList.size())) {
+        } else if (!RunAllowed(m_host, m_r, m_actions, m_slaveList.size())) {
             return m_r.maxDelete >= 0 ? RequestResult::Refused : RequestResult::NotRun;
         }
         if (!m_host.ExecutePlan(m_actions, *m_master, *m_slave)) {
@@ -531,9 +540,9 @@ public:
     }
     void SetBusy(bool busy) override { m_inner.SetBusy(busy); }
     bool KeepAliveWhileBusy() override { return m_inner.KeepAliveWhileBusy(); }
-    bool ConfirmDeletion(size_t deletions, size_t entries) override {
-        const bool yes = m_inner.ConfirmDeletion(deletions, entries);
-        m_log.Write(MassDeletionText(deletions, entries) + (yes ? ": allowed" : ": refused"));
+    bool ConfirmRisk(const RunRisk& risk) override {
+        const bool yes = m_inner.ConfirmRisk(risk);
+        m_log.Write(RiskText(risk) + (yes ? ": allowed" : ": refused"));
         return yes;
     }
     void ShowUnreadable(const std::vector<std::string>& messages) override {

@@ -14,6 +14,7 @@
 #include "tree/ignore_rules.h"
 
 class RunLog;
+struct RunRisk;
 
 // What the request needs from the user's side.
 class IRequestHost {
@@ -29,10 +30,9 @@ public:
     // scanned and compared on others, so the window keeps painting and answering.
     // Returns true once the user has asked to stop (Escape, closing the window).
     virtual bool KeepAliveWhileBusy() = 0;
-    // Asks whether a Just Do It run that would delete or remove `deletions` of
-    // the slave's `entries` files and directories may go ahead (see
-    // MassDeletionText); true for yes.
-    virtual bool ConfirmDeletion(size_t deletions, size_t entries) = 0;
+    // Asks whether a Just Do It run that would do what `risk` says may go
+    // ahead (RiskText words it); true for yes.
+    virtual bool ConfirmRisk(const RunRisk& risk) = 0;
     // Tells of directories of either tree that could not be read, one message
     // each ("Error reading directory /m/tax (Permission denied)"); what lies
     // below them was neither copied nor deleted. By default one message shows
@@ -65,6 +65,23 @@ inline constexpr size_t kMassDeletion = 10;
 // "This run would delete N of the M files and directories in the slave"
 std::string MassDeletionText(size_t deletions, size_t entries);
 
+// What a Just Do It run would do that the user is asked about first: a mass
+// deletion (a wrong or empty master), or newer slave files replaced by older
+// master copies (a master restored from an older backup, the two directories
+// given the wrong way round).
+struct RunRisk {
+    size_t deletions = 0;       // files to delete and directories to remove
+    size_t entries = 0;         // the slave's files and directories
+    bool massDeletion = false;  // the deletions alone are reason to ask
+    size_t replacingNewer = 0;  // newer slave files the run replaces, when asked about
+};
+
+// MassDeletionText for a mass deletion alone; "This run would replace 3 newer
+// slave files with older ones" for replacements, after the deletions ("This
+// run would delete 5 of the 20 files and directories in the slave and replace
+// 1 newer slave file with an older one") when there are any.
+std::string RiskText(const RunRisk& risk);
+
 // The mode the user picked; the values are those the settings file stores.
 // Any other value is neither mode.
 enum class RunMode : int { JustDoIt = 0, Preview = 1 };
@@ -81,6 +98,9 @@ struct StartRequest {
     // more entries than this is refused (its counts shown) instead of asked
     // about; -1 asks about a mass deletion (IRequestHost::ConfirmDeletion).
     long long maxDelete = -1;
+    // A Just Do It run that replaces newer slave files with older master
+    // copies asks first (IRequestHost::ConfirmRisk) unless this is set.
+    bool allowOlder = false;
     // When set, the request is recorded there: its start, mode and roots, each
     // message, the plan's totals and how it ended. The front end records the
     // run itself (RunRecord). Its lines are held while the trees are scanned,

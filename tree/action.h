@@ -38,12 +38,18 @@ public:
     const std::string& GetTargetPath() const {
         return m_kind == ACTION_CREATE || m_kind == ACTION_MKDIR ? m_masterPath : m_slavePath;
     }
+    // True for a modification whose slave file was written later than the
+    // master's copy that replaces it (the sizes differ): a restore from an
+    // older backup, or master and slave given the wrong way round.
+    bool ReplacesNewer() const { return m_replacesNewer; }
+    void MarkReplacesNewer() { m_replacesNewer = true; }
 
 private:
     std::string m_masterPath;
     std::string m_slavePath;
     int m_kind;
     std::uint64_t m_bytes;
+    bool m_replacesNewer = false;
 };
 
 // The plan, in the order the comparison made it. The list owns its actions.

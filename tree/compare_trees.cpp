@@ -230,6 +230,14 @@ private:
                                          slave.GetLastWriteTime() + m_slaveTimeStep;
             if (later || master.GetSize() != slave.GetSize()) {
                 Add(std::move(masterPath), std::move(slavePath), ACTION_MODIFY, master.GetSize());
+                // The slave's copy was written later still, beyond its rounding.
+                const bool earlier = m_slaveTimeStep == 0
+                                         ? master.CompareTime(&slave) < 0
+                                         : slave.GetLastWriteTime() >=
+                                               master.GetLastWriteTime() + m_slaveTimeStep;
+                if (earlier) {
+                    m_actions.back()->MarkReplacesNewer();
+                }
             }
         } else if (master.IsDirectory() && !slave.IsDirectory()) {
             // The slave's file gives way to the master's directory, whose contents

@@ -11,7 +11,8 @@
 
 // Walks both lists side by side and appends to `actionList`, in ascending order
 // of relative path: ACTION_MODIFY where the master file was written strictly
-// later than the slave file at the same path or the two sizes differ,
+// later than the slave file at the same path or the two sizes differ (marked
+// ReplacesNewer when the slave's was written later, beyond its time step),
 // ACTION_CREATE / ACTION_MKDIR for master-only files / directories,
 // ACTION_DELETE / ACTION_RMDIR for slave-only ones. A path that is a file on
 // one side and a directory on the other is planned so that one run converges:

@@ -209,6 +209,29 @@ check "bad --max-delete" 2 'kelvad: --max-delete takes a count or "all", not "so
 check "mass deletion allowed" 0 "" -- --sync --max-delete=all "$gm" "$gs"
 [ "$(ls "$gs")" = stray.txt ] || { failed=$((failed + 1)); echo "FAIL: --max-delete=all"; }
 
+# Master and slave given the wrong way round: the older, shorter copy would
+# replace the edited one and the new files would go. Marked in the dry run,
+# refused in a sync unless allowed.
+docs="$work/docs"; stick="$work/stick"
+mkdir -p "$docs" "$stick"
+echo draft > "$docs/f1.txt" && touch -d "2026-01-01" "$docs/f1.txt"
+cp -p "$docs/f1.txt" "$stick/f1.txt" && echo "and the edit" >> "$docs/f1.txt"
+for i in $(seq 10); do echo new > "$docs/n$i"; done
+check "older over newer, dry run" 0 "" -- -n "$stick" "$docs"
+grep -qxF "Modify:	$docs/f1.txt  (the slave's copy is newer)" "$work/out" &&
+    grep -q "; 1 newer slave file to be replaced by an older one$" "$work/out" ||
+    { failed=$((failed + 1)); echo "FAIL: the dry run does not mark the newer slave file"; cat "$work/out"; }
+reversed="This run would delete 10 of the 11 files and directories in the slave and replace 1 newer slave file with an older one; nothing was changed"
+check "older over newer and a mass deletion refused" 2 "$reversed (--max-delete=10 --allow-older allow it)" \
+    -- --sync "$stick" "$docs"
+check "older over newer refused" 2 "$reversed (--allow-older allows it)" \
+    -- --sync --max-delete=10 "$stick" "$docs"
+[ "$(ls "$docs" | wc -l)" -eq 11 ] && grep -q edit "$docs/f1.txt" ||
+    { failed=$((failed + 1)); echo "FAIL: a refused reversed run changed the slave"; }
+check "older over newer allowed" 0 "" -- --sync --allow-older --max-delete=all "$stick" "$docs"
+[ "$(ls "$docs")" = f1.txt ] && ! grep -q edit "$docs/f1.txt" ||
+    { failed=$((failed + 1)); echo "FAIL: --allow-older"; }
+
 # Leaving out: --exclude, --exclude-from, an ignore file and a cache directory;
 # what the slave holds at a path left out stays as it is.
 xm="$work/xm"; xs="$work/xs"

@@ -55,19 +55,31 @@ TEST(Differential, RandomPairsReachTheModelsState) {
 
         // The guard asks before a run that deletes or removes at least half of
         // the slave, and at least 10 entries: those the master lacks, or has as
-        // the other type.
+        // the other type; and before one that replaces a slave file written
+        // later than the master's of another size.
         size_t deletions = 0;
+        size_t older = 0;
         for (const auto& [path, entry] : slave) {
             const auto m = master.find(path);
             deletions += m == master.end() || m->second.isDirectory != entry.isDirectory ? 1 : 0;
+            older += m != master.end() && !entry.isDirectory && !m->second.isDirectory &&
+                             m->second.mtime < entry.mtime &&
+                             m->second.content.size() != entry.content.size()
+                         ? 1
+                         : 0;
         }
-        const bool asked = deletions >= kMassDeletion && 2 * deletions >= slave.size();
+        const bool mass = deletions >= kMassDeletion && 2 * deletions >= slave.size();
+        const bool asked = mass || older > 0;
         askedPairs += asked ? 1 : 0;
         RecordingHost host;
         RecordingRequestHost request(host);
         const RequestResult result = RunStartRequest(request, TestRequest(t / "m", t / "s", 0));
         const bool ok = result == RequestResult::Done || result == RequestResult::UpToDate;
         ASSERT_TRUE(ok) << "seed " << seed << ": " << (host.m_messages.empty() ? "" : host.m_messages[0]);
+        const std::string question =
+            "Kelvad: " + RiskText({deletions, slave.size(), mass, older}) + ". Continue?";
+        ASSERT_EQ(std::ranges::count(request.m_log, question), asked ? 1 : 0)
+            << "seed " << seed << ": " << question;
         ASSERT_EQ(std::ranges::count_if(request.m_log,
                                         [](const std::string& line) {
                                             return line.ends_with("Continue?");

@@ -77,8 +77,8 @@ public:
         }
         return stop;
     }
-    bool ConfirmDeletion(size_t deletions, size_t entries) override {
-        m_log.push_back("Kelvad: " + MassDeletionText(deletions, entries) + ". Continue?");
+    bool ConfirmRisk(const RunRisk& risk) override {
+        m_log.push_back("Kelvad: " + RiskText(risk) + ". Continue?");
         return m_confirmDeletion;
     }
     bool ApprovePlan(const CActionList& actions, const std::string&) override {

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "sync/display_text.h"
+#include "sync/start_request.h"
 
 TEST(BuildActionLine, EveryKindNamesTheSlaveSidePath) {
     const std::string root = "/backup/";
@@ -15,6 +16,18 @@ TEST(BuildActionLine, EveryKindNamesTheSlaveSidePath) {
     EXPECT_EQ(BuildActionLine(CAction("docs", "zz", ACTION_MKDIR), root), "Mkdir:\t/backup/docs");
     EXPECT_EQ(BuildActionLine(CAction("~~~~", "gone", ACTION_RMDIR), root), "Rmdir:\t/backup/gone");
     EXPECT_EQ(BuildActionLine(CAction("m/p", "s/p", 9), root), "Eh?\tm/p <> s/p");
+    // A newer slave file that an older master copy replaces is marked, and counted.
+    CActionList plan;
+    plan.push_back(std::make_unique<CAction>("f1.txt", "f1.txt", ACTION_MODIFY, 6));
+    EXPECT_EQ(PlanTotals(plan), "0 to create, 1 to replace (6 bytes); 0 to delete; 0 directories "
+                                "to make, 0 to remove");
+    for (int i = 0; i < 2; ++i) {
+        plan.push_back(std::make_unique<CAction>("f2.txt", "f2.txt", ACTION_MODIFY, 0));
+        plan.back()->MarkReplacesNewer();
+    }
+    EXPECT_EQ(BuildActionLine(*plan.back(), root), "Modify:\t/backup/f2.txt  (the slave's copy is newer)");
+    EXPECT_TRUE(PlanTotals(plan).ends_with("; 2 newer slave files to be replaced by older ones"));
+    EXPECT_EQ(RiskText({0, 4, false, 1}), "This run would replace 1 newer slave file with an older one");
     // A root typed with a trailing separator shows two.
     EXPECT_EQ(BuildActionLine(CAction("x", "~~~~", ACTION_CREATE), "/backup//"),
               "Create:\t/backup//x");
