@@ -77,3 +77,8 @@ void RunMarker::RemoveFrom(CFileList& slaveList) {
     });
     m_name.clear();
 }
+
+platform::NameMatch RunMarker::SlaveMatch() const {
+    return Made() && m_slave.IgnoresCase(m_name) ? platform::NameMatch::IgnoreCase
+                                                 : platform::NameMatch::Exact;
+}

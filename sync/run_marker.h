@@ -24,6 +24,10 @@ public:
     RunMarker& operator=(const RunMarker&) = delete;
 
     bool Made() const { return !m_name.empty(); }
+    // Whether the slave's file system matches names ignoring letter case,
+    // found out from the marker's name before anything is scanned; Exact when
+    // no marker was made.
+    platform::NameMatch SlaveMatch() const;
     // True when the master, scanned into `masterList` from `master`, shows the
     // marker: in its tree or in a directory above its root.
     bool SeenFrom(platform::TreeRoot& master, const CFileList& masterList) const;

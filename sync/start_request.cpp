@@ -351,7 +351,7 @@ private:
         // handle of its own; the slave's looks for them in every directory.
         Exclusions masterRules(*m_master, m_r.excludes, false);
         const std::unique_ptr<platform::TreeRoot> masterForSlave = platform::TreeRoot::SecondHandle(*m_master);
-        Exclusions slaveRules(*masterForSlave, m_r.excludes, true);
+        Exclusions slaveRules(*masterForSlave, m_r.excludes, true, m_marker->SlaveMatch());
         Worker slaveScan([&] {
             ScanDirectory(*m_slave, &m_slaveList, &stopSlave, &slaveRules, OtherEntries::Skipped);
         });

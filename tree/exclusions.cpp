@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/dir_search.h"
 #include "platform/path_compare.h"
 
 namespace {
@@ -94,8 +95,60 @@ std::optional<std::string> LinkBeneath(std::string_view rootPath, std::string_vi
 
 }  // namespace
 
-Exclusions::Exclusions(platform::TreeRoot& master, IgnoreRules commandLine, bool probe)
-    : m_master(master), m_commandLine(std::move(commandLine)), m_probe(probe) {}
+Exclusions::Exclusions(platform::TreeRoot& master, IgnoreRules commandLine, bool probe,
+                       platform::NameMatch slaveMatch)
+    : m_master(master), m_commandLine(std::move(commandLine)), m_probe(probe),
+      m_slaveMatch(slaveMatch) {}
+
+std::optional<std::string> Exclusions::MasterDirectory(std::string_view relative) {
+    if (!m_probe || m_slaveMatch == platform::NameMatch::Exact || relative.empty()) {
+        return std::string(relative);
+    }
+    // The walk enters a directory after its parent, whose spelling is known.
+    const std::string_view parentPath = platform::DirectoryOf(relative);
+    const std::string_view name = relative.substr(parentPath.empty() ? 0 : parentPath.size() + 1);
+    const auto spelled = m_spelled.find(std::string(parentPath));
+    const std::optional<std::string> parent =
+        spelled == m_spelled.end() ? std::optional<std::string>(parentPath) : spelled->second;
+    std::optional<std::string> found;
+    if (parent) {
+        found = Join(*parent, name);
+        if (!m_master.MayHold(*found)) {
+            found = FindIgnoringCase(*parent, name);
+            found = found ? std::optional<std::string>(Join(*parent, *found)) : std::nullopt;
+        }
+    }
+    if (found != relative) {
+        m_spelled.emplace(std::string(relative), found);
+    }
+    return found;
+}
+
+std::optional<std::string> Exclusions::FindIgnoringCase(const std::string& dir, std::string_view name) {
+    auto [listed, first] = m_listed.try_emplace(dir);
+    if (first) {
+        const platform::Result<int> fd = m_master.OpenDirectory(dir);
+        platform::DirSearch search;
+        if (fd.ok() && search.Open(*fd).ok()) {
+            for (platform::DirMatch match; m_master.NextMatch(search, match);) {
+                if (match.isDirectory) {
+                    std::string folded(match.name);
+                    platform::FoldBytes(folded);
+                    // Names equal but for case: the first in byte order, as the
+                    // comparison pairs them.
+                    auto [at, added] = listed->second.try_emplace(folded, match.name);
+                    if (!added && match.name < std::string_view(at->second)) {
+                        at->second = match.name;
+                    }
+                }
+            }
+        }
+    }
+    std::string folded(name);
+    platform::FoldBytes(folded);
+    const auto it = listed->second.find(folded);
+    return it == listed->second.end() ? std::nullopt : std::optional<std::string>(it->second);
+}
 
 bool Exclusions::EnterDirectory(std::string_view relative, bool namesIgnoreFile, bool namesCacheTag) {
     // The slave's scan does not look for tags: a cache directory is left out
@@ -137,14 +190,18 @@ const IgnoreRules* Exclusions::Load(std::string_view relative, bool look) {
     if (!look) {
         return nullptr;
     }
-    const std::string file = Join(relative, kIgnoreFileName);
+    const std::optional<std::string> dir = MasterDirectory(relative);
+    if (!dir) {
+        return nullptr;
+    }
+    const std::string file = Join(*dir, kIgnoreFileName);
     // Looked for in every directory the slave's scan reads: one look-up each.
     if (m_probe && !m_master.MayHold(file)) {
         return nullptr;
     }
     std::string text;
     std::string why;
-    if (!ReadIgnoreFile(relative, file, text, why)) {
+    if (!ReadIgnoreFile(*dir, file, text, why)) {
         if (!why.empty()) {
             m_errors.push_back("Error reading " + m_master.Path() + platform::kSeparator + file + " (" +
                                why + ")");

@@ -6,11 +6,13 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "platform/path_compare.h"
 #include "platform/tree_root.h"
 #include "tree/ignore_rules.h"
 
@@ -26,7 +28,12 @@ public:
     // scan, whose listings do not show the master's), not only where a
     // listing names them; cache tags are then not looked for (the master's
     // entry for a cache directory leaves out the slave's with it).
-    Exclusions(platform::TreeRoot& master, IgnoreRules commandLine, bool probe);
+    // `slaveMatch`, for the slave's scan: a slave that ignores letter case
+    // reads the rules of the master's directory of the same name whatever the
+    // case of its letters (a folder renamed Proj to proj in the master), never
+    // only under the slave's spelling.
+    Exclusions(platform::TreeRoot& master, IgnoreRules commandLine, bool probe,
+               platform::NameMatch slaveMatch = platform::NameMatch::Exact);
 
     // Takes the directory `relative` ("" the root), about to have its entries
     // judged, and whether its listing named an ignore file or a cache tag.
@@ -47,6 +54,12 @@ private:
     // The rules of `relative`'s ignore file, read now; null when it has none.
     const IgnoreRules* Load(std::string_view relative, bool probe);
     bool IsCacheDirectory(std::string_view relative);
+    // The master's path of the directory the slave's scan names `relative`;
+    // nothing when the master has no directory of that name.
+    std::optional<std::string> MasterDirectory(std::string_view relative);
+    // The name in the master's directory `dir` equal to `name` but for letter
+    // case; nothing when there is none. Each directory is listed once.
+    std::optional<std::string> FindIgnoringCase(const std::string& dir, std::string_view name);
     // Reads the ignore file `file` of the directory `dir` whole into `text`;
     // false when there is none to read, with `why` saying what is wrong with
     // it (empty when it is simply not there, or its directory cannot be read).
@@ -56,6 +69,12 @@ private:
     platform::TreeRoot& m_master;
     IgnoreRules m_commandLine;
     bool m_probe;
+    platform::NameMatch m_slaveMatch;
+    // The slave's directories that the master spells otherwise, or lacks
+    // (nothing); every other has the slave's spelling in the master too.
+    std::unordered_map<std::string, std::optional<std::string>> m_spelled;
+    // Master directories listed to find a spelling: folded name -> name.
+    std::unordered_map<std::string, std::unordered_map<std::string, std::string>> m_listed;
     // Directories with rules, by relative path; the rules in effect in the
     // directory last entered, deepest first, each with its directory's length.
     std::unordered_map<std::string, IgnoreRules> m_rules;

@@ -431,6 +431,19 @@ TEST(HostileTrees, SlavesOnOtherFileSystemsTakeEveryChangeAndConverge) {
                               (std::vector<std::string>{"Master and slave directories overlap"}));
                 }
                 EXPECT_EQ(Snapshot(t / "s/vol"), volume);
+                (void)!std::system(("rm -rf '" + t / "s/vol" + "'").c_str());
+                // A folder renamed but for case in the master keeps its ignore
+                // rules for the slave's spelling: what they leave out stays.
+                WriteFile(t / "m/Proj/.kelvadignore", "*.keep\n", 1000000000);
+                WriteFile(t / "m/Proj/a.txt", "a", 1000000000);
+                WriteFile(t / "s/Proj/local.keep", "mine");
+                RecordingHost first;
+                EXPECT_TRUE(SyncRun(t / "m", t / "s", first)) << first.m_messages.at(0);
+                ASSERT_EQ(::rename((t / "m/Proj").c_str(), (t / "m/proj").c_str()), 0);
+                RecordingHost renamed;
+                EXPECT_TRUE(SyncRun(t / "m", t / "s", renamed)) << renamed.m_messages.at(0);
+                EXPECT_EQ(ReadFile(t / "s/Proj/local.keep"), "mine");
+                EXPECT_EQ(ReadFile(t / "s/proj/a.txt"), "a");
                 // A master directory that cannot be read, renamed but for case,
                 // still keeps its slave counterpart from being emptied, and the
                 // run says it could not be read.
