@@ -155,6 +155,10 @@ private:
                 m_host.StepEnded(kind, slavePath, IExecHost::StepOutcome::Skipped);
                 return true;
             }
+        } else if (kind == ACTION_MKDIR && m_failures.AtOrBelow(slavePath)) {
+            // The file in its place could not be deleted, and is still there.
+            m_host.StepEnded(kind, slavePath, IExecHost::StepOutcome::Skipped);
+            return true;
         }
         static const char* const kStatus[] = {
             "", kStatusModify, kStatusDelete, kStatusCreate, kStatusMkdir, kStatusRmdir};

@@ -249,19 +249,28 @@ TEST(ExecuteActions, KeepingGoingSkipsOnlyWhatDependsOnAFailedStep) {
     WriteFile(m + "/d/x", "x");
     WriteFile(m + "/e", "e");
     WriteFile(s + "/d", "a file where the master has a directory");
+    WriteFile(m + "/g/y", "y");
+    WriteFile(s + "/g", "a file that will not be deleted");
     WriteFile(s + "/old/f", "f");
     const CActionList plan = Plan({{"d", "~~~~", ACTION_MKDIR},
                                    {"d/x", "~~~~", ACTION_CREATE},
                                    {"e", "~~~~", ACTION_CREATE},
+                                   {"g", "g", ACTION_DELETE},
+                                   {"g", "g", ACTION_MKDIR},
+                                   {"g/y", "~~~~", ACTION_CREATE},
                                    {"~~~~", "old", ACTION_RMDIR},
                                    {"~~~~", "old/f", ACTION_DELETE}});
-    OneFault stuck(Call::Unlink, EIO, 1, "old/f");
+    Faults stuck({{Call::Unlink, EIO, 1, "/old/f"}, {Call::Unlink, EPERM, 1, "/g"}});
     RecordingHost host;
     EXPECT_FALSE(Execute(host, plan, m, s, &stuck, OnFailure::KeepGoing));
+    // The directory whose file could not be deleted is not tried, nor what it holds.
     EXPECT_EQ(host.m_messages, (std::vector<std::string>{
                                    "Error creating directory " + s + "/d (File exists)",
+                                   "Error deleting file " + s + "/g (Operation not permitted)",
                                    "Error deleting file " + s + "/old/f (Input/output error)"}));
     EXPECT_EQ(host.m_skipped, (std::vector<std::string>{std::to_string(ACTION_CREATE) + " d/x",
+                                                        std::to_string(ACTION_MKDIR) + " g",
+                                                        std::to_string(ACTION_CREATE) + " g/y",
                                                         std::to_string(ACTION_RMDIR) + " old"}));
     EXPECT_EQ(ReadFile(s + "/e"), "e");  // independent of both failures
     EXPECT_EQ(ReadFile(s + "/old/f"), "f");

@@ -6,6 +6,8 @@
 #pragma once
 
 #include <memory>
+#include <deque>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 
@@ -125,4 +127,32 @@ private:
     std::string m_pathPart;
     int m_seen = 0;
     bool m_fired = false;
+};
+
+// Several OneFaults at once: a call fails as the first of them that fails it.
+class Faults : public FaultInjector {
+public:
+    struct Spec {
+        Call call;
+        int err;
+        int nth;
+        std::string pathPart;
+    };
+    Faults(std::initializer_list<Spec> faults) {
+        for (const Spec& f : faults) {
+            m_faults.emplace_back(f.call, f.err, f.nth, f.pathPart);
+        }
+    }
+
+    int Fail(Call call, const std::string& path) override {
+        for (OneFault& fault : m_faults) {
+            if (const int err = fault.Fail(call, path); err != 0) {
+                return err;
+            }
+        }
+        return 0;
+    }
+
+private:
+    std::deque<OneFault> m_faults;
 };
