@@ -84,7 +84,8 @@ Status WriteFileAtomically(const std::string& path, const std::string& content);
 // log that may name private files wants; with MissingFile::Refuse a missing
 // file is not made (ENOENT) and nothing is created. A symbolic link at `path`
 // is not followed (ELOOP); anything but a regular file there (a FIFO, a
-// device) is refused without blocking (EINVAL).
+// device) is refused without blocking (EINVAL). On Linux a link on the way to
+// it is followed only when it belongs to the user or to root (ELOOP otherwise).
 enum class MissingDirectories { Make, Refuse };
 enum class MissingFile { Make, Refuse };
 Result<int> OpenForAppend(const std::string& path, MissingDirectories missing,

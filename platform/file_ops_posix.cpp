@@ -236,19 +236,70 @@ Status WriteFileAtomically(const std::string& path, const std::string& content) 
     return status;
 }
 
-Result<int> OpenForAppend(const std::string& path, MissingDirectories missing,
-                          MissingFile missingFile) {
-    for (size_t slash = path.find('/', 1);
-         missing == MissingDirectories::Make && slash != std::string::npos;
-         slash = path.find('/', slash + 1)) {
-        if (::mkdir(path.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) {
+namespace {
+
+// The directory `name` in `dir`, made when it is missing and `missing` says
+// so. A link there is followed only when it belongs to the user or to root, as
+// the kernel's protected links are in sticky directories: a link that another
+// user planted (in /tmp, or a team folder) never leads a file of ours
+// elsewhere.
+Result<int> OpenDirectoryStep(int dir, const std::string& name, MissingDirectories missing) {
+    constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    int fd = ::openat(dir, name.c_str(), kFlags | O_NOFOLLOW);
+    if (fd < 0 && errno == ENOENT && missing == MissingDirectories::Make) {
+        if (::mkdirat(dir, name.c_str(), 0700) != 0 && errno != EEXIST) {
             return Status::FromErrno("mkdir");
         }
+        fd = ::openat(dir, name.c_str(), kFlags | O_NOFOLLOW);
     }
+    if (fd < 0 && (errno == ENOTDIR || errno == ELOOP)) {
+        struct stat link;
+        if (::fstatat(dir, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(link.st_mode)) {
+            if (link.st_uid != ::geteuid() && link.st_uid != 0) {
+                return Status::Failed("open", ELOOP);
+            }
+            fd = ::openat(dir, name.c_str(), kFlags);
+        } else {
+            errno = ENOTDIR;
+        }
+    }
+    if (fd < 0) {
+        return Status::FromErrno("open");
+    }
+    return fd;
+}
+
+}  // namespace
+
+Result<int> OpenForAppend(const std::string& path, MissingDirectories missing,
+                          MissingFile missingFile) {
+    // The directories are opened one by one from the first, each beneath the
+    // last, so none of them is looked up again by its whole path.
+    int dir = ::open(!path.empty() && path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
+        return Status::FromErrno("open");
+    }
+    const size_t last = path.rfind('/');
+    for (size_t at = 0; last != std::string::npos && at < last;) {
+        const size_t end = std::min(path.find('/', at), last);
+        const std::string name = path.substr(at, end - at);
+        at = end + 1;
+        if (name.empty() || name == ".") {
+            continue;
+        }
+        const Result<int> next = OpenDirectoryStep(dir, name, missing);
+        ::close(dir);
+        if (!next.ok()) {
+            return next.status();
+        }
+        dir = *next;
+    }
+    const std::string name = last == std::string::npos ? path : path.substr(last + 1);
     // O_NONBLOCK: a FIFO in its place must not hold the run until someone reads.
     const int create = missingFile == MissingFile::Make ? O_CREAT : 0;
-    const int fd = ::open(path.c_str(),
-                          O_WRONLY | O_APPEND | create | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    const int fd = ::openat(dir, name.c_str(),
+                            O_WRONLY | O_APPEND | create | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    ::close(dir);
     if (fd < 0) {
         return Status::FromErrno("open");
     }

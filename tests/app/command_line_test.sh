@@ -305,7 +305,15 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
         [ -f "$u/s/ok/b" ] && [ -f "$u/s/tax/old" ] ||
             { failed=$((failed + 1)); echo "FAIL: unreadable master directory ($bits): the rest not done"; }
     done
-    chmod -R 755 "$u/m" && rm -rf "$u"
+    chmod -R 755 "$u/m"
+    # A state directory that another user made a link: the log is not written
+    # where it leads, and the run is not recorded.
+    mkdir -p "$u/elsewhere" && ln -s "$u/elsewhere" "$u/planted" && chown -h 65534:65534 "$u/planted"
+    XDG_STATE_HOME="$u/planted" check "a state directory linked by another user" 0 \
+        "kelvad: cannot open the log $u/planted/kelvad/kelvad.log (Too many levels of symbolic links); the run is not recorded" \
+        -- -n "$m" "$s"
+    [ -z "$(ls "$u/elsewhere")" ] || { failed=$((failed + 1)); echo "FAIL: the log followed another user's link"; }
+    rm -rf "$u"
 else
     echo "SKIP: the unreadable master directory needs root to become an ordinary user (setpriv)"
 fi
