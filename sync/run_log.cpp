@@ -74,7 +74,9 @@ void RunLog::Write(const std::string& text) {
     localtime_r(&now, &local);
 #endif
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &local);
-    const std::string line = stamp + EscapeForTerminal(text) + "\n";
+    // The process's id tells the lines of two runs at once apart.
+    const std::string line =
+        stamp + ("[" + std::to_string(platform::ProcessId()) + "] ") + EscapeForTerminal(text) + "\n";
     if (m_holding) {
         m_held += line;
     } else {

@@ -47,7 +47,7 @@ public:
     void Hold() { m_holding = true; }
     void Release();
 
-    // Appends one line: the time, then `text`.
+    // Appends one line: the time, the process's id in brackets, then `text`.
     void Write(const std::string& text);
     // Writes that the run was cancelled (Cancel, SIGINT); Cancelled() then says so.
     void WriteCancelled();

@@ -83,7 +83,7 @@ grep -q "^1 created, 0 modified, 1 deleted, 1 directories made, 1 removed; .* co
 log="$work/state/kelvad/kelvad.log"
 for line in "start: Just Do It" "master: $m" "slave: $s" "created: $s/dir/a.txt" "deleted: $s/old/b.txt" \
     "removed directory: $s/old" "summary: 1 created, 0 modified, 1 deleted" "end: done"; do
-    grep -q "^[0-9-]* [0-9:]* $line" "$log" || { failed=$((failed + 1)); echo "FAIL: the log lacks \"$line\""; }
+    grep -q "^[0-9-]* [0-9:]* \[[0-9]*\] $line" "$log" || { failed=$((failed + 1)); echo "FAIL: the log lacks \"$line\""; }
 done
 [ "$(stat -c %a "$log")" = 600 ] || { failed=$((failed + 1)); echo "FAIL: the log is readable by others"; }
 # Nothing to do is no error: said on the standard output, and not at all when quiet.
@@ -331,7 +331,7 @@ copied=$(find "$s" -maxdepth 1 -name 'f*' | wc -l)
 torn=$(find "$s" -maxdepth 1 -name 'f*' ! -size 2c | wc -l)
 ended=$(grep " end: " "$log" | tail -1)
 if [ "$copied" -gt 0 ]; then expected=" end: cancelled"; else expected=" end: stopped"; fi
-if [ "$got" -eq 130 ] && [ "$copied" -lt 20000 ] && [ "$torn" -eq 0 ] && [ "${ended#* * }" = "${expected# }" ]; then
+if [ "$got" -eq 130 ] && [ "$copied" -lt 20000 ] && [ "$torn" -eq 0 ] && [ "${ended#* * \[$pid\] }" = "${expected# }" ]; then
     passed=$((passed + 1))
 else
     failed=$((failed + 1)); echo "FAIL: interrupt: status $got, $copied files, $torn not whole, $ended"
