@@ -296,8 +296,9 @@ int UsageError(const std::string& what) {
     return kExitRefused;
 }
 
-// Reads the options; "" when they make sense, what is wrong otherwise.
-std::string ParseOptions(int argc, char** argv, Options& o) {
+// Reads the options, or says what is wrong with them.
+platform::Checked<Options> ParseOptions(int argc, char** argv) {
+    Options o;
     enum {
         kStopAtFirstFailure = 256,
         kMaxDelete,
@@ -341,26 +342,26 @@ std::string ParseOptions(int argc, char** argv, Options& o) {
             case kExcludeFrom: o.excludes.push_back({true, optarg}); break;
             case kLogFile:
                 if (*optarg == '\0') {
-                    return "--log-file needs a file name";
+                    return platform::Problem{"--log-file needs a file name"};
                 }
                 o.logFile = optarg;
                 break;
             case kMaxDelete:
                 if (!ParseMaxDelete(optarg, o.maxDelete)) {
-                    return std::string("--max-delete takes a count or \"all\", not \"") + optarg + "\"";
+                    return platform::Problem{std::string("--max-delete takes a count or \"all\", not \"") + optarg + "\""};
                 }
                 break;
             default: {
                 const std::string arg = argv[optind - 1];
                 if (optopt != 0 && arg.rfind("--", 0) != 0) {
-                    return std::string("unknown option -") + static_cast<char>(optopt);
+                    return platform::Problem{std::string("unknown option -") + static_cast<char>(optopt)};
                 }
                 if (arg.rfind("--max-delete", 0) == 0) {
-                    return "--max-delete needs a count or \"all\"";
+                    return platform::Problem{"--max-delete needs a count or \"all\""};
                 }
                 for (const char* needsValue : {"--log-file", "--exclude-from", "--exclude"}) {
                     if (arg.rfind(needsValue, 0) == 0) {
-                        return std::string(needsValue) + " needs a value";
+                        return platform::Problem{std::string(needsValue) + " needs a value"};
                     }
                 }
                 // "--dry-run=x": an option that takes no value was given one.
@@ -368,36 +369,37 @@ std::string ParseOptions(int argc, char** argv, Options& o) {
                 for (const option* known = kLong; known->name != nullptr && equals != std::string::npos;
                      ++known) {
                     if (known->has_arg == no_argument && arg.compare(2, equals - 2, known->name) == 0) {
-                        return arg.substr(0, equals) + " takes no value";
+                        return platform::Problem{arg.substr(0, equals) + " takes no value"};
                     }
                 }
-                return "unknown option " + arg;
+                return platform::Problem{"unknown option " + arg};
             }
         }
     }
     o.roots.assign(argv + optind, argv + argc);
-    return {};
+    return o;
 }
 
-// The rules of the --exclude and --exclude-from options, in their order; ""
-// in `error` when they can be used, what is wrong otherwise.
-IgnoreRules ReadExcludes(const Options& o, std::string& error) {
+// The rules of the --exclude and --exclude-from options, in their order, or
+// what is wrong with one of them.
+platform::Checked<IgnoreRules> ReadExcludes(const Options& o) {
     IgnoreRules all;
     for (const Options::ExcludeSource& source : o.excludes) {
         std::string text = source.text;
         if (source.isFile) {
             if (const platform::Status read = platform::ReadWholeFile(source.text, text); !read.ok()) {
-                error = "cannot read " + source.text + " (" + read.Reason() + ")";
-                return all;
+                return platform::Problem{"cannot read " + source.text + " (" + read.Reason() + ")"};
             }
         }
-        std::optional<IgnoreRules> rules =
-            IgnoreRules::Parse(text, source.isFile ? source.text : "--exclude", error);
-        if (!rules) {
+        platform::Checked<IgnoreRules> rules =
+            IgnoreRules::Parse(text, source.isFile ? source.text : "--exclude");
+        if (!rules.ok()) {
+            platform::Problem problem = rules.problem();
             if (!source.isFile) {
-                error.replace(0, std::strlen("--exclude:1:"), "--exclude:");
+                // One pattern: no line to name.
+                problem.message.replace(0, std::strlen("--exclude:1:"), "--exclude:");
             }
-            return all;
+            return problem;
         }
         all.Append(*rules);
     }
@@ -408,25 +410,25 @@ IgnoreRules ReadExcludes(const Options& o, std::string& error) {
 // of a run where it is due.
 int StatusOfRequest(RequestResult result, const TerminalRequestHost& host, bool quiet);
 
-// Whether the options go together; "" when they do, what is wrong otherwise.
-std::string CheckOptions(const Options& o) {
+// Whether the options go together, or what is wrong.
+platform::Checked<> CheckOptions(const Options& o) {
     // "--sync -n" is how a sync command is tried first: the dry run wins, as
     // it changes nothing; --quiet then keeps "up-to-date" to itself.
     if (!o.sync && !o.dryRun) {
-        return "say --sync to bring the slave in line, or --dry-run to print the plan";
+        return platform::Problem{"say --sync to bring the slave in line, or --dry-run to print the plan"};
     }
     if (o.verbose && o.quiet) {
-        return "--verbose and --quiet cannot be used together";
+        return platform::Problem{"--verbose and --quiet cannot be used together"};
     }
     if (o.dryRun && o.verbose) {
-        return "--verbose has no use with --dry-run";
+        return platform::Problem{"--verbose has no use with --dry-run"};
     }
     if (o.noLog && !o.logFile.empty()) {
-        return "--no-log and --log-file cannot be used together";
+        return platform::Problem{"--no-log and --log-file cannot be used together"};
     }
     if (o.roots.size() != 2) {
-        return std::string(o.dryRun ? "--dry-run" : "--sync") +
-               " takes two directories, MASTER and SLAVE, not " + std::to_string(o.roots.size());
+        return platform::Problem{std::string(o.dryRun ? "--dry-run" : "--sync") +
+               " takes two directories, MASTER and SLAVE, not " + std::to_string(o.roots.size())};
     }
     return {};
 }
@@ -438,10 +440,11 @@ bool WantsCommandLine(int argc, char** /*argv*/) {
 }
 
 int RunCommandLine(int argc, char** argv) {
-    Options o;
-    if (std::string wrong = ParseOptions(argc, argv, o); !wrong.empty()) {
-        return UsageError(wrong);
+    platform::Checked<Options> parsed = ParseOptions(argc, argv);
+    if (!parsed.ok()) {
+        return UsageError(parsed.problem().message);
     }
+    const Options o = *std::move(parsed);
     if (o.help) {
         std::fputs(kUsage, stdout);
         return kExitInLine;
@@ -450,13 +453,12 @@ int RunCommandLine(int argc, char** argv) {
         std::printf("Kelvad %s\n", kKelvadVersion);
         return kExitInLine;
     }
-    if (std::string wrong = CheckOptions(o); !wrong.empty()) {
-        return UsageError(wrong);
+    if (const platform::Checked<> checked = CheckOptions(o); !checked.ok()) {
+        return UsageError(checked.problem().message);
     }
-    std::string wrongPattern;
-    IgnoreRules excludes = ReadExcludes(o, wrongPattern);
-    if (!wrongPattern.empty()) {
-        std::fprintf(stderr, "kelvad: %s\n", EscapeForTerminal(wrongPattern).c_str());
+    platform::Checked<IgnoreRules> excludes = ReadExcludes(o);
+    if (!excludes.ok()) {
+        std::fprintf(stderr, "kelvad: %s\n", EscapeForTerminal(excludes.problem().message).c_str());
         return kExitRefused;
     }
     // The usual log is kept where it can be; a log asked for by name must be.
@@ -483,7 +485,7 @@ int RunCommandLine(int argc, char** argv) {
     request.maxDelete = o.maxDelete;
     request.allowOlder = o.allowOlder;
     request.log = o.noLog ? nullptr : &log;
-    request.excludes = std::move(excludes);
+    request.excludes = *std::move(excludes);
     const int status = StatusOfRequest(RunStartRequest(host, request), host, o.quiet);
     // The usual log that could not be made is said as before the run, and
     // the run goes on unrecorded.

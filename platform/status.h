@@ -5,7 +5,10 @@
 #pragma once
 
 #include <cassert>
+#include <concepts>
+#include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 namespace platform {
@@ -46,22 +49,39 @@ private:
 };
 
 // The value of an operation that succeeded, or the Status of its failure.
+// Made from a T itself (no conversion from another type slips in) or from a
+// failed Status; T needs no default value.
 template <typename T>
 class [[nodiscard]] Result {
 public:
-    Result(T value) : m_value(std::move(value)) {}
+    template <typename U>
+        requires std::same_as<std::remove_cvref_t<U>, T>
+    Result(U&& value) : m_value(std::forward<U>(value)) {}
     Result(Status failure) : m_status(failure) { assert(!failure.ok()); }
 
     bool ok() const { return m_status.ok(); }
     const Status& status() const { return m_status; }
     // The value; only for a result that is ok().
-    const T& operator*() const {
+    const T& operator*() const& {
         assert(ok());
-        return m_value;
+        return *m_value;
+    }
+    T& operator*() & {
+        assert(ok());
+        return *m_value;
+    }
+    // Moves the value out of a result that is ok().
+    T&& operator*() && {
+        assert(ok());
+        return std::move(*m_value);
+    }
+    const T* operator->() const {
+        assert(ok());
+        return &*m_value;
     }
 
 private:
-    T m_value{};
+    std::optional<T> m_value;
     Status m_status;
 };
 

@@ -208,14 +208,13 @@ const IgnoreRules* Exclusions::Load(std::string_view relative, bool look) {
         }
         return nullptr;
     }
-    std::string error;
-    std::optional<IgnoreRules> rules =
-        IgnoreRules::Parse(text, m_master.Path() + platform::kSeparator + file, error);
-    if (!rules) {
-        m_errors.push_back(error);
+    platform::Checked<IgnoreRules> rules =
+        IgnoreRules::Parse(text, m_master.Path() + platform::kSeparator + file);
+    if (!rules.ok()) {
+        m_errors.push_back(rules.problem().message);
         return nullptr;
     }
-    return &m_rules.insert_or_assign(std::string(relative), std::move(*rules)).first->second;
+    return &m_rules.insert_or_assign(std::string(relative), *std::move(rules)).first->second;
 }
 
 bool Exclusions::ReadIgnoreFile(std::string_view dir, const std::string& file, std::string& text,

@@ -210,8 +210,7 @@ std::string CheckPattern(std::string_view pattern) {
     return {};
 }
 
-std::optional<IgnoreRules> IgnoreRules::Parse(std::string_view text, const std::string& source,
-                                              std::string& error) {
+platform::Checked<IgnoreRules> IgnoreRules::Parse(std::string_view text, const std::string& source) {
     IgnoreRules rules;
     size_t lineNumber = 0;
     // A byte-order mark, which Windows editors put before the first line, is
@@ -235,9 +234,9 @@ std::optional<IgnoreRules> IgnoreRules::Parse(std::string_view text, const std::
             line.remove_prefix(1);
         }
         if (const std::string why = CheckPattern(line); !why.empty()) {
-            error = source + ":" + std::to_string(lineNumber) + ": bad pattern \"" + std::string(raw) +
-                    "\" (" + why + ")";
-            return std::nullopt;
+            return platform::Problem{source + ":" + std::to_string(lineNumber) + ": bad pattern \"" +
+                                         std::string(raw) + "\" (" + why + ")",
+                                     source, lineNumber};
         }
         if (line.size() > 1 && line.back() == '/') {
             pattern.directoryOnly = true;

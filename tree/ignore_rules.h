@@ -11,10 +11,11 @@
 // by bytes: names need not be UTF-8.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/checked.h"
 
 // True when `text` (a name, or a relative path with "/" between names) matches
 // the glob `pattern` as ignore files read it: "*", "?" and "[...]" never match
@@ -42,11 +43,10 @@ public:
     static constexpr bool kFoldsCase = false;
 #endif
 
-    // Reads the lines of `text`. A bad pattern fails the whole file: `error`
-    // then says where, as "SOURCE:LINE: bad pattern "TEXT" (WHY)", and nothing
-    // is returned.
-    static std::optional<IgnoreRules> Parse(std::string_view text, const std::string& source,
-                                            std::string& error);
+    // Reads the lines of `text`. A bad pattern fails the whole file: the
+    // problem then names `source` and the line, and its message says
+    // "SOURCE:LINE: bad pattern "TEXT" (WHY)".
+    static platform::Checked<IgnoreRules> Parse(std::string_view text, const std::string& source);
 
     // The verdict of the last pattern that matches `relative`, the entry's path
     // below the rules' directory ("a/b.txt"); None when no pattern does.

@@ -65,12 +65,11 @@ TEST(IgnoreRules, DoubleStarsCrossDirectories) {
 }
 
 TEST(IgnoreRules, FilesReadAsIgnoreFilesAre) {
-    std::string error;
     const auto rules = IgnoreRules::Parse(
         "# a comment\n\n*.o\n!keep.o\nbuild/\n/top\ndocs/*.tmp\n\\#hash\n\\!bang\ntrail\\ \nspace  \r\n"
         "/*.c\ncache*\n",
-        ".kelvadignore", error);
-    ASSERT_TRUE(rules.has_value()) << error;
+        ".kelvadignore");
+    ASSERT_TRUE(rules.ok()) << rules.problem().message;
     using V = IgnoreRules::Verdict;
     const std::tuple<const char*, bool, V> cases[] = {
         {"x.o", false, V::Excluded},       {"sub/x.o", false, V::Excluded},  // a name at any depth
@@ -88,16 +87,15 @@ TEST(IgnoreRules, FilesReadAsIgnoreFilesAre) {
         EXPECT_EQ(rules->Match(path, isDirectory), verdict) << path;
     }
     // A byte-order mark before the first line is no part of its pattern.
-    const auto marked = IgnoreRules::Parse("\xEF\xBB\xBFlocal/\r\n", ".kelvadignore", error);
-    ASSERT_TRUE(marked.has_value()) << error;
+    const auto marked = IgnoreRules::Parse("\xEF\xBB\xBFlocal/\r\n", ".kelvadignore");
+    ASSERT_TRUE(marked.ok());
     EXPECT_EQ(marked->Match("local", true), V::Excluded);
 }
 
 #ifdef _WIN32
 TEST(IgnoreRules, OnWindowsLetterCaseDoesNotCount) {
-    std::string error;
-    const auto rules = IgnoreRules::Parse("Build/\n*.JPG\n/Top[A-C]\n", ".kelvadignore", error);
-    ASSERT_TRUE(rules.has_value()) << error;
+    const auto rules = IgnoreRules::Parse("Build/\n*.JPG\n/Top[A-C]\n", ".kelvadignore");
+    ASSERT_TRUE(rules.ok());
     EXPECT_EQ(rules->Match("BUILD", true), IgnoreRules::Verdict::Excluded);
     EXPECT_EQ(rules->Match("sub/photo.jpg", false), IgnoreRules::Verdict::Excluded);
     EXPECT_EQ(rules->Match("topb", false), IgnoreRules::Verdict::Excluded);
@@ -108,8 +106,9 @@ TEST(IgnoreRules, ABadPatternIsToldWithItsFileAndLine) {
     for (const auto& [text, message] :
          {std::pair<const char*, const char*>{"ok\n[abc\n", "m/.kelvadignore:2: bad pattern \"[abc\" (unterminated [)"},
           {"#\n\n\nend\\", "m/.kelvadignore:4: bad pattern \"end\\\" (ends in a lone backslash)"}}) {
-        std::string error;
-        EXPECT_FALSE(IgnoreRules::Parse(text, "m/.kelvadignore", error).has_value());
-        EXPECT_EQ(error, message);
+        const auto rules = IgnoreRules::Parse(text, "m/.kelvadignore");
+        ASSERT_FALSE(rules.ok());
+        EXPECT_EQ(rules.problem().message, message);
+        EXPECT_EQ(rules.problem().file, "m/.kelvadignore");
     }
 }
