@@ -30,8 +30,11 @@ DialogRequestHost::~DialogRequestHost() {
     SetBusy(false);
 }
 
-void DialogRequestHost::ShowMessage(const std::string& text, const char* caption) {
-    KelvadMessageBox(&m_dialog, text, caption);
+void DialogRequestHost::ShowMessage(const std::string& text, MessageKind kind) {
+    KelvadMessageBox(&m_dialog, text,
+                     kind == MessageKind::Info          ? "Info"
+                     : kind == MessageKind::KelvadError ? "Kelvad"
+                                                        : nullptr);
 }
 
 void DialogRequestHost::SetBusy(bool busy) {
@@ -75,7 +78,7 @@ bool DialogRequestHost::ExecutePlan(const CActionList& actions, platform::TreeRo
     auto progress = std::make_unique<CProgressDlg>();
     if (!progress->CreateModeless(nullptr)) {
         RestoreDialog();
-        ShowMessage("Unable to open the progress window", nullptr);
+        ShowMessage("Unable to open the progress window", MessageKind::Error);
         return false;
     }
     if (!progress->Execute(&actions, master, slave, m_log)) {

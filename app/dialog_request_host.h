@@ -18,7 +18,7 @@ public:
         : m_dialog(dialog), m_log(log) {}
     ~DialogRequestHost() override;
 
-    void ShowMessage(const std::string& text, const char* caption) override;
+    void ShowMessage(const std::string& text, MessageKind kind) override;
     // The wait cursor, and the main dialog's controls but Close disabled
     // meanwhile, with a line that says how to stop.
     void SetBusy(bool busy) override;

@@ -38,7 +38,7 @@ public:
 class NullRequestHost : public IRequestHost {
 public:
     explicit NullRequestHost(FlushAtEnd flush = FlushAtEnd::No) : m_flush(flush) {}
-    void ShowMessage(const std::string&, const char*) override {}
+    void ShowMessage(const std::string&, MessageKind) override {}
     void SetBusy(bool) override {}
     bool KeepAliveWhileBusy() override { return false; }
     bool ConfirmRisk(const RunRisk&) override { return true; }

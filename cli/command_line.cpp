@@ -177,8 +177,8 @@ public:
 
     // What only informs ("Slave directory structure is up-to-date") is no
     // error: it goes to the standard output, and not at all when quiet.
-    void ShowMessage(const std::string& text, const char* caption) override {
-        const bool info = caption != nullptr && std::strcmp(caption, "Info") == 0;
+    void ShowMessage(const std::string& text, MessageKind kind) override {
+        const bool info = kind == MessageKind::Info;
         if (!info || !m_quiet) {
             std::fprintf(info ? stdout : stderr, "%s\n", EscapeForTerminal(text).c_str());
         }
@@ -206,7 +206,7 @@ public:
     }
     void ShowEach(const std::vector<std::string>& messages) {
         for (const std::string& message : messages) {
-            ShowMessage(message, nullptr);
+            ShowMessage(message, MessageKind::Error);
         }
     }
     bool ApprovePlan(const CActionList& actions, const std::string& slaveRoot) override {

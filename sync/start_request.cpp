@@ -99,10 +99,9 @@ bool CheckRoot(IRequestHost& host, const platform::TreeRoot& root, const char* w
     }
     // A directory that is there but cannot be opened is not a missing one.
     if (root.OpenStatus().Is(EACCES) || root.OpenStatus().Is(EPERM)) {
-        host.ShowMessage(CannotRead(which, root.OpenStatus()), "Kelvad");
+        host.ShowMessage(CannotRead(which, root.OpenStatus()), MessageKind::KelvadError);
     } else {
-        host.ShowMessage(std::string(which) + " directory doesn't exist or isn't a directory",
-                         "Kelvad");
+        host.ShowMessage(std::string(which) + " directory doesn't exist or isn't a directory", MessageKind::KelvadError);
     }
     return false;
 }
@@ -113,11 +112,11 @@ bool CheckRoots(IRequestHost& host, const StartRequest& r,
                 std::unique_ptr<platform::TreeRoot>& master,
                 std::unique_ptr<platform::TreeRoot>& slave) {
     if (r.masterDir.empty() || r.slaveDir.empty()) {
-        host.ShowMessage("You must specify both Master and Slave directories", nullptr);
+        host.ShowMessage("You must specify both Master and Slave directories", MessageKind::Error);
         return false;
     }
     if (r.masterDir == r.slaveDir) {
-        host.ShowMessage("Master and slave cannot be the same (are you mad?)", nullptr);
+        host.ShowMessage("Master and slave cannot be the same (are you mad?)", MessageKind::Error);
         return false;
     }
     master = OpenRoot(r, r.masterDir, platform::Mounts::Cross);
@@ -131,7 +130,7 @@ bool CheckRoots(IRequestHost& host, const StartRequest& r,
     // Overlapping trees would make the run delete or overwrite the master. They
     // are judged by what the directories are, so links and bind mounts count.
     if (platform::RootsOverlap(master->Descriptor(), slave->Descriptor())) {
-        host.ShowMessage(kOverlap, "Kelvad");
+        host.ShowMessage(kOverlap, MessageKind::KelvadError);
         return false;
     }
     return true;
@@ -250,8 +249,7 @@ bool RunAllowed(IRequestHost& host, const StartRequest& r, const CActionList& ac
     if (r.maxDelete >= 0 &&
         static_cast<unsigned long long>(deletions) > static_cast<unsigned long long>(r.maxDelete)) {
         host.ShowMessage(MassDeletionText(deletions, slaveEntries) + ", more than the " +
-                             std::to_string(r.maxDelete) + " allowed",
-                         "Kelvad");
+                             std::to_string(r.maxDelete) + " allowed", MessageKind::KelvadError);
         return false;
     }
     const RunRisk risk{deletions, slaveEntries,
@@ -287,7 +285,7 @@ void IRequestHost::ShowUnreadable(const std::vector<std::string>& messages) {
     if (messages.size() > kShown) {
         text += "\n... and " + std::to_string(messages.size() - kShown) + " more";
     }
-    ShowMessage(text, "Kelvad");
+    ShowMessage(text, MessageKind::KelvadError);
 }
 
 namespace {
@@ -373,7 +371,7 @@ private:
             if (m_masterList.rootContentsUnknown && !m_masterList.unreadable.empty()) {
                 return Refuse(CannotRead("Master", m_masterList.unreadable[0].status));
             }
-            m_host.ShowMessage("Master directory is empty", nullptr);
+            m_host.ShowMessage("Master directory is empty", MessageKind::Error);
             return RequestResult::Refused;
         }
         if (!slaveScan.WaitKeepingAlive(m_host, stopSlave)) {
@@ -481,7 +479,7 @@ private:
         };
         if (m_actions.empty()) {
             if (unreadable.empty() && blocked.empty()) {
-                m_host.ShowMessage("Slave directory structure is up-to-date", "Info");
+                m_host.ShowMessage("Slave directory structure is up-to-date", MessageKind::Info);
             }
             return tellUnreadable(RequestResult::UpToDate);
         }
@@ -491,7 +489,7 @@ private:
                 return RequestResult::NotRun;
             }
         } else if (m_r.mode != RunMode::JustDoIt) {
-            m_host.ShowMessage("You just couldn't resist it, could you?", nullptr);
+            m_host.ShowMessage("You just couldn't resist it, could you?", MessageKind::Error);
             return RequestResult::NotRun;
         } else if (!RunAllowed(m_host, m_r, m_actions, m_slaveList.size())) {
             return m_r.maxDelete >= 0 ? RequestResult::Refused : RequestResult::NotRun;
@@ -508,7 +506,7 @@ private:
     }
 
     RequestResult Refuse(const std::string& message) {
-        m_host.ShowMessage(message, "Kelvad");
+        m_host.ShowMessage(message, MessageKind::KelvadError);
         return RequestResult::Refused;
     }
 
@@ -534,9 +532,9 @@ class LoggedRequestHost : public IRequestHost {
 public:
     LoggedRequestHost(IRequestHost& inner, RunLog& log) : m_inner(inner), m_log(log) {}
 
-    void ShowMessage(const std::string& text, const char* caption) override {
+    void ShowMessage(const std::string& text, MessageKind kind) override {
         m_log.Write("message: " + text);
-        m_inner.ShowMessage(text, caption);
+        m_inner.ShowMessage(text, kind);
     }
     void SetBusy(bool busy) override { m_inner.SetBusy(busy); }
     bool KeepAliveWhileBusy() override { return m_inner.KeepAliveWhileBusy(); }

@@ -16,13 +16,21 @@
 class RunLog;
 struct RunRisk;
 
+// What a message is. A window captions an error with the application's name,
+// or with "Kelvad" for the checks of the roots and the guard, and news that is
+// no error with "Info".
+enum class MessageKind {
+    Error,
+    KelvadError,
+    Info,
+};
+
 // What the request needs from the user's side.
 class IRequestHost {
 public:
     virtual ~IRequestHost() = default;
-    // Shows `text` and returns once it has been read. A null caption stands for
-    // the application's name.
-    virtual void ShowMessage(const std::string& text, const char* caption) = 0;
+    // Shows `text` and returns once it has been read.
+    virtual void ShowMessage(const std::string& text, MessageKind kind) = 0;
     // The wait cursor: on from the start of the scans to the end of the
     // comparison, then off.
     virtual void SetBusy(bool busy) = 0;

@@ -63,8 +63,12 @@ public:
     RecordingRequestHost() : m_exec(&m_ownExec) {}
     explicit RecordingRequestHost(RecordingHost& exec) : m_exec(&exec) {}
 
-    void ShowMessage(const std::string& text, const char* caption) override {
-        m_log.push_back(std::string(caption != nullptr ? caption : "kelvad") + ": " + text);
+    void ShowMessage(const std::string& text, MessageKind kind) override {
+        // As the window captions them.
+        m_log.push_back(std::string(kind == MessageKind::Info          ? "Info"
+                                    : kind == MessageKind::KelvadError ? "Kelvad"
+                                                                       : "kelvad") +
+                        ": " + text);
         m_exec->m_messages.push_back(text);
     }
     void SetBusy(bool busy) override { m_log.push_back(busy ? "busy" : "idle"); }
