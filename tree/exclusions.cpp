@@ -156,9 +156,13 @@ bool Exclusions::EnterDirectory(std::string_view relative, bool namesIgnoreFile,
     if (!relative.empty() && !m_probe && namesCacheTag && IsCacheDirectory(relative)) {
         return false;
     }
-    m_dir = relative;
+    // Paths are matched as the master spells them: on a slave that ignores
+    // letter case, "Proj/a.keep" is the master's "proj/a.keep" (equal but for
+    // case, so of the same length).
+    const std::optional<std::string> master = MasterDirectory(relative);
+    m_dir = master.value_or(std::string(relative));
     m_chain.clear();
-    if (const IgnoreRules* own = Load(relative, m_probe || namesIgnoreFile)) {
+    if (const IgnoreRules* own = Load(relative, master, m_probe || namesIgnoreFile)) {
         m_chain.push_back({own, relative.size(), 1});
     }
     const size_t depth = relative.empty() ? 1 : 2 + static_cast<size_t>(std::count(
@@ -186,12 +190,9 @@ bool Exclusions::EnterDirectory(std::string_view relative, bool namesIgnoreFile,
     return true;
 }
 
-const IgnoreRules* Exclusions::Load(std::string_view relative, bool look) {
-    if (!look) {
-        return nullptr;
-    }
-    const std::optional<std::string> dir = MasterDirectory(relative);
-    if (!dir) {
+const IgnoreRules* Exclusions::Load(std::string_view relative, const std::optional<std::string>& dir,
+                                    bool look) {
+    if (!look || !dir) {
         return nullptr;
     }
     const std::string file = Join(*dir, kIgnoreFileName);

@@ -51,8 +51,10 @@ public:
     const std::vector<std::string>& Errors() const { return m_errors; }
 
 private:
-    // The rules of `relative`'s ignore file, read now; null when it has none.
-    const IgnoreRules* Load(std::string_view relative, bool probe);
+    // The rules of `relative`'s ignore file, read now from the master's
+    // directory `dir` (nothing when the master has none); null when it has none.
+    const IgnoreRules* Load(std::string_view relative, const std::optional<std::string>& dir,
+                            bool probe);
     bool IsCacheDirectory(std::string_view relative);
     // The master's path of the directory the slave's scan names `relative`;
     // nothing when the master has no directory of that name.

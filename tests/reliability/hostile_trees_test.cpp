@@ -444,6 +444,12 @@ TEST(HostileTrees, SlavesOnOtherFileSystemsTakeEveryChangeAndConverge) {
                 EXPECT_TRUE(SyncRun(t / "m", t / "s", renamed)) << renamed.m_messages.at(0);
                 EXPECT_EQ(ReadFile(t / "s/Proj/local.keep"), "mine");
                 EXPECT_EQ(ReadFile(t / "s/proj/a.txt"), "a");
+                // So do patterns that name the directory, as the master spells it.
+                WriteFile(t / "m/.kelvadignore", "/proj/*.k2\n", 1000000000);
+                WriteFile(t / "s/Proj/b.k2", "mine too");
+                RecordingHost named;
+                EXPECT_TRUE(SyncRun(t / "m", t / "s", named)) << named.m_messages.at(0);
+                EXPECT_EQ(ReadFile(t / "s/Proj/b.k2"), "mine too");
                 // A master directory that cannot be read, renamed but for case,
                 // still keeps its slave counterpart from being emptied, and the
                 // run says it could not be read.
