@@ -246,15 +246,20 @@ bool RunAllowed(IRequestHost& host, const StartRequest& r, const CActionList& ac
                 size_t slaveEntries) {
     const auto counts = CountByKind(actions);
     const size_t deletions = counts[ACTION_DELETE] + counts[ACTION_RMDIR];
+    const size_t older = r.allowOlder ? 0 : CountReplacingNewer(actions);
     if (r.maxDelete >= 0 &&
         static_cast<unsigned long long>(deletions) > static_cast<unsigned long long>(r.maxDelete)) {
+        // Everything that stands in the way, so one change of the options does.
+        const std::string replace = RiskText({0, 0, false, older});
         host.ShowMessage(MassDeletionText(deletions, slaveEntries) + ", more than the " +
-                             std::to_string(r.maxDelete) + " allowed", MessageKind::KelvadError);
+                             std::to_string(r.maxDelete) + " allowed" +
+                             (older == 0 ? "" : ", and" + replace.substr(replace.find(" replace"))),
+                         MessageKind::KelvadError);
         return false;
     }
     const RunRisk risk{deletions, slaveEntries,
                        r.maxDelete < 0 && deletions >= kMassDeletion && deletions * 2 >= slaveEntries,
-                       r.allowOlder ? 0 : CountReplacingNewer(actions)};
+                       older};
     return (!risk.massDeletion && risk.replacingNewer == 0) || host.ConfirmRisk(risk);
 }
 

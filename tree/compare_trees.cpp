@@ -7,6 +7,11 @@
 
 namespace {
 
+// 1980-01-02 00:00 UTC as a FileTime: after the earliest time FAT and exFAT
+// keep, in any time zone.
+constexpr platform::FileTime kEarliestJudged =
+    static_cast<platform::FileTime>(315619200LL + platform::kEpochDifferenceSeconds) * 10000000ULL;
+
 // Master directories whose contents are unknown, by relative path, matched as
 // the slave's names are matched (a case-only rename on a slave that ignores
 // case must not make the slave's spelling look uncovered).
@@ -231,11 +236,14 @@ private:
             if (later || master.GetSize() != slave.GetSize()) {
                 Add(std::move(masterPath), std::move(slavePath), ACTION_MODIFY, master.GetSize());
                 // The slave's copy was written later still, beyond its rounding.
+                // A master time before 1980 is not judged: FAT and exFAT keep
+                // nothing earlier (and ext2 nothing before 1901), so the slave
+                // holds a later time than the master's for want of an earlier one.
                 const bool earlier = m_slaveTimeStep == 0
                                          ? master.CompareTime(&slave) < 0
                                          : slave.GetLastWriteTime() >=
                                                master.GetLastWriteTime() + m_slaveTimeStep;
-                if (earlier) {
+                if (earlier && master.GetLastWriteTime() >= kEarliestJudged) {
                     m_actions.back()->MarkReplacesNewer();
                 }
             }

@@ -226,6 +226,9 @@ check "older over newer and a mass deletion refused" 2 "$reversed (--max-delete=
     -- --sync "$stick" "$docs"
 check "older over newer refused" 2 "$reversed (--allow-older allows it)" \
     -- --sync --max-delete=10 "$stick" "$docs"
+check "older over newer and too many deletions" 2 \
+    "This run would delete 10 of the 11 files and directories in the slave, more than the 5 allowed, and replace 1 newer slave file with an older one" \
+    -- --sync --max-delete=5 "$stick" "$docs"
 [ "$(ls "$docs" | wc -l)" -eq 11 ] && grep -q edit "$docs/f1.txt" ||
     { failed=$((failed + 1)); echo "FAIL: a refused reversed run changed the slave"; }
 check "older over newer allowed" 0 "" -- --sync --allow-older --max-delete=all "$stick" "$docs"

@@ -125,6 +125,25 @@ TEST(CompareTrees, SizesThatDifferAreAModificationWhateverTheTimes) {
     EXPECT_EQ(Compare({{"a", F, 1, 10}}, {{"a", F, 5, 11}}),
               (std::vector<Plan>{{ACTION_MODIFY, "a", "a"}}));
     EXPECT_TRUE(Compare({{"a", F, 1, 10}}, {{"a", F, 5, 10}}).empty());
+    // Such a modification is marked when the slave's copy is newer beyond the
+    // slave's time step; not when the master's time is one a FAT slave cannot
+    // keep (before 1980), which the slave holds as a later one.
+    constexpr platform::FileTime k2000 = (946684800LL + platform::kEpochDifferenceSeconds) * 10000000LL;
+    constexpr platform::FileTime kSecond = 10000000;
+    const struct {
+        platform::FileTime master, slave, step;
+        bool marked;
+    } cases[] = {{k2000, k2000 + 1, 0, true},           {k2000, k2000 + kSecond, 2 * kSecond, false},
+                 {k2000, k2000 + 2 * kSecond, 2 * kSecond, true}, {k2000 + 5, k2000, 0, false},
+                 {kSecond, k2000, 0, false}};
+    for (const auto& c : cases) {
+        const CFileList m = MakeList("/m", {{"a", F, c.master, 10}});
+        const CFileList s = MakeList("/s", {{"a", F, c.slave, 11}});
+        CActionList actions;
+        CompareTrees(&m, &s, &actions, "/m", "/s", platform::NameMatch::Exact, c.step);
+        ASSERT_EQ(actions.size(), 1u);
+        EXPECT_EQ(actions[0]->ReplacesNewer(), c.marked) << c.master << " " << c.slave << " " << c.step;
+    }
 }
 
 TEST(CompareTrees, LetterCaseMakesDifferentPathsOnLinux) {
