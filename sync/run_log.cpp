@@ -113,7 +113,9 @@ bool RunRecord::Run(const CActionList& actions, platform::TreeRoot& master,
     m_began = std::chrono::steady_clock::now();
     const bool done = ExecuteActions(*this, actions, master, slave, FlushAtEnd::Yes, onFailure);
     if (m_log != nullptr) {
-        if (m_inner.IsCancelled()) {
+        // A cancel that came while the finished run was written to the disk
+        // stopped nothing: the run is done.
+        if (!done && m_inner.IsCancelled()) {
             m_log->WriteCancelled();  // before the next change; what was done stays done
         }
         m_log->Write("summary: " + Summary());

@@ -64,6 +64,18 @@ TEST(ExecuteActions, TheWindowIsServedWhileTheSlaveIsFlushed) {
     SlowFlush slow;
     ASSERT_TRUE(Execute(host, Plan({{"a", "~~~~", ACTION_CREATE}}), t / "m", t / "s", &slow));
     EXPECT_GE(host.m_pumps, 3);  // about one every 5 ms of the 100; a run that waited unpumped has 1
+    // A cancel while the finished run is flushed stops nothing: the run is done,
+    // and recorded as done.
+    RecordingHost late;
+    late.m_cancelAtPump = 3;
+    RunLog log;
+    ASSERT_TRUE(log.Open(t / "log").ok());
+    RunRecord record(late, &log);
+    FaultyRoot master(t / "m", platform::Mounts::Cross, slow);
+    FaultyRoot slave(t / "s", platform::Mounts::Stay, slow);
+    EXPECT_TRUE(record.Run(Plan({{"a", "a", ACTION_MODIFY}}), master, slave, OnFailure::Stop));
+    EXPECT_TRUE(late.m_cancelled);
+    EXPECT_EQ(ReadFile(t / "log").find("cancelled"), std::string::npos) << ReadFile(t / "log");
 }
 
 TEST(ExecuteActions, EmptyPlanSucceedsQuietly) {
