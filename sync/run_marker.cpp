@@ -9,6 +9,9 @@
 
 namespace {
 
+// The start of every marker's name; the process's id and a random number follow.
+constexpr const char* kMarkerPrefix = ".kelvad-run-";
+
 // The marker's time: an odd second and its last nanosecond, so that a slave
 // keeping 2 s, 1 s, 10 ms or 1 us shows it by how much it drops.
 constexpr timespec kProbeTime{1000000001, 999999999};
@@ -33,7 +36,7 @@ platform::FileTime StepFor(platform::FileTime set, platform::FileTime kept) {
 
 RunMarker::RunMarker(platform::TreeRoot& slave) : m_slave(slave) {
     char name[64];
-    std::snprintf(name, sizeof name, ".kelvad-run-%d-%08x", platform::ProcessId(),
+    std::snprintf(name, sizeof name, "%s%d-%08x", kMarkerPrefix, platform::ProcessId(),
                   static_cast<unsigned>(std::random_device()()));
     const platform::Result<int> fd = m_slave.CreateExclusive(name, 0600);
     if (!fd.ok()) {
@@ -68,12 +71,15 @@ bool RunMarker::SeenFrom(platform::TreeRoot& master, const CFileList& masterList
 }
 
 void RunMarker::RemoveFrom(CFileList& slaveList) {
-    if (!Made() || !m_slave.RemoveFile(m_name).ok()) {
-        return;
-    }
+    // Markers that killed runs left behind go too: the slave is locked, so no
+    // run that lives owns one.
     const size_t rootLength = m_slave.Path().size();
     std::erase_if(slaveList, [&](const auto& entry) {
-        return entry->GetName() == m_name && entry->GetDirPath().size() == rootLength;
+        const std::string& name = entry->GetName();
+        const bool marker = entry->GetDirPath().size() == rootLength && !entry->IsDirectory() &&
+                            name.starts_with(kMarkerPrefix) &&
+                            (name == m_name || entry->GetSize() == 0);
+        return marker && m_slave.RemoveFile(name).ok();
     });
     m_name.clear();
 }

@@ -35,8 +35,9 @@ public:
     // ns of a FileTime, or when no marker was made).
     platform::FileTime TimeStep() const { return m_timeStep; }
     // Removes the marker from the slave and, once it is gone, takes its entry
-    // in `slaveList`, scanned meanwhile, out of the mirror. Where it cannot be
-    // removed its entry stays, so the plan deletes it.
+    // in `slaveList`, scanned meanwhile, out of the mirror; the same for the
+    // empty markers of runs that were killed. Where one cannot be removed its
+    // entry stays, so the plan deletes it.
     void RemoveFrom(CFileList& slaveList);
 
 private:

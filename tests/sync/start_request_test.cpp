@@ -145,8 +145,12 @@ TEST_F(StartRequestTest, ASlaveThatAnotherRunHoldsIsRefusedUntilItEnds) {
         EXPECT_TRUE(Snapshot(m_slave).empty());
     }
     m_host.m_log.clear();
-    EXPECT_EQ(Start(m_master, m_slave), RequestResult::Done);  // released with its root
+    // The marker of a run that was killed goes with the next run, unplanned.
+    WriteFile(m_slave + "/.kelvad-run-4711-0badcafe", "");
+    EXPECT_EQ(Start(m_master, m_slave, 1), RequestResult::Done);  // released with its root
     EXPECT_EQ(Snapshot(m_slave), (std::map<std::string, std::string>{{"a", "f:x"}}));
+    ASSERT_EQ(m_host.m_plan.size(), 1u);
+    EXPECT_EQ(m_host.m_plan[0]->GetKind(), ACTION_CREATE);
 }
 
 TEST_F(StartRequestTest, AnEmptyMasterIsReportedFirstAndTheSlaveIsLeftAlone) {
