@@ -57,13 +57,13 @@ bool DialogRequestHost::KeepAliveWhileBusy() {
     return m_dialog.StopRequested();
 }
 
-bool DialogRequestHost::ConfirmRisk(const RunRisk& risk) {
+IRequestHost::Answer DialogRequestHost::ConfirmRisk(const RunRisk& risk) {
     // A wrong master (a fresh disk, the wrong directory, the two swapped) must
     // not empty the slave or set it back without a question; No is the safe
     // answer, and the default.
     wxMessageDialog ask(&m_dialog, ToWx(RiskText(risk) + ". Continue?"),
                         "Kelvad", wxYES_NO | wxNO_DEFAULT | wxICON_WARNING);
-    return ask.ShowModal() == wxID_YES;
+    return ask.ShowModal() == wxID_YES ? Answer::Yes : Answer::No;
 }
 
 bool DialogRequestHost::ApprovePlan(const CActionList& actions, const std::string& slaveRoot) {

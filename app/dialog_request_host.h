@@ -26,7 +26,7 @@ public:
     // close box asked to stop.
     bool KeepAliveWhileBusy() override;
     // Yes/No, No the default.
-    bool ConfirmRisk(const RunRisk& risk) override;
+    Answer ConfirmRisk(const RunRisk& risk) override;
     void TellLeftOut(size_t entries) override { m_leftOut = entries; }
     // The preview; true for OK.
     bool ApprovePlan(const CActionList& actions, const std::string& slaveRoot) override;

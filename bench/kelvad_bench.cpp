@@ -41,7 +41,7 @@ public:
     void ShowMessage(const std::string&, MessageKind) override {}
     void SetBusy(bool) override {}
     bool KeepAliveWhileBusy() override { return false; }
-    bool ConfirmRisk(const RunRisk&) override { return true; }
+    Answer ConfirmRisk(const RunRisk&) override { return Answer::Yes; }
     bool ApprovePlan(const CActionList&, const std::string&) override { return true; }
     bool ExecutePlan(const CActionList& actions, platform::TreeRoot& master,
                      platform::TreeRoot& slave) override {

@@ -185,7 +185,7 @@ public:
     }
     void SetBusy(bool) override {}
     bool KeepAliveWhileBusy() override { return g_interrupted != 0; }
-    bool ConfirmRisk(const RunRisk& risk) override {
+    Answer ConfirmRisk(const RunRisk& risk) override {
         // Nobody is there to ask: refused, and said how to allow it.
         std::string allow = risk.massDeletion ? "--max-delete=" + std::to_string(risk.deletions) : "";
         if (risk.replacingNewer > 0) {
@@ -193,8 +193,7 @@ public:
         }
         std::fprintf(stderr, "%s; nothing was changed (%s %s it)\n", RiskText(risk).c_str(),
                      allow.c_str(), allow.find(' ') == std::string::npos ? "allows" : "allow");
-        m_deletionRefused = true;
-        return false;
+        return Answer::Refused;
     }
     void ShowUnreadable(const std::vector<std::string>& messages) override {
         ShowEach(messages);
@@ -239,7 +238,6 @@ public:
     // A directory not read, or a master entry a left-out slave entry held.
     bool Unreadable() const { return m_unreadable + m_blocked > 0; }
     bool Vanished() const { return m_record && m_record->Vanished() > 0; }
-    bool DeletionRefused() const { return m_deletionRefused; }
 
 private:
     TerminalExecHost m_exec;
@@ -251,7 +249,6 @@ private:
     size_t m_blocked = 0;
     size_t m_leftOut = 0;
     bool m_ran = false;
-    bool m_deletionRefused = false;
 };
 
 // The value of --max-delete: a count, or "all"; false when it is neither.
@@ -522,8 +519,7 @@ int StatusOfRequest(RequestResult result, const TerminalRequestHost& host, bool 
         case RequestResult::UpToDate: return kExitInLine;
         case RequestResult::NotRun:
             // A dry run that could not read part of the master has told so.
-            return host.DeletionRefused() ? kExitRefused
-                                          : (host.Unreadable() ? kExitStepFailed : kExitInLine);
+            return host.Unreadable() ? kExitStepFailed : kExitInLine;
         case RequestResult::Failed:
             if (host.Ran()) {
                 summary(true);

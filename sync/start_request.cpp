@@ -240,10 +240,10 @@ void AddUnreadable(const std::string& root, const CFileList& list,
     }
 }
 
-// The guard against a wrong master or a reversed direction: true when the
-// plan may go ahead.
-bool RunAllowed(IRequestHost& host, const StartRequest& r, const CActionList& actions,
-                size_t slaveEntries) {
+// The guard against a wrong master or a reversed direction: Yes when the plan
+// may go ahead.
+IRequestHost::Answer RunAllowed(IRequestHost& host, const StartRequest& r,
+                                const CActionList& actions, size_t slaveEntries) {
     const auto counts = CountByKind(actions);
     const size_t deletions = counts[ACTION_DELETE] + counts[ACTION_RMDIR];
     const size_t older = r.allowOlder ? 0 : CountReplacingNewer(actions);
@@ -255,12 +255,13 @@ bool RunAllowed(IRequestHost& host, const StartRequest& r, const CActionList& ac
                              std::to_string(r.maxDelete) + " allowed" +
                              (older == 0 ? "" : ", and" + replace.substr(replace.find(" replace"))),
                          MessageKind::KelvadError);
-        return false;
+        return IRequestHost::Answer::Refused;
     }
     const RunRisk risk{deletions, slaveEntries,
                        r.maxDelete < 0 && deletions >= kMassDeletion && deletions * 2 >= slaveEntries,
                        older};
-    return (!risk.massDeletion && risk.replacingNewer == 0) || host.ConfirmRisk(risk);
+    return !risk.massDeletion && risk.replacingNewer == 0 ? IRequestHost::Answer::Yes
+                                                         : host.ConfirmRisk(risk);
 }
 
 }  // namespace
@@ -496,8 +497,9 @@ private:
         } else if (m_r.mode != RunMode::JustDoIt) {
             m_host.ShowMessage("You just couldn't resist it, could you?", MessageKind::Error);
             return RequestResult::NotRun;
-        } else if (!RunAllowed(m_host, m_r, m_actions, m_slaveList.size())) {
-            return m_r.maxDelete >= 0 ? RequestResult::Refused : RequestResult::NotRun;
+        } else if (const IRequestHost::Answer answer = RunAllowed(m_host, m_r, m_actions, m_slaveList.size());
+                   answer != IRequestHost::Answer::Yes) {
+            return answer == IRequestHost::Answer::Refused ? RequestResult::Refused : RequestResult::NotRun;
         }
         if (!m_host.ExecutePlan(m_actions, *m_master, *m_slave)) {
             tellUnreadable(RequestResult::Failed);
@@ -543,10 +545,10 @@ public:
     }
     void SetBusy(bool busy) override { m_inner.SetBusy(busy); }
     bool KeepAliveWhileBusy() override { return m_inner.KeepAliveWhileBusy(); }
-    bool ConfirmRisk(const RunRisk& risk) override {
-        const bool yes = m_inner.ConfirmRisk(risk);
-        m_log.Write(RiskText(risk) + (yes ? ": allowed" : ": refused"));
-        return yes;
+    Answer ConfirmRisk(const RunRisk& risk) override {
+        const Answer answer = m_inner.ConfirmRisk(risk);
+        m_log.Write(RiskText(risk) + (answer == Answer::Yes ? ": allowed" : ": refused"));
+        return answer;
     }
     void ShowUnreadable(const std::vector<std::string>& messages) override {
         LogFailures(messages);

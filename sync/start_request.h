@@ -39,8 +39,10 @@ public:
     // Returns true once the user has asked to stop (Escape, closing the window).
     virtual bool KeepAliveWhileBusy() = 0;
     // Asks whether a Just Do It run that would do what `risk` says may go
-    // ahead (RiskText words it); true for yes.
-    virtual bool ConfirmRisk(const RunRisk& risk) = 0;
+    // ahead (RiskText words it). Where nobody can be asked (the command line)
+    // the host says why it will not, and answers Refused.
+    enum class Answer { Yes, No, Refused };
+    virtual Answer ConfirmRisk(const RunRisk& risk) = 0;
     // Tells of directories of either tree that could not be read, one message
     // each ("Error reading directory /m/tax (Permission denied)"); what lies
     // below them was neither copied nor deleted. By default one message shows

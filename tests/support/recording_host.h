@@ -81,9 +81,9 @@ public:
         }
         return stop;
     }
-    bool ConfirmRisk(const RunRisk& risk) override {
+    Answer ConfirmRisk(const RunRisk& risk) override {
         m_log.push_back("Kelvad: " + RiskText(risk) + ". Continue?");
-        return m_confirmDeletion;
+        return m_confirmDeletion ? Answer::Yes : Answer::No;
     }
     bool ApprovePlan(const CActionList& actions, const std::string&) override {
         m_log.push_back("preview");
