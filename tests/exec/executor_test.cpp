@@ -11,6 +11,7 @@
 #include "support/fault_injector.h"
 #include "support/recording_host.h"
 #include "support/temp_tree.h"
+#include "sync/display_text.h"
 #include "sync/run_log.h"
 
 namespace {
@@ -372,7 +373,8 @@ TEST(ExecuteActions, VanishedMasterFilesAndAttributesTheSlaveRefusesAreCountedNo
     // Nothing "not tried".
     EXPECT_TRUE(summary.ends_with(" s; 2 vanished; extended attributes of 1 file not kept")) << summary;
     const std::string logged = ReadFile(t / "log");
-    EXPECT_NE(logged.find(" vanished: " + t / "m/b"), std::string::npos) << logged;
+    EXPECT_NE(logged.find(" vanished: " + WithNativeSeparators(t / "m/b")), std::string::npos)
+        << logged;
     EXPECT_EQ(logged.find("failed:"), std::string::npos) << logged;
 }
 
