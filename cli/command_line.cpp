@@ -203,6 +203,7 @@ public:
         ShowEach(messages);
         m_blocked = messages.size();
     }
+    void ShowUnusable(const std::vector<std::string>& messages) override { ShowEach(messages); }
     void ShowEach(const std::vector<std::string>& messages) {
         for (const std::string& message : messages) {
             ShowMessage(message, MessageKind::Error);

@@ -269,6 +269,9 @@ const char* CopyResultText(int code) {
 
 std::string CopyOutcomeText(const CopyOutcome& outcome, platform::TreeRoot& slave,
                             const std::string& slaveRelative) {
+    if (outcome.status.Is(platform::kUnusableName)) {
+        return slave.Reason(outcome.status, slaveRelative);  // no step could succeed, whatever it is
+    }
     std::string text = CopyResultText(outcome.code);
     // "No such file" after "Source file does not exist" and "File exists" after
     // "Target file exists" only repeat what the result says.

@@ -80,6 +80,7 @@ CopyOutcome CopyOneFile(ICopyHost& host, platform::TreeRoot& master,
 
 // The words for a copy's outcome in a message: the result's text, followed by
 // the reason the slave gives for the failure where it says more ("Write error
-// on target file: No space left on device").
+// on target file: No space left on device"); the reason alone for a name the
+// system cannot use ("the name cannot be used on Windows").
 std::string CopyOutcomeText(const CopyOutcome& outcome, platform::TreeRoot& slave,
                             const std::string& slaveRelative);

@@ -24,6 +24,10 @@ struct DirMatch {
     // Neither a regular file nor a directory: a link, FIFO, socket or device,
     // which takes no part in the mirror. Its time and size are 0.
     bool isOther = false;
+    // A name the system cannot open as one name (on Windows, one holding a
+    // separator, as a Linux directory or a share may have it); always with
+    // isOther. Never on Linux.
+    bool unusableName = false;
     FileTime lastWrite = 0;
     std::uint64_t size = 0;  // in bytes; 0 for a directory
 };

@@ -65,8 +65,11 @@ bool DirSearch::Next(DirMatch& match) {
         }
         m_name = win::Narrow(std::wstring_view(entry->FileName, entry->FileNameLength / sizeof(wchar_t)));
         match.name = m_name;
-        // Links, junctions and the like are named, never looked into.
-        match.isOther = (entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        // Links, junctions and the like are named, never looked into. A name
+        // with a separator in it (Wine lists "x\\y" of a Linux directory so)
+        // would be opened as a path, reaching another entry: it is named only.
+        match.unusableName = m_name.find_first_of("\\/") != std::string::npos;
+        match.isOther = (entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || match.unusableName;
         match.isDirectory = !match.isOther && (entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         const bool dots = m_name == "." || m_name == "..";
         match.lastWrite = dots || match.isOther ? 0 : win::FromFiletime(entry->LastWriteTime);

@@ -59,4 +59,10 @@ enum class NameMatch { Exact, IgnoreCase };
 // for IgnoreCase, A-Z folded alone, so paths equal but for case give 0.
 int ComparePaths(const PathPieces& a, const PathPieces& b, NameMatch match);
 
+// Whether two master names that differ only in letter case, on a slave that
+// matches names ignoring case, are told as one clash naming both: on Windows,
+// where every program takes them for one name. On Linux only a FAT or exFAT
+// stick ignores case, and the step of the second name fails as it would.
+bool TellsCaseClashes();
+
 }  // namespace platform

@@ -6,6 +6,12 @@
 namespace platform {
 
 std::string ErrorText(int error) {
+    if (error == kUnusableName) {
+        return "the name cannot be used on Windows";
+    }
+    if (error == kInUse) {
+        return "in use by another program";
+    }
 #ifdef _WIN32
     // The Windows C library knows the words of the classic numbers only.
     switch (error) {

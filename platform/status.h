@@ -16,6 +16,14 @@ namespace platform {
 // A short description of an error number, such as "No space left on device".
 std::string ErrorText(int error);
 
+// Error numbers of Kelvad's own, for what the system says in its own codes and
+// errno has no number for; only the Windows layer gives them, and ErrorText words
+// them. A name the system cannot hold or open as one name (a trailing dot or
+// space, a reserved character or device name, a separator inside it):
+constexpr int kUnusableName = 0x4B01;  // "the name cannot be used on Windows"
+// A file another program holds open without sharing it, or has locked:
+constexpr int kInUse = 0x4B02;  // "in use by another program"
+
 class [[nodiscard]] Status {
 public:
     // Success.

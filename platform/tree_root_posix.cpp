@@ -215,6 +215,10 @@ Result<int> OpenDirectoryBeneath(int dirFd, std::string_view relative, Mounts mo
     return Opened(OpenDirectoryBeneathOrMinusOne(dirFd, relative, mounts), "openat");
 }
 
+bool TellsCaseClashes() {
+    return false;
+}
+
 TreeRoot::TreeRoot(std::string path, Mounts mounts) : m_path(std::move(path)), m_mounts(mounts) {
     m_fd = m_path.empty() ? -1 : ::open(m_path.c_str(), kDirFlags);
     if (m_fd < 0) {

@@ -139,6 +139,10 @@ Status RenameIn(HANDLE dir, const std::string& from, const std::string& to, bool
         return source.status();
     }
     const std::wstring target = win::Widen(to);
+    if (!win::IsUsableName(target)) {
+        ::CloseHandle(*source);
+        return Status::Failed("NtSetInformationFile", kUnusableName);
+    }
     std::string buffer(sizeof(FILE_RENAME_INFORMATION) + target.size() * sizeof(wchar_t), '\0');
     auto* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
     rename->ReplaceIfExists = replace;
@@ -151,6 +155,15 @@ Status RenameIn(HANDLE dir, const std::string& from, const std::string& to, bool
     if (status < 0 && replace) {
         // A read-only file in the way refuses to be replaced: it is made
         // writable and the rename tried once more.
+        // A target that another program holds open is refused as a denied
+        // access too: opening it for deletion tells the two apart.
+        const Result<HANDLE> probe = OpenName(dir, to, DELETE, FILE_OPEN, 0);
+        if (probe.ok()) {
+            ::CloseHandle(*probe);
+        } else if (probe.status().Is(kInUse)) {
+            ::CloseHandle(*source);
+            return probe.status();
+        }
         if (const Result<HANDLE> old = OpenName(dir, to, FILE_WRITE_ATTRIBUTES, FILE_OPEN, 0); old.ok()) {
             const bool cleared = SetReadOnly(*old, false).ok();
             ::CloseHandle(*old);
@@ -239,6 +252,10 @@ Result<int> OpenDirectoryBeneath(int dirFd, std::string_view relative, Mounts mo
         prefix += name + L'\\';
     }
     return win::Adopt(current, "NtCreateFile");
+}
+
+bool TellsCaseClashes() {
+    return true;
 }
 
 TreeRoot::TreeRoot(std::string path, Mounts mounts) : m_path(std::move(path)), m_mounts(mounts) {

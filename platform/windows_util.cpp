@@ -4,6 +4,7 @@
 #include <io.h>
 
 #include <cerrno>
+#include <cwctype>
 
 namespace platform::win {
 
@@ -59,6 +60,7 @@ int ErrnoOf(DWORD error) {
             return EACCES;
         case ERROR_SHARING_VIOLATION:
         case ERROR_LOCK_VIOLATION:
+            return kInUse;
         case ERROR_BUSY:
             return EBUSY;
         case ERROR_FILE_EXISTS:
@@ -117,6 +119,8 @@ Status FromNtStatus(const char* call, NTSTATUS status) {
             return Status::Failed(call, EACCES);
         case 0xC0000056:  // STATUS_DELETE_PENDING
             return Status::Failed(call, ENOENT);
+        case 0xC0000033:  // STATUS_OBJECT_NAME_INVALID
+            return Status::Failed(call, kUnusableName);
         default:
             return Status::Failed(call, ErrnoOf(::RtlNtStatusToDosError(status)));
     }
@@ -145,14 +149,37 @@ std::wstring LongPath(const std::string& path) {
     return L"\\\\?\\" + full;
 }
 
-NTSTATUS OpenRelative(HANDLE dir, std::wstring_view name, ACCESS_MASK access, ULONG disposition,
-                      ULONG options, ULONG attributes, HANDLE& opened) {
-    std::wstring nativeName(name);
-    for (wchar_t& c : nativeName) {
-        if (c == L'/') {
-            c = L'\\';
+bool IsUsableName(std::wstring_view name) {
+    if (name.empty() || name.back() == L'.' || name.back() == L' ') {
+        return false;
+    }
+    for (const wchar_t c : name) {
+        if (c < 32 || std::wstring_view(L"\\/<>:\"|?*").find(c) != std::wstring_view::npos) {
+            return false;
         }
     }
+    // A device's name, before any extension, in any letter case.
+    std::wstring stem(name.substr(0, name.find(L'.')));
+    while (!stem.empty() && stem.back() == L' ') {
+        stem.pop_back();  // "nul .txt" is the device too
+    }
+    for (wchar_t& c : stem) {
+        c = static_cast<wchar_t>(std::towupper(c));
+    }
+    if (stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL") {
+        return false;
+    }
+    return !(stem.size() == 4 && (stem.starts_with(L"COM") || stem.starts_with(L"LPT")) && stem[3] >= L'1' &&
+             stem[3] <= L'9');
+}
+
+NTSTATUS OpenRelative(HANDLE dir, std::wstring_view name, ACCESS_MASK access, ULONG disposition,
+                      ULONG options, ULONG attributes, HANDLE& opened) {
+    opened = INVALID_HANDLE_VALUE;
+    if (!name.empty() && !IsUsableName(name)) {
+        return static_cast<NTSTATUS>(0xC0000033L);  // STATUS_OBJECT_NAME_INVALID
+    }
+    std::wstring nativeName(name);
     UNICODE_STRING unicodeName;
     unicodeName.Buffer = nativeName.data();
     unicodeName.Length = static_cast<USHORT>(nativeName.size() * sizeof(wchar_t));

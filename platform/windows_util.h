@@ -41,8 +41,17 @@ Status FromNtStatus(const char* call, NTSTATUS status);
 // backslashes, behind the \\?\ prefix (\\?\UNC\ for a share).
 std::wstring LongPath(const std::string& path);
 
-// Opens `name`, a path relative to the open directory `dir` (its separators
-// may be '/' or '\'), with NtCreateFile. `options` always gains
+// True when `name`, one name in a directory, is one that Windows holds and
+// every program can open: no separator ('\\' or '/'), none of the reserved
+// characters < > : " | ? * nor a control character, no dot or space at its end
+// ("." and ".." included), and not a device's name (CON, PRN, AUX, NUL, COM1 to
+// COM9, LPT1 to LPT9, alone or before an extension: "nul.txt" too).
+bool IsUsableName(std::wstring_view name);
+
+// Opens `name`, one name in the open directory `dir` ("" for `dir` itself),
+// with NtCreateFile; a name that is not IsUsableName is never handed to the
+// system (Wine opens "a." as "a", and "x\\y" as a path) and gives
+// STATUS_OBJECT_NAME_INVALID. `options` always gains
 // FILE_OPEN_REPARSE_POINT and synchronous input and output: a reparse point
 // (a symbolic link, a junction, a mount point) is opened as itself, never
 // followed; the caller looks at its attributes. Returns the NT status.

@@ -47,6 +47,7 @@ RunMarker::RunMarker(platform::TreeRoot& slave) : m_slave(slave) {
     set.lastWriteExact = kProbeTime;
     set.lastAccessExact = kProbeTime;
     set.owner = 0;
+    set.mode = 0600;  // on Windows, no read-only attribute on the marker
     const bool timed = m_slave.KeepAttributes(*fd, set).ok();
     (void)m_slave.Close(*fd);
     platform::FileInfo kept;

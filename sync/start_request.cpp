@@ -240,6 +240,16 @@ void AddUnreadable(const std::string& root, const CFileList& list,
     }
 }
 
+// "Left out /m/x\\y (the name cannot be used on Windows)" for each entry of
+// the tree scanned from `root` whose name the system cannot open as one name,
+// appended to `messages`.
+void AddUnusable(const std::string& root, const CFileList& list, std::vector<std::string>& messages) {
+    for (const std::string& path : list.unusable) {
+        messages.push_back("Left out " + root + platform::kSeparator + path + " (" +
+                           platform::ErrorText(platform::kUnusableName) + ")");
+    }
+}
+
 // The guard against a wrong master or a reversed direction: Yes when the plan
 // may go ahead.
 IRequestHost::Answer RunAllowed(IRequestHost& host, const StartRequest& r,
@@ -282,6 +292,14 @@ std::string RiskText(const RunRisk& risk) {
 }
 
 void IRequestHost::ShowUnreadable(const std::vector<std::string>& messages) {
+    ShowMessage(Together(messages), MessageKind::KelvadError);
+}
+
+void IRequestHost::ShowUnusable(const std::vector<std::string>& messages) {
+    ShowMessage(Together(messages), MessageKind::KelvadError);
+}
+
+std::string IRequestHost::Together(const std::vector<std::string>& messages) {
     // One message for them all: the first few, and how many more.
     constexpr size_t kShown = 5;
     std::string text;
@@ -291,7 +309,7 @@ void IRequestHost::ShowUnreadable(const std::vector<std::string>& messages) {
     if (messages.size() > kShown) {
         text += "\n... and " + std::to_string(messages.size() - kShown) + " more";
     }
-    ShowMessage(text, MessageKind::KelvadError);
+    return text;
 }
 
 namespace {
@@ -452,7 +470,7 @@ private:
             CompareTrees(&m_masterList, &m_slaveList, &m_actions, m_r.masterDir, m_r.slaveDir,
                          NameMatchOf(*m_slave, m_slaveList),
                          std::max(platform::TimeStepOf(m_slave->Descriptor()), m_marker->TimeStep()),
-                         &m_stop, &m_blocked);
+                         &m_stop, &m_blocked, platform::TellsCaseClashes() ? &m_clashes : nullptr);
         });
         return compare.WaitKeepingAlive(m_host, m_stop);
     }
@@ -466,6 +484,12 @@ private:
         if (m_masterList.leftOut > 0) {
             m_host.TellLeftOut(m_masterList.leftOut);
         }
+        std::vector<std::string> unusable;
+        AddUnusable(m_r.masterDir, m_masterList, unusable);
+        AddUnusable(m_r.slaveDir, m_slaveList, unusable);
+        if (!unusable.empty()) {
+            m_host.ShowUnusable(unusable);
+        }
         std::vector<std::string> unreadable;
         AddUnreadable(m_r.masterDir, m_masterList, unreadable);
         AddUnreadable(m_r.slaveDir, m_slaveList, unreadable);
@@ -473,6 +497,11 @@ private:
         for (const std::string& path : m_blocked) {
             blocked.push_back("Error creating " + m_r.slaveDir + platform::kSeparator + path +
                               " (a slave entry left out of the mirror is in its place)");
+        }
+        for (const CaseClash& clash : m_clashes) {
+            blocked.push_back("Error creating " + m_r.slaveDir + platform::kSeparator + clash.path +
+                              " (the master also has " + clash.other +
+                              ", which Windows takes for the same name)");
         }
         const auto tellUnreadable = [&](RequestResult result) {
             if (!unreadable.empty()) {
@@ -527,6 +556,7 @@ private:
     CFileList m_slaveList;
     CActionList m_actions;
     std::vector<std::string> m_blocked;  // master paths a left-out slave entry holds
+    std::vector<CaseClash> m_clashes;    // master paths the slave takes for others
     std::optional<RunMarker> m_marker;
     ReleaseTogether m_release{m_masterList, m_slaveList, m_actions};
     std::atomic<bool> m_stop{false};  // the master's scan and the comparison
@@ -557,6 +587,12 @@ public:
     void ShowBlocked(const std::vector<std::string>& messages) override {
         LogFailures(messages);
         m_inner.ShowBlocked(messages);
+    }
+    void ShowUnusable(const std::vector<std::string>& messages) override {
+        for (const std::string& message : messages) {
+            m_log.Write("message: " + message);
+        }
+        m_inner.ShowUnusable(messages);
     }
     void TellLeftOut(size_t entries) override {
         m_leftOut = entries;

@@ -53,6 +53,11 @@ public:
     // creating /s/d (a slave entry left out of the mirror is in its place)");
     // each is a failure of the run. By default shown as ShowUnreadable shows.
     virtual void ShowBlocked(const std::vector<std::string>& messages) { ShowUnreadable(messages); }
+    // Tells of entries of either tree left out because the system cannot open
+    // their names as one name ("Left out /m/x\\y (the name cannot be used on
+    // Windows)"); no failure of the run. By default one message, as
+    // ShowUnreadable shows.
+    virtual void ShowUnusable(const std::vector<std::string>& messages);
     // Told, before the plan is shown or carried out, how many entries of the
     // master are left out of the mirror (ignore patterns, cache tags), when
     // there are any.
@@ -66,6 +71,10 @@ public:
                              platform::TreeRoot& slave) = 0;
     // Remembers the request's directories and mode after a successful run.
     virtual void SaveSettings() = 0;
+
+protected:
+    // The first few of `messages`, one a line, and how many more.
+    static std::string Together(const std::vector<std::string>& messages);
 };
 
 // A Just Do It run asks before deleting or removing at least this many entries

@@ -72,11 +72,11 @@ public:
     Merge(const CFileList& masterList, const CFileList& slaveList, CActionList& actions,
           size_t masterRootLength, size_t slaveRootLength, platform::NameMatch match,
           platform::FileTime slaveTimeStep, const std::atomic<bool>* stop,
-          std::vector<std::string>* blocked)
+          std::vector<std::string>* blocked, std::vector<CaseClash>* clashes)
         : m_masterList(masterList), m_slaveList(slaveList), m_actions(actions),
           m_masterRootLength(masterRootLength), m_slaveRootLength(slaveRootLength),
           m_match(match), m_slaveTimeStep(slaveTimeStep), m_stop(stop), m_blocked(blocked),
-          m_unknownDirs(match) {}
+          m_clashes(clashes), m_unknownDirs(match) {}
 
     void Run() {
         size_t i = 0;
@@ -124,6 +124,13 @@ public:
                 j += order >= 0 ? 1 : 0;
                 continue;
             }
+            if (master != nullptr && order <= 0 && ClashesWithLast(master, masterKey)) {
+                ++i;  // the slave's entry, if any, stands for the one before
+                continue;
+            }
+            if (master != nullptr && order <= 0) {
+                m_lastMaster = master;
+            }
             if (master != nullptr && order <= 0 && master->IsDirectory() &&
                 master->HasUnknownContents()) {
                 m_unknownDirs.Add(JoinPieces(masterKey));
@@ -155,6 +162,21 @@ private:
         std::string path;
         std::string bound;  // as DeferredCreate's: every path below sorts before it
     };
+
+    // True when the master's `entry` at `key` has the path of the master entry
+    // before it but for letter case, which the slave takes for the same name;
+    // the clash is recorded. Only when clashes are asked for.
+    bool ClashesWithLast(const CFileEntry* entry, const platform::PathPieces& key) {
+        if (m_clashes == nullptr || m_lastMaster == nullptr) {
+            return false;
+        }
+        const platform::PathPieces last = m_lastMaster->RelativePieces(m_masterRootLength);
+        if (platform::ComparePaths(last, key, m_match) != 0 || entry == m_lastMaster) {
+            return false;
+        }
+        m_clashes->push_back({JoinPieces(key), JoinPieces(last)});
+        return true;
+    }
 
     // True when `key`, of the list whose paths left out wait in `leftOut`, lies
     // below one. What lies below a path is one stretch of each list, and a
@@ -287,6 +309,8 @@ private:
     platform::FileTime m_slaveTimeStep;
     const std::atomic<bool>* m_stop;
     std::vector<std::string>* m_blocked;
+    std::vector<CaseClash>* m_clashes;
+    const CFileEntry* m_lastMaster = nullptr;  // the master entry the walk last stood on
     UnknownDirs m_unknownDirs;
     std::vector<DeferredCreate> m_deferred;
     std::vector<LeftOut> m_leftOutInMaster;
@@ -301,8 +325,9 @@ private:
 void CompareTrees(const CFileList* masterList, const CFileList* slaveList,
                   CActionList* actionList, std::string masterRoot, std::string slaveRoot,
                   platform::NameMatch match, platform::FileTime slaveTimeStep,
-                  const std::atomic<bool>* stop, std::vector<std::string>* blocked) {
+                  const std::atomic<bool>* stop, std::vector<std::string>* blocked,
+                  std::vector<CaseClash>* clashes) {
     Merge(*masterList, *slaveList, *actionList, masterRoot.size(), slaveRoot.size(), match,
-          slaveTimeStep, stop, blocked)
+          slaveTimeStep, stop, blocked, match == platform::NameMatch::IgnoreCase ? clashes : nullptr)
         .Run();
 }

@@ -32,9 +32,18 @@
 // cannot be mirrored because a slave entry left out of the mirror holds their
 // place (a folder of kept files where the master has a file, a link) are
 // appended to it.
+// With `clashes` and a slave that matches names ignoring case, a master entry
+// whose path equals the one before it but for letter case gets no action (the
+// slave can hold only one of the two; the first is mirrored) and is appended
+// to it with that other path; what lies below it is compared as usual.
+struct CaseClash {
+    std::string path;   // the master's relative path left unmirrored
+    std::string other;  // the master's relative path the slave takes it for
+};
 void CompareTrees(const CFileList* masterList, const CFileList* slaveList,
                   CActionList* actionList, std::string masterRoot, std::string slaveRoot,
                   platform::NameMatch match = platform::NameMatch::Exact,
                   platform::FileTime slaveTimeStep = 0,
                   const std::atomic<bool>* stop = nullptr,
-                  std::vector<std::string>* blocked = nullptr);
+                  std::vector<std::string>* blocked = nullptr,
+                  std::vector<CaseClash>* clashes = nullptr);

@@ -27,6 +27,10 @@ public:
     // How many entries the scan left out of the mirror (marked excluded), and
     // the ignore files that could not be read or hold a bad pattern.
     size_t leftOut = 0;
+    // Entries whose names the system cannot open as one name (a separator in
+    // the name, as Wine lists some of a Linux directory), relative to the
+    // root: left out, and told once.
+    std::vector<std::string> unusable;
     std::vector<std::string> ruleErrors;
 };
 

@@ -227,6 +227,11 @@ private:
             if (read % kStopEvery == 0) {
                 StopIfAsked();
             }
+            if (m_match.unusableName) {
+                m_fileList.unusable.push_back(relative.empty() ? std::string(m_match.name)
+                                                               : std::string(relative) + platform::kSeparator +
+                                                                     std::string(m_match.name));
+            }
             if (m_match.isOther && m_others == OtherEntries::Skipped) {
                 continue;
             }

@@ -157,6 +157,33 @@ TEST(CompareTrees, LetterCaseMakesDifferentPathsOnLinux) {
                                  {ACTION_DELETE, "~~~~", "\xC3\xA9" "cole.txt"}}));
 }
 
+TEST(CompareTrees, MasterNamesEqualButForCaseClashOnASlaveThatIgnoresCase) {
+    // The slave holds one of the two: the first is mirrored, the second named
+    // with it; the contents of two such directories are compared as one.
+    const CFileList m = MakeList("/m", {{"PAIR.TXT", F, 2}, {"pair.txt", F, 2}, {"Docs", D, 1},
+                                        {"docs", D, 1}, {"docs/new", F, 1}});
+    const CFileList s = MakeList("/s", {{"pair.txt", F, 1}, {"docs", D, 1}});
+    for (const platform::NameMatch match : {platform::NameMatch::IgnoreCase, platform::NameMatch::Exact}) {
+        CActionList actions;
+        std::vector<CaseClash> clashes;
+        CompareTrees(&m, &s, &actions, "/m", "/s", match, 0, nullptr, nullptr, &clashes);
+        if (match == platform::NameMatch::Exact) {
+            EXPECT_TRUE(clashes.empty());  // two names, as Linux keeps them
+            continue;
+        }
+        ASSERT_EQ(clashes.size(), 2u);
+        EXPECT_EQ(clashes[0].path, "docs");
+        EXPECT_EQ(clashes[0].other, "Docs");
+        EXPECT_EQ(clashes[1].path, "pair.txt");
+        EXPECT_EQ(clashes[1].other, "PAIR.TXT");
+        ASSERT_EQ(actions.size(), 2u);
+        EXPECT_EQ(actions[0]->GetKind(), ACTION_CREATE);
+        EXPECT_EQ(actions[0]->GetMasterPath(), "docs/new");
+        EXPECT_EQ(actions[1]->GetKind(), ACTION_MODIFY);
+        EXPECT_EQ(actions[1]->GetMasterPath(), "PAIR.TXT");
+    }
+}
+
 TEST(CompareTrees, OddNamesAfterTheOtherSideIsUsedUp) {
     EXPECT_EQ(Compare({{"a", F, 1}}, {{"a", F, 1}, {"~~~~", F, 1}, {"\xFF", F, 1}}),
               (std::vector<Plan>{{ACTION_DELETE, "~~~~", "~~~~"},

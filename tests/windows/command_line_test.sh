@@ -3,7 +3,8 @@
 # statuses, a dry run that prints Windows paths and changes nothing, a real sync
 # (read-only files replaced and deleted, names in any script, a path longer
 # than the old 260-character limit, a slave name in other letter case), leaving
-# out, the guard, and the log in %LOCALAPPDATA%. Run with WINEPREFIX set.
+# out, the guard, the log in %LOCALAPPDATA%, and names a Linux tree holds that
+# Windows cannot. Run with WINEPREFIX set.
 set -uo pipefail
 exe="$1"
 work=$(mktemp -d)
@@ -93,6 +94,28 @@ ln -s ../outside/secret lm/link && ln -s ../outside/mine ls/stale
 check "links below the roots" 1 "" -- --sync "$(win "$work/lm")" "$(win "$work/ls")"
 [ "$(cat outside/secret outside/mine)" = "$(printf 'secret\nmine')" ] && [ ! -e ls/link ] && [ -L ls/stale ] ||
     fail "a link below a root was followed"
+
+# Names made on the Linux side that Windows cannot hold: one with a backslash
+# is left out and said, never opened as a path; the others fail their step
+# with words that say so, on every run; two names equal but for case are named.
+mkdir -p nm/back nm/x ns/x && echo good > nm/x/y && echo good > nm/back/slash && echo odd > 'nm/back\slash'
+echo good > ns/x/y && echo stale > 'ns/x\y' && echo m > nm/keep
+for name in 'dot.' 'space ' 'q?' 'pipe|' 'CON'; do echo bad > "nm/$name"; done
+echo one > nm/pair.txt && echo two > nm/PAIR.TXT
+nm=$(win "$work/nm"); ns=$(win "$work/ns")
+for run in 1 2; do
+    check "unusable names, run $run" 1 "Left out $nm\\back\\slash (the name cannot be used on Windows)" -- --sync "$nm" "$ns"
+    for line in "Left out $ns\\x\\y (the name cannot be used on Windows)" \
+                "Error creating $ns\\dot. (the name cannot be used on Windows)" \
+                "Error creating $ns\\q? (the name cannot be used on Windows)" \
+                "Error creating $ns\\CON (the name cannot be used on Windows)" \
+                "Error creating $ns\\pair.txt (the master also has PAIR.TXT, which Windows takes for the same name)"; do
+        grep -qxF "$line" err.txt || fail "run $run: no line \"$line\""
+    done
+    ! grep -q "Source file does not exist\|Target file exists\|symbolic links" err.txt || { fail "run $run: the wrong words"; cat err.txt; }
+    [ "$(cat ns/back/slash ns/x/y 'ns/x\y' ns/keep)" = "$(printf 'good\ngood\nstale\nm')" ] && [ ! -e 'ns/back\slash' ] ||
+        fail "run $run: a name with a backslash was opened as a path"
+done
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
