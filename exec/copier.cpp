@@ -434,8 +434,11 @@ CopyOutcome CopyOneFile(ICopyHost& host, platform::TreeRoot& master,
     if (outcome.code == COPY_OK) {
         outcome = CopyWhileSourceHolds(host, job, masterRelative, source);
     }
-    if (outcome.code != COPY_OK || host.IsCancelled()) {
+    if (outcome.code != COPY_OK) {
         return outcome;  // the job removes what it made
+    }
+    if (host.IsCancelled()) {
+        return {COPY_ABORTED, {}};  // and here too
     }
     // The copy carries the master's time, so the slave shows true dates and a
     // file dated in the future is not copied again on every run.

@@ -22,7 +22,7 @@ enum : int {
     COPY_TARGET_EXISTS = 3,
     COPY_READ_ERROR = 4,
     COPY_WRITE_ERROR = 5,
-    COPY_ABORTED = 6,  // in the table, never returned: a cancelled copy returns COPY_OK
+    COPY_ABORTED = 6,  // cancelled: the output removed, the target as it was
     COPY_CANNOT_DELETE_TARGET = 7,
     // Nothing has the source's name any more: deleted since the scan. The
     // executor takes it for no failure.
@@ -72,7 +72,8 @@ constexpr int kCopyAttempts = 3;
 // (the 0777 part) less the umask, its times, its extended attributes where the
 // slave keeps them (the copy is made all the same where it does not), and
 // keeps its holes. Between pieces `host` is pumped once and its cancel flag
-// read; a cancel removes the output and returns COPY_OK. The size and times of the source are looked at before and
+// read; a cancel removes the output and returns COPY_ABORTED. The size and
+// times of the source are looked at before and
 // after; if they moved, the copy is made again (kCopyAttempts in all).
 CopyOutcome CopyOneFile(ICopyHost& host, platform::TreeRoot& master,
                         const std::string& masterRelative, platform::TreeRoot& slave,

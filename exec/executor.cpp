@@ -188,13 +188,14 @@ private:
             return result.status;
         });
         if (result.code == COPY_OK) {
-            if (!m_host.IsCancelled()) {
-                m_host.StepEnded(kind, slavePath, IExecHost::StepOutcome::Done);  // a cancelled copy returns COPY_OK, and left nothing
-                if (result.extendedAttributesLost) {
-                    m_host.ExtendedAttributesNotKept(slavePath);
-                }
+            m_host.StepEnded(kind, slavePath, IExecHost::StepOutcome::Done);
+            if (result.extendedAttributesLost) {
+                m_host.ExtendedAttributesNotKept(slavePath);
             }
             return true;
+        }
+        if (result.code == COPY_ABORTED) {
+            return true;  // it left nothing; the run ends at the cancel
         }
         if (result.code == COPY_SOURCE_VANISHED) {
             m_host.SourceVanished(kind, m_masterRoot + masterPath);  // the slave's entry stays as it is

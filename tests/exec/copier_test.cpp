@@ -137,14 +137,14 @@ TEST(CopyOneFileTest, CancelRemovesTheOutputEvenOnTheLastPiece) {
     for (int cancelAt = 1; cancelAt <= 2; ++cancelAt) {  // 2 is the last piece
         RecordingHost host;
         host.m_cancelAtPump = cancelAt;
-        EXPECT_EQ(CopyPaths(host, t / "src", t / "new", false), COPY_OK);
+        EXPECT_EQ(CopyPaths(host, t / "src", t / "new", false), COPY_ABORTED);
         EXPECT_EQ(host.m_pumps, cancelAt);
         EXPECT_FALSE(Exists(t / "new"));
         EXPECT_FALSE(Exists(Temp(t / "new")));
 
         RecordingHost host2;
         host2.m_cancelAtPump = cancelAt;
-        EXPECT_EQ(CopyPaths(host2, t / "src", t / "dst", true), COPY_OK);
+        EXPECT_EQ(CopyPaths(host2, t / "src", t / "dst", true), COPY_ABORTED);
         EXPECT_EQ(ReadFile(t / "dst"), "old");
         EXPECT_FALSE(Exists(Temp(t / "dst")));
     }
