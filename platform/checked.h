@@ -14,6 +14,9 @@
 namespace platform {
 
 struct Problem {
+    explicit Problem(std::string text, std::string in = {}, size_t at = 0)
+        : message(std::move(text)), file(std::move(in)), line(at) {}
+
     std::string message;  // whole, as it is shown
     std::string file;     // the file it was found in, when it was read from one
     size_t line = 0;      // its line there (from 1); 0 when it is not a line's
@@ -53,7 +56,7 @@ public:
 
 private:
     std::optional<T> m_value;
-    Problem m_problem;
+    Problem m_problem{""};
 };
 
 // A check that has no value: fine, or a Problem.
@@ -70,7 +73,7 @@ public:
     }
 
 private:
-    Problem m_problem;
+    Problem m_problem{""};
     bool m_ok = true;
 };
 
