@@ -15,6 +15,7 @@
 #include "app/dialog_request_host.h"
 #include "app/ids.h"
 #include "app/ui_common.h"
+#include "platform/path_compare.h"
 #include "res/strings.h"
 #include "sync/settings.h"
 
@@ -28,30 +29,34 @@ constexpr const char* kHelpText =
     "has. The master is only read.\n\n"
     "Just Do It carries the changes out at once. Preview first lists every change; "
     "OK carries them out, Cancel changes nothing.\n\n"
-#ifdef _WIN32
-    "Symbolic links, junctions and other reparse points are neither copied, followed "
-    "nor deleted. Names are matched ignoring letter case, as Windows does: a file "
-    "whose name changed only in letter case keeps its old name in the slave.\n\n"
-#else
-    "Symbolic links, pipes and devices are neither copied nor deleted. Names are "
-    "case-sensitive: a file whose name changed only in letter case is copied anew.\n\n"
-#endif
+    "{names}"
     "While the trees are scanned, Escape or Close stops the scan. Tab moves between the "
     "fields, the modes and the buttons; Enter starts; the menu key or a right "
     "click on the dialog offers About.\n\n"
     "A successful run remembers the directories and the mode in kelvad.ini in the "
     "directory Kelvad was started from, and ends Kelvad.";
 
+// The help, with what this system's names are like.
+std::string HelpText() {
+    std::string text = kHelpText;
+    const std::string place = "{names}";
+    return text.replace(
+        text.find(place), place.size(),
+        platform::kNamesIgnoreCase
+            ? "Symbolic links, junctions and other reparse points are neither copied, followed "
+              "nor deleted. Names are matched ignoring letter case, as Windows does: a file "
+              "whose name changed only in letter case keeps its old name in the slave.\n\n"
+            : "Symbolic links, pipes and devices are neither copied nor deleted. Names are "
+              "case-sensitive: a file whose name changed only in letter case is copied anew.\n\n");
+}
+
 // Completes a directory name as it is typed: the directories in the typed
 // path's directory whose names begin with what follows its last separator.
 class DirectoryCompleter : public wxTextCompleterSimple {
 public:
     void GetCompletions(const wxString& prefix, wxArrayString& res) override {
-#ifdef _WIN32
-        const int slash = std::max(prefix.Find('/', true), prefix.Find('\\', true));
-#else
-        const int slash = prefix.Find('/', true);
-#endif
+        const int slash = std::max(prefix.Find('/', true),
+                                   platform::IsSeparator('\\') ? prefix.Find('\\', true) : wxNOT_FOUND);
         if (slash == wxNOT_FOUND) {
             return;
         }
@@ -280,7 +285,7 @@ void CSyncDlg::OnAbout() {
 }
 
 void CSyncDlg::OnHelp() {
-    KelvadMessageBox(this, kHelpText, "Kelvad Help", Shorten::No);
+    KelvadMessageBox(this, HelpText(), "Kelvad Help", Shorten::No);
 }
 
 void CSyncDlg::EndApplication() {

@@ -27,7 +27,7 @@
 
 namespace {
 
-constexpr const char* kUsage =
+constexpr const char* kUsageText =
     "Usage: kelvad                            open the window\n"
     "       kelvad --sync [OPTIONS] MASTER SLAVE\n"
     "                                         bring SLAVE in line with MASTER\n"
@@ -43,11 +43,7 @@ constexpr const char* kUsage =
     "                            .kelvadignore file in MASTER); repeatable\n"
     "  --exclude-from FILE       the same for each line of FILE\n"
     "  --log-file FILE           record the run in FILE instead of the usual log,\n"
-#ifdef _WIN32
-    "                            %LOCALAPPDATA%\\kelvad\\kelvad.log\n"
-#else
-    "                            ~/.local/state/kelvad/kelvad.log\n"
-#endif
+    "                            {usual log}\n"
     "  --no-log                  record the run nowhere (a log inside MASTER or\n"
     "                            SLAVE is never part of the mirror)\n"
     "  --stop-at-first-failure   stop at the first step that fails (by default\n"
@@ -64,6 +60,14 @@ constexpr const char* kUsage =
     "of either tree could not be read or the log could not be written, 2\n"
     "refused before anything changed, 24 master files vanished after the scan\n"
     "and nothing else went wrong, 130 interrupted.\n";
+
+// The usage, with where the usual log is kept on this system.
+std::string Usage() {
+    std::string text = kUsageText;
+    const std::string place = "{usual log}";
+    return text.replace(text.find(place), place.size(),
+                        platform::kStateDirectoryShown + WithNativeSeparators("/kelvad/kelvad.log"));
+}
 
 // Set by SIGINT and SIGTERM: a Cancel, read before each change and each piece.
 volatile std::sig_atomic_t g_interrupted = 0;
@@ -290,7 +294,7 @@ struct Options {
 
 // Says what is wrong with the arguments in one line, then how to use Kelvad.
 int UsageError(const std::string& what) {
-    std::fprintf(stderr, "kelvad: %s\n%s", EscapeForTerminal(what).c_str(), kUsage);
+    std::fprintf(stderr, "kelvad: %s\n%s", EscapeForTerminal(what).c_str(), Usage().c_str());
     return kExitRefused;
 }
 
@@ -444,7 +448,7 @@ int RunCommandLine(int argc, char** argv) {
     }
     const Options o = *std::move(parsed);
     if (o.help) {
-        std::fputs(kUsage, stdout);
+        std::fputs(Usage().c_str(), stdout);
         return kExitInLine;
     }
     if (o.version) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <ctime>
 #include <string>
 #include <vector>
 #include <sys/types.h>
@@ -115,6 +116,17 @@ std::string EnvironmentVariable(const char* name);
 // The user's home directory ($HOME; %USERPROFILE% on Windows); empty when it
 // is not known.
 std::string HomeDirectory();
+
+// Where a program keeps what it records for the user: $XDG_STATE_HOME when it
+// is an absolute path, else ~/.local/state (on Windows %LOCALAPPDATA%); empty
+// when neither is known. StateDirectoryUnknown says why in the user's words,
+// kStateDirectoryShown how the usual one is written for the user.
+std::string StateDirectory();
+const char* StateDirectoryUnknown();
+extern const char* const kStateDirectoryShown;
+
+// The local time of `when`, as the user's clock shows it.
+std::tm LocalTime(std::time_t when);
 
 // True when the open directories `a` and `b` are the same or one lies inside
 // the other, judged by what they are rather than how they are spelled: the

@@ -371,6 +371,27 @@ std::string HomeDirectory() {
     return EnvironmentVariable("HOME");
 }
 
+std::string StateDirectory() {
+    const std::string state = EnvironmentVariable("XDG_STATE_HOME");
+    if (!state.empty() && state[0] == '/') {
+        return state;
+    }
+    const std::string home = HomeDirectory();
+    return !home.empty() && home[0] == '/' ? home + "/.local/state" : std::string();
+}
+
+const char* StateDirectoryUnknown() {
+    return "neither XDG_STATE_HOME nor HOME is set";
+}
+
+const char* const kStateDirectoryShown = "~/.local/state";
+
+std::tm LocalTime(std::time_t when) {
+    std::tm local{};
+    localtime_r(&when, &local);
+    return local;
+}
+
 namespace {
 
 struct DirId {

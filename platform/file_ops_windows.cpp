@@ -336,6 +336,22 @@ std::string HomeDirectory() {
     return EnvironmentVariable("USERPROFILE");
 }
 
+std::string StateDirectory() {
+    return EnvironmentVariable("LOCALAPPDATA");
+}
+
+const char* StateDirectoryUnknown() {
+    return "LOCALAPPDATA is not set";
+}
+
+const char* const kStateDirectoryShown = "%LOCALAPPDATA%";
+
+std::tm LocalTime(std::time_t when) {
+    std::tm local{};
+    localtime_s(&local, &when);
+    return local;
+}
+
 namespace {
 // The path of the open directory `fd` as the system finds it now, upper-cased
 // as the file system compares names; empty when it cannot be told.

@@ -13,6 +13,20 @@ namespace platform {
 // path, and in status and preview lines.
 constexpr char kSeparator = '/';
 
+#ifdef _WIN32
+// Windows matches names ignoring the case of A to Z, and a backslash
+// separates the names of a path as a slash does.
+constexpr bool kNamesIgnoreCase = true;
+constexpr bool IsSeparator(char c) {
+    return c == '/' || c == '\\';
+}
+#else
+constexpr bool kNamesIgnoreCase = false;
+constexpr bool IsSeparator(char c) {
+    return c == '/';
+}
+#endif
+
 // Folds A-Z to a-z and leaves every other byte alone.
 inline unsigned char FoldByte(unsigned char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;

@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/path_compare.h"
+
 namespace {
 
 bool IsContinuation(char byte) {
@@ -87,11 +89,7 @@ size_t PrintableUtf8Length(std::string_view rest) {
 
 // On Windows a backslash separates the names of a path, and no name holds a
 // control character: a backslash there is shown as it is.
-#ifdef _WIN32
-constexpr bool kBackslashSeparates = true;
-#else
-constexpr bool kBackslashSeparates = false;
-#endif
+constexpr bool kBackslashSeparates = platform::IsSeparator('\\');
 
 bool PassesAsItIs(unsigned char byte) {
     return byte >= 0x20 && byte < 0x7F && (kBackslashSeparates || byte != '\\');

@@ -18,25 +18,12 @@ RunLog::~RunLog() {
 }
 
 std::string RunLog::DefaultPath() {
-#ifdef _WIN32
-    const std::string local = platform::EnvironmentVariable("LOCALAPPDATA");
-    return local.empty() ? std::string() : local + "\\kelvad\\kelvad.log";
-#else
-    const std::string state = platform::EnvironmentVariable("XDG_STATE_HOME");
-    if (!state.empty() && state[0] == '/') {
-        return state + "/kelvad/kelvad.log";
-    }
-    const std::string home = platform::HomeDirectory();
-    return !home.empty() && home[0] == '/' ? home + "/.local/state/kelvad/kelvad.log" : std::string();
-#endif
+    const std::string state = platform::StateDirectory();
+    return state.empty() ? std::string() : state + WithNativeSeparators("/kelvad/kelvad.log");
 }
 
 const char* RunLog::DefaultPathUnknown() {
-#ifdef _WIN32
-    return "LOCALAPPDATA is not set";
-#else
-    return "neither XDG_STATE_HOME nor HOME is set";
-#endif
+    return platform::StateDirectoryUnknown();
 }
 
 platform::Status RunLog::Open(const std::string& path) {
@@ -66,13 +53,7 @@ void RunLog::Write(const std::string& text) {
         return;
     }
     char stamp[32];
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
+    const std::tm local = platform::LocalTime(std::time(nullptr));
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &local);
     // The process's id tells the lines of two runs at once apart.
     const std::string line =

@@ -662,11 +662,7 @@ RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
 
 std::string ExpandHome(const std::string& typed) {
     const std::string home = platform::HomeDirectory();
-#ifdef _WIN32
-    const bool separator = typed.size() > 1 && (typed[1] == '/' || typed[1] == '\\');
-#else
-    const bool separator = typed.size() > 1 && typed[1] == platform::kSeparator;
-#endif
+    const bool separator = typed.size() > 1 && platform::IsSeparator(typed[1]);
     if (typed.empty() || typed[0] != '~' || (typed.size() > 1 && !separator) || home.empty()) {
         return typed;
     }

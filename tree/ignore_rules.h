@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/checked.h"
+#include "platform/path_compare.h"
 
 // True when `text` (a name, or a relative path with "/" between names) matches
 // the glob `pattern` as ignore files read it: "*", "?" and "[...]" never match
@@ -37,11 +38,7 @@ public:
 
     // Windows matches names ignoring the case of A to Z, and so do the
     // patterns there: patterns and names are folded before they meet.
-#ifdef _WIN32
-    static constexpr bool kFoldsCase = true;
-#else
-    static constexpr bool kFoldsCase = false;
-#endif
+    static constexpr bool kFoldsCase = platform::kNamesIgnoreCase;
 
     // Reads the lines of `text`. A bad pattern fails the whole file: the
     // problem then names `source` and the line, and its message says
