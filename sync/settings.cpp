@@ -272,7 +272,12 @@ SettingsValues LoadSettingsFile(const std::string& path) {
 
 platform::Status SaveSettingsFile(const std::string& path, const SettingsValues& values) {
     std::string text;
-    (void)platform::ReadWholeFile(path, text);  // a missing file is an empty one
+    // A missing file is an empty one; one that cannot be read is not: what
+    // else it holds would be lost.
+    if (const platform::Status read = platform::ReadWholeFile(path, text);
+        !read.ok() && !read.Is(ENOENT)) {
+        return read;
+    }
     return platform::WriteFileAtomically(path, UpdateSettings(text, values));
 }
 
