@@ -55,11 +55,12 @@ std::string HelpText() {
 class DirectoryCompleter : public wxTextCompleterSimple {
 public:
     void GetCompletions(const wxString& prefix, wxArrayString& res) override {
-        const int slash = std::max(prefix.Find('/', true),
+        const int found = std::max(prefix.Find('/', true),
                                    platform::IsSeparator('\\') ? prefix.Find('\\', true) : wxNOT_FOUND);
-        if (slash == wxNOT_FOUND) {
+        if (found == wxNOT_FOUND) {
             return;
         }
+        const size_t slash = static_cast<size_t>(found);
         // The root of a file system, or of a drive ("C:\\"), keeps its separator.
         const bool root = slash == 0 || (slash == 2 && prefix[1] == ':');
         const wxString dirPath = root ? prefix.Left(slash + 1) : prefix.Left(slash);
@@ -231,7 +232,7 @@ void CSyncDlg::LimitTyping(wxTextCtrl* edit, wxString& lastValue) {
     if (value.length() > kMaxDirChars && value.length() > lastValue.length()) {
         const long point = edit->GetInsertionPoint();
         edit->ChangeValue(lastValue);
-        edit->SetInsertionPoint(std::min<long>(point - 1, lastValue.length()));
+        edit->SetInsertionPoint(std::min<long>(point - 1, static_cast<long>(lastValue.length())));
         wxBell();
         return;
     }

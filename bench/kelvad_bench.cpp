@@ -126,7 +126,7 @@ void BenchScan(const Options& o) {
           "rsync -n"}},
         Writes::No);
     const double perEntry =
-        static_cast<double>(kelvad.peakKiB - baseline.peakKiB) * 1024.0 / (2.0 * o.entries);
+        static_cast<double>(kelvad.peakKiB - baseline.peakKiB) * 1024.0 / (2.0 * static_cast<double>(o.entries));
     std::printf("  peak memory above the process's fixed cost: %.0f bytes per entry (%ld entries)\n",
                 perEntry, 2 * o.entries);
     RemoveTree(dir);

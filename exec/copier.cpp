@@ -35,8 +35,8 @@ char* PieceBuffer() {
 // Owns the descriptors and the output of one copy; whatever it still holds when
 // the copy ends is released, and an output this copy created is removed.
 struct CopyJob {
-    CopyJob(ICopyHost& host, platform::TreeRoot& master, platform::TreeRoot& slave)
-        : host(host), master(master), slave(slave) {}
+    CopyJob(ICopyHost& copyHost, platform::TreeRoot& masterRoot, platform::TreeRoot& slaveRoot)
+        : host(copyHost), master(masterRoot), slave(slaveRoot) {}
     ~CopyJob() {
         // A cancelled unnamed output is freed on a thread of its own: a big one
         // takes a while, which Cancel should not wait for. After a failure the

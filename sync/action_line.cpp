@@ -38,7 +38,7 @@ std::array<size_t, 6> CountByKind(const CActionList& actions) {
     std::array<size_t, 6> counts{};
     for (const auto& action : actions) {
         const int kind = action->GetKind();
-        ++counts[kind >= ACTION_MODIFY && kind <= ACTION_RMDIR ? kind : 0];
+        ++counts[kind >= ACTION_MODIFY && kind <= ACTION_RMDIR ? static_cast<size_t>(kind) : 0];
     }
     return counts;
 }

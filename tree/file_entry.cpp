@@ -11,7 +11,7 @@ CFileEntry::CFileEntry(std::string name, bool isDirectory, platform::FileTime la
     : m_dirPath(std::move(dirPath)),
       m_name(std::move(name)),
       m_lastWrite(lastWrite),
-      m_size(size),
+      m_size(size & ((std::uint64_t(1) << 61) - 1)),  // 2 EiB: more than any file
       m_isDirectory(isDirectory ? 1 : 0),
       m_unknownContents(0),
       m_excluded(0) {}

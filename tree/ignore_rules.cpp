@@ -76,7 +76,7 @@ bool InClass(std::string_view p, size_t at, size_t end, unsigned char c) {
         unsigned char high = low;
         if (i + 1 < end && p[i] == '-') {
             high = static_cast<unsigned char>(p[i + 1] == '\\' ? p[i + 2] : p[i + 1]);
-            i += p[i + 1] == '\\' ? 3 : 2;
+            i += p[i + 1] == '\\' ? 3u : 2u;
         }
         found = found || (c >= low && c <= high);
     }

@@ -298,7 +298,7 @@ TEST(CopyOneFileTest, ASourceWrittenDuringTheCopyIsCopiedAgainAndNeverTorn) {
         const int fd = ::open((t / "src").c_str(), O_WRONLY);
         const std::string b(64 << 10, 'B');
         EXPECT_EQ(::pwrite(fd, b.data(), b.size(), 0), static_cast<ssize_t>(b.size()));
-        EXPECT_EQ(::pwrite(fd, b.data(), b.size(), original.size() - b.size()),
+        EXPECT_EQ(::pwrite(fd, b.data(), b.size(), static_cast<off_t>(original.size() - b.size())),
                   static_cast<ssize_t>(b.size()));
         ::close(fd);
     };
@@ -355,7 +355,7 @@ TEST(CopyOneFileTest, ASourceWrittenDuringTheCopyIsCopiedAgainAndNeverTorn) {
 TEST(CopyOneFileTest, TakesThePermissionBitsLessTheUmaskButNoSetIdBits) {
     TempDir t;
     const mode_t umask = ::umask(022);
-    for (mode_t mode : {0600, 0755, 04755, 0444}) {
+    for (mode_t mode : {0600u, 0755u, 04755u, 0444u}) {
         WriteFile(t / "src", "x");
         ::chmod((t / "src").c_str(), mode);
         RecordingHost host;

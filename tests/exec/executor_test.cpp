@@ -273,7 +273,7 @@ TEST(ExecuteActions, KeepingGoingSkipsOnlyWhatDependsOnAFailedStep) {
                                    {"g/y", "~~~~", ACTION_CREATE},
                                    {"~~~~", "old", ACTION_RMDIR},
                                    {"~~~~", "old/f", ACTION_DELETE}});
-    Faults stuck({{Call::Unlink, EIO, 1, "/old/f"}, {Call::Unlink, EPERM, 1, "/g"}});
+    SeveralFaults stuck({{Call::Unlink, EIO, 1, "/old/f"}, {Call::Unlink, EPERM, 1, "/g"}});
     RecordingHost host;
     EXPECT_FALSE(Execute(host, plan, m, s, &stuck, OnFailure::KeepGoing));
     // The directory whose file could not be deleted is not tried, nor what it holds.
@@ -294,7 +294,7 @@ TEST(ExecuteActions, ASlaveDirectoryWithoutItsOwnersRightsGetsThemBack) {
     // An earlier version copied a master directory's 0555: every change inside
     // it was refused on every later run.
     TempDir t;
-    for (mode_t mode : {0555, 0}) {
+    for (mode_t mode : {0555u, 0u}) {
         SCOPED_TRACE(mode);
         WriteFile(t / "s/ro/stale", "x");
         ASSERT_EQ(::chmod((t / "s/ro").c_str(), mode), 0);

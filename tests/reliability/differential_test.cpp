@@ -61,12 +61,12 @@ TEST(Differential, RandomPairsReachTheModelsState) {
         size_t older = 0;
         for (const auto& [path, entry] : slave) {
             const auto m = master.find(path);
-            deletions += m == master.end() || m->second.isDirectory != entry.isDirectory ? 1 : 0;
+            deletions += m == master.end() || m->second.isDirectory != entry.isDirectory ? 1u : 0u;
             older += m != master.end() && !entry.isDirectory && !m->second.isDirectory &&
                              m->second.mtime < entry.mtime &&
                              m->second.content.size() != entry.content.size()
-                         ? 1
-                         : 0;
+                         ? 1u
+                         : 0u;
         }
         const bool mass = deletions >= kMassDeletion && 2 * deletions >= slave.size();
         const bool asked = mass || older > 0;

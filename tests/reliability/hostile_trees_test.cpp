@@ -406,7 +406,7 @@ TEST(HostileTrees, SlavesOnOtherFileSystemsTakeEveryChangeAndConverge) {
             EXPECT_EQ(ReadFile(t / "s/private.key"), "secret");
             struct stat copied;
             ASSERT_EQ(::stat((t / "s/private.key").c_str(), &copied), 0);
-            EXPECT_NEAR(copied.st_mtime, 1000000000, 2);  // the master's time, as the slave keeps it
+            EXPECT_NEAR(static_cast<double>(copied.st_mtime), 1000000000, 2);  // the master's time, as the slave keeps it
             // A name whose letter case changed in the master, and new content.
             ASSERT_EQ(::rename((t / "m/Readme.txt").c_str(), (t / "m/README.txt").c_str()), 0);
             WriteFile(t / "m/private.key", "a longer secret", 1000000000);

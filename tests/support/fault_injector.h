@@ -130,7 +130,7 @@ private:
 };
 
 // Several OneFaults at once: a call fails as the first of them that fails it.
-class Faults : public FaultInjector {
+class SeveralFaults : public FaultInjector {
 public:
     struct Spec {
         Call call;
@@ -138,7 +138,7 @@ public:
         int nth;
         std::string pathPart;
     };
-    Faults(std::initializer_list<Spec> faults) {
+    SeveralFaults(std::initializer_list<Spec> faults) {
         for (const Spec& f : faults) {
             m_faults.emplace_back(f.call, f.err, f.nth, f.pathPart);
         }

@@ -105,7 +105,7 @@ TEST(CompareTrees, MixedEntryTypesAtOnePathConvergeInOneRun) {
                                                  {ACTION_RMDIR, "~~~~", "p/y"},
                                                  {ACTION_DELETE, "~~~~", "p/y/z"},
                                                  {ACTION_CREATE, "p", "~~~~"}};
-    for (platform::FileTime masterTime : {5, 3}) {
+    for (platform::FileTime masterTime : {5u, 3u}) {
         EXPECT_EQ(Compare({{"p", F, masterTime}, {"p.txt", F, 1}},
                           {{"p", D, 4}, {"p.txt", F, 1}, {"p/x", F, 1}, {"p/y", D, 1},
                            {"p/y/z", F, 1}}),

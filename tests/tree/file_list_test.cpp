@@ -84,7 +84,7 @@ TEST(SortInsertedEntries, GivesTheOrderOfOneInsertSortedPerEntry) {
         }
         CFileList byInsert;
         CFileList bySort;
-        for (int k = 0; k < 300; ++k) {
+        for (platform::FileTime k = 0; k < 300; ++k) {
             const std::string& dir = dirs[rng() % dirs.size()];
             const std::string name = randomName();
             const platform::FileTime t = k;
@@ -105,7 +105,7 @@ TEST(SortInsertedEntries, GivesTheOrderOfOneInsertSortedPerEntry) {
             more.push_back(Entry(e->GetDirPath(), e->GetName(), false, e->GetLastWriteTime()));
         }
         const size_t first = more.size();
-        for (int k = 0; k < 50; ++k) {
+        for (platform::FileTime k = 0; k < 50; ++k) {
             const std::string name = randomName();
             InsertSorted(&byInsert, Entry("/r", name, false, 1000 + k));
             more.push_back(Entry("/r", name, false, 1000 + k));
