@@ -14,7 +14,9 @@ common=(platform/path_compare.cpp platform/file_ops_posix.cpp
 clang++ "${flags[@]}" fuzz/settings_fuzzer.cpp sync/settings.cpp "${common[@]}" -o "$out/settings_fuzzer"
 clang++ "${flags[@]}" fuzz/compare_fuzzer.cpp tree/compare_trees.cpp tree/file_entry.cpp \
     tree/file_list.cpp "${common[@]}" -o "$out/compare_fuzzer"
-for target in settings_fuzzer compare_fuzzer; do
+clang++ "${flags[@]}" fuzz/ignore_fuzzer.cpp tree/ignore_rules.cpp "${common[@]}" -o "$out/ignore_fuzzer"
+clang++ "${flags[@]}" fuzz/escape_fuzzer.cpp sync/display_text.cpp "${common[@]}" -o "$out/escape_fuzzer"
+for target in settings_fuzzer compare_fuzzer ignore_fuzzer escape_fuzzer; do
     mkdir -p "$out/corpus-$target"
     echo "== $target for $seconds s"
     status=0

@@ -38,7 +38,7 @@ echo "== the Debian package: built, checked, installed into a throw-away root, r
 bash tests/package_test.sh | tee "$log"  # a failure ends the test command (pipefail)
 package=$(sed -n 's/^package: \([0-9]*\) passed, 0 failed$/\1/p' "$log")
 
-seconds="${KELVAD_FUZZ_SECONDS:-30}"
+seconds="${KELVAD_FUZZ_SECONDS:-15}"
 echo "== fuzzing, $seconds s a target"
 scripts/fuzz.sh "$seconds"
 
@@ -50,5 +50,5 @@ windows_checks=$(sed -n "s/.*the command line's \([0-9]*\) checks.*/\1/p" "$log"
 
 echo "== every test passed: $all tests, $asan again under AddressSanitizer and" \
      "UndefinedBehaviorSanitizer, $tsan under ThreadSanitizer; the package's $package checks;" \
-     "2 fuzzers for $seconds s each; on Windows under Wine $windows tests, the command line's" \
+     "4 fuzzers for $seconds s each; on Windows under Wine $windows tests, the command line's" \
      "$windows_checks checks, the window and the installer"
