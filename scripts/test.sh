@@ -7,6 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh fuzz fuse a11y
+bash scripts/check-layers.sh
 scripts/build.sh
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
