@@ -15,7 +15,8 @@ CAboutDlg::CAboutDlg(wxWindow* parent)
     SetUpKelvadDialog(this, 217, 55);
     const wxSize iconSize = DlgSize(this, 18, 20);
     const int side = std::min(iconSize.GetWidth(), iconSize.GetHeight());
-    new wxStaticBitmap(this, wxID_ANY, KelvadIcons().GetIcon(side, wxIconBundle::FALLBACK_NEAREST_LARGER),
+    new wxStaticBitmap(this, wxID_ANY,
+                       KelvadIcons().GetIcon(side, wxIconBundle::FALLBACK_NEAREST_LARGER),
                        DlgPos(this, 11, 17), iconSize);
     new wxStaticText(this, wxID_ANY, "Kelvad Version 1.0", DlgPos(this, 40, 10),
                      DlgSize(this, 119, 8));

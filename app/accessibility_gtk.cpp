@@ -21,7 +21,8 @@ GtkWidget* LabelWidget(wxWindow* label) {
 // the toolkit's guess, and keeps them.
 void ForgetLabelledControls(AtkObject* labelObject) {
     AtkRelationSet* relations = atk_object_ref_relation_set(labelObject);
-    if (AtkRelation* old = atk_relation_set_get_relation_by_type(relations, ATK_RELATION_LABEL_FOR)) {
+    if (AtkRelation* old =
+            atk_relation_set_get_relation_by_type(relations, ATK_RELATION_LABEL_FOR)) {
         GPtrArray* targets = atk_relation_get_target(old);
         for (guint i = 0; targets != nullptr && i < targets->len; ++i) {
             atk_object_remove_relationship(ATK_OBJECT(g_ptr_array_index(targets, i)),

@@ -13,14 +13,15 @@ namespace {
 // Answers for one window what the toolkit would guess wrongly; everything
 // else is the window's own answer.
 class KelvadAccessible : public wxWindowAccessible {
-public:
+  public:
     explicit KelvadAccessible(wxWindow* window) : wxWindowAccessible(window) {}
 
     wxAccStatus GetName(int childId, wxString* name) override {
         if (childId != wxACC_SELF || (m_label == nullptr && m_name.empty())) {
             return wxWindowAccessible::GetName(childId, name);
         }
-        *name = m_label != nullptr ? wxStripMenuCodes(m_label->GetLabel()) : wxString::FromUTF8(m_name);
+        *name =
+            m_label != nullptr ? wxStripMenuCodes(m_label->GetLabel()) : wxString::FromUTF8(m_name);
         if (m_addLabel && m_label != nullptr) {
             *name = GetWindow()->GetLabel() + " (" + *name + ")";
         }
@@ -88,7 +89,8 @@ void SetAccessibleStatusLine(wxWindow* line) {
 void SetAccessibleDescription(wxWindow* window, const std::string& text) {
     AccessibleOf(window).m_description = text;
     // Tell a screen reader that the description changed, as GTK does.
-    wxAccessible::NotifyEvent(wxACC_EVENT_OBJECT_DESCRIPTIONCHANGE, window, wxOBJID_CLIENT, wxACC_SELF);
+    wxAccessible::NotifyEvent(wxACC_EVENT_OBJECT_DESCRIPTIONCHANGE, window, wxOBJID_CLIENT,
+                              wxACC_SELF);
 }
 
 void HideFromScreenReaders(wxWindow* window) {

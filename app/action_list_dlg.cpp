@@ -13,9 +13,10 @@
 // The plan as the list's rows: the label and the path in two columns, which
 // puts the paths in one column as the tab after each label does.
 class CActionListDlg::ActionListModel : public wxDataViewVirtualListModel {
-public:
+  public:
     explicit ActionListModel(const CActionListDlg* owner)
-        : wxDataViewVirtualListModel(static_cast<unsigned>(owner->GetLineCount())), m_owner(owner) {}
+        : wxDataViewVirtualListModel(static_cast<unsigned>(owner->GetLineCount())),
+          m_owner(owner) {}
 
     unsigned GetColumnCount() const override { return 2; }
     wxString GetColumnType(unsigned) const override { return "string"; }
@@ -24,7 +25,7 @@ public:
     }
     bool SetValueByRow(const wxVariant&, unsigned, unsigned) override { return false; }
 
-private:
+  private:
     const CActionListDlg* m_owner;
 };
 
@@ -83,12 +84,14 @@ void CActionListDlg::SetData(const CActionList* actions, std::string slaveRoot, 
 
 int CActionListDlg::ShowModal() {
     m_slaveRoot.push_back(platform::kSeparator);  // once for each showing
-    m_totals->SetLabelText(ToWx(m_actions != nullptr ? PlanTotals(*m_actions) + LeftOutText(m_leftOut) : std::string()));
+    m_totals->SetLabelText(ToWx(
+        m_actions != nullptr ? PlanTotals(*m_actions) + LeftOutText(m_leftOut) : std::string()));
     // The dialog opens wide enough for the whole line, within the screen.
     const int missing = m_totals->GetTextExtent(m_totals->GetLabelText()).x - m_totals->GetSize().x;
     if (missing > 0) {
         const int room = wxGetClientDisplayRect().width - GetSize().x;
-        SetClientSize(GetClientSize() + wxSize(std::min(missing + DlgSize(this, 4, 0).x, std::max(room, 0)), 0));
+        SetClientSize(GetClientSize() +
+                      wxSize(std::min(missing + DlgSize(this, 4, 0).x, std::max(room, 0)), 0));
     }
     if (m_model == nullptr) {
         m_model = new ActionListModel(this);

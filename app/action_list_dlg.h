@@ -1,12 +1,12 @@
 // The preview: what the plan comes to, then the plan, one line per action in
-// plan order, to be approved (OK) or refused (Cancel) as a whole. The list is the desktop's own (its rows
-// are read by screen readers and walked with the keyboard) and asks for the
-// text of a line only when it draws it, so a plan of a million actions opens
-// at once. The dialog may be resized; the list grows with it.
+// plan order, to be approved (OK) or refused (Cancel) as a whole. The list is the desktop's own
+// (its rows are read by screen readers and walked with the keyboard) and asks for the text of a
+// line only when it draws it, so a plan of a million actions opens at once. The dialog may be
+// resized; the list grows with it.
 #pragma once
 
-#include <wx/dialog.h>
 #include <wx/dataview.h>
+#include <wx/dialog.h>
 #include <wx/stattext.h>
 
 #include <string>
@@ -14,7 +14,7 @@
 #include "tree/action.h"
 
 class CActionListDlg : public wxDialog {
-public:
+  public:
     explicit CActionListDlg(wxWindow* parent);
 
     // The plan to show (borrowed: never changed or freed here), the slave
@@ -35,7 +35,7 @@ public:
     // The text the list shows in `column` (0 the label, 1 the path) of line `index`.
     std::string GetShownText(size_t index, unsigned column) const;
 
-private:
+  private:
     class ActionListModel;
     void PlaceControls(const wxSize& clientSize);
     void FitPathColumn();
@@ -44,6 +44,6 @@ private:
     std::string m_slaveRoot;
     size_t m_leftOut = 0;
     wxStaticText* m_totals = nullptr;
-    wxDataViewCtrl* m_list = nullptr;  // control 1000
+    wxDataViewCtrl* m_list = nullptr;    // control 1000
     ActionListModel* m_model = nullptr;  // owned by the list
 };

@@ -6,7 +6,6 @@
 #include <wx/notifmsg.h>
 #include <wx/utils.h>
 
-
 #include "app/action_list_dlg.h"
 #include "app/sync_dlg.h"
 #include "app/ui_common.h"
@@ -61,8 +60,8 @@ IRequestHost::Answer DialogRequestHost::ConfirmRisk(const RunRisk& risk) {
     // A wrong master (a fresh disk, the wrong directory, the two swapped) must
     // not empty the slave or set it back without a question; No is the safe
     // answer, and the default.
-    wxMessageDialog ask(&m_dialog, ToWx(RiskText(risk) + ". Continue?"),
-                        "Kelvad", wxYES_NO | wxNO_DEFAULT | wxICON_WARNING);
+    wxMessageDialog ask(&m_dialog, ToWx(RiskText(risk) + ". Continue?"), "Kelvad",
+                        wxYES_NO | wxNO_DEFAULT | wxICON_WARNING);
     return ask.ShowModal() == wxID_YES ? Answer::Yes : Answer::No;
 }
 
@@ -89,7 +88,8 @@ bool DialogRequestHost::ExecutePlan(const CActionList& actions, platform::TreeRo
     m_progress = std::move(progress);  // it stays up until the application ends
     // Kelvad ends when a run succeeds, its windows gone at once: the desktop
     // says what was done, and where it is recorded.
-    wxNotificationMessage done("Kelvad", ToWx(DoneText(m_progress->Summary() + LeftOutText(m_leftOut), m_log)));
+    wxNotificationMessage done(
+        "Kelvad", ToWx(DoneText(m_progress->Summary() + LeftOutText(m_leftOut), m_log)));
     done.Show(wxNotificationMessage::Timeout_Auto);
     return true;
 }

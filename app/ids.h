@@ -6,13 +6,13 @@ enum : int {
     IDC_ACTION_LIST = 1000,  // the preview's list
     IDC_MASTER_DIR = 1002,
     IDC_SLAVE_DIR = 1003,
-    IDC_JUST_DO_IT = 1005,   // first button of the run-mode group
+    IDC_JUST_DO_IT = 1005,  // first button of the run-mode group
     IDC_PREVIEW = 1006,
-    IDC_NO_MODE = 1007,      // hidden: selected when neither mode is
+    IDC_NO_MODE = 1007,  // hidden: selected when neither mode is
     IDC_STATUS = 1008,
-    IDC_SCANNING = 1009,     // the main dialog's line shown while the trees are scanned
+    IDC_SCANNING = 1009,  // the main dialog's line shown while the trees are scanned
     IDC_PROGRESS = 1010,
-    IDM_ABOUTBOX = 0x0010,   // the About item of the main dialog's menu
+    IDM_ABOUTBOX = 0x0010,  // the About item of the main dialog's menu
 };
 
 // Dialog templates, by number.

@@ -59,16 +59,15 @@ std::string AmountDoneText(const RunProgress& run, std::chrono::steady_clock::ti
 
 bool CProgressDlg::CreateModeless(wxWindow* parent) {
     // A caption but no system menu and no close box: Cancel is the only control.
-    if (!Create(parent, IDD_PROGRESS, "Kelvad Progress", wxPoint(0, 0), wxDefaultSize,
-                wxCAPTION)) {
+    if (!Create(parent, IDD_PROGRESS, "Kelvad Progress", wxPoint(0, 0), wxDefaultSize, wxCAPTION)) {
         return false;
     }
     SetUpKelvadDialog(this, 261, 87);
     m_cancel =
         new wxButton(this, wxID_CANCEL, "Cancel", DlgPos(this, 97, 66), DlgSize(this, 50, 14));
-    m_statusText = new wxStaticText(this, IDC_STATUS, "", DlgPos(this, 6, 2),
-                                    DlgSize(this, 243, 17),
-                                    wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_MIDDLE);
+    m_statusText =
+        new wxStaticText(this, IDC_STATUS, "", DlgPos(this, 6, 2), DlgSize(this, 243, 17),
+                         wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_MIDDLE);
     // Between the status line and the bar, where the template leaves room.
     m_amountText =
         new wxStaticText(this, wxID_ANY, "", DlgPos(this, 19, 28), DlgSize(this, 221, 10),

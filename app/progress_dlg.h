@@ -20,7 +20,7 @@
 #include "tree/action.h"
 
 class CProgressDlg : public wxDialog, public IExecHost {
-public:
+  public:
     // Makes the object; the window, and its parent, come with CreateModeless.
     CProgressDlg() = default;
 
@@ -58,13 +58,13 @@ public:
     wxStaticText* GetAmountControl() const { return m_amountText; }
     wxGauge* GetProgressControl() const { return m_progress; }
 
-private:
+  private:
     using Clock = std::chrono::steady_clock;
 
     // Shows what has changed since the last time.
     void ShowPending(Clock::time_point now);
 
-    wxGauge* m_progress = nullptr;  // control 1010
+    wxGauge* m_progress = nullptr;         // control 1010
     wxStaticText* m_statusText = nullptr;  // control 1008
     wxStaticText* m_amountText = nullptr;
     wxButton* m_cancel = nullptr;

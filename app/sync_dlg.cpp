@@ -3,10 +3,10 @@
 #include <wx/button.h>
 #include <wx/dir.h>
 #include <wx/dnd.h>
-#include <wx/textcompleter.h>
 #include <wx/menu.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
+#include <wx/textcompleter.h>
 
 #include <algorithm>
 
@@ -53,10 +53,11 @@ std::string HelpText() {
 // Completes a directory name as it is typed: the directories in the typed
 // path's directory whose names begin with what follows its last separator.
 class DirectoryCompleter : public wxTextCompleterSimple {
-public:
+  public:
     void GetCompletions(const wxString& prefix, wxArrayString& res) override {
-        const int found = std::max(prefix.Find('/', true),
-                                   platform::IsSeparator('\\') ? prefix.Find('\\', true) : wxNOT_FOUND);
+        const int found =
+            std::max(prefix.Find('/', true),
+                     platform::IsSeparator('\\') ? prefix.Find('\\', true) : wxNOT_FOUND);
         if (found == wxNOT_FOUND) {
             return;
         }
@@ -80,7 +81,7 @@ public:
 
 // A folder dropped on a field from a file manager puts its path there.
 class PathDropTarget : public wxFileDropTarget {
-public:
+  public:
     explicit PathDropTarget(wxTextCtrl* edit) : m_edit(edit) {}
     bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& paths) override {
         if (paths.empty()) {
@@ -91,7 +92,7 @@ public:
         return true;
     }
 
-private:
+  private:
     wxTextCtrl* m_edit;
 };
 
@@ -114,13 +115,14 @@ wxButton* CSyncDlg::CreateControls() {
     // no focus, so the tab order is that of the other controls.
     auto* options =
         new wxStaticBox(this, wxID_ANY, "Options", DlgPos(this, 66, 65), DlgSize(this, 89, 45));
-    auto* start = new wxButton(this, wxID_OK, "Start", DlgPos(this, 13, 137), DlgSize(this, 50, 14));
+    auto* start =
+        new wxButton(this, wxID_OK, "Start", DlgPos(this, 13, 137), DlgSize(this, 50, 14));
     m_close =
         new wxButton(this, wxID_CANCEL, "Close", DlgPos(this, 163, 137), DlgSize(this, 50, 14));
-    m_masterEdit = new wxTextCtrl(this, IDC_MASTER_DIR, "", DlgPos(this, 67, 14),
-                                  DlgSize(this, 107, 12));
-    m_slaveEdit = new wxTextCtrl(this, IDC_SLAVE_DIR, "", DlgPos(this, 67, 33),
-                                 DlgSize(this, 107, 12));
+    m_masterEdit =
+        new wxTextCtrl(this, IDC_MASTER_DIR, "", DlgPos(this, 67, 14), DlgSize(this, 107, 12));
+    m_slaveEdit =
+        new wxTextCtrl(this, IDC_SLAVE_DIR, "", DlgPos(this, 67, 33), DlgSize(this, 107, 12));
     auto* masterLabel = new wxStaticText(this, wxID_ANY, "Kelvad Master:", DlgPos(this, 0, 15),
                                          DlgSize(this, 63, 8), wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
     auto* slaveLabel = new wxStaticText(this, wxID_ANY, "Kelvad Slave:", DlgPos(this, 1, 35),
@@ -183,8 +185,10 @@ void CSyncDlg::BindEvents(wxButton* start) {
         }
         Destroy();
     });
-    m_masterEdit->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { LimitTyping(m_masterEdit, m_lastMaster); });
-    m_slaveEdit->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { LimitTyping(m_slaveEdit, m_lastSlave); });
+    m_masterEdit->Bind(wxEVT_TEXT,
+                       [this](wxCommandEvent&) { LimitTyping(m_masterEdit, m_lastMaster); });
+    m_slaveEdit->Bind(wxEVT_TEXT,
+                      [this](wxCommandEvent&) { LimitTyping(m_slaveEdit, m_lastSlave); });
     Bind(wxEVT_CONTEXT_MENU, [this](wxContextMenuEvent& event) {
         if (event.GetEventObject() == m_masterEdit || event.GetEventObject() == m_slaveEdit) {
             event.Skip();  // the fields keep their own menu: Cut, Copy, Paste, Select All
@@ -252,8 +256,8 @@ bool CSyncDlg::UpdateData(bool saveAndValidate) {
         const wxString value = edit->GetValue();
         (edit == m_masterEdit ? m_masterDir : m_slaveDir) = FromWx(value);
         if (value.length() > kMaxDirChars) {
-            KelvadMessageBox(this, "Please enter no more than " + std::to_string(kMaxDirChars) +
-                                       " characters.");
+            KelvadMessageBox(
+                this, "Please enter no more than " + std::to_string(kMaxDirChars) + " characters.");
             edit->SetFocus();
             edit->SelectAll();
             return false;
@@ -334,7 +338,7 @@ void CSyncDlg::OnStart() {
 }
 
 std::unique_ptr<platform::TreeRoot> CSyncDlg::OpenRoot(const std::string& path,
-                                                      platform::Mounts mounts) {
+                                                       platform::Mounts mounts) {
     return std::make_unique<platform::TreeRoot>(path, mounts);
 }
 

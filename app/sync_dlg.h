@@ -15,7 +15,7 @@
 #include "platform/tree_root.h"
 
 class CSyncDlg : public wxDialog {
-public:
+  public:
     // Creates the dialog's window and loads the settings into it; Show() shows it.
     explicit CSyncDlg(wxWindow* parent);
 
@@ -57,22 +57,22 @@ public:
     // An edit takes at most this many typed characters.
     static constexpr size_t kMaxDirChars = 128;
 
-protected:
+  protected:
     // Ends the application after a successful run.
     virtual void EndApplication();
     // Opens a root of the Start request, once for the whole request.
     virtual std::unique_ptr<platform::TreeRoot> OpenRoot(const std::string& path,
                                                          platform::Mounts mounts);
 
-private:
+  private:
     // The template's controls at their places; returns the Start button.
     wxButton* CreateControls();
     // What each control and key does.
     void BindEvents(wxButton* start);
     void LimitTyping(wxTextCtrl* edit, wxString& lastValue);
 
-    wxTextCtrl* m_masterEdit = nullptr;  // 1002
-    wxTextCtrl* m_slaveEdit = nullptr;   // 1003
+    wxTextCtrl* m_masterEdit = nullptr;   // 1002
+    wxTextCtrl* m_slaveEdit = nullptr;    // 1003
     wxRadioButton* m_justDoIt = nullptr;  // 1005
     wxRadioButton* m_preview = nullptr;   // 1006
     wxRadioButton* m_noMode = nullptr;    // hidden: neither mode selected

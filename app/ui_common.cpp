@@ -70,10 +70,9 @@ wxString AppName() {
 
 void KelvadMessageBox(wxWindow* parent, const std::string& text, const char* caption,
                       Shorten shorten) {
-    wxMessageDialog box(parent,
-                        ToWx(shorten == Shorten::Yes ? ShortenForDisplay(text, kMessageDisplayChars)
-                                                     : text),
-                        caption != nullptr ? wxString(caption) : AppName(),
-                        wxOK | wxICON_NONE);
+    wxMessageDialog box(
+        parent,
+        ToWx(shorten == Shorten::Yes ? ShortenForDisplay(text, kMessageDisplayChars) : text),
+        caption != nullptr ? wxString(caption) : AppName(), wxOK | wxICON_NONE);
     box.ShowModal();
 }

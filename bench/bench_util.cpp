@@ -20,8 +20,8 @@ double Now() {
 }
 
 std::string RandomName(std::mt19937& rng, long serial) {
-    static const char* const pieces[] = {"Report", "data", "IMG_", "notes", "Ärger", "café",
-                                         "read me", "v1.2", ".hidden", "Übersicht", "x", "Zz"};
+    static const char* const pieces[] = {"Report",  "data", "IMG_",    "notes",     "Ärger", "café",
+                                         "read me", "v1.2", ".hidden", "Übersicht", "x",     "Zz"};
     static const char* const exts[] = {"", ".txt", ".JPG", ".tar.gz", ".c", " (copy)"};
     std::string name = pieces[rng() % 12];
     name += std::to_string(serial);
@@ -261,8 +261,7 @@ void Run(const std::string& command) {
     }
 }
 
-void MakeCopies(const std::string& from, const std::function<std::string(int)>& nameOf,
-                int count) {
+void MakeCopies(const std::string& from, const std::function<std::string(int)>& nameOf, int count) {
     for (int i = 0; i < count; ++i) {
         Run("cp -a '" + from + "' '" + nameOf(i) + "'");
     }

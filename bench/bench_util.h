@@ -73,8 +73,7 @@ void RemoveTree(const std::string& path);
 // Makes `count` copies of `from` (times kept), at nameOf(0) ... nameOf(count - 1),
 // all before any timed run: a copy made after a timed run deleted a tree would
 // be made in the file system's slow state.
-void MakeCopies(const std::string& from, const std::function<std::string(int)>& nameOf,
-                int count);
+void MakeCopies(const std::string& from, const std::function<std::string(int)>& nameOf, int count);
 // Reads every directory of the tree once, so that a timed run finds it cached.
 void WarmUp(const std::string& root);
 void Run(const std::string& command);  // a shell command whose failure ends the benchmark

@@ -1,14 +1,15 @@
 // Times Kelvad's phases without any window against the tools a user would
 // otherwise reach for, on the same seeded trees, and prints the ratios.
 //
-//   kelvad_bench [--dir BASE] [--entries N] [--runs R] [scan|copy|big|small|many|changed|delete|all]
+//   kelvad_bench [--dir BASE] [--entries N] [--runs R]
+//   [scan|copy|big|small|many|changed|delete|all]
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -23,20 +24,22 @@ namespace {
 
 // A window that is never there: nothing is shown and nobody cancels.
 class NullHost : public IExecHost {
-public:
+  public:
     void PumpPending() override {}
     bool IsCancelled() const override { return false; }
     void SetStatus(const std::string&) override {}
     void SetPlan(const CActionList&) override {}
     void SetPosition(size_t) override {}
-    void ShowMessage(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+    void ShowMessage(const std::string& text) override {
+        std::fprintf(stderr, "%s\n", text.c_str());
+    }
 };
 
 // The Start request as the window makes it, with nobody at the window: every
 // plan approved, nobody stops. The flush to disk that ends a real run is left
 // out unless asked for, as the peers do none; it is timed apart.
 class NullRequestHost : public IRequestHost {
-public:
+  public:
     explicit NullRequestHost(FlushAtEnd flush = FlushAtEnd::No) : m_flush(flush) {}
     void ShowMessage(const std::string&, MessageKind) override {}
     void SetBusy(bool) override {}
@@ -50,7 +53,7 @@ public:
     }
     void SaveSettings() override {}
 
-private:
+  private:
     FlushAtEnd m_flush;
 };
 
@@ -58,7 +61,8 @@ private:
 RequestResult Sync(const std::string& master, const std::string& slave,
                    FlushAtEnd flush = FlushAtEnd::No) {
     NullRequestHost host(flush);
-    const RequestResult result = RunStartRequest(host, StartRequest{master, slave, RunMode::JustDoIt, {}});
+    const RequestResult result =
+        RunStartRequest(host, StartRequest{master, slave, RunMode::JustDoIt, {}});
     if (result != RequestResult::Done && result != RequestResult::UpToDate) {
         std::_Exit(3);
     }
@@ -78,8 +82,9 @@ void ContestOnCopies(const Options& o, const std::string& master, const std::str
                      const std::string& slave, const std::vector<Peer>& peers) {
     const auto slaveOf = [&](int serial) { return slave + std::to_string(serial); };
     MakeCopies(templ, slaveOf, ContestSerials(o.runs, peers));
-    Contest(o.runs, "Kelvad scan + compare + execute", [&](int serial) { WarmUp(slaveOf(serial)); },
-            [&](int serial) { Sync(master, slaveOf(serial)); }, peers, Writes::Yes);
+    Contest(
+        o.runs, "Kelvad scan + compare + execute", [&](int serial) { WarmUp(slaveOf(serial)); },
+        [&](int serial) { Sync(master, slaveOf(serial)); }, peers, Writes::Yes);
 }
 
 // The cost of the flush to disk that ends every real run: Kelvad with it,
@@ -88,13 +93,14 @@ void ContestOnCopies(const Options& o, const std::string& master, const std::str
 void ContestWithFlush(const Options& o, const std::string& master, const std::string& slave,
                       const std::string& copy) {
     const auto slaveOf = [&](int serial) { return slave + std::to_string(serial); };
-    Contest(o.runs, "Kelvad scan + compare + execute + syncfs",
-            [&](int serial) { ::mkdir(slaveOf(serial).c_str(), 0777); },
-            [&](int serial) { Sync(master, slaveOf(serial), FlushAtEnd::Yes); },
-            {{"the same copy by cp, then sync -f",
-              "mkdir -p '" + slave + "{n}' && " + copy + " && sync -f '" + slave + "{n}'",
-              "cp + sync -f"}},
-            Writes::Yes);
+    Contest(
+        o.runs, "Kelvad scan + compare + execute + syncfs",
+        [&](int serial) { ::mkdir(slaveOf(serial).c_str(), 0777); },
+        [&](int serial) { Sync(master, slaveOf(serial), FlushAtEnd::Yes); },
+        {{"the same copy by cp, then sync -f",
+          "mkdir -p '" + slave + "{n}' && " + copy + " && sync -f '" + slave + "{n}'",
+          "cp + sync -f"}},
+        Writes::Yes);
 }
 
 void BenchScan(const Options& o) {
@@ -119,16 +125,18 @@ void BenchScan(const Options& o) {
             }
         },
         {{"find over both trees at the same time (the floor)",
-          "sh -c \"" + findOver(master) + " & " + findOver(slave) + "; wait\"", "two finds at once"},
+          "sh -c \"" + findOver(master) + " & " + findOver(slave) + "; wait\"",
+          "two finds at once"},
          {"find over both trees one after the other", findOver(master) + "; " + findOver(slave),
           "two finds in turn"},
          {"rsync -r --delete -n", "rsync -r --delete -n '" + master + "/' '" + slave + "/'",
           "rsync -n"}},
         Writes::No);
-    const double perEntry =
-        static_cast<double>(kelvad.peakKiB - baseline.peakKiB) * 1024.0 / (2.0 * static_cast<double>(o.entries));
-    std::printf("  peak memory above the process's fixed cost: %.0f bytes per entry (%ld entries)\n",
-                perEntry, 2 * o.entries);
+    const double perEntry = static_cast<double>(kelvad.peakKiB - baseline.peakKiB) * 1024.0 /
+                            (2.0 * static_cast<double>(o.entries));
+    std::printf(
+        "  peak memory above the process's fixed cost: %.0f bytes per entry (%ld entries)\n",
+        perEntry, 2 * o.entries);
     RemoveTree(dir);
 }
 
@@ -148,7 +156,8 @@ void BenchBigFile(const Options& o) {
             NullHost host;
             platform::TreeRoot root(dir);
             platform::TreeRoot slaveRoot(dir, platform::Mounts::Stay);
-            if (CopyOneFile(host, root, "big", slaveRoot, "big.out", CopyMode::Create).code != COPY_OK) {
+            if (CopyOneFile(host, root, "big", slaveRoot, "big.out", CopyMode::Create).code !=
+                COPY_OK) {
                 std::_Exit(3);
             }
         },
@@ -177,13 +186,15 @@ void BenchSmallFiles(const Options& o, long count, long maxBytes) {
     // Every run copies into an empty slave of its own; none is deleted before
     // the last run, since deleting makes creating files slow for minutes.
     const auto slave = [&](int serial) { return dir + "/slave" + std::to_string(serial); };
-    Contest(o.runs, "Kelvad scan + compare + execute",
-            [&](int serial) { ::mkdir(slave(serial).c_str(), 0777); },
-            [&](int serial) { Sync(master, slave(serial)); },
-            {{"cp -r", "cp -r '" + master + "/.' '" + dir + "/slave{n}/'", "cp -r"},
-             {"rsync -r", "rsync -r '" + master + "/' '" + dir + "/slave{n}/'", "rsync -r"}},
-            Writes::Yes);
-    ContestWithFlush(o, master, dir + "/flushed", "cp -r '" + master + "/.' '" + dir + "/flushed{n}/'");
+    Contest(
+        o.runs, "Kelvad scan + compare + execute",
+        [&](int serial) { ::mkdir(slave(serial).c_str(), 0777); },
+        [&](int serial) { Sync(master, slave(serial)); },
+        {{"cp -r", "cp -r '" + master + "/.' '" + dir + "/slave{n}/'", "cp -r"},
+         {"rsync -r", "rsync -r '" + master + "/' '" + dir + "/slave{n}/'", "rsync -r"}},
+        Writes::Yes);
+    ContestWithFlush(o, master, dir + "/flushed",
+                     "cp -r '" + master + "/.' '" + dir + "/flushed{n}/'");
     RemoveTree(dir);
 }
 
@@ -210,14 +221,21 @@ void BenchChanged(const Options& o) {
         const std::string path = files[i]->GetKey();
         ++changes;
         switch (changes % 3) {
-            case 0: Run("printf changed > '" + path + "'"); break;
-            case 1: ::unlink(path.c_str()); break;
-            default: Run("printf added > '" + files[i]->GetDirPath() + "/added " + files[i]->GetName() + "'");
+            case 0:
+                Run("printf changed > '" + path + "'");
+                break;
+            case 1:
+                ::unlink(path.c_str());
+                break;
+            default:
+                Run("printf added > '" + files[i]->GetDirPath() + "/added " + files[i]->GetName() +
+                    "'");
         }
     }
-    ContestOnCopies(o, master, templ, slave,
-                    {{"rsync -r --delete", "rsync -r --delete '" + master + "/' '" + slave + "{n}/'",
-                      "rsync -r --delete"}});
+    ContestOnCopies(
+        o, master, templ, slave,
+        {{"rsync -r --delete", "rsync -r --delete '" + master + "/' '" + slave + "{n}/'",
+          "rsync -r --delete"}});
     RemoveTree(dir);
 }
 
@@ -230,10 +248,11 @@ void BenchDelete(const Options& o) {
     ::mkdir(empty.c_str(), 0777);
     std::printf("Deleting 100,000 files (1,000 directories)\n");
     MakeSizedFiles(templ, 100000, 0, 3);
-    ContestOnCopies(o, empty, templ, victim,
-                    {{"rm -r", "rm -r '" + victim + "{n}'", "rm -r"},
-                     {"rsync -r --delete", "rsync -r --delete '" + empty + "/' '" + victim + "{n}/'",
-                      "rsync -r --delete"}});
+    ContestOnCopies(
+        o, empty, templ, victim,
+        {{"rm -r", "rm -r '" + victim + "{n}'", "rm -r"},
+         {"rsync -r --delete", "rsync -r --delete '" + empty + "/' '" + victim + "{n}/'",
+          "rsync -r --delete"}});
     RemoveTree(dir);
 }
 
@@ -252,11 +271,13 @@ int main(int argc, char** argv) {
             o.entries = std::atol(argv[++i]);
         } else if (a == "--runs" && i + 1 < argc) {
             o.runs = std::atoi(argv[++i]);
-        } else if (a == "scan" || a == "copy" || a == "big" || a == "small" || a == "many" || a == "changed" || a == "delete" || a == "all") {
+        } else if (a == "scan" || a == "copy" || a == "big" || a == "small" || a == "many" ||
+                   a == "changed" || a == "delete" || a == "all") {
             what = a;
         } else {
-            std::fprintf(stderr, "usage: kelvad_bench [--dir BASE] [--entries N] [--runs R] "
-                                 "[scan|copy|big|small|many|changed|delete|all]\n");
+            std::fprintf(stderr,
+                         "usage: kelvad_bench [--dir BASE] [--entries N] [--runs R] "
+                         "[scan|copy|big|small|many|changed|delete|all]\n");
             return 2;
         }
     }

@@ -3,8 +3,8 @@
 #include <getopt.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -65,8 +65,9 @@ constexpr const char* kUsageText =
 std::string Usage() {
     std::string text = kUsageText;
     const std::string place = "{usual log}";
-    return text.replace(text.find(place), place.size(),
-                        platform::kStateDirectoryShown + WithNativeSeparators("/kelvad/kelvad.log"));
+    return text.replace(
+        text.find(place), place.size(),
+        platform::kStateDirectoryShown + WithNativeSeparators("/kelvad/kelvad.log"));
 }
 
 // Set by SIGINT and SIGTERM: a Cancel, read before each change and each piece.
@@ -79,7 +80,7 @@ extern "C" void OnInterrupt(int) {
 // The executor's host on a terminal: the progress line (or, verbose, every
 // status line), the messages, the interrupt as Cancel, and the counts.
 class TerminalExecHost : public IExecHost {
-public:
+  public:
     TerminalExecHost(bool verbose, bool quiet)
         : m_verbose(verbose), m_terminal(!quiet && platform::StandardErrorIsTerminal()) {}
 
@@ -121,7 +122,7 @@ public:
         }
     }
 
-private:
+  private:
     void Draw() {
         if (m_verbose || !m_terminal) {
             return;
@@ -175,7 +176,7 @@ private:
 // The Start request's host: messages on the standard error, the plan on the
 // standard output for a dry run, no settings file.
 class TerminalRequestHost : public IRequestHost {
-public:
+  public:
     TerminalRequestHost(bool verbose, bool quiet, OnFailure onFailure, RunLog* log)
         : m_exec(verbose, quiet), m_onFailure(onFailure), m_quiet(quiet), m_log(log) {}
 
@@ -191,7 +192,8 @@ public:
     bool KeepAliveWhileBusy() override { return g_interrupted != 0; }
     Answer ConfirmRisk(const RunRisk& risk) override {
         // Nobody is there to ask: refused, and said how to allow it.
-        std::string allow = risk.massDeletion ? "--max-delete=" + std::to_string(risk.deletions) : "";
+        std::string allow =
+            risk.massDeletion ? "--max-delete=" + std::to_string(risk.deletions) : "";
         if (risk.replacingNewer > 0) {
             allow += (allow.empty() ? "" : " ") + std::string("--allow-older");
         }
@@ -244,7 +246,7 @@ public:
     bool Unreadable() const { return m_unreadable + m_blocked > 0; }
     bool Vanished() const { return m_record && m_record->Vanished() > 0; }
 
-private:
+  private:
     TerminalExecHost m_exec;
     OnFailure m_onFailure;
     bool m_quiet;
@@ -331,17 +333,39 @@ platform::Checked<Options> ParseOptions(int argc, char** argv) {
     optind = 1;
     for (int c; (c = getopt_long(argc, argv, "nvqhV", kLong, nullptr)) != -1;) {
         switch (c) {
-            case kSync: o.sync = true; break;
-            case 'n': o.dryRun = true; break;
-            case 'v': o.verbose = true; break;
-            case 'q': o.quiet = true; break;
-            case 'h': o.help = true; break;
-            case 'V': o.version = true; break;
-            case kStopAtFirstFailure: o.stopAtFirstFailure = true; break;
-            case kNoLog: o.noLog = true; break;
-            case kAllowOlder: o.allowOlder = true; break;
-            case kExclude: o.excludes.push_back({false, optarg}); break;
-            case kExcludeFrom: o.excludes.push_back({true, optarg}); break;
+            case kSync:
+                o.sync = true;
+                break;
+            case 'n':
+                o.dryRun = true;
+                break;
+            case 'v':
+                o.verbose = true;
+                break;
+            case 'q':
+                o.quiet = true;
+                break;
+            case 'h':
+                o.help = true;
+                break;
+            case 'V':
+                o.version = true;
+                break;
+            case kStopAtFirstFailure:
+                o.stopAtFirstFailure = true;
+                break;
+            case kNoLog:
+                o.noLog = true;
+                break;
+            case kAllowOlder:
+                o.allowOlder = true;
+                break;
+            case kExclude:
+                o.excludes.push_back({false, optarg});
+                break;
+            case kExcludeFrom:
+                o.excludes.push_back({true, optarg});
+                break;
             case kLogFile:
                 if (*optarg == '\0') {
                     return platform::Problem{"--log-file needs a file name"};
@@ -350,13 +374,16 @@ platform::Checked<Options> ParseOptions(int argc, char** argv) {
                 break;
             case kMaxDelete:
                 if (!ParseMaxDelete(optarg, o.maxDelete)) {
-                    return platform::Problem{std::string("--max-delete takes a count or \"all\", not \"") + optarg + "\""};
+                    return platform::Problem{
+                        std::string("--max-delete takes a count or \"all\", not \"") + optarg +
+                        "\""};
                 }
                 break;
             default: {
                 const std::string arg = argv[optind - 1];
                 if (optopt != 0 && arg.rfind("--", 0) != 0) {
-                    return platform::Problem{std::string("unknown option -") + static_cast<char>(optopt)};
+                    return platform::Problem{std::string("unknown option -") +
+                                             static_cast<char>(optopt)};
                 }
                 if (arg.rfind("--max-delete", 0) == 0) {
                     return platform::Problem{"--max-delete needs a count or \"all\""};
@@ -368,9 +395,10 @@ platform::Checked<Options> ParseOptions(int argc, char** argv) {
                 }
                 // "--dry-run=x": an option that takes no value was given one.
                 const size_t equals = arg.find('=');
-                for (const option* known = kLong; known->name != nullptr && equals != std::string::npos;
-                     ++known) {
-                    if (known->has_arg == no_argument && arg.compare(2, equals - 2, known->name) == 0) {
+                for (const option* known = kLong;
+                     known->name != nullptr && equals != std::string::npos; ++known) {
+                    if (known->has_arg == no_argument &&
+                        arg.compare(2, equals - 2, known->name) == 0) {
                         return platform::Problem{arg.substr(0, equals) + " takes no value"};
                     }
                 }
@@ -389,7 +417,8 @@ platform::Checked<IgnoreRules> ReadExcludes(const Options& o) {
     for (const Options::ExcludeSource& source : o.excludes) {
         std::string text = source.text;
         if (source.isFile) {
-            if (const platform::Status read = platform::ReadWholeFile(source.text, text); !read.ok()) {
+            if (const platform::Status read = platform::ReadWholeFile(source.text, text);
+                !read.ok()) {
                 return platform::Problem{"cannot read " + source.text + " (" + read.Reason() + ")"};
             }
         }
@@ -417,7 +446,8 @@ platform::Checked<> CheckOptions(const Options& o) {
     // "--sync -n" is how a sync command is tried first: the dry run wins, as
     // it changes nothing; --quiet then keeps "up-to-date" to itself.
     if (!o.sync && !o.dryRun) {
-        return platform::Problem{"say --sync to bring the slave in line, or --dry-run to print the plan"};
+        return platform::Problem{
+            "say --sync to bring the slave in line, or --dry-run to print the plan"};
     }
     if (o.verbose && o.quiet) {
         return platform::Problem{"--verbose and --quiet cannot be used together"};
@@ -430,7 +460,8 @@ platform::Checked<> CheckOptions(const Options& o) {
     }
     if (o.roots.size() != 2) {
         return platform::Problem{std::string(o.dryRun ? "--dry-run" : "--sync") +
-               " takes two directories, MASTER and SLAVE, not " + std::to_string(o.roots.size())};
+                                 " takes two directories, MASTER and SLAVE, not " +
+                                 std::to_string(o.roots.size())};
     }
     return {};
 }
@@ -483,7 +514,8 @@ int RunCommandLine(int argc, char** argv) {
     TerminalRequestHost host(o.verbose, o.quiet,
                              o.stopAtFirstFailure ? OnFailure::Stop : OnFailure::KeepGoing, &log);
     // A dry run is a Preview whose plan is printed and not approved.
-    StartRequest request{o.roots[0], o.roots[1], o.dryRun ? RunMode::Preview : RunMode::JustDoIt, {}};
+    StartRequest request{
+        o.roots[0], o.roots[1], o.dryRun ? RunMode::Preview : RunMode::JustDoIt, {}};
     request.maxDelete = o.maxDelete;
     request.allowOlder = o.allowOlder;
     request.log = o.noLog ? nullptr : &log;
@@ -519,9 +551,12 @@ int StatusOfRequest(RequestResult result, const TerminalRequestHost& host, bool 
         }
     };
     switch (result) {
-        case RequestResult::Refused: return kExitRefused;
-        case RequestResult::Stopped: return kExitInterrupted;
-        case RequestResult::UpToDate: return kExitInLine;
+        case RequestResult::Refused:
+            return kExitRefused;
+        case RequestResult::Stopped:
+            return kExitInterrupted;
+        case RequestResult::UpToDate:
+            return kExitInLine;
         case RequestResult::NotRun:
             // A dry run that could not read part of the master has told so.
             return host.Unreadable() ? kExitStepFailed : kExitInLine;

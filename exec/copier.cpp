@@ -64,7 +64,7 @@ struct CopyJob {
     platform::TreeRoot& master;
     platform::TreeRoot& slave;
     int sourceFd = -1;
-    int outFd = -1;          // an unnamed output vanishes when this is closed
+    int outFd = -1;        // an unnamed output vanishes when this is closed
     std::string outName;   // relative to the slave root; empty while the output has no name
     bool created = false;  // the output's name exists because this copy made it
     // A source with holes is copied run of data by run of data, at the same
@@ -111,8 +111,9 @@ CopyOutcome MoveBytes(CopyJob& job, bool& useKernel, size_t want, off_t at, size
     }
     moved = *n;
     if (moved > 0) {
-        const platform::Status written = at < 0 ? job.slave.WriteAll(job.outFd, buffer, moved)
-                                                : job.slave.WriteAllAt(job.outFd, buffer, moved, at);
+        const platform::Status written = at < 0
+                                             ? job.slave.WriteAll(job.outFd, buffer, moved)
+                                             : job.slave.WriteAllAt(job.outFd, buffer, moved, at);
         if (!written.ok()) {
             return WriteError(written);
         }
@@ -126,14 +127,16 @@ CopyOutcome MoveBytes(CopyJob& job, bool& useKernel, size_t want, off_t at, size
 CopyOutcome CopyPiece(CopyJob& job, bool& useKernel) {
     job.pieceBytes = 0;
     while (job.pieceBytes < kCopyPieceBytes) {
-        const size_t want = std::min(kCopyPieceBytes - job.pieceBytes,
-                                     static_cast<size_t>(std::max<off_t>(job.size - job.position, 0)));
+        const size_t want =
+            std::min(kCopyPieceBytes - job.pieceBytes,
+                     static_cast<size_t>(std::max<off_t>(job.size - job.position, 0)));
         size_t moved = 0;
         if (want == 0) {
             job.atEnd = true;
             return {};
         }
-        if (CopyOutcome failed = MoveBytes(job, useKernel, want, -1, moved); failed.code != COPY_OK) {
+        if (CopyOutcome failed = MoveBytes(job, useKernel, want, -1, moved);
+            failed.code != COPY_OK) {
             return failed;
         }
         if (moved == 0) {
@@ -171,7 +174,8 @@ CopyOutcome CopySparsePiece(CopyJob& job, bool& useKernel) {
         const size_t want = std::min(kCopyPieceBytes - job.pieceBytes,
                                      static_cast<size_t>(std::min(*hole, job.size) - *data));
         size_t moved = 0;
-        if (CopyOutcome failed = MoveBytes(job, useKernel, want, *data, moved); failed.code != COPY_OK) {
+        if (CopyOutcome failed = MoveBytes(job, useKernel, want, *data, moved);
+            failed.code != COPY_OK) {
             return failed;
         }
         if (moved == 0) {
@@ -270,7 +274,8 @@ const char* CopyResultText(int code) {
 std::string CopyOutcomeText(const CopyOutcome& outcome, platform::TreeRoot& slave,
                             const std::string& slaveRelative) {
     if (outcome.status.Is(platform::kUnusableName)) {
-        return slave.Reason(outcome.status, slaveRelative);  // no step could succeed, whatever it is
+        return slave.Reason(outcome.status,
+                            slaveRelative);  // no step could succeed, whatever it is
     }
     std::string text = CopyResultText(outcome.code);
     // "No such file" after "Source file does not exist" and "File exists" after
@@ -295,7 +300,8 @@ std::string TemporaryName(const std::string& target, int tag) {
     // suffix; its temporary name gives up the name's last bytes instead, or the
     // file could never be copied at all.
     const size_t slash = target.rfind('/');
-    const size_t nameLength = slash == std::string::npos ? target.size() : target.size() - slash - 1;
+    const size_t nameLength =
+        slash == std::string::npos ? target.size() : target.size() - slash - 1;
     const size_t suffixLength = std::strlen(suffix);
     if (nameLength + suffixLength > kMaxNameBytes) {
         // Cut between two characters, never inside one: Windows takes no half
@@ -408,7 +414,8 @@ CopyOutcome CopyJob::Commit(const std::string& target, CopyMode mode) {
         if (mode == CopyMode::Replace) {
             // rename replaces the old target atomically: the name never holds
             // nothing, and if it fails the old target keeps its content.
-            if (const platform::Status renamed = slave.RenameReplace(outName, target); !renamed.ok()) {
+            if (const platform::Status renamed = slave.RenameReplace(outName, target);
+                !renamed.ok()) {
                 return {COPY_CANNOT_DELETE_TARGET, renamed};
             }
         } else if (const platform::Status renamed = slave.RenameNoReplace(outName, target);

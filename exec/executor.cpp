@@ -52,13 +52,14 @@ platform::Status FlushKeepingAlive(IExecHost& host, platform::TreeRoot& slave) {
 // directory that could not be made is not tried, nor the removal of a directory
 // that still holds something that failed to go.
 class Failures {
-public:
+  public:
     void Add(std::string_view path) { m_paths.emplace(path); }
     bool Any() const { return !m_paths.empty(); }
 
     // True when `path` lies below a failed path.
     bool Below(std::string_view path) const {
-        for (size_t i = path.find(platform::kSeparator); !m_paths.empty() && i != std::string_view::npos;
+        for (size_t i = path.find(platform::kSeparator);
+             !m_paths.empty() && i != std::string_view::npos;
              i = path.find(platform::kSeparator, i + 1)) {
             if (m_paths.count(path.substr(0, i)) != 0) {
                 return true;
@@ -83,15 +84,18 @@ public:
         return next != m_paths.end() && next->starts_with(prefix);
     }
 
-private:
+  private:
     std::set<std::string, std::less<>> m_paths;
 };
 
 class Executor {
-public:
+  public:
     Executor(IExecHost& host, platform::TreeRoot& master, platform::TreeRoot& slave,
              OnFailure onFailure)
-        : m_host(host), m_master(master), m_slave(slave), m_onFailure(onFailure),
+        : m_host(host),
+          m_master(master),
+          m_slave(slave),
+          m_onFailure(onFailure),
           m_masterRoot(master.Path() + platform::kSeparator),
           m_slaveRoot(slave.Path() + platform::kSeparator) {}
 
@@ -117,7 +121,8 @@ public:
         // "Done" means on the disk: a drive pulled out after Kelvad closes keeps
         // every change.
         if (n > 0 && flush == FlushAtEnd::Yes) {
-            if (const platform::Status flushed = FlushKeepingAlive(m_host, m_slave); !flushed.ok()) {
+            if (const platform::Status flushed = FlushKeepingAlive(m_host, m_slave);
+                !flushed.ok()) {
                 m_host.ShowMessage("Unable to write the slave directory to disk (" +
                                    m_slave.Reason(flushed, "") + ")");
                 return false;
@@ -126,7 +131,7 @@ public:
         return !m_failures.Any();
     }
 
-private:
+  private:
     // Carries out one action; false when the run must stop.
     bool Step(const CAction& action) {
         // Each step resolves its directories anew from the roots: one that was
@@ -164,13 +169,16 @@ private:
             "", kStatusModify, kStatusDelete, kStatusCreate, kStatusMkdir, kStatusRmdir};
         m_host.SetStatus(kStatus[kind] + slavePath);
         switch (kind) {
-            case ACTION_MODIFY: return Copy(action.GetMasterPath(), slavePath, CopyMode::Replace, kind);
-            case ACTION_CREATE: return Copy(action.GetMasterPath(), slavePath, CopyMode::Create, kind);
+            case ACTION_MODIFY:
+                return Copy(action.GetMasterPath(), slavePath, CopyMode::Replace, kind);
+            case ACTION_CREATE:
+                return Copy(action.GetMasterPath(), slavePath, CopyMode::Create, kind);
             case ACTION_DELETE:
                 return Check(WithOwnerRights(m_slave, slavePath,
                                              [&] { return m_slave.RemoveFile(slavePath); }),
                              "Error deleting file ", slavePath, kind);
-            case ACTION_MKDIR: return MakeDirectory(action.GetMasterPath());
+            case ACTION_MKDIR:
+                return MakeDirectory(action.GetMasterPath());
             default:
                 m_pendingRemovals.push_back(&slavePath);
                 m_pendingPaths.insert(slavePath);
@@ -178,7 +186,8 @@ private:
         }
     }
 
-    bool Copy(const std::string& masterPath, const std::string& slavePath, CopyMode mode, int kind) {
+    bool Copy(const std::string& masterPath, const std::string& slavePath, CopyMode mode,
+              int kind) {
         const auto copy = [&] {
             return CopyOneFile(m_host, m_master, masterPath, m_slave, slavePath, mode);
         };
@@ -198,7 +207,8 @@ private:
             return true;  // it left nothing; the run ends at the cancel
         }
         if (result.code == COPY_SOURCE_VANISHED) {
-            m_host.SourceVanished(kind, m_masterRoot + masterPath);  // the slave's entry stays as it is
+            m_host.SourceVanished(kind,
+                                  m_masterRoot + masterPath);  // the slave's entry stays as it is
             return true;
         }
         const char* what = mode == CopyMode::Replace ? "Error copying " : "Error creating ";
@@ -274,7 +284,9 @@ private:
         for (auto it = dirs.rbegin(); it != dirs.rend(); ++it) {
             const std::string& dir = **it;
             if (m_failures.AtOrBelow(dir)) {
-                m_host.StepEnded(ACTION_RMDIR, dir, IExecHost::StepOutcome::Skipped);  // something below it failed to go
+                m_host.StepEnded(
+                    ACTION_RMDIR, dir,
+                    IExecHost::StepOutcome::Skipped);  // something below it failed to go
                 m_failures.Add(dir);
                 continue;
             }
@@ -288,12 +300,14 @@ private:
 
     // Tells the host of a change of `kind` done, or reports it failed as
     // `what`, the path and the reason; false when the run must stop there.
-    bool Check(const platform::Status& result, const char* what, const std::string& path, int kind) {
+    bool Check(const platform::Status& result, const char* what, const std::string& path,
+               int kind) {
         if (result.ok()) {
             m_host.StepEnded(kind, path, IExecHost::StepOutcome::Done);
             return true;
         }
-        return Fail(what + m_slaveRoot + path + " (" + m_slave.Reason(result, path) + ")", path, kind);
+        return Fail(what + m_slaveRoot + path + " (" + m_slave.Reason(result, path) + ")", path,
+                    kind);
     }
 
     bool Fail(const std::string& message, const std::string& path, int kind) {
@@ -318,7 +332,7 @@ private:
 // is closed: a run that has ended holds nothing open in the slave, so a stick
 // can be unmounted at once.
 class DiscardsClosedAtEnd {
-public:
+  public:
     explicit DiscardsClosedAtEnd(IExecHost& host) : m_host(host) {}
     ~DiscardsClosedAtEnd() {
         while (platform::DiscardsPending()) {
@@ -327,7 +341,7 @@ public:
         }
     }
 
-private:
+  private:
     IExecHost& m_host;
 };
 

@@ -36,14 +36,13 @@ enum class FlushAtEnd { Yes, No };
 // rights is given them back when a change inside it is refused. The slave's
 // file system is flushed to its disk at the end. Returns true when every action
 // was carried out; a copy whose master file was deleted since the scan is no
-// failure, and is told to host.SourceVanished instead. Each failure is shown with host.ShowMessage; with
-// OnFailure::Stop the run ends there, with KeepGoing it goes on, every step
-// that depends on a failed one (below a directory that could not be made, the
-// removal of a directory that still holds something) not tried, and returns
-// false at the end. How each step ended is told to host.StepEnded. A cancel
-// ends the run with false and no message. Whatever was done stays done, and when it returns no file of
-// the run is still open. The roots' paths as typed, with one separator
-// appended, begin the paths in messages.
+// failure, and is told to host.SourceVanished instead. Each failure is shown with host.ShowMessage;
+// with OnFailure::Stop the run ends there, with KeepGoing it goes on, every step that depends on a
+// failed one (below a directory that could not be made, the removal of a directory that still holds
+// something) not tried, and returns false at the end. How each step ended is told to
+// host.StepEnded. A cancel ends the run with false and no message. Whatever was done stays done,
+// and when it returns no file of the run is still open. The roots' paths as typed, with one
+// separator appended, begin the paths in messages.
 bool ExecuteActions(IExecHost& host, const CActionList& actions, platform::TreeRoot& master,
                     platform::TreeRoot& slave, FlushAtEnd flush = FlushAtEnd::Yes,
                     OnFailure onFailure = OnFailure::Stop);

@@ -63,9 +63,9 @@ CFileList ToList(const std::string& root, const std::map<std::string, Item>& ite
     for (const auto& [path, item] : items) {
         const size_t s = path.rfind('/');
         const std::string dir = s == std::string::npos ? root : root + "/" + path.substr(0, s);
-        list.push_back(std::make_unique<CFileEntry>(s == std::string::npos ? path : path.substr(s + 1),
-                                                    item.isDirectory, item.time,
-                                                    SharedDirPath(dir), item.size));
+        list.push_back(std::make_unique<CFileEntry>(
+            s == std::string::npos ? path : path.substr(s + 1), item.isDirectory, item.time,
+            SharedDirPath(dir), item.size));
     }
     SortInsertedEntries(&list, 0);
     return list;

@@ -14,12 +14,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     // The first line is a path to judge, the rest the file.
     const size_t newline = bytes.find('\n');
-    const std::string_view path = newline == std::string_view::npos ? bytes : bytes.substr(0, newline);
-    const std::string_view text = newline == std::string_view::npos ? "" : bytes.substr(newline + 1);
+    const std::string_view path =
+        newline == std::string_view::npos ? bytes : bytes.substr(0, newline);
+    const std::string_view text =
+        newline == std::string_view::npos ? "" : bytes.substr(newline + 1);
     const platform::Checked<IgnoreRules> rules = IgnoreRules::Parse(text, "f");
     if (!rules.ok()) {
         if (rules.problem().file != "f" || rules.problem().line == 0 ||
-            !rules.problem().message.starts_with("f:" + std::to_string(rules.problem().line) + ":")) {
+            !rules.problem().message.starts_with("f:" + std::to_string(rules.problem().line) +
+                                                 ":")) {
             std::abort();
         }
         return 0;

@@ -16,7 +16,8 @@ namespace {
 // True when the standard handle `which` leads somewhere (a file, a pipe, a console).
 bool Connected(DWORD which) {
     HANDLE handle = ::GetStdHandle(which);
-    return handle != nullptr && handle != INVALID_HANDLE_VALUE && ::GetFileType(handle) != FILE_TYPE_UNKNOWN;
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+           ::GetFileType(handle) != FILE_TYPE_UNKNOWN;
 }
 }  // namespace
 

@@ -33,7 +33,7 @@ struct DirMatch {
 };
 
 class DirSearch {
-public:
+  public:
     DirSearch() = default;
     ~DirSearch() { Close(); }
     DirSearch(const DirSearch&) = delete;
@@ -58,16 +58,16 @@ public:
     // Ends the search; the directory is no longer held open.
     void Close();
 
-private:
+  private:
 #ifdef _WIN32
     bool FillBuffer();
 
     int m_fd = -1;
     std::unique_ptr<unsigned char[]> m_buffer;  // entries as the system gives them
-    size_t m_next = 0;        // the offset of the next entry in m_buffer
+    size_t m_next = 0;                          // the offset of the next entry in m_buffer
     bool m_bufferFull = false;
     bool m_first = true;
-    std::string m_name;       // the current entry's name in UTF-8
+    std::string m_name;  // the current entry's name in UTF-8
 #else
     DIR* m_dir = nullptr;
     int m_fd = -1;

@@ -1,10 +1,10 @@
 #include "platform/dir_search.h"
 
-#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 
 namespace platform {
 

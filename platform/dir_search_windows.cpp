@@ -8,10 +8,12 @@
 #include "platform/file_ops.h"
 #include "platform/windows_util.h"
 
-extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE file, HANDLE event, PVOID apcRoutine, PVOID apcContext,
-                                               PIO_STATUS_BLOCK io, PVOID buffer, ULONG length,
-                                               FILE_INFORMATION_CLASS informationClass, BOOLEAN singleEntry,
-                                               PUNICODE_STRING fileName, BOOLEAN restartScan);
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE file, HANDLE event, PVOID apcRoutine,
+                                               PVOID apcContext, PIO_STATUS_BLOCK io, PVOID buffer,
+                                               ULONG length,
+                                               FILE_INFORMATION_CLASS informationClass,
+                                               BOOLEAN singleEntry, PUNICODE_STRING fileName,
+                                               BOOLEAN restartScan);
 
 namespace platform {
 
@@ -34,8 +36,8 @@ Status DirSearch::Open(int fd) {
 bool DirSearch::FillBuffer() {
     IO_STATUS_BLOCK io{};
     const NTSTATUS status =
-        ::NtQueryDirectoryFile(win::HandleOf(m_fd), nullptr, nullptr, nullptr, &io, m_buffer.get(), kBufferSize,
-                               FileDirectoryInformation, FALSE, nullptr, m_first);
+        ::NtQueryDirectoryFile(win::HandleOf(m_fd), nullptr, nullptr, nullptr, &io, m_buffer.get(),
+                               kBufferSize, FileDirectoryInformation, FALSE, nullptr, m_first);
     m_first = false;
     if (status == kNoMoreFiles) {
         return false;
@@ -57,20 +59,24 @@ bool DirSearch::Next(DirMatch& match) {
         if (!m_bufferFull && !FillBuffer()) {
             return false;
         }
-        const auto* entry = reinterpret_cast<const FILE_DIRECTORY_INFORMATION*>(m_buffer.get() + m_next);
+        const auto* entry =
+            reinterpret_cast<const FILE_DIRECTORY_INFORMATION*>(m_buffer.get() + m_next);
         if (entry->NextEntryOffset == 0) {
             m_bufferFull = false;
         } else {
             m_next += entry->NextEntryOffset;
         }
-        m_name = win::Narrow(std::wstring_view(entry->FileName, entry->FileNameLength / sizeof(wchar_t)));
+        m_name = win::Narrow(
+            std::wstring_view(entry->FileName, entry->FileNameLength / sizeof(wchar_t)));
         match.name = m_name;
         // Links, junctions and the like are named, never looked into. A name
         // with a separator in it (Wine lists "x\\y" of a Linux directory so)
         // would be opened as a path, reaching another entry: it is named only.
         match.unusableName = m_name.find_first_of("\\/") != std::string::npos;
-        match.isOther = (entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || match.unusableName;
-        match.isDirectory = !match.isOther && (entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        match.isOther =
+            (entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || match.unusableName;
+        match.isDirectory =
+            !match.isOther && (entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         const bool dots = m_name == "." || m_name == "..";
         match.lastWrite = dots || match.isOther ? 0 : win::FromFiletime(entry->LastWriteTime);
         match.size = match.isDirectory || match.isOther

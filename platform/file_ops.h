@@ -3,12 +3,12 @@
 // failed and why. Nothing here follows a symbolic link unless it says so.
 #pragma once
 
+#include <sys/types.h>
 #include <cstddef>
-#include <optional>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
-#include <sys/types.h>
 
 #include "platform/status.h"
 #include "platform/tree_root.h"

@@ -1,14 +1,14 @@
 #include "platform/file_ops.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
 
 #include <algorithm>
 #include <atomic>
@@ -254,7 +254,8 @@ Result<int> OpenDirectoryStep(int dir, const std::string& name, MissingDirectori
     }
     if (fd < 0 && (errno == ENOTDIR || errno == ELOOP)) {
         struct stat link;
-        if (::fstatat(dir, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(link.st_mode)) {
+        if (::fstatat(dir, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(link.st_mode)) {
             if (link.st_uid != ::geteuid() && link.st_uid != 0) {
                 return Status::Failed("open", ELOOP);
             }
@@ -297,8 +298,9 @@ Result<int> OpenForAppend(const std::string& path, MissingDirectories missing,
     const std::string name = last == std::string::npos ? path : path.substr(last + 1);
     // O_NONBLOCK: a FIFO in its place must not hold the run until someone reads.
     const int create = missingFile == MissingFile::Make ? O_CREAT : 0;
-    const int fd = ::openat(dir, name.c_str(),
-                            O_WRONLY | O_APPEND | create | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    const int fd =
+        ::openat(dir, name.c_str(),
+                 O_WRONLY | O_APPEND | create | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     ::close(dir);
     if (fd < 0) {
         return Status::FromErrno("open");

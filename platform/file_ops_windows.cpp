@@ -68,8 +68,8 @@ Status RegularFile(HANDLE handle, const char* call) {
 
 // Opens the file at `path` whole; the caller owns the handle.
 Result<HANDLE> OpenPath(const std::string& path, DWORD access, DWORD disposition, DWORD flags) {
-    HANDLE handle = ::CreateFileW(win::LongPath(path).c_str(), access, kShareAll, nullptr, disposition,
-                                  flags, nullptr);
+    HANDLE handle = ::CreateFileW(win::LongPath(path).c_str(), access, kShareAll, nullptr,
+                                  disposition, flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return win::FromLastError("CreateFileW");
     }
@@ -143,7 +143,8 @@ Result<off_t> SeekData(int fd, off_t offset) {
     if (!size.ok()) {
         return size;
     }
-    return offset < *size ? Result<off_t>(offset) : Result<off_t>(Status::Failed("SeekData", ENXIO));
+    return offset < *size ? Result<off_t>(offset)
+                          : Result<off_t>(Status::Failed("SeekData", ENXIO));
 }
 
 Result<off_t> SeekHole(int fd, off_t) {
@@ -161,8 +162,9 @@ Status Truncate(int fd, off_t size) {
 
 Status Rewind(int fd) {
     LARGE_INTEGER start{};
-    return ::SetFilePointerEx(HandleOf(fd), start, nullptr, FILE_BEGIN) ? Status()
-                                                                        : win::FromLastError("SetFilePointerEx");
+    return ::SetFilePointerEx(HandleOf(fd), start, nullptr, FILE_BEGIN)
+               ? Status()
+               : win::FromLastError("SetFilePointerEx");
 }
 
 Status DescribeOpenFile(int fd, FileInfo& info) {
@@ -174,7 +176,10 @@ Status DescribeOpenFile(int fd, FileInfo& info) {
         return win::FromLastError("GetFileInformationByHandle");
     }
     const bool directory = (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    info.size = directory ? 0 : static_cast<off_t>((std::uint64_t{file.nFileSizeHigh} << 32) | file.nFileSizeLow);
+    info.size =
+        directory
+            ? 0
+            : static_cast<off_t>((std::uint64_t{file.nFileSizeHigh} << 32) | file.nFileSizeLow);
     // The read-only attribute is the one permission Windows keeps of this kind.
     info.mode = directory ? 0755 : ((basic.FileAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0644);
     info.lastWrite = win::FromFiletime(basic.LastWriteTime);
@@ -220,7 +225,8 @@ Status WriteFileAtomically(const std::string& path, const std::string& content) 
     const std::wstring target = win::LongPath(path);
     const DWORD attributes = ::GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))) {
+        (attributes &
+         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))) {
         return Status::Failed("GetFileAttributesW", EPERM);
     }
     const std::string temp = path + ".tmp" + std::to_string(ProcessId());
@@ -255,9 +261,11 @@ Result<int> OpenForAppend(const std::string& path, MissingDirectories missing,
     const std::wstring wide = win::LongPath(path);
     if (missing == MissingDirectories::Make) {
         // Each directory after the \\?\X:\ (or \\?\UNC\server\share\) part.
-        for (size_t slash = wide.find(L'\\', 7); slash != std::wstring::npos; slash = wide.find(L'\\', slash + 1)) {
+        for (size_t slash = wide.find(L'\\', 7); slash != std::wstring::npos;
+             slash = wide.find(L'\\', slash + 1)) {
             if (!::CreateDirectoryW(wide.substr(0, slash).c_str(), nullptr) &&
-                ::GetLastError() != ERROR_ALREADY_EXISTS && ::GetLastError() != ERROR_ACCESS_DENIED) {
+                ::GetLastError() != ERROR_ALREADY_EXISTS &&
+                ::GetLastError() != ERROR_ACCESS_DENIED) {
                 return win::FromLastError("CreateDirectoryW");
             }
         }
@@ -279,7 +287,9 @@ Result<int> OpenForAppend(const std::string& path, MissingDirectories missing,
 
 std::string ParentOf(const std::string& path) {
     const size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? "." : slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+    return slash == std::string::npos ? "."
+           : slash == 0               ? path.substr(0, 1)
+                                      : path.substr(0, slash);
 }
 
 namespace {
@@ -373,8 +383,8 @@ std::wstring FinalPath(int fd) {
 bool RootsOverlap(int a, int b) {
     FileInfo infoA;
     FileInfo infoB;
-    if (DescribeOpenFile(a, infoA).ok() && DescribeOpenFile(b, infoB).ok() && infoA.device == infoB.device &&
-        infoA.inode == infoB.inode) {
+    if (DescribeOpenFile(a, infoA).ok() && DescribeOpenFile(b, infoB).ok() &&
+        infoA.device == infoB.device && infoA.inode == infoB.inode) {
         return true;
     }
     const std::wstring pathA = FinalPath(a);
@@ -389,8 +399,8 @@ bool RootsOverlap(int a, int b) {
 
 FileTime TimeStepOf(int dirFd) {
     wchar_t fileSystem[MAX_PATH + 1] = {};
-    if (!::GetVolumeInformationByHandleW(HandleOf(dirFd), nullptr, 0, nullptr, nullptr, nullptr, fileSystem,
-                                         MAX_PATH + 1)) {
+    if (!::GetVolumeInformationByHandleW(HandleOf(dirFd), nullptr, 0, nullptr, nullptr, nullptr,
+                                         fileSystem, MAX_PATH + 1)) {
         return 0;
     }
     const std::wstring name(fileSystem);

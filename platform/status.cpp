@@ -15,11 +15,16 @@ std::string ErrorText(int error) {
 #ifdef _WIN32
     // The Windows C library knows the words of the classic numbers only.
     switch (error) {
-        case ELOOP: return "Too many levels of symbolic links";
-        case EOPNOTSUPP: return "Operation not supported";
-        case ENOTSUP: return "Operation not supported";
-        case ETIMEDOUT: return "Connection timed out";
-        default: return std::strerror(error);
+        case ELOOP:
+            return "Too many levels of symbolic links";
+        case EOPNOTSUPP:
+            return "Operation not supported";
+        case ENOTSUP:
+            return "Operation not supported";
+        case ETIMEDOUT:
+            return "Connection timed out";
+        default:
+            return std::strerror(error);
     }
 #else
     char buffer[256];

@@ -43,7 +43,8 @@ void TreeRoot::ForgetKeptDirectory() {
 Result<int> TreeRoot::Parent(std::string_view relative, std::string_view& name) {
     const size_t slash = relative.rfind('/');
     name = slash == std::string_view::npos ? relative : relative.substr(slash + 1);
-    return Directory(slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash));
+    return Directory(slash == std::string_view::npos ? std::string_view()
+                                                     : relative.substr(0, slash));
 }
 
 Result<int> TreeRoot::Directory(std::string_view dir) {
@@ -125,7 +126,8 @@ Result<size_t> TreeRoot::CopyRange(int in, int out, size_t size) {
     return platform::CopyRange(in, out, size);
 }
 
-Result<size_t> TreeRoot::CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t size) {
+Result<size_t> TreeRoot::CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset,
+                                     size_t size) {
     return platform::CopyRangeAt(in, inOffset, out, outOffset, size);
 }
 

@@ -33,11 +33,11 @@ namespace platform {
 // What opening a file for reading learnt of it, from the open descriptor.
 struct FileInfo {
     off_t size = 0;
-    mode_t mode = 0;          // the permission bits
+    mode_t mode = 0;  // the permission bits
     FileTime lastWrite = 0;
-    FileTime lastChange = 0;  // the inode's change time
-    bool sparse = false;      // fewer blocks than its size needs: it has holes
-    timespec lastWriteExact{};   // as the file system keeps it, for the copy
+    FileTime lastChange = 0;    // the inode's change time
+    bool sparse = false;        // fewer blocks than its size needs: it has holes
+    timespec lastWriteExact{};  // as the file system keeps it, for the copy
     timespec lastAccessExact{};
     uid_t owner = 0;
     gid_t group = 0;
@@ -51,7 +51,7 @@ struct FileInfo {
 enum class Mounts { Cross, Stay };
 
 class TreeRoot {
-public:
+  public:
     // Opens the directory `path` as typed; a symbolic link at `path` itself is
     // followed (a root may be typed as a link), nothing below it is. When the
     // directory cannot be opened every operation fails as OpenStatus() says.
@@ -182,7 +182,8 @@ public:
     virtual Status WriteAllAt(int fd, const void* buffer, size_t size, off_t offset);
     // The kernel's copy from `in` (a file of the other root) into `out`.
     virtual Result<size_t> CopyRange(int in, int out, size_t size);
-    virtual Result<size_t> CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t size);
+    virtual Result<size_t> CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset,
+                                       size_t size);
     virtual Result<off_t> SeekData(int fd, off_t offset);
     virtual Result<off_t> SeekHole(int fd, off_t offset);
     virtual Status Truncate(int fd, off_t size);
@@ -208,7 +209,7 @@ public:
     Status KeepOwner(std::string_view relative, const FileInfo& source);
     virtual Status Close(int fd);
 
-private:
+  private:
     TreeRoot(int fd, std::string path, Mounts mounts, Status openStatus);
 
     // The directory that holds `relative` and the last component of it; the
@@ -235,10 +236,12 @@ private:
 // "" for `dirFd` itself) following no symbolic link; paths longer than the
 // system's path limit are walked in pieces. With Mounts::Stay no mount point is
 // passed (EXDEV). Returns the new descriptor.
-Result<int> OpenDirectoryBeneath(int dirFd, std::string_view relative, Mounts mounts = Mounts::Cross);
+Result<int> OpenDirectoryBeneath(int dirFd, std::string_view relative,
+                                 Mounts mounts = Mounts::Cross);
 
 template <typename Operation>
-inline auto TreeRoot::AtParent(std::string_view relative, Operation operation) -> decltype(operation(0, "")) {
+inline auto TreeRoot::AtParent(std::string_view relative, Operation operation)
+    -> decltype(operation(0, "")) {
     std::string_view name;
     const Result<int> dir = Parent(relative, name);
     if (!dir.ok()) {
@@ -258,6 +261,6 @@ bool HasEntry(int dirFd, const std::string& name);
 // cannot be listed (the two spellings are then taken for two entries, as on a
 // file system that tells case apart). `dirFd` stays open.
 bool ListsName(int dirFd, const std::string& name);
-}
+}  // namespace detail
 
 }  // namespace platform

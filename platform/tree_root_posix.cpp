@@ -75,7 +75,8 @@ int OpenPieceBeneath(int dirFd, const std::string& path, Mounts mounts) {
         CloseKeepingErrno(fd);
         // Without openat2 only another device shows a mount; a bind mount of
         // the same file system passes.
-        if (next >= 0 && mounts == Mounts::Stay && (::fstat(next, &st) != 0 || st.st_dev != device)) {
+        if (next >= 0 && mounts == Mounts::Stay &&
+            (::fstat(next, &st) != 0 || st.st_dev != device)) {
             ::close(next);
             next = -1;
             errno = EXDEV;
@@ -93,7 +94,8 @@ Status Outcome(int result, const char* call) {
 // The same, where a failure that only says the file system keeps no such thing
 // (permission bits or owners on FAT and exFAT) is not an error.
 Status OutcomeUnlessUnsupported(int result, const char* call) {
-    const bool unsupported = result != 0 && (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS);
+    const bool unsupported =
+        result != 0 && (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS);
     return unsupported ? Status() : Outcome(result, call);
 }
 
@@ -189,7 +191,8 @@ int OpenDirectoryBeneathOrMinusOne(int dirFd, std::string_view relative, Mounts 
     while (relative.size() > kPiece) {
         const size_t cut = relative.rfind('/', kPiece);
         const bool cuttable = cut != std::string_view::npos && cut != 0;
-        const int next = cuttable ? OpenPieceBeneath(from, std::string(relative.substr(0, cut)), mounts) : -1;
+        const int next =
+            cuttable ? OpenPieceBeneath(from, std::string(relative.substr(0, cut)), mounts) : -1;
         if (fd >= 0) {
             CloseKeepingErrno(fd);
         }
@@ -324,9 +327,9 @@ Status TreeRoot::DescribeName(std::string_view relative, FileInfo& info) {
 
 Result<int> TreeRoot::CreateExclusive(std::string_view relative, mode_t mode) {
     return AtParent(relative, [mode](int dir, const std::string& name) {
-        return Opened(::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                               mode),
-                      "openat");
+        return Opened(
+            ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode),
+            "openat");
     });
 }
 
@@ -353,7 +356,8 @@ Status TreeRoot::LinkUnnamed(int fd, std::string_view relative) {
     return AtParent(relative, [fd](int dir, const std::string& name) {
         char procPath[48];
         std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
-        return Outcome(::linkat(AT_FDCWD, procPath, dir, name.c_str(), AT_SYMLINK_FOLLOW), "linkat");
+        return Outcome(::linkat(AT_FDCWD, procPath, dir, name.c_str(), AT_SYMLINK_FOLLOW),
+                       "linkat");
     });
 }
 
@@ -471,8 +475,8 @@ std::string TreeRoot::MountPointOn(std::string_view relative) {
         }
         const std::string part(relative.substr(start, end - start));
         struct statx here;
-        if (part.empty() ||
-            ::statx(dir, part.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_MNT_ID, &here) != 0) {
+        if (part.empty() || ::statx(dir, part.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
+                                    STATX_MNT_ID, &here) != 0) {
             break;
         }
         if (here.stx_mnt_id != above.stx_mnt_id || here.stx_dev_major != above.stx_dev_major ||
@@ -495,7 +499,8 @@ std::string TreeRoot::MountPointOn(std::string_view relative) {
 Status TreeRoot::KeepAttributes(int fd, const FileInfo& source) {
     // The owner first: changing it leaves the times alone.
     if (RunningAsRoot()) {
-        if (Status owned = OutcomeUnlessUnsupported(::fchown(fd, source.owner, source.group), "fchown");
+        if (Status owned =
+                OutcomeUnlessUnsupported(::fchown(fd, source.owner, source.group), "fchown");
             !owned.ok()) {
             return owned;
         }
@@ -510,9 +515,9 @@ Status TreeRoot::KeepExtendedAttributes(int sourceFd, int fd) {
     // Most files have none: one call with a buffer large enough for a few names
     // tells so.
     std::vector<char> names(1024);
-    const Result<size_t> listed = ReadGrowing(names, "flistxattr", [sourceFd](char* to, size_t size) {
-        return ::flistxattr(sourceFd, to, size);
-    });
+    const Result<size_t> listed =
+        ReadGrowing(names, "flistxattr",
+                    [sourceFd](char* to, size_t size) { return ::flistxattr(sourceFd, to, size); });
     if (!listed.ok()) {
         // A master on a file system without them has none to keep.
         return listed.status().Is(ENOTSUP) ? Status() : listed.status();
@@ -526,9 +531,10 @@ Status TreeRoot::KeepExtendedAttributes(int sourceFd, int fd) {
         if (!KeptAttribute(nameView)) {
             continue;
         }
-        const Result<size_t> got = ReadGrowing(value, "fgetxattr", [sourceFd, name](char* to, size_t size) {
-            return ::fgetxattr(sourceFd, name, to, size);
-        });
+        const Result<size_t> got =
+            ReadGrowing(value, "fgetxattr", [sourceFd, name](char* to, size_t size) {
+                return ::fgetxattr(sourceFd, name, to, size);
+            });
         Status kept = got.status();
         if (got.ok() && ::fsetxattr(fd, name, value.data(), *got, 0) != 0) {
             kept = Status::FromErrno("fsetxattr");
@@ -547,7 +553,8 @@ Status TreeRoot::KeepOwner(std::string_view relative, const FileInfo& source) {
     }
     return AtParent(relative, [&source](int dir, const std::string& name) {
         return OutcomeUnlessUnsupported(
-            ::fchownat(dir, name.c_str(), source.owner, source.group, AT_SYMLINK_NOFOLLOW), "fchownat");
+            ::fchownat(dir, name.c_str(), source.owner, source.group, AT_SYMLINK_NOFOLLOW),
+            "fchownat");
     });
 }
 

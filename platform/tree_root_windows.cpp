@@ -43,11 +43,12 @@ std::wstring PrefixOf(HANDLE dir) {
 // not to (Wine follows a symbolic link to a file made on the Linux side, and
 // reports no reparse point) names its target instead, which may lie anywhere.
 // The attributes of what was opened are left in `found`.
-Result<HANDLE> OpenIn(HANDLE dir, const std::wstring& dirPrefix, const std::wstring& name, ACCESS_MASK access,
-                      ULONG disposition, ULONG options, ULONG attributes = 0, DWORD* found = nullptr) {
+Result<HANDLE> OpenIn(HANDLE dir, const std::wstring& dirPrefix, const std::wstring& name,
+                      ACCESS_MASK access, ULONG disposition, ULONG options, ULONG attributes = 0,
+                      DWORD* found = nullptr) {
     HANDLE opened;
-    const NTSTATUS status = win::OpenRelative(dir, name, access | FILE_READ_ATTRIBUTES, disposition, options,
-                                              attributes, opened);
+    const NTSTATUS status = win::OpenRelative(dir, name, access | FILE_READ_ATTRIBUTES, disposition,
+                                              options, attributes, opened);
     if (status < 0) {
         return win::FromNtStatus("NtCreateFile", status);
     }
@@ -73,7 +74,8 @@ Result<HANDLE> OpenIn(HANDLE dir, const std::wstring& dirPrefix, const std::wstr
 
 Result<HANDLE> OpenName(HANDLE dir, const std::string& name, ACCESS_MASK access, ULONG disposition,
                         ULONG options, ULONG attributes = 0, DWORD* found = nullptr) {
-    return OpenIn(dir, PrefixOf(dir), win::Widen(name), access, disposition, options, attributes, found);
+    return OpenIn(dir, PrefixOf(dir), win::Widen(name), access, disposition, options, attributes,
+                  found);
 }
 
 // `attributes` with the read-only attribute set or cleared; a file left with
@@ -88,7 +90,8 @@ DWORD WithReadOnly(DWORD attributes, bool readOnly) {
 Status MarkForDeletion(HANDLE handle) {
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = TRUE;
-    if (!::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition)) {
+    if (!::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                      sizeof disposition)) {
         return win::FromLastError("SetFileInformationByHandle");
     }
     return {};
@@ -150,8 +153,8 @@ Status RenameIn(HANDLE dir, const std::string& from, const std::string& to, bool
     rename->FileNameLength = static_cast<ULONG>(target.size() * sizeof(wchar_t));
     std::copy(target.begin(), target.end(), rename->FileName);
     IO_STATUS_BLOCK io{};
-    NTSTATUS status = ::NtSetInformationFile(*source, &io, rename, static_cast<ULONG>(buffer.size()),
-                                             FileRenameInformation);
+    NTSTATUS status = ::NtSetInformationFile(
+        *source, &io, rename, static_cast<ULONG>(buffer.size()), FileRenameInformation);
     if (status < 0 && replace) {
         // A read-only file in the way refuses to be replaced: it is made
         // writable and the rename tried once more.
@@ -164,12 +167,13 @@ Status RenameIn(HANDLE dir, const std::string& from, const std::string& to, bool
             ::CloseHandle(*source);
             return probe.status();
         }
-        if (const Result<HANDLE> old = OpenName(dir, to, FILE_WRITE_ATTRIBUTES, FILE_OPEN, 0); old.ok()) {
+        if (const Result<HANDLE> old = OpenName(dir, to, FILE_WRITE_ATTRIBUTES, FILE_OPEN, 0);
+            old.ok()) {
             const bool cleared = SetReadOnly(*old, false).ok();
             ::CloseHandle(*old);
             if (cleared) {
-                status = ::NtSetInformationFile(*source, &io, rename, static_cast<ULONG>(buffer.size()),
-                                                FileRenameInformation);
+                status = ::NtSetInformationFile(
+                    *source, &io, rename, static_cast<ULONG>(buffer.size()), FileRenameInformation);
             }
         }
     }
@@ -182,7 +186,8 @@ Status RenameIn(HANDLE dir, const std::string& from, const std::string& to, bool
 namespace detail {
 bool HasEntry(int dirFd, const std::string& name) {
     HANDLE opened;
-    if (win::OpenRelative(HandleOf(dirFd), win::Widen(name), FILE_READ_ATTRIBUTES, FILE_OPEN, 0, 0, opened) < 0) {
+    if (win::OpenRelative(HandleOf(dirFd), win::Widen(name), FILE_READ_ATTRIBUTES, FILE_OPEN, 0, 0,
+                          opened) < 0) {
         return false;
     }
     ::CloseHandle(opened);
@@ -220,7 +225,8 @@ Result<int> OpenDirectoryBeneath(int dirFd, std::string_view relative, Mounts mo
     // The directory itself again, as a handle of its own, then one component
     // at a time; the path each is checked against grows with the walk.
     HANDLE current;
-    const NTSTATUS status = win::OpenRelative(top, L"", kListAccess, FILE_OPEN, FILE_DIRECTORY_FILE, 0, current);
+    const NTSTATUS status =
+        win::OpenRelative(top, L"", kListAccess, FILE_OPEN, FILE_DIRECTORY_FILE, 0, current);
     if (status < 0) {
         return win::FromNtStatus("NtCreateFile", status);
     }
@@ -234,9 +240,10 @@ Result<int> OpenDirectoryBeneath(int dirFd, std::string_view relative, Mounts mo
             continue;
         }
         const std::wstring name = win::Widen(part);
-        Result<HANDLE> next = part == ".." ? Result<HANDLE>(Status::Failed("NtCreateFile", EXDEV))  // climbs out
-                                          : OpenIn(current, prefix, name, kListAccess, FILE_OPEN,
-                                                   FILE_DIRECTORY_FILE);
+        Result<HANDLE> next =
+            part == ".."
+                ? Result<HANDLE>(Status::Failed("NtCreateFile", EXDEV))  // climbs out
+                : OpenIn(current, prefix, name, kListAccess, FILE_OPEN, FILE_DIRECTORY_FILE);
         ::CloseHandle(current);
         BY_HANDLE_FILE_INFORMATION here{};
         if (next.ok() && mounts == Mounts::Stay &&
@@ -271,7 +278,8 @@ TreeRoot::TreeRoot(std::string path, Mounts mounts) : m_path(std::move(path)), m
         return;
     }
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!::GetFileInformationByHandle(root, &info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (!::GetFileInformationByHandle(root, &info) ||
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         ::CloseHandle(root);
         m_openStatus = Status::Failed("CreateFileW", ENOTDIR);
         return;
@@ -285,7 +293,8 @@ TreeRoot::TreeRoot(int fd, std::string path, Mounts mounts, Status openStatus)
     : m_path(std::move(path)), m_mounts(mounts), m_fd(fd), m_openStatus(openStatus) {}
 
 std::unique_ptr<TreeRoot> TreeRoot::SecondHandle(const TreeRoot& root) {
-    Result<int> fd = root.m_fd < 0 ? Result<int>(root.m_openStatus) : OpenDirectoryBeneath(root.m_fd, "");
+    Result<int> fd =
+        root.m_fd < 0 ? Result<int>(root.m_openStatus) : OpenDirectoryBeneath(root.m_fd, "");
     return std::unique_ptr<TreeRoot>(
         new TreeRoot(fd.ok() ? *fd : -1, root.m_path, root.m_mounts, fd.status()));
 }
@@ -296,7 +305,8 @@ Result<int> TreeRoot::OpenForRead(std::string_view relative, FileInfo& info) {
                                                FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY);
         if (!opened.ok()) {
             // A directory where a file was: not a regular file.
-            return opened.status().Is(EISDIR) ? Status::Failed("NtCreateFile", EINVAL) : opened.status();
+            return opened.status().Is(EISDIR) ? Status::Failed("NtCreateFile", EINVAL)
+                                              : opened.status();
         }
         const Result<int> fd = win::Adopt(*opened, "NtCreateFile");
         if (!fd.ok()) {
@@ -313,8 +323,8 @@ Result<int> TreeRoot::OpenForRead(std::string_view relative, FileInfo& info) {
 Status TreeRoot::DescribeName(std::string_view relative, FileInfo& info) {
     return AtParent(relative, [&info](int dir, const std::string& name) {
         HANDLE opened;
-        const NTSTATUS status =
-            win::OpenRelative(HandleOf(dir), win::Widen(name), FILE_READ_ATTRIBUTES, FILE_OPEN, 0, 0, opened);
+        const NTSTATUS status = win::OpenRelative(HandleOf(dir), win::Widen(name),
+                                                  FILE_READ_ATTRIBUTES, FILE_OPEN, 0, 0, opened);
         if (status < 0) {
             return win::FromNtStatus("NtCreateFile", status);
         }
@@ -333,9 +343,9 @@ Result<int> TreeRoot::CreateExclusive(std::string_view relative, mode_t) {
     // the times once the content is written (KeepAttributes).
     return AtParent(relative, [](int dir, const std::string& name) -> Result<int> {
         HANDLE opened;
-        const NTSTATUS status = win::OpenRelative(HandleOf(dir), win::Widen(name),
-                                                  GENERIC_WRITE | FILE_READ_ATTRIBUTES | DELETE, FILE_CREATE,
-                                                  FILE_NON_DIRECTORY_FILE, FILE_ATTRIBUTE_NORMAL, opened);
+        const NTSTATUS status = win::OpenRelative(
+            HandleOf(dir), win::Widen(name), GENERIC_WRITE | FILE_READ_ATTRIBUTES | DELETE,
+            FILE_CREATE, FILE_NON_DIRECTORY_FILE, FILE_ATTRIBUTE_NORMAL, opened);
         if (status < 0) {
             return win::FromNtStatus("NtCreateFile", status);
         }
@@ -388,8 +398,9 @@ Status TreeRoot::RemoveFile(std::string_view relative) {
 Status TreeRoot::MakeDirectory(std::string_view relative, mode_t) {
     return AtParent(relative, [](int dir, const std::string& name) {
         HANDLE made;
-        const NTSTATUS status = win::OpenRelative(HandleOf(dir), win::Widen(name), FILE_LIST_DIRECTORY,
-                                                  FILE_CREATE, FILE_DIRECTORY_FILE, FILE_ATTRIBUTE_NORMAL, made);
+        const NTSTATUS status =
+            win::OpenRelative(HandleOf(dir), win::Widen(name), FILE_LIST_DIRECTORY, FILE_CREATE,
+                              FILE_DIRECTORY_FILE, FILE_ATTRIBUTE_NORMAL, made);
         if (status < 0) {
             return win::FromNtStatus("NtCreateFile", status);
         }
@@ -408,8 +419,9 @@ Status TreeRoot::SetMode(std::string_view relative, mode_t mode) {
         if (!opened.ok()) {
             return opened.status();
         }
-        const Status set = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? Status()
-                                                                 : SetReadOnly(*opened, (mode & 0200) == 0);
+        const Status set = (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                               ? Status()
+                               : SetReadOnly(*opened, (mode & 0200) == 0);
         ::CloseHandle(*opened);
         return set;
     });

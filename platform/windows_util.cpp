@@ -12,7 +12,8 @@ std::wstring Widen(std::string_view utf8) {
     if (utf8.empty()) {
         return {};
     }
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    const int n =
+        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(n), L'\0');
     ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
     return wide;
@@ -22,11 +23,11 @@ std::string Narrow(std::wstring_view utf16) {
     if (utf16.empty()) {
         return {};
     }
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), nullptr,
-                                        0, nullptr, nullptr);
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()),
+                                        nullptr, 0, nullptr, nullptr);
     std::string narrow(static_cast<size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), narrow.data(), n,
-                          nullptr, nullptr);
+    ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), narrow.data(),
+                          n, nullptr, nullptr);
     return narrow;
 }
 
@@ -169,8 +170,8 @@ bool IsUsableName(std::wstring_view name) {
     if (stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL") {
         return false;
     }
-    return !(stem.size() == 4 && (stem.starts_with(L"COM") || stem.starts_with(L"LPT")) && stem[3] >= L'1' &&
-             stem[3] <= L'9');
+    return !(stem.size() == 4 && (stem.starts_with(L"COM") || stem.starts_with(L"LPT")) &&
+             stem[3] >= L'1' && stem[3] <= L'9');
 }
 
 NTSTATUS OpenRelative(HANDLE dir, std::wstring_view name, ACCESS_MASK access, ULONG disposition,
@@ -204,7 +205,8 @@ FileTime FromFiletime(const LARGE_INTEGER& t) {
 
 timespec TimespecOf(FileTime t) {
     timespec ts{};
-    ts.tv_sec = static_cast<time_t>(static_cast<std::int64_t>(t / 10000000ULL) - kEpochDifferenceSeconds);
+    ts.tv_sec =
+        static_cast<time_t>(static_cast<std::int64_t>(t / 10000000ULL) - kEpochDifferenceSeconds);
     ts.tv_nsec = static_cast<long>((t % 10000000ULL) * 100);
     return ts;
 }

@@ -13,10 +13,14 @@ std::string BuildLine(const CAction& action, const std::string& root, Show show)
     switch (action.GetKind()) {
         case ACTION_MODIFY:
             return "Modify:\t" + show(target) + (action.ReplacesNewer() ? kReplacesNewerMark : "");
-        case ACTION_DELETE: return "Delete:\t" + show(target);
-        case ACTION_CREATE: return "Create:\t" + show(target);
-        case ACTION_MKDIR: return "Mkdir:\t" + show(target);
-        case ACTION_RMDIR: return "Rmdir:\t" + show(target);
+        case ACTION_DELETE:
+            return "Delete:\t" + show(target);
+        case ACTION_CREATE:
+            return "Create:\t" + show(target);
+        case ACTION_MKDIR:
+            return "Mkdir:\t" + show(target);
+        case ACTION_RMDIR:
+            return "Rmdir:\t" + show(target);
         default:
             return "Eh?\t" + show(action.GetMasterPath()) + " <> " + show(action.GetSlavePath());
     }
@@ -48,8 +52,8 @@ std::string LeftOutText(size_t entries) {
 }
 
 size_t CountReplacingNewer(const CActionList& actions) {
-    return static_cast<size_t>(std::ranges::count_if(
-        actions, [](const auto& action) { return action->ReplacesNewer(); }));
+    return static_cast<size_t>(
+        std::ranges::count_if(actions, [](const auto& action) { return action->ReplacesNewer(); }));
 }
 
 std::string ReplacingNewerText(size_t files) {

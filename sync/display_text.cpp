@@ -131,15 +131,32 @@ std::string EscapeForTerminal(std::string_view text) {
         }
         char letter = 0;
         switch (byte) {
-            case '\\': letter = '\\'; break;
-            case '\a': letter = 'a'; break;
-            case '\b': letter = 'b'; break;
-            case '\t': letter = 't'; break;
-            case '\n': letter = 'n'; break;
-            case '\v': letter = 'v'; break;
-            case '\f': letter = 'f'; break;
-            case '\r': letter = 'r'; break;
-            default: break;
+            case '\\':
+                letter = '\\';
+                break;
+            case '\a':
+                letter = 'a';
+                break;
+            case '\b':
+                letter = 'b';
+                break;
+            case '\t':
+                letter = 't';
+                break;
+            case '\n':
+                letter = 'n';
+                break;
+            case '\v':
+                letter = 'v';
+                break;
+            case '\f':
+                letter = 'f';
+                break;
+            case '\r':
+                letter = 'r';
+                break;
+            default:
+                break;
         }
         if (letter != 0) {
             const char escape[] = {'\\', letter};

@@ -56,8 +56,8 @@ void RunLog::Write(const std::string& text) {
     const std::tm local = platform::LocalTime(std::time(nullptr));
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &local);
     // The process's id tells the lines of two runs at once apart.
-    const std::string line =
-        stamp + ("[" + std::to_string(platform::ProcessId()) + "] ") + EscapeForTerminal(text) + "\n";
+    const std::string line = stamp + ("[" + std::to_string(platform::ProcessId()) + "] ") +
+                             EscapeForTerminal(text) + "\n";
     if (m_holding) {
         m_held += line;
     } else {
@@ -120,8 +120,8 @@ void RunRecord::StepEnded(int kind, const std::string& slavePath, StepOutcome ou
     const size_t k = kind >= ACTION_MODIFY && kind <= ACTION_RMDIR ? static_cast<size_t>(kind) : 0;
     if (outcome == StepOutcome::Done) {
         ++m_done[k];
-        static const char* const kDone[] = {"", "replaced: ", "deleted: ", "created: ",
-                                            "made directory: ", "removed directory: "};
+        static const char* const kDone[] = {
+            "", "replaced: ", "deleted: ", "created: ", "made directory: ", "removed directory: "};
         if (m_log != nullptr) {
             m_log->Write(kDone[k] + m_slaveRoot + slavePath);
         }
@@ -167,8 +167,8 @@ std::string RunRecord::Summary(size_t unreadable, size_t blocked) const {
                           "%zu created, %zu modified, %zu deleted, %zu directories made, "
                           "%zu removed; %s copied in %.1f s",
                           m_done[ACTION_CREATE], m_done[ACTION_MODIFY], m_done[ACTION_DELETE],
-                          m_done[ACTION_MKDIR], m_done[ACTION_RMDIR], ByteCountText(m_bytes).c_str(),
-                          seconds);
+                          m_done[ACTION_MKDIR], m_done[ACTION_RMDIR],
+                          ByteCountText(m_bytes).c_str(), seconds);
     if (failed + skipped + unreadable > 0 && n > 0 && static_cast<size_t>(n) < sizeof text) {
         std::snprintf(text + n, sizeof text - static_cast<size_t>(n),
                       "; %zu failed, %zu not tried, %zu directories not read", failed, skipped,

@@ -99,8 +99,7 @@ std::string CutUtf8(const std::string& s, size_t limit) {
     size_t end = limit;
     // Step back over continuation bytes to the lead byte of the last character.
     size_t lead = end;
-    while (lead > 0 && (static_cast<unsigned char>(s[lead - 1]) & 0xC0) == 0x80 &&
-           end - lead < 3) {
+    while (lead > 0 && (static_cast<unsigned char>(s[lead - 1]) & 0xC0) == 0x80 && end - lead < 3) {
         --lead;
     }
     if (lead > 0) {

@@ -3,16 +3,16 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
 
-#include "platform/status.h"
 #include "platform/file_ops.h"
+#include "platform/status.h"
 #include "sync/action_line.h"
 #include "sync/run_log.h"
 #include "sync/run_marker.h"
@@ -27,7 +27,7 @@ constexpr auto kKeepAliveInterval = std::chrono::milliseconds(10);
 
 // Work on a thread of its own that the request waits for.
 class Worker {
-public:
+  public:
     explicit Worker(std::function<void()> work)
         : m_thread([this, work = std::move(work)] {
               work();
@@ -56,7 +56,7 @@ public:
         return true;
     }
 
-private:
+  private:
     std::mutex m_mutex;
     std::condition_variable m_doneChanged;
     bool m_done = false;
@@ -65,7 +65,7 @@ private:
 
 // The wait cursor for as long as it lives, or until End.
 class Busy {
-public:
+  public:
     explicit Busy(IRequestHost& host) : m_host(host) { m_host.SetBusy(true); }
     ~Busy() { End(); }
     void End() {
@@ -75,7 +75,7 @@ public:
         }
     }
 
-private:
+  private:
     IRequestHost& m_host;
     bool m_on = true;
 };
@@ -84,7 +84,8 @@ constexpr const char* kOverlap = "Master and slave directories overlap";
 
 std::unique_ptr<platform::TreeRoot> OpenRoot(const StartRequest& r, const std::string& path,
                                              platform::Mounts mounts) {
-    return r.openRoot ? r.openRoot(path, mounts) : std::make_unique<platform::TreeRoot>(path, mounts);
+    return r.openRoot ? r.openRoot(path, mounts)
+                      : std::make_unique<platform::TreeRoot>(path, mounts);
 }
 
 // "Master directory can't be read (Permission denied)"
@@ -101,7 +102,8 @@ bool CheckRoot(IRequestHost& host, const platform::TreeRoot& root, const char* w
     if (root.OpenStatus().Is(EACCES) || root.OpenStatus().Is(EPERM)) {
         host.ShowMessage(CannotRead(which, root.OpenStatus()), MessageKind::KelvadError);
     } else {
-        host.ShowMessage(std::string(which) + " directory doesn't exist or isn't a directory", MessageKind::KelvadError);
+        host.ShowMessage(std::string(which) + " directory doesn't exist or isn't a directory",
+                         MessageKind::KelvadError);
     }
     return false;
 }
@@ -142,7 +144,8 @@ bool CheckRoots(IRequestHost& host, const StartRequest& r,
 // slave into itself.
 bool MountShowsOther(platform::TreeRoot& tree, const CFileList& list, platform::TreeRoot& other) {
     for (const std::string& mountPoint : list.mountPoints) {
-        const platform::Result<int> fd = platform::OpenDirectoryBeneath(tree.Descriptor(), mountPoint);
+        const platform::Result<int> fd =
+            platform::OpenDirectoryBeneath(tree.Descriptor(), mountPoint);
         if (!fd.ok()) {
             continue;  // a file, or gone: no tree to show
         }
@@ -159,7 +162,7 @@ bool MountShowsOther(platform::TreeRoot& tree, const CFileList& list, platform::
 // nobody waits for: each release first joins the one before (long done by
 // then), and the end of the program joins the last.
 class Leftovers {
-public:
+  public:
     static void Free(CFileList a, CFileList b, CActionList plan) {
         static Leftovers leftovers;
         leftovers.Join();
@@ -171,7 +174,7 @@ public:
     }
     ~Leftovers() { Join(); }
 
-private:
+  private:
     void Join() {
         for (std::thread& thread : m_threads) {
             if (thread.joinable()) {
@@ -188,9 +191,8 @@ private:
 // After a stop the request does not wait for that: the user is waiting for
 // the window, not for the memory.
 class ReleaseTogether {
-public:
-    ReleaseTogether(CFileList& a, CFileList& b, CActionList& plan)
-        : m_a(a), m_b(b), m_plan(plan) {}
+  public:
+    ReleaseTogether(CFileList& a, CFileList& b, CActionList& plan) : m_a(a), m_b(b), m_plan(plan) {}
     void InBackground() { m_inBackground = true; }
     ~ReleaseTogether() {
         if (m_inBackground) {
@@ -203,7 +205,7 @@ public:
         other.join();
     }
 
-private:
+  private:
     CFileList& m_a;
     CFileList& m_b;
     CActionList& m_plan;
@@ -223,8 +225,8 @@ bool HoldsNothing(const CFileList& masterList) {
             only = entry.get();
         }
     }
-    return only == nullptr || (only->IsDirectory() && only->GetName() == "lost+found" &&
-                               !only->HasUnknownContents());
+    return only == nullptr ||
+           (only->IsDirectory() && only->GetName() == "lost+found" && !only->HasUnknownContents());
 }
 
 // "Error reading directory /m/tax (Permission denied)" for each directory of
@@ -243,7 +245,8 @@ void AddUnreadable(const std::string& root, const CFileList& list,
 // "Left out /m/x\\y (the name cannot be used on Windows)" for each entry of
 // the tree scanned from `root` whose name the system cannot open as one name,
 // appended to `messages`.
-void AddUnusable(const std::string& root, const CFileList& list, std::vector<std::string>& messages) {
+void AddUnusable(const std::string& root, const CFileList& list,
+                 std::vector<std::string>& messages) {
     for (const std::string& path : list.unusable) {
         messages.push_back("Left out " + root + platform::kSeparator + path + " (" +
                            platform::ErrorText(platform::kUnusableName) + ")");
@@ -267,11 +270,11 @@ IRequestHost::Answer RunAllowed(IRequestHost& host, const StartRequest& r,
                          MessageKind::KelvadError);
         return IRequestHost::Answer::Refused;
     }
-    const RunRisk risk{deletions, slaveEntries,
-                       r.maxDelete < 0 && deletions >= kMassDeletion && deletions * 2 >= slaveEntries,
-                       older};
+    const RunRisk risk{
+        deletions, slaveEntries,
+        r.maxDelete < 0 && deletions >= kMassDeletion && deletions * 2 >= slaveEntries, older};
     return !risk.massDeletion && risk.replacingNewer == 0 ? IRequestHost::Answer::Yes
-                                                         : host.ConfirmRisk(risk);
+                                                          : host.ConfirmRisk(risk);
 }
 
 }  // namespace
@@ -317,7 +320,7 @@ namespace {
 // One Start request from its checks on, in named steps. A step that ends the
 // request returns its result; std::nullopt goes on.
 class Request {
-public:
+  public:
     Request(IRequestHost& host, const StartRequest& r) : m_host(host), m_r(r) {}
 
     RequestResult Run() {
@@ -328,7 +331,7 @@ public:
         return result;
     }
 
-private:
+  private:
     RequestResult Steps() {
         if (!CheckRoots(m_host, m_r, m_master, m_slave)) {
             return RequestResult::Refused;
@@ -372,7 +375,8 @@ private:
         // Each scan reads the master's ignore files and cache tags through a
         // handle of its own; the slave's looks for them in every directory.
         Exclusions masterRules(*m_master, m_r.excludes, false);
-        const std::unique_ptr<platform::TreeRoot> masterForSlave = platform::TreeRoot::SecondHandle(*m_master);
+        const std::unique_ptr<platform::TreeRoot> masterForSlave =
+            platform::TreeRoot::SecondHandle(*m_master);
         Exclusions slaveRules(*masterForSlave, m_r.excludes, true, m_marker->SlaveMatch());
         Worker slaveScan([&] {
             ScanDirectory(*m_slave, &m_slaveList, &stopSlave, &slaveRules, OtherEntries::Skipped);
@@ -467,10 +471,11 @@ private:
     // The plan, made on a thread of its own; false when the user stopped.
     bool Compare() {
         Worker compare([&] {
-            CompareTrees(&m_masterList, &m_slaveList, &m_actions, m_r.masterDir, m_r.slaveDir,
-                         NameMatchOf(*m_slave, m_slaveList),
-                         std::max(platform::TimeStepOf(m_slave->Descriptor()), m_marker->TimeStep()),
-                         &m_stop, &m_blocked, platform::TellsCaseClashes() ? &m_clashes : nullptr);
+            CompareTrees(
+                &m_masterList, &m_slaveList, &m_actions, m_r.masterDir, m_r.slaveDir,
+                NameMatchOf(*m_slave, m_slaveList),
+                std::max(platform::TimeStepOf(m_slave->Descriptor()), m_marker->TimeStep()),
+                &m_stop, &m_blocked, platform::TellsCaseClashes() ? &m_clashes : nullptr);
         });
         return compare.WaitKeepingAlive(m_host, m_stop);
     }
@@ -526,9 +531,11 @@ private:
         } else if (m_r.mode != RunMode::JustDoIt) {
             m_host.ShowMessage("You just couldn't resist it, could you?", MessageKind::Error);
             return RequestResult::NotRun;
-        } else if (const IRequestHost::Answer answer = RunAllowed(m_host, m_r, m_actions, m_slaveList.size());
+        } else if (const IRequestHost::Answer answer =
+                       RunAllowed(m_host, m_r, m_actions, m_slaveList.size());
                    answer != IRequestHost::Answer::Yes) {
-            return answer == IRequestHost::Answer::Refused ? RequestResult::Refused : RequestResult::NotRun;
+            return answer == IRequestHost::Answer::Refused ? RequestResult::Refused
+                                                           : RequestResult::NotRun;
         }
         if (!m_host.ExecutePlan(m_actions, *m_master, *m_slave)) {
             tellUnreadable(RequestResult::Failed);
@@ -559,14 +566,14 @@ private:
     std::vector<CaseClash> m_clashes;    // master paths the slave takes for others
     std::optional<RunMarker> m_marker;
     ReleaseTogether m_release{m_masterList, m_slaveList, m_actions};
-    std::atomic<bool> m_stop{false};  // the master's scan and the comparison
+    std::atomic<bool> m_stop{false};      // the master's scan and the comparison
     std::vector<std::string> m_ownPaths;  // below either root, of notMirrored
 };
 
 // The host of a request that is recorded: every call passed on, the messages,
 // the questions with their answers and the plan's totals written to the log.
 class LoggedRequestHost : public IRequestHost {
-public:
+  public:
     LoggedRequestHost(IRequestHost& inner, RunLog& log) : m_inner(inner), m_log(log) {}
 
     void ShowMessage(const std::string& text, MessageKind kind) override {
@@ -611,7 +618,7 @@ public:
     }
     void SaveSettings() override { m_inner.SaveSettings(); }
 
-private:
+  private:
     void LogFailures(const std::vector<std::string>& messages) {
         for (const std::string& message : messages) {
             m_log.Write("failed: " + message);
@@ -654,7 +661,8 @@ RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
     LoggedRequestHost logged(host, log);
     const RequestResult result = Request(logged, expanded).Run();
     log.Release();  // a request refused before its scans
-    static const char* const kEnds[] = {"refused", "stopped", "up to date", "not run", "failed", "done"};
+    static const char* const kEnds[] = {"refused", "stopped", "up to date",
+                                        "not run", "failed",  "done"};
     const bool cancelled = result == RequestResult::Failed && log.Cancelled();
     log.Write(std::string("end: ") + (cancelled ? "cancelled" : kEnds[static_cast<int>(result)]));
     return result;

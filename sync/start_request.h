@@ -27,7 +27,7 @@ enum class MessageKind {
 
 // What the request needs from the user's side.
 class IRequestHost {
-public:
+  public:
     virtual ~IRequestHost() = default;
     // Shows `text` and returns once it has been read.
     virtual void ShowMessage(const std::string& text, MessageKind kind) = 0;
@@ -72,7 +72,7 @@ public:
     // Remembers the request's directories and mode after a successful run.
     virtual void SaveSettings() = 0;
 
-protected:
+  protected:
     // The first few of `messages`, one a line, and how many more.
     static std::string Together(const std::vector<std::string>& messages);
 };
@@ -152,13 +152,12 @@ enum class RequestResult {
 // compares them, asks for approval in Preview mode (in Just Do It mode, before
 // deleting most of the slave), carries the plan out and saves the settings.
 // A master directory that cannot be read makes the request a failure, told
-// after the run; a master holding nothing but an empty lost+found is empty. Each root is opened once, before the checks that compare
-// them, and that open directory serves everything after: a root path
-// re-pointed meanwhile changes nothing outside the directory that was scanned.
-// Nothing at or below a mount point inside the slave is touched; a mount in
-// either tree that shows the other ends the request as an overlap. Every
-// refusal has its message; a master found empty ends the request before the
-// slave's scan is looked at. A root typed as "~" or "~/..." lies in the home
+// after the run; a master holding nothing but an empty lost+found is empty. Each root is opened
+// once, before the checks that compare them, and that open directory serves everything after: a
+// root path re-pointed meanwhile changes nothing outside the directory that was scanned. Nothing at
+// or below a mount point inside the slave is touched; a mount in either tree that shows the other
+// ends the request as an overlap. Every refusal has its message; a master found empty ends the
+// request before the slave's scan is looked at. A root typed as "~" or "~/..." lies in the home
 // directory, as in a shell.
 RequestResult RunStartRequest(IRequestHost& host, const StartRequest& request);
 

@@ -16,7 +16,7 @@ constexpr platform::FileTime kEarliestJudged =
 // the slave's names are matched (a case-only rename on a slave that ignores
 // case must not make the slave's spelling look uncovered).
 class UnknownDirs {
-public:
+  public:
     explicit UnknownDirs(platform::NameMatch match) : m_match(match) {}
 
     void Add(std::string path) { m_paths.insert(Key(std::move(path))); }
@@ -35,7 +35,7 @@ public:
         return false;
     }
 
-private:
+  private:
     std::string Key(std::string path) const {
         if (m_match == platform::NameMatch::IgnoreCase) {
             platform::FoldBytes(path);
@@ -57,9 +57,9 @@ bool IsBelow(std::string_view path, std::string_view dir, platform::NameMatch ma
 // A master file that meets a slave directory of the same path: its creation
 // waits until every slave entry below that directory has had its action.
 struct DeferredCreate {
-    std::string path;   // the master's relative path
-    std::string bound;  // the path followed by '0', the byte after '/': every
-                        // path below it sorts before this
+    std::string path;     // the master's relative path
+    std::string bound;    // the path followed by '0', the byte after '/': every
+                          // path below it sorts before this
     std::uint64_t bytes;  // the master file's size
 };
 
@@ -68,15 +68,22 @@ struct DeferredCreate {
 // field holds the other list's next path or "~~~~" (a quirk kept on purpose:
 // readers take the path a step changes from CAction::GetTargetPath).
 class Merge {
-public:
+  public:
     Merge(const CFileList& masterList, const CFileList& slaveList, CActionList& actions,
           size_t masterRootLength, size_t slaveRootLength, platform::NameMatch match,
           platform::FileTime slaveTimeStep, const std::atomic<bool>* stop,
           std::vector<std::string>* blocked, std::vector<CaseClash>* clashes)
-        : m_masterList(masterList), m_slaveList(slaveList), m_actions(actions),
-          m_masterRootLength(masterRootLength), m_slaveRootLength(slaveRootLength),
-          m_match(match), m_slaveTimeStep(slaveTimeStep), m_stop(stop), m_blocked(blocked),
-          m_clashes(clashes), m_unknownDirs(match) {}
+        : m_masterList(masterList),
+          m_slaveList(slaveList),
+          m_actions(actions),
+          m_masterRootLength(masterRootLength),
+          m_slaveRootLength(slaveRootLength),
+          m_match(match),
+          m_slaveTimeStep(slaveTimeStep),
+          m_stop(stop),
+          m_blocked(blocked),
+          m_clashes(clashes),
+          m_unknownDirs(match) {}
 
     void Run() {
         size_t i = 0;
@@ -87,17 +94,18 @@ public:
             }
             const CFileEntry* master = i < m_masterList.size() ? m_masterList[i].get() : nullptr;
             const CFileEntry* slave = j < m_slaveList.size() ? m_slaveList[j].get() : nullptr;
-            const platform::PathPieces masterKey =
-                master != nullptr ? master->RelativePieces(m_masterRootLength)
-                                  : platform::PathPieces{{kNoPath, {}, {}}};
-            const platform::PathPieces slaveKey =
-                slave != nullptr ? slave->RelativePieces(m_slaveRootLength)
-                                 : platform::PathPieces{{kNoPath, {}, {}}};
+            const platform::PathPieces masterKey = master != nullptr
+                                                       ? master->RelativePieces(m_masterRootLength)
+                                                       : platform::PathPieces{{kNoPath, {}, {}}};
+            const platform::PathPieces slaveKey = slave != nullptr
+                                                      ? slave->RelativePieces(m_slaveRootLength)
+                                                      : platform::PathPieces{{kNoPath, {}, {}}};
             AddDueCreations(slave, slaveKey);
             // A used-up side comes after everything; "~~~~" is never compared.
-            const int order = master == nullptr  ? 1
-                              : slave == nullptr ? -1
-                                                 : platform::ComparePaths(masterKey, slaveKey, m_match);
+            const int order = master == nullptr ? 1
+                              : slave == nullptr
+                                  ? -1
+                                  : platform::ComparePaths(masterKey, slaveKey, m_match);
             if (master != nullptr && BelowLeftOut(masterKey, m_leftOutInMaster)) {
                 ++i;
                 continue;
@@ -157,7 +165,7 @@ public:
         }
     }
 
-private:
+  private:
     struct LeftOut {
         std::string path;
         std::string bound;  // as DeferredCreate's: every path below sorts before it
@@ -209,7 +217,8 @@ private:
             m_kept = true;
             const size_t erased = std::erase_if(m_deferred, [&](const DeferredCreate& d) {
                 return platform::ComparePaths(platform::PathPieces{{d.path, {}, {}}},
-                                              platform::PathPieces{{it->first, {}, {}}}, m_match) == 0;
+                                              platform::PathPieces{{it->first, {}, {}}},
+                                              m_match) == 0;
             });
             if (erased > 0 && m_blocked != nullptr) {
                 m_blocked->push_back(it->first);  // the master's file cannot take its place
@@ -237,9 +246,11 @@ private:
     void AddDueCreations(const CFileEntry* slave, const platform::PathPieces& slaveKey) {
         while (!m_deferred.empty() &&
                (slave == nullptr ||
-                platform::ComparePaths(slaveKey, platform::PathPieces{{m_deferred.back().bound, {}, {}}},
+                platform::ComparePaths(slaveKey,
+                                       platform::PathPieces{{m_deferred.back().bound, {}, {}}},
                                        m_match) >= 0)) {
-            Add(m_deferred.back().path, JoinPieces(slaveKey), ACTION_CREATE, m_deferred.back().bytes);
+            Add(m_deferred.back().path, JoinPieces(slaveKey), ACTION_CREATE,
+                m_deferred.back().bytes);
             m_deferred.pop_back();
         }
     }
@@ -251,20 +262,20 @@ private:
             // Sizes too: content with an earlier time (a restore, mv, cp -p, tar)
             // must reach the slave as well. A time later by less than the step the
             // slave keeps times in is that time rounded.
-            const bool later = m_slaveTimeStep == 0
-                                   ? master.CompareTime(&slave) > 0
-                                   : master.GetLastWriteTime() >=
-                                         slave.GetLastWriteTime() + m_slaveTimeStep;
+            const bool later =
+                m_slaveTimeStep == 0
+                    ? master.CompareTime(&slave) > 0
+                    : master.GetLastWriteTime() >= slave.GetLastWriteTime() + m_slaveTimeStep;
             if (later || master.GetSize() != slave.GetSize()) {
                 Add(std::move(masterPath), std::move(slavePath), ACTION_MODIFY, master.GetSize());
                 // The slave's copy was written later still, beyond its rounding.
                 // A master time before 1980 is not judged: FAT and exFAT keep
                 // nothing earlier (and ext2 nothing before 1901), so the slave
                 // holds a later time than the master's for want of an earlier one.
-                const bool earlier = m_slaveTimeStep == 0
-                                         ? master.CompareTime(&slave) < 0
-                                         : slave.GetLastWriteTime() >=
-                                               master.GetLastWriteTime() + m_slaveTimeStep;
+                const bool earlier =
+                    m_slaveTimeStep == 0
+                        ? master.CompareTime(&slave) < 0
+                        : slave.GetLastWriteTime() >= master.GetLastWriteTime() + m_slaveTimeStep;
                 if (earlier && master.GetLastWriteTime() >= kEarliestJudged) {
                     m_actions.back()->MarkReplacesNewer();
                 }
@@ -278,9 +289,9 @@ private:
             // The slave's directory goes, with everything below it, before the
             // master's file takes its place.
             Add(masterPath, slavePath, ACTION_RMDIR);
-            m_deferred.push_back(
-                {std::move(masterPath), slavePath + static_cast<char>(platform::kSeparator + 1),
-                 master.GetSize()});
+            m_deferred.push_back({std::move(masterPath),
+                                  slavePath + static_cast<char>(platform::kSeparator + 1),
+                                  master.GetSize()});
         }
     }
 
@@ -322,12 +333,12 @@ private:
 
 }  // namespace
 
-void CompareTrees(const CFileList* masterList, const CFileList* slaveList,
-                  CActionList* actionList, std::string masterRoot, std::string slaveRoot,
-                  platform::NameMatch match, platform::FileTime slaveTimeStep,
-                  const std::atomic<bool>* stop, std::vector<std::string>* blocked,
-                  std::vector<CaseClash>* clashes) {
+void CompareTrees(const CFileList* masterList, const CFileList* slaveList, CActionList* actionList,
+                  std::string masterRoot, std::string slaveRoot, platform::NameMatch match,
+                  platform::FileTime slaveTimeStep, const std::atomic<bool>* stop,
+                  std::vector<std::string>* blocked, std::vector<CaseClash>* clashes) {
     Merge(*masterList, *slaveList, *actionList, masterRoot.size(), slaveRoot.size(), match,
-          slaveTimeStep, stop, blocked, match == platform::NameMatch::IgnoreCase ? clashes : nullptr)
+          slaveTimeStep, stop, blocked,
+          match == platform::NameMatch::IgnoreCase ? clashes : nullptr)
         .Run();
 }

@@ -40,10 +40,9 @@ struct CaseClash {
     std::string path;   // the master's relative path left unmirrored
     std::string other;  // the master's relative path the slave takes it for
 };
-void CompareTrees(const CFileList* masterList, const CFileList* slaveList,
-                  CActionList* actionList, std::string masterRoot, std::string slaveRoot,
+void CompareTrees(const CFileList* masterList, const CFileList* slaveList, CActionList* actionList,
+                  std::string masterRoot, std::string slaveRoot,
                   platform::NameMatch match = platform::NameMatch::Exact,
-                  platform::FileTime slaveTimeStep = 0,
-                  const std::atomic<bool>* stop = nullptr,
+                  platform::FileTime slaveTimeStep = 0, const std::atomic<bool>* stop = nullptr,
                   std::vector<std::string>* blocked = nullptr,
                   std::vector<CaseClash>* clashes = nullptr);

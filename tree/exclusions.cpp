@@ -43,7 +43,8 @@ bool Absent(const platform::Status& status) {
 }
 
 std::string Join(std::string_view dir, std::string_view name) {
-    return dir.empty() ? std::string(name) : std::string(dir) + platform::kSeparator + std::string(name);
+    return dir.empty() ? std::string(name)
+                       : std::string(dir) + platform::kSeparator + std::string(name);
 }
 
 // The path below the root that the link in the directory `linkDir` (below
@@ -97,7 +98,9 @@ std::optional<std::string> LinkBeneath(std::string_view rootPath, std::string_vi
 
 Exclusions::Exclusions(platform::TreeRoot& master, IgnoreRules commandLine, bool probe,
                        platform::NameMatch slaveMatch)
-    : m_master(master), m_commandLine(std::move(commandLine)), m_probe(probe),
+    : m_master(master),
+      m_commandLine(std::move(commandLine)),
+      m_probe(probe),
       m_slaveMatch(slaveMatch) {}
 
 std::optional<std::string> Exclusions::MasterDirectory(std::string_view relative) {
@@ -124,7 +127,8 @@ std::optional<std::string> Exclusions::MasterDirectory(std::string_view relative
     return found;
 }
 
-std::optional<std::string> Exclusions::FindIgnoringCase(const std::string& dir, std::string_view name) {
+std::optional<std::string> Exclusions::FindIgnoringCase(const std::string& dir,
+                                                        std::string_view name) {
     auto [listed, first] = m_listed.try_emplace(dir);
     if (first) {
         const platform::Result<int> fd = m_master.OpenDirectory(dir);
@@ -150,7 +154,8 @@ std::optional<std::string> Exclusions::FindIgnoringCase(const std::string& dir, 
     return it == listed->second.end() ? std::nullopt : std::optional<std::string>(it->second);
 }
 
-bool Exclusions::EnterDirectory(std::string_view relative, bool namesIgnoreFile, bool namesCacheTag) {
+bool Exclusions::EnterDirectory(std::string_view relative, bool namesIgnoreFile,
+                                bool namesCacheTag) {
     // The slave's scan does not look for tags: a cache directory is left out
     // by the master's entry, and the slave's below it with it.
     if (!relative.empty() && !m_probe && namesCacheTag && IsCacheDirectory(relative)) {
@@ -165,15 +170,19 @@ bool Exclusions::EnterDirectory(std::string_view relative, bool namesIgnoreFile,
     if (const IgnoreRules* own = Load(relative, master, m_probe || namesIgnoreFile)) {
         m_chain.push_back({own, relative.size(), 1});
     }
-    const size_t depth = relative.empty() ? 1 : 2 + static_cast<size_t>(std::count(
-                                                         relative.begin(), relative.end(), platform::kSeparator));
+    const size_t depth = relative.empty()
+                             ? 1
+                             : 2 + static_cast<size_t>(std::count(relative.begin(), relative.end(),
+                                                                  platform::kSeparator));
     // The files above it: each directory on the way up that has one.
     for (size_t end = relative.size(); end != 0 && end != std::string_view::npos;) {
         end = relative.rfind(platform::kSeparator, end - 1);
         const std::string_view above = relative.substr(0, end == std::string_view::npos ? 0 : end);
         if (const auto it = m_rules.find(std::string(above)); it != m_rules.end()) {
-            const size_t aboveDepth = above.empty() ? 0 : 1 + static_cast<size_t>(std::count(
-                                                              above.begin(), above.end(), platform::kSeparator));
+            const size_t aboveDepth =
+                above.empty() ? 0
+                              : 1 + static_cast<size_t>(std::count(above.begin(), above.end(),
+                                                                   platform::kSeparator));
             m_chain.push_back({&it->second, above.size(), depth - aboveDepth});
         }
         if (end == std::string_view::npos) {
@@ -190,8 +199,8 @@ bool Exclusions::EnterDirectory(std::string_view relative, bool namesIgnoreFile,
     return true;
 }
 
-const IgnoreRules* Exclusions::Load(std::string_view relative, const std::optional<std::string>& dir,
-                                    bool look) {
+const IgnoreRules* Exclusions::Load(std::string_view relative,
+                                    const std::optional<std::string>& dir, bool look) {
     if (!look || !dir) {
         return nullptr;
     }
@@ -204,8 +213,8 @@ const IgnoreRules* Exclusions::Load(std::string_view relative, const std::option
     std::string why;
     if (!ReadIgnoreFile(*dir, file, text, why)) {
         if (!why.empty()) {
-            m_errors.push_back("Error reading " + m_master.Path() + platform::kSeparator + file + " (" +
-                               why + ")");
+            m_errors.push_back("Error reading " + m_master.Path() + platform::kSeparator + file +
+                               " (" + why + ")");
         }
         return nullptr;
     }

@@ -40,18 +40,30 @@ bool InNamedClass(std::string_view name, unsigned char c) {
     const bool digit = c >= '0' && c <= '9';
     const bool print = c >= 0x20 && c < 0x7F;
     const bool space = c == ' ' || (c >= '\t' && c <= '\r');
-    if (name == "alpha") return upper || lower;
-    if (name == "digit") return digit;
-    if (name == "alnum") return upper || lower || digit;
-    if (name == "upper") return upper;
-    if (name == "lower") return lower;
-    if (name == "space") return space;
-    if (name == "blank") return c == ' ' || c == '\t';
-    if (name == "punct") return print && c != ' ' && !upper && !lower && !digit;
-    if (name == "xdigit") return digit || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f');
-    if (name == "cntrl") return ascii && !print;
-    if (name == "print") return print;
-    if (name == "graph") return print && c != ' ';
+    if (name == "alpha")
+        return upper || lower;
+    if (name == "digit")
+        return digit;
+    if (name == "alnum")
+        return upper || lower || digit;
+    if (name == "upper")
+        return upper;
+    if (name == "lower")
+        return lower;
+    if (name == "space")
+        return space;
+    if (name == "blank")
+        return c == ' ' || c == '\t';
+    if (name == "punct")
+        return print && c != ' ' && !upper && !lower && !digit;
+    if (name == "xdigit")
+        return digit || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f');
+    if (name == "cntrl")
+        return ascii && !print;
+    if (name == "print")
+        return print;
+    if (name == "graph")
+        return print && c != ' ';
     return false;
 }
 
@@ -210,7 +222,8 @@ std::string CheckPattern(std::string_view pattern) {
     return {};
 }
 
-platform::Checked<IgnoreRules> IgnoreRules::Parse(std::string_view text, const std::string& source) {
+platform::Checked<IgnoreRules> IgnoreRules::Parse(std::string_view text,
+                                                  const std::string& source) {
     IgnoreRules rules;
     size_t lineNumber = 0;
     // A byte-order mark, which Windows editors put before the first line, is
@@ -234,8 +247,8 @@ platform::Checked<IgnoreRules> IgnoreRules::Parse(std::string_view text, const s
             line.remove_prefix(1);
         }
         if (const std::string why = CheckPattern(line); !why.empty()) {
-            return platform::Problem{source + ":" + std::to_string(lineNumber) + ": bad pattern \"" +
-                                         std::string(raw) + "\" (" + why + ")",
+            return platform::Problem{source + ":" + std::to_string(lineNumber) +
+                                         ": bad pattern \"" + std::string(raw) + "\" (" + why + ")",
                                      source, lineNumber};
         }
         if (line.size() > 1 && line.back() == '/') {
@@ -287,14 +300,17 @@ void IgnoreRules::Append(const IgnoreRules& later) {
 
 bool IgnoreRules::Matches(const Pattern& pattern, std::string_view text, bool isName) {
     switch (pattern.shape) {
-        case Shape::Plain: return text == pattern.fixed;
+        case Shape::Plain:
+            return text == pattern.fixed;
         // "*" matches no "/": an end or a start only matches within one name.
         case Shape::Ending:
-            return text.ends_with(pattern.fixed) && (isName || text.find('/') == std::string_view::npos);
+            return text.ends_with(pattern.fixed) &&
+                   (isName || text.find('/') == std::string_view::npos);
         case Shape::Beginning:
             return text.starts_with(pattern.fixed) &&
                    (isName || text.find('/', pattern.fixed.size()) == std::string_view::npos);
-        case Shape::Glob: break;
+        case Shape::Glob:
+            break;
     }
     return GlobMatch(pattern.glob, text);
 }
@@ -316,21 +332,23 @@ IgnoreRules::Verdict IgnoreRules::Match(std::string_view relative, bool isDirect
         relative = folded;
     }
     const size_t slash = relative.rfind('/');
-    const std::string_view name = slash == std::string_view::npos ? relative : relative.substr(slash + 1);
+    const std::string_view name =
+        slash == std::string_view::npos ? relative : relative.substr(slash + 1);
     const size_t depth = 1 + static_cast<size_t>(std::count(relative.begin(), relative.end(), '/'));
     return Match(name, relative, depth, isDirectory);
 }
 
-IgnoreRules::Verdict IgnoreRules::Match(std::string_view name, std::string_view relative, size_t depth,
-                                        bool isDirectory) const {
+IgnoreRules::Verdict IgnoreRules::Match(std::string_view name, std::string_view relative,
+                                        size_t depth, bool isDirectory) const {
     for (auto it = m_patterns.rbegin(); it != m_patterns.rend(); ++it) {
         if (it->directoryOnly && !isDirectory) {
             continue;
         }
         // An anchored pattern of another depth cannot match.
-        const bool matches = it->anchored ? (it->names == 0 || it->names == depth) &&
-                                                Matches(*it, depth == 1 ? name : relative, depth == 1)
-                                          : Matches(*it, name, true);
+        const bool matches = it->anchored
+                                 ? (it->names == 0 || it->names == depth) &&
+                                       Matches(*it, depth == 1 ? name : relative, depth == 1)
+                                 : Matches(*it, name, true);
         if (matches) {
             return it->negated ? Verdict::Included : Verdict::Excluded;
         }

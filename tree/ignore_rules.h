@@ -32,7 +32,7 @@ std::string CheckPattern(std::string_view pattern);
 // The patterns of one ignore file, or of the command line, for the entries
 // below one directory.
 class IgnoreRules {
-public:
+  public:
     // What the rules say of an entry.
     enum class Verdict { None, Excluded, Included };
 
@@ -64,7 +64,7 @@ public:
     // Adds the patterns of `later` after these, so they win over them.
     void Append(const IgnoreRules& later);
 
-private:
+  private:
     // Most patterns are a plain name, "*" and a plain end, or a plain start
     // and "*": those are compared, not matched, so twenty patterns cost about
     // as much as one glob.
@@ -76,7 +76,7 @@ private:
         bool anchored = false;  // matched against the whole relative path, not the name
         Shape shape = Shape::Glob;
         std::string fixed;  // the plain part of the first three shapes
-        size_t names = 0;   // an anchored pattern's names; 0 with a "**", which matches at any depth
+        size_t names = 0;  // an anchored pattern's names; 0 with a "**", which matches at any depth
     };
     // `isName`: `text` is one name, which holds no separator.
     static bool Matches(const Pattern& pattern, std::string_view text, bool isName);

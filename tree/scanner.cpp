@@ -77,11 +77,15 @@ struct ScanStopped {};
 
 // One scan, in named steps: read a directory, place its entries, walk down.
 class Scan {
-public:
+  public:
     Scan(platform::TreeRoot& root, CFileList& fileList, const std::atomic<bool>* stop,
          Exclusions* exclusions, OtherEntries others)
-        : m_root(root), m_fileList(fileList), m_rootLength(root.Path().size()), m_stop(stop),
-          m_exclusions(exclusions), m_others(others) {
+        : m_root(root),
+          m_fileList(fileList),
+          m_rootLength(root.Path().size()),
+          m_stop(stop),
+          m_exclusions(exclusions),
+          m_others(others) {
         // Directories on which another file system (or a bind mount) is mounted:
         // rare, and each looked at before it is entered.
         m_fileList.mountPoints = platform::MountPointsBelow(root.Descriptor());
@@ -107,7 +111,7 @@ public:
         }
     }
 
-private:
+  private:
     // Throws ScanStopped once the stop has been asked.
     void StopIfAsked() const {
         if (m_stop != nullptr && m_stop->load(std::memory_order_relaxed)) {
@@ -228,9 +232,10 @@ private:
                 StopIfAsked();
             }
             if (m_match.unusableName) {
-                m_fileList.unusable.push_back(relative.empty() ? std::string(m_match.name)
-                                                               : std::string(relative) + platform::kSeparator +
-                                                                     std::string(m_match.name));
+                m_fileList.unusable.push_back(relative.empty()
+                                                  ? std::string(m_match.name)
+                                                  : std::string(relative) + platform::kSeparator +
+                                                        std::string(m_match.name));
             }
             if (m_match.isOther && m_others == OtherEntries::Skipped) {
                 continue;

@@ -1,8 +1,8 @@
 // Turns a directory tree on disk into a file list. Only regular files and
 // directories take part: a link, FIFO, socket or device is listed as an entry
 // left out or not at all (OtherEntries), and nothing below the root is
-// followed through a symbolic link. A directory that cannot be listed is kept, marked as having unknown
-// contents.
+// followed through a symbolic link. A directory that cannot be listed is kept, marked as having
+// unknown contents.
 #pragma once
 
 #include <atomic>

@@ -15,13 +15,13 @@
 #include "app/ui_common.h"
 
 struct ShownDialog {
-    std::string kind;     // "message", "preview", "about" or the class name
+    std::string kind;  // "message", "preview", "about" or the class name
     std::string text;
     std::string caption;
 };
 
 class DialogRecorder : public wxModalDialogHook {
-public:
+  public:
     DialogRecorder() { Register(); }
     ~DialogRecorder() override { Unregister(); }
 
@@ -29,7 +29,7 @@ public:
     std::function<int(wxDialog*)> m_answer = [](wxDialog*) { return wxID_OK; };
     std::vector<ShownDialog> m_shown;
 
-protected:
+  protected:
     int Enter(wxDialog* dialog) override {
         ShownDialog shown;
         shown.caption = FromWx(dialog->GetTitle());

@@ -23,7 +23,7 @@ namespace {
 
 // Runs each test in a fresh working directory, where the settings file lives.
 class InTempDir : public testing::Test {
-protected:
+  protected:
     TempDir m_dir;
     ScopedWorkingDir m_cwd{m_dir.Path()};
     DialogRecorder m_recorder;
@@ -334,9 +334,11 @@ TEST(ActionListDialog, ShowsOneLinePerActionAndLeavesThePlanAlone) {
     EXPECT_EQ(preview.ShowModal(), wxID_OK);
     EXPECT_EQ(lines, (std::vector<std::string>{"Create:\t/backup/z", "Delete:\t/backup/a",
                                                "Modify:\t/backup/M"}));
-    EXPECT_EQ(shownColumns,
-              (std::vector<std::string>{"Create:|/backup/z", "Delete:|/backup/a", "Modify:|/backup/M"}));
-    EXPECT_EQ(totals, "1 to create, 1 to replace (3.0 MiB); 1 to delete; 0 directories to make, 0 to remove");
+    EXPECT_EQ(shownColumns, (std::vector<std::string>{"Create:|/backup/z", "Delete:|/backup/a",
+                                                      "Modify:|/backup/M"}));
+    EXPECT_EQ(
+        totals,
+        "1 to create, 1 to replace (3.0 MiB); 1 to delete; 0 directories to make, 0 to remove");
     ASSERT_EQ(plan.size(), 3u);
     EXPECT_EQ(plan[0]->GetMasterPath(), "z");
 }
@@ -344,7 +346,8 @@ TEST(ActionListDialog, ShowsOneLinePerActionAndLeavesThePlanAlone) {
 TEST(ActionListDialog, EnterApprovesAndEscapeRefuses) {
     CActionList plan;
     plan.push_back(std::make_unique<CAction>("z", "~~~~", ACTION_CREATE));
-    for (auto [key, expected] : {std::pair<int, int>{WXK_RETURN, wxID_OK}, {WXK_ESCAPE, wxID_CANCEL}}) {
+    for (auto [key, expected] :
+         {std::pair<int, int>{WXK_RETURN, wxID_OK}, {WXK_ESCAPE, wxID_CANCEL}}) {
         CActionListDlg preview(nullptr);
         preview.SetData(&plan, "/backup");
         wxTimer timer;
@@ -392,7 +395,8 @@ TEST(ActionListDialog, AMillionLinesOpenAtOnce) {
     CActionList plan;
     plan.reserve(1000000);
     for (int i = 0; i < 1000000; ++i) {
-        plan.push_back(std::make_unique<CAction>("dir/file" + std::to_string(i), "~~~~", ACTION_CREATE));
+        plan.push_back(
+            std::make_unique<CAction>("dir/file" + std::to_string(i), "~~~~", ACTION_CREATE));
     }
     CActionListDlg preview(nullptr);
     preview.SetData(&plan, "/s");
@@ -408,7 +412,9 @@ TEST(ActionListDialog, AMillionLinesOpenAtOnce) {
         }
         preview.CallAfter([&] {
             preview.Update();
-            openMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count();
+            openMs =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began)
+                    .count();
             wxDataViewCtrl* list = preview.GetListControl();
             list->EnsureVisible(RowItem(list, 999999));
             list->Update();

@@ -20,12 +20,12 @@
 namespace {
 
 class TestSyncDlg : public CSyncDlg {
-public:
+  public:
     TestSyncDlg() : CSyncDlg(nullptr) {}
     int m_ended = 0;
     FaultInjector* m_faults = nullptr;  // wraps the request's roots when set
 
-protected:
+  protected:
     void EndApplication() override { ++m_ended; }
     std::unique_ptr<platform::TreeRoot> OpenRoot(const std::string& path,
                                                  platform::Mounts mounts) override {
@@ -37,7 +37,7 @@ protected:
 };
 
 class RunControllerTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         m_master = m_dir / "master";
         m_slave = m_dir / "slave";
@@ -115,9 +115,9 @@ TEST_F(RunControllerTest, AnApprovedPreviewRunsSavesAndEnds) {
     EXPECT_EQ(Snapshot(m_slave), Snapshot(m_master));
     // The run is recorded, change by change.
     const std::string log = ReadFile(m_dir / "state/kelvad/kelvad.log");
-    for (const std::string& line : Texts{"start: Preview", "plan approved", "created: " + m_slave + "/dir/new",
-                                    "replaced: " + m_slave + "/changed", "summary: 1 created, 1 modified",
-                                    "end: done"}) {
+    for (const std::string& line : Texts{
+             "start: Preview", "plan approved", "created: " + m_slave + "/dir/new",
+             "replaced: " + m_slave + "/changed", "summary: 1 created, 1 modified", "end: done"}) {
         EXPECT_NE(log.find(line), std::string::npos) << line << " not in\n" << log;
     }
     EXPECT_EQ(m_dialog->m_ended, 1);

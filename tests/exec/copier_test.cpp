@@ -232,9 +232,12 @@ TEST(CopyOneFileTest, AFailedRemovalOfThePartialOutputKeepsTheResult) {
     WriteFile(t / "src", "abc");
     struct Faults : FaultInjector {
         int Fail(Call call, const std::string&) override {
-            if (call == Call::CopyRange) return EXDEV;
-            if (call == Call::Write) return ENOSPC;
-            if (call == Call::Unlink) return EBUSY;
+            if (call == Call::CopyRange)
+                return EXDEV;
+            if (call == Call::Write)
+                return ENOSPC;
+            if (call == Call::Unlink)
+                return EBUSY;
             return 0;
         }
     } faults;
@@ -388,7 +391,8 @@ TEST(CopyOneFileTest, KeepsExtendedAttributesAclsAndCapabilities) {
         RecordingHost host;
         ASSERT_EQ(CopyPaths(host, t / "src", t / "dst", replace), COPY_OK);
         EXPECT_EQ(ExtendedAttribute(t / "dst", "user.colour"), "blue");
-        EXPECT_EQ(ExtendedAttribute(t / "dst", "system.posix_acl_access"), ExtendedAttribute(t / "src", "system.posix_acl_access"));
+        EXPECT_EQ(ExtendedAttribute(t / "dst", "system.posix_acl_access"),
+                  ExtendedAttribute(t / "src", "system.posix_acl_access"));
         EXPECT_NE(ExtendedAttribute(t / "dst", "system.posix_acl_access"), "");
         if (withCapability) {
             // Kept after the owner was set, which would have cleared it.
@@ -425,6 +429,7 @@ TEST(CopyOneFileTest, HolesStayHoles) {
 
 #ifdef _WIN32
 TEST(CopyOneFileTest, LinuxOnlyCases) {
-    GTEST_SKIP() << "FIFOs, symbolic links, the kernel's copy, pwrite, permission bits, holes and extended attributes: Linux only";
+    GTEST_SKIP() << "FIFOs, symbolic links, the kernel's copy, pwrite, permission bits, holes and "
+                    "extended attributes: Linux only";
 }
 #endif

@@ -64,7 +64,8 @@ TEST(ExecuteActions, TheWindowIsServedWhileTheSlaveIsFlushed) {
     RecordingHost host;
     SlowFlush slow;
     ASSERT_TRUE(Execute(host, Plan({{"a", "~~~~", ACTION_CREATE}}), t / "m", t / "s", &slow));
-    EXPECT_GE(host.m_pumps, 3);  // about one every 5 ms of the 100; a run that waited unpumped has 1
+    EXPECT_GE(host.m_pumps,
+              3);  // about one every 5 ms of the 100; a run that waited unpumped has 1
     // A cancel while the finished run is flushed stops nothing: the run is done,
     // and recorded as done.
     RecordingHost late;
@@ -123,11 +124,10 @@ TEST(ExecuteActions, CarriesOutEveryKindWithItsStatusLineAndRemovesInnermostFirs
         EXPECT_EQ(st.st_gid, 456u);
     }
     EXPECT_EQ(host.m_statuses,
-              (std::vector<std::string>{"..modifying ../changed", "..creating directory ../dir",
-                                        "..creating ../dir/added", "..deleting ../gone",
-                                        "..deleting directory ../old",
-                                        "..deleting directory ../old/sub",
-                                        "..deleting ../old/sub/file"}));
+              (std::vector<std::string>{
+                  "..modifying ../changed", "..creating directory ../dir",
+                  "..creating ../dir/added", "..deleting ../gone", "..deleting directory ../old",
+                  "..deleting directory ../old/sub", "..deleting ../old/sub/file"}));
     EXPECT_EQ(rmdirs.removed, (std::vector<std::string>{s + "/old/sub", s + "/old"}));
     EXPECT_EQ(Snapshot(s), Snapshot(m));
     EXPECT_EQ(host.m_planSizes, (std::vector<size_t>{7}));
@@ -166,15 +166,15 @@ TEST(ExecuteActions, EachFailureHasItsMessageAndStopsTheRun) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
-        CActionList plan = Plan({{"~~~~", "exists", ACTION_DELETE}, c.action,
-                                 {"never", "~~~~", ACTION_MKDIR}});
+        CActionList plan =
+            Plan({{"~~~~", "exists", ACTION_DELETE}, c.action, {"never", "~~~~", ACTION_MKDIR}});
         WriteFile(s + "/exists", "x");
         RecordingHost host;
         EXPECT_FALSE(Execute(host, plan, m, s));
         EXPECT_EQ(host.m_messages, (std::vector<std::string>{c.message}));
-        EXPECT_FALSE(Exists(s + "/exists"));  // the earlier action stays done
+        EXPECT_FALSE(Exists(s + "/exists"));       // the earlier action stays done
         if (c.action.GetKind() != ACTION_RMDIR) {  // removals fail after the main pass
-            EXPECT_FALSE(Exists(s + "/never"));  // no later action is attempted
+            EXPECT_FALSE(Exists(s + "/never"));    // no later action is attempted
         }
         RemoveTree(s + "/never");
     }
@@ -186,9 +186,8 @@ TEST(ExecuteActions, TheRemovalPassStopsAtTheFirstDirectoryThatWillNotGo) {
     MakeDirs(s + "/a");
     WriteFile(s + "/b/keep", "x");
     MakeDirs(s + "/c");
-    const CActionList plan = Plan({{"~~~~", "a", ACTION_RMDIR},
-                                   {"~~~~", "b", ACTION_RMDIR},
-                                   {"~~~~", "c", ACTION_RMDIR}});
+    const CActionList plan = Plan(
+        {{"~~~~", "a", ACTION_RMDIR}, {"~~~~", "b", ACTION_RMDIR}, {"~~~~", "c", ACTION_RMDIR}});
     RecordingHost host;
     EXPECT_FALSE(Execute(host, plan, t / "m", s));
     EXPECT_EQ(host.m_messages, (std::vector<std::string>{"Unable to delete directory " + s +
@@ -281,10 +280,10 @@ TEST(ExecuteActions, KeepingGoingSkipsOnlyWhatDependsOnAFailedStep) {
                                    "Error creating directory " + s + "/d (File exists)",
                                    "Error deleting file " + s + "/g (Operation not permitted)",
                                    "Error deleting file " + s + "/old/f (Input/output error)"}));
-    EXPECT_EQ(host.m_skipped, (std::vector<std::string>{std::to_string(ACTION_CREATE) + " d/x",
-                                                        std::to_string(ACTION_MKDIR) + " g",
-                                                        std::to_string(ACTION_CREATE) + " g/y",
-                                                        std::to_string(ACTION_RMDIR) + " old"}));
+    EXPECT_EQ(host.m_skipped,
+              (std::vector<std::string>{
+                  std::to_string(ACTION_CREATE) + " d/x", std::to_string(ACTION_MKDIR) + " g",
+                  std::to_string(ACTION_CREATE) + " g/y", std::to_string(ACTION_RMDIR) + " old"}));
     EXPECT_EQ(ReadFile(s + "/e"), "e");  // independent of both failures
     EXPECT_EQ(ReadFile(s + "/old/f"), "f");
 }
@@ -299,7 +298,8 @@ TEST(ExecuteActions, ASlaveDirectoryWithoutItsOwnersRightsGetsThemBack) {
         WriteFile(t / "s/ro/stale", "x");
         ASSERT_EQ(::chmod((t / "s/ro").c_str(), mode), 0);
         MakeDirs(t / "m");
-        OneFault refused(Call::Unlink, EACCES, 1, "ro/stale");  // as a user other than root would see
+        OneFault refused(Call::Unlink, EACCES, 1,
+                         "ro/stale");  // as a user other than root would see
         RecordingHost host;
         EXPECT_TRUE(
             Execute(host, Plan({{"~~~~", "ro/stale", ACTION_DELETE}}), t / "m", t / "s", &refused));
@@ -325,7 +325,8 @@ TEST(ExecuteActions, DirectoriesMadeKeepTheMastersExtendedAttributesAndAcls) {
     EXPECT_TRUE(Execute(host, Plan({{"d", "~~~~", ACTION_MKDIR}, {"d/f", "~~~~", ACTION_CREATE}}),
                         t / "m", t / "s"));
     EXPECT_TRUE(host.m_attributesNotKept.empty());
-    for (const char* name : {"user.colour", "system.posix_acl_access", "system.posix_acl_default"}) {
+    for (const char* name :
+         {"user.colour", "system.posix_acl_access", "system.posix_acl_default"}) {
         EXPECT_EQ(ExtendedAttribute(t / "s/d", name), ExtendedAttribute(t / "m/d", name)) << name;
     }
     EXPECT_EQ(ReadFile(t / "s/d/f"), "f");
@@ -334,7 +335,8 @@ TEST(ExecuteActions, DirectoriesMadeKeepTheMastersExtendedAttributesAndAcls) {
 
 #ifdef _WIN32
 TEST(ExecuteActions, LinuxOnlyCases) {
-    GTEST_SKIP() << "a directory without its owner's rights, extended attributes of directories: Linux only";
+    GTEST_SKIP()
+        << "a directory without its owner's rights, extended attributes of directories: Linux only";
 }
 #endif
 
@@ -368,10 +370,12 @@ TEST(ExecuteActions, VanishedMasterFilesAndAttributesTheSlaveRefusesAreCountedNo
     EXPECT_EQ(Snapshot(t / "s"),
               (std::map<std::string, std::string>{{"a", "f:new"}, {"b", "f:old"}, {"d", "d"}}));
     const std::string summary = record.Summary();
-    EXPECT_TRUE(summary.starts_with("1 created, 0 modified, 0 deleted, 1 directories made, 0 removed;"))
+    EXPECT_TRUE(
+        summary.starts_with("1 created, 0 modified, 0 deleted, 1 directories made, 0 removed;"))
         << summary;
     // Nothing "not tried".
-    EXPECT_TRUE(summary.ends_with(" s; 2 vanished; extended attributes of 1 file not kept")) << summary;
+    EXPECT_TRUE(summary.ends_with(" s; 2 vanished; extended attributes of 1 file not kept"))
+        << summary;
     const std::string logged = ReadFile(t / "log");
     EXPECT_NE(logged.find(" vanished: " + WithNativeSeparators(t / "m/b")), std::string::npos)
         << logged;

@@ -67,9 +67,9 @@ TEST_P(WindowsUnusableName, IsRefusedWithWordsThatSaySoAndNothingElseIsTouched) 
     platform::FileInfo info;
     const platform::Result<int> created = root.CreateExclusive(name, 0644);
     const platform::Result<int> read = root.OpenForRead(name, info);
-    for (const platform::Status& status : {created.status(), read.status(), root.MakeDirectory(name, 0755),
-                                           root.RemoveFile(name), root.RenameReplace("ok", name),
-                                           root.OpenDirectory(name).status()}) {
+    for (const platform::Status& status :
+         {created.status(), read.status(), root.MakeDirectory(name, 0755), root.RemoveFile(name),
+          root.RenameReplace("ok", name), root.OpenDirectory(name).status()}) {
         EXPECT_TRUE(status.Is(platform::kUnusableName)) << name << ": " << status.ToString();
         EXPECT_EQ(root.Reason(status, name), "the name cannot be used on Windows");
     }
@@ -79,20 +79,21 @@ TEST_P(WindowsUnusableName, IsRefusedWithWordsThatSaySoAndNothingElseIsTouched) 
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, WindowsUnusableName,
-                         testing::Values("a.", "a ", "a?", "a*", "a<b", "a>b", "a|b", "a\"b", "a:b", "x\\a",
-                                         "CON", "nul.txt", "Com1", "lpt9.log", "a\x01"));
+                         testing::Values("a.", "a ", "a?", "a*", "a<b", "a>b", "a|b", "a\"b", "a:b",
+                                         "x\\a", "CON", "nul.txt", "Com1", "lpt9.log", "a\x01"));
 
 TEST(WindowsTreeRoot, AFileInUseByAnotherProgramIsSaidToBe) {
     TempDir t;
     WriteFile(t / "held", "held");
     WriteFile(t / "new", "new");
-    const HANDLE held = ::CreateFileW(platform::win::LongPath(t / "held").c_str(), GENERIC_READ, 0, nullptr,
-                                      OPEN_EXISTING, 0, nullptr);
+    const HANDLE held = ::CreateFileW(platform::win::LongPath(t / "held").c_str(), GENERIC_READ, 0,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     platform::TreeRoot root(t.Path());
     platform::FileInfo info;
     const platform::Result<int> read = root.OpenForRead("held", info);
-    for (const platform::Status& status : {read.status(), root.RemoveFile("held"), root.RenameReplace("new", "held")}) {
+    for (const platform::Status& status :
+         {read.status(), root.RemoveFile("held"), root.RenameReplace("new", "held")}) {
         EXPECT_EQ(root.Reason(status, "held"), "in use by another program") << status.ToString();
     }
     ::CloseHandle(held);
@@ -137,10 +138,12 @@ TEST(WindowsTreeRoot, AReparsePointBelowTheRootIsNeitherFollowedNorItsTargetChan
     WriteFile(t / "outside/secret", "x");
     MakeDirs(t / "root");
     const auto link = [&](const std::string& at, const std::string& to, DWORD flags) {
-        return ::CreateSymbolicLinkW(platform::win::LongPath(t / at).c_str(), platform::win::LongPath(t / to).c_str(),
+        return ::CreateSymbolicLinkW(platform::win::LongPath(t / at).c_str(),
+                                     platform::win::LongPath(t / to).c_str(),
                                      flags | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) != 0;
     };
-    if (!link("root/link", "outside", SYMBOLIC_LINK_FLAG_DIRECTORY) || !link("root/filelink", "outside/secret", 0)) {
+    if (!link("root/link", "outside", SYMBOLIC_LINK_FLAG_DIRECTORY) ||
+        !link("root/filelink", "outside/secret", 0)) {
         GTEST_SKIP() << "this system makes no symbolic links here";
     }
     platform::TreeRoot root(t / "root");

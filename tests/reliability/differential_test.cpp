@@ -38,7 +38,8 @@ TEST(Differential, RandomPairsReachTheModelsState) {
             ScanPath(t / "m", &scanned);
             ASSERT_EQ(scanned.size(), master.size()) << "seed " << seed;
             for (size_t i = 1; i < scanned.size(); ++i) {
-                ASSERT_LT(platform::ComparePaths(scanned[i - 1]->KeyPieces(), scanned[i]->KeyPieces()), 0)
+                ASSERT_LT(
+                    platform::ComparePaths(scanned[i - 1]->KeyPieces(), scanned[i]->KeyPieces()), 0)
                     << "seed " << seed << ": " << scanned[i]->GetKey();
             }
         }
@@ -49,7 +50,8 @@ TEST(Differential, RandomPairsReachTheModelsState) {
             const auto kind = action->GetKind();
             const auto m = master.find(action->GetMasterPath());
             const bool copies = kind == ACTION_CREATE || kind == ACTION_MODIFY;
-            ASSERT_EQ(action->GetBytes(), copies && m != master.end() ? m->second.content.size() : 0u)
+            ASSERT_EQ(action->GetBytes(),
+                      copies && m != master.end() ? m->second.content.size() : 0u)
                 << "seed " << seed << ": " << action->GetMasterPath();
         }
 
@@ -75,16 +77,16 @@ TEST(Differential, RandomPairsReachTheModelsState) {
         RecordingRequestHost request(host);
         const RequestResult result = RunStartRequest(request, TestRequest(t / "m", t / "s", 0));
         const bool ok = result == RequestResult::Done || result == RequestResult::UpToDate;
-        ASSERT_TRUE(ok) << "seed " << seed << ": " << (host.m_messages.empty() ? "" : host.m_messages[0]);
+        ASSERT_TRUE(ok) << "seed " << seed << ": "
+                        << (host.m_messages.empty() ? "" : host.m_messages[0]);
         const std::string question =
             "Kelvad: " + RiskText({deletions, slave.size(), mass, older}) + ". Continue?";
         ASSERT_EQ(std::ranges::count(request.m_log, question), asked ? 1 : 0)
             << "seed " << seed << ": " << question;
-        ASSERT_EQ(std::ranges::count_if(request.m_log,
-                                        [](const std::string& line) {
-                                            return line.ends_with("Continue?");
-                                        }),
-                  asked ? 1 : 0)
+        ASSERT_EQ(
+            std::ranges::count_if(
+                request.m_log, [](const std::string& line) { return line.ends_with("Continue?"); }),
+            asked ? 1 : 0)
             << "seed " << seed << ": " << deletions << " of " << slave.size();
         ASSERT_EQ(Snapshot(t / "s"), ExpectedSlave(master, slave)) << "seed " << seed;
         ASSERT_EQ(Modes(t / "s"), ExpectedModes(master, slave, 022)) << "seed " << seed;
@@ -102,7 +104,8 @@ TEST(Differential, RandomPairsReachTheModelsState) {
 // either side, and the rest is mirrored.
 TEST(Differential, RandomIgnoreFilesLeaveOutWhatTheyMatch) {
 #ifdef _WIN32
-    GTEST_SKIP() << "the model reads ignore files with the C library's fnmatch, which Windows lacks";
+    GTEST_SKIP()
+        << "the model reads ignore files with the C library's fnmatch, which Windows lacks";
 #endif
     const int pairs = SoakCount("KELVAD_SOAK_PAIRS", 300) / 2;
     int leftOut = 0;
@@ -122,7 +125,8 @@ TEST(Differential, RandomIgnoreFilesLeaveOutWhatTheyMatch) {
         if (!SyncRun(t / "m", t / "s", host)) {
             ASSERT_FALSE(host.m_messages.empty()) << "seed " << seed;
             for (const std::string& message : host.m_messages) {
-                ASSERT_TRUE(message.ends_with("(a slave entry left out of the mirror is in its place)"))
+                ASSERT_TRUE(
+                    message.ends_with("(a slave entry left out of the mirror is in its place)"))
                     << "seed " << seed << ": " << message;
             }
             ++blocked;
@@ -133,8 +137,9 @@ TEST(Differential, RandomIgnoreFilesLeaveOutWhatTheyMatch) {
         ASSERT_TRUE(PlanRun(t / "m", t / "s").empty()) << "seed " << seed;
         leftOut += expected != ExpectedSlave(master, slave) ? 1 : 0;
     }
-    std::printf("ignore-file pairs checked: %d (%d left something out, %d had a master entry "
-                "kept out by a left-out slave entry)\n",
-                pairs, leftOut, blocked);
+    std::printf(
+        "ignore-file pairs checked: %d (%d left something out, %d had a master entry "
+        "kept out by a left-out slave entry)\n",
+        pairs, leftOut, blocked);
     EXPECT_GT(leftOut, pairs / 3);
 }

@@ -105,8 +105,8 @@ bool IsKnownMessage(const std::string& text) {
     for (const char* prefix :
          {"Error copying ", "Error creating ", "Error deleting file ", "Error creating directory ",
           "Unable to delete directory ", "Unable to write the slave directory to disk ",
-          "Master directory is empty", "Master directory can't be read", "Slave directory can't be read",
-          "Error reading directory "}) {
+          "Master directory is empty", "Master directory can't be read",
+          "Slave directory can't be read", "Error reading directory "}) {
         if (text.rfind(prefix, 0) == 0) {
             return true;
         }
@@ -175,14 +175,15 @@ TEST(FaultSweep, EveryCallFailingOnceLosesNothingAndARerunConverges) {
                         // Each says why in the words of the call that failed;
                         // a slave directory left unlisted is only found not
                         // empty when its removal comes.
-                        const std::string why = platform::ErrorText(call == Call::Write ? ENOSPC : EIO);
+                        const std::string why =
+                            platform::ErrorText(call == Call::Write ? ENOSPC : EIO);
                         for (const std::string& message : host.m_messages) {
                             EXPECT_TRUE(IsKnownMessage(message)) << message;
-                            EXPECT_TRUE(message == "Master directory is empty" ||
-                                        message.find("(" + why + ")") != std::string::npos ||
-                                        message.find(": " + why + ")") != std::string::npos ||
-                                        (side == Side::Slave &&
-                                         message.ends_with("(Directory not empty)")))
+                            EXPECT_TRUE(
+                                message == "Master directory is empty" ||
+                                message.find("(" + why + ")") != std::string::npos ||
+                                message.find(": " + why + ")") != std::string::npos ||
+                                (side == Side::Slave && message.ends_with("(Directory not empty)")))
                                 << message;
                         }
                     } else {

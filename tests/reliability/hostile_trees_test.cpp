@@ -1,7 +1,7 @@
 // Trees that fight back: odd names, special files, files that change between
 // the plan and its execution, a slave that fills up.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -18,18 +18,26 @@
 #include "support/sync_run.h"
 #include "support/temp_tree.h"
 
-
 TEST(HostileTrees, OddNamesAreCopiedAndDeletedLikeAnyOther) {
     TempDir t;
-    const std::vector<std::string> names = {
-        std::string(255, 'n'), "new\nline", "bad\xFF\xFEutf8", "-rf", "--", "file~123", "~~~~",
-        " leading and trailing ", "*?[glob]", "back\\slash", "\xC3\xA9t\xC3\xA9"};
+    const std::vector<std::string> names = {std::string(255, 'n'),
+                                            "new\nline",
+                                            "bad\xFF\xFEutf8",
+                                            "-rf",
+                                            "--",
+                                            "file~123",
+                                            "~~~~",
+                                            " leading and trailing ",
+                                            "*?[glob]",
+                                            "back\\slash",
+                                            "\xC3\xA9t\xC3\xA9"};
     for (const std::string& name : names) {
         WriteFile(t / "m/" + name, "content of " + name);
         WriteFile(t / "s/old " + name.substr(0, 200), "stale");
     }
     RecordingHost host;
-    ASSERT_TRUE(SyncRun(t / "m", t / "s", host)) << (host.m_messages.empty() ? "" : host.m_messages[0]);
+    ASSERT_TRUE(SyncRun(t / "m", t / "s", host))
+        << (host.m_messages.empty() ? "" : host.m_messages[0]);
     EXPECT_EQ(Snapshot(t / "s"), Snapshot(t / "m"));
     EXPECT_TRUE(PlanRun(t / "m", t / "s").empty());
 }
@@ -56,7 +64,8 @@ TEST(HostileTrees, IgnorePatternsForOddNamesLeaveOutThoseNamesExactly) {
     }
     WriteFile(t / "m/.kelvadignore", rules);
     RecordingHost host;
-    ASSERT_TRUE(SyncRun(t / "m", t / "s", host)) << (host.m_messages.empty() ? "" : host.m_messages[0]);
+    ASSERT_TRUE(SyncRun(t / "m", t / "s", host))
+        << (host.m_messages.empty() ? "" : host.m_messages[0]);
     for (const auto& [pattern, names] : cases) {
         EXPECT_EQ(ReadFile(t / "s/" + names.first), "the slave's own") << pattern;
         EXPECT_EQ(ReadFile(t / "s/" + names.second), "master") << pattern;
@@ -91,12 +100,15 @@ TEST(HostileTrees, IgnoreFilesAreReadWholeThroughLinksBeneathTheMasterOrRefused)
          },
          "a link that leads outside the master directory"},
         {"a dangling link",
-         [](const std::string& m) { ASSERT_EQ(::symlink("gone", (m + "/.kelvadignore").c_str()), 0); },
+         [](const std::string& m) {
+             ASSERT_EQ(::symlink("gone", (m + "/.kelvadignore").c_str()), 0);
+         },
          "No such file or directory"},
         {"a FIFO",
          [](const std::string& m) { ASSERT_EQ(::mkfifo((m + "/.kelvadignore").c_str(), 0600), 0); },
          "not a regular file"},
-        {"a directory", [](const std::string& m) { MakeDirs(m + "/.kelvadignore"); }, "not a regular file"},
+        {"a directory", [](const std::string& m) { MakeDirs(m + "/.kelvadignore"); },
+         "not a regular file"},
         {"too large to be one",
          [](const std::string& m) {
              WriteFile(m + "/.kelvadignore", "");
@@ -117,8 +129,9 @@ TEST(HostileTrees, IgnoreFilesAreReadWholeThroughLinksBeneathTheMasterOrRefused)
             EXPECT_TRUE(synced) << (host.m_messages.empty() ? "" : host.m_messages[0]);
         } else {
             EXPECT_FALSE(synced);
-            EXPECT_EQ(host.m_messages, (std::vector<std::string>{"Error reading " + t.Path() +
-                                                                 "/m/.kelvadignore (" + c.refusal + ")"}));
+            EXPECT_EQ(host.m_messages,
+                      (std::vector<std::string>{"Error reading " + t.Path() + "/m/.kelvadignore (" +
+                                                c.refusal + ")"}));
             EXPECT_FALSE(Exists(t / "s/a"));  // refused before anything changed
         }
     }
@@ -140,11 +153,15 @@ TEST(HostileTrees, SpecialFilesOnEitherSideKeepTheirPathOutOfTheMirror) {
     // Links in the slave are not the run's to delete either.
     ASSERT_EQ(::symlink("/etc/passwd", (t / "s/mine").c_str()), 0);
     RecordingHost host;
-    ASSERT_TRUE(SyncRun(t / "m", t / "s", host)) << (host.m_messages.empty() ? "" : host.m_messages[0]);
-    EXPECT_EQ(Snapshot(t / "s"),
-              (std::map<std::string, std::string>{{"fifo", "f:a file"}, {"mine", "l"}, {"plain", "f:x"},
-                                                  {"proj", "d"}, {"proj/a", "f:1"}, {"proj/sub", "d"},
-                                                  {"proj/sub/b", "f:2"}}));
+    ASSERT_TRUE(SyncRun(t / "m", t / "s", host))
+        << (host.m_messages.empty() ? "" : host.m_messages[0]);
+    EXPECT_EQ(Snapshot(t / "s"), (std::map<std::string, std::string>{{"fifo", "f:a file"},
+                                                                     {"mine", "l"},
+                                                                     {"plain", "f:x"},
+                                                                     {"proj", "d"},
+                                                                     {"proj/a", "f:1"},
+                                                                     {"proj/sub", "d"},
+                                                                     {"proj/sub/b", "f:2"}}));
     EXPECT_TRUE(PlanRun(t / "m", t / "s").empty());
     if (!haveDevice) {
         GTEST_SKIP() << "device nodes cannot be made here; FIFOs, sockets and links were checked";
@@ -185,7 +202,9 @@ TEST(HostileTrees, ASlaveThatCannotBeWrittenStopsTheRunWithItsMessage) {
     WriteFile(t / "m/b", "b");
     MakeDirs(t / "s");
     struct ReadOnly : FaultInjector {
-        int Fail(Call call, const std::string&) override { return call == Call::Create ? EACCES : 0; }
+        int Fail(Call call, const std::string&) override {
+            return call == Call::Create ? EACCES : 0;
+        }
     } readOnly;
     RecordingHost host;
     EXPECT_FALSE(SyncRun(t / "m", t / "s", host, &readOnly));
@@ -214,11 +233,14 @@ TEST(HostileTrees, ASlaveThatFillsUpMidCopyKeepsNoPartialFile) {
     EXPECT_EQ(::umount((t / "s").c_str()), 0) << std::strerror(errno);
     ::umount2((t / "s").c_str(), MNT_DETACH);
     EXPECT_FALSE(ok);
-    EXPECT_EQ(host.m_messages, (std::vector<std::string>{"Error creating " + t.Path() +
-                                                         "/s/zbig (Write error on target file: No space left on device)"}));
-    EXPECT_EQ(after, (std::map<std::string, std::string>{{"old", "f:newer master"},
-                                                        {"small", "f:fits"},
-                                                        {"zz-after", "f:" + std::string(700 << 10, 'a')}}));
+    EXPECT_EQ(host.m_messages,
+              (std::vector<std::string>{
+                  "Error creating " + t.Path() +
+                  "/s/zbig (Write error on target file: No space left on device)"}));
+    EXPECT_EQ(after, (std::map<std::string, std::string>{
+                         {"old", "f:newer master"},
+                         {"small", "f:fits"},
+                         {"zz-after", "f:" + std::string(700 << 10, 'a')}}));
 }
 
 TEST(HostileTrees, ADirectorySwappedForALinkMidRunLeadsNowhere) {
@@ -231,11 +253,17 @@ TEST(HostileTrees, ADirectorySwappedForALinkMidRunLeadsNowhere) {
         std::string message;  // after the slave root
     };
     const Case cases[] = {
-        {"s/sub", {}, {"sub/old0.txt", "sub/old1.txt"},
+        {"s/sub",
+         {},
+         {"sub/old0.txt", "sub/old1.txt"},
          "/sub/old0.txt (Too many levels of symbolic links)"},
-        {"s/sub", {"sub/new.txt"}, {"sub/old.txt"},
+        {"s/sub",
+         {"sub/new.txt"},
+         {"sub/old.txt"},
          "/sub/new.txt (Write error on target file: Too many levels of symbolic links)"},
-        {"m/sub", {"sub/inside.txt"}, {},
+        {"m/sub",
+         {"sub/inside.txt"},
+         {},
          "/sub/inside.txt (Source file does not exist: Too many levels of symbolic links)"},
     };
     for (const Case& c : cases) {
@@ -298,7 +326,8 @@ TEST(HostileTrees, RootsThatOverlapThroughABindMountAreTold) {
     MakeDirs(t / "other");
     BindMount bound(t / "m", t / "B");
     if (!bound.Mounted()) {
-        GTEST_SKIP() << "bind mounts are refused here; links and \"..\" are checked by the dialog tests";
+        GTEST_SKIP()
+            << "bind mounts are refused here; links and \"..\" are checked by the dialog tests";
     }
     EXPECT_TRUE(Overlap(t / "m", t / "B/sub"));  // the slave inside the master
     EXPECT_TRUE(Overlap(t / "B/sub", t / "m"));  // the master inside the slave
@@ -321,7 +350,8 @@ TEST(HostileTrees, AViewOfTheMasterThroughFuseIsAnOverlap) {
     WriteFile(t / "P/m/a", "precious");
     WriteFile(t / "P/m/sub/b", "precious");
     MakeDirs(t / "V");
-    if (std::system(("bindfs -o nonempty '" + t / "P" + "' '" + t / "V" + "' 2>/dev/null").c_str()) != 0) {
+    if (std::system(
+            ("bindfs -o nonempty '" + t / "P" + "' '" + t / "V" + "' 2>/dev/null").c_str()) != 0) {
         GTEST_SKIP() << "no FUSE view could be mounted here (bindfs missing, or FUSE refused)";
     }
     const auto before = Snapshot(t / "P");
@@ -333,10 +363,12 @@ TEST(HostileTrees, AViewOfTheMasterThroughFuseIsAnOverlap) {
         r.maxDelete = -1;
         request.m_confirmDeletion = true;  // as --max-delete=all in a cron job
         EXPECT_EQ(RunStartRequest(request, r), RequestResult::Refused);
-        EXPECT_EQ(host.m_messages, (std::vector<std::string>{"Master and slave directories overlap"}));
+        EXPECT_EQ(host.m_messages,
+                  (std::vector<std::string>{"Master and slave directories overlap"}));
         EXPECT_EQ(Snapshot(t / "P"), before);  // the marker gone too
     }
-    EXPECT_EQ(std::system(("fusermount -u '" + t / "V" + "' || umount -l '" + t / "V" + "'").c_str()), 0);
+    EXPECT_EQ(
+        std::system(("fusermount -u '" + t / "V" + "' || umount -l '" + t / "V" + "'").c_str()), 0);
 }
 
 // Slaves on real file systems made for the test: exFAT through FUSE (no
@@ -362,7 +394,8 @@ TEST(HostileTrees, SlavesOnOtherFileSystemsTakeEveryChangeAndConverge) {
         ASSERT_EQ(::truncate((t / "image").c_str(), 64 << 20), 0);
         const auto fill = [&](std::string command) {
             for (auto [key, value] : {std::pair<std::string, std::string>{"{image}", t / "image"},
-                                      {"{device}", t / "device"}, {"{dir}", t / "s"}}) {
+                                      {"{device}", t / "device"},
+                                      {"{dir}", t / "s"}}) {
                 for (size_t at; (at = command.find(key)) != std::string::npos;) {
                     command.replace(at, key.size(), value);
                 }
@@ -406,7 +439,8 @@ TEST(HostileTrees, SlavesOnOtherFileSystemsTakeEveryChangeAndConverge) {
             EXPECT_EQ(ReadFile(t / "s/private.key"), "secret");
             struct stat copied;
             ASSERT_EQ(::stat((t / "s/private.key").c_str(), &copied), 0);
-            EXPECT_NEAR(static_cast<double>(copied.st_mtime), 1000000000, 2);  // the master's time, as the slave keeps it
+            EXPECT_NEAR(static_cast<double>(copied.st_mtime), 1000000000,
+                        2);  // the master's time, as the slave keeps it
             // A name whose letter case changed in the master, and new content.
             ASSERT_EQ(::rename((t / "m/Readme.txt").c_str(), (t / "m/README.txt").c_str()), 0);
             WriteFile(t / "m/private.key", "a longer secret", 1000000000);
@@ -457,8 +491,9 @@ TEST(HostileTrees, SlavesOnOtherFileSystemsTakeEveryChangeAndConverge) {
                 OneFault unreadable(Call::OpenDir, EACCES, 1, "m/DIR");
                 RecordingHost hidden;
                 EXPECT_FALSE(SyncRun(t / "m", t / "s", hidden, &unreadable));
-                EXPECT_EQ(hidden.m_messages, (std::vector<std::string>{"Error reading directory " +
-                                                                      t.Path() + "/m/DIR (Permission denied)"}));
+                EXPECT_EQ(hidden.m_messages,
+                          (std::vector<std::string>{"Error reading directory " + t.Path() +
+                                                    "/m/DIR (Permission denied)"}));
                 EXPECT_EQ(ReadFile(t / "s/dir/inner.bin"), std::string(3 << 20, 'x'));
             }
         } else {
@@ -485,10 +520,11 @@ TEST(HostileTrees, MountPointsInsideTheSlaveAreNotCrossedAndMountsShowingTheOthe
     // would write there says where the mount is.
     RecordingHost host;
     EXPECT_FALSE(SyncRun(t / "m", t / "s", host));
-    EXPECT_EQ(host.m_messages, (std::vector<std::string>{
-                                   "Error creating " + t.Path() + "/s/usb/new.txt (Write error on "
-                                   "target file: another file system is mounted at " +
-                                   t.Path() + "/s/usb)"}));
+    EXPECT_EQ(host.m_messages,
+              (std::vector<std::string>{"Error creating " + t.Path() +
+                                        "/s/usb/new.txt (Write error on "
+                                        "target file: another file system is mounted at " +
+                                        t.Path() + "/s/usb)"}));
     EXPECT_EQ(ReadFile(t / "s/usb/stale.txt"), "on the stick");
     EXPECT_FALSE(Exists(t / "s/usb/new.txt"));
     EXPECT_EQ(ReadFile(t / "s/data.csv"), "data");
@@ -506,7 +542,8 @@ TEST(HostileTrees, MountPointsInsideTheSlaveAreNotCrossedAndMountsShowingTheOthe
         ASSERT_TRUE(shown.Mounted());
         RecordingHost refused;
         EXPECT_FALSE(SyncRun(t / "m", t / "s", refused));
-        EXPECT_EQ(refused.m_messages, (std::vector<std::string>{"Master and slave directories overlap"}));
+        EXPECT_EQ(refused.m_messages,
+                  (std::vector<std::string>{"Master and slave directories overlap"}));
     }
     EXPECT_EQ(Snapshot(t / "m"), masterBefore);
     // A subdirectory of the master moved over a newer mount to stand as the
@@ -568,9 +605,9 @@ TEST(HostileTrees, NeitherARepointedRootNorAMovedDirectoryLeadsAStepOutOfTheScan
         ASSERT_EQ(::symlink((t / "victim").c_str(), (t / "s").c_str()), 0);
     };
     EXPECT_EQ(RunStartRequest(request, TestRequest(t / "m", t / "s", 1)), RequestResult::Done);
-    EXPECT_EQ(Snapshot(t / "victim"), (std::map<std::string, std::string>{
-                                          {"photos", "d"}, {"photos/old1.jpg", "f:victim's"},
-                                          {"precious", "f:victim's"}}));
+    EXPECT_EQ(Snapshot(t / "victim"),
+              (std::map<std::string, std::string>{
+                  {"photos", "d"}, {"photos/old1.jpg", "f:victim's"}, {"precious", "f:victim's"}}));
     EXPECT_EQ(ReadFile(t / "real/new.txt"), "new");
     EXPECT_EQ(ReadFile(t / "rescued/old2.jpg"), "old");  // the moved directory got no more changes
     EXPECT_FALSE(Exists(t / "rescued/old1.jpg"));

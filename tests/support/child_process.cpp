@@ -16,14 +16,16 @@ ChildProcess::ChildProcess(const std::string& filter, const Environment& environ
     wchar_t self[32768];
     const DWORD n = ::GetModuleFileNameW(nullptr, self, 32768);
     for (const auto& [name, value] : environment) {  // inherited by the child, then taken back
-        ::SetEnvironmentVariableW(platform::win::Widen(name).c_str(), platform::win::Widen(value).c_str());
+        ::SetEnvironmentVariableW(platform::win::Widen(name).c_str(),
+                                  platform::win::Widen(value).c_str());
     }
-    std::wstring command = L"\"" + std::wstring(self, n) + L"\" --gtest_filter=" + platform::win::Widen(filter);
+    std::wstring command =
+        L"\"" + std::wstring(self, n) + L"\" --gtest_filter=" + platform::win::Widen(filter);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                         &process)) {
+    if (::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                         &startup, &process)) {
         ::CloseHandle(process.hThread);
         m_handle = process.hProcess;
         m_id = static_cast<int>(process.dwProcessId);

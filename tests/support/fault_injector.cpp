@@ -4,22 +4,38 @@
 
 const char* CallName(Call call) {
     switch (call) {
-        case Call::Open: return "open";
-        case Call::Create: return "create";
-        case Call::Read: return "read";
-        case Call::Write: return "write";
-        case Call::CopyRange: return "copy_file_range";
-        case Call::Close: return "close";
-        case Call::Rename: return "rename";
-        case Call::Unlink: return "unlink";
-        case Call::Mkdir: return "mkdir";
-        case Call::Rmdir: return "rmdir";
-        case Call::OpenDir: return "opendir";
-        case Call::ReadDir: return "readdir";
-        case Call::Stat: return "stat";
-        case Call::Chmod: return "chmod";
-        case Call::Sync: return "syncfs";
-        case Call::Xattr: return "fsetxattr";
+        case Call::Open:
+            return "open";
+        case Call::Create:
+            return "create";
+        case Call::Read:
+            return "read";
+        case Call::Write:
+            return "write";
+        case Call::CopyRange:
+            return "copy_file_range";
+        case Call::Close:
+            return "close";
+        case Call::Rename:
+            return "rename";
+        case Call::Unlink:
+            return "unlink";
+        case Call::Mkdir:
+            return "mkdir";
+        case Call::Rmdir:
+            return "rmdir";
+        case Call::OpenDir:
+            return "opendir";
+        case Call::ReadDir:
+            return "readdir";
+        case Call::Stat:
+            return "stat";
+        case Call::Chmod:
+            return "chmod";
+        case Call::Sync:
+            return "syncfs";
+        case Call::Xattr:
+            return "fsetxattr";
     }
     return "?";
 }
@@ -49,7 +65,8 @@ platform::Status FaultyRoot::Fails(Call call, std::string_view relative) {
 }
 
 platform::Result<int> FaultyRoot::OpenDirectory(std::string_view relative) {
-    return Unless(Fails(Call::OpenDir, relative), [&] { return TreeRoot::OpenDirectory(relative); });
+    return Unless(Fails(Call::OpenDir, relative),
+                  [&] { return TreeRoot::OpenDirectory(relative); });
 }
 
 bool FaultyRoot::NextMatch(platform::DirSearch& search, platform::DirMatch& match) {
@@ -64,19 +81,23 @@ bool FaultyRoot::NextMatch(platform::DirSearch& search, platform::DirMatch& matc
 }
 
 platform::Result<int> FaultyRoot::OpenForRead(std::string_view relative, platform::FileInfo& info) {
-    return Unless(Fails(Call::Open, relative), [&] { return TreeRoot::OpenForRead(relative, info); });
+    return Unless(Fails(Call::Open, relative),
+                  [&] { return TreeRoot::OpenForRead(relative, info); });
 }
 
 platform::Result<int> FaultyRoot::CreateExclusive(std::string_view relative, mode_t mode) {
-    return Unless(Fails(Call::Create, relative), [&] { return TreeRoot::CreateExclusive(relative, mode); });
+    return Unless(Fails(Call::Create, relative),
+                  [&] { return TreeRoot::CreateExclusive(relative, mode); });
 }
 
 platform::Result<int> FaultyRoot::CreateUnnamed(std::string_view relativeDir, mode_t mode) {
-    return Unless(Fails(Call::Create, relativeDir), [&] { return TreeRoot::CreateUnnamed(relativeDir, mode); });
+    return Unless(Fails(Call::Create, relativeDir),
+                  [&] { return TreeRoot::CreateUnnamed(relativeDir, mode); });
 }
 
 platform::Status FaultyRoot::LinkUnnamed(int fd, std::string_view relative) {
-    return Unless(Fails(Call::Rename, relative), [&] { return TreeRoot::LinkUnnamed(fd, relative); });
+    return Unless(Fails(Call::Rename, relative),
+                  [&] { return TreeRoot::LinkUnnamed(fd, relative); });
 }
 
 platform::Status FaultyRoot::RenameReplace(std::string_view from, std::string_view to) {
@@ -92,7 +113,8 @@ platform::Status FaultyRoot::RemoveFile(std::string_view relative) {
 }
 
 platform::Status FaultyRoot::MakeDirectory(std::string_view relative, mode_t mode) {
-    return Unless(Fails(Call::Mkdir, relative), [&] { return TreeRoot::MakeDirectory(relative, mode); });
+    return Unless(Fails(Call::Mkdir, relative),
+                  [&] { return TreeRoot::MakeDirectory(relative, mode); });
 }
 
 platform::Status FaultyRoot::SetMode(std::string_view relative, mode_t mode) {
@@ -100,11 +122,13 @@ platform::Status FaultyRoot::SetMode(std::string_view relative, mode_t mode) {
 }
 
 platform::Status FaultyRoot::RemoveDirectory(std::string_view relative) {
-    return Unless(Fails(Call::Rmdir, relative), [&] { return TreeRoot::RemoveDirectory(relative); });
+    return Unless(Fails(Call::Rmdir, relative),
+                  [&] { return TreeRoot::RemoveDirectory(relative); });
 }
 
 platform::Status FaultyRoot::DescribeName(std::string_view relative, platform::FileInfo& info) {
-    return Unless(Fails(Call::Stat, relative), [&] { return TreeRoot::DescribeName(relative, info); });
+    return Unless(Fails(Call::Stat, relative),
+                  [&] { return TreeRoot::DescribeName(relative, info); });
 }
 
 platform::Status FaultyRoot::Flush() {
@@ -124,15 +148,18 @@ platform::Status FaultyRoot::WriteAll(int fd, const void* buffer, size_t size) {
 }
 
 platform::Status FaultyRoot::WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) {
-    return Unless(Fails(Call::Write), [&] { return TreeRoot::WriteAllAt(fd, buffer, size, offset); });
+    return Unless(Fails(Call::Write),
+                  [&] { return TreeRoot::WriteAllAt(fd, buffer, size, offset); });
 }
 
 platform::Result<size_t> FaultyRoot::CopyRange(int in, int out, size_t size) {
     return Unless(Fails(Call::CopyRange), [&] { return TreeRoot::CopyRange(in, out, size); });
 }
 
-platform::Result<size_t> FaultyRoot::CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t size) {
-    return Unless(Fails(Call::CopyRange), [&] { return TreeRoot::CopyRangeAt(in, inOffset, out, outOffset, size); });
+platform::Result<size_t> FaultyRoot::CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset,
+                                                 size_t size) {
+    return Unless(Fails(Call::CopyRange),
+                  [&] { return TreeRoot::CopyRangeAt(in, inOffset, out, outOffset, size); });
 }
 
 platform::Result<off_t> FaultyRoot::SeekData(int fd, off_t offset) {
@@ -152,7 +179,8 @@ platform::Status FaultyRoot::Describe(int fd, platform::FileInfo& info) {
 }
 
 platform::Status FaultyRoot::KeepExtendedAttributes(int sourceFd, int fd) {
-    return Unless(Fails(Call::Xattr), [&] { return TreeRoot::KeepExtendedAttributes(sourceFd, fd); });
+    return Unless(Fails(Call::Xattr),
+                  [&] { return TreeRoot::KeepExtendedAttributes(sourceFd, fd); });
 }
 
 platform::Status FaultyRoot::Close(int fd) {

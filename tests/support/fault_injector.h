@@ -5,9 +5,9 @@
 // this is in the program itself.
 #pragma once
 
-#include <memory>
 #include <deque>
 #include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -15,28 +15,28 @@
 
 // The calls of a root that can be made to fail.
 enum class Call {
-    Open,       // opening a source file for reading
-    Create,     // creating an output file, named or unnamed (then `path` is its directory)
+    Open,    // opening a source file for reading
+    Create,  // creating an output file, named or unnamed (then `path` is its directory)
     Read,
     Write,
     CopyRange,  // the kernel's in-place copy
     Close,
-    Rename,     // giving an output its final name (a rename, or linking an unnamed file)
+    Rename,  // giving an output its final name (a rename, or linking an unnamed file)
     Unlink,
     Mkdir,
     Rmdir,
-    OpenDir,    // opening a directory for listing
-    ReadDir,    // fetching the next entry of a listing
-    Stat,       // looking at a file or directory
-    Chmod,      // setting the permission bits of a directory that a run made
-    Sync,       // flushing the slave's file system to its disk
-    Xattr,      // giving an output its source's extended attributes
+    OpenDir,  // opening a directory for listing
+    ReadDir,  // fetching the next entry of a listing
+    Stat,     // looking at a file or directory
+    Chmod,    // setting the permission bits of a directory that a run made
+    Sync,     // flushing the slave's file system to its disk
+    Xattr,    // giving an output its source's extended attributes
 };
 
 const char* CallName(Call call);
 
 class FaultInjector {
-public:
+  public:
     virtual ~FaultInjector() = default;
     // Returns the errno value that the call must fail with, or 0 to let it run.
     // `path` is the root's path and "/relative" for calls on a path, the root's
@@ -50,7 +50,7 @@ public:
 // A root that asks `faults` before each of its calls; the call is not made, and
 // fails as the injector says, when it says so.
 class FaultyRoot : public platform::TreeRoot {
-public:
+  public:
     FaultyRoot(std::string path, platform::Mounts mounts, FaultInjector& faults)
         : TreeRoot(std::move(path), mounts), m_faults(faults) {}
 
@@ -73,7 +73,8 @@ public:
     platform::Status WriteAll(int fd, const void* buffer, size_t size) override;
     platform::Status WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) override;
     platform::Result<size_t> CopyRange(int in, int out, size_t size) override;
-    platform::Result<size_t> CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset, size_t size) override;
+    platform::Result<size_t> CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset,
+                                         size_t size) override;
     platform::Result<off_t> SeekData(int fd, off_t offset) override;
     platform::Result<off_t> SeekHole(int fd, off_t offset) override;
     platform::Status Truncate(int fd, off_t size) override;
@@ -81,7 +82,7 @@ public:
     platform::Status KeepExtendedAttributes(int sourceFd, int fd) override;
     platform::Status Close(int fd) override;
 
-private:
+  private:
     // The failure the injector gives `call` on `relative` ("" for a call on an
     // open file or listing); ok to let the call run.
     platform::Status Fails(Call call, std::string_view relative = {});
@@ -99,7 +100,7 @@ inline auto WrapRoots(FaultInjector& faults) {
 // Fails the n-th (1-based) call of one kind, optionally only for paths that
 // contain a given text, with a given errno, once.
 class OneFault : public FaultInjector {
-public:
+  public:
     OneFault(Call call, int err, int nth = 1, std::string pathPart = {})
         : m_call(call), m_err(err), m_nth(nth), m_pathPart(std::move(pathPart)) {}
 
@@ -120,7 +121,7 @@ public:
     bool Fired() const { return m_fired; }
     int Seen() const { return m_seen; }
 
-private:
+  private:
     Call m_call;
     int m_err;
     int m_nth;
@@ -131,7 +132,7 @@ private:
 
 // Several OneFaults at once: a call fails as the first of them that fails it.
 class SeveralFaults : public FaultInjector {
-public:
+  public:
     struct Spec {
         Call call;
         int err;
@@ -153,6 +154,6 @@ public:
         return 0;
     }
 
-private:
+  private:
     std::deque<OneFault> m_faults;
 };

@@ -15,7 +15,7 @@
 #include "sync/start_request.h"
 
 class RecordingHost : public IExecHost {
-public:
+  public:
     void PumpPending() override {
         ++m_pumps;
         if (m_onPump) {
@@ -35,7 +35,9 @@ public:
             m_skipped.push_back(std::to_string(kind) + " " + slavePath);
         }
     }
-    void SourceVanished(int, const std::string& masterFile) override { m_vanished.push_back(masterFile); }
+    void SourceVanished(int, const std::string& masterFile) override {
+        m_vanished.push_back(masterFile);
+    }
     void ExtendedAttributesNotKept(const std::string& slavePath) override {
         m_attributesNotKept.push_back(slavePath);
     }
@@ -48,7 +50,7 @@ public:
     std::vector<size_t> m_planSizes;  // of each plan told
     std::vector<size_t> m_positions;
     std::vector<std::string> m_messages;
-    std::vector<std::string> m_skipped;  // "kind path"
+    std::vector<std::string> m_skipped;            // "kind path"
     std::vector<std::string> m_vanished;           // master files, as messages name them
     std::vector<std::string> m_attributesNotKept;  // slave paths
 };
@@ -59,7 +61,7 @@ public:
 // "saved". The plan is carried out through `m_exec` (its own RecordingHost
 // unless another is given), which also receives the request's messages.
 class RecordingRequestHost : public IRequestHost {
-public:
+  public:
     RecordingRequestHost() : m_exec(&m_ownExec) {}
     explicit RecordingRequestHost(RecordingHost& exec) : m_exec(&exec) {}
 
@@ -109,13 +111,13 @@ public:
     bool m_confirmDeletion = true;
     OnFailure m_onFailure = OnFailure::Stop;
     int m_keepAlives = 0;
-    int m_stopAtKeepAlive = 0;  // 0: never
+    int m_stopAtKeepAlive = 0;                          // 0: never
     std::function<bool()> m_stopWhen;                   // asked at each keep-alive: stop now?
     std::chrono::steady_clock::time_point m_stoppedAt;  // when a stop was first asked
-    std::function<void()> m_beforeRun;  // between the plan and its execution
-    size_t m_leftOut = 0;               // as told by TellLeftOut
+    std::function<void()> m_beforeRun;                  // between the plan and its execution
+    size_t m_leftOut = 0;                               // as told by TellLeftOut
 
-private:
+  private:
     RecordingHost m_ownExec;
     RecordingHost* m_exec;
 };

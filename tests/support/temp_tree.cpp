@@ -15,7 +15,8 @@
 
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
-    std::string templ = std::string(base != nullptr && *base ? base : "/tmp") + "/kelvad-test-XXXXXX";
+    std::string templ =
+        std::string(base != nullptr && *base ? base : "/tmp") + "/kelvad-test-XXXXXX";
     std::vector<char> buffer(templ.begin(), templ.end());
     buffer.push_back('\0');
     if (::mkdtemp(buffer.data()) == nullptr) {
@@ -54,7 +55,8 @@ BindMount::BindMount(const std::string& from, const std::string& at, const char*
                      const char* options)
     : m_at(at) {
     MakeDirs(at);
-    m_mounted = ::mount(from.c_str(), at.c_str(), type, type == nullptr ? MS_BIND : 0, options) == 0;
+    m_mounted =
+        ::mount(from.c_str(), at.c_str(), type, type == nullptr ? MS_BIND : 0, options) == 0;
 }
 
 BindMount::~BindMount() {
@@ -164,7 +166,8 @@ void RemoveTree(const std::string& path) {
         if (!top.subdirs.empty()) {
             const std::string name = top.subdirs.back();
             top.subdirs.pop_back();
-            const int child = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const int child =
+                ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (child >= 0) {
                 ::close(fd);
                 fd = child;
@@ -247,7 +250,8 @@ std::string ReadFileBeneath(const std::string& root, const std::string& relative
         ::close(fd);
         fd = next;
     }
-    const int file = fd < 0 ? -1 : ::openat(fd, relative.substr(start).c_str(), O_RDONLY | O_CLOEXEC);
+    const int file =
+        fd < 0 ? -1 : ::openat(fd, relative.substr(start).c_str(), O_RDONLY | O_CLOEXEC);
     std::string content;
     char buffer[4096];
     for (ssize_t n; file >= 0 && (n = ::read(file, buffer, sizeof buffer)) > 0;) {

@@ -52,7 +52,8 @@ TempDir::TempDir() {
     const std::string root = Narrow(std::wstring(base, n));
     static unsigned counter = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        m_path = root + "kelvad-test-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter);
+        m_path = root + "kelvad-test-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                 std::to_string(++counter);
         for (char& c : m_path) {
             if (c == '\\') {
                 c = '/';
@@ -82,7 +83,8 @@ ScopedWorkingDir::~ScopedWorkingDir() {
     ::SetCurrentDirectoryW(Widen(m_old).c_str());
 }
 
-ScopedHome::ScopedHome(const std::string& path) : m_old(platform::EnvironmentVariable("USERPROFILE")) {
+ScopedHome::ScopedHome(const std::string& path)
+    : m_old(platform::EnvironmentVariable("USERPROFILE")) {
     ::SetEnvironmentVariableW(L"USERPROFILE", Widen(path).c_str());
 }
 
@@ -90,7 +92,8 @@ ScopedHome::~ScopedHome() {
     ::SetEnvironmentVariableW(L"USERPROFILE", Widen(m_old).c_str());
 }
 
-BindMount::BindMount(const std::string&, const std::string& at, const char*, const char*) : m_at(at) {
+BindMount::BindMount(const std::string&, const std::string& at, const char*, const char*)
+    : m_at(at) {
     MakeDirs(at);  // Windows has no bind mounts: Mounted() stays false and the test skips
 }
 
@@ -111,8 +114,8 @@ void WriteFile(const std::string& path, const std::string& content, time_t mtime
     }
     const std::wstring wide = LongPath(path);
     ::SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
-    HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         throw std::runtime_error("cannot write " + path);
     }
@@ -125,12 +128,14 @@ void WriteFile(const std::string& path, const std::string& content, time_t mtime
 }
 
 std::string ReadFile(const std::string& path) {
-    HANDLE file = ::CreateFileW(LongPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
+    HANDLE file =
+        ::CreateFileW(LongPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_EXISTING, 0, nullptr);
     std::string content;
     char buffer[65536];
     DWORD n = 0;
-    while (file != INVALID_HANDLE_VALUE && ::ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n > 0) {
+    while (file != INVALID_HANDLE_VALUE && ::ReadFile(file, buffer, sizeof buffer, &n, nullptr) &&
+           n > 0) {
         content.append(buffer, n);
     }
     if (file != INVALID_HANDLE_VALUE) {
@@ -141,7 +146,8 @@ std::string ReadFile(const std::string& path) {
 
 void SetMtime(const std::string& path, time_t mtime, long nanoseconds) {
     HANDLE file = ::CreateFileW(LongPath(path).c_str(), FILE_WRITE_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         SetTimes(file, mtime, nanoseconds);
@@ -155,7 +161,8 @@ void SetMode(const std::string& path, mode_t mode) {
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         return;
     }
-    const DWORD changed = (mode & 0200) ? attributes & ~FILE_ATTRIBUTE_READONLY : attributes | FILE_ATTRIBUTE_READONLY;
+    const DWORD changed = (mode & 0200) ? attributes & ~FILE_ATTRIBUTE_READONLY
+                                        : attributes | FILE_ATTRIBUTE_READONLY;
     ::SetFileAttributesW(wide.c_str(), changed != 0 ? changed : FILE_ATTRIBUTE_NORMAL);
 }
 
@@ -210,8 +217,8 @@ std::string MakeDeepChain(const std::string& root, const std::string& name, int 
 void MakeManyFiles(const std::string& dir, int count) {
     MakeDirs(dir);
     for (int i = 0; i < count; ++i) {
-        HANDLE file = ::CreateFileW(LongPath(dir + "/f" + std::to_string(i)).c_str(), GENERIC_WRITE, 0, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = ::CreateFileW(LongPath(dir + "/f" + std::to_string(i)).c_str(), GENERIC_WRITE,
+                                    0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
             throw std::runtime_error("cannot make " + dir + "/f" + std::to_string(i));
         }
@@ -228,7 +235,8 @@ std::string ReadFileBeneath(const std::string& root, const std::string& relative
 }
 
 namespace {
-void SnapshotInto(const std::string& root, const std::string& rel, std::map<std::string, std::string>& out) {
+void SnapshotInto(const std::string& root, const std::string& rel,
+                  std::map<std::string, std::string>& out) {
     for (const Listed& entry : List(rel.empty() ? root : root + "/" + rel)) {
         const std::string childRel = rel.empty() ? entry.name : rel + "/" + entry.name;
         if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {

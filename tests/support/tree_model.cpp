@@ -14,13 +14,29 @@ std::string RandomName(std::mt19937& rng) {
 #ifdef _WIN32
     // Names equal but for letter case are one name on Windows: one of each;
     // and no name ends in a dot, which Windows drops.
-    static const char* const stems[] = {"a", "C", "b", "E", "read me", "Readme", "R-E",
-                                        ".hidden", "x.y.z", "\xC3\xA9t\xC3\xA9", "\xC3\xA0",
-                                        "D", "D.txt", "Da", "d_", "-dash", "~~~~", "z~123"};
+    static const char* const stems[] = {"a",        "C",    "b",       "E",     "read me",
+                                        "Readme",   "R-E",  ".hidden", "x.y.z", "\xC3\xA9t\xC3\xA9",
+                                        "\xC3\xA0", "D",    "D.txt",   "Da",    "d_",
+                                        "-dash",    "~~~~", "z~123"};
 #else
-    static const char* const stems[] = {"a", "A", "b", "B", "read me", "Readme", "README",
-                                        ".hidden", "x.y.z", "\xC3\xA9t\xC3\xA9", "\xC3\x89T\xC3\x89",
-                                        "D", "D.txt", "Da", "d_", "-dash", "~~~~", "z~123"};
+    static const char* const stems[] = {"a",
+                                        "A",
+                                        "b",
+                                        "B",
+                                        "read me",
+                                        "Readme",
+                                        "README",
+                                        ".hidden",
+                                        "x.y.z",
+                                        "\xC3\xA9t\xC3\xA9",
+                                        "\xC3\x89T\xC3\x89",
+                                        "D",
+                                        "D.txt",
+                                        "Da",
+                                        "d_",
+                                        "-dash",
+                                        "~~~~",
+                                        "z~123"};
 #endif
     std::string name = stems[rng() % std::size(stems)];
     if (rng() % 3 == 0) {
@@ -210,10 +226,17 @@ std::string GenerateIgnoreFile(std::mt19937& rng, const ModelTree& master) {
         std::string pattern = anchored ? path : path.substr(path.rfind('/') + 1);
         const size_t nameAt = pattern.rfind('/') + 1;
         switch (rng() % 4) {
-            case 0: pattern.replace(nameAt, (pattern.size() - nameAt) / 2, "*"); break;
-            case 1: pattern[nameAt] = '?'; break;
-            case 2: pattern += "*"; break;
-            default: break;
+            case 0:
+                pattern.replace(nameAt, (pattern.size() - nameAt) / 2, "*");
+                break;
+            case 1:
+                pattern[nameAt] = '?';
+                break;
+            case 2:
+                pattern += "*";
+                break;
+            default:
+                break;
         }
         text += std::string(rng() % 4 == 0 ? "!" : "") + (anchored ? "/" : "") + pattern +
                 (rng() % 4 == 0 ? "/" : "") + "\n";
@@ -309,7 +332,8 @@ std::map<std::string, std::string> ExpectedSlaveLeavingOut(const ModelTree& mast
     // What stays keeps the slave's directories above it, whatever the master
     // has there, and what the master has below them.
     for (const auto& [path, content] : untouched) {
-        for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+        for (size_t slash = path.find('/'); slash != std::string::npos;
+             slash = path.find('/', slash + 1)) {
             const std::string dir = path.substr(0, slash);
             if (out.count(dir) == 0 || out[dir] != "d") {
                 out[dir] = "d";

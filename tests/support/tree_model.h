@@ -3,11 +3,11 @@
 // master/slave pairs to check Kelvad against it.
 #pragma once
 
+#include <sys/types.h>
 #include <ctime>
 #include <map>
 #include <random>
 #include <string>
-#include <sys/types.h>
 
 // A tree as relative path -> entry. Paths use "/".
 struct ModelEntry {

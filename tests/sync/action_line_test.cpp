@@ -9,7 +9,8 @@
 
 TEST(BuildActionLine, EveryKindNamesTheSlaveSidePath) {
     const std::string root = "/backup/";
-    EXPECT_EQ(BuildActionLine(CAction("a.TXT", "a.txt", ACTION_MODIFY), root), "Modify:\t/backup/a.txt");
+    EXPECT_EQ(BuildActionLine(CAction("a.TXT", "a.txt", ACTION_MODIFY), root),
+              "Modify:\t/backup/a.txt");
     EXPECT_EQ(BuildActionLine(CAction("~~~~", "old", ACTION_DELETE), root), "Delete:\t/backup/old");
     EXPECT_EQ(BuildActionLine(CAction("docs/a.txt", "~~~~", ACTION_CREATE), root),
               "Create:\t/backup/docs/a.txt");
@@ -19,15 +20,18 @@ TEST(BuildActionLine, EveryKindNamesTheSlaveSidePath) {
     // A newer slave file that an older master copy replaces is marked, and counted.
     CActionList plan;
     plan.push_back(std::make_unique<CAction>("f1.txt", "f1.txt", ACTION_MODIFY, 6));
-    EXPECT_EQ(PlanTotals(plan), "0 to create, 1 to replace (6 bytes); 0 to delete; 0 directories "
-                                "to make, 0 to remove");
+    EXPECT_EQ(PlanTotals(plan),
+              "0 to create, 1 to replace (6 bytes); 0 to delete; 0 directories "
+              "to make, 0 to remove");
     for (int i = 0; i < 2; ++i) {
         plan.push_back(std::make_unique<CAction>("f2.txt", "f2.txt", ACTION_MODIFY, 0));
         plan.back()->MarkReplacesNewer();
     }
-    EXPECT_EQ(BuildActionLine(*plan.back(), root), "Modify:\t/backup/f2.txt  (the slave's copy is newer)");
+    EXPECT_EQ(BuildActionLine(*plan.back(), root),
+              "Modify:\t/backup/f2.txt  (the slave's copy is newer)");
     EXPECT_TRUE(PlanTotals(plan).ends_with("; 2 newer slave files to be replaced by older ones"));
-    EXPECT_EQ(RiskText({0, 4, false, 1}), "This run would replace 1 newer slave file with an older one");
+    EXPECT_EQ(RiskText({0, 4, false, 1}),
+              "This run would replace 1 newer slave file with an older one");
     // A root typed with a trailing separator shows two.
     EXPECT_EQ(BuildActionLine(CAction("x", "~~~~", ACTION_CREATE), "/backup//"),
               "Create:\t/backup//x");

@@ -20,7 +20,8 @@ TEST(ParseSettings, MissingFileSectionOrKeysGiveTheDefaults) {
 
 TEST(ParseSettings, ValuesAreTakenVerbatim) {
     const SettingsValues v = ParseSettings(
-        "; a comment\r\n[other]\r\nMasterDir=/wrong\r\n[ init ]\r\nmasterdir=  /my dir ; not a comment \r\n"
+        "; a comment\r\n[other]\r\nMasterDir=/wrong\r\n[ init ]\r\nmasterdir=  /my dir ; not a "
+        "comment \r\n"
         "SLAVEDIR=\"/quoted\"\r\nMasterDir=/second\r\nOption= 1\r\n");
     EXPECT_EQ(v.masterDir, "  /my dir ; not a comment ");
     EXPECT_EQ(v.slaveDir, "\"/quoted\"");
@@ -29,7 +30,8 @@ TEST(ParseSettings, ValuesAreTakenVerbatim) {
 
 TEST(ParseSettings, LongValuesAreCutTo255BytesWithoutSplittingACharacter) {
     const std::string longPath(300, 'a');
-    EXPECT_EQ(ParseSettings("[INIT]\nMasterDir=" + longPath + "\n").masterDir, longPath.substr(0, 255));
+    EXPECT_EQ(ParseSettings("[INIT]\nMasterDir=" + longPath + "\n").masterDir,
+              longPath.substr(0, 255));
     // 254 bytes then a two-byte character: the character does not fit and goes.
     const std::string accented = std::string(254, 'b') + "\xC3\xA9" + "tail";
     EXPECT_EQ(ParseSettings("[INIT]\nSlaveDir=" + accented + "\n").slaveDir, std::string(254, 'b'));
@@ -50,17 +52,21 @@ TEST(UpdateSettings, WritesANewFileInKeyOrder) {
 
 TEST(UpdateSettings, KeepsOtherSectionsKeysCommentsAndLineEnds) {
     const std::string before =
-        "; kept\r\n[Other]\r\nMasterDir=/not-ours\r\n\r\n[INIT]\r\nOption=5\r\nColour=blue\r\n\r\n[Tail]\r\nx=1";
+        "; "
+        "kept\r\n[Other]\r\nMasterDir=/"
+        "not-ours\r\n\r\n[INIT]\r\nOption=5\r\nColour=blue\r\n\r\n[Tail]\r\nx=1";
     const std::string after = UpdateSettings(before, {"/new m", "/new s", 0});
-    EXPECT_EQ(after,
-              "; kept\r\n[Other]\r\nMasterDir=/not-ours\r\n\r\n[INIT]\r\nOption=0\r\nColour=blue\r\n"
-              "MasterDir=/new m\r\nSlaveDir=/new s\r\n\r\n[Tail]\r\nx=1");
+    EXPECT_EQ(
+        after,
+        "; kept\r\n[Other]\r\nMasterDir=/not-ours\r\n\r\n[INIT]\r\nOption=0\r\nColour=blue\r\n"
+        "MasterDir=/new m\r\nSlaveDir=/new s\r\n\r\n[Tail]\r\nx=1");
     const SettingsValues v = ParseSettings(after);
     EXPECT_EQ(v.masterDir, "/new m");
     EXPECT_EQ(v.slaveDir, "/new s");
     EXPECT_EQ(v.option, 0);
     // A section added to a file whose last line has no line end.
-    EXPECT_EQ(UpdateSettings("[A]\nk=v", {"m", "s", 0}), "[A]\nk=v\n[INIT]\nMasterDir=m\nSlaveDir=s\nOption=0\n");
+    EXPECT_EQ(UpdateSettings("[A]\nk=v", {"m", "s", 0}),
+              "[A]\nk=v\n[INIT]\nMasterDir=m\nSlaveDir=s\nOption=0\n");
 }
 
 TEST(UpdateSettings, AValueCannotBreakTheFileWithALineBreak) {
@@ -117,7 +123,8 @@ TEST(SettingsFile, ALinkToAnythingButTheUsersOwnRegularFileIsNeitherFollowedNorR
     const bool theirs = ::getuid() == 0 && ::chown((t / "theirs").c_str(), 65534, 65534) == 0;
     for (const char* target : {"fifo", "null", "theirs"}) {
         SCOPED_TRACE(target);
-        if ((std::string(target) == "null" && !device) || (std::string(target) == "theirs" && !theirs)) {
+        if ((std::string(target) == "null" && !device) ||
+            (std::string(target) == "theirs" && !theirs)) {
             continue;  // not possible without root
         }
         const std::string link = t / (std::string(target) + ".ini");

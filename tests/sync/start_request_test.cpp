@@ -7,8 +7,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <optional>
 #include <cstdio>
+#include <optional>
 #include <thread>
 #ifndef _WIN32
 #include <unistd.h>
@@ -25,7 +25,7 @@ namespace {
 
 // Counts directory listings (from either scan's thread) and can make each one slow.
 class Listings : public FaultInjector {
-public:
+  public:
     explicit Listings(std::chrono::milliseconds delay = {}) : m_delay(delay) {}
     int Fail(Call call, const std::string&) override {
         if (call == Call::OpenDir) {
@@ -36,7 +36,7 @@ public:
     }
     int m_count = 0;
 
-private:
+  private:
     std::chrono::milliseconds m_delay;
 };
 
@@ -46,7 +46,7 @@ using Log = std::vector<std::string>;
 // the comparison has begun and waits (two seconds at most) until a stop is
 // asked: the stop then lands in the comparison, however fast the machine.
 class StopInComparison : public platform::TreeRoot {
-public:
+  public:
     StopInComparison(const std::string& path, platform::Mounts mounts, std::atomic<bool>& comparing,
                      const std::atomic<bool>& stopAsked)
         : TreeRoot(path, mounts), m_comparing(comparing), m_stopAsked(stopAsked) {}
@@ -58,13 +58,13 @@ public:
         return TreeRoot::IgnoresCase(relative);
     }
 
-private:
+  private:
     std::atomic<bool>& m_comparing;
     const std::atomic<bool>& m_stopAsked;
 };
 
 class StartRequestTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         MakeDirs(m_master);
         MakeDirs(m_slave);
@@ -95,8 +95,10 @@ TEST_F(StartRequestTest, ChecksComeInTheirOrderBeforeAnythingIsScanned) {
         {{"", ""}, both},
         {{m_master, ""}, both},
         {{"", m_slave}, both},
-        {{m_dir / "nothing", m_dir / "nothing"}, "kelvad: Master and slave cannot be the same (are you mad?)"},
-        {{m_dir / "nothing", m_dir / "nothing either"}, "Kelvad: Master directory doesn't exist or isn't a directory"},
+        {{m_dir / "nothing", m_dir / "nothing"},
+         "kelvad: Master and slave cannot be the same (are you mad?)"},
+        {{m_dir / "nothing", m_dir / "nothing either"},
+         "Kelvad: Master directory doesn't exist or isn't a directory"},
         {{m_dir / "file", m_slave}, "Kelvad: Master directory doesn't exist or isn't a directory"},
         {{m_master, m_dir / "file"}, "Kelvad: Slave directory doesn't exist or isn't a directory"},
         {{m_master, m_master + "/sub/.."}, overlap},
@@ -104,7 +106,7 @@ TEST_F(StartRequestTest, ChecksComeInTheirOrderBeforeAnythingIsScanned) {
         {{m_master, m_master + "/sub"}, overlap},  // the slave inside the master
         {{m_master + "/sub", m_master}, overlap},  // the master inside the slave
 #ifndef _WIN32
-        {{m_dir / "alias", m_master}, overlap},    // one directory through a link
+        {{m_dir / "alias", m_master}, overlap},  // one directory through a link
         {{m_dir / "alias/sub", m_master}, overlap},
 #endif
         {{"~/master", m_master}, "kelvad: Master and slave cannot be the same (are you mad?)"},
@@ -169,10 +171,26 @@ TEST_F(StartRequestTest, EachModeTakesItsRoad) {
         Log log;
     };
     const Case cases[] = {
-        {0, true, true, RequestResult::UpToDate, {"busy", "idle", "Info: Slave directory structure is up-to-date"}},
-        {1, true, true, RequestResult::UpToDate, {"busy", "idle", "Info: Slave directory structure is up-to-date"}},
-        {-1, true, true, RequestResult::UpToDate, {"busy", "idle", "Info: Slave directory structure is up-to-date"}},
-        {-1, true, false, RequestResult::NotRun, {"busy", "idle", "kelvad: You just couldn't resist it, could you?"}},
+        {0,
+         true,
+         true,
+         RequestResult::UpToDate,
+         {"busy", "idle", "Info: Slave directory structure is up-to-date"}},
+        {1,
+         true,
+         true,
+         RequestResult::UpToDate,
+         {"busy", "idle", "Info: Slave directory structure is up-to-date"}},
+        {-1,
+         true,
+         true,
+         RequestResult::UpToDate,
+         {"busy", "idle", "Info: Slave directory structure is up-to-date"}},
+        {-1,
+         true,
+         false,
+         RequestResult::NotRun,
+         {"busy", "idle", "kelvad: You just couldn't resist it, could you?"}},
         {1, false, false, RequestResult::NotRun, {"busy", "idle", "preview"}},
         {1, true, false, RequestResult::Done, {"busy", "idle", "preview", "run", "saved"}},
         {0, true, false, RequestResult::Done, {"busy", "idle", "run", "saved"}},
@@ -211,7 +229,7 @@ TEST_F(StartRequestTest, AStopInAHugeDirectoryOrInTheComparisonEndsTheRequest) {
 #endif
     // Listed in about half a second; the stop lands in the middle of it.
     MakeManyFiles(m_master, kUnderSanitizer ? 60000 : 300000);
-    WriteFile(m_slave + "/a", "x");   // a name whose letter case the comparison probes
+    WriteFile(m_slave + "/a", "x");  // a name whose letter case the comparison probes
     // Milliseconds from the stop to the request's return: nothing done, nothing said.
     const auto backAfter = [&](RecordingRequestHost& host, const StartRequest& request) {
         EXPECT_EQ(RunStartRequest(host, request), RequestResult::Stopped);
@@ -266,7 +284,9 @@ TEST_F(StartRequestTest, AWrongMasterIsQuestionedBeforeItEmptiesTheSlave) {
     };
     const Case cases[] = {
         {false, -1, RequestResult::NotRun, {"busy", "idle", question}},
-        {true, 11, RequestResult::Refused,
+        {true,
+         11,
+         RequestResult::Refused,
          {"busy", "idle",
           "Kelvad: This run would delete 12 of the 12 files and directories in the slave, more "
           "than the 11 allowed"}},
@@ -305,9 +325,12 @@ TEST_F(StartRequestTest, AMasterEntryWhosePlaceALeftOutSlaveEntryHoldsFailsTheRu
         EXPECT_EQ(m_host.m_log.back(), "Kelvad: Error creating " + m_slave + "/build" + why +
                                            "\nError creating " + m_slave + "/d" + why);
     }
-    EXPECT_EQ(Snapshot(m_slave), (std::map<std::string, std::string>{
-                                     {".kelvadignore", "f:*.keep\nbuild/\n"}, {"build", "d"},
-                                     {"build/out.o", "f:kept"}, {"d", "d"}, {"d/x.keep", "f:kept"}}));
+    EXPECT_EQ(Snapshot(m_slave),
+              (std::map<std::string, std::string>{{".kelvadignore", "f:*.keep\nbuild/\n"},
+                                                  {"build", "d"},
+                                                  {"build/out.o", "f:kept"},
+                                                  {"d", "d"},
+                                                  {"d/x.keep", "f:kept"}}));
 }
 
 TEST_F(StartRequestTest, AMasterDirectoryThatCannotBeReadFailsTheRunAndKeepsItsCounterpart) {
@@ -316,26 +339,30 @@ TEST_F(StartRequestTest, AMasterDirectoryThatCannotBeReadFailsTheRunAndKeepsItsC
     WriteFile(m_slave + "/tax/old.pdf", "x");
     OneFault unreadable(Call::OpenDir, EACCES, 1, "master/tax");
     EXPECT_EQ(Start(m_master, m_slave, 0, &unreadable), RequestResult::Failed);
-    EXPECT_EQ(m_host.m_log, (Log{"busy", "idle", "run",
-                                 "Kelvad: Error reading directory " + m_master + "/tax (Permission denied)"}));
+    EXPECT_EQ(m_host.m_log,
+              (Log{"busy", "idle", "run",
+                   "Kelvad: Error reading directory " + m_master + "/tax (Permission denied)"}));
     EXPECT_TRUE(Exists(m_slave + "/new.txt"));
     EXPECT_TRUE(Exists(m_slave + "/tax/old.pdf"));
     // Nothing else to do: not "up-to-date" all the same.
     OneFault again(Call::OpenDir, EACCES, 1, "master/tax");
     m_host.m_log.clear();
     EXPECT_EQ(Start(m_master, m_slave, 0, &again), RequestResult::Failed);
-    EXPECT_EQ(m_host.m_log, (Log{"busy", "idle",
-                                 "Kelvad: Error reading directory " + m_master + "/tax (Permission denied)"}));
+    EXPECT_EQ(m_host.m_log,
+              (Log{"busy", "idle",
+                   "Kelvad: Error reading directory " + m_master + "/tax (Permission denied)"}));
     // A slave directory that cannot be read is not in line either.
     OneFault slaveSide(Call::OpenDir, EACCES, 1, "slave/tax");
     m_host.m_log.clear();
     EXPECT_EQ(Start(m_master, m_slave, 0, &slaveSide), RequestResult::Failed);
-    EXPECT_EQ(m_host.m_log.back(), "Kelvad: Error reading directory " + m_slave + "/tax (Permission denied)");
+    EXPECT_EQ(m_host.m_log.back(),
+              "Kelvad: Error reading directory " + m_slave + "/tax (Permission denied)");
     // A root that cannot be listed is not an empty one.
     OneFault root(Call::OpenDir, EACCES, 1, "master");
     m_host.m_log.clear();
     EXPECT_EQ(Start(m_master, m_slave, 0, &root), RequestResult::Refused);
-    EXPECT_EQ(m_host.m_log, (Log{"busy", "idle", "Kelvad: Master directory can't be read (Permission denied)"}));
+    EXPECT_EQ(m_host.m_log,
+              (Log{"busy", "idle", "Kelvad: Master directory can't be read (Permission denied)"}));
 }
 
 #ifndef _WIN32

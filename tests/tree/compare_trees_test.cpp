@@ -29,9 +29,8 @@ CFileList MakeList(const std::string& root, const std::vector<Item>& items) {
             slash == std::string::npos ? root : root + "/" + item.path.substr(0, slash);
         const std::string name =
             slash == std::string::npos ? item.path : item.path.substr(slash + 1);
-        InsertSorted(&list, std::make_unique<CFileEntry>(
-                                name, item.isDirectory, item.time,
-                                SharedDirPath(dir), item.size));
+        InsertSorted(&list, std::make_unique<CFileEntry>(name, item.isDirectory, item.time,
+                                                         SharedDirPath(dir), item.size));
     }
     return list;
 }
@@ -81,9 +80,9 @@ TEST(CompareTrees, EmptySlaveCreatesEverythingWithTildesInTheSlaveField) {
 
 TEST(CompareTrees, TheMergeExamples) {
     // The master's a.txt written later; b.txt only in the slave.
-    EXPECT_EQ(Compare({{"a.txt", F, 2}}, {{"a.txt", F, 1}, {"b.txt", F, 1}}),
-              (std::vector<Plan>{{ACTION_MODIFY, "a.txt", "a.txt"},
-                                 {ACTION_DELETE, "~~~~", "b.txt"}}));
+    EXPECT_EQ(
+        Compare({{"a.txt", F, 2}}, {{"a.txt", F, 1}, {"b.txt", F, 1}}),
+        (std::vector<Plan>{{ACTION_MODIFY, "a.txt", "a.txt"}, {ACTION_DELETE, "~~~~", "b.txt"}}));
     // The unused field holds the other side's current entry.
     EXPECT_EQ(Compare({{"D", D, 1}, {"D/x", F, 1}}, {{"c.txt", F, 1}}),
               (std::vector<Plan>{{ACTION_DELETE, "D", "c.txt"},
@@ -106,17 +105,17 @@ TEST(CompareTrees, MixedEntryTypesAtOnePathConvergeInOneRun) {
                                                  {ACTION_DELETE, "~~~~", "p/y/z"},
                                                  {ACTION_CREATE, "p", "~~~~"}};
     for (platform::FileTime masterTime : {5u, 3u}) {
-        EXPECT_EQ(Compare({{"p", F, masterTime}, {"p.txt", F, 1}},
-                          {{"p", D, 4}, {"p.txt", F, 1}, {"p/x", F, 1}, {"p/y", D, 1},
-                           {"p/y/z", F, 1}}),
-                  fileOverDirectory);
+        EXPECT_EQ(
+            Compare({{"p", F, masterTime}, {"p.txt", F, 1}},
+                    {{"p", D, 4}, {"p.txt", F, 1}, {"p/x", F, 1}, {"p/y", D, 1}, {"p/y/z", F, 1}}),
+            fileOverDirectory);
     }
     // A master directory facing a slave file: the file is deleted, the directory
     // made, and its contents created.
-    EXPECT_EQ(Compare({{"p", D, 9}, {"p/q", F, 1}}, {{"p", F, 1}}),
-              (std::vector<Plan>{{ACTION_DELETE, "p", "p"},
-                                 {ACTION_MKDIR, "p", "p"},
-                                 {ACTION_CREATE, "p/q", "~~~~"}}));
+    EXPECT_EQ(
+        Compare({{"p", D, 9}, {"p/q", F, 1}}, {{"p", F, 1}}),
+        (std::vector<Plan>{
+            {ACTION_DELETE, "p", "p"}, {ACTION_MKDIR, "p", "p"}, {ACTION_CREATE, "p/q", "~~~~"}}));
     EXPECT_TRUE(Compare({{"p", D, 9}}, {{"p", D, 1}}).empty());
 }
 
@@ -128,13 +127,16 @@ TEST(CompareTrees, SizesThatDifferAreAModificationWhateverTheTimes) {
     // Such a modification is marked when the slave's copy is newer beyond the
     // slave's time step; not when the master's time is one a FAT slave cannot
     // keep (before 1980), which the slave holds as a later one.
-    constexpr platform::FileTime k2000 = (946684800LL + platform::kEpochDifferenceSeconds) * 10000000LL;
+    constexpr platform::FileTime k2000 =
+        (946684800LL + platform::kEpochDifferenceSeconds) * 10000000LL;
     constexpr platform::FileTime kSecond = 10000000;
     const struct {
         platform::FileTime master, slave, step;
         bool marked;
-    } cases[] = {{k2000, k2000 + 1, 0, true},           {k2000, k2000 + kSecond, 2 * kSecond, false},
-                 {k2000, k2000 + 2 * kSecond, 2 * kSecond, true}, {k2000 + 5, k2000, 0, false},
+    } cases[] = {{k2000, k2000 + 1, 0, true},
+                 {k2000, k2000 + kSecond, 2 * kSecond, false},
+                 {k2000, k2000 + 2 * kSecond, 2 * kSecond, true},
+                 {k2000 + 5, k2000, 0, false},
                  {kSecond, k2000, 0, false}};
     for (const auto& c : cases) {
         const CFileList m = MakeList("/m", {{"a", F, c.master, 10}});
@@ -142,7 +144,8 @@ TEST(CompareTrees, SizesThatDifferAreAModificationWhateverTheTimes) {
         CActionList actions;
         CompareTrees(&m, &s, &actions, "/m", "/s", platform::NameMatch::Exact, c.step);
         ASSERT_EQ(actions.size(), 1u);
-        EXPECT_EQ(actions[0]->ReplacesNewer(), c.marked) << c.master << " " << c.slave << " " << c.step;
+        EXPECT_EQ(actions[0]->ReplacesNewer(), c.marked)
+            << c.master << " " << c.slave << " " << c.step;
     }
 }
 
@@ -152,18 +155,33 @@ TEST(CompareTrees, LetterCaseMakesDifferentPathsOnLinux) {
     EXPECT_EQ(Compare({{"Readme.txt", F, 1}}, {{"README.TXT", F, 1}}),
               (std::vector<Plan>{{ACTION_DELETE, "Readme.txt", "README.TXT"},
                                  {ACTION_CREATE, "Readme.txt", "~~~~"}}));
-    EXPECT_EQ(Compare({{"\xC3\x89" "cole.txt", F, 1}}, {{"\xC3\xA9" "cole.txt", F, 1}}),
-              (std::vector<Plan>{{ACTION_CREATE, "\xC3\x89" "cole.txt", "\xC3\xA9" "cole.txt"},
-                                 {ACTION_DELETE, "~~~~", "\xC3\xA9" "cole.txt"}}));
+    EXPECT_EQ(Compare({{"\xC3\x89"
+                        "cole.txt",
+                        F, 1}},
+                      {{"\xC3\xA9"
+                        "cole.txt",
+                        F, 1}}),
+              (std::vector<Plan>{{ACTION_CREATE,
+                                  "\xC3\x89"
+                                  "cole.txt",
+                                  "\xC3\xA9"
+                                  "cole.txt"},
+                                 {ACTION_DELETE, "~~~~",
+                                  "\xC3\xA9"
+                                  "cole.txt"}}));
 }
 
 TEST(CompareTrees, MasterNamesEqualButForCaseClashOnASlaveThatIgnoresCase) {
     // The slave holds one of the two: the first is mirrored, the second named
     // with it; the contents of two such directories are compared as one.
-    const CFileList m = MakeList("/m", {{"PAIR.TXT", F, 2}, {"pair.txt", F, 2}, {"Docs", D, 1},
-                                        {"docs", D, 1}, {"docs/new", F, 1}});
+    const CFileList m = MakeList("/m", {{"PAIR.TXT", F, 2},
+                                        {"pair.txt", F, 2},
+                                        {"Docs", D, 1},
+                                        {"docs", D, 1},
+                                        {"docs/new", F, 1}});
     const CFileList s = MakeList("/s", {{"pair.txt", F, 1}, {"docs", D, 1}});
-    for (const platform::NameMatch match : {platform::NameMatch::IgnoreCase, platform::NameMatch::Exact}) {
+    for (const platform::NameMatch match :
+         {platform::NameMatch::IgnoreCase, platform::NameMatch::Exact}) {
         CActionList actions;
         std::vector<CaseClash> clashes;
         CompareTrees(&m, &s, &actions, "/m", "/s", match, 0, nullptr, nullptr, &clashes);
@@ -185,9 +203,9 @@ TEST(CompareTrees, MasterNamesEqualButForCaseClashOnASlaveThatIgnoresCase) {
 }
 
 TEST(CompareTrees, OddNamesAfterTheOtherSideIsUsedUp) {
-    EXPECT_EQ(Compare({{"a", F, 1}}, {{"a", F, 1}, {"~~~~", F, 1}, {"\xFF", F, 1}}),
-              (std::vector<Plan>{{ACTION_DELETE, "~~~~", "~~~~"},
-                                 {ACTION_DELETE, "~~~~", "\xFF"}}));
+    EXPECT_EQ(
+        Compare({{"a", F, 1}}, {{"a", F, 1}, {"~~~~", F, 1}, {"\xFF", F, 1}}),
+        (std::vector<Plan>{{ACTION_DELETE, "~~~~", "~~~~"}, {ACTION_DELETE, "~~~~", "\xFF"}}));
 }
 
 TEST(CompareTrees, RootsWithATrailingSeparatorGiveTheSameRelativePaths) {

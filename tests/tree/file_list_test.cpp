@@ -9,8 +9,7 @@ namespace {
 
 std::unique_ptr<CFileEntry> Entry(const std::string& dir, const std::string& name,
                                   bool isDirectory = false, platform::FileTime time = 0) {
-    return std::make_unique<CFileEntry>(name, isDirectory, time,
-                                        SharedDirPath(dir));
+    return std::make_unique<CFileEntry>(name, isDirectory, time, SharedDirPath(dir));
 }
 
 std::vector<std::string> Keys(const CFileList& list) {
@@ -33,8 +32,7 @@ TEST(InsertSorted, DirectoryComesBeforeItsContentsButNotAlwaysRightBefore) {
         for (const auto& [dir, name] : items) {
             InsertSorted(&list, Entry(dir, name));
         }
-        EXPECT_EQ(Keys(list),
-                  (std::vector<std::string>{"/m/D", "/m/D.txt", "/m/D/x", "/m/Da"}));
+        EXPECT_EQ(Keys(list), (std::vector<std::string>{"/m/D", "/m/D.txt", "/m/D/x", "/m/Da"}));
     } while (std::next_permutation(items.begin(), items.end()));
 }
 
@@ -59,15 +57,17 @@ TEST(InsertSorted, CaseVariantsAreTwoEntriesInByteOrder) {
     InsertSorted(&list, Entry("/m", "README.TXT"));
     InsertSorted(&list, Entry("/m", "\xC3\xA9"));  // é
     InsertSorted(&list, Entry("/m", "\xC3\x89"));  // É
-    EXPECT_EQ(Keys(list), (std::vector<std::string>{"/m/README.TXT", "/m/Readme.txt",
-                                                    "/m/\xC3\x89", "/m/\xC3\xA9"}));
+    EXPECT_EQ(Keys(list), (std::vector<std::string>{"/m/README.TXT", "/m/Readme.txt", "/m/\xC3\x89",
+                                                    "/m/\xC3\xA9"}));
 }
 
 TEST(SortInsertedEntries, GivesTheOrderOfOneInsertSortedPerEntry) {
     // Random names from an alphabet full of the bytes where folding and the
     // separator matter, in random directories.
     std::mt19937 rng(12345);
-    const std::string alphabet = "aAbB.-_ /~zZ\xC3\xA9\xC3\x89" "09";
+    const std::string alphabet =
+        "aAbB.-_ /~zZ\xC3\xA9\xC3\x89"
+        "09";
     auto randomName = [&] {
         std::string s;
         const int len = 1 + static_cast<int>(rng() % 4);

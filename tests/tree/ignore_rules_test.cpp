@@ -15,8 +15,9 @@ TEST(IgnoreRules, GlobsMatchAsTheCLibraryMatchesPaths) {
 #else
     // Bytes that make patterns interesting, a few plain ones, a "/", and bytes
     // that are not UTF-8.
-    const std::string pieces[] = {"a", "b", "-", ".", "/", "*", "?", "[", "]", "!", "\\", "\xc3\xa9", "\xff", " ",
-                                  "1", "[:alpha:]", "[:digit:]", "[:space:]", ":]"};
+    const std::string pieces[] = {
+        "a",  "b",        "-",    ".", "/", "*",         "?",         "[",         "]", "!",
+        "\\", "\xc3\xa9", "\xff", " ", "1", "[:alpha:]", "[:digit:]", "[:space:]", ":]"};
     std::mt19937 rng(7);
     const auto draw = [&](size_t length) {
         std::string s;
@@ -66,22 +67,33 @@ TEST(IgnoreRules, DoubleStarsCrossDirectories) {
 
 TEST(IgnoreRules, FilesReadAsIgnoreFilesAre) {
     const auto rules = IgnoreRules::Parse(
-        "# a comment\n\n*.o\n!keep.o\nbuild/\n/top\ndocs/*.tmp\n\\#hash\n\\!bang\ntrail\\ \nspace  \r\n"
+        "# a comment\n\n*.o\n!keep.o\nbuild/\n/top\ndocs/*.tmp\n\\#hash\n\\!bang\ntrail\\ \nspace  "
+        "\r\n"
         "/*.c\ncache*\n",
         ".kelvadignore");
     ASSERT_TRUE(rules.ok()) << rules.problem().message;
     using V = IgnoreRules::Verdict;
     const std::tuple<const char*, bool, V> cases[] = {
-        {"x.o", false, V::Excluded},       {"sub/x.o", false, V::Excluded},  // a name at any depth
-        {"keep.o", false, V::Included},    {"sub/keep.o", false, V::Included},  // the later line wins
-        {"build", true, V::Excluded},      {"build", false, V::None},  // directories only
-        {"top", false, V::Excluded},       {"sub/top", false, V::None},  // anchored
-        {"docs/a.tmp", false, V::Excluded}, {"sub/docs/a.tmp", false, V::None},
-        {"#hash", false, V::Excluded},     {"!bang", false, V::Excluded},
-        {"trail ", false, V::Excluded},    {"space", false, V::Excluded},
-        {"a comment", false, V::None},     {"x.c", false, V::Excluded},
-        {"sub/x.c", false, V::None},       {"cache.db", false, V::Excluded},  // anchored; a start
-        {"sub/cache", true, V::Excluded},  {"a.cache", false, V::None},
+        {"x.o", false, V::Excluded},
+        {"sub/x.o", false, V::Excluded},  // a name at any depth
+        {"keep.o", false, V::Included},
+        {"sub/keep.o", false, V::Included},  // the later line wins
+        {"build", true, V::Excluded},
+        {"build", false, V::None},  // directories only
+        {"top", false, V::Excluded},
+        {"sub/top", false, V::None},  // anchored
+        {"docs/a.tmp", false, V::Excluded},
+        {"sub/docs/a.tmp", false, V::None},
+        {"#hash", false, V::Excluded},
+        {"!bang", false, V::Excluded},
+        {"trail ", false, V::Excluded},
+        {"space", false, V::Excluded},
+        {"a comment", false, V::None},
+        {"x.c", false, V::Excluded},
+        {"sub/x.c", false, V::None},
+        {"cache.db", false, V::Excluded},  // anchored; a start
+        {"sub/cache", true, V::Excluded},
+        {"a.cache", false, V::None},
     };
     for (const auto& [path, isDirectory, verdict] : cases) {
         EXPECT_EQ(rules->Match(path, isDirectory), verdict) << path;
@@ -104,8 +116,10 @@ TEST(IgnoreRules, OnWindowsLetterCaseDoesNotCount) {
 
 TEST(IgnoreRules, ABadPatternIsToldWithItsFileAndLine) {
     for (const auto& [text, message] :
-         {std::pair<const char*, const char*>{"ok\n[abc\n", "m/.kelvadignore:2: bad pattern \"[abc\" (unterminated [)"},
-          {"#\n\n\nend\\", "m/.kelvadignore:4: bad pattern \"end\\\" (ends in a lone backslash)"}}) {
+         {std::pair<const char*, const char*>{
+              "ok\n[abc\n", "m/.kelvadignore:2: bad pattern \"[abc\" (unterminated [)"},
+          {"#\n\n\nend\\",
+           "m/.kelvadignore:4: bad pattern \"end\\\" (ends in a lone backslash)"}}) {
         const auto rules = IgnoreRules::Parse(text, "m/.kelvadignore");
         ASSERT_FALSE(rules.ok());
         EXPECT_EQ(rules.problem().message, message);

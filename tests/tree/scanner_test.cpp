@@ -60,9 +60,9 @@ TEST(ScanDirectory, ListsEveryFileAndDirectoryDepthFirstWithTheirDirectoryPaths)
     WriteFile(root + dots, "");
     CFileList list;
     ScanPath(root, &list);
-    EXPECT_EQ(Keys(list), (std::vector<std::string>{root + dots, root + "/.profile", root + "/a",
-                                                    root + "/a/b", root + "/a/c", root + "/a/c/d",
-                                                    root + "/empty"}));
+    EXPECT_EQ(Keys(list),
+              (std::vector<std::string>{root + dots, root + "/.profile", root + "/a", root + "/a/b",
+                                        root + "/a/c", root + "/a/c/d", root + "/empty"}));
     EXPECT_EQ(list[3]->GetDirPath(), root + "/a");
     EXPECT_EQ(list[5]->GetDirPath(), root + "/a/c");
     EXPECT_TRUE(list[2]->IsDirectory());
@@ -107,9 +107,9 @@ TEST(ScanDirectory, NamesThatDifferOnlyInCaseAreTwoEntries) {
     CFileList twins;
     ScanPath(t.Path(), &twins);
     EXPECT_EQ(Keys(twins),
-              (std::vector<std::string>{t / "Abc", t / "abc", t / "abc-", t / "abc.txt", t / "Abc/x",
-                                        t / "abc/X", t / "abc/x", t / "abc/x/z", t / "Abc/Y",
-                                        t / "README.TXT", t / "Readme.txt"}));
+              (std::vector<std::string>{t / "Abc", t / "abc", t / "abc-", t / "abc.txt",
+                                        t / "Abc/x", t / "abc/X", t / "abc/x", t / "abc/x/z",
+                                        t / "Abc/Y", t / "README.TXT", t / "Readme.txt"}));
 }
 
 TEST(ScanDirectory, LinksAndSpecialFilesAreLeftOutAndNeverFollowed) {
@@ -242,6 +242,7 @@ TEST(ScanDirectory, AStopIsHeardInTheMiddleOfALargeDirectory) {
 
 #ifdef _WIN32
 TEST(ScanDirectory, LinuxOnlyCases) {
-    GTEST_SKIP() << "names equal but for letter case, symbolic links, FIFOs, sockets, unreadable directories and descriptor limits: Linux only";
+    GTEST_SKIP() << "names equal but for letter case, symbolic links, FIFOs, sockets, unreadable "
+                    "directories and descriptor limits: Linux only";
 }
 #endif
