@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libwxgtk3.2-dev libgtk-3-dev libgtest-dev xvfb xauth xdotool)
-# "fuzz": also what the libFuzzer targets need; "fuse": the file systems that the
+# "fuzz": also what the libFuzzer targets need; "format": the formatter the test
+# run checks the sources with; "fuse": the file systems that the
 # tests mount as slaves; "package": what scripts/package.sh needs; "lint": the
 # checkers the test run applies to the package; "bench": the peers the benchmark runs;
 # "windows": the MinGW-w64 cross compilers, Wine to run what they build, NSIS, and
@@ -16,6 +17,7 @@ packages=(g++ cmake ninja-build pkg-config libwxgtk3.2-dev libgtk-3-dev libgtest
 for extra in "$@"; do
     case "$extra" in
         fuzz) packages+=(clang libclang-rt-14-dev) ;;
+        format) packages+=(clang-format) ;;
         fuse) packages+=(exfat-fuse exfatprogs ntfs-3g bindfs) ;;
         package) packages+=(dpkg-dev librsvg2-bin file) ;;
         lint) packages+=(lintian appstream) ;;

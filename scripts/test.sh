@@ -6,8 +6,12 @@
 # Windows build under Wine (scripts/windows.sh). The last line says how it went.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh fuzz fuse a11y
+scripts/install-deps.sh fuzz format fuse a11y
 bash scripts/check-layers.sh
+# Every source as clang-format lays it out (.clang-format): run
+# "git ls-files '*.cpp' '*.h' | xargs clang-format -i" before committing.
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+echo "format: every source as clang-format lays it out"
 scripts/build.sh
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
