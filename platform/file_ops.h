@@ -128,28 +128,4 @@ extern const char* const kStateDirectoryShown;
 // The local time of `when`, as the user's clock shows it.
 std::tm LocalTime(std::time_t when);
 
-// True when the open directories `a` and `b` are the same or one lies inside
-// the other, judged by what they are rather than how they are spelled: the
-// device and inode of each, and of every directory above it, so symbolic links,
-// "." and ".." and bind mounts all count; and where a file system ignores
-// letter case (and may give each spelling its own inode number), by where each
-// lies in it, ignoring case. Where a directory's place cannot be told, one
-// device is taken for an overlap: refusing a run is better than a run that
-// deletes the master.
-bool RootsOverlap(int a, int b);
-
-// The step in which the file system holding the open directory `dirFd` keeps
-// last-write times: 2 s for FAT, and for exFAT and the FUSE file systems that
-// may be serving one; 0 where times are kept to the nanosecond or near it.
-FileTime TimeStepOf(int dirFd);
-
-// The mount points below the open directory `dirFd` (bind mounts included),
-// as paths relative to it; empty when there are none or they cannot be known.
-std::vector<std::string> MountPointsBelow(int dirFd);
-
-// True when the open directory `dirFd` is also one of the directories above
-// it: a bind mount of one of its own ancestors, which a walk down would enter
-// for ever.
-bool LiesInsideItself(int dirFd);
-
 }  // namespace platform

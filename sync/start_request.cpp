@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/file_ops.h"
+#include "platform/mounts.h"
 #include "platform/status.h"
 #include "sync/action_line.h"
 #include "sync/run_log.h"

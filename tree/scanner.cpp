@@ -11,6 +11,7 @@
 
 #include "platform/dir_search.h"
 #include "platform/file_ops.h"
+#include "platform/mounts.h"
 #include "platform/tree_root.h"
 #include "tree/exclusions.h"
 

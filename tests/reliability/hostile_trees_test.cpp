@@ -14,6 +14,7 @@
 
 #include "exec/copier.h"
 #include "platform/file_ops.h"
+#include "platform/mounts.h"
 #include "support/fault_injector.h"
 #include "support/sync_run.h"
 #include "support/temp_tree.h"
