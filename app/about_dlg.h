@@ -4,7 +4,7 @@
 #include <wx/dialog.h>
 
 class CAboutDlg : public wxDialog {
-  public:
+public:
     // Centred over `parent`.
     explicit CAboutDlg(wxWindow* parent);
 };

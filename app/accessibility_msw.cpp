@@ -13,7 +13,7 @@ namespace {
 // Answers for one window what the toolkit would guess wrongly; everything
 // else is the window's own answer.
 class KelvadAccessible : public wxWindowAccessible {
-  public:
+public:
     explicit KelvadAccessible(wxWindow* window) : wxWindowAccessible(window) {}
 
     wxAccStatus GetName(int childId, wxString* name) override {

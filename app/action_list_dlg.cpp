@@ -13,7 +13,7 @@
 // The plan as the list's rows: the label and the path in two columns, which
 // puts the paths in one column as the tab after each label does.
 class CActionListDlg::ActionListModel : public wxDataViewVirtualListModel {
-  public:
+public:
     explicit ActionListModel(const CActionListDlg* owner)
         : wxDataViewVirtualListModel(static_cast<unsigned>(owner->GetLineCount())),
           m_owner(owner) {}
@@ -25,7 +25,7 @@ class CActionListDlg::ActionListModel : public wxDataViewVirtualListModel {
     }
     bool SetValueByRow(const wxVariant&, unsigned, unsigned) override { return false; }
 
-  private:
+private:
     const CActionListDlg* m_owner;
 };
 

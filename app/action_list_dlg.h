@@ -14,7 +14,7 @@
 #include "tree/action.h"
 
 class CActionListDlg : public wxDialog {
-  public:
+public:
     explicit CActionListDlg(wxWindow* parent);
 
     // The plan to show (borrowed: never changed or freed here), the slave
@@ -35,7 +35,7 @@ class CActionListDlg : public wxDialog {
     // The text the list shows in `column` (0 the label, 1 the path) of line `index`.
     std::string GetShownText(size_t index, unsigned column) const;
 
-  private:
+private:
     class ActionListModel;
     void PlaceControls(const wxSize& clientSize);
     void FitPathColumn();

@@ -12,7 +12,7 @@
 class CSyncDlg;
 
 class DialogRequestHost : public IRequestHost {
-  public:
+public:
     // `log`, when given, records the run.
     explicit DialogRequestHost(CSyncDlg& dialog, RunLog* log = nullptr)
         : m_dialog(dialog), m_log(log) {}
@@ -36,7 +36,7 @@ class DialogRequestHost : public IRequestHost {
                      platform::TreeRoot& slave) override;
     void SaveSettings() override;
 
-  private:
+private:
     void RestoreDialog();
 
     CSyncDlg& m_dialog;

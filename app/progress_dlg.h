@@ -20,7 +20,7 @@
 #include "tree/action.h"
 
 class CProgressDlg : public wxDialog, public IExecHost {
-  public:
+public:
     // Makes the object; the window, and its parent, come with CreateModeless.
     CProgressDlg() = default;
 
@@ -58,7 +58,7 @@ class CProgressDlg : public wxDialog, public IExecHost {
     wxStaticText* GetAmountControl() const { return m_amountText; }
     wxGauge* GetProgressControl() const { return m_progress; }
 
-  private:
+private:
     using Clock = std::chrono::steady_clock;
 
     // Shows what has changed since the last time.

@@ -5,13 +5,13 @@
 #include <wx/timer.h>
 
 class CSyncApp : public wxApp {
-  public:
+public:
     // Shows the main dialog; the application ends, with status 0, when the
     // dialog is closed or a run succeeds. Arguments never reach it: with any,
     // main() runs the command line instead.
     bool OnInit() override;
 
-  private:
+private:
     // Ends the main loop a while after the dialog has gone, where a window of
     // the notification area would keep it running (Windows).
     wxTimer m_exitTimer{this};

@@ -53,7 +53,7 @@ std::string HelpText() {
 // Completes a directory name as it is typed: the directories in the typed
 // path's directory whose names begin with what follows its last separator.
 class DirectoryCompleter : public wxTextCompleterSimple {
-  public:
+public:
     void GetCompletions(const wxString& prefix, wxArrayString& res) override {
         const int found =
             std::max(prefix.Find('/', true),
@@ -81,7 +81,7 @@ class DirectoryCompleter : public wxTextCompleterSimple {
 
 // A folder dropped on a field from a file manager puts its path there.
 class PathDropTarget : public wxFileDropTarget {
-  public:
+public:
     explicit PathDropTarget(wxTextCtrl* edit) : m_edit(edit) {}
     bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& paths) override {
         if (paths.empty()) {
@@ -92,7 +92,7 @@ class PathDropTarget : public wxFileDropTarget {
         return true;
     }
 
-  private:
+private:
     wxTextCtrl* m_edit;
 };
 

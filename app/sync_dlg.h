@@ -15,7 +15,7 @@
 #include "platform/tree_root.h"
 
 class CSyncDlg : public wxDialog {
-  public:
+public:
     // Creates the dialog's window and loads the settings into it; Show() shows it.
     explicit CSyncDlg(wxWindow* parent);
 
@@ -57,14 +57,14 @@ class CSyncDlg : public wxDialog {
     // An edit takes at most this many typed characters.
     static constexpr size_t kMaxDirChars = 128;
 
-  protected:
+protected:
     // Ends the application after a successful run.
     virtual void EndApplication();
     // Opens a root of the Start request, once for the whole request.
     virtual std::unique_ptr<platform::TreeRoot> OpenRoot(const std::string& path,
                                                          platform::Mounts mounts);
 
-  private:
+private:
     // The template's controls at their places; returns the Start button.
     wxButton* CreateControls();
     // What each control and key does.

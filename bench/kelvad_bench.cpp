@@ -24,7 +24,7 @@ namespace {
 
 // A window that is never there: nothing is shown and nobody cancels.
 class NullHost : public IExecHost {
-  public:
+public:
     void PumpPending() override {}
     bool IsCancelled() const override { return false; }
     void SetStatus(const std::string&) override {}
@@ -39,7 +39,7 @@ class NullHost : public IExecHost {
 // plan approved, nobody stops. The flush to disk that ends a real run is left
 // out unless asked for, as the peers do none; it is timed apart.
 class NullRequestHost : public IRequestHost {
-  public:
+public:
     explicit NullRequestHost(FlushAtEnd flush = FlushAtEnd::No) : m_flush(flush) {}
     void ShowMessage(const std::string&, MessageKind) override {}
     void SetBusy(bool) override {}
@@ -53,7 +53,7 @@ class NullRequestHost : public IRequestHost {
     }
     void SaveSettings() override {}
 
-  private:
+private:
     FlushAtEnd m_flush;
 };
 

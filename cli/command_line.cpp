@@ -80,7 +80,7 @@ extern "C" void OnInterrupt(int) {
 // The executor's host on a terminal: the progress line (or, verbose, every
 // status line), the messages, the interrupt as Cancel, and the counts.
 class TerminalExecHost : public IExecHost {
-  public:
+public:
     TerminalExecHost(bool verbose, bool quiet)
         : m_verbose(verbose), m_terminal(!quiet && platform::StandardErrorIsTerminal()) {}
 
@@ -122,7 +122,7 @@ class TerminalExecHost : public IExecHost {
         }
     }
 
-  private:
+private:
     void Draw() {
         if (m_verbose || !m_terminal) {
             return;
@@ -176,7 +176,7 @@ class TerminalExecHost : public IExecHost {
 // The Start request's host: messages on the standard error, the plan on the
 // standard output for a dry run, no settings file.
 class TerminalRequestHost : public IRequestHost {
-  public:
+public:
     TerminalRequestHost(bool verbose, bool quiet, OnFailure onFailure, RunLog* log)
         : m_exec(verbose, quiet), m_onFailure(onFailure), m_quiet(quiet), m_log(log) {}
 
@@ -246,7 +246,7 @@ class TerminalRequestHost : public IRequestHost {
     bool Unreadable() const { return m_unreadable + m_blocked > 0; }
     bool Vanished() const { return m_record && m_record->Vanished() > 0; }
 
-  private:
+private:
     TerminalExecHost m_exec;
     OnFailure m_onFailure;
     bool m_quiet;

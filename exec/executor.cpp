@@ -52,7 +52,7 @@ platform::Status FlushKeepingAlive(IExecHost& host, platform::TreeRoot& slave) {
 // directory that could not be made is not tried, nor the removal of a directory
 // that still holds something that failed to go.
 class Failures {
-  public:
+public:
     void Add(std::string_view path) { m_paths.emplace(path); }
     bool Any() const { return !m_paths.empty(); }
 
@@ -84,12 +84,12 @@ class Failures {
         return next != m_paths.end() && next->starts_with(prefix);
     }
 
-  private:
+private:
     std::set<std::string, std::less<>> m_paths;
 };
 
 class Executor {
-  public:
+public:
     Executor(IExecHost& host, platform::TreeRoot& master, platform::TreeRoot& slave,
              OnFailure onFailure)
         : m_host(host),
@@ -131,7 +131,7 @@ class Executor {
         return !m_failures.Any();
     }
 
-  private:
+private:
     // Carries out one action; false when the run must stop.
     bool Step(const CAction& action) {
         // Each step resolves its directories anew from the roots: one that was
@@ -332,7 +332,7 @@ class Executor {
 // is closed: a run that has ended holds nothing open in the slave, so a stick
 // can be unmounted at once.
 class DiscardsClosedAtEnd {
-  public:
+public:
     explicit DiscardsClosedAtEnd(IExecHost& host) : m_host(host) {}
     ~DiscardsClosedAtEnd() {
         while (platform::DiscardsPending()) {
@@ -341,7 +341,7 @@ class DiscardsClosedAtEnd {
         }
     }
 
-  private:
+private:
     IExecHost& m_host;
 };
 

@@ -10,7 +10,7 @@
 #include "tree/action.h"
 
 class ICopyHost {
-  public:
+public:
     virtual ~ICopyHost() = default;
     // Lets the window handle what is pending for it: paint, answer the window
     // manager, hear Cancel. Cheap when called often; it may handle nothing.
@@ -23,7 +23,7 @@ class ICopyHost {
 };
 
 class IExecHost : public ICopyHost {
-  public:
+public:
     virtual void SetStatus(const std::string& text) = 0;
     // Told once, before the first step, the plan the run carries out; it stays
     // as it is until the run ends. Its steps and their sizes (CAction::GetSize)

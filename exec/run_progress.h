@@ -12,7 +12,7 @@
 #include "tree/action.h"
 
 class RunProgress {
-  public:
+public:
     using Clock = std::chrono::steady_clock;
 
     // Every step weighs this many bytes on top of those it copies: here a step
@@ -47,7 +47,7 @@ class RunProgress {
     // done yet, and once every step has ended.
     std::optional<std::chrono::seconds> TimeLeft(Clock::time_point now) const;
 
-  private:
+private:
     std::vector<std::uint64_t> m_bytesBefore;  // [k]: the planned bytes of steps 0 to k - 1
     size_t m_stepsDone = 0;
     std::uint64_t m_stepBytes = 0;  // counted for the step under way

@@ -25,7 +25,7 @@ struct Problem {
 // The value, or the Problem.
 template <typename T = void>
 class [[nodiscard]] Checked {
-  public:
+public:
     template <typename U>
     requires std::same_as<std::remove_cvref_t<U>, T> Checked(U&& value)
         : m_value(std::forward<U>(value)) {}
@@ -54,7 +54,7 @@ class [[nodiscard]] Checked {
         return &*m_value;
     }
 
-  private:
+private:
     std::optional<T> m_value;
     Problem m_problem{""};
 };
@@ -62,7 +62,7 @@ class [[nodiscard]] Checked {
 // A check that has no value: fine, or a Problem.
 template <>
 class [[nodiscard]] Checked<void> {
-  public:
+public:
     Checked() = default;
     Checked(Problem problem) : m_problem(std::move(problem)), m_ok(false) {}
 
@@ -72,7 +72,7 @@ class [[nodiscard]] Checked<void> {
         return m_problem;
     }
 
-  private:
+private:
     Problem m_problem{""};
     bool m_ok = true;
 };

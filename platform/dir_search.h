@@ -33,7 +33,7 @@ struct DirMatch {
 };
 
 class DirSearch {
-  public:
+public:
     DirSearch() = default;
     ~DirSearch() { Close(); }
     DirSearch(const DirSearch&) = delete;
@@ -58,7 +58,7 @@ class DirSearch {
     // Ends the search; the directory is no longer held open.
     void Close();
 
-  private:
+private:
 #ifdef _WIN32
     bool FillBuffer();
 

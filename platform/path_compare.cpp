@@ -8,7 +8,7 @@ namespace {
 
 // Walks the bytes of a PathPieces as one string.
 class PieceCursor {
-  public:
+public:
     explicit PieceCursor(const PathPieces& p) : m_pieces(p) { Skip(); }
 
     bool AtEnd() const { return m_index >= 3; }
@@ -26,7 +26,7 @@ class PieceCursor {
         Skip();
     }
 
-  private:
+private:
     void Skip() {
         while (m_index < 3 && m_offset >= m_pieces.part[m_index].size()) {
             ++m_index;

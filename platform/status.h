@@ -25,7 +25,7 @@ constexpr int kUnusableName = 0x4B01;  // "the name cannot be used on Windows"
 constexpr int kInUse = 0x4B02;  // "in use by another program"
 
 class [[nodiscard]] Status {
-  public:
+public:
     // Success.
     Status() = default;
     // A failure of `call` (a system call's name, kept for diagnostics) with
@@ -51,7 +51,7 @@ class [[nodiscard]] Status {
     // The call and the words, for diagnostics ("renameat: Permission denied").
     std::string ToString() const;
 
-  private:
+private:
     const char* m_call = "";
     int m_error = 0;
 };
@@ -61,7 +61,7 @@ class [[nodiscard]] Status {
 // failed Status; T needs no default value.
 template <typename T>
 class [[nodiscard]] Result {
-  public:
+public:
     template <typename U>
     requires std::same_as<std::remove_cvref_t<U>, T> Result(U&& value)
         : m_value(std::forward<U>(value)) {}
@@ -88,7 +88,7 @@ class [[nodiscard]] Result {
         return &*m_value;
     }
 
-  private:
+private:
     std::optional<T> m_value;
     Status m_status;
 };

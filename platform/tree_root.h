@@ -51,7 +51,7 @@ struct FileInfo {
 enum class Mounts { Cross, Stay };
 
 class TreeRoot {
-  public:
+public:
     // Opens the directory `path` as typed; a symbolic link at `path` itself is
     // followed (a root may be typed as a link), nothing below it is. When the
     // directory cannot be opened every operation fails as OpenStatus() says.
@@ -209,7 +209,7 @@ class TreeRoot {
     Status KeepOwner(std::string_view relative, const FileInfo& source);
     virtual Status Close(int fd);
 
-  private:
+private:
     TreeRoot(int fd, std::string path, Mounts mounts, Status openStatus);
 
     // The directory that holds `relative` and the last component of it; the

@@ -16,7 +16,7 @@
 #include "tree/action.h"
 
 class RunLog {
-  public:
+public:
     RunLog() = default;
     ~RunLog();
     RunLog(const RunLog&) = delete;
@@ -60,7 +60,7 @@ class RunLog {
     const platform::Status& Failure() const { return m_failure; }
     bool WasOpened() const { return m_fd >= 0; }
 
-  private:
+private:
     void WriteOut(const std::string& lines);
 
     int m_fd = -1;
@@ -74,7 +74,7 @@ class RunLog {
 // What a run does, counted and written to the log as it happens: it stands
 // between the executor and a front end's host and passes every call on.
 class RunRecord : public IExecHost {
-  public:
+public:
     // `log` may be null.
     RunRecord(IExecHost& inner, RunLog* log) : m_inner(inner), m_log(log) {}
 
@@ -105,7 +105,7 @@ class RunRecord : public IExecHost {
     // How many copies found their master file vanished.
     size_t Vanished() const;
 
-  private:
+private:
     IExecHost& m_inner;
     RunLog* m_log;
     std::string m_slaveRoot;

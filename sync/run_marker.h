@@ -14,7 +14,7 @@
 #include "tree/file_list.h"
 
 class RunMarker {
-  public:
+public:
     // Makes the marker in `slave`'s root; where that cannot be done (a
     // read-only slave) nothing is made, and nothing is said.
     explicit RunMarker(platform::TreeRoot& slave);
@@ -40,7 +40,7 @@ class RunMarker {
     // entry stays, so the plan deletes it.
     void RemoveFrom(CFileList& slaveList);
 
-  private:
+private:
     platform::TreeRoot& m_slave;
     std::string m_name;
     platform::FileTime m_timeStep = 0;

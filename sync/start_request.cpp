@@ -28,7 +28,7 @@ constexpr auto kKeepAliveInterval = std::chrono::milliseconds(10);
 
 // Work on a thread of its own that the request waits for.
 class Worker {
-  public:
+public:
     explicit Worker(std::function<void()> work)
         : m_thread([this, work = std::move(work)] {
               work();
@@ -57,7 +57,7 @@ class Worker {
         return true;
     }
 
-  private:
+private:
     std::mutex m_mutex;
     std::condition_variable m_doneChanged;
     bool m_done = false;
@@ -66,7 +66,7 @@ class Worker {
 
 // The wait cursor for as long as it lives, or until End.
 class Busy {
-  public:
+public:
     explicit Busy(IRequestHost& host) : m_host(host) { m_host.SetBusy(true); }
     ~Busy() { End(); }
     void End() {
@@ -76,7 +76,7 @@ class Busy {
         }
     }
 
-  private:
+private:
     IRequestHost& m_host;
     bool m_on = true;
 };
@@ -163,7 +163,7 @@ bool MountShowsOther(platform::TreeRoot& tree, const CFileList& list, platform::
 // nobody waits for: each release first joins the one before (long done by
 // then), and the end of the program joins the last.
 class Leftovers {
-  public:
+public:
     static void Free(CFileList a, CFileList b, CActionList plan) {
         static Leftovers leftovers;
         leftovers.Join();
@@ -175,7 +175,7 @@ class Leftovers {
     }
     ~Leftovers() { Join(); }
 
-  private:
+private:
     void Join() {
         for (std::thread& thread : m_threads) {
             if (thread.joinable()) {
@@ -192,7 +192,7 @@ class Leftovers {
 // After a stop the request does not wait for that: the user is waiting for
 // the window, not for the memory.
 class ReleaseTogether {
-  public:
+public:
     ReleaseTogether(CFileList& a, CFileList& b, CActionList& plan) : m_a(a), m_b(b), m_plan(plan) {}
     void InBackground() { m_inBackground = true; }
     ~ReleaseTogether() {
@@ -206,7 +206,7 @@ class ReleaseTogether {
         other.join();
     }
 
-  private:
+private:
     CFileList& m_a;
     CFileList& m_b;
     CActionList& m_plan;
@@ -321,7 +321,7 @@ namespace {
 // One Start request from its checks on, in named steps. A step that ends the
 // request returns its result; std::nullopt goes on.
 class Request {
-  public:
+public:
     Request(IRequestHost& host, const StartRequest& r) : m_host(host), m_r(r) {}
 
     RequestResult Run() {
@@ -332,7 +332,7 @@ class Request {
         return result;
     }
 
-  private:
+private:
     RequestResult Steps() {
         if (!CheckRoots(m_host, m_r, m_master, m_slave)) {
             return RequestResult::Refused;
@@ -574,7 +574,7 @@ class Request {
 // The host of a request that is recorded: every call passed on, the messages,
 // the questions with their answers and the plan's totals written to the log.
 class LoggedRequestHost : public IRequestHost {
-  public:
+public:
     LoggedRequestHost(IRequestHost& inner, RunLog& log) : m_inner(inner), m_log(log) {}
 
     void ShowMessage(const std::string& text, MessageKind kind) override {
@@ -619,7 +619,7 @@ class LoggedRequestHost : public IRequestHost {
     }
     void SaveSettings() override { m_inner.SaveSettings(); }
 
-  private:
+private:
     void LogFailures(const std::vector<std::string>& messages) {
         for (const std::string& message : messages) {
             m_log.Write("failed: " + message);

@@ -27,7 +27,7 @@ enum class MessageKind {
 
 // What the request needs from the user's side.
 class IRequestHost {
-  public:
+public:
     virtual ~IRequestHost() = default;
     // Shows `text` and returns once it has been read.
     virtual void ShowMessage(const std::string& text, MessageKind kind) = 0;
@@ -72,7 +72,7 @@ class IRequestHost {
     // Remembers the request's directories and mode after a successful run.
     virtual void SaveSettings() = 0;
 
-  protected:
+protected:
     // The first few of `messages`, one a line, and how many more.
     static std::string Together(const std::vector<std::string>& messages);
 };

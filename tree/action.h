@@ -20,7 +20,7 @@ enum : int {
 inline constexpr const char* kNoPath = "~~~~";
 
 class CAction {
-  public:
+public:
     // `bytes`: what the step copies, the master file's size when it was scanned.
     CAction(std::string masterPath, std::string slavePath, int kind, std::uint64_t bytes = 0)
         : m_masterPath(std::move(masterPath)),
@@ -46,7 +46,7 @@ class CAction {
     bool ReplacesNewer() const { return m_replacesNewer; }
     void MarkReplacesNewer() { m_replacesNewer = true; }
 
-  private:
+private:
     std::string m_masterPath;
     std::string m_slavePath;
     int m_kind;

@@ -16,7 +16,7 @@ constexpr platform::FileTime kEarliestJudged =
 // the slave's names are matched (a case-only rename on a slave that ignores
 // case must not make the slave's spelling look uncovered).
 class UnknownDirs {
-  public:
+public:
     explicit UnknownDirs(platform::NameMatch match) : m_match(match) {}
 
     void Add(std::string path) { m_paths.insert(Key(std::move(path))); }
@@ -35,7 +35,7 @@ class UnknownDirs {
         return false;
     }
 
-  private:
+private:
     std::string Key(std::string path) const {
         if (m_match == platform::NameMatch::IgnoreCase) {
             platform::FoldBytes(path);
@@ -68,7 +68,7 @@ struct DeferredCreate {
 // field holds the other list's next path or "~~~~" (a quirk kept on purpose:
 // readers take the path a step changes from CAction::GetTargetPath).
 class Merge {
-  public:
+public:
     Merge(const CFileList& masterList, const CFileList& slaveList, CActionList& actions,
           size_t masterRootLength, size_t slaveRootLength, platform::NameMatch match,
           platform::FileTime slaveTimeStep, const std::atomic<bool>* stop,
@@ -165,7 +165,7 @@ class Merge {
         }
     }
 
-  private:
+private:
     struct LeftOut {
         std::string path;
         std::string bound;  // as DeferredCreate's: every path below sorts before it

@@ -6,7 +6,7 @@
 #include <utility>
 
 class SharedDirPath {
-  public:
+public:
     SharedDirPath() = default;
     explicit SharedDirPath(std::string path) : m_node(new Node{std::move(path), 1}) {}
     SharedDirPath(const SharedDirPath& other) : m_node(other.m_node) {
@@ -33,7 +33,7 @@ class SharedDirPath {
     // True when both share one copy.
     bool SameAs(const SharedDirPath& other) const { return m_node == other.m_node; }
 
-  private:
+private:
     struct Node {
         std::string path;
         size_t refs;

@@ -22,7 +22,7 @@ inline constexpr std::string_view kCacheTagSignature =
     "Signature: 8a477f597d28d172789f06886806bc55";
 
 class Exclusions {
-  public:
+public:
     // `master` is the master's root (for the slave's scan, a second handle on
     // it); `commandLine` the command line's rules, for the entries below the
     // root. `probe`: look for ignore files in every directory (the slave's
@@ -51,7 +51,7 @@ class Exclusions {
     // Ignore files that could not be read or hold a bad pattern, one message each.
     const std::vector<std::string>& Errors() const { return m_errors; }
 
-  private:
+private:
     // The rules of `relative`'s ignore file, read now from the master's
     // directory `dir` (nothing when the master has none); null when it has none.
     const IgnoreRules* Load(std::string_view relative, const std::optional<std::string>& dir,

@@ -11,7 +11,7 @@
 #include "tree/dir_path.h"
 
 class CFileEntry {
-  public:
+public:
     // `dirPath` is the holding directory's path exactly as the scanner built it:
     // the root as typed, then the directories on the way down, each after one
     // separator.
@@ -48,7 +48,7 @@ class CFileEntry {
     // the path relative to the root that the entry was scanned from.
     platform::PathPieces RelativePieces(size_t rootLength) const;
 
-  private:
+private:
     SharedDirPath m_dirPath;
     std::string m_name;
     platform::FileTime m_lastWrite;

@@ -11,7 +11,7 @@
 #include "tree/file_entry.h"
 
 class CFileList : public std::vector<std::unique_ptr<CFileEntry>> {
-  public:
+public:
     // Set by the scanner when the root itself could not be listed completely:
     // entries of the other tree may then be missing here without being gone.
     bool rootContentsUnknown = false;

@@ -32,7 +32,7 @@ std::string CheckPattern(std::string_view pattern);
 // The patterns of one ignore file, or of the command line, for the entries
 // below one directory.
 class IgnoreRules {
-  public:
+public:
     // What the rules say of an entry.
     enum class Verdict { None, Excluded, Included };
 
@@ -64,7 +64,7 @@ class IgnoreRules {
     // Adds the patterns of `later` after these, so they win over them.
     void Append(const IgnoreRules& later);
 
-  private:
+private:
     // Most patterns are a plain name, "*" and a plain end, or a plain start
     // and "*": those are compared, not matched, so twenty patterns cost about
     // as much as one glob.

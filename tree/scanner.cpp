@@ -78,7 +78,7 @@ struct ScanStopped {};
 
 // One scan, in named steps: read a directory, place its entries, walk down.
 class Scan {
-  public:
+public:
     Scan(platform::TreeRoot& root, CFileList& fileList, const std::atomic<bool>* stop,
          Exclusions* exclusions, OtherEntries others)
         : m_root(root),
@@ -112,7 +112,7 @@ class Scan {
         }
     }
 
-  private:
+private:
     // Throws ScanStopped once the stop has been asked.
     void StopIfAsked() const {
         if (m_stop != nullptr && m_stop->load(std::memory_order_relaxed)) {

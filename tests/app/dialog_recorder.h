@@ -21,7 +21,7 @@ struct ShownDialog {
 };
 
 class DialogRecorder : public wxModalDialogHook {
-  public:
+public:
     DialogRecorder() { Register(); }
     ~DialogRecorder() override { Unregister(); }
 
@@ -29,7 +29,7 @@ class DialogRecorder : public wxModalDialogHook {
     std::function<int(wxDialog*)> m_answer = [](wxDialog*) { return wxID_OK; };
     std::vector<ShownDialog> m_shown;
 
-  protected:
+protected:
     int Enter(wxDialog* dialog) override {
         ShownDialog shown;
         shown.caption = FromWx(dialog->GetTitle());

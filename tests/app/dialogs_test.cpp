@@ -23,7 +23,7 @@ namespace {
 
 // Runs each test in a fresh working directory, where the settings file lives.
 class InTempDir : public testing::Test {
-  protected:
+protected:
     TempDir m_dir;
     ScopedWorkingDir m_cwd{m_dir.Path()};
     DialogRecorder m_recorder;

@@ -7,7 +7,7 @@
 
 namespace {
 class TestApp : public wxApp {
-  public:
+public:
     bool OnInit() override { return true; }
 };
 }  // namespace

@@ -20,12 +20,12 @@
 namespace {
 
 class TestSyncDlg : public CSyncDlg {
-  public:
+public:
     TestSyncDlg() : CSyncDlg(nullptr) {}
     int m_ended = 0;
     FaultInjector* m_faults = nullptr;  // wraps the request's roots when set
 
-  protected:
+protected:
     void EndApplication() override { ++m_ended; }
     std::unique_ptr<platform::TreeRoot> OpenRoot(const std::string& path,
                                                  platform::Mounts mounts) override {
@@ -37,7 +37,7 @@ class TestSyncDlg : public CSyncDlg {
 };
 
 class RunControllerTest : public testing::Test {
-  protected:
+protected:
     void SetUp() override {
         m_master = m_dir / "master";
         m_slave = m_dir / "slave";

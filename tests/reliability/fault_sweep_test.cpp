@@ -44,7 +44,7 @@ enum class Side { Master, Slave };
 
 // Counts calls; fails the `failAt`-th call of `failCall` on `failSide` (0: none).
 class SweepInjector : public FaultInjector {
-  public:
+public:
     SweepInjector(std::string masterRoot, Side failSide, Call failCall, int failAt, Way way)
         : m_masterRoot(std::move(masterRoot)),
           m_failSide(failSide),
@@ -72,7 +72,7 @@ class SweepInjector : public FaultInjector {
     std::map<std::pair<Side, Call>, int> m_counts;
     bool m_fired = false;
 
-  private:
+private:
     std::string m_masterRoot;
     Side m_failSide;
     Call m_failCall;

@@ -9,7 +9,7 @@
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
 class ChildProcess {
-  public:
+public:
     // Starts this program again with `--gtest_filter=<filter>` and the
     // environment variables `environment` names set to their values.
     ChildProcess(const std::string& filter, const Environment& environment);
@@ -24,7 +24,7 @@ class ChildProcess {
     // for it; true when it was still running, so the kill landed mid-run.
     bool Kill();
 
-  private:
+private:
     int m_id = -1;
     bool m_running = false;
     void* m_handle = nullptr;  // the process handle on Windows

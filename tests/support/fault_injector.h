@@ -36,7 +36,7 @@ enum class Call {
 const char* CallName(Call call);
 
 class FaultInjector {
-  public:
+public:
     virtual ~FaultInjector() = default;
     // Returns the errno value that the call must fail with, or 0 to let it run.
     // `path` is the root's path and "/relative" for calls on a path, the root's
@@ -50,7 +50,7 @@ class FaultInjector {
 // A root that asks `faults` before each of its calls; the call is not made, and
 // fails as the injector says, when it says so.
 class FaultyRoot : public platform::TreeRoot {
-  public:
+public:
     FaultyRoot(std::string path, platform::Mounts mounts, FaultInjector& faults)
         : TreeRoot(std::move(path), mounts), m_faults(faults) {}
 
@@ -82,7 +82,7 @@ class FaultyRoot : public platform::TreeRoot {
     platform::Status KeepExtendedAttributes(int sourceFd, int fd) override;
     platform::Status Close(int fd) override;
 
-  private:
+private:
     // The failure the injector gives `call` on `relative` ("" for a call on an
     // open file or listing); ok to let the call run.
     platform::Status Fails(Call call, std::string_view relative = {});
@@ -100,7 +100,7 @@ inline auto WrapRoots(FaultInjector& faults) {
 // Fails the n-th (1-based) call of one kind, optionally only for paths that
 // contain a given text, with a given errno, once.
 class OneFault : public FaultInjector {
-  public:
+public:
     OneFault(Call call, int err, int nth = 1, std::string pathPart = {})
         : m_call(call), m_err(err), m_nth(nth), m_pathPart(std::move(pathPart)) {}
 
@@ -121,7 +121,7 @@ class OneFault : public FaultInjector {
     bool Fired() const { return m_fired; }
     int Seen() const { return m_seen; }
 
-  private:
+private:
     Call m_call;
     int m_err;
     int m_nth;
@@ -132,7 +132,7 @@ class OneFault : public FaultInjector {
 
 // Several OneFaults at once: a call fails as the first of them that fails it.
 class SeveralFaults : public FaultInjector {
-  public:
+public:
     struct Spec {
         Call call;
         int err;
@@ -154,6 +154,6 @@ class SeveralFaults : public FaultInjector {
         return 0;
     }
 
-  private:
+private:
     std::deque<OneFault> m_faults;
 };

@@ -15,7 +15,7 @@
 #include "sync/start_request.h"
 
 class RecordingHost : public IExecHost {
-  public:
+public:
     void PumpPending() override {
         ++m_pumps;
         if (m_onPump) {
@@ -61,7 +61,7 @@ class RecordingHost : public IExecHost {
 // "saved". The plan is carried out through `m_exec` (its own RecordingHost
 // unless another is given), which also receives the request's messages.
 class RecordingRequestHost : public IRequestHost {
-  public:
+public:
     RecordingRequestHost() : m_exec(&m_ownExec) {}
     explicit RecordingRequestHost(RecordingHost& exec) : m_exec(&exec) {}
 
@@ -117,7 +117,7 @@ class RecordingRequestHost : public IRequestHost {
     std::function<void()> m_beforeRun;                  // between the plan and its execution
     size_t m_leftOut = 0;                               // as told by TellLeftOut
 
-  private:
+private:
     RecordingHost m_ownExec;
     RecordingHost* m_exec;
 };

@@ -11,7 +11,7 @@
 #include <string>
 
 class TempDir {
-  public:
+public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -21,35 +21,35 @@ class TempDir {
     // Path() + "/" + relative.
     std::string operator/(const std::string& relative) const { return m_path + "/" + relative; }
 
-  private:
+private:
     std::string m_path;
 };
 
 // Makes a directory the working directory for as long as it lives.
 class ScopedWorkingDir {
-  public:
+public:
     explicit ScopedWorkingDir(const std::string& path);
     ~ScopedWorkingDir();
 
-  private:
+private:
     std::string m_old;
 };
 
 // Makes `path` the user's home directory ($HOME; %USERPROFILE% on Windows) for
 // as long as it lives.
 class ScopedHome {
-  public:
+public:
     explicit ScopedHome(const std::string& path);
     ~ScopedHome();
 
-  private:
+private:
     std::string m_old;
 };
 
 // A bind mount of the directory `from` at `at` for as long as it lives.
 // Mounted() is false where the system refuses one (the test then skips).
 class BindMount {
-  public:
+public:
     // Mounts `from` at `at` as a bind mount or, with `type`, a file system of
     // that type named `from`, with `options` ("size=1m").
     BindMount(const std::string& from, const std::string& at, const char* type = nullptr,
@@ -57,7 +57,7 @@ class BindMount {
     ~BindMount();
     bool Mounted() const { return m_mounted; }
 
-  private:
+private:
     std::string m_at;
     bool m_mounted = false;
 };

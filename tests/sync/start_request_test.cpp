@@ -25,7 +25,7 @@ namespace {
 
 // Counts directory listings (from either scan's thread) and can make each one slow.
 class Listings : public FaultInjector {
-  public:
+public:
     explicit Listings(std::chrono::milliseconds delay = {}) : m_delay(delay) {}
     int Fail(Call call, const std::string&) override {
         if (call == Call::OpenDir) {
@@ -36,7 +36,7 @@ class Listings : public FaultInjector {
     }
     int m_count = 0;
 
-  private:
+private:
     std::chrono::milliseconds m_delay;
 };
 
@@ -46,7 +46,7 @@ using Log = std::vector<std::string>;
 // the comparison has begun and waits (two seconds at most) until a stop is
 // asked: the stop then lands in the comparison, however fast the machine.
 class StopInComparison : public platform::TreeRoot {
-  public:
+public:
     StopInComparison(const std::string& path, platform::Mounts mounts, std::atomic<bool>& comparing,
                      const std::atomic<bool>& stopAsked)
         : TreeRoot(path, mounts), m_comparing(comparing), m_stopAsked(stopAsked) {}
@@ -58,13 +58,13 @@ class StopInComparison : public platform::TreeRoot {
         return TreeRoot::IgnoresCase(relative);
     }
 
-  private:
+private:
     std::atomic<bool>& m_comparing;
     const std::atomic<bool>& m_stopAsked;
 };
 
 class StartRequestTest : public testing::Test {
-  protected:
+protected:
     void SetUp() override {
         MakeDirs(m_master);
         MakeDirs(m_slave);
