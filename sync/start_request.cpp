@@ -15,54 +15,13 @@
 #include "platform/mounts.h"
 #include "platform/status.h"
 #include "sync/action_line.h"
+#include "sync/request_threads.h"
 #include "sync/run_log.h"
 #include "sync/run_marker.h"
 #include "tree/compare_trees.h"
 #include "tree/scanner.h"
 
 namespace {
-
-// How often the host is kept alive while work runs elsewhere: well within the
-// 100 ms in which a stop must land, and often enough for smooth painting.
-constexpr auto kKeepAliveInterval = std::chrono::milliseconds(10);
-
-// Work on a thread of its own that the request waits for.
-class Worker {
-public:
-    explicit Worker(std::function<void()> work)
-        : m_thread([this, work = std::move(work)] {
-              work();
-              std::lock_guard<std::mutex> lock(m_mutex);
-              m_done = true;
-              m_doneChanged.notify_all();
-          }) {}
-    ~Worker() { m_thread.join(); }
-
-    // Waits until the work is done, keeping the host alive; false when the user
-    // asked to stop first (then `stop` is set for the work to see).
-    bool WaitKeepingAlive(IRequestHost& host, std::atomic<bool>& stop) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        while (!m_done) {
-            if (m_doneChanged.wait_for(lock, kKeepAliveInterval, [this] { return m_done; })) {
-                break;
-            }
-            lock.unlock();
-            const bool stopAsked = host.KeepAliveWhileBusy();
-            lock.lock();
-            if (stopAsked) {
-                stop = true;
-                return false;
-            }
-        }
-        return true;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_doneChanged;
-    bool m_done = false;
-    std::thread m_thread;  // last: it starts once the rest is ready
-};
 
 // The wait cursor for as long as it lives, or until End.
 class Busy {
@@ -158,60 +117,6 @@ bool MountShowsOther(platform::TreeRoot& tree, const CFileList& list, platform::
     }
     return false;
 }
-
-// What stopped requests leave behind, freed on two threads of its own that
-// nobody waits for: each release first joins the one before (long done by
-// then), and the end of the program joins the last.
-class Leftovers {
-public:
-    static void Free(CFileList a, CFileList b, CActionList plan) {
-        static Leftovers leftovers;
-        leftovers.Join();
-        leftovers.m_threads[0] = std::thread([a = std::move(a), plan = std::move(plan)]() mutable {
-            CFileList().swap(a);
-            CActionList().swap(plan);
-        });
-        leftovers.m_threads[1] = std::thread([b = std::move(b)]() mutable { CFileList().swap(b); });
-    }
-    ~Leftovers() { Join(); }
-
-private:
-    void Join() {
-        for (std::thread& thread : m_threads) {
-            if (thread.joinable()) {
-                thread.join();
-            }
-        }
-    }
-
-    std::thread m_threads[2];
-};
-
-// Frees the two lists and the plan when the request ends, each list on a core
-// of its own: a million entries take about a quarter of a second to free.
-// After a stop the request does not wait for that: the user is waiting for
-// the window, not for the memory.
-class ReleaseTogether {
-public:
-    ReleaseTogether(CFileList& a, CFileList& b, CActionList& plan) : m_a(a), m_b(b), m_plan(plan) {}
-    void InBackground() { m_inBackground = true; }
-    ~ReleaseTogether() {
-        if (m_inBackground) {
-            Leftovers::Free(std::move(m_a), std::move(m_b), std::move(m_plan));
-            return;
-        }
-        std::thread other([this] { CFileList().swap(m_b); });
-        CFileList().swap(m_a);
-        CActionList().swap(m_plan);
-        other.join();
-    }
-
-private:
-    CFileList& m_a;
-    CFileList& m_b;
-    CActionList& m_plan;
-    bool m_inBackground = false;
-};
 
 // A master that holds nothing but an empty "lost+found" is a freshly made file
 // system, not a tree to mirror: taken for empty. So is one whose every entry
