@@ -92,69 +92,10 @@ public:
             if (steps % kStopEvery == 0 && Stopped()) {
                 return;
             }
-            const CFileEntry* master = i < m_masterList.size() ? m_masterList[i].get() : nullptr;
-            const CFileEntry* slave = j < m_slaveList.size() ? m_slaveList[j].get() : nullptr;
-            const platform::PathPieces masterKey = master != nullptr
-                                                       ? master->RelativePieces(m_masterRootLength)
-                                                       : platform::PathPieces{{kNoPath, {}, {}}};
-            const platform::PathPieces slaveKey = slave != nullptr
-                                                      ? slave->RelativePieces(m_slaveRootLength)
-                                                      : platform::PathPieces{{kNoPath, {}, {}}};
-            AddDueCreations(slave, slaveKey);
-            // A used-up side comes after everything; "~~~~" is never compared.
-            const int order = master == nullptr ? 1
-                              : slave == nullptr
-                                  ? -1
-                                  : platform::ComparePaths(masterKey, slaveKey, m_match);
-            if (master != nullptr && BelowLeftOut(masterKey, m_leftOutInMaster)) {
-                ++i;
-                continue;
-            }
-            if (slave != nullptr && BelowLeftOut(slaveKey, m_leftOutInSlave)) {
-                ++j;
-                continue;
-            }
-            if ((order <= 0 && master->IsExcluded()) || (order >= 0 && slave->IsExcluded())) {
-                // Nothing is planned for the path, nor below it on either side
-                // (a side that left it out did not read below it; the other may
-                // have, where names differ by case).
-                const std::string path = JoinPieces(order <= 0 ? masterKey : slaveKey);
-                if (order == 0 && !master->IsExcluded() && m_blocked != nullptr) {
-                    m_blocked->push_back(path);  // the slave's own entry is in the way
-                }
-                const LeftOut leftOut{path, path + static_cast<char>(platform::kSeparator + 1)};
-                m_leftOutInMaster.push_back(leftOut);
-                m_leftOutInSlave.push_back(leftOut);
-                if (order >= 0) {
-                    KeepDirectoriesAbove(JoinPieces(slaveKey));
-                }
-                i += order <= 0 ? 1 : 0;
-                j += order >= 0 ? 1 : 0;
-                continue;
-            }
-            if (master != nullptr && order <= 0 && ClashesWithLast(master, masterKey)) {
-                ++i;  // the slave's entry, if any, stands for the one before
-                continue;
-            }
-            if (master != nullptr && order <= 0) {
-                m_lastMaster = master;
-            }
-            if (master != nullptr && order <= 0 && master->IsDirectory() &&
-                master->HasUnknownContents()) {
-                m_unknownDirs.Add(JoinPieces(masterKey));
-            }
-            if (order == 0) {
-                SamePath(*master, *slave, JoinPieces(masterKey), JoinPieces(slaveKey));
-                ++i;
-                ++j;
-            } else if (order < 0) {
-                Add(JoinPieces(masterKey), JoinPieces(slaveKey),
-                    master->IsDirectory() ? ACTION_MKDIR : ACTION_CREATE, master->GetSize());
-                ++i;
-            } else {
-                SlaveOnly(*slave, JoinPieces(masterKey), JoinPieces(slaveKey));
-                ++j;
-            }
+            const Advance advance = Step(i < m_masterList.size() ? m_masterList[i].get() : nullptr,
+                                         j < m_slaveList.size() ? m_slaveList[j].get() : nullptr);
+            i += advance.master;
+            j += advance.slave;
         }
         while (!m_deferred.empty()) {
             Add(m_deferred.back().path, kNoPath, ACTION_CREATE, m_deferred.back().bytes);
@@ -166,6 +107,75 @@ public:
     }
 
 private:
+    // How far one step of the merge moves along each list.
+    struct Advance {
+        size_t master;
+        size_t slave;
+    };
+
+    // Plans for the next entry of either list, or both when they share a path
+    // (null for a list used up).
+    Advance Step(const CFileEntry* master, const CFileEntry* slave) {
+        const platform::PathPieces masterKey = master != nullptr
+                                                   ? master->RelativePieces(m_masterRootLength)
+                                                   : platform::PathPieces{{kNoPath, {}, {}}};
+        const platform::PathPieces slaveKey = slave != nullptr
+                                                  ? slave->RelativePieces(m_slaveRootLength)
+                                                  : platform::PathPieces{{kNoPath, {}, {}}};
+        AddDueCreations(slave, slaveKey);
+        // A used-up side comes after everything; "~~~~" is never compared.
+        const int order = master == nullptr  ? 1
+                          : slave == nullptr ? -1
+                                             : platform::ComparePaths(masterKey, slaveKey, m_match);
+        if (master != nullptr && BelowLeftOut(masterKey, m_leftOutInMaster)) {
+            return {1, 0};
+        }
+        if (slave != nullptr && BelowLeftOut(slaveKey, m_leftOutInSlave)) {
+            return {0, 1};
+        }
+        if ((order <= 0 && master->IsExcluded()) || (order >= 0 && slave->IsExcluded())) {
+            return LeaveOut(order, master, masterKey, slaveKey);
+        }
+        if (master != nullptr && order <= 0 && ClashesWithLast(master, masterKey)) {
+            return {1, 0};  // the slave's entry, if any, stands for the one before
+        }
+        if (master != nullptr && order <= 0) {
+            m_lastMaster = master;
+            if (master->IsDirectory() && master->HasUnknownContents()) {
+                m_unknownDirs.Add(JoinPieces(masterKey));
+            }
+        }
+        if (order == 0) {
+            SamePath(*master, *slave, JoinPieces(masterKey), JoinPieces(slaveKey));
+            return {1, 1};
+        }
+        if (order < 0) {
+            Add(JoinPieces(masterKey), JoinPieces(slaveKey),
+                master->IsDirectory() ? ACTION_MKDIR : ACTION_CREATE, master->GetSize());
+            return {1, 0};
+        }
+        SlaveOnly(*slave, JoinPieces(masterKey), JoinPieces(slaveKey));
+        return {0, 1};
+    }
+
+    // A path left out on either side (`order` as in Step): nothing is planned
+    // for it, nor below it on either side (a side that left it out did not
+    // read below it; the other may have, where names differ by case).
+    Advance LeaveOut(int order, const CFileEntry* master, const platform::PathPieces& masterKey,
+                     const platform::PathPieces& slaveKey) {
+        const std::string path = JoinPieces(order <= 0 ? masterKey : slaveKey);
+        if (order == 0 && !master->IsExcluded() && m_blocked != nullptr) {
+            m_blocked->push_back(path);  // the slave's own entry is in the way
+        }
+        const LeftOut leftOut{path, path + static_cast<char>(platform::kSeparator + 1)};
+        m_leftOutInMaster.push_back(leftOut);
+        m_leftOutInSlave.push_back(leftOut);
+        if (order >= 0) {
+            KeepDirectoriesAbove(JoinPieces(slaveKey));
+        }
+        return {order <= 0 ? 1u : 0u, order >= 0 ? 1u : 0u};
+    }
+
     struct LeftOut {
         std::string path;
         std::string bound;  // as DeferredCreate's: every path below sorts before it
