@@ -95,6 +95,15 @@ bool PassesAsItIs(unsigned char byte) {
     return byte >= 0x20 && byte < 0x7F && (kBackslashSeparates || byte != '\\');
 }
 
+// The letter of a control's C escape ("\\n" for a line feed), and of the
+// backslash; 0 for a byte written in octal.
+char EscapeLetter(unsigned char byte) {
+    constexpr std::string_view kBytes("\\\a\b\t\n\v\f\r", 8);
+    constexpr std::string_view kLetters("\\abtnvfr", 8);
+    const size_t at = kBytes.find(static_cast<char>(byte));
+    return at == std::string_view::npos ? '\0' : kLetters[at];
+}
+
 }  // namespace
 
 std::string ShortenForDisplay(const std::string& text, size_t maxChars) {
@@ -129,35 +138,7 @@ std::string EscapeForTerminal(std::string_view text) {
             }
             continue;
         }
-        char letter = 0;
-        switch (byte) {
-            case '\\':
-                letter = '\\';
-                break;
-            case '\a':
-                letter = 'a';
-                break;
-            case '\b':
-                letter = 'b';
-                break;
-            case '\t':
-                letter = 't';
-                break;
-            case '\n':
-                letter = 'n';
-                break;
-            case '\v':
-                letter = 'v';
-                break;
-            case '\f':
-                letter = 'f';
-                break;
-            case '\r':
-                letter = 'r';
-                break;
-            default:
-                break;
-        }
+        const char letter = EscapeLetter(byte);
         if (letter != 0) {
             const char escape[] = {'\\', letter};
             out.append(escape, sizeof escape);
