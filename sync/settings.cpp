@@ -271,10 +271,11 @@ SettingsValues LoadSettingsFile(const std::string& path) {
 
 platform::Status SaveSettingsFile(const std::string& path, const SettingsValues& values) {
     std::string text;
-    // A missing file is an empty one; one that cannot be read is not: what
-    // else it holds would be lost.
+    // A missing file is an empty one; a regular file that cannot be read is
+    // not: what else it holds would be lost. What is no regular file (a
+    // directory, a link of another user's) the write refuses with its reason.
     if (const platform::Status read = platform::ReadWholeFile(path, text);
-        !read.ok() && !read.Is(ENOENT)) {
+        !read.ok() && !read.Is(ENOENT) && !read.Is(EINVAL) && !read.Is(EISDIR) && !read.Is(ELOOP)) {
         return read;
     }
     return platform::WriteFileAtomically(path, UpdateSettings(text, values));
