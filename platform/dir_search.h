@@ -29,6 +29,9 @@ struct DirMatch {
     // isOther. Never on Linux.
     bool unusableName = false;
     FileTime lastWrite = 0;
+    // The nanoseconds below lastWrite's 100 ns (0 to 99), where the file
+    // system keeps them; 0 otherwise.
+    std::uint8_t lastWriteNs = 0;
     std::uint64_t size = 0;  // in bytes; 0 for a directory
 };
 

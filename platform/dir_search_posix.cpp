@@ -43,6 +43,7 @@ bool DirSearch::Next(DirMatch& match) {
             match.isDirectory = dots;
             match.isOther = !dots;
             match.lastWrite = 0;
+            match.lastWriteNs = 0;
             match.size = 0;
             return true;
         }
@@ -59,6 +60,7 @@ bool DirSearch::Next(DirMatch& match) {
         match.isDirectory = S_ISDIR(st.st_mode);
         match.isOther = !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
         match.lastWrite = match.isOther ? 0 : FileTimeFromTimespec(st.st_mtim);
+        match.lastWriteNs = match.isOther ? 0 : static_cast<std::uint8_t>(st.st_mtim.tv_nsec % 100);
         match.size = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
         return true;
     }

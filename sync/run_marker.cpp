@@ -53,6 +53,8 @@ RunMarker::RunMarker(platform::TreeRoot& slave) : m_slave(slave) {
     platform::FileInfo kept;
     if (timed && m_slave.DescribeName(m_name, kept).ok()) {
         m_timeStep = StepFor(platform::FileTimeFromTimespec(kProbeTime), kept.lastWrite);
+        m_nanoseconds = kept.lastWriteExact.tv_sec == kProbeTime.tv_sec &&
+                        kept.lastWriteExact.tv_nsec == kProbeTime.tv_nsec;
     }
 }
 

@@ -34,6 +34,8 @@ public:
     // The step in which the slave kept the marker's time (0 when to the 100
     // ns of a FileTime, or when no marker was made).
     platform::FileTime TimeStep() const { return m_timeStep; }
+    // True when the slave kept the marker's time to the nanosecond.
+    bool KeepsNanoseconds() const { return m_nanoseconds; }
     // Removes the marker from the slave and, once it is gone, takes its entry
     // in `slaveList`, scanned meanwhile, out of the mirror; the same for the
     // empty markers of runs that were killed. Where one cannot be removed its
@@ -44,4 +46,5 @@ private:
     platform::TreeRoot& m_slave;
     std::string m_name;
     platform::FileTime m_timeStep = 0;
+    bool m_nanoseconds = false;
 };

@@ -381,7 +381,8 @@ private:
                 &m_masterList, &m_slaveList, &m_actions, m_r.masterDir, m_r.slaveDir,
                 NameMatchOf(*m_slave, m_slaveList),
                 std::max(platform::TimeStepOf(m_slave->Descriptor()), m_marker->TimeStep()),
-                &m_stop, &m_blocked, platform::TellsCaseClashes() ? &m_clashes : nullptr);
+                &m_stop, &m_blocked, platform::TellsCaseClashes() ? &m_clashes : nullptr,
+                m_marker->KeepsNanoseconds());
         });
         return compare.WaitKeepingAlive(m_host, m_stop);
     }

@@ -72,7 +72,7 @@ public:
     Merge(const CFileList& masterList, const CFileList& slaveList, CActionList& actions,
           size_t masterRootLength, size_t slaveRootLength, platform::NameMatch match,
           platform::FileTime slaveTimeStep, const std::atomic<bool>* stop,
-          std::vector<std::string>* blocked, std::vector<CaseClash>* clashes)
+          std::vector<std::string>* blocked, std::vector<CaseClash>* clashes, bool nanoseconds)
         : m_masterList(masterList),
           m_slaveList(slaveList),
           m_actions(actions),
@@ -83,6 +83,7 @@ public:
           m_stop(stop),
           m_blocked(blocked),
           m_clashes(clashes),
+          m_nanoseconds(nanoseconds && slaveTimeStep == 0),
           m_unknownDirs(match) {}
 
     void Run() {
@@ -274,7 +275,7 @@ private:
             // slave keeps times in is that time rounded.
             const bool later =
                 m_slaveTimeStep == 0
-                    ? master.CompareTime(&slave) > 0
+                    ? master.CompareTime(&slave, m_nanoseconds) > 0
                     : master.GetLastWriteTime() >= slave.GetLastWriteTime() + m_slaveTimeStep;
             if (later || master.GetSize() != slave.GetSize()) {
                 Add(std::move(masterPath), std::move(slavePath), ACTION_MODIFY, master.GetSize());
@@ -284,7 +285,7 @@ private:
                 // holds a later time than the master's for want of an earlier one.
                 const bool earlier =
                     m_slaveTimeStep == 0
-                        ? master.CompareTime(&slave) < 0
+                        ? master.CompareTime(&slave, m_nanoseconds) < 0
                         : slave.GetLastWriteTime() >= master.GetLastWriteTime() + m_slaveTimeStep;
                 if (earlier && master.GetLastWriteTime() >= kEarliestJudged) {
                     m_actions.back()->MarkReplacesNewer();
@@ -331,6 +332,7 @@ private:
     const std::atomic<bool>* m_stop;
     std::vector<std::string>* m_blocked;
     std::vector<CaseClash>* m_clashes;
+    bool m_nanoseconds;                        // times compared below the 100 ns
     const CFileEntry* m_lastMaster = nullptr;  // the master entry the walk last stood on
     UnknownDirs m_unknownDirs;
     std::vector<DeferredCreate> m_deferred;
@@ -346,9 +348,10 @@ private:
 void CompareTrees(const CFileList* masterList, const CFileList* slaveList, CActionList* actionList,
                   std::string masterRoot, std::string slaveRoot, platform::NameMatch match,
                   platform::FileTime slaveTimeStep, const std::atomic<bool>* stop,
-                  std::vector<std::string>* blocked, std::vector<CaseClash>* clashes) {
+                  std::vector<std::string>* blocked, std::vector<CaseClash>* clashes,
+                  bool slaveKeepsNanoseconds) {
     Merge(*masterList, *slaveList, *actionList, masterRoot.size(), slaveRoot.size(), match,
           slaveTimeStep, stop, blocked,
-          match == platform::NameMatch::IgnoreCase ? clashes : nullptr)
+          match == platform::NameMatch::IgnoreCase ? clashes : nullptr, slaveKeepsNanoseconds)
         .Run();
 }

@@ -36,6 +36,8 @@
 // whose path equals the one before it but for letter case gets no action (the
 // slave can hold only one of the two; the first is mirrored) and is appended
 // to it with that other path; what lies below it is compared as usual.
+// With `slaveKeepsNanoseconds` (and a time step of 0), times are compared to
+// the nanosecond, not only to the 100 ns of a FileTime.
 struct CaseClash {
     std::string path;   // the master's relative path left unmirrored
     std::string other;  // the master's relative path the slave takes it for
@@ -45,4 +47,4 @@ void CompareTrees(const CFileList* masterList, const CFileList* slaveList, CActi
                   platform::NameMatch match = platform::NameMatch::Exact,
                   platform::FileTime slaveTimeStep = 0, const std::atomic<bool>* stop = nullptr,
                   std::vector<std::string>* blocked = nullptr,
-                  std::vector<CaseClash>* clashes = nullptr);
+                  std::vector<CaseClash>* clashes = nullptr, bool slaveKeepsNanoseconds = false);

@@ -11,13 +11,19 @@ CFileEntry::CFileEntry(std::string name, bool isDirectory, platform::FileTime la
     : m_dirPath(std::move(dirPath)),
       m_name(std::move(name)),
       m_lastWrite(lastWrite),
-      m_size(size & ((std::uint64_t(1) << 61) - 1)),  // 2 EiB: more than any file
+      m_size(size & ((std::uint64_t(1) << 54) - 1)),
+      m_lastWriteNs(0),
       m_isDirectory(isDirectory ? 1 : 0),
       m_unknownContents(0),
       m_excluded(0) {}
 
-long CFileEntry::CompareTime(const CFileEntry* other) const {
-    return platform::CompareFileTime(m_lastWrite, other->m_lastWrite);
+long CFileEntry::CompareTime(const CFileEntry* other, bool nanoseconds) const {
+    const int order = platform::CompareFileTime(m_lastWrite, other->m_lastWrite);
+    if (order != 0 || !nanoseconds) {
+        return order;
+    }
+    return m_lastWriteNs < other->m_lastWriteNs ? -1
+                                                : (m_lastWriteNs > other->m_lastWriteNs ? 1 : 0);
 }
 
 std::string CFileEntry::GetKey() const {

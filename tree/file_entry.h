@@ -27,8 +27,11 @@ public:
     platform::FileTime GetLastWriteTime() const { return m_lastWrite; }
 
     // -1 when this entry was last written earlier than `other`, 0 at the same
-    // instant, +1 later. Exact: no tolerance.
-    long CompareTime(const CFileEntry* other) const;
+    // instant, +1 later. Exact: no tolerance; to the nanosecond with
+    // `nanoseconds`, else to the 100 ns of a FileTime.
+    long CompareTime(const CFileEntry* other, bool nanoseconds = false) const;
+    // The nanoseconds of the last-write time below its 100 ns (0 to 99).
+    void SetLastWriteNanoseconds(std::uint8_t ns) { m_lastWriteNs = (ns % 100u) & 0x7Fu; }
 
     // A directory whose listing failed or broke off: what lies below it is not
     // known, which is not the same as empty.
@@ -54,7 +57,8 @@ private:
     platform::FileTime m_lastWrite;
     // One word for the size and the flags keeps an entry at 56 bytes, which
     // matters at a million entries a tree.
-    std::uint64_t m_size : 61;
+    std::uint64_t m_size : 54;  // 16 PiB, more than any file
+    std::uint64_t m_lastWriteNs : 7;
     std::uint64_t m_isDirectory : 1;
     std::uint64_t m_unknownContents : 1;
     std::uint64_t m_excluded : 1;

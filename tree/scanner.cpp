@@ -305,6 +305,7 @@ private:
         level.owned.push_back(std::make_unique<CFileEntry>(
             std::string(m_match.name), m_match.isDirectory, m_match.lastWrite, path, m_match.size));
         CFileEntry* entry = level.owned.back().get();
+        entry->SetLastWriteNanoseconds(m_match.lastWriteNs);
         const auto at = static_cast<std::uint32_t>(level.folded.size());
         const auto length = static_cast<std::uint32_t>(m_match.name.size());
         level.folded.append(m_match.name).push_back(platform::kSeparator);

@@ -11,6 +11,8 @@
 #include <optional>
 #include <thread>
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -154,6 +156,21 @@ TEST_F(StartRequestTest, ASlaveThatAnotherRunHoldsIsRefusedUntilItEnds) {
     ASSERT_EQ(m_host.m_plan.size(), 1u);
     EXPECT_EQ(m_host.m_plan[0]->GetKind(), ACTION_CREATE);
 }
+
+#ifndef _WIN32
+TEST_F(StartRequestTest, TimesAreComparedToTheNanosecondWhereTheSlaveKeepsThem) {
+    // The copy keeps the master's time whole, so the next run plans nothing.
+    WriteFile(m_master + "/a", "1234");
+    WriteFile(m_slave + "/a", "abcd");
+    const timespec slaveTime[2] = {{1000000000, 100}, {1000000000, 100}};
+    const timespec masterTime[2] = {{1000000000, 150}, {1000000000, 150}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (m_slave + "/a").c_str(), slaveTime, 0), 0);
+    ASSERT_EQ(::utimensat(AT_FDCWD, (m_master + "/a").c_str(), masterTime, 0), 0);
+    EXPECT_EQ(Start(m_master, m_slave), RequestResult::Done);
+    EXPECT_EQ(ReadFile(m_slave + "/a"), "1234");
+    EXPECT_TRUE(PlanRun(m_master, m_slave).empty());
+}
+#endif
 
 TEST_F(StartRequestTest, AnEmptyMasterIsReportedFirstAndTheSlaveIsLeftAlone) {
     WriteFile(m_slave + "/precious", "x");

@@ -147,6 +147,17 @@ TEST(CompareTrees, SizesThatDifferAreAModificationWhateverTheTimes) {
         EXPECT_EQ(actions[0]->ReplacesNewer(), c.marked)
             << c.master << " " << c.slave << " " << c.step;
     }
+    // Written 50 ns later at the same size: a change where the slave keeps
+    // nanoseconds, the same time where it keeps 100 ns.
+    const CFileList m = MakeList("/m", {{"a", F, k2000, 10}});
+    const CFileList s = MakeList("/s", {{"a", F, k2000, 10}});
+    m[0]->SetLastWriteNanoseconds(50);
+    for (const bool nanoseconds : {false, true}) {
+        CActionList actions;
+        CompareTrees(&m, &s, &actions, "/m", "/s", platform::NameMatch::Exact, 0, nullptr, nullptr,
+                     nullptr, nanoseconds);
+        EXPECT_EQ(actions.size(), nanoseconds ? 1u : 0u);
+    }
 }
 
 TEST(CompareTrees, LetterCaseMakesDifferentPathsOnLinux) {
