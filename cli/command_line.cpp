@@ -500,8 +500,11 @@ int RunCommandLine(int argc, char** argv) {
     if (o.noLog) {
         // recorded nowhere
     } else if (logPath.empty()) {
-        std::fprintf(stderr, "kelvad: no place for the log (%s); the run is not recorded\n",
-                     RunLog::DefaultPathUnknown());
+        // A nightly job without a home stays silent; it is said otherwise.
+        if (!o.quiet) {
+            std::fprintf(stderr, "kelvad: no place for the log (%s); the run is not recorded\n",
+                         RunLog::DefaultPathUnknown().c_str());
+        }
     } else if (const platform::Status opened = log.Open(logPath); !opened.ok()) {
         std::fprintf(stderr, "kelvad: cannot open the log %s (%s)%s\n",
                      EscapeForTerminal(logPath).c_str(), opened.Reason().c_str(),
