@@ -65,6 +65,14 @@ IRequestHost::Answer DialogRequestHost::ConfirmRisk(const RunRisk& risk) {
     return ask.ShowModal() == wxID_YES ? Answer::Yes : Answer::No;
 }
 
+IRequestHost::Answer DialogRequestHost::ConfirmCreateSlave(const std::string& path) {
+    // A mistyped slave must not become a new directory unasked: No changes
+    // nothing, and is the default.
+    wxMessageDialog ask(&m_dialog, ToWx("Slave directory " + path + " doesn't exist. Create it?"),
+                        "Kelvad", wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION);
+    return ask.ShowModal() == wxID_YES ? Answer::Yes : Answer::No;
+}
+
 bool DialogRequestHost::ApprovePlan(const CActionList& actions, const std::string& slaveRoot) {
     CActionListDlg preview(&m_dialog);
     preview.SetData(&actions, slaveRoot, m_leftOut);

@@ -27,6 +27,8 @@ public:
     bool KeepAliveWhileBusy() override;
     // Yes/No, No the default.
     Answer ConfirmRisk(const RunRisk& risk) override;
+    // "Slave directory ... doesn't exist. Create it?", Yes/No, No the default.
+    Answer ConfirmCreateSlave(const std::string& path) override;
     void TellLeftOut(size_t entries) override { m_leftOut = entries; }
     // The preview; true for OK.
     bool ApprovePlan(const CActionList& actions, const std::string& slaveRoot) override;

@@ -31,9 +31,11 @@ constexpr const char* kUsageText =
     "Usage: kelvad                            open the window\n"
     "       kelvad --sync [OPTIONS] MASTER SLAVE\n"
     "                                         bring SLAVE in line with MASTER\n"
-    "       kelvad -n|--dry-run [-q] MASTER SLAVE\n"
+    "       kelvad -n|--dry-run [OPTIONS] MASTER SLAVE\n"
     "                                         print the plan, change nothing (with\n"
-    "                                         --sync too: the dry run wins)\n"
+    "                                         --sync too: the dry run wins); takes\n"
+    "                                         -q, --exclude, --exclude-from,\n"
+    "                                         --log-file and --no-log\n"
     "       kelvad -h|--help | -V|--version\n"
     "\n"
     "Options of --sync:\n"
@@ -56,6 +58,8 @@ constexpr const char* kUsageText =
     "\n"
     "Copies what is new in MASTER, replaces what MASTER wrote later or holds at\n"
     "another size, and deletes what MASTER no longer has. MASTER is only read.\n"
+    "A missing SLAVE whose parent directory exists is made (a dry run says it\n"
+    "would be).\n"
     "Exit status: 0 in line (or nothing to do), 1 a step failed, a directory\n"
     "of either tree could not be read or the log could not be written, 2\n"
     "refused before anything changed, 24 master files vanished after the scan\n"
@@ -190,6 +194,12 @@ public:
     }
     void SetBusy(bool) override {}
     bool KeepAliveWhileBusy() override { return g_interrupted != 0; }
+    // As a copy tool would, a missing slave is made without a question, and
+    // said on the standard output.
+    Answer ConfirmCreateSlave(const std::string&) override { return Answer::Yes; }
+    void TellSlaveCreated(const std::string& text) override {
+        ShowMessage(text, MessageKind::Info);
+    }
     Answer ConfirmRisk(const RunRisk& risk) override {
         // Nobody is there to ask: refused, and said how to allow it.
         std::string allow =
@@ -500,8 +510,11 @@ int RunCommandLine(int argc, char** argv) {
     if (o.noLog) {
         // recorded nowhere
     } else if (logPath.empty()) {
-        std::fprintf(stderr, "kelvad: no place for the log (%s); the run is not recorded\n",
-                     RunLog::DefaultPathUnknown());
+        // A nightly job without a home stays silent; it is said otherwise.
+        if (!o.quiet) {
+            std::fprintf(stderr, "kelvad: no place for the log (%s); the run is not recorded\n",
+                         RunLog::DefaultPathUnknown().c_str());
+        }
     } else if (const platform::Status opened = log.Open(logPath); !opened.ok()) {
         std::fprintf(stderr, "kelvad: cannot open the log %s (%s)%s\n",
                      EscapeForTerminal(logPath).c_str(), opened.Reason().c_str(),
@@ -520,6 +533,8 @@ int RunCommandLine(int argc, char** argv) {
     request.allowOlder = o.allowOlder;
     request.log = o.noLog ? nullptr : &log;
     request.excludes = *std::move(excludes);
+    request.dryRun = o.dryRun;
+    request.nameSlaveInRefusal = true;
     const int status = StatusOfRequest(RunStartRequest(host, request), host, o.quiet);
     // The usual log that could not be made is said as before the run, and
     // the run goes on unrecorded.

@@ -119,10 +119,11 @@ std::string HomeDirectory();
 
 // Where a program keeps what it records for the user: $XDG_STATE_HOME when it
 // is an absolute path, else ~/.local/state (on Windows %LOCALAPPDATA%); empty
-// when neither is known. StateDirectoryUnknown says why in the user's words,
-// kStateDirectoryShown how the usual one is written for the user.
+// when neither is known, or when the home directory does not exist.
+// StateDirectoryUnknown says why in the user's words, kStateDirectoryShown how
+// the usual one is written for the user.
 std::string StateDirectory();
-const char* StateDirectoryUnknown();
+std::string StateDirectoryUnknown();
 extern const char* const kStateDirectoryShown;
 
 // The local time of `when`, as the user's clock shows it.

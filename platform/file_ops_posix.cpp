@@ -378,11 +378,18 @@ std::string StateDirectory() {
     if (!state.empty() && state[0] == '/') {
         return state;
     }
+    // A home that does not exist (root's HOME=/nonexistent in a service) is no
+    // place to make directories in.
     const std::string home = HomeDirectory();
-    return !home.empty() && home[0] == '/' ? home + "/.local/state" : std::string();
+    return !home.empty() && home[0] == '/' && IsDirectoryPath(home) ? home + "/.local/state"
+                                                                    : std::string();
 }
 
-const char* StateDirectoryUnknown() {
+std::string StateDirectoryUnknown() {
+    const std::string home = HomeDirectory();
+    if (!home.empty() && home[0] == '/' && !IsDirectoryPath(home)) {
+        return "XDG_STATE_HOME is not set, and the home directory " + home + " does not exist";
+    }
     return "neither XDG_STATE_HOME nor HOME is set";
 }
 

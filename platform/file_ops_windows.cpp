@@ -350,7 +350,7 @@ std::string StateDirectory() {
     return EnvironmentVariable("LOCALAPPDATA");
 }
 
-const char* StateDirectoryUnknown() {
+std::string StateDirectoryUnknown() {
     return "LOCALAPPDATA is not set";
 }
 

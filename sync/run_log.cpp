@@ -22,7 +22,7 @@ std::string RunLog::DefaultPath() {
     return state.empty() ? std::string() : state + WithNativeSeparators("/kelvad/kelvad.log");
 }
 
-const char* RunLog::DefaultPathUnknown() {
+std::string RunLog::DefaultPathUnknown() {
     return platform::StateDirectoryUnknown();
 }
 

@@ -27,7 +27,7 @@ public:
     // Windows); "" when neither can be known.
     static std::string DefaultPath();
     // Why DefaultPath() is "": the variables it is made from, for the user.
-    static const char* DefaultPathUnknown();
+    static std::string DefaultPathUnknown();
 
     // Takes the log at `path` for appending. A file already there is opened
     // now; a missing one is made (with its directories, for the usual log,

@@ -10,9 +10,11 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "platform/file_ops.h"
 #include "platform/mounts.h"
+#include "platform/path_compare.h"
 #include "platform/status.h"
 #include "sync/action_line.h"
 #include "sync/request_threads.h"
@@ -53,8 +55,10 @@ std::string CannotRead(const char* which, const platform::Status& failure) {
     return std::string(which) + " directory can't be read (" + failure.Reason() + ")";
 }
 
-// Whether the open `root` will do as the master or the slave; shows why not.
-bool CheckRoot(IRequestHost& host, const platform::TreeRoot& root, const char* which) {
+// Whether the open `root` will do as the master or the slave; shows why not,
+// naming `named` when it is not empty.
+bool CheckRoot(IRequestHost& host, const platform::TreeRoot& root, const char* which,
+               const std::string& named = {}) {
     if (root.IsOpen()) {
         return true;
     }
@@ -62,40 +66,115 @@ bool CheckRoot(IRequestHost& host, const platform::TreeRoot& root, const char* w
     if (root.OpenStatus().Is(EACCES) || root.OpenStatus().Is(EPERM)) {
         host.ShowMessage(CannotRead(which, root.OpenStatus()), MessageKind::KelvadError);
     } else {
-        host.ShowMessage(std::string(which) + " directory doesn't exist or isn't a directory",
+        host.ShowMessage(std::string(which) + " directory " + (named.empty() ? "" : named + " ") +
+                             "doesn't exist or isn't a directory",
                          MessageKind::KelvadError);
     }
     return false;
 }
 
+// The directory that would hold `path` and the last name in it, separators
+// at its end aside; std::nullopt when there is no such name ("/", "a/..").
+std::optional<std::pair<std::string, std::string>> SplitLastName(const std::string& path) {
+    size_t end = path.size();
+    while (end > 0 && platform::IsSeparator(path[end - 1])) {
+        --end;
+    }
+    size_t start = end;
+    while (start > 0 && !platform::IsSeparator(path[start - 1])) {
+        --start;
+    }
+    const std::string name = path.substr(start, end - start);
+    if (name.empty() || name == "." || name == "..") {
+        return std::nullopt;
+    }
+    std::string parent = platform::ParentOf(path.substr(0, end));
+    if (parent.back() == ':') {
+        parent += platform::kSeparator;  // "C:" alone is the drive's current directory
+    }
+    return std::make_pair(parent, name);
+}
+
+// A missing slave whose parent directory `parent` (open) exists: made as
+// `name` beneath it when the host agrees, never through a link at that name,
+// then opened into `slave`. In a dry run nothing is made and `slave` is left
+// null: the plan is made against an empty slave. A result ends the request.
+std::optional<RequestResult> CreateSlave(IRequestHost& host, const StartRequest& r,
+                                         platform::TreeRoot& parent, const std::string& name,
+                                         std::unique_ptr<platform::TreeRoot>& slave) {
+    // Made inside the master, it would change the master before the overlap
+    // check of the open roots could refuse it.
+    if (platform::PathBelow(r.slaveDir, r.masterDir)) {
+        host.ShowMessage(kOverlap, MessageKind::KelvadError);
+        return RequestResult::Refused;
+    }
+    const std::string named = r.nameSlaveInRefusal ? r.slaveDir : "";
+    switch (host.ConfirmCreateSlave(r.slaveDir)) {
+        case IRequestHost::Answer::No:
+            return RequestResult::NotRun;
+        case IRequestHost::Answer::Refused:
+            CheckRoot(host, *slave, "Slave", named);
+            return RequestResult::Refused;
+        case IRequestHost::Answer::Yes:
+            break;
+    }
+    if (r.dryRun) {
+        slave.reset();
+        host.TellSlaveCreated("Slave directory " + r.slaveDir + " would be created");
+        return std::nullopt;
+    }
+    if (const platform::Status made = parent.MakeDirectory(name, 0777); !made.ok()) {
+        host.ShowMessage("Error creating directory " + r.slaveDir + " (" + made.Reason() + ")",
+                         MessageKind::KelvadError);
+        return RequestResult::Refused;
+    }
+    host.TellSlaveCreated("Created slave directory " + r.slaveDir);
+    slave = OpenRoot(r, r.slaveDir, platform::Mounts::Stay);
+    return CheckRoot(host, *slave, "Slave", named) ? std::nullopt
+                                                   : std::optional(RequestResult::Refused);
+}
+
 // The checks that come before any scan, each with its message; the roots are
-// opened here, once for the whole request.
-bool CheckRoots(IRequestHost& host, const StartRequest& r,
-                std::unique_ptr<platform::TreeRoot>& master,
-                std::unique_ptr<platform::TreeRoot>& slave) {
+// opened here, once for the whole request. A result ends the request; the
+// slave is left null when a dry run plans for a slave it would make.
+std::optional<RequestResult> CheckRoots(IRequestHost& host, const StartRequest& r,
+                                        std::unique_ptr<platform::TreeRoot>& master,
+                                        std::unique_ptr<platform::TreeRoot>& slave) {
     if (r.masterDir.empty() || r.slaveDir.empty()) {
         host.ShowMessage("You must specify both Master and Slave directories", MessageKind::Error);
-        return false;
+        return RequestResult::Refused;
     }
     if (r.masterDir == r.slaveDir) {
         host.ShowMessage("Master and slave cannot be the same (are you mad?)", MessageKind::Error);
-        return false;
+        return RequestResult::Refused;
     }
     master = OpenRoot(r, r.masterDir, platform::Mounts::Cross);
     if (!CheckRoot(host, *master, "Master")) {
-        return false;
+        return RequestResult::Refused;
     }
     slave = OpenRoot(r, r.slaveDir, platform::Mounts::Stay);
-    if (!CheckRoot(host, *slave, "Slave")) {
-        return false;
+    if (!slave->IsOpen() && slave->OpenStatus().Is(ENOENT)) {
+        if (const auto place = SplitLastName(r.slaveDir)) {
+            const std::unique_ptr<platform::TreeRoot> parent =
+                OpenRoot(r, place->first, platform::Mounts::Stay);
+            if (parent->IsOpen()) {
+                if (const auto ended = CreateSlave(host, r, *parent, place->second, slave);
+                    ended || slave == nullptr) {
+                    return ended;
+                }
+            }
+        }
+    }
+    if (!CheckRoot(host, *slave, "Slave", r.nameSlaveInRefusal ? r.slaveDir : "")) {
+        return RequestResult::Refused;
     }
     // Overlapping trees would make the run delete or overwrite the master. They
     // are judged by what the directories are, so links and bind mounts count.
     if (platform::RootsOverlap(master->Descriptor(), slave->Descriptor())) {
         host.ShowMessage(kOverlap, MessageKind::KelvadError);
-        return false;
+        return RequestResult::Refused;
     }
-    return true;
+    return std::nullopt;
 }
 
 // True when a mount point that the scan of `tree` met shows `other` (or lies
@@ -239,14 +318,17 @@ public:
 
 private:
     RequestResult Steps() {
-        if (!CheckRoots(m_host, m_r, m_master, m_slave)) {
-            return RequestResult::Refused;
+        if (const auto ended = CheckRoots(m_host, m_r, m_master, m_slave)) {
+            return *ended;
         }
-        // One run at a time on a slave: two would copy over each other.
-        if (!m_slave->Lock().ok()) {
-            return Refuse("Slave directory is in use by another Kelvad run");
+        // A dry run for a slave it would make plans against an empty one.
+        if (m_slave != nullptr) {
+            // One run at a time on a slave: two would copy over each other.
+            if (!m_slave->Lock().ok()) {
+                return Refuse("Slave directory is in use by another Kelvad run");
+            }
+            m_marker.emplace(*m_slave);
         }
-        m_marker.emplace(*m_slave);
         // The log is made or written inside the master only once the master
         // has been scanned as it was; elsewhere (inside the slave) before the
         // scans, so that the slave's scan finds it and keeps the directories
@@ -283,9 +365,13 @@ private:
         Exclusions masterRules(*m_master, m_r.excludes, false);
         const std::unique_ptr<platform::TreeRoot> masterForSlave =
             platform::TreeRoot::SecondHandle(*m_master);
-        Exclusions slaveRules(*masterForSlave, m_r.excludes, true, m_marker->SlaveMatch());
+        Exclusions slaveRules(*masterForSlave, m_r.excludes, true,
+                              m_marker ? m_marker->SlaveMatch() : platform::NameMatch::Exact);
         Worker slaveScan([&] {
-            ScanDirectory(*m_slave, &m_slaveList, &stopSlave, &slaveRules, OtherEntries::Skipped);
+            if (m_slave != nullptr) {
+                ScanDirectory(*m_slave, &m_slaveList, &stopSlave, &slaveRules,
+                              OtherEntries::Skipped);
+            }
         });
         Worker masterScan([&] { ScanDirectory(*m_master, &m_masterList, &m_stop, &masterRules); });
         const bool masterScanned = masterScan.WaitKeepingAlive(m_host, m_stop);
@@ -311,7 +397,7 @@ private:
         if (!slaveScan.WaitKeepingAlive(m_host, stopSlave)) {
             return RequestResult::Stopped;
         }
-        LeaveOutOwnFiles(m_slaveList, m_r.slaveDir, NameMatchOf(*m_slave, m_slaveList));
+        LeaveOutOwnFiles(m_slaveList, m_r.slaveDir, SlaveNameMatch());
         return std::nullopt;
     }
 
@@ -364,6 +450,9 @@ private:
             busy.End();
             return Refuse(CannotRead("Slave", m_slaveList.unreadable[0].status));
         }
+        if (m_slave == nullptr) {
+            return std::nullopt;  // nothing to show the master, nor to be shown in it
+        }
         if (MountShowsOther(*m_master, m_masterList, *m_slave) ||
             MountShowsOther(*m_slave, m_slaveList, *m_master) ||
             m_marker->SeenFrom(*m_master, m_masterList)) {
@@ -377,12 +466,13 @@ private:
     // The plan, made on a thread of its own; false when the user stopped.
     bool Compare() {
         Worker compare([&] {
-            CompareTrees(
-                &m_masterList, &m_slaveList, &m_actions, m_r.masterDir, m_r.slaveDir,
-                NameMatchOf(*m_slave, m_slaveList),
-                std::max(platform::TimeStepOf(m_slave->Descriptor()), m_marker->TimeStep()),
-                &m_stop, &m_blocked, platform::TellsCaseClashes() ? &m_clashes : nullptr,
-                m_marker->KeepsNanoseconds());
+            CompareTrees(&m_masterList, &m_slaveList, &m_actions, m_r.masterDir, m_r.slaveDir,
+                         SlaveNameMatch(),
+                         m_slave == nullptr ? 0
+                                            : std::max(platform::TimeStepOf(m_slave->Descriptor()),
+                                                       m_marker->TimeStep()),
+                         &m_stop, &m_blocked, platform::TellsCaseClashes() ? &m_clashes : nullptr,
+                         m_slave != nullptr && m_marker->KeepsNanoseconds());
         });
         return compare.WaitKeepingAlive(m_host, m_stop);
     }
@@ -444,6 +534,9 @@ private:
             return answer == IRequestHost::Answer::Refused ? RequestResult::Refused
                                                            : RequestResult::NotRun;
         }
+        if (m_slave == nullptr) {
+            return RequestResult::NotRun;  // a dry run: there is no slave to change
+        }
         if (!m_host.ExecutePlan(m_actions, *m_master, *m_slave)) {
             tellUnreadable(RequestResult::Failed);
             return RequestResult::Failed;
@@ -453,6 +546,11 @@ private:
             m_host.SaveSettings();
         }
         return result;
+    }
+
+    // How the slave's file system matches names; exactly for a slave not yet made.
+    platform::NameMatch SlaveNameMatch() {
+        return m_slave == nullptr ? platform::NameMatch::Exact : NameMatchOf(*m_slave, m_slaveList);
     }
 
     RequestResult Refuse(const std::string& message) {
@@ -507,6 +605,18 @@ public:
             m_log.Write("message: " + message);
         }
         m_inner.ShowUnusable(messages);
+    }
+    Answer ConfirmCreateSlave(const std::string& path) override {
+        const Answer answer = m_inner.ConfirmCreateSlave(path);
+        if (answer != Answer::Refused) {
+            m_log.Write("create slave " + path +
+                        (answer == Answer::Yes ? ": allowed" : ": refused"));
+        }
+        return answer;
+    }
+    void TellSlaveCreated(const std::string& text) override {
+        m_log.Write("message: " + text);
+        m_inner.TellSlaveCreated(text);
     }
     void TellLeftOut(size_t entries) override {
         m_leftOut = entries;

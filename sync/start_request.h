@@ -58,6 +58,17 @@ public:
     // Windows)"); no failure of the run. By default one message, as
     // ShowUnreadable shows.
     virtual void ShowUnusable(const std::vector<std::string>& messages);
+    // Asked when the slave directory `path` does not exist but the directory
+    // that would hold it does. Yes makes it (in a dry run, plans as if it had
+    // been made); No ends the request with nothing done or said; Refused, the
+    // default, refuses it as a missing slave.
+    virtual Answer ConfirmCreateSlave(const std::string& path) {
+        (void)path;
+        return Answer::Refused;
+    }
+    // Told once the missing slave has been made, or in a dry run would be, in
+    // words: "Created slave directory /media/stick/backup".
+    virtual void TellSlaveCreated(const std::string& text) { (void)text; }
     // Told, before the plan is shown or carried out, how many entries of the
     // master are left out of the mirror (ignore patterns, cache tags), when
     // there are any.
@@ -134,6 +145,13 @@ struct StartRequest {
     // master's root would hold them; they give way to the ignore files found
     // in the master.
     IgnoreRules excludes{};
+    // The plan is only shown, never carried out: a missing slave is not made,
+    // and everything the master holds is planned as a create.
+    bool dryRun = false;
+    // A slave that is missing or no directory is named in its refusal ("Slave
+    // directory /media/stick/backup doesn't exist or isn't a directory"); the
+    // window keeps the words without the path.
+    bool nameSlaveInRefusal = false;
 };
 
 enum class RequestResult {
@@ -157,8 +175,9 @@ enum class RequestResult {
 // root path re-pointed meanwhile changes nothing outside the directory that was scanned. Nothing at
 // or below a mount point inside the slave is touched; a mount in either tree that shows the other
 // ends the request as an overlap. Every refusal has its message; a master found empty ends the
-// request before the slave's scan is looked at. A root typed as "~" or "~/..." lies in the home
-// directory, as in a shell.
+// request before the slave's scan is looked at. A missing slave whose parent directory exists is
+// made beneath that directory, opened once, when the host agrees (ConfirmCreateSlave). A root typed
+// as "~" or "~/..." lies in the home directory, as in a shell.
 RequestResult RunStartRequest(IRequestHost& host, const StartRequest& request);
 
 // `typed` with a leading "~" (alone or before a separator) standing for the

@@ -59,7 +59,9 @@ done
 check "empty root" 2 "You must specify both Master and Slave directories" -- --sync "" "$s"
 check "same root" 2 "Master and slave cannot be the same (are you mad?)" -- --sync "$m" "$m"
 check "missing master" 2 "Master directory doesn't exist or isn't a directory" -- --sync "$work/none" "$s"
-check "slave is a file" 2 "Slave directory doesn't exist or isn't a directory" -- --sync "$m" "$work/file"
+check "slave is a file" 2 "Slave directory $work/file doesn't exist or isn't a directory" -- --sync "$m" "$work/file"
+check "slave without its parent" 2 "Slave directory $work/none/new doesn't exist or isn't a directory" \
+    -- --sync "$m" "$work/none/new"
 check "overlap" 2 "Master and slave directories overlap" -- --sync "$m" "$m/dir"
 check "empty master" 2 "Master directory is empty" -- --sync "$work/empty" "$s"
 
@@ -74,6 +76,35 @@ cmp -s "$work/out" "$work/expected" || { failed=$((failed + 1)); echo "FAIL: dry
 done
 XDG_STATE_HOME= HOME= check "no place for the log" 0 \
     "kelvad: no place for the log (neither XDG_STATE_HOME nor HOME is set); the run is not recorded" -- -n "$m" "$s"
+XDG_STATE_HOME= HOME= check "no place for the log, quiet" 0 "" -- -n -q "$m" "$s"
+[ -s "$work/err" ] && { failed=$((failed + 1)); echo "FAIL: --quiet told of the log:"; cat "$work/err"; }
+XDG_STATE_HOME= HOME="$work/nonexistent" check "a home that does not exist" 0 \
+    "kelvad: no place for the log (XDG_STATE_HOME is not set, and the home directory $work/nonexistent does not exist); the run is not recorded" \
+    -- -n "$m" "$s"
+[ -e "$work/nonexistent" ] && { failed=$((failed + 1)); echo "FAIL: the log's directories were made in a missing home"; }
+
+# A missing slave whose parent exists is made, and said unless --quiet; a dry
+# run only says it would be, and plans everything as a create.
+for args in "-n" "-n -q" "--sync" "--sync -q"; do
+    new="$work/new ${args// /}"
+    check "missing slave ($args)" 0 "" -- $args "$m" "$new"
+    case "$args" in
+        -n) said="Slave directory $new would be created" ;;
+        --sync) said="Created slave directory $new" ;;
+        *) said="" ;;
+    esac
+    if [ -n "$said" ]; then
+        [ "$(head -n 1 "$work/out")" = "$said" ] || { failed=$((failed + 1)); echo "FAIL: $args: not said:"; cat "$work/out"; }
+    else
+        grep -qi "slave directory" "$work/out" && { failed=$((failed + 1)); echo "FAIL: $args said it:"; cat "$work/out"; }
+    fi
+    if [ "${args#-n}" != "$args" ]; then
+        grep -qxF "Create:	$new/dir/a.txt" "$work/out" && [ ! -e "$new" ] ||
+            { failed=$((failed + 1)); echo "FAIL: $args: the dry run made the slave or planned wrong"; cat "$work/out"; }
+    else
+        diff -r "$m" "$new" >/dev/null || { failed=$((failed + 1)); echo "FAIL: $args: the new slave differs"; }
+    fi
+done
 
 check "sync" 0 "" -- --sync "$m" "$s"
 diff -r "$m" "$s" >/dev/null || { failed=$((failed + 1)); echo "FAIL: the slave differs"; }

@@ -287,3 +287,32 @@ TEST_F(RunControllerTest, AWrongMasterIsQuestionedAndNoChangesNothing) {
     EXPECT_FALSE(SettingsWritten());
     EXPECT_EQ(m_dialog->m_ended, 0);
 }
+
+TEST_F(RunControllerTest, AMissingSlaveIsOfferedForCreationAndNoChangesNothing) {
+    WriteFile(m_master + "/a.txt", "x");
+    m_dialog->Show();
+    // Without its parent there is nothing to offer: the refusal keeps its words.
+    Start(m_master, m_dir / "none/slave", 0);
+    EXPECT_EQ(Shown(), Texts{"Kelvad: Slave directory doesn't exist or isn't a directory"});
+    for (const int answer : {wxID_NO, wxID_YES}) {
+        SCOPED_TRACE(answer);
+        const std::string slave = m_dir / (answer == wxID_YES ? "yes" : "no");
+        m_recorder.m_shown.clear();
+        int buttons = 0;
+        m_recorder.m_answer = [&](wxDialog* d) {
+            if (auto* box = dynamic_cast<wxMessageDialogBase*>(d)) {
+                buttons =
+                    static_cast<int>(box->GetMessageDialogStyle() & (wxYES_NO | wxNO_DEFAULT));
+            }
+            return answer;
+        };
+        Start(m_master, slave, 0);
+        EXPECT_EQ(Shown(),
+                  Texts{"Kelvad: Slave directory " + slave + " doesn't exist. Create it?"});
+        EXPECT_EQ(buttons, wxYES_NO | wxNO_DEFAULT);  // No is the safe answer, and the default
+        EXPECT_EQ(Exists(slave + "/a.txt"), answer == wxID_YES);
+        EXPECT_EQ(Exists(slave), answer == wxID_YES);
+        EXPECT_EQ(SettingsWritten(), answer == wxID_YES);
+        EXPECT_EQ(m_dialog->m_ended, answer == wxID_YES ? 1 : 0);
+    }
+}

@@ -58,8 +58,8 @@ public:
 // An IRequestHost that answers the Start request as a user would and writes
 // down everything it is asked, in order: "busy", "idle", "caption: text" for a
 // message ("kelvad" standing for the application's name), "preview", "run",
-// "saved". The plan is carried out through `m_exec` (its own RecordingHost
-// unless another is given), which also receives the request's messages.
+// "saved", "told: text" for what TellSlaveCreated is told. The plan is carried out through `m_exec`
+// (its own RecordingHost unless another is given), which also receives the request's messages.
 class RecordingRequestHost : public IRequestHost {
 public:
     RecordingRequestHost() : m_exec(&m_ownExec) {}
@@ -87,6 +87,11 @@ public:
         m_log.push_back("Kelvad: " + RiskText(risk) + ". Continue?");
         return m_confirmDeletion ? Answer::Yes : Answer::No;
     }
+    Answer ConfirmCreateSlave(const std::string& path) override {
+        m_log.push_back("Kelvad: Slave directory " + path + " doesn't exist. Create it?");
+        return m_createSlave;
+    }
+    void TellSlaveCreated(const std::string& text) override { m_log.push_back("told: " + text); }
     bool ApprovePlan(const CActionList& actions, const std::string&) override {
         m_log.push_back("preview");
         for (const auto& action : actions) {
@@ -109,6 +114,7 @@ public:
     CActionList m_plan;  // what the preview was shown
     bool m_approve = true;
     bool m_confirmDeletion = true;
+    Answer m_createSlave = Answer::Refused;  // asked of a missing slave whose parent exists
     OnFailure m_onFailure = OnFailure::Stop;
     int m_keepAlives = 0;
     int m_stopAtKeepAlive = 0;                          // 0: never

@@ -440,3 +440,78 @@ TEST_F(StartRequestTest, ALogInsideTheMasterIsMadeAfterTheScanAndLeavesAnEmptyMa
     }
 }
 #endif
+
+TEST_F(StartRequestTest, AMissingSlaveIsMadeBeneathItsParentWhenTheHostAgrees) {
+    using Answer = IRequestHost::Answer;
+    WriteFile(m_master + "/a.txt", "x");
+    const std::string slave = m_dir / "new";
+    const std::string ask = "Kelvad: Slave directory " + slave + " doesn't exist. Create it?";
+    const struct {
+        Answer answer;
+        bool dryRun;
+        RequestResult result;
+        Log log;
+    } cases[] = {
+        {Answer::Refused,
+         false,
+         RequestResult::Refused,
+         {ask, "Kelvad: Slave directory doesn't exist or isn't a directory"}},
+        {Answer::No, false, RequestResult::NotRun, {ask}},
+        // A dry run makes nothing, and plans the master's whole tree as creates.
+        {Answer::Yes,
+         true,
+         RequestResult::NotRun,
+         {ask, "told: Slave directory " + slave + " would be created", "busy", "idle", "preview"}},
+        {Answer::Yes,
+         false,
+         RequestResult::Done,
+         {ask, "told: Created slave directory " + slave, "busy", "idle", "run", "saved"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.log.back());
+        m_host.m_log.clear();
+        m_host.m_createSlave = c.answer;
+        m_host.m_approve = false;
+        StartRequest request = TestRequest(m_master, slave, c.dryRun ? 1 : 0);
+        request.dryRun = c.dryRun;
+        EXPECT_EQ(RunStartRequest(m_host, request), c.result);
+        EXPECT_EQ(m_host.m_log, c.log);
+        EXPECT_EQ(Exists(slave + "/a.txt"), c.result == RequestResult::Done);
+        EXPECT_EQ(Exists(slave), c.result == RequestResult::Done);
+    }
+    ASSERT_EQ(m_host.m_plan.size(), 1u);
+    EXPECT_EQ(m_host.m_plan[0]->GetKind(), ACTION_CREATE);
+}
+
+TEST_F(StartRequestTest, ASlaveThatCannotBeMadeHereIsRefusedAndNamedWhenAsked) {
+    m_host.m_createSlave = IRequestHost::Answer::Yes;
+    const std::string noParent = m_dir / "none/new";
+    const std::pair<std::string, Log> cases[] = {
+        {noParent, {"Kelvad: Slave directory " + noParent + " doesn't exist or isn't a directory"}},
+        {m_dir / "file",
+         {"Kelvad: Slave directory " + (m_dir / "file") + " doesn't exist or isn't a directory"}},
+        // Made inside the master it would change the master: refused unasked.
+        {m_master + "/new", {"Kelvad: Master and slave directories overlap"}},
+#ifndef _WIN32
+        // A link at its name is never followed, even to where nothing is yet.
+        {m_dir / "link",
+         {"Kelvad: Slave directory " + (m_dir / "link") + " doesn't exist. Create it?",
+          "Kelvad: Error creating directory " + (m_dir / "link") + " (File exists)"}},
+#endif
+    };
+    WriteFile(m_dir / "file", "");
+#ifndef _WIN32
+    ASSERT_EQ(::symlink((m_dir / "target").c_str(), (m_dir / "link").c_str()), 0);
+#endif
+    for (const auto& [slave, log] : cases) {
+        SCOPED_TRACE(slave);
+        m_host.m_log.clear();
+        StartRequest request = TestRequest(m_master, slave, 0);
+        request.nameSlaveInRefusal = true;
+        EXPECT_EQ(RunStartRequest(m_host, request), RequestResult::Refused);
+        EXPECT_EQ(m_host.m_log, log);
+    }
+    EXPECT_FALSE(Exists(m_master + "/new"));
+    EXPECT_FALSE(Exists(m_dir / "target"));
+    EXPECT_FALSE(Exists(m_dir / "none"));
+}
