@@ -92,6 +92,10 @@ enum class MissingFile { Make, Refuse };
 Result<int> OpenForAppend(const std::string& path, MissingDirectories missing,
                           MissingFile missingFile = MissingFile::Make);
 
+// Renames the file `from` to `to` in the same directory, replacing what `to`
+// names; a link at either name is renamed, never followed.
+Status RenameReplacing(const std::string& from, const std::string& to);
+
 // The directory that holds `path` as it is written: what comes before its last
 // separator ("/" for a name just below "/"), "." for a bare name.
 std::string ParentOf(const std::string& path);

@@ -319,6 +319,10 @@ Result<int> OpenForAppend(const std::string& path, MissingDirectories missing,
     return fd;
 }
 
+Status RenameReplacing(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0 ? Status() : Status::FromErrno("rename");
+}
+
 std::string ParentOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);

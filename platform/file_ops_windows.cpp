@@ -285,6 +285,14 @@ Result<int> OpenForAppend(const std::string& path, MissingDirectories missing,
     return win::Adopt(handle, "CreateFileW");
 }
 
+Status RenameReplacing(const std::string& from, const std::string& to) {
+    if (!::MoveFileExW(win::LongPath(from).c_str(), win::LongPath(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING)) {
+        return win::FromLastError("MoveFileExW");
+    }
+    return {};
+}
+
 std::string ParentOf(const std::string& path) {
     const size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? "."

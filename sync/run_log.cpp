@@ -29,7 +29,17 @@ std::string RunLog::DefaultPathUnknown() {
 platform::Status RunLog::Open(const std::string& path) {
     const platform::Result<int> fd = platform::OpenForAppend(
         path, platform::MissingDirectories::Refuse, platform::MissingFile::Refuse);
-    if (fd.ok()) {
+    platform::FileInfo info;
+    if (fd.ok() && path == DefaultPath() && platform::DescribeOpenFile(*fd, info).ok() &&
+        info.size > kRotateBytes) {
+        // The usual log keeps one older file beside it: this one, renamed, and a
+        // new one is made when the first line is written out.
+        (void)platform::CloseFile(*fd);
+        if (const platform::Status rotated = platform::RenameReplacing(path, path + ".1");
+            !rotated.ok()) {
+            return rotated;
+        }
+    } else if (fd.ok()) {
         m_fd = *fd;
     } else if (!fd.status().Is(ENOENT) ||
                (path != DefaultPath() && !platform::IsDirectoryPath(platform::ParentOf(path)))) {

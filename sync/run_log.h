@@ -15,6 +15,10 @@
 #include "platform/status.h"
 #include "tree/action.h"
 
+// The usual log is renamed to "kelvad.log.1" (replacing the one before) when a
+// run finds it larger than this, and begun anew.
+inline constexpr off_t kRotateBytes = off_t(4) << 20;
+
 class RunLog {
 public:
     RunLog() = default;

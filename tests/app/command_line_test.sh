@@ -117,6 +117,12 @@ for line in "start: Just Do It" "master: $m" "slave: $s" "created: $s/dir/a.txt"
     grep -q "^[0-9-]* [0-9:]* \[[0-9]*\] $line" "$log" || { failed=$((failed + 1)); echo "FAIL: the log lacks \"$line\""; }
 done
 [ "$(stat -c %a "$log")" = 600 ] || { failed=$((failed + 1)); echo "FAIL: the log is readable by others"; }
+# A usual log past 4 MiB is kept as kelvad.log.1 (replacing the one before) and begun anew.
+echo "older" > "$log.1" && head -c 5M /dev/zero >> "$log"
+check "a log that grew large" 0 "" -- --sync -q "$m" "$s"
+[ "$(stat -c %s "$log.1")" -gt 5000000 ] && [ "$(stat -c %s "$log")" -lt 10000 ] &&
+    grep -q " end: up to date$" "$log" ||
+    { failed=$((failed + 1)); echo "FAIL: the log was not rotated"; ls -l "$log" "$log.1"; }
 # Nothing to do is no error: said on the standard output, and not at all when quiet.
 check "up to date" 0 "" -- --sync "$m" "$s"
 grep -qx "Slave directory structure is up-to-date" "$work/out" && [ ! -s "$work/err" ] ||
