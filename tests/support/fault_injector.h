@@ -133,14 +133,14 @@ private:
 // Several OneFaults at once: a call fails as the first of them that fails it.
 class SeveralFaults : public FaultInjector {
 public:
-    struct Spec {
+    struct Planned {
         Call call;
         int err;
         int nth;
         std::string pathPart;
     };
-    SeveralFaults(std::initializer_list<Spec> faults) {
-        for (const Spec& f : faults) {
+    SeveralFaults(std::initializer_list<Planned> faults) {
+        for (const Planned& f : faults) {
             m_faults.emplace_back(f.call, f.err, f.nth, f.pathPart);
         }
     }
