@@ -17,6 +17,7 @@
 #include "app/ui_common.h"
 #include "platform/path_compare.h"
 #include "res/strings.h"
+#include "sync/display_text.h"
 #include "sync/settings.h"
 
 namespace {
@@ -40,10 +41,8 @@ constexpr const char* kHelpText =
 
 // The help, with what this system's names are like.
 std::string HelpText() {
-    std::string text = kHelpText;
-    const std::string place = "{names}";
-    return text.replace(
-        text.find(place), place.size(),
+    return WithPlaceFilled(
+        kHelpText, "{names}",
         platform::kNamesIgnoreCase
             ? "Symbolic links, junctions and other reparse points are neither copied, followed "
               "nor deleted. Names are matched ignoring letter case, as Windows does: a file "

@@ -67,11 +67,7 @@ constexpr const char* kUsageText =
 
 // The usage, with where the usual log is kept on this system.
 std::string Usage() {
-    std::string text = kUsageText;
-    const std::string place = "{usual log}";
-    return text.replace(
-        text.find(place), place.size(),
-        platform::kStateDirectoryShown + WithNativeSeparators("/kelvad/kelvad.log"));
+    return WithPlaceFilled(kUsageText, "{usual log}", RunLog::DefaultPathShown());
 }
 
 // Set by SIGINT and SIGTERM: a Cancel, read before each change and each piece.

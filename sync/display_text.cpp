@@ -153,6 +153,11 @@ std::string EscapeForTerminal(std::string_view text) {
     return WithNativeSeparators(std::move(out));
 }
 
+std::string WithPlaceFilled(std::string text, std::string_view place, std::string_view with) {
+    const size_t at = text.find(place);
+    return at == std::string::npos ? text : text.replace(at, place.size(), with);
+}
+
 std::string WithNativeSeparators(std::string text) {
     if (!kBackslashSeparates) {
         return text;

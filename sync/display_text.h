@@ -38,6 +38,9 @@ std::string ShortenForTerminal(std::string_view text, size_t maxChars);
 // same text elsewhere. Paths are joined with '/' inside Kelvad.
 std::string WithNativeSeparators(std::string text);
 
+// `text` with its first `place` (a marker such as "{names}") replaced by `with`.
+std::string WithPlaceFilled(std::string text, std::string_view place, std::string_view with);
+
 // A time left, to the second below a minute, then to the minute past an hour:
 // "45 s", "3 min 05 s", "2 h 07 min".
 std::string DurationText(std::chrono::seconds duration);

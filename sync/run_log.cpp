@@ -17,9 +17,18 @@ RunLog::~RunLog() {
     }
 }
 
+namespace {
+// The log's path below the state directory.
+constexpr const char* kBelowState = "/kelvad/kelvad.log";
+}  // namespace
+
 std::string RunLog::DefaultPath() {
     const std::string state = platform::StateDirectory();
-    return state.empty() ? std::string() : state + WithNativeSeparators("/kelvad/kelvad.log");
+    return state.empty() ? std::string() : state + WithNativeSeparators(kBelowState);
+}
+
+std::string RunLog::DefaultPathShown() {
+    return platform::kStateDirectoryShown + WithNativeSeparators(kBelowState);
 }
 
 std::string RunLog::DefaultPathUnknown() {

@@ -30,6 +30,9 @@ public:
     // or ~/.local/state/kelvad/kelvad.log (%LOCALAPPDATA%\kelvad\kelvad.log on
     // Windows); "" when neither can be known.
     static std::string DefaultPath();
+    // The same as the user is shown it where it is the usual place:
+    // "~/.local/state/kelvad/kelvad.log", "%LOCALAPPDATA%\\kelvad\\kelvad.log".
+    static std::string DefaultPathShown();
     // Why DefaultPath() is "": the variables it is made from, for the user.
     static std::string DefaultPathUnknown();
 
