@@ -234,64 +234,77 @@ platform::Checked<IgnoreRules> IgnoreRules::Parse(std::string_view text,
     for (size_t start = 0; start < text.size();) {
         size_t end = text.find('\n', start);
         end = end == std::string_view::npos ? text.size() : end;
-        const std::string_view raw = text.substr(start, end - start);
+        auto pattern = ParseLine(text.substr(start, end - start), source, ++lineNumber);
         start = end + 1;
-        ++lineNumber;
-        std::string_view line = TrimLine(raw);
-        if (line.empty() || line[0] == '#') {
-            continue;
+        if (!pattern.ok()) {
+            return pattern.problem();
         }
-        Pattern pattern{};
-        if (line[0] == '!') {
-            pattern.negated = true;
-            line.remove_prefix(1);
+        if (*pattern) {
+            rules.m_patterns.push_back(std::move(**pattern));
         }
-        if (const std::string why = CheckPattern(line); !why.empty()) {
-            return platform::Problem{source + ":" + std::to_string(lineNumber) +
-                                         ": bad pattern \"" + std::string(raw) + "\" (" + why + ")",
-                                     source, lineNumber};
-        }
-        if (line.size() > 1 && line.back() == '/') {
-            pattern.directoryOnly = true;
-            line.remove_suffix(1);
-        }
-        pattern.anchored = line.find('/') != std::string_view::npos;
-        if (!line.empty() && line[0] == '/') {
-            line.remove_prefix(1);
-        }
-        // "**/name" is "name" at any depth: judged by the name alone.
-        if (line.starts_with("**/") && line.find('/', 3) == std::string_view::npos &&
-            line.find("**", 3) == std::string_view::npos) {
-            line.remove_prefix(3);
-            pattern.anchored = false;
-        }
-        if (line.empty()) {
-            continue;
-        }
-        pattern.glob = std::string(line);
-        const size_t special = line.find_first_of("*?[\\");
-        if (special == std::string_view::npos) {
-            pattern.shape = Shape::Plain;
-            pattern.fixed = pattern.glob;
-        } else if (special == 0 && line[0] == '*' && line.size() > 1 &&
-                   line.find_first_of("*?[\\/", 1) == std::string_view::npos) {
-            pattern.shape = Shape::Ending;
-            pattern.fixed = std::string(line.substr(1));
-        } else if (special == line.size() - 1 && line.back() == '*' &&
-                   line.find('/') == std::string_view::npos) {
-            pattern.shape = Shape::Beginning;
-            pattern.fixed = std::string(line.substr(0, special));
-        }
-        if (pattern.anchored && line.find("**") == std::string_view::npos) {
-            pattern.names = 1 + static_cast<size_t>(std::count(line.begin(), line.end(), '/'));
-        }
-        if (IgnoreRules::kFoldsCase) {  // "[A-Z]" becomes "[a-z]"
-            platform::FoldBytes(pattern.glob);
-            platform::FoldBytes(pattern.fixed);
-        }
-        rules.m_patterns.push_back(std::move(pattern));
     }
     return rules;
+}
+
+platform::Checked<std::optional<IgnoreRules::Pattern>> IgnoreRules::ParseLine(
+    std::string_view raw, const std::string& source, size_t lineNumber) {
+    std::string_view line = TrimLine(raw);
+    if (line.empty() || line[0] == '#') {
+        return std::optional<Pattern>();
+    }
+    Pattern pattern{};
+    if (line[0] == '!') {
+        pattern.negated = true;
+        line.remove_prefix(1);
+    }
+    if (const std::string why = CheckPattern(line); !why.empty()) {
+        return platform::Problem{source + ":" + std::to_string(lineNumber) + ": bad pattern \"" +
+                                     std::string(raw) + "\" (" + why + ")",
+                                 source, lineNumber};
+    }
+    if (line.size() > 1 && line.back() == '/') {
+        pattern.directoryOnly = true;
+        line.remove_suffix(1);
+    }
+    pattern.anchored = line.find('/') != std::string_view::npos;
+    if (!line.empty() && line[0] == '/') {
+        line.remove_prefix(1);
+    }
+    // "**/name" is "name" at any depth: judged by the name alone.
+    if (line.starts_with("**/") && line.find('/', 3) == std::string_view::npos &&
+        line.find("**", 3) == std::string_view::npos) {
+        line.remove_prefix(3);
+        pattern.anchored = false;
+    }
+    if (line.empty()) {
+        return std::optional<Pattern>();
+    }
+    TakeShape(pattern, line);
+    return std::optional<Pattern>(std::move(pattern));
+}
+
+void IgnoreRules::TakeShape(Pattern& pattern, std::string_view line) {
+    pattern.glob = std::string(line);
+    const size_t special = line.find_first_of("*?[\\");
+    if (special == std::string_view::npos) {
+        pattern.shape = Shape::Plain;
+        pattern.fixed = pattern.glob;
+    } else if (special == 0 && line[0] == '*' && line.size() > 1 &&
+               line.find_first_of("*?[\\/", 1) == std::string_view::npos) {
+        pattern.shape = Shape::Ending;
+        pattern.fixed = std::string(line.substr(1));
+    } else if (special == line.size() - 1 && line.back() == '*' &&
+               line.find('/') == std::string_view::npos) {
+        pattern.shape = Shape::Beginning;
+        pattern.fixed = std::string(line.substr(0, special));
+    }
+    if (pattern.anchored && line.find("**") == std::string_view::npos) {
+        pattern.names = 1 + static_cast<size_t>(std::count(line.begin(), line.end(), '/'));
+    }
+    if (IgnoreRules::kFoldsCase) {  // "[A-Z]" becomes "[a-z]"
+        platform::FoldBytes(pattern.glob);
+        platform::FoldBytes(pattern.fixed);
+    }
 }
 
 void IgnoreRules::Append(const IgnoreRules& later) {

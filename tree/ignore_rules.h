@@ -11,6 +11,7 @@
 // by bytes: names need not be UTF-8.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -78,6 +79,14 @@ private:
         std::string fixed;  // the plain part of the first three shapes
         size_t names = 0;  // an anchored pattern's names; 0 with a "**", which matches at any depth
     };
+    // The pattern of one line (`raw`, the `lineNumber`th of `source`); nothing
+    // for a blank line or a comment, a Problem for a pattern that cannot match.
+    static platform::Checked<std::optional<Pattern>> ParseLine(std::string_view raw,
+                                                               const std::string& source,
+                                                               size_t lineNumber);
+    // Gives `pattern` its glob (`line` without its '!', '/' ends and a leading
+    // "**/"), its shape and how many names it spans.
+    static void TakeShape(Pattern& pattern, std::string_view line);
     // `isName`: `text` is one name, which holds no separator.
     static bool Matches(const Pattern& pattern, std::string_view text, bool isName);
 
