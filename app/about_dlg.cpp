@@ -8,6 +8,7 @@
 
 #include "app/ids.h"
 #include "app/ui_common.h"
+#include "res/version.h"
 
 CAboutDlg::CAboutDlg(wxWindow* parent)
     : wxDialog(parent, IDD_ABOUTBOX, "About Kelvad", wxDefaultPosition, wxDefaultSize,
@@ -18,7 +19,7 @@ CAboutDlg::CAboutDlg(wxWindow* parent)
     new wxStaticBitmap(this, wxID_ANY,
                        KelvadIcons().GetIcon(side, wxIconBundle::FALLBACK_NEAREST_LARGER),
                        DlgPos(this, 11, 17), iconSize);
-    new wxStaticText(this, wxID_ANY, "Kelvad Version 1.0", DlgPos(this, 40, 10),
+    new wxStaticText(this, wxID_ANY, std::string("Kelvad Version ") + kKelvadShortVersion, DlgPos(this, 40, 10),
                      DlgSize(this, 119, 8));
     auto* ok = new wxButton(this, wxID_OK, "OK", DlgPos(this, 176, 6), DlgSize(this, 32, 14));
     ok->SetDefault();

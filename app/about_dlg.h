@@ -1,4 +1,5 @@
-// The About box: the icon, "Kelvad Version 1.0" and OK.
+// The About box: the icon, "Kelvad Version 1.0" (the major and minor version
+// the build was made as) and OK.
 #pragma once
 
 #include <wx/dialog.h>

@@ -21,10 +21,11 @@ step() {  # step NAME COMMAND...
 }
 scripts/install-deps.sh package lint
 step "the package builds" scripts/package.sh
-deb=build-package/kelvad_1.0.0.1_amd64.deb
+version=$(sed -n 's/^project(kelvad VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+deb=build-package/kelvad_${version}_amd64.deb
 step "lintian finds no error" lintian --fail-on error "$deb"
-step "the AppStream metadata is valid" appstreamcli validate --no-net package/io.github.kelvad.Kelvad.metainfo.xml
-step "the manual page renders" sh -c 'man -l res/kelvad.1 >/dev/null'
+step "the AppStream metadata is valid" appstreamcli validate --no-net build-package/package/io.github.kelvad.Kelvad.metainfo.xml
+step "the manual page renders" sh -c 'man -l build-package/res/kelvad.1 >/dev/null'
 step "apt could install it with its dependencies" apt-get install --simulate "./$deb"
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
@@ -32,7 +33,7 @@ mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" && : > "$root/va
 # The dependencies are this system's, which the throw-away database does not list.
 step "the package installs" dpkg --root="$root" --force-depends --force-script-chrootless -i "$deb"
 step "the installed kelvad runs without a display" \
-    sh -c "test \"\$(env -u DISPLAY '$root/usr/bin/kelvad' --version)\" = 'Kelvad 1.0.0.1'"
+    sh -c "test \"\$(env -u DISPLAY '$root/usr/bin/kelvad' --version)\" = 'Kelvad $version'"
 step "the package removes cleanly" sh -c "dpkg --root='$root' -r kelvad && ! test -e '$root/usr/bin/kelvad'"
 echo "package: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

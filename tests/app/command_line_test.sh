@@ -7,6 +7,7 @@
 # progress line on a terminal, and SIGINT in the middle of a run of many files.
 set -uo pipefail
 kelvad="$1"
+version=$(sed -n 's/^project(kelvad VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")
 unset DISPLAY WAYLAND_DISPLAY
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -52,9 +53,9 @@ for help in --help -h "--help --version"; do
     check "help ($help)" 0 "" -- $help
     grep -q "^Usage: kelvad" "$work/out" || { failed=$((failed + 1)); echo "FAIL: $help prints no usage"; }
 done
-for version in --version -V; do
-    check "version ($version)" 0 "" -- $version
-    grep -qx "Kelvad 1.0.0.1" "$work/out" || { failed=$((failed + 1)); echo "FAIL: $version text"; }
+for flag in --version -V; do
+    check "version ($flag)" 0 "" -- $flag
+    grep -qx "Kelvad $version" "$work/out" || { failed=$((failed + 1)); echo "FAIL: $flag text"; }
 done
 check "empty root" 2 "You must specify both Master and Slave directories" -- --sync "" "$s"
 check "same root" 2 "Master and slave cannot be the same (are you mad?)" -- --sync "$m" "$m"

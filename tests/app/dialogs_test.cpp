@@ -17,6 +17,7 @@
 #include "app/sync_dlg.h"
 #include "dialog_recorder.h"
 #include "support/fault_injector.h"
+#include "res/version.h"
 #include "support/temp_tree.h"
 
 namespace {
@@ -199,7 +200,7 @@ TEST_F(InTempDir, TheAboutItemOpensTheAboutBox) {
     EXPECT_EQ(m_recorder.m_shown[0].caption, "About Kelvad");
 
     CAboutDlg box(&dialog);
-    EXPECT_NE(box.FindWindowByLabel("Kelvad Version 1.0"), nullptr);
+    EXPECT_NE(box.FindWindowByLabel(std::string("Kelvad Version ") + kKelvadShortVersion), nullptr);
     EXPECT_EQ(Label(&box, wxID_OK), "OK");
 }
 

@@ -7,6 +7,7 @@
 # Windows cannot. Run with WINEPREFIX set.
 set -uo pipefail
 exe="$1"
+version=$(sed -n 's/^project(kelvad VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
@@ -36,7 +37,7 @@ echo stale > slave/old/b.txt
 m=$(win "$work/master"); s=$(win "$work/slave")
 
 check "version" 0 "" -- --version
-grep -qx "Kelvad 1.0.0.1" out.txt || fail "version text"
+grep -qx "Kelvad $version" out.txt || fail "version text"
 check "usage error" 2 "kelvad: --sync takes two directories, MASTER and SLAVE, not 1" -- --sync "$m"
 check "same root" 2 "Master and slave cannot be the same (are you mad?)" -- --sync "$m" "$m"
 check "missing master" 2 "Master directory doesn't exist or isn't a directory" -- --sync "$m\\none" "$s"
