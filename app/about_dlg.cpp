@@ -19,8 +19,8 @@ CAboutDlg::CAboutDlg(wxWindow* parent)
     new wxStaticBitmap(this, wxID_ANY,
                        KelvadIcons().GetIcon(side, wxIconBundle::FALLBACK_NEAREST_LARGER),
                        DlgPos(this, 11, 17), iconSize);
-    new wxStaticText(this, wxID_ANY, std::string("Kelvad Version ") + kKelvadShortVersion, DlgPos(this, 40, 10),
-                     DlgSize(this, 119, 8));
+    new wxStaticText(this, wxID_ANY, std::string("Kelvad Version ") + kKelvadShortVersion,
+                     DlgPos(this, 40, 10), DlgSize(this, 119, 8));
     auto* ok = new wxButton(this, wxID_OK, "OK", DlgPos(this, 176, 6), DlgSize(this, 32, 14));
     ok->SetDefault();
     ok->SetFocus();

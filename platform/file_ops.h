@@ -1,4 +1,4 @@
-// The file services that the copier, the executor and the run controller use.
+// The file services that the copier, the executor and the Start request use.
 // Each returns a Status, or a Result with its value, that says which call
 // failed and why. Nothing here follows a symbolic link unless it says so.
 #pragma once

@@ -331,10 +331,6 @@ private:
 
 }  // namespace
 
-bool IsExistingDirectory(std::string path) {
-    return platform::IsDirectoryPath(path);
-}
-
 void ScanDirectory(platform::TreeRoot& root, CFileList* fileList, const std::atomic<bool>* stop,
                    Exclusions* exclusions, OtherEntries others) {
     const size_t firstNew = fileList->size();

@@ -13,10 +13,6 @@
 #include "tree/exclusions.h"
 #include "tree/file_list.h"
 
-// True when `path`, exactly as typed (a symbolic link to a directory included),
-// names an existing directory.
-bool IsExistingDirectory(std::string path);
-
 // Adds to `fileList` one entry for every file and directory below the open
 // `root`, at every depth, in the list's order; the root itself gets no entry.
 // Keys begin with the root's path as typed. A root that cannot be listed adds

@@ -26,7 +26,7 @@ TEST(Differential, RandomPairsReachTheModelsState) {
         ModelTree slave;
         GeneratePair(rng, 10 + seed % 40, master, slave);
         if (master.empty()) {
-            continue;  // the run controller stops before any of this
+            continue;  // the Start request stops before any of this
         }
         TempDir t;
         MaterializePair(t.Path(), master, slave);

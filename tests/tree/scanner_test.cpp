@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 
+#include "platform/file_ops.h"
 #include "support/fault_injector.h"
 #include "support/sync_run.h"
 #include "support/temp_tree.h"
@@ -29,18 +30,18 @@ std::vector<std::string> Keys(const CFileList& list) {
 }  // namespace
 
 #ifndef _WIN32
-TEST(IsExistingDirectory, TrueOnlyForDirectoriesAndLinksToThem) {
+TEST(IsDirectoryPath, TrueOnlyForDirectoriesAndLinksToThem) {
     TempDir t;
     WriteFile(t / "file", "x");
     MakeDirs(t / "dir");
     ASSERT_EQ(::symlink((t / "dir").c_str(), (t / "link").c_str()), 0);
-    EXPECT_TRUE(IsExistingDirectory(t.Path()));
-    EXPECT_TRUE(IsExistingDirectory(t / "dir"));
-    EXPECT_TRUE(IsExistingDirectory(t / "dir/"));
-    EXPECT_TRUE(IsExistingDirectory(t / "link"));
-    EXPECT_FALSE(IsExistingDirectory(t / "file"));
-    EXPECT_FALSE(IsExistingDirectory(t / "nothing"));
-    EXPECT_FALSE(IsExistingDirectory(""));
+    EXPECT_TRUE(platform::IsDirectoryPath(t.Path()));
+    EXPECT_TRUE(platform::IsDirectoryPath(t / "dir"));
+    EXPECT_TRUE(platform::IsDirectoryPath(t / "dir/"));
+    EXPECT_TRUE(platform::IsDirectoryPath(t / "link"));
+    EXPECT_FALSE(platform::IsDirectoryPath(t / "file"));
+    EXPECT_FALSE(platform::IsDirectoryPath(t / "nothing"));
+    EXPECT_FALSE(platform::IsDirectoryPath(""));
 }
 #endif
 
