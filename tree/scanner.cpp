@@ -243,7 +243,9 @@ private:
             }
             if (m_match.name != "." && m_match.name != "..") {
                 AddEntry(path, level);
-                if (m_match.isOther) {
+                if (relative.empty() && m_match.name == kVersionsFolderName) {
+                    LeaveOutVersions(level);
+                } else if (m_match.isOther) {
                     // A link, pipe or device holds its path out of the mirror on
                     // both sides, as a pattern would.
                     level.owned.back()->MarkExcluded();
@@ -295,6 +297,17 @@ private:
             level.places[kept++] = place;
         }
         level.places.resize(kept);
+    }
+
+    // The versions folder, just added to `level`, is no part of the mirror on
+    // either side, and nothing below it is read: it may hold more than the
+    // slave itself.
+    void LeaveOutVersions(Level& level) {
+        if (level.places.back().isContents) {
+            level.places.pop_back();
+        }
+        level.owned.back()->MarkExcluded();
+        ++m_fileList.leftOut;
     }
 
     // Makes the entry for the current match in `level`, with its name folded

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <string>
+#include <string_view>
 
 #include "platform/path_compare.h"
 #include "platform/tree_root.h"
@@ -31,6 +32,10 @@
 // paths stay out of the mirror on both sides), or passed over (the slave's,
 // which are neither the run's to delete nor to follow).
 enum class OtherEntries { LeftOut, Skipped };
+
+// The folder at the root of the slave that keeps what runs took away from it.
+// At the root of either tree it is left out, and nothing below it is read.
+inline constexpr std::string_view kVersionsFolderName = ".kelvad-versions";
 
 void ScanDirectory(platform::TreeRoot& root, CFileList* fileList,
                    const std::atomic<bool>* stop = nullptr, Exclusions* exclusions = nullptr,

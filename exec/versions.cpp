@@ -1,0 +1,258 @@
+#include "exec/versions.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <utility>
+
+#include "platform/dir_search.h"
+#include "platform/file_ops.h"
+#include "platform/path_compare.h"
+#include "platform/tree_root.h"
+
+namespace {
+
+std::string Join(std::string_view dir, std::string_view name) {
+    std::string path(dir);
+    if (!path.empty() && !name.empty()) {
+        path.push_back(platform::kSeparator);
+    }
+    path.append(name);
+    return path;
+}
+
+// The entries of the directory `relative` as (name, is a directory); a link or
+// anything else that is not a directory counts as a file, removed by its name.
+platform::Result<std::vector<std::pair<std::string, bool>>> List(platform::TreeRoot& root,
+                                                                 const std::string& relative) {
+    const platform::Result<int> fd = root.OpenDirectory(relative);
+    if (!fd.ok()) {
+        return fd.status();
+    }
+    platform::DirSearch search;
+    if (const platform::Status opened = search.Open(*fd); !opened.ok()) {
+        return opened;
+    }
+    std::vector<std::pair<std::string, bool>> entries;
+    platform::DirMatch match;
+    while (root.NextMatch(search, match)) {
+        if (match.name != "." && match.name != "..") {
+            entries.emplace_back(std::string(match.name), match.isDirectory && !match.isOther);
+        }
+    }
+    if (!search.status().ok()) {
+        return search.status();
+    }
+    return entries;
+}
+
+// Removes the directory `relative` with everything below it, one directory
+// open at a time however deep; `failedAt` names the path of a failure.
+platform::Status RemoveTree(platform::TreeRoot& root, const std::string& relative,
+                            std::string& failedAt) {
+    std::vector<std::pair<std::string, bool>> pending{{relative, false}};  // (dir, listed)
+    while (!pending.empty()) {
+        const std::string dir = pending.back().first;
+        if (pending.back().second) {
+            pending.pop_back();
+            if (const platform::Status removed = root.RemoveDirectory(dir); !removed.ok()) {
+                failedAt = dir;
+                return removed;
+            }
+            continue;
+        }
+        pending.back().second = true;
+        auto entries = List(root, dir);
+        if (!entries.ok()) {
+            failedAt = dir;
+            return entries.status();
+        }
+        for (const auto& [name, isDirectory] : *entries) {
+            const std::string path = Join(dir, name);
+            if (isDirectory) {
+                pending.emplace_back(path, false);
+            } else if (const platform::Status removed = root.RemoveFile(path); !removed.ok()) {
+                failedAt = path;
+                return removed;
+            }
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string RunFolderName(std::time_t start) {
+    const std::tm local = platform::LocalTime(start);
+    char name[80];
+    std::snprintf(name, sizeof name, "%04d-%02d-%02d %02d.%02d.%02d", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    return name;
+}
+
+std::optional<std::time_t> RunFolderTime(std::string_view name) {
+    constexpr std::string_view kShape = "dddd-dd-dd dd.dd.dd";
+    if (name.size() < kShape.size()) {
+        return std::nullopt;
+    }
+    for (size_t i = 0; i < kShape.size(); ++i) {
+        const bool digit = name[i] >= '0' && name[i] <= '9';
+        if (kShape[i] == 'd' ? !digit : name[i] != kShape[i]) {
+            return std::nullopt;
+        }
+    }
+    // What a second run of the same second adds: " (2)", " (3)", ...
+    std::string_view rest = name.substr(kShape.size());
+    if (!rest.empty()) {
+        if (rest.size() < 4 || !rest.starts_with(" (") || !rest.ends_with(")") || rest[2] == '0' ||
+            rest.substr(2, rest.size() - 3).find_first_not_of("0123456789") !=
+                std::string_view::npos) {
+            return std::nullopt;
+        }
+    }
+    const auto number = [&](size_t at, size_t length) {
+        int value = 0;
+        for (size_t i = at; i < at + length; ++i) {
+            value = value * 10 + (name[i] - '0');
+        }
+        return value;
+    };
+    std::tm local{};
+    local.tm_year = number(0, 4) - 1900;
+    local.tm_mon = number(5, 2) - 1;
+    local.tm_mday = number(8, 2);
+    local.tm_hour = number(11, 2);
+    local.tm_min = number(14, 2);
+    local.tm_sec = number(17, 2);
+    local.tm_isdst = -1;
+    if (local.tm_mon > 11 || local.tm_mday < 1 || local.tm_mday > 31 || local.tm_hour > 23 ||
+        local.tm_min > 59 || local.tm_sec > 60) {
+        return std::nullopt;
+    }
+    const std::time_t when = std::mktime(&local);
+    if (when == static_cast<std::time_t>(-1)) {
+        return std::nullopt;
+    }
+    return when;
+}
+
+VersionKeeper::VersionKeeper(platform::TreeRoot& slave, std::string versions, std::time_t start)
+    : m_slave(slave), m_versions(std::move(versions)), m_name(RunFolderName(start)) {}
+
+std::string VersionKeeper::RunFolder() const {
+    return Join(m_versions, m_name);
+}
+
+std::string VersionKeeper::KeptPath(std::string_view relative) const {
+    return Join(RunFolder(), relative);
+}
+
+platform::Status VersionKeeper::MakeRunFolder() {
+    if (m_made) {
+        return {};
+    }
+    if (const platform::Status made = m_slave.MakeDirectory(m_versions, 0700);
+        !made.ok() && !made.Is(EEXIST)) {
+        return made;
+    }
+    const std::string base = m_name;
+    for (int second = 2;; ++second) {
+        const platform::Status made = m_slave.MakeDirectory(RunFolder(), 0700);
+        if (made.ok()) {
+            m_made = true;
+            return {};
+        }
+        // Another run of the same second made this one: it keeps it to itself.
+        if (!made.Is(EEXIST) || second > 999) {
+            return made;
+        }
+        m_name = base + " (" + std::to_string(second) + ")";
+    }
+}
+
+platform::Status VersionKeeper::MakeParents(std::string_view relativeDir) {
+    for (size_t end = 0; end != std::string_view::npos;) {
+        end = relativeDir.find(platform::kSeparator, end + 1);
+        const std::string_view dir = relativeDir.substr(0, end);
+        platform::FileInfo info;
+        const mode_t mode = m_slave.DescribeName(dir, info).ok() ? (info.mode & 0777) : 0777;
+        // Its owner keeps every right, so that pruning can empty it.
+        const platform::Status made = m_slave.MakeDirectory(KeptPath(dir), mode | 0700);
+        if (!made.ok() && !made.Is(EEXIST)) {
+            return made;
+        }
+    }
+    return {};
+}
+
+platform::Status VersionKeeper::KeepFile(std::string_view relative) {
+    if (const platform::Status made = MakeRunFolder(); !made.ok()) {
+        return made;
+    }
+    const std::string target = KeptPath(relative);
+    platform::Status moved = m_slave.RenameNoReplace(relative, target);
+    const std::string_view dir = platform::DirectoryOf(relative);
+    if (moved.Is(ENOENT) && !dir.empty() && m_slave.NameExists(relative)) {
+        if (const platform::Status made = MakeParents(dir); !made.ok()) {
+            return made;
+        }
+        moved = m_slave.RenameNoReplace(relative, target);
+    }
+    return moved;
+}
+
+platform::Status VersionKeeper::KeepDirectory(std::string_view relative) {
+    platform::FileInfo info;
+    if (const platform::Status described = m_slave.DescribeName(relative, info); !described.ok()) {
+        return described;
+    }
+    if (const platform::Status made = MakeRunFolder(); !made.ok()) {
+        return made;
+    }
+    if (const platform::Status made = MakeParents(relative); !made.ok()) {
+        return made;
+    }
+    if (const platform::Status removed = m_slave.RemoveDirectory(relative); !removed.ok()) {
+        return removed;
+    }
+    // Its owner and times last: keeping its entries changed its times.
+    const std::string kept = KeptPath(relative);
+    (void)m_slave.SetMode(kept, (info.mode & 07777) | 0700);
+    (void)m_slave.KeepOwner(kept, info);
+    if (const platform::Result<int> fd = m_slave.OpenDirectory(kept); fd.ok()) {
+        (void)m_slave.KeepAttributes(*fd, info);
+        (void)m_slave.Close(*fd);
+    }
+    return {};
+}
+
+Pruned PruneVersions(platform::TreeRoot& slave, const std::string& versions, std::time_t now,
+                     int keepDays) {
+    Pruned pruned;
+    auto entries = List(slave, versions);
+    if (!entries.ok()) {
+        if (!entries.status().Is(ENOENT)) {  // no versions folder: nothing to prune
+            pruned.failure = entries.status();
+            pruned.failedAt = versions;
+        }
+        return pruned;
+    }
+    std::vector<std::pair<std::time_t, std::string>> old;
+    const std::time_t limit = now - static_cast<std::time_t>(keepDays) * 86400;
+    for (const auto& [name, isDirectory] : *entries) {
+        const std::optional<std::time_t> when = RunFolderTime(name);
+        if (isDirectory && when && *when < limit) {
+            old.emplace_back(*when, name);
+        }
+    }
+    std::sort(old.begin(), old.end());
+    for (const auto& [when, name] : old) {
+        const std::string path = Join(versions, name);
+        pruned.failure = RemoveTree(slave, path, pruned.failedAt);
+        if (!pruned.failure.ok()) {
+            break;
+        }
+        pruned.removed.push_back(name);
+    }
+    return pruned;
+}
