@@ -1,0 +1,15 @@
+#include "platform/trash.h"
+
+#include <cerrno>
+
+namespace platform {
+
+const bool kHasTrash = false;
+
+Result<TrashCan> FindTrash(const std::string& absolute, std::uint64_t device) {
+    (void)absolute;
+    (void)device;
+    return Status::Failed("FindTrash", ENOTSUP);
+}
+
+}  // namespace platform
