@@ -1,4 +1,4 @@
-#include "exec/versions.h"
+#include "exec/keeper.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

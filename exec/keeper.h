@@ -1,0 +1,114 @@
+// Keeping instead of destroying: what a run deletes, replaces or removes in the
+// slave is moved, never copied, either into a folder of that run below the
+// versions folder, under the same relative path, or into the desktop's Trash of
+// the slave's file system. The run folders of the versions folder older than
+// the retention are removed at the end of a run.
+#pragma once
+
+#include <cstddef>
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/status.h"
+#include "tree/scanner.h"
+
+namespace platform {
+class TreeRoot;
+}
+
+// How many days a run's folder is kept unless told otherwise.
+inline constexpr int kDefaultKeepDays = 30;
+
+// Takes entries out of the slave without destroying them.
+class Keeper {
+public:
+    virtual ~Keeper() = default;
+    // Moves the file or the directory `relative` (with all it holds) out of
+    // the slave, by a rename beneath the roots. On failure (the place it goes
+    // to is a link or not writable, a name it cannot take) `relative` stays
+    // where it was and the Status says which call failed.
+    virtual platform::Status Keep(std::string_view relative) = 0;
+    // Where the last Keep of `relative` put it, as the log shows it.
+    virtual std::string KeptPath(std::string_view relative) const = 0;
+    // Where this run's kept entries go, as the totals and the summary say it:
+    // "the Trash", ".kelvad-versions/2026-12-10 04.12.05".
+    virtual std::string Where() const = 0;
+};
+
+// The name of the folder of a run that started at `start`, in local time, in
+// an order that sorts: "2026-12-10 04.12.05".
+std::string RunFolderName(std::time_t start);
+
+// The local start time that `name` says, when it is a run folder's name as
+// RunFolderName makes it, with or without the " (2)" a second run of the same
+// second adds; nothing for any other name, which pruning never touches.
+std::optional<std::time_t> RunFolderTime(std::string_view name);
+
+// Keeps entries below the run's folder of the versions folder, beneath the
+// slave's root: nothing is written outside the slave.
+class VersionKeeper : public Keeper {
+public:
+    // `versions` is the versions folder relative to the slave's root; the run's
+    // folder below it is named for `start` and made on the first Keep.
+    VersionKeeper(platform::TreeRoot& slave, std::string versions, std::time_t start);
+
+    platform::Status Keep(std::string_view relative) override;
+    std::string KeptPath(std::string_view relative) const override;
+    // The run's folder relative to the slave's root, as made (or planned).
+    std::string Where() const override;
+
+private:
+    // Makes the run's folder on first use; a second run of the same second
+    // gets " (2)", and so on.
+    platform::Status MakeRunFolder();
+    // Makes the directories of the run's folder down to `relativeDir`, each
+    // with the bits of the slave's directory of that path.
+    platform::Status MakeParents(std::string_view relativeDir);
+
+    platform::TreeRoot& m_slave;
+    std::string m_versions;
+    std::string m_name;
+    bool m_made = false;
+};
+
+// Keeps entries in the desktop's Trash of the slave's file system, as a file
+// manager trashes them: each with its ".trashinfo" written first, under a name
+// of its own there (a clash is given another name, never overwritten), so the
+// file manager shows it and can put it back.
+class TrashKeeper : public Keeper {
+public:
+    // `trash` is the trash's directory, open as a root on the slave's file
+    // system; `slaveShown` the slave's root as the ".trashinfo" paths begin:
+    // absolute for the home trash, relative to the file system's top directory
+    // for a trash kept there. The keeper owns `trash`.
+    TrashKeeper(platform::TreeRoot& slave, std::unique_ptr<platform::TreeRoot> trash,
+                std::string slaveShown);
+
+    platform::Status Keep(std::string_view relative) override;
+    std::string KeptPath(std::string_view relative) const override;
+    std::string Where() const override { return "the Trash"; }
+
+private:
+    platform::TreeRoot& m_slave;
+    std::unique_ptr<platform::TreeRoot> m_trash;
+    std::string m_slaveShown;
+    std::string m_lastName;  // the name the last Keep gave in the trash
+};
+
+// Removes the run folders below `versions` (relative to the slave's root) that
+// are older than `keepDays` days at `now`, oldest first: only folders whose
+// names RunFolderTime reads, each with all it holds, following no symbolic
+// link (a link is removed as a name) and never leaving the versions folder.
+// `removed` names them; it stops at the first failure, which `failure` holds
+// with the path it happened at (relative to the slave's root).
+struct Pruned {
+    std::vector<std::string> removed;
+    platform::Status failure;
+    std::string failedAt;
+};
+Pruned PruneVersions(platform::TreeRoot& slave, const std::string& versions, std::time_t now,
+                     int keepDays);
