@@ -75,7 +75,8 @@ TEST(ExecuteActions, TheWindowIsServedWhileTheSlaveIsFlushed) {
     RunRecord record(late, &log);
     FaultyRoot master(t / "m", platform::Mounts::Cross, slow);
     FaultyRoot slave(t / "s", platform::Mounts::Stay, slow);
-    EXPECT_TRUE(record.Run(Plan({{"a", "a", ACTION_MODIFY}}), master, slave, OnFailure::Stop));
+    const CActionList modify = Plan({{"a", "a", ACTION_MODIFY}});
+    EXPECT_TRUE(record.Run(modify, CountPlan(modify), master, slave, OnFailure::Stop));
     EXPECT_TRUE(late.m_cancelled);
     EXPECT_EQ(ReadFile(t / "log").find("cancelled"), std::string::npos) << ReadFile(t / "log");
 }
@@ -361,7 +362,7 @@ TEST(ExecuteActions, VanishedMasterFilesAndAttributesTheSlaveRefusesAreCountedNo
     RecordingHost host;
     RunRecord record(host, &log);
     // The run goes on past them, even one that stops at the first failure.
-    EXPECT_TRUE(record.Run(plan, master, slave, OnFailure::Stop));
+    EXPECT_TRUE(record.Run(plan, CountPlan(plan), master, slave, OnFailure::Stop));
     EXPECT_TRUE(refused.Fired());
     EXPECT_TRUE(host.m_messages.empty());
     EXPECT_TRUE(host.m_skipped.empty());

@@ -184,7 +184,7 @@ TEST_F(StartRequestTest, EachModeTakesItsRoad) {
         int option;
         bool approve;
         bool inLine;  // the slave up to date before the request
-        RequestResult result;
+        RequestResult::End result;
         Log log;
     };
     const Case cases[] = {
@@ -296,7 +296,7 @@ TEST_F(StartRequestTest, AWrongMasterIsQuestionedBeforeItEmptiesTheSlave) {
     struct Case {
         bool confirm;
         long long maxDelete;
-        RequestResult result;
+        RequestResult::End result;
         Log log;
     };
     const Case cases[] = {
@@ -449,7 +449,7 @@ TEST_F(StartRequestTest, AMissingSlaveIsMadeBeneathItsParentWhenTheHostAgrees) {
     const struct {
         Answer answer;
         bool dryRun;
-        RequestResult result;
+        RequestResult::End result;
         Log log;
     } cases[] = {
         {Answer::Refused,
