@@ -393,9 +393,11 @@ TEST(RunProgress, WeighsEachStepByItsBytesAndAStepWithoutBytesAsALittle) {
     // Half of the large file is about half of the run: the other steps weigh little.
     progress.AddCopiedBytes(5 * kMiB);
     EXPECT_NEAR(progress.Fraction(), 0.495, 0.005);
-    // A copy made again does not run past the file's share of the run.
+    // A copy made again does not run past the file's share of the run; what
+    // was copied counts it all.
     progress.AddCopiedBytes(20 * kMiB);
     EXPECT_EQ(progress.BytesDone(), 10 * kMiB);
+    EXPECT_EQ(progress.BytesCopied(), 25 * kMiB);
     progress.StepEnded(1);
     EXPECT_GT(progress.Fraction(), 0.99);
     EXPECT_LT(progress.Fraction(), 1.0);
