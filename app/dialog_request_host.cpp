@@ -9,16 +9,15 @@
 #include "app/action_list_dlg.h"
 #include "app/sync_dlg.h"
 #include "app/ui_common.h"
-#include "sync/action_line.h"
 
 namespace {
 
 // "Slave is in line with the master: 120 created, ... copied in 3.1 s.", and
 // where the run is recorded.
-std::string DoneText(const std::string& summary, const RunLog* log) {
-    std::string text = "Slave is in line with the master: " + summary + ".";
-    if (log != nullptr && log->IsOpen()) {
-        text += "\nRecorded in " + log->Path();
+std::string DoneText(const RunEnd& end) {
+    std::string text = "Slave is in line with the master: " + end.summary + ".";
+    if (!end.recordedIn.empty()) {
+        text += "\nRecorded in " + end.recordedIn;
     }
     return text;
 }
@@ -79,27 +78,29 @@ bool DialogRequestHost::ApprovePlan(const CActionList& actions, const std::strin
     return preview.ShowModal() == wxID_OK;
 }
 
-bool DialogRequestHost::ExecutePlan(const CActionList& actions, platform::TreeRoot& master,
-                                    platform::TreeRoot& slave) {
+IExecHost* DialogRequestHost::BeginRun() {
     m_dialog.Hide();
     auto progress = std::make_unique<CProgressDlg>();
     if (!progress->CreateModeless(nullptr)) {
         RestoreDialog();
         ShowMessage("Unable to open the progress window", MessageKind::Error);
-        return false;
+        return nullptr;
     }
-    if (!progress->Execute(&actions, master, slave, m_log)) {
-        progress.reset();  // closes the progress window
+    m_progress = std::move(progress);
+    return m_progress.get();
+}
+
+void DialogRequestHost::EndRun(const RunEnd& end) {
+    if (!end.done) {
+        m_progress.reset();  // closes the progress window
         RestoreDialog();
-        return false;
+        return;
     }
-    m_progress = std::move(progress);  // it stays up until the application ends
-    // Kelvad ends when a run succeeds, its windows gone at once: the desktop
-    // says what was done, and where it is recorded.
-    wxNotificationMessage done(
-        "Kelvad", ToWx(DoneText(m_progress->Summary() + LeftOutText(m_leftOut), m_log)));
+    // The progress window stays up until the application ends. Kelvad ends
+    // when a run succeeds, its windows gone at once: the desktop says what was
+    // done, and where it is recorded.
+    wxNotificationMessage done("Kelvad", ToWx(DoneText(end)));
     done.Show(wxNotificationMessage::Timeout_Auto);
-    return true;
 }
 
 void DialogRequestHost::SaveSettings() {

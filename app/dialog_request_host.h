@@ -13,9 +13,7 @@ class CSyncDlg;
 
 class DialogRequestHost : public IRequestHost {
 public:
-    // `log`, when given, records the run.
-    explicit DialogRequestHost(CSyncDlg& dialog, RunLog* log = nullptr)
-        : m_dialog(dialog), m_log(log) {}
+    explicit DialogRequestHost(CSyncDlg& dialog) : m_dialog(dialog) {}
     ~DialogRequestHost() override;
 
     void ShowMessage(const std::string& text, MessageKind kind) override;
@@ -32,17 +30,18 @@ public:
     void TellLeftOut(size_t entries) override { m_leftOut = entries; }
     // The preview; true for OK.
     bool ApprovePlan(const CActionList& actions, const std::string& slaveRoot) override;
-    // Hides the main dialog and runs the plan in the progress window; after a
-    // failure or a cancel the main dialog comes back.
-    bool ExecutePlan(const CActionList& actions, platform::TreeRoot& master,
-                     platform::TreeRoot& slave) override;
+    // Hides the main dialog and opens the progress window, which shows the run.
+    IExecHost* BeginRun() override;
+    // After a failure or a cancel the progress window closes and the main
+    // dialog comes back; after a successful run the progress window stays, and
+    // the desktop says what was done.
+    void EndRun(const RunEnd& end) override;
     void SaveSettings() override;
 
 private:
     void RestoreDialog();
 
     CSyncDlg& m_dialog;
-    RunLog* m_log;
     size_t m_leftOut = 0;
     bool m_busy = false;
     std::unique_ptr<CProgressDlg> m_progress;

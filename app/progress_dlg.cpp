@@ -99,14 +99,15 @@ bool CProgressDlg::CreateModeless(wxWindow* parent) {
     return true;
 }
 
-bool CProgressDlg::Execute(const CActionList* actions, platform::TreeRoot& master,
-                           platform::TreeRoot& slave, RunLog* log) {
+void CProgressDlg::SetProgress(const RunProgress& progress) {
     m_lastCheck = m_lastShown = m_lastSpoken = {};
-    RunRecord record(*this, log);
-    const bool done = record.Run(*actions, master, slave, OnFailure::Stop);
-    m_summary = record.Summary();
+    m_run = &progress;
+    m_progress->SetValue(0);
+}
+
+void CProgressDlg::RunEnded() {
     ShowPending(Clock::now());
-    return done;
+    m_run = nullptr;
 }
 
 void CProgressDlg::OnCancel() {
@@ -116,23 +117,6 @@ void CProgressDlg::OnCancel() {
 void CProgressDlg::SetStatus(const std::string& text) {
     m_status = text;
     m_statusDirty = true;
-}
-
-void CProgressDlg::SetPlan(const CActionList& plan) {
-    m_run.emplace(plan, Clock::now());
-    m_progress->SetValue(0);
-}
-
-void CProgressDlg::SetPosition(size_t position) {
-    if (m_run) {
-        m_run->StepEnded(position);
-    }
-}
-
-void CProgressDlg::AddCopiedBytes(std::uint64_t bytes) {
-    if (m_run) {
-        m_run->AddCopiedBytes(bytes);
-    }
 }
 
 void CProgressDlg::ShowPending(Clock::time_point now) {

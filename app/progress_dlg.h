@@ -1,7 +1,8 @@
 // The modeless progress window in which the plan is carried out: a status line,
 // how much is copied and the time left, a progress bar that moves with the
-// bytes copied, and a Cancel button. It is the executor's and the copier's
-// host: their status, bar, messages, message pump and cancel flag.
+// bytes copied, and a Cancel button. It shows the run the Start request carries
+// out (through the run's record): its status, bar, messages, message pump and
+// cancel flag.
 #pragma once
 
 #include <wx/button.h>
@@ -10,14 +11,10 @@
 #include <wx/stattext.h>
 
 #include <chrono>
-#include <optional>
 #include <string>
 
 #include "exec/run_host.h"
 #include "exec/run_progress.h"
-#include "platform/tree_root.h"
-#include "sync/run_log.h"
-#include "tree/action.h"
 
 class CProgressDlg : public wxDialog, public IExecHost {
 public:
@@ -27,15 +24,6 @@ public:
     // Creates and shows the window with an empty status line and clears the
     // cancel flag. Returns false when the window could not be created.
     bool CreateModeless(wxWindow* parent);
-
-    // Carries out `actions` (see ExecuteActions), recording the run in `log`
-    // when given. True when everything was done; false after a failure
-    // (already reported in a message box owned by this window) or a cancel (no
-    // message). The window stays open either way.
-    bool Execute(const CActionList* actions, platform::TreeRoot& master, platform::TreeRoot& slave,
-                 RunLog* log = nullptr);
-    // What the last Execute did (RunRecord::Summary).
-    const std::string& Summary() const { return m_summary; }
 
     // Only sets the cancel flag: the window neither closes nor hides.
     void OnCancel();
@@ -48,9 +36,11 @@ public:
     // anew four times a second, and told to screen readers every two seconds.
     void PumpPending() override;
     void SetStatus(const std::string& text) override;
-    void SetPlan(const CActionList& plan) override;
-    void SetPosition(size_t position) override;
-    void AddCopiedBytes(std::uint64_t bytes) override;
+    // The run's progress from now on: the bar starts at nothing.
+    void SetProgress(const RunProgress& progress) override;
+    // Shows where the run ended; the progress is not looked at again.
+    void RunEnded() override;
+    // A failure, in a message box owned by this window.
     void ShowMessage(const std::string& text) override;
 
     // The controls as shown (for tests).
@@ -72,9 +62,8 @@ private:
     std::string m_spoken;  // the Cancel button's description, for screen readers
     bool m_cancelled = false;
     bool m_statusDirty = false;
-    std::optional<RunProgress> m_run;  // from SetPlan on
+    const RunProgress* m_run = nullptr;  // from SetProgress to RunEnded
     Clock::time_point m_lastCheck{};
     Clock::time_point m_lastShown{};
     Clock::time_point m_lastSpoken{};
-    std::string m_summary;
 };

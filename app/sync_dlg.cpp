@@ -18,6 +18,7 @@
 #include "platform/path_compare.h"
 #include "res/strings.h"
 #include "sync/display_text.h"
+#include "sync/run_log.h"
 #include "sync/settings.h"
 
 namespace {
@@ -314,7 +315,7 @@ void CSyncDlg::OnStart() {
     // Each run is recorded; where the log cannot be kept, the run goes on.
     RunLog log;
     (void)log.Open(RunLog::DefaultPath());
-    DialogRequestHost host(*this, &log);
+    DialogRequestHost host(*this);
     StartRequest request{m_masterDir, m_slaveDir, static_cast<RunMode>(m_option), {}};
     request.log = &log;
     request.openRoot = [this](const std::string& path, platform::Mounts mounts) {

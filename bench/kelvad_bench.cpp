@@ -40,29 +40,25 @@ public:
 // out unless asked for, as the peers do none; it is timed apart.
 class NullRequestHost : public IRequestHost {
 public:
-    explicit NullRequestHost(FlushAtEnd flush = FlushAtEnd::No) : m_flush(flush) {}
     void ShowMessage(const std::string&, MessageKind) override {}
     void SetBusy(bool) override {}
     bool KeepAliveWhileBusy() override { return false; }
     Answer ConfirmRisk(const RunRisk&) override { return Answer::Yes; }
     bool ApprovePlan(const CActionList&, const std::string&) override { return true; }
-    bool ExecutePlan(const CActionList& actions, platform::TreeRoot& master,
-                     platform::TreeRoot& slave) override {
-        NullHost host;
-        return ExecuteActions(host, actions, master, slave, m_flush);
-    }
+    IExecHost* BeginRun() override { return &m_host; }
     void SaveSettings() override {}
 
 private:
-    FlushAtEnd m_flush;
+    NullHost m_host;
 };
 
 // A whole run but the windows: what Start does in Just Do It mode.
 RequestResult Sync(const std::string& master, const std::string& slave,
                    FlushAtEnd flush = FlushAtEnd::No) {
-    NullRequestHost host(flush);
-    const RequestResult result =
-        RunStartRequest(host, StartRequest{master, slave, RunMode::JustDoIt, {}});
+    NullRequestHost host;
+    StartRequest request{master, slave, RunMode::JustDoIt, {}};
+    request.flush = flush;
+    const RequestResult result = RunStartRequest(host, request);
     if (result != RequestResult::Done && result != RequestResult::UpToDate) {
         std::_Exit(3);
     }

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -77,8 +76,8 @@ extern "C" void OnInterrupt(int) {
     g_interrupted = 1;
 }
 
-// The executor's host on a terminal: the progress line (or, verbose, every
-// status line), the messages, the interrupt as Cancel, and the counts.
+// How a run is shown on a terminal: the progress line (or, verbose, every
+// status line), the messages, and the interrupt as Cancel.
 class TerminalExecHost : public IExecHost {
 public:
     TerminalExecHost(bool verbose, bool quiet)
@@ -86,11 +85,6 @@ public:
 
     void PumpPending() override { Draw(); }
     bool IsCancelled() const override { return g_interrupted != 0; }
-    void AddCopiedBytes(std::uint64_t bytes) override {
-        if (m_run) {
-            m_run->AddCopiedBytes(bytes);
-        }
-    }
     void SetStatus(const std::string& text) override {
         m_status = text;
         if (m_verbose) {
@@ -98,13 +92,10 @@ public:
         }
         Draw();
     }
-    void SetPlan(const CActionList& plan) override {
-        m_run.emplace(plan, std::chrono::steady_clock::now());
-    }
-    void SetPosition(size_t position) override {
-        if (m_run) {
-            m_run->StepEnded(position);
-        }
+    void SetProgress(const RunProgress& progress) override { m_run = &progress; }
+    void RunEnded() override {
+        Clear();
+        m_run = nullptr;
     }
     void ShowMessage(const std::string& text) override {
         Clear();
@@ -169,7 +160,7 @@ private:
     bool m_terminal;
     bool m_drawn = false;
     std::string m_status;
-    std::optional<RunProgress> m_run;  // from SetPlan on
+    const RunProgress* m_run = nullptr;  // from SetProgress to RunEnded
     std::chrono::steady_clock::time_point m_lastDraw{};
 };
 
@@ -177,8 +168,7 @@ private:
 // standard output for a dry run, no settings file.
 class TerminalRequestHost : public IRequestHost {
 public:
-    TerminalRequestHost(bool verbose, bool quiet, OnFailure onFailure, RunLog* log)
-        : m_exec(verbose, quiet), m_onFailure(onFailure), m_quiet(quiet), m_log(log) {}
+    TerminalRequestHost(bool verbose, bool quiet) : m_exec(verbose, quiet), m_quiet(quiet) {}
 
     // What only informs ("Slave directory structure is up-to-date") is no
     // error: it goes to the standard output, and not at all when quiet.
@@ -207,14 +197,8 @@ public:
                      allow.c_str(), allow.find(' ') == std::string::npos ? "allows" : "allow");
         return Answer::Refused;
     }
-    void ShowUnreadable(const std::vector<std::string>& messages) override {
-        ShowEach(messages);
-        m_unreadable = messages.size();
-    }
-    void ShowBlocked(const std::vector<std::string>& messages) override {
-        ShowEach(messages);
-        m_blocked = messages.size();
-    }
+    void ShowUnreadable(const std::vector<std::string>& messages) override { ShowEach(messages); }
+    void ShowBlocked(const std::vector<std::string>& messages) override { ShowEach(messages); }
     void ShowUnusable(const std::vector<std::string>& messages) override { ShowEach(messages); }
     void ShowEach(const std::vector<std::string>& messages) {
         for (const std::string& message : messages) {
@@ -231,37 +215,14 @@ public:
         std::printf("%s%s\n", PlanTotals(actions).c_str(), LeftOutText(m_leftOut).c_str());
         return false;
     }
-    bool ExecutePlan(const CActionList& actions, platform::TreeRoot& master,
-                     platform::TreeRoot& slave) override {
-        m_ran = true;
-        m_record.emplace(m_exec, m_log);
-        const bool done = m_record->Run(actions, master, slave, m_onFailure);
-        m_exec.Clear();
-        return done;
-    }
+    IExecHost* BeginRun() override { return &m_exec; }
     void SaveSettings() override {}  // the command line never touches kelvad.ini
-
-    // The summary of the run (RunRecord::Summary), counting the directories
-    // that could not be read.
-    std::string Summary() const {
-        return m_record->Summary(m_unreadable, m_blocked) + LeftOutText(m_leftOut);
-    }
     void TellLeftOut(size_t entries) override { m_leftOut = entries; }
-    bool Ran() const { return m_ran; }
-    // A directory not read, or a master entry a left-out slave entry held.
-    bool Unreadable() const { return m_unreadable + m_blocked > 0; }
-    bool Vanished() const { return m_record && m_record->Vanished() > 0; }
 
 private:
     TerminalExecHost m_exec;
-    OnFailure m_onFailure;
     bool m_quiet;
-    RunLog* m_log;
-    std::optional<RunRecord> m_record;
-    size_t m_unreadable = 0;
-    size_t m_blocked = 0;
     size_t m_leftOut = 0;
-    bool m_ran = false;
 };
 
 // The value of --max-delete: a count, or "all"; false when it is neither.
@@ -445,7 +406,7 @@ platform::Checked<IgnoreRules> ReadExcludes(const Options& o) {
 
 // The exit status of a request that ended with `result`; prints the summary
 // of a run where it is due.
-int StatusOfRequest(RequestResult result, const TerminalRequestHost& host, bool quiet);
+int StatusOfRequest(const RequestResult& result, bool quiet);
 
 // Whether the options go together, or what is wrong.
 platform::Checked<> CheckOptions(const Options& o) {
@@ -520,18 +481,18 @@ int RunCommandLine(int argc, char** argv) {
         }
     }
     platform::CatchInterrupts(OnInterrupt);
-    TerminalRequestHost host(o.verbose, o.quiet,
-                             o.stopAtFirstFailure ? OnFailure::Stop : OnFailure::KeepGoing, &log);
+    TerminalRequestHost host(o.verbose, o.quiet);
     // A dry run is a Preview whose plan is printed and not approved.
     StartRequest request{
         o.roots[0], o.roots[1], o.dryRun ? RunMode::Preview : RunMode::JustDoIt, {}};
     request.maxDelete = o.maxDelete;
     request.allowOlder = o.allowOlder;
+    request.onFailure = o.stopAtFirstFailure ? OnFailure::Stop : OnFailure::KeepGoing;
     request.log = o.noLog ? nullptr : &log;
     request.excludes = *std::move(excludes);
     request.dryRun = o.dryRun;
     request.nameSlaveInRefusal = true;
-    const int status = StatusOfRequest(RunStartRequest(host, request), host, o.quiet);
+    const int status = StatusOfRequest(RunStartRequest(host, request), o.quiet);
     // The usual log that could not be made is said as before the run, and
     // the run goes on unrecorded.
     if (!log.Failure().ok() && !log.WasOpened() && o.logFile.empty()) {
@@ -552,16 +513,16 @@ int RunCommandLine(int argc, char** argv) {
 
 namespace {
 
-int StatusOfRequest(RequestResult result, const TerminalRequestHost& host, bool quiet) {
+int StatusOfRequest(const RequestResult& result, bool quiet) {
     // The summary of a run that did not do everything is printed whatever
     // --quiet says, on the standard error then.
     const auto summary = [&](bool failed) {
         if (!quiet || failed) {
             std::fprintf(quiet ? stderr : stdout, "%s\n",
-                         EscapeForTerminal(host.Summary()).c_str());
+                         EscapeForTerminal(result.summary).c_str());
         }
     };
-    switch (result) {
+    switch (result.end) {
         case RequestResult::Refused:
             return kExitRefused;
         case RequestResult::Stopped:
@@ -570,16 +531,16 @@ int StatusOfRequest(RequestResult result, const TerminalRequestHost& host, bool 
             return kExitInLine;
         case RequestResult::NotRun:
             // A dry run that could not read part of the master has told so.
-            return host.Unreadable() ? kExitStepFailed : kExitInLine;
+            return result.unreadable + result.blocked > 0 ? kExitStepFailed : kExitInLine;
         case RequestResult::Failed:
-            if (host.Ran()) {
+            if (result.ran) {
                 summary(true);
             }
             return g_interrupted != 0 ? kExitInterrupted : kExitStepFailed;
         case RequestResult::Done:
             // Vanished files were not copied: not everything was done.
-            summary(host.Vanished());
-            return host.Vanished() ? kExitVanished : kExitInLine;
+            summary(result.vanished > 0);
+            return result.vanished > 0 ? kExitVanished : kExitInLine;
     }
     return kExitStepFailed;
 }

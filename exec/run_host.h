@@ -9,6 +9,8 @@
 
 #include "tree/action.h"
 
+class RunProgress;
+
 class ICopyHost {
 public:
     virtual ~ICopyHost() = default;
@@ -28,10 +30,18 @@ public:
     // Told once, before the first step, the plan the run carries out; it stays
     // as it is until the run ends. Its steps and their sizes (CAction::GetSize)
     // are what the bar measures.
-    virtual void SetPlan(const CActionList& plan) = 0;
+    virtual void SetPlan(const CActionList& plan) { (void)plan; }
     // Told after each step of the main pass its index in the plan: that step
     // and every one before it have ended.
-    virtual void SetPosition(size_t position) = 0;
+    virtual void SetPosition(size_t position) { (void)position; }
+    // Told by whoever carries the run out and keeps its progress from the
+    // calls above (the run's record), once, after SetPlan: how far the run has
+    // got, kept up to date until RunEnded and not to be looked at after. A
+    // window's bar or a terminal's progress line shows it.
+    virtual void SetProgress(const RunProgress& progress) { (void)progress; }
+    // Told by the same once the run has ended, done or not: the last chance to
+    // show its progress.
+    virtual void RunEnded() {}
     // Shows a failure in a modal message box and returns when it is closed.
     virtual void ShowMessage(const std::string& text) = 0;
     // How a step ended: carried out, failed (its message already shown), or

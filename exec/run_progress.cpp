@@ -17,6 +17,7 @@ void RunProgress::StepEnded(size_t index) {
 }
 
 void RunProgress::AddCopiedBytes(std::uint64_t bytes) {
+    m_bytesCopied += bytes;
     if (m_stepsDone < Steps()) {
         const std::uint64_t planned = m_bytesBefore[m_stepsDone + 1] - m_bytesBefore[m_stepsDone];
         m_stepBytes = std::min(planned, m_stepBytes + bytes);

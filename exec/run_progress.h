@@ -32,7 +32,8 @@ public:
     void StepEnded(size_t index);
     // The step under way has copied `bytes` more. It counts for at most its
     // planned size: a copy made again because its source changed, or a file
-    // that grew since the scan, does not run past its share.
+    // that grew since the scan, does not run past its share. BytesCopied
+    // counts them all.
     void AddCopiedBytes(std::uint64_t bytes);
 
     size_t Steps() const { return m_bytesBefore.size() - 1; }
@@ -40,6 +41,10 @@ public:
     // The bytes the plan copies, and those of them copied so far.
     std::uint64_t Bytes() const { return m_bytesBefore.back(); }
     std::uint64_t BytesDone() const { return m_bytesBefore[m_stepsDone] + m_stepBytes; }
+    // Every byte written so far, copies made again included: what a summary tells.
+    std::uint64_t BytesCopied() const { return m_bytesCopied; }
+    // When the run began.
+    Clock::time_point Start() const { return m_start; }
     // The share of the work done, from 0 to 1 (0 for an empty plan).
     double Fraction() const;
     // The time left at `now`, at the rate the run has kept so far, rounded up
@@ -51,5 +56,6 @@ private:
     std::vector<std::uint64_t> m_bytesBefore;  // [k]: the planned bytes of steps 0 to k - 1
     size_t m_stepsDone = 0;
     std::uint64_t m_stepBytes = 0;  // counted for the step under way
+    std::uint64_t m_bytesCopied = 0;
     Clock::time_point m_start;
 };

@@ -2,8 +2,6 @@
 
 #include "sync/display_text.h"
 
-#include <algorithm>
-
 namespace {
 
 // The line, each path passed through `show`.
@@ -38,11 +36,16 @@ std::string BuildTerminalActionLine(const CAction& action,
                      [](const std::string& path) { return EscapeForTerminal(path); });
 }
 
-std::array<size_t, 6> CountByKind(const CActionList& actions) {
-    std::array<size_t, 6> counts{};
+PlanCounts CountPlan(const CActionList& actions) {
+    PlanCounts counts;
     for (const auto& action : actions) {
         const int kind = action->GetKind();
-        ++counts[kind >= ACTION_MODIFY && kind <= ACTION_RMDIR ? static_cast<size_t>(kind) : 0];
+        ++counts.byKind[kind >= ACTION_MODIFY && kind <= ACTION_RMDIR ? static_cast<size_t>(kind)
+                                                                      : 0];
+        counts.bytes += action->GetBytes();
+        if (action->ReplacesNewer()) {
+            ++counts.replacingNewer;
+        }
     }
     return counts;
 }
@@ -51,25 +54,16 @@ std::string LeftOutText(size_t entries) {
     return entries == 0 ? std::string() : "; " + std::to_string(entries) + " left out";
 }
 
-size_t CountReplacingNewer(const CActionList& actions) {
-    return static_cast<size_t>(
-        std::ranges::count_if(actions, [](const auto& action) { return action->ReplacesNewer(); }));
-}
-
 std::string ReplacingNewerText(size_t files) {
     return files == 1 ? "1 newer slave file" : std::to_string(files) + " newer slave files";
 }
 
-std::string PlanTotals(const CActionList& actions) {
-    const std::array<size_t, 6> n = CountByKind(actions);
-    std::uint64_t bytes = 0;
-    for (const auto& action : actions) {
-        bytes += action->GetBytes();
-    }
+std::string PlanTotals(const PlanCounts& counts) {
+    const std::array<size_t, 6>& n = counts.byKind;
     const auto count = [](size_t value) { return std::to_string(value); };
-    const size_t newer = CountReplacingNewer(actions);
+    const size_t newer = counts.replacingNewer;
     return count(n[ACTION_CREATE]) + " to create, " + count(n[ACTION_MODIFY]) + " to replace (" +
-           ByteCountText(bytes) + "); " + count(n[ACTION_DELETE]) + " to delete; " +
+           ByteCountText(counts.bytes) + "); " + count(n[ACTION_DELETE]) + " to delete; " +
            count(n[ACTION_MKDIR]) + " directories to make, " + count(n[ACTION_RMDIR]) +
            " to remove" +
            (newer == 0 ? ""

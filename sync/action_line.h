@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "tree/action.h"
@@ -22,12 +23,16 @@ std::string BuildActionLine(const CAction& action, const std::string& slaveRootW
 std::string BuildTerminalActionLine(const CAction& action,
                                     const std::string& slaveRootWithSeparator);
 
-// How many actions of each kind `actions` holds, by kind (ACTION_MODIFY to
-// ACTION_RMDIR); index 0 counts any other kind.
-std::array<size_t, 6> CountByKind(const CActionList& actions);
-
-// How many of `actions` replace a newer slave file (CAction::ReplacesNewer).
-size_t CountReplacingNewer(const CActionList& actions);
+// What a plan holds, counted once a request and passed along: to the guard
+// against a mass deletion, to the plan's totals and to the run's record.
+struct PlanCounts {
+    // How many actions of each kind (ACTION_MODIFY to ACTION_RMDIR); index 0
+    // counts any other kind.
+    std::array<size_t, 6> byKind{};
+    std::uint64_t bytes = 0;    // what the creations and replacements copy
+    size_t replacingNewer = 0;  // replacements of a newer slave file (CAction::ReplacesNewer)
+};
+PlanCounts CountPlan(const CActionList& actions);
 
 // "1 newer slave file", "3 newer slave files".
 std::string ReplacingNewerText(size_t files);
@@ -36,7 +41,10 @@ std::string ReplacingNewerText(size_t files);
 // replace (1.2 GiB); 200 to delete; 4 directories to make, 1 to remove", the
 // bytes being those the creations and replacements copy, then "; 3 newer slave
 // files to be replaced by older ones" when there are any.
-std::string PlanTotals(const CActionList& actions);
+std::string PlanTotals(const PlanCounts& counts);
+inline std::string PlanTotals(const CActionList& actions) {
+    return PlanTotals(CountPlan(actions));
+}
 
 // "; 12 left out" for the entries left out of the mirror, after a plan's totals
 // or a run's summary; "" for none.

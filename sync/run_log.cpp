@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -106,12 +107,13 @@ void RunLog::WriteOut(const std::string& lines) {
     }
 }
 
-bool RunRecord::Run(const CActionList& actions, platform::TreeRoot& master,
-                    platform::TreeRoot& slave, OnFailure onFailure) {
+bool RunRecord::Run(const CActionList& actions, const PlanCounts& planned,
+                    platform::TreeRoot& master, platform::TreeRoot& slave, OnFailure onFailure,
+                    FlushAtEnd flush) {
     m_slaveRoot = slave.Path() + platform::kSeparator;
-    m_planned = CountByKind(actions);
-    m_began = std::chrono::steady_clock::now();
-    const bool done = ExecuteActions(*this, actions, master, slave, FlushAtEnd::Yes, onFailure);
+    m_planned = planned.byKind;
+    m_progress.emplace(actions, RunProgress::Clock::now());
+    const bool done = ExecuteActions(*this, actions, master, slave, flush, onFailure);
     if (m_log != nullptr) {
         // A cancel that came while the finished run was written to the disk
         // stopped nothing: the run is done.
@@ -120,11 +122,22 @@ bool RunRecord::Run(const CActionList& actions, platform::TreeRoot& master,
         }
         m_log->Write("summary: " + Summary());
     }
+    m_inner.RunEnded();
     return done;
 }
 
+void RunRecord::SetPlan(const CActionList& plan) {
+    m_inner.SetPlan(plan);
+    m_inner.SetProgress(*m_progress);
+}
+
+void RunRecord::SetPosition(size_t position) {
+    m_progress->StepEnded(position);
+    m_inner.SetPosition(position);
+}
+
 void RunRecord::AddCopiedBytes(std::uint64_t bytes) {
-    m_bytes += bytes;
+    m_progress->AddCopiedBytes(bytes);
     m_inner.AddCopiedBytes(bytes);
 }
 
@@ -173,7 +186,9 @@ size_t RunRecord::Vanished() const {
 
 std::string RunRecord::Summary(size_t unreadable, size_t blocked) const {
     const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_began).count();
+        m_progress
+            ? std::chrono::duration<double>(RunProgress::Clock::now() - m_progress->Start()).count()
+            : 0.0;
     size_t failed = blocked;
     size_t skipped = 0;
     for (size_t kind = 0; kind < m_done.size(); ++kind) {
@@ -182,12 +197,13 @@ std::string RunRecord::Summary(size_t unreadable, size_t blocked) const {
                    std::min(m_planned[kind], m_done[kind] + m_failed[kind] + m_vanished[kind]);
     }
     char text[384];
-    int n = std::snprintf(text, sizeof text,
-                          "%zu created, %zu modified, %zu deleted, %zu directories made, "
-                          "%zu removed; %s copied in %.1f s",
-                          m_done[ACTION_CREATE], m_done[ACTION_MODIFY], m_done[ACTION_DELETE],
-                          m_done[ACTION_MKDIR], m_done[ACTION_RMDIR],
-                          ByteCountText(m_bytes).c_str(), seconds);
+    int n =
+        std::snprintf(text, sizeof text,
+                      "%zu created, %zu modified, %zu deleted, %zu directories made, "
+                      "%zu removed; %s copied in %.1f s",
+                      m_done[ACTION_CREATE], m_done[ACTION_MODIFY], m_done[ACTION_DELETE],
+                      m_done[ACTION_MKDIR], m_done[ACTION_RMDIR],
+                      ByteCountText(m_progress ? m_progress->BytesCopied() : 0).c_str(), seconds);
     if (failed + skipped + unreadable > 0 && n > 0 && static_cast<size_t>(n) < sizeof text) {
         std::snprintf(text + n, sizeof text - static_cast<size_t>(n),
                       "; %zu failed, %zu not tried, %zu directories not read", failed, skipped,

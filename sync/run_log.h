@@ -6,13 +6,15 @@
 #pragma once
 
 #include <array>
-#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "exec/executor.h"
 #include "exec/run_host.h"
+#include "exec/run_progress.h"
 #include "platform/status.h"
+#include "sync/action_line.h"
 #include "tree/action.h"
 
 // The usual log is renamed to "kelvad.log.1" (replacing the one before) when a
@@ -79,23 +81,28 @@ private:
 };
 
 // What a run does, counted and written to the log as it happens: it stands
-// between the executor and a front end's host and passes every call on.
+// between the executor and the host that shows the run (the progress window,
+// the terminal) and passes every call on. It keeps how far the run has got
+// (RunProgress) for that host to show, and the bytes copied with it. The Start
+// request makes one for each run it carries out.
 class RunRecord : public IExecHost {
 public:
     // `log` may be null.
-    RunRecord(IExecHost& inner, RunLog* log) : m_inner(inner), m_log(log) {}
+    RunRecord(IExecHost& display, RunLog* log) : m_inner(display), m_log(log) {}
 
-    // Carries `actions` out (ExecuteActions) through this record, then writes
-    // the summary to the log; returns what ExecuteActions returned.
-    bool Run(const CActionList& actions, platform::TreeRoot& master, platform::TreeRoot& slave,
-             OnFailure onFailure);
+    // Carries `actions` out (ExecuteActions) through this record, `planned`
+    // being what they hold (CountPlan), then writes the summary to the log and
+    // tells the display the run has ended (RunEnded); returns what
+    // ExecuteActions returned.
+    bool Run(const CActionList& actions, const PlanCounts& planned, platform::TreeRoot& master,
+             platform::TreeRoot& slave, OnFailure onFailure, FlushAtEnd flush = FlushAtEnd::Yes);
 
     void PumpPending() override { m_inner.PumpPending(); }
     bool IsCancelled() const override { return m_inner.IsCancelled(); }
     void AddCopiedBytes(std::uint64_t bytes) override;
     void SetStatus(const std::string& text) override { m_inner.SetStatus(text); }
-    void SetPlan(const CActionList& plan) override { m_inner.SetPlan(plan); }
-    void SetPosition(size_t position) override { m_inner.SetPosition(position); }
+    void SetPlan(const CActionList& plan) override;
+    void SetPosition(size_t position) override;
     void ShowMessage(const std::string& text) override;
     void StepEnded(int kind, const std::string& slavePath, StepOutcome outcome) override;
     void SourceVanished(int kind, const std::string& masterFile) override;
@@ -121,6 +128,5 @@ private:
     std::array<size_t, 6> m_failed{};
     std::array<size_t, 6> m_vanished{};
     size_t m_attributesLost = 0;
-    std::uint64_t m_bytes = 0;
-    std::chrono::steady_clock::time_point m_began;
+    std::optional<RunProgress> m_progress;  // from Run on
 };

@@ -240,11 +240,10 @@ void AddUnusable(const std::string& root, const CFileList& list,
 
 // The guard against a wrong master or a reversed direction: Yes when the plan
 // may go ahead.
-IRequestHost::Answer RunAllowed(IRequestHost& host, const StartRequest& r,
-                                const CActionList& actions, size_t slaveEntries) {
-    const auto counts = CountByKind(actions);
-    const size_t deletions = counts[ACTION_DELETE] + counts[ACTION_RMDIR];
-    const size_t older = r.allowOlder ? 0 : CountReplacingNewer(actions);
+IRequestHost::Answer RunAllowed(IRequestHost& host, const StartRequest& r, const PlanCounts& counts,
+                                size_t slaveEntries) {
+    const size_t deletions = counts.byKind[ACTION_DELETE] + counts.byKind[ACTION_RMDIR];
+    const size_t older = r.allowOlder ? 0 : counts.replacingNewer;
     if (r.maxDelete >= 0 &&
         static_cast<unsigned long long>(deletions) > static_cast<unsigned long long>(r.maxDelete)) {
         // Everything that stands in the way, so one change of the options does.
@@ -309,11 +308,11 @@ public:
     Request(IRequestHost& host, const StartRequest& r) : m_host(host), m_r(r) {}
 
     RequestResult Run() {
-        const RequestResult result = Steps();
-        if (result == RequestResult::Stopped) {
+        m_result.end = Steps().end;
+        if (m_result == RequestResult::Stopped) {
             m_release.InBackground();
         }
-        return result;
+        return m_result;
     }
 
 private:
@@ -512,6 +511,8 @@ private:
             if (!blocked.empty()) {
                 m_host.ShowBlocked(blocked);
             }
+            m_result.unreadable = unreadable.size();
+            m_result.blocked = blocked.size();
             return unreadable.empty() && blocked.empty() ? result : RequestResult::Failed;
         };
         if (m_actions.empty()) {
@@ -520,7 +521,9 @@ private:
             }
             return tellUnreadable(RequestResult::UpToDate);
         }
+        const PlanCounts counts = CountPlan(m_actions);  // the one count of the plan
         if (m_r.mode == RunMode::Preview) {
+            LogPlan(counts);
             if (!m_host.ApprovePlan(m_actions, m_r.slaveDir)) {
                 tellUnreadable(RequestResult::NotRun);  // the plan leaves them out
                 return RequestResult::NotRun;
@@ -529,7 +532,7 @@ private:
             m_host.ShowMessage("You just couldn't resist it, could you?", MessageKind::Error);
             return RequestResult::NotRun;
         } else if (const IRequestHost::Answer answer =
-                       RunAllowed(m_host, m_r, m_actions, m_slaveList.size());
+                       RunAllowed(m_host, m_r, counts, m_slaveList.size());
                    answer != IRequestHost::Answer::Yes) {
             return answer == IRequestHost::Answer::Refused ? RequestResult::Refused
                                                            : RequestResult::NotRun;
@@ -537,7 +540,8 @@ private:
         if (m_slave == nullptr) {
             return RequestResult::NotRun;  // a dry run: there is no slave to change
         }
-        if (!m_host.ExecutePlan(m_actions, *m_master, *m_slave)) {
+        LogPlan(counts);  // in Just Do It mode, not yet
+        if (!CarryOut(counts, unreadable.size(), blocked.size())) {
             tellUnreadable(RequestResult::Failed);
             return RequestResult::Failed;
         }
@@ -546,6 +550,34 @@ private:
             m_host.SaveSettings();
         }
         return result;
+    }
+
+    // The plan carried out, recorded, through the host's display of it; true
+    // when everything was done. The result keeps what the run came to, its
+    // summary counting the `unreadable` directories and `blocked` entries.
+    bool CarryOut(const PlanCounts& counts, size_t unreadable, size_t blocked) {
+        IExecHost* display = m_host.BeginRun();
+        if (display == nullptr) {
+            return false;
+        }
+        RunRecord record(*display, m_r.log);
+        const bool done =
+            record.Run(m_actions, counts, *m_master, *m_slave, m_r.onFailure, m_r.flush);
+        const std::string leftOut = LeftOutText(m_masterList.leftOut);
+        m_result.ran = true;
+        m_result.vanished = record.Vanished();
+        m_result.summary = record.Summary(unreadable, blocked) + leftOut;
+        const bool recorded = m_r.log != nullptr && m_r.log->IsOpen();
+        m_host.EndRun({done, record.Summary() + leftOut, recorded ? m_r.log->Path() : ""});
+        return done;
+    }
+
+    // The plan's totals in the log, once a request.
+    void LogPlan(const PlanCounts& counts) {
+        if (m_r.log != nullptr && !m_planLogged) {
+            m_r.log->Write("plan: " + PlanTotals(counts) + LeftOutText(m_masterList.leftOut));
+            m_planLogged = true;
+        }
     }
 
     // How the slave's file system matches names; exactly for a slave not yet made.
@@ -573,10 +605,13 @@ private:
     ReleaseTogether m_release{m_masterList, m_slaveList, m_actions};
     std::atomic<bool> m_stop{false};      // the master's scan and the comparison
     std::vector<std::string> m_ownPaths;  // below either root, of notMirrored
+    RequestResult m_result;               // what is told beside how the request ended
+    bool m_planLogged = false;
 };
 
 // The host of a request that is recorded: every call passed on, the messages,
-// the questions with their answers and the plan's totals written to the log.
+// the questions with their answers written to the log. The request writes the
+// plan's totals and the run (RunRecord) itself.
 class LoggedRequestHost : public IRequestHost {
 public:
     LoggedRequestHost(IRequestHost& inner, RunLog& log) : m_inner(inner), m_log(log) {}
@@ -618,21 +653,14 @@ public:
         m_log.Write("message: " + text);
         m_inner.TellSlaveCreated(text);
     }
-    void TellLeftOut(size_t entries) override {
-        m_leftOut = entries;
-        m_inner.TellLeftOut(entries);
-    }
+    void TellLeftOut(size_t entries) override { m_inner.TellLeftOut(entries); }
     bool ApprovePlan(const CActionList& actions, const std::string& slaveRoot) override {
-        LogPlan(actions);
         const bool approved = m_inner.ApprovePlan(actions, slaveRoot);
         m_log.Write(approved ? "plan approved" : "plan not approved");
         return approved;
     }
-    bool ExecutePlan(const CActionList& actions, platform::TreeRoot& master,
-                     platform::TreeRoot& slave) override {
-        LogPlan(actions);  // in Just Do It mode, not yet
-        return m_inner.ExecutePlan(actions, master, slave);
-    }
+    IExecHost* BeginRun() override { return m_inner.BeginRun(); }
+    void EndRun(const RunEnd& end) override { m_inner.EndRun(end); }
     void SaveSettings() override { m_inner.SaveSettings(); }
 
 private:
@@ -642,18 +670,8 @@ private:
         }
     }
 
-    // The plan's totals, once a request.
-    void LogPlan(const CActionList& actions) {
-        if (!m_planLogged) {
-            m_log.Write("plan: " + PlanTotals(actions) + LeftOutText(m_leftOut));
-            m_planLogged = true;
-        }
-    }
-
     IRequestHost& m_inner;
     RunLog& m_log;
-    bool m_planLogged = false;
-    size_t m_leftOut = 0;
 };
 
 }  // namespace
@@ -681,7 +699,7 @@ RequestResult RunStartRequest(IRequestHost& host, const StartRequest& r) {
     static const char* const kEnds[] = {"refused", "stopped", "up to date",
                                         "not run", "failed",  "done"};
     const bool cancelled = result == RequestResult::Failed && log.Cancelled();
-    log.Write(std::string("end: ") + (cancelled ? "cancelled" : kEnds[static_cast<int>(result)]));
+    log.Write(std::string("end: ") + (cancelled ? "cancelled" : kEnds[result.end]));
     return result;
 }
 

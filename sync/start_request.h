@@ -9,12 +9,26 @@
 #include <string>
 #include <vector>
 
+#include "exec/executor.h"
+#include "exec/run_host.h"
 #include "platform/tree_root.h"
 #include "tree/action.h"
 #include "tree/ignore_rules.h"
 
 class RunLog;
 struct RunRisk;
+
+// How a run that was carried out ended, for the host that showed it.
+struct RunEnd {
+    // Everything was done: false after a failure or a cancel, each already
+    // made known to the user.
+    bool done = false;
+    // "3 created, 1 modified, ... copied in 0.4 s" (RunRecord::Summary), then
+    // what was left out of the mirror ("; 2 left out").
+    std::string summary;
+    // The log the run is recorded in; "" when it is recorded nowhere.
+    std::string recordedIn;
+};
 
 // What a message is. A window captions an error with the application's name,
 // or with "Kelvad" for the checks of the roots and the guard, and news that is
@@ -75,11 +89,15 @@ public:
     virtual void TellLeftOut(size_t entries) { (void)entries; }
     // Shows the plan (Preview) and returns true when the user approves it.
     virtual bool ApprovePlan(const CActionList& actions, const std::string& slaveRoot) = 0;
-    // Carries the plan out (ExecuteActions) beneath the roots that were scanned
-    // and returns its result: false after a failure or a cancel, each already
-    // made known to the user.
-    virtual bool ExecutePlan(const CActionList& actions, platform::TreeRoot& master,
-                             platform::TreeRoot& slave) = 0;
+    // The plan is about to be carried out beneath the roots that were scanned:
+    // makes ready to show the run, and returns the host its steps, messages
+    // and progress are shown through (the request puts the run's record,
+    // RunRecord, between it and the executor). It stays the host's, and lives
+    // at least until EndRun. Null when the run cannot be shown, said already:
+    // the run is then not made, and the request fails.
+    virtual IExecHost* BeginRun() = 0;
+    // Told once the run that BeginRun began has ended (RunEnd).
+    virtual void EndRun(const RunEnd& end) { (void)end; }
     // Remembers the request's directories and mode after a successful run.
     virtual void SaveSettings() = 0;
 
@@ -132,10 +150,17 @@ struct StartRequest {
     // copies asks first (IRequestHost::ConfirmRisk) unless this is set.
     bool allowOlder = false;
     // When set, the request is recorded there: its start, mode and roots, each
-    // message, the plan's totals and how it ended. The front end records the
-    // run itself (RunRecord). Its lines are held while the trees are scanned,
-    // and it takes no part in the mirror (see notMirrored).
+    // message, the plan's totals, what the run did (RunRecord) and how it
+    // ended. Its lines are held while the trees are scanned, and it takes no
+    // part in the mirror (see notMirrored). The caller opens it, and reads
+    // its Failure afterwards.
     RunLog* log = nullptr;
+    // Whether a run stops at its first failure, or does every step that does
+    // not depend on one (ExecuteActions).
+    OnFailure onFailure = OnFailure::Stop;
+    // Whether a run ends by writing the slave to the disk (the benchmark times
+    // that apart).
+    FlushAtEnd flush = FlushAtEnd::Yes;
     // Files of Kelvad's own (the log) that take no part in the mirror: where
     // one lies inside the master or the slave, judged by where it really lies,
     // its path is left out in both trees, neither copied nor deleted, whatever
@@ -154,14 +179,29 @@ struct StartRequest {
     bool nameSlaveInRefusal = false;
 };
 
-enum class RequestResult {
-    Refused,   // a check failed, or the master is empty; its message was shown
-    Stopped,   // the user stopped the scan: nothing done, nothing said
-    UpToDate,  // nothing to do; said so
-    NotRun,    // the preview was refused, or no mode was chosen
-    Failed,    // the plan was carried out in part (a failure or a cancel), or a
-               // master directory could not be read
-    Done,      // the slave is in line and the settings were saved
+// How a request ended and, where it carried a plan out, what the run came to.
+struct RequestResult {
+    enum End {
+        Refused,   // a check failed, or the master is empty; its message was shown
+        Stopped,   // the user stopped the scan: nothing done, nothing said
+        UpToDate,  // nothing to do; said so
+        NotRun,    // the preview was refused, or no mode was chosen
+        Failed,    // the plan was carried out in part (a failure or a cancel), or a
+                   // master directory could not be read
+        Done,      // the slave is in line and the settings were saved
+    };
+    // A request that ended so, and ran nothing.
+    RequestResult(End how = Refused) : end(how) {}
+    bool operator==(End how) const { return end == how; }
+
+    End end;
+    bool ran = false;       // the plan was carried out, whole or in part
+    size_t unreadable = 0;  // directories of either tree not read, as told (ShowUnreadable)
+    size_t blocked = 0;     // master entries a left-out slave entry held, as told (ShowBlocked)
+    size_t vanished = 0;    // copies whose master file had vanished (SourceVanished)
+    // Of a run that ran: RunRecord::Summary, counting the blocked entries as
+    // failed and the directories not read, then what was left out.
+    std::string summary;
 };
 
 // Runs one request: checks the roots (both given, not the same text, master

@@ -19,6 +19,8 @@
 #include "support/fault_injector.h"
 #include "res/version.h"
 #include "support/temp_tree.h"
+#include "sync/action_line.h"
+#include "sync/run_log.h"
 
 namespace {
 
@@ -223,6 +225,13 @@ TEST(ProgressDialog, FollowsItsTemplateAndOnlyCancelsOnClose) {
     EXPECT_TRUE(progress.IsShown());
 }
 
+// Carries `plan` out in `progress` as the Start request does: through the run's record.
+bool RunIn(CProgressDlg& progress, const CActionList& plan, platform::TreeRoot& master,
+           platform::TreeRoot& slave) {
+    RunRecord record(progress, nullptr);
+    return record.Run(plan, CountPlan(plan), master, slave, OnFailure::Stop);
+}
+
 TEST(ProgressDialog, ShowsTheCurrentActionAndTheBar) {
     DialogRecorder recorder;  // no message box is expected; none may block the test
     TempDir t;
@@ -235,7 +244,7 @@ TEST(ProgressDialog, ShowsTheCurrentActionAndTheBar) {
     ASSERT_TRUE(progress.CreateModeless(nullptr));
     platform::TreeRoot master(t / "m");
     platform::TreeRoot slave(t / "s");
-    EXPECT_TRUE(progress.Execute(&plan, master, slave));
+    EXPECT_TRUE(RunIn(progress, plan, master, slave));
     EXPECT_EQ(progress.GetStatusControl()->GetLabel(), "..creating directory ../d");
     wxGauge* bar = progress.GetProgressControl();
     EXPECT_EQ(bar->GetValue(), bar->GetRange());
@@ -272,7 +281,7 @@ TEST(ProgressDialog, TheBarMovesWithTheBytesInsideOneLargeFile) {
     } slow(progress);
     FaultyRoot master(t / "m", platform::Mounts::Cross, slow);
     FaultyRoot slave(t / "s", platform::Mounts::Stay, slow);
-    EXPECT_TRUE(progress.Execute(&plan, master, slave));
+    EXPECT_TRUE(RunIn(progress, plan, master, slave));
     // During the one copy the bar went up in several steps, most of the way
     // (the directory after it weighs little), and said how much was copied.
     const int full = progress.GetProgressControl()->GetRange();
@@ -298,7 +307,7 @@ TEST(ProgressDialog, FailureMessageIsOwnedByTheProgressWindow) {
     ASSERT_TRUE(progress.CreateModeless(nullptr));
     platform::TreeRoot master("/m");
     platform::TreeRoot slave("/s");
-    EXPECT_FALSE(progress.Execute(&plan, master, slave));
+    EXPECT_FALSE(RunIn(progress, plan, master, slave));
     ASSERT_EQ(recorder.m_shown.size(), 1u);
     EXPECT_EQ(recorder.m_shown[0].text, "Invalid action");
     EXPECT_EQ(recorder.m_shown[0].caption, "kelvad");

@@ -75,7 +75,8 @@ TEST(ExecuteActions, TheWindowIsServedWhileTheSlaveIsFlushed) {
     RunRecord record(late, &log);
     FaultyRoot master(t / "m", platform::Mounts::Cross, slow);
     FaultyRoot slave(t / "s", platform::Mounts::Stay, slow);
-    EXPECT_TRUE(record.Run(Plan({{"a", "a", ACTION_MODIFY}}), master, slave, OnFailure::Stop));
+    const CActionList modify = Plan({{"a", "a", ACTION_MODIFY}});
+    EXPECT_TRUE(record.Run(modify, CountPlan(modify), master, slave, OnFailure::Stop));
     EXPECT_TRUE(late.m_cancelled);
     EXPECT_EQ(ReadFile(t / "log").find("cancelled"), std::string::npos) << ReadFile(t / "log");
 }
@@ -361,7 +362,7 @@ TEST(ExecuteActions, VanishedMasterFilesAndAttributesTheSlaveRefusesAreCountedNo
     RecordingHost host;
     RunRecord record(host, &log);
     // The run goes on past them, even one that stops at the first failure.
-    EXPECT_TRUE(record.Run(plan, master, slave, OnFailure::Stop));
+    EXPECT_TRUE(record.Run(plan, CountPlan(plan), master, slave, OnFailure::Stop));
     EXPECT_TRUE(refused.Fired());
     EXPECT_TRUE(host.m_messages.empty());
     EXPECT_TRUE(host.m_skipped.empty());
@@ -392,9 +393,11 @@ TEST(RunProgress, WeighsEachStepByItsBytesAndAStepWithoutBytesAsALittle) {
     // Half of the large file is about half of the run: the other steps weigh little.
     progress.AddCopiedBytes(5 * kMiB);
     EXPECT_NEAR(progress.Fraction(), 0.495, 0.005);
-    // A copy made again does not run past the file's share of the run.
+    // A copy made again does not run past the file's share of the run; what
+    // was copied counts it all.
     progress.AddCopiedBytes(20 * kMiB);
     EXPECT_EQ(progress.BytesDone(), 10 * kMiB);
+    EXPECT_EQ(progress.BytesCopied(), 25 * kMiB);
     progress.StepEnded(1);
     EXPECT_GT(progress.Fraction(), 0.99);
     EXPECT_LT(progress.Fraction(), 1.0);

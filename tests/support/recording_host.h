@@ -58,7 +58,7 @@ public:
 // An IRequestHost that answers the Start request as a user would and writes
 // down everything it is asked, in order: "busy", "idle", "caption: text" for a
 // message ("kelvad" standing for the application's name), "preview", "run",
-// "saved", "told: text" for what TellSlaveCreated is told. The plan is carried out through `m_exec`
+// "saved", "told: text" for what TellSlaveCreated is told. The run is shown through `m_exec`
 // (its own RecordingHost unless another is given), which also receives the request's messages.
 class RecordingRequestHost : public IRequestHost {
 public:
@@ -99,14 +99,14 @@ public:
         }
         return m_approve;
     }
-    bool ExecutePlan(const CActionList& actions, platform::TreeRoot& master,
-                     platform::TreeRoot& slave) override {
+    IExecHost* BeginRun() override {
         m_log.push_back("run");
         if (m_beforeRun) {
             m_beforeRun();
         }
-        return ExecuteActions(*m_exec, actions, master, slave, FlushAtEnd::Yes, m_onFailure);
+        return m_exec;
     }
+    void EndRun(const RunEnd& end) override { m_runEnd = end; }
     void SaveSettings() override { m_log.push_back("saved"); }
     void TellLeftOut(size_t entries) override { m_leftOut = entries; }
 
@@ -115,13 +115,13 @@ public:
     bool m_approve = true;
     bool m_confirmDeletion = true;
     Answer m_createSlave = Answer::Refused;  // asked of a missing slave whose parent exists
-    OnFailure m_onFailure = OnFailure::Stop;
     int m_keepAlives = 0;
     int m_stopAtKeepAlive = 0;                          // 0: never
     std::function<bool()> m_stopWhen;                   // asked at each keep-alive: stop now?
     std::chrono::steady_clock::time_point m_stoppedAt;  // when a stop was first asked
     std::function<void()> m_beforeRun;                  // between the plan and its execution
     size_t m_leftOut = 0;                               // as told by TellLeftOut
+    RunEnd m_runEnd;                                    // as told by EndRun
 
 private:
     RecordingHost m_ownExec;

@@ -46,8 +46,9 @@ inline CActionList PlanRun(const std::string& master, const std::string& slave,
 inline bool SyncRun(const std::string& master, const std::string& slave, RecordingHost& host,
                     FaultInjector* faults = nullptr, OnFailure onFailure = OnFailure::Stop) {
     RecordingRequestHost request(host);
-    request.m_onFailure = onFailure;
-    const RequestResult result = RunStartRequest(request, TestRequest(master, slave, 0, faults));
+    StartRequest r = TestRequest(master, slave, 0, faults);
+    r.onFailure = onFailure;
+    const RequestResult result = RunStartRequest(request, r);
     return result == RequestResult::Done || result == RequestResult::UpToDate;
 }
 

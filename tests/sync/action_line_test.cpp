@@ -30,6 +30,11 @@ TEST(BuildActionLine, EveryKindNamesTheSlaveSidePath) {
     EXPECT_EQ(BuildActionLine(*plan.back(), root),
               "Modify:\t/backup/f2.txt  (the slave's copy is newer)");
     EXPECT_TRUE(PlanTotals(plan).ends_with("; 2 newer slave files to be replaced by older ones"));
+    plan.push_back(std::make_unique<CAction>("~~~~", "old", ACTION_DELETE));
+    const PlanCounts counts = CountPlan(plan);
+    EXPECT_EQ(counts.byKind, (std::array<size_t, 6>{0, 3, 1, 0, 0, 0}));
+    EXPECT_EQ(counts.bytes, 6u);
+    EXPECT_EQ(counts.replacingNewer, 2u);
     EXPECT_EQ(RiskText({0, 4, false, 1}),
               "This run would replace 1 newer slave file with an older one");
     // A root typed with a trailing separator shows two.

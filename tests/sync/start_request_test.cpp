@@ -21,6 +21,7 @@
 #include "support/sync_run.h"
 #include "support/temp_tree.h"
 #include "support/test_scale.h"
+#include "sync/display_text.h"
 #include "sync/run_log.h"
 
 namespace {
@@ -184,7 +185,7 @@ TEST_F(StartRequestTest, EachModeTakesItsRoad) {
         int option;
         bool approve;
         bool inLine;  // the slave up to date before the request
-        RequestResult result;
+        RequestResult::End result;
         Log log;
     };
     const Case cases[] = {
@@ -296,7 +297,7 @@ TEST_F(StartRequestTest, AWrongMasterIsQuestionedBeforeItEmptiesTheSlave) {
     struct Case {
         bool confirm;
         long long maxDelete;
-        RequestResult result;
+        RequestResult::End result;
         Log log;
     };
     const Case cases[] = {
@@ -338,9 +339,16 @@ TEST_F(StartRequestTest, AMasterEntryWhosePlaceALeftOutSlaveEntryHoldsFailsTheRu
     const std::string why = " (a slave entry left out of the mirror is in its place)";
     for (int run = 0; run < 2; ++run) {
         m_host.m_log.clear();
-        EXPECT_EQ(Start(m_master, m_slave, 0), RequestResult::Failed);
+        const RequestResult result = Start(m_master, m_slave, 0);
+        EXPECT_EQ(result, RequestResult::Failed);
         EXPECT_EQ(m_host.m_log.back(), "Kelvad: Error creating " + m_slave + "/build" + why +
                                            "\nError creating " + m_slave + "/d" + why);
+        // Told in the result, and failures in the summary of the run that ran.
+        EXPECT_EQ(result.blocked, 2u);
+        EXPECT_EQ(result.ran, run == 0);
+        EXPECT_TRUE(result.summary.ends_with(
+            run == 0 ? " s; 2 failed, 0 not tried, 0 directories not read" : ""))
+            << result.summary;
     }
     EXPECT_EQ(Snapshot(m_slave),
               (std::map<std::string, std::string>{{".kelvadignore", "f:*.keep\nbuild/\n"},
@@ -355,10 +363,19 @@ TEST_F(StartRequestTest, AMasterDirectoryThatCannotBeReadFailsTheRunAndKeepsItsC
     WriteFile(m_master + "/new.txt", "x");
     WriteFile(m_slave + "/tax/old.pdf", "x");
     OneFault unreadable(Call::OpenDir, EACCES, 1, "master/tax");
-    EXPECT_EQ(Start(m_master, m_slave, 0, &unreadable), RequestResult::Failed);
+    const RequestResult result = Start(m_master, m_slave, 0, &unreadable);
+    EXPECT_EQ(result, RequestResult::Failed);
     EXPECT_EQ(m_host.m_log,
               (Log{"busy", "idle", "run",
                    "Kelvad: Error reading directory " + m_master + "/tax (Permission denied)"}));
+    // The run did all it was given: its summary counts what was not read, the
+    // host's (told as the run ended) does not.
+    EXPECT_TRUE(result.ran);
+    EXPECT_EQ(result.unreadable, 1u);
+    EXPECT_TRUE(result.summary.ends_with(" s; 0 failed, 0 not tried, 1 directories not read"))
+        << result.summary;
+    EXPECT_TRUE(m_host.m_runEnd.done);
+    EXPECT_TRUE(m_host.m_runEnd.summary.ends_with(" s")) << m_host.m_runEnd.summary;
     EXPECT_TRUE(Exists(m_slave + "/new.txt"));
     EXPECT_TRUE(Exists(m_slave + "/tax/old.pdf"));
     // Nothing else to do: not "up-to-date" all the same.
@@ -441,6 +458,57 @@ TEST_F(StartRequestTest, ALogInsideTheMasterIsMadeAfterTheScanAndLeavesAnEmptyMa
 }
 #endif
 
+TEST_F(StartRequestTest, TheRequestRecordsItsRunAndTellsWhatTheRunCameTo) {
+    for (const bool vanishes : {false, true}) {
+        SCOPED_TRACE(vanishes ? "a master file deleted after the scan" : "every change made");
+        TempDir t;
+        WriteFile(t / "m/.kelvadignore", "*.tmp\n");
+        WriteFile(t / "m/new.txt", "x");
+        WriteFile(t / "m/scratch.tmp", "x");
+        WriteFile(t / "s/gone", "x");
+        RunLog log;
+        ASSERT_TRUE(log.Open(t / "run.log").ok());
+        StartRequest request = TestRequest(t / "m", t / "s", 0);
+        request.log = &log;
+        m_host.m_beforeRun = [&] {
+            if (vanishes) {
+                std::remove((t / "m/new.txt").c_str());
+            }
+        };
+        const RequestResult result = RunStartRequest(m_host, request);
+        EXPECT_EQ(result, RequestResult::Done);
+        EXPECT_TRUE(result.ran);
+        EXPECT_EQ(result.vanished, vanishes ? 1u : 0u);
+        // The host and the result are told the same summary, with what was left out.
+        const std::string done = vanishes ? "1 created, 0 modified, 1 deleted, 0 directories made, "
+                                            "0 removed; 6 bytes copied in "
+                                          : "2 created, 0 modified, 1 deleted, 0 directories made, "
+                                            "0 removed; 7 bytes copied in ";
+        const std::string end = vanishes ? " s; 1 vanished; 1 left out" : " s; 1 left out";
+        for (const std::string& summary : {result.summary, m_host.m_runEnd.summary}) {
+            EXPECT_TRUE(summary.starts_with(done) && summary.ends_with(end)) << summary;
+        }
+        EXPECT_TRUE(m_host.m_runEnd.done);
+        EXPECT_EQ(m_host.m_runEnd.recordedIn, t / "run.log");
+        // The log holds the request and, in their order, the plan, the run and how it ended.
+        const std::string text = ReadFile(t / "run.log");
+        const std::string lines[] = {
+            "start: Just Do It",
+            "plan: 2 to create, 0 to replace (7 bytes); 1 to delete; 0 directories to make, 0 to "
+            "remove; 1 left out",
+            "deleted: " + WithNativeSeparators(t / "s/gone"), "summary: " + done, "end: done"};
+        size_t at = 0;
+        for (const std::string& line : lines) {
+            at = text.find(" " + line, at);
+            ASSERT_NE(at, std::string::npos) << line << "\n" << text;
+        }
+        EXPECT_NE(text.find(vanishes ? " vanished: " + WithNativeSeparators(t / "m/new.txt")
+                                     : " created: " + WithNativeSeparators(t / "s/new.txt")),
+                  std::string::npos)
+            << text;
+    }
+}
+
 TEST_F(StartRequestTest, AMissingSlaveIsMadeBeneathItsParentWhenTheHostAgrees) {
     using Answer = IRequestHost::Answer;
     WriteFile(m_master + "/a.txt", "x");
@@ -449,7 +517,7 @@ TEST_F(StartRequestTest, AMissingSlaveIsMadeBeneathItsParentWhenTheHostAgrees) {
     const struct {
         Answer answer;
         bool dryRun;
-        RequestResult result;
+        RequestResult::End result;
         Log log;
     } cases[] = {
         {Answer::Refused,
