@@ -341,7 +341,7 @@ void CSyncDlg::OnStart() {
 
 std::unique_ptr<platform::TreeRoot> CSyncDlg::OpenRoot(const std::string& path,
                                                        platform::Mounts mounts) {
-    return std::make_unique<platform::TreeRoot>(path, mounts);
+    return platform::OpenTreeRoot(path, mounts);
 }
 
 void CSyncDlg::SetScanning(bool scanning) {

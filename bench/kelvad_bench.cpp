@@ -150,9 +150,9 @@ void BenchBigFile(const Options& o) {
         o.runs, "Kelvad CopyOneFile", clear,
         [&](int) {
             NullHost host;
-            platform::TreeRoot root(dir);
-            platform::TreeRoot slaveRoot(dir, platform::Mounts::Stay);
-            if (CopyOneFile(host, root, "big", slaveRoot, "big.out", CopyMode::Create).code !=
+            const auto root = platform::OpenTreeRoot(dir);
+            const auto slaveRoot = platform::OpenTreeRoot(dir, platform::Mounts::Stay);
+            if (CopyOneFile(host, *root, "big", *slaveRoot, "big.out", CopyMode::Create).code !=
                 COPY_OK) {
                 std::_Exit(3);
             }
@@ -207,8 +207,8 @@ void BenchChanged(const Options& o) {
     MakeTree(master, entries, 42, 1500000000);
     Run("cp -a '" + master + "' '" + templ + "'");
     CFileList files;
-    platform::TreeRoot masterRoot(master);
-    ScanDirectory(masterRoot, &files);
+    const auto masterRoot = platform::OpenTreeRoot(master);
+    ScanDirectory(*masterRoot, &files);
     long changes = 0;
     for (size_t i = 0; i < files.size(); ++i) {
         if (files[i]->IsDirectory() || i % 100 != 0) {

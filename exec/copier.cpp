@@ -378,7 +378,7 @@ CopyOutcome CopyWhileSourceHolds(ICopyHost& host, CopyJob& job, const std::strin
         }
         platform::Status emptied = job.slave.Truncate(job.outFd, 0);
         if (emptied.ok()) {
-            emptied = platform::Rewind(job.outFd);
+            emptied = job.slave.Rewind(job.outFd);
         }
         if (!emptied.ok()) {
             return WriteError(emptied);
@@ -390,9 +390,8 @@ CopyOutcome CopyWhileSourceHolds(ICopyHost& host, CopyJob& job, const std::strin
 
 CopyOutcome CopyJob::Commit(const std::string& target, CopyMode mode) {
     // The output takes its name in the directory found at its path now, from the
-    // root: one that was moved out of the slave while the copy went on receives
-    // nothing.
-    slave.ForgetKeptDirectory();
+    // root (as every call of a root finds it): one that was moved out of the
+    // slave while the copy went on receives nothing.
     const bool unnamed = outName.empty();
     if (unnamed) {
         // An unnamed file must be linked while it is still open; should closing

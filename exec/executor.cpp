@@ -134,10 +134,6 @@ public:
 private:
     // Carries out one action; false when the run must stop.
     bool Step(const CAction& action) {
-        // Each step resolves its directories anew from the roots: one that was
-        // moved out of the slave since the last step receives nothing more.
-        m_master.ForgetKeptDirectory();
-        m_slave.ForgetKeptDirectory();
         const int kind = action.GetKind();
         const std::string& slavePath = action.GetTargetPath();
         if (kind < ACTION_MODIFY || kind > ACTION_RMDIR) {

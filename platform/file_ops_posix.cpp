@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/path_compare.h"
+#include "platform/system_root.h"
 
 namespace platform {
 

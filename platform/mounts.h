@@ -1,6 +1,7 @@
 // Where trees lie among the mounted file systems: the overlap of two roots by
 // what they are, the mounts below a root, a root mounted inside itself, and the
-// step in which a file system keeps times.
+// step in which a file system keeps times. For the roots' own use, on their
+// open directories; above platform/ a tree is asked through its TreeRoot.
 #pragma once
 
 #include <string>

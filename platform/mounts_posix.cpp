@@ -21,6 +21,7 @@
 
 #include "platform/file_ops.h"
 #include "platform/path_compare.h"
+#include "platform/system_root.h"
 
 namespace platform {
 

@@ -87,6 +87,9 @@ public:
         assert(ok());
         return &*m_value;
     }
+    // The value, or `fallback` for a result that failed.
+    T ValueOr(T fallback) const& { return ok() ? *m_value : std::move(fallback); }
+    T ValueOr(T fallback) && { return ok() ? std::move(*m_value) : std::move(fallback); }
 
 private:
     std::optional<T> m_value;

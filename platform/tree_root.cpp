@@ -1,13 +1,15 @@
-// What the root handle does the same way on every system: the directory kept
-// open between the operations of one step, the way to a name's directory, the
-// letter-case probe, and the calls on open descriptors, which pass to the file
-// services.
+// What the root handle does the same way on every system: the way to a name's
+// directory, the letter-case probe, where the tree lies among the mounted file
+// systems, the calls on open descriptors, which pass to the file services, and
+// the wrapper that passes every call on.
 #include "platform/tree_root.h"
 
 #include <cerrno>
 
 #include "platform/file_ops.h"
+#include "platform/mounts.h"
 #include "platform/path_compare.h"
+#include "platform/system_root.h"
 
 namespace platform {
 
@@ -25,78 +27,109 @@ std::string SwapCase(std::string_view name) {
 }
 }  // namespace
 
-TreeRoot::~TreeRoot() {
-    ForgetKeptDirectory();
+std::unique_ptr<TreeRoot> OpenTreeRoot(std::string path, Mounts mounts) {
+    return std::make_unique<SystemRoot>(std::move(path), mounts);
+}
+
+SystemRoot::~SystemRoot() {
     if (m_fd >= 0) {
         (void)CloseFile(m_fd);
     }
 }
 
-void TreeRoot::ForgetKeptDirectory() {
-    if (m_keptFd >= 0) {
-        (void)CloseFile(m_keptFd);
-        m_keptFd = -1;
+SystemRoot::Dir::~Dir() {
+    if (m_owned && m_fd.ok()) {
+        (void)CloseFile(*m_fd);
     }
-    m_keptDir.clear();
 }
 
-Result<int> TreeRoot::Parent(std::string_view relative, std::string_view& name) {
-    const size_t slash = relative.rfind('/');
-    name = slash == std::string_view::npos ? relative : relative.substr(slash + 1);
-    return Directory(slash == std::string_view::npos ? std::string_view()
-                                                     : relative.substr(0, slash));
-}
-
-Result<int> TreeRoot::Directory(std::string_view dir) {
+// No directory below the root is kept from one call to the next: the next
+// call may come after the directory was moved out of the tree, and resolving
+// it anew costs what closing a kept one would (two calls a copied file).
+SystemRoot::Dir SystemRoot::Directory(std::string_view dir) {
     if (m_fd < 0) {
-        return m_openStatus;
+        return Dir(m_openStatus, false);
     }
     if (dir.empty()) {
-        return m_fd;
+        return Dir(m_fd, false);
     }
-    if (m_keptFd >= 0 && dir == m_keptDir) {
-        return m_keptFd;
-    }
-    ForgetKeptDirectory();
-    const Result<int> opened = OpenDirectoryBeneath(m_fd, dir, m_mounts);
-    if (opened.ok()) {
-        m_keptFd = *opened;
-        m_keptDir = dir;
-    }
-    return opened;
+    return Dir(OpenDirectoryBeneath(m_fd, dir, m_mounts), true);
 }
 
-Result<int> TreeRoot::OpenDirectory(std::string_view relative) {
+Result<int> SystemRoot::OpenDirectory(std::string_view relative) {
     if (m_fd < 0) {
         return m_openStatus;
     }
     return OpenDirectoryBeneath(m_fd, relative, m_mounts);
 }
 
-bool TreeRoot::NameExists(std::string_view relative) {
-    std::string_view name;
-    const Result<int> dir = Parent(relative, name);
-    return dir.ok() && detail::HasEntry(*dir, std::string(name));
+bool SystemRoot::NameExists(std::string_view relative) {
+    const Result<bool> exists = AtParent(relative, [](int dir, const std::string& name) {
+        return Result<bool>(detail::HasEntry(dir, name));
+    });
+    return exists.ok() && *exists;
 }
 
-bool TreeRoot::IgnoresCase(std::string_view relative) {
-    std::string_view name;
-    const Result<int> dir = Parent(relative, name);
-    const std::string swapped = SwapCase(name);
-    if (!dir.ok() || swapped == name || !detail::HasEntry(*dir, swapped)) {
-        return false;
+bool SystemRoot::IgnoresCase(std::string_view relative) {
+    const Result<bool> ignores = AtParent(relative, [](int dir, const std::string& name) {
+        const std::string swapped = SwapCase(name);
+        // The other spelling names something. It is the same entry unless the
+        // directory lists it as one of its own (through FUSE the two spellings
+        // may even show different inode numbers, so the listing decides).
+        return Result<bool>(swapped != name && detail::HasEntry(dir, swapped) &&
+                            !detail::ListsName(dir, swapped));
+    });
+    return ignores.ok() && *ignores;
+}
+
+Result<std::vector<std::string>> SystemRoot::MountPointsBelow() {
+    if (m_fd < 0) {
+        return m_openStatus;
     }
-    // The other spelling names something. It is the same entry unless the
-    // directory lists it as one of its own (through FUSE the two spellings may
-    // even show different inode numbers, so the listing decides).
-    return !detail::ListsName(*dir, swapped);
+    return platform::MountPointsBelow(m_fd);
 }
 
-bool TreeRoot::NextMatch(DirSearch& search, DirMatch& match) {
+bool SystemRoot::LiesInsideItself(int dirFd) {
+    return platform::LiesInsideItself(dirFd);
+}
+
+Result<bool> SystemRoot::Overlaps(TreeRoot& other, std::string_view relative) {
+    if (m_fd < 0) {
+        return m_openStatus;
+    }
+    if (relative.empty()) {
+        return other.OverlapsDirectory(m_fd);
+    }
+    // A mount point is what is asked about: it is entered whatever the root's
+    // Mounts say.
+    const Result<int> fd = OpenDirectoryBeneath(m_fd, relative, Mounts::Cross);
+    if (!fd.ok()) {
+        return fd.status();
+    }
+    const Result<bool> overlap = other.OverlapsDirectory(*fd);
+    (void)CloseFile(*fd);
+    return overlap;
+}
+
+Result<bool> SystemRoot::OverlapsDirectory(int dirFd) {
+    if (m_fd < 0) {
+        return m_openStatus;
+    }
+    return RootsOverlap(dirFd, m_fd);
+}
+
+Result<FileTime> SystemRoot::TimeStep() {
+    if (m_fd < 0) {
+        return m_openStatus;
+    }
+    return TimeStepOf(m_fd);
+}
+
+bool SystemRoot::NextMatch(DirSearch& search, DirMatch& match) {
     return search.Next(match);
 }
 
-std::string TreeRoot::Reason(const Status& failure, std::string_view relative) {
+std::string SystemRoot::Reason(const Status& failure, std::string_view relative) {
     if (failure.Is(EXDEV) || failure.Is(EBUSY)) {
         const std::string mountPoint = MountPointOn(relative);
         if (!mountPoint.empty()) {
@@ -106,49 +139,238 @@ std::string TreeRoot::Reason(const Status& failure, std::string_view relative) {
     return failure.Reason();
 }
 
-Result<size_t> TreeRoot::Read(int fd, void* buffer, size_t size) {
+Result<size_t> SystemRoot::Read(int fd, void* buffer, size_t size) {
     return ReadSome(fd, buffer, size);
 }
 
-Result<size_t> TreeRoot::ReadAt(int fd, void* buffer, size_t size, off_t offset) {
+Result<size_t> SystemRoot::ReadAt(int fd, void* buffer, size_t size, off_t offset) {
     return platform::ReadAt(fd, buffer, size, offset);
 }
 
-Status TreeRoot::WriteAll(int fd, const void* buffer, size_t size) {
+Status SystemRoot::WriteAll(int fd, const void* buffer, size_t size) {
     return platform::WriteAll(fd, buffer, size);
 }
 
-Status TreeRoot::WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) {
+Status SystemRoot::WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) {
     return platform::WriteAllAt(fd, buffer, size, offset);
 }
 
-Result<size_t> TreeRoot::CopyRange(int in, int out, size_t size) {
+Result<size_t> SystemRoot::CopyRange(int in, int out, size_t size) {
     return platform::CopyRange(in, out, size);
 }
 
-Result<size_t> TreeRoot::CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset,
-                                     size_t size) {
+Result<size_t> SystemRoot::CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset,
+                                       size_t size) {
     return platform::CopyRangeAt(in, inOffset, out, outOffset, size);
 }
 
-Result<off_t> TreeRoot::SeekData(int fd, off_t offset) {
+Result<off_t> SystemRoot::SeekData(int fd, off_t offset) {
     return platform::SeekData(fd, offset);
 }
 
-Result<off_t> TreeRoot::SeekHole(int fd, off_t offset) {
+Result<off_t> SystemRoot::SeekHole(int fd, off_t offset) {
     return platform::SeekHole(fd, offset);
 }
 
-Status TreeRoot::Truncate(int fd, off_t size) {
+Status SystemRoot::Truncate(int fd, off_t size) {
     return platform::Truncate(fd, size);
 }
 
-Status TreeRoot::Describe(int fd, FileInfo& info) {
+Status SystemRoot::Rewind(int fd) {
+    return platform::Rewind(fd);
+}
+
+Status SystemRoot::Describe(int fd, FileInfo& info) {
     return DescribeOpenFile(fd, info);
 }
 
-Status TreeRoot::Close(int fd) {
+Status SystemRoot::Close(int fd) {
     return CloseFile(fd);
+}
+
+std::unique_ptr<TreeRoot> TreeRootWrapper::SecondHandle() const {
+    return m_target->SecondHandle();
+}
+
+bool TreeRootWrapper::IsOpen() const {
+    return m_target->IsOpen();
+}
+
+const Status& TreeRootWrapper::OpenStatus() const {
+    return m_target->OpenStatus();
+}
+
+const std::string& TreeRootWrapper::Path() const {
+    return m_target->Path();
+}
+
+Result<int> TreeRootWrapper::OpenDirectory(std::string_view relative) {
+    return m_target->OpenDirectory(relative);
+}
+
+bool TreeRootWrapper::NextMatch(DirSearch& search, DirMatch& match) {
+    return m_target->NextMatch(search, match);
+}
+
+Status TreeRootWrapper::DescribeName(std::string_view relative, FileInfo& info) {
+    return m_target->DescribeName(relative, info);
+}
+
+Result<int> TreeRootWrapper::OpenForRead(std::string_view relative, FileInfo& info) {
+    return m_target->OpenForRead(relative, info);
+}
+
+Result<std::string> TreeRootWrapper::ReadLink(std::string_view relative) {
+    return m_target->ReadLink(relative);
+}
+
+Result<int> TreeRootWrapper::CreateExclusive(std::string_view relative, mode_t mode) {
+    return m_target->CreateExclusive(relative, mode);
+}
+
+Result<int> TreeRootWrapper::CreateUnnamed(std::string_view relativeDir, mode_t mode) {
+    return m_target->CreateUnnamed(relativeDir, mode);
+}
+
+Status TreeRootWrapper::LinkUnnamed(int fd, std::string_view relative) {
+    return m_target->LinkUnnamed(fd, relative);
+}
+
+Status TreeRootWrapper::RenameReplace(std::string_view from, std::string_view to) {
+    return m_target->RenameReplace(from, to);
+}
+
+Status TreeRootWrapper::RenameNoReplace(std::string_view from, std::string_view to) {
+    return m_target->RenameNoReplace(from, to);
+}
+
+Status TreeRootWrapper::RemoveFile(std::string_view relative) {
+    return m_target->RemoveFile(relative);
+}
+
+Status TreeRootWrapper::MakeDirectory(std::string_view relative, mode_t mode) {
+    return m_target->MakeDirectory(relative, mode);
+}
+
+Status TreeRootWrapper::SetMode(std::string_view relative, mode_t mode) {
+    return m_target->SetMode(relative, mode);
+}
+
+Status TreeRootWrapper::RemoveDirectory(std::string_view relative) {
+    return m_target->RemoveDirectory(relative);
+}
+
+bool TreeRootWrapper::MayHold(std::string_view relative) {
+    return m_target->MayHold(relative);
+}
+
+bool TreeRootWrapper::NameExists(std::string_view relative) {
+    return m_target->NameExists(relative);
+}
+
+bool TreeRootWrapper::IgnoresCase(std::string_view relative) {
+    return m_target->IgnoresCase(relative);
+}
+
+Status TreeRootWrapper::Lock() {
+    return m_target->Lock();
+}
+
+bool TreeRootWrapper::AncestorHolds(std::string_view name) {
+    return m_target->AncestorHolds(name);
+}
+
+Status TreeRootWrapper::Flush() {
+    return m_target->Flush();
+}
+
+Result<std::vector<std::string>> TreeRootWrapper::MountPointsBelow() {
+    return m_target->MountPointsBelow();
+}
+
+bool TreeRootWrapper::LiesInsideItself(int dirFd) {
+    return m_target->LiesInsideItself(dirFd);
+}
+
+Result<bool> TreeRootWrapper::Overlaps(TreeRoot& other, std::string_view relative) {
+    return m_target->Overlaps(other, relative);
+}
+
+Result<bool> TreeRootWrapper::OverlapsDirectory(int dirFd) {
+    return m_target->OverlapsDirectory(dirFd);
+}
+
+Result<FileTime> TreeRootWrapper::TimeStep() {
+    return m_target->TimeStep();
+}
+
+std::string TreeRootWrapper::MountPointOn(std::string_view relative) {
+    return m_target->MountPointOn(relative);
+}
+
+std::string TreeRootWrapper::Reason(const Status& failure, std::string_view relative) {
+    return m_target->Reason(failure, relative);
+}
+
+Result<size_t> TreeRootWrapper::Read(int fd, void* buffer, size_t size) {
+    return m_target->Read(fd, buffer, size);
+}
+
+Result<size_t> TreeRootWrapper::ReadAt(int fd, void* buffer, size_t size, off_t offset) {
+    return m_target->ReadAt(fd, buffer, size, offset);
+}
+
+Status TreeRootWrapper::WriteAll(int fd, const void* buffer, size_t size) {
+    return m_target->WriteAll(fd, buffer, size);
+}
+
+Status TreeRootWrapper::WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) {
+    return m_target->WriteAllAt(fd, buffer, size, offset);
+}
+
+Result<size_t> TreeRootWrapper::CopyRange(int in, int out, size_t size) {
+    return m_target->CopyRange(in, out, size);
+}
+
+Result<size_t> TreeRootWrapper::CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset,
+                                            size_t size) {
+    return m_target->CopyRangeAt(in, inOffset, out, outOffset, size);
+}
+
+Result<off_t> TreeRootWrapper::SeekData(int fd, off_t offset) {
+    return m_target->SeekData(fd, offset);
+}
+
+Result<off_t> TreeRootWrapper::SeekHole(int fd, off_t offset) {
+    return m_target->SeekHole(fd, offset);
+}
+
+Status TreeRootWrapper::Truncate(int fd, off_t size) {
+    return m_target->Truncate(fd, size);
+}
+
+Status TreeRootWrapper::Rewind(int fd) {
+    return m_target->Rewind(fd);
+}
+
+Status TreeRootWrapper::Describe(int fd, FileInfo& info) {
+    return m_target->Describe(fd, info);
+}
+
+Status TreeRootWrapper::KeepAttributes(int fd, const FileInfo& source) {
+    return m_target->KeepAttributes(fd, source);
+}
+
+Status TreeRootWrapper::KeepExtendedAttributes(int sourceFd, int fd) {
+    return m_target->KeepExtendedAttributes(sourceFd, fd);
+}
+
+Status TreeRootWrapper::KeepOwner(std::string_view relative, const FileInfo& source) {
+    return m_target->KeepOwner(relative, source);
+}
+
+Status TreeRootWrapper::Close(int fd) {
+    return m_target->Close(fd);
 }
 
 }  // namespace platform

@@ -3,8 +3,8 @@
 // relative to it and is resolved beneath it without following any symbolic
 // link, so a directory swapped for a link while a run goes on can never lead a
 // read or a change outside the tree; and since no call sees a whole path, paths
-// of any length work. The operations are virtual: tests wrap a root to make its
-// calls fail, wait or be counted, one root at a time.
+// of any length work. TreeRoot is an interface, with one implementation a
+// system; tests wrap a root to make its calls fail, wait or be counted.
 #pragma once
 
 #include <sys/types.h>
@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/dir_search.h"
 #include "platform/file_time.h"
@@ -24,8 +25,6 @@
 // Windows keeps no owner or group of the POSIX kind; the fields stay 0 there.
 using uid_t = unsigned int;
 using gid_t = unsigned int;
-#else
-struct stat;
 #endif
 
 namespace platform {
@@ -50,149 +49,180 @@ struct FileInfo {
 // inside the slave is read, written or removed.
 enum class Mounts { Cross, Stay };
 
+// The interface of a root: every operation on a tree goes through it, and
+// nothing of the open directory behind it shows. OpenTreeRoot makes the
+// system's own; a test wraps one (TreeRootWrapper) to make its calls fail, wait
+// or be counted. A root serves one thread at a time.
 class TreeRoot {
 public:
-    // Opens the directory `path` as typed; a symbolic link at `path` itself is
-    // followed (a root may be typed as a link), nothing below it is. When the
-    // directory cannot be opened every operation fails as OpenStatus() says.
-    explicit TreeRoot(std::string path, Mounts mounts = Mounts::Cross);
-    virtual ~TreeRoot();
-    // A second handle on the directory `root` has open (opened from it, not
-    // looked up by its path again), for another thread: each root serves one
-    // thread at a time.
-    static std::unique_ptr<TreeRoot> SecondHandle(const TreeRoot& root);
+    TreeRoot() = default;
+    virtual ~TreeRoot() = default;
     TreeRoot(const TreeRoot&) = delete;
     TreeRoot& operator=(const TreeRoot&) = delete;
 
-    bool IsOpen() const { return m_fd >= 0; }
-    const Status& OpenStatus() const { return m_openStatus; }
-    // The root as typed.
-    const std::string& Path() const { return m_path; }
-    // The open root directory, for telling directories apart by what they are;
-    // -1 when it could not be opened. The root keeps ownership.
-    int Descriptor() const { return m_fd; }
+    // A second handle on the directory this root has open (opened from it, not
+    // looked up by its path again), for another thread; its OpenStatus says
+    // when it could not be opened. The caller owns it.
+    virtual std::unique_ptr<TreeRoot> SecondHandle() const = 0;
 
-    // Forgets the directory kept open from the last operation. The executor
-    // calls it before each step, so no step works through a directory that was
-    // resolved for an earlier one and may since have been moved out of the tree.
-    void ForgetKeptDirectory();
+    // Whether the root directory is open; when it is not, every operation
+    // fails as OpenStatus() says.
+    virtual bool IsOpen() const = 0;
+    virtual const Status& OpenStatus() const = 0;
+    // The root as typed.
+    virtual const std::string& Path() const = 0;
 
     // Every function below takes a path relative to the root ("" is the root
     // itself for OpenDirectory, CreateUnnamed and MakeDirectory's parent) and
     // returns a Status, or a Result holding a descriptor or a count, that says
     // which call failed and why. A symbolic link anywhere on the way gives
     // ELOOP; a mount point on the way below a root opened with Mounts::Stay
-    // gives EXDEV.
+    // gives EXDEV. Each call resolves its way from the root anew, so a directory
+    // moved out of the tree between two calls receives nothing from the later
+    // one.
 
-    // Opens the directory `relative` for listing; the caller owns the descriptor.
-    virtual Result<int> OpenDirectory(std::string_view relative);
+    // Opens the directory `relative` for listing; the caller owns the
+    // descriptor and closes it with Close (or hands it to a DirSearch).
+    virtual Result<int> OpenDirectory(std::string_view relative) = 0;
     // The next entry of a search started on a descriptor from OpenDirectory
     // (DirSearch::Next).
-    virtual bool NextMatch(DirSearch& search, DirMatch& match);
+    virtual bool NextMatch(DirSearch& search, DirMatch& match) = 0;
 
     // Describes what the name `relative` leads to now (never through a link).
-    virtual Status DescribeName(std::string_view relative, FileInfo& info);
+    virtual Status DescribeName(std::string_view relative, FileInfo& info) = 0;
 
     // Opens a regular file for reading and describes it. A link, FIFO, device or
     // directory is refused without being read (ELOOP, or EINVAL for anything
     // that is not a regular file). The caller closes the descriptor with Close.
-    virtual Result<int> OpenForRead(std::string_view relative, FileInfo& info);
+    virtual Result<int> OpenForRead(std::string_view relative, FileInfo& info) = 0;
 
     // What the symbolic link `relative` holds, its target as written (never
     // followed). EINVAL when it is no link; on Windows every call fails so.
-    virtual Result<std::string> ReadLink(std::string_view relative);
+    virtual Result<std::string> ReadLink(std::string_view relative) = 0;
 
     // Creates a new file for writing, exclusively (EEXIST for anything already
     // at that name, a link included), with `mode` less the umask.
-    virtual Result<int> CreateExclusive(std::string_view relative, mode_t mode);
+    virtual Result<int> CreateExclusive(std::string_view relative, mode_t mode) = 0;
 
     // Creates a file without a name in the directory `relativeDir`, for writing,
     // with `mode` less the umask; LinkUnnamed names it once it is complete. Until
     // then no name shows it, and if the process dies the file system frees it.
     // EOPNOTSUPP where the file system or the system cannot do this.
-    virtual Result<int> CreateUnnamed(std::string_view relativeDir, mode_t mode);
+    virtual Result<int> CreateUnnamed(std::string_view relativeDir, mode_t mode) = 0;
 
     // Gives the unnamed file `fd` the name `relative`, only if nothing has it.
-    virtual Status LinkUnnamed(int fd, std::string_view relative);
+    virtual Status LinkUnnamed(int fd, std::string_view relative) = 0;
 
     // Gives `from` the name `to`, replacing the file `to` atomically.
-    virtual Status RenameReplace(std::string_view from, std::string_view to);
+    virtual Status RenameReplace(std::string_view from, std::string_view to) = 0;
 
     // Gives `from` the name `to` only if nothing has that name (EEXIST
     // otherwise). Where the file system can neither refuse to replace in one
     // step nor make a hard link, the name is looked at first and then taken.
-    virtual Status RenameNoReplace(std::string_view from, std::string_view to);
+    virtual Status RenameNoReplace(std::string_view from, std::string_view to) = 0;
 
-    virtual Status RemoveFile(std::string_view relative);
+    virtual Status RemoveFile(std::string_view relative) = 0;
     // Makes the directory `relative` with `mode` less the umask.
-    virtual Status MakeDirectory(std::string_view relative, mode_t mode);
+    virtual Status MakeDirectory(std::string_view relative, mode_t mode) = 0;
     // Sets the permission bits of `relative` (never through a link). A file
     // system that keeps no permission bits (FAT, exFAT) is not an error.
-    virtual Status SetMode(std::string_view relative, mode_t mode);
+    virtual Status SetMode(std::string_view relative, mode_t mode) = 0;
     // Removes an empty directory; ENOTEMPTY otherwise.
-    virtual Status RemoveDirectory(std::string_view relative);
+    virtual Status RemoveDirectory(std::string_view relative) = 0;
 
     // False when nothing has the name `relative` (nor its directory): one
-    // look-up, no directory kept, for names that are mostly not there. True
-    // otherwise, also when it cannot tell; the caller then looks for real.
-    bool MayHold(std::string_view relative);
+    // look-up, for names that are mostly not there. True otherwise, also when
+    // it cannot tell; the caller then looks for real.
+    virtual bool MayHold(std::string_view relative) = 0;
 
     // True when something (a file, a directory, a link, anything) has this
     // name; false also when the way to it cannot be resolved.
-    virtual bool NameExists(std::string_view relative);
+    virtual bool NameExists(std::string_view relative) = 0;
 
     // True when the file system below the root matches names ignoring letter
     // case, found out from `relative`, an existing entry whose name holds a
     // letter: its name with the case of its letters swapped names something,
-    // and its directory lists no entry of that spelling.
-    virtual bool IgnoresCase(std::string_view relative);
+    // and its directory lists no entry of that spelling. False also when it
+    // cannot tell.
+    virtual bool IgnoresCase(std::string_view relative) = 0;
 
     // Takes a lock on the root directory for as long as this root is open (and
     // the process lives: the kernel releases it when it dies, so no lock is
     // ever left stale). EWOULDBLOCK when another open root holds it, here or
     // in another process. A file system that keeps no locks is no failure;
     // on Windows nothing is locked.
-    Status Lock();
+    virtual Status Lock() = 0;
 
     // True when a directory above the root (its parent, and so on up to the
     // top) has an entry named `name`; false also when one cannot be looked at.
     // On Windows always false.
-    bool AncestorHolds(std::string_view name);
+    virtual bool AncestorHolds(std::string_view name) = 0;
 
     // Writes everything the file system below the root holds in memory to its
     // disk (syncfs), so the tree survives the drive being pulled out.
-    virtual Status Flush();
+    virtual Status Flush() = 0;
+
+    // The mount points below the root (bind mounts included), as paths relative
+    // to it; empty when there are none (and on Windows, where a volume mounted
+    // in a folder is a reparse point that no walk enters). Fails when the mount
+    // table cannot be read; the caller then knows of none.
+    virtual Result<std::vector<std::string>> MountPointsBelow() = 0;
+
+    // True when the directory `dirFd`, opened by OpenDirectory, is also one of
+    // the directories above it: a bind mount of one of its own ancestors, which
+    // a walk down would enter for ever. False also when it cannot tell.
+    virtual bool LiesInsideItself(int dirFd) = 0;
+
+    // Whether the directory `relative` below this root ("" the root itself; a
+    // mount point is entered, whatever the root's Mounts) and the root `other`
+    // are the same directory or one lies inside the other, judged by what they
+    // are rather than how they are spelled: symbolic links, "." and "..", bind
+    // mounts and a file system that ignores letter case all count (see
+    // RootsOverlap in mounts.h). Fails when `relative` cannot be opened, or
+    // either root is not open.
+    virtual Result<bool> Overlaps(TreeRoot& other, std::string_view relative) = 0;
+    // The other half of Overlaps: whether the open directory `dirFd`, of
+    // another root, and this root overlap so.
+    virtual Result<bool> OverlapsDirectory(int dirFd) = 0;
+
+    // The step in which the file system below the root keeps last-write times:
+    // 2 s for FAT, and for exFAT and the FUSE file systems that may be serving
+    // one; 0 where times are kept to the nanosecond or near it. Fails when the
+    // file system cannot be looked at; the caller then takes 0.
+    virtual Result<FileTime> TimeStep() = 0;
 
     // The first mount point on the way to `relative`, itself included, as a
     // path relative to the root; "" when there is none (or the way cannot be
     // looked at).
-    std::string MountPointOn(std::string_view relative);
+    virtual std::string MountPointOn(std::string_view relative) = 0;
 
     // The words for `failure`, the outcome of an operation on `relative`: the
     // system's own ("No space left on device"), or, where a mount point in the
     // way made it fail, "another file system is mounted at /s/usb", since the
     // system's words for that ("Invalid cross-device link") do not say where.
-    std::string Reason(const Status& failure, std::string_view relative);
+    virtual std::string Reason(const Status& failure, std::string_view relative) = 0;
 
     // Calls on descriptors that this root's operations opened: the same as the
     // free functions of file_ops.h, here so that a wrapped root sees them too.
-    virtual Result<size_t> Read(int fd, void* buffer, size_t size);
-    virtual Result<size_t> ReadAt(int fd, void* buffer, size_t size, off_t offset);
-    virtual Status WriteAll(int fd, const void* buffer, size_t size);
-    virtual Status WriteAllAt(int fd, const void* buffer, size_t size, off_t offset);
+    virtual Result<size_t> Read(int fd, void* buffer, size_t size) = 0;
+    virtual Result<size_t> ReadAt(int fd, void* buffer, size_t size, off_t offset) = 0;
+    virtual Status WriteAll(int fd, const void* buffer, size_t size) = 0;
+    virtual Status WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) = 0;
     // The kernel's copy from `in` (a file of the other root) into `out`.
-    virtual Result<size_t> CopyRange(int in, int out, size_t size);
+    virtual Result<size_t> CopyRange(int in, int out, size_t size) = 0;
     virtual Result<size_t> CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset,
-                                       size_t size);
-    virtual Result<off_t> SeekData(int fd, off_t offset);
-    virtual Result<off_t> SeekHole(int fd, off_t offset);
-    virtual Status Truncate(int fd, off_t size);
-    virtual Status Describe(int fd, FileInfo& info);
+                                       size_t size) = 0;
+    virtual Result<off_t> SeekData(int fd, off_t offset) = 0;
+    virtual Result<off_t> SeekHole(int fd, off_t offset) = 0;
+    virtual Status Truncate(int fd, off_t size) = 0;
+    // Puts the descriptor's offset back at the start of the file.
+    virtual Status Rewind(int fd) = 0;
+    virtual Status Describe(int fd, FileInfo& info) = 0;
     // Gives the open output `fd` the last-write and last-access times of
     // `source` and, when the process may (as root), its owner and group, as
     // `cp -a` does. A file system that keeps no owners (FAT, exFAT) is not an
     // error.
-    virtual Status KeepAttributes(int fd, const FileInfo& source);
+    virtual Status KeepAttributes(int fd, const FileInfo& source) = 0;
     // Gives the open output `fd` the extended attributes of `sourceFd` (an open
     // file or directory of the other root), as `cp -a` does: the user's ones and
     // the access control lists always, and as root the security ones (a
@@ -203,64 +233,77 @@ public:
     // failure to read or set one: ENOTSUP where the slave's file system keeps
     // none (FAT, exFAT), EPERM where the process may not set it. On Windows
     // nothing is kept and ok returned.
-    virtual Status KeepExtendedAttributes(int sourceFd, int fd);
+    virtual Status KeepExtendedAttributes(int sourceFd, int fd) = 0;
     // Gives the directory or file `relative` the owner and group `source` has,
     // when the process may (as root); otherwise does nothing.
-    Status KeepOwner(std::string_view relative, const FileInfo& source);
-    virtual Status Close(int fd);
-
-private:
-    TreeRoot(int fd, std::string path, Mounts mounts, Status openStatus);
-
-    // The directory that holds `relative` and the last component of it; the
-    // descriptor is the root's or the one kept for the last directory resolved
-    // (the operations of one step mostly share one directory).
-    Result<int> Parent(std::string_view relative, std::string_view& name);
-    // The directory `relativeDir` ("" the root), kept open as Parent keeps it.
-    Result<int> Directory(std::string_view relativeDir);
-    // Resolves the directory that holds `relative` and runs
-    // operation(directory, last component) there; the operation returns a
-    // Status or a Result.
-    template <typename Operation>
-    auto AtParent(std::string_view relative, Operation operation) -> decltype(operation(0, ""));
-
-    std::string m_path;
-    Mounts m_mounts;
-    int m_fd = -1;
-    Status m_openStatus;
-    std::string m_keptDir;
-    int m_keptFd = -1;
+    virtual Status KeepOwner(std::string_view relative, const FileInfo& source) = 0;
+    virtual Status Close(int fd) = 0;
 };
 
-// Opens a directory `relative` beneath `dirFd` (both a directory descriptor,
-// "" for `dirFd` itself) following no symbolic link; paths longer than the
-// system's path limit are walked in pieces. With Mounts::Stay no mount point is
-// passed (EXDEV). Returns the new descriptor.
-Result<int> OpenDirectoryBeneath(int dirFd, std::string_view relative,
-                                 Mounts mounts = Mounts::Cross);
+// Opens the directory `path` as typed, as this system's root; a symbolic link
+// at `path` itself is followed (a root may be typed as a link), nothing below
+// it is. Never null: when the directory cannot be opened the root says why in
+// OpenStatus() and every operation fails so. The caller owns the root.
+std::unique_ptr<TreeRoot> OpenTreeRoot(std::string path, Mounts mounts = Mounts::Cross);
 
-template <typename Operation>
-inline auto TreeRoot::AtParent(std::string_view relative, Operation operation)
-    -> decltype(operation(0, "")) {
-    std::string_view name;
-    const Result<int> dir = Parent(relative, name);
-    if (!dir.ok()) {
-        return dir.status();
-    }
-    return operation(*dir, std::string(name));
-}
+// A root that passes every call to the root it holds, as it is: the base of a
+// test's root that changes a few of them. It owns its target.
+class TreeRootWrapper : public TreeRoot {
+public:
+    explicit TreeRootWrapper(std::unique_ptr<TreeRoot> target) : m_target(std::move(target)) {}
 
-namespace detail {
-#ifndef _WIN32
-void FillFileInfo(const struct stat& st, FileInfo& info);
-#endif
-// True when something (a file, a directory, a link) has the name `name` in the
-// directory `dirFd`, looked up without following a link.
-bool HasEntry(int dirFd, const std::string& name);
-// True when the directory `dirFd` lists `name` exactly as spelled, and when it
-// cannot be listed (the two spellings are then taken for two entries, as on a
-// file system that tells case apart). `dirFd` stays open.
-bool ListsName(int dirFd, const std::string& name);
-}  // namespace detail
+    TreeRoot& Target() { return *m_target; }
+
+    std::unique_ptr<TreeRoot> SecondHandle() const override;
+    bool IsOpen() const override;
+    const Status& OpenStatus() const override;
+    const std::string& Path() const override;
+    Result<int> OpenDirectory(std::string_view relative) override;
+    bool NextMatch(DirSearch& search, DirMatch& match) override;
+    Status DescribeName(std::string_view relative, FileInfo& info) override;
+    Result<int> OpenForRead(std::string_view relative, FileInfo& info) override;
+    Result<std::string> ReadLink(std::string_view relative) override;
+    Result<int> CreateExclusive(std::string_view relative, mode_t mode) override;
+    Result<int> CreateUnnamed(std::string_view relativeDir, mode_t mode) override;
+    Status LinkUnnamed(int fd, std::string_view relative) override;
+    Status RenameReplace(std::string_view from, std::string_view to) override;
+    Status RenameNoReplace(std::string_view from, std::string_view to) override;
+    Status RemoveFile(std::string_view relative) override;
+    Status MakeDirectory(std::string_view relative, mode_t mode) override;
+    Status SetMode(std::string_view relative, mode_t mode) override;
+    Status RemoveDirectory(std::string_view relative) override;
+    bool MayHold(std::string_view relative) override;
+    bool NameExists(std::string_view relative) override;
+    bool IgnoresCase(std::string_view relative) override;
+    Status Lock() override;
+    bool AncestorHolds(std::string_view name) override;
+    Status Flush() override;
+    Result<std::vector<std::string>> MountPointsBelow() override;
+    bool LiesInsideItself(int dirFd) override;
+    Result<bool> Overlaps(TreeRoot& other, std::string_view relative) override;
+    Result<bool> OverlapsDirectory(int dirFd) override;
+    Result<FileTime> TimeStep() override;
+    std::string MountPointOn(std::string_view relative) override;
+    std::string Reason(const Status& failure, std::string_view relative) override;
+    Result<size_t> Read(int fd, void* buffer, size_t size) override;
+    Result<size_t> ReadAt(int fd, void* buffer, size_t size, off_t offset) override;
+    Status WriteAll(int fd, const void* buffer, size_t size) override;
+    Status WriteAllAt(int fd, const void* buffer, size_t size, off_t offset) override;
+    Result<size_t> CopyRange(int in, int out, size_t size) override;
+    Result<size_t> CopyRangeAt(int in, off_t inOffset, int out, off_t outOffset,
+                               size_t size) override;
+    Result<off_t> SeekData(int fd, off_t offset) override;
+    Result<off_t> SeekHole(int fd, off_t offset) override;
+    Status Truncate(int fd, off_t size) override;
+    Status Rewind(int fd) override;
+    Status Describe(int fd, FileInfo& info) override;
+    Status KeepAttributes(int fd, const FileInfo& source) override;
+    Status KeepExtendedAttributes(int sourceFd, int fd) override;
+    Status KeepOwner(std::string_view relative, const FileInfo& source) override;
+    Status Close(int fd) override;
+
+private:
+    std::unique_ptr<TreeRoot> m_target;
+};
 
 }  // namespace platform

@@ -13,12 +13,14 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/file_ops.h"
 #include "platform/path_compare.h"
+#include "platform/system_root.h"
 
 namespace platform {
 
@@ -222,49 +224,90 @@ bool TellsCaseClashes() {
     return false;
 }
 
-TreeRoot::TreeRoot(std::string path, Mounts mounts) : m_path(std::move(path)), m_mounts(mounts) {
+SystemRoot::SystemRoot(std::string path, Mounts mounts)
+    : m_path(std::move(path)), m_mounts(mounts) {
     m_fd = m_path.empty() ? -1 : ::open(m_path.c_str(), kDirFlags);
     if (m_fd < 0) {
         m_openStatus = m_path.empty() ? Status::Failed("open", ENOENT) : Status::FromErrno("open");
     }
 }
 
-TreeRoot::TreeRoot(int fd, std::string path, Mounts mounts, Status openStatus)
+SystemRoot::SystemRoot(int fd, std::string path, Mounts mounts, Status openStatus)
     : m_path(std::move(path)), m_mounts(mounts), m_fd(fd), m_openStatus(openStatus) {}
 
-std::unique_ptr<TreeRoot> TreeRoot::SecondHandle(const TreeRoot& root) {
-    const int fd = root.m_fd < 0 ? -1 : ::openat(root.m_fd, ".", kDirFlags);
-    const Status status = root.m_fd < 0 ? root.m_openStatus
-                          : fd < 0      ? Status::FromErrno("openat")
-                                        : Status();
-    return std::unique_ptr<TreeRoot>(new TreeRoot(fd, root.m_path, root.m_mounts, status));
+std::unique_ptr<TreeRoot> SystemRoot::SecondHandle() const {
+    const int fd = m_fd < 0 ? -1 : ::openat(m_fd, ".", kDirFlags);
+    const Status status = m_fd < 0 ? m_openStatus : fd < 0 ? Status::FromErrno("openat") : Status();
+    return std::make_unique<SystemRoot>(fd, m_path, m_mounts, status);
 }
 
-Result<int> TreeRoot::OpenForRead(std::string_view relative, FileInfo& info) {
-    return AtParent(relative, [&info](int dir, const std::string& name) -> Result<int> {
-        // O_NONBLOCK keeps a FIFO that appeared in place of a file from blocking
-        // the open; the type check below then refuses it. It stays set: reads of
-        // a regular file ignore it, and two calls per file are saved.
-        const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
-            return Status::FromErrno("openat");
+namespace {
+// Opens `relative` itself beneath `dirFd` in one call with `flags` (and `mode`
+// for a file it makes), resolved as OpenPieceBeneath resolves a directory: no
+// link on the way nor at its end and, with Mounts::Stay, no mount point.
+// Returns the descriptor, or -1 with errno set; std::nullopt where the kernel
+// cannot (no openat2, or a path past its limit), for the caller to walk.
+std::optional<int> OpenAtOnce(int dirFd, std::string_view relative, Mounts mounts, int flags,
+                              mode_t mode = 0) {
+    if (relative.empty() || relative.size() >= PATH_MAX - 256 ||
+        !g_haveOpenat2.load(std::memory_order_relaxed)) {
+        return std::nullopt;
+    }
+    open_how how{};
+    how.flags = static_cast<decltype(how.flags)>(static_cast<unsigned>(flags));
+    how.mode = mode;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    if (mounts == Mounts::Stay) {
+        how.resolve |= RESOLVE_NO_XDEV;
+    }
+    const std::string path(relative);
+    const long fd = ::syscall(SYS_openat2, dirFd, path.c_str(), &how, sizeof how);
+    if (fd < 0 && errno == ENOSYS) {
+        g_haveOpenat2.store(false, std::memory_order_relaxed);
+        return std::nullopt;
+    }
+    return static_cast<int>(fd);
+}
+
+// The file `fd` (-1 when opening it failed) described, when it is a regular
+// file; otherwise closed, and why.
+Result<int> RegularFile(int fd, FileInfo& info) {
+    if (fd < 0) {
+        return Status::FromErrno("openat");
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        const Status failure = Status::FromErrno("fstat");
+        ::close(fd);
+        return failure;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return Status::Failed("fstat", EINVAL);
+    }
+    detail::FillFileInfo(st, info);
+    return fd;
+}
+}  // namespace
+
+Result<int> SystemRoot::OpenForRead(std::string_view relative, FileInfo& info) {
+    // O_NONBLOCK keeps a FIFO that appeared in place of a file from blocking
+    // the open; the type check then refuses it. It stays set: reads of a
+    // regular file ignore it, and two calls per file are saved.
+    constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    // The whole way in one call where the kernel can: two calls fewer than
+    // opening the directory, then the file in it, then closing the directory.
+    if (m_fd >= 0) {
+        if (const std::optional<int> fd = OpenAtOnce(m_fd, relative, m_mounts, kFlags)) {
+            return RegularFile(*fd, info);
         }
-        struct stat st;
-        if (::fstat(fd, &st) != 0) {
-            const Status failure = Status::FromErrno("fstat");
-            ::close(fd);
-            return failure;
-        }
-        if (!S_ISREG(st.st_mode)) {
-            ::close(fd);
-            return Status::Failed("fstat", EINVAL);
-        }
-        detail::FillFileInfo(st, info);
-        return fd;
+    }
+    return AtParent(relative, [&info](int dir, const std::string& name) {
+        return RegularFile(::openat(dir, name.c_str(), kFlags), info);
     });
 }
 
-Status TreeRoot::Lock() {
+Status SystemRoot::Lock() {
     if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0) {
         return {};
     }
@@ -272,7 +315,7 @@ Status TreeRoot::Lock() {
     return failure.Is(EWOULDBLOCK) ? failure : Status();
 }
 
-bool TreeRoot::AncestorHolds(std::string_view name) {
+bool SystemRoot::AncestorHolds(std::string_view name) {
     const std::string wanted(name);
     int dir = ::openat(m_fd, "..", kDirFlags);
     // Up to the top, where ".." is the directory itself; a bound keeps a
@@ -299,7 +342,7 @@ bool TreeRoot::AncestorHolds(std::string_view name) {
     return false;
 }
 
-Result<std::string> TreeRoot::ReadLink(std::string_view relative) {
+Result<std::string> SystemRoot::ReadLink(std::string_view relative) {
     return AtParent(relative, [](int dir, const std::string& name) -> Result<std::string> {
         std::string target(PATH_MAX, '\0');
         const ssize_t n = ::readlinkat(dir, name.c_str(), target.data(), target.size());
@@ -314,7 +357,7 @@ Result<std::string> TreeRoot::ReadLink(std::string_view relative) {
     });
 }
 
-Status TreeRoot::DescribeName(std::string_view relative, FileInfo& info) {
+Status SystemRoot::DescribeName(std::string_view relative, FileInfo& info) {
     return AtParent(relative, [&info](int dir, const std::string& name) {
         struct stat st;
         if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -325,7 +368,7 @@ Status TreeRoot::DescribeName(std::string_view relative, FileInfo& info) {
     });
 }
 
-Result<int> TreeRoot::CreateExclusive(std::string_view relative, mode_t mode) {
+Result<int> SystemRoot::CreateExclusive(std::string_view relative, mode_t mode) {
     return AtParent(relative, [mode](int dir, const std::string& name) {
         return Opened(
             ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode),
@@ -333,16 +376,24 @@ Result<int> TreeRoot::CreateExclusive(std::string_view relative, mode_t mode) {
     });
 }
 
-Result<int> TreeRoot::CreateUnnamed(std::string_view relativeDir, mode_t mode) {
+Result<int> SystemRoot::CreateUnnamed(std::string_view relativeDir, mode_t mode) {
     if (!ProcFdAvailable()) {
         return Status::Failed("open", EOPNOTSUPP);
     }
-    // The directory is kept open, so the files that follow in it find it so.
-    const Result<int> dir = Directory(relativeDir);
-    if (!dir.ok()) {
-        return dir;
+    constexpr int kFlags = O_WRONLY | O_TMPFILE | O_CLOEXEC;
+    // In one call where the kernel can, as OpenForRead opens a file.
+    std::optional<int> opened;
+    if (m_fd >= 0) {
+        opened = OpenAtOnce(m_fd, relativeDir, m_mounts, kFlags, mode);
     }
-    const int fd = ::openat(*dir, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, mode);
+    if (!opened) {
+        const Dir dir = Directory(relativeDir);
+        if (!(*dir).ok()) {
+            return (*dir).status();
+        }
+        opened = ::openat(**dir, ".", kFlags, mode);
+    }
+    const int fd = *opened;
     // A kernel that does not know O_TMPFILE sees O_DIRECTORY (EISDIR); a file
     // system that cannot do it says EOPNOTSUPP (or, through some layers, EINVAL
     // or ENOSYS).
@@ -352,7 +403,7 @@ Result<int> TreeRoot::CreateUnnamed(std::string_view relativeDir, mode_t mode) {
     return Opened(fd, "openat");
 }
 
-Status TreeRoot::LinkUnnamed(int fd, std::string_view relative) {
+Status SystemRoot::LinkUnnamed(int fd, std::string_view relative) {
     return AtParent(relative, [fd](int dir, const std::string& name) {
         char procPath[48];
         std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
@@ -361,14 +412,14 @@ Status TreeRoot::LinkUnnamed(int fd, std::string_view relative) {
     });
 }
 
-Status TreeRoot::RenameReplace(std::string_view from, std::string_view to) {
+Status SystemRoot::RenameReplace(std::string_view from, std::string_view to) {
     const std::string fromName(from.substr(from.rfind('/') + 1));  // a sibling of `to`
     return AtParent(to, [&fromName](int dir, const std::string& toName) {
         return Outcome(::renameat(dir, fromName.c_str(), dir, toName.c_str()), "renameat");
     });
 }
 
-Status TreeRoot::RenameNoReplace(std::string_view from, std::string_view to) {
+Status SystemRoot::RenameNoReplace(std::string_view from, std::string_view to) {
     const std::string fromName(from.substr(from.rfind('/') + 1));  // a sibling of `to`
     return AtParent(to, [&fromName](int dir, const std::string& toName) {
         if (::renameat2(dir, fromName.c_str(), dir, toName.c_str(), RENAME_NOREPLACE) == 0) {
@@ -399,19 +450,19 @@ Status TreeRoot::RenameNoReplace(std::string_view from, std::string_view to) {
     });
 }
 
-Status TreeRoot::RemoveFile(std::string_view relative) {
+Status SystemRoot::RemoveFile(std::string_view relative) {
     return AtParent(relative, [](int dir, const std::string& name) {
         return Outcome(::unlinkat(dir, name.c_str(), 0), "unlinkat");
     });
 }
 
-Status TreeRoot::MakeDirectory(std::string_view relative, mode_t mode) {
+Status SystemRoot::MakeDirectory(std::string_view relative, mode_t mode) {
     return AtParent(relative, [mode](int dir, const std::string& name) {
         return Outcome(::mkdirat(dir, name.c_str(), mode), "mkdirat");
     });
 }
 
-Status TreeRoot::SetMode(std::string_view relative, mode_t mode) {
+Status SystemRoot::SetMode(std::string_view relative, mode_t mode) {
     return AtParent(relative, [mode](int dir, const std::string& name) {
         // Never through a link, so the mode lands on what we made; this works on
         // a directory that its owner cannot open (mode 000) as well.
@@ -420,17 +471,13 @@ Status TreeRoot::SetMode(std::string_view relative, mode_t mode) {
     });
 }
 
-Status TreeRoot::RemoveDirectory(std::string_view relative) {
-    // The kept directory may be the one removed, or lie below it.
-    if (m_keptFd >= 0 && IsAtOrBelow(m_keptDir, relative)) {
-        ForgetKeptDirectory();
-    }
+Status SystemRoot::RemoveDirectory(std::string_view relative) {
     return AtParent(relative, [](int dir, const std::string& name) {
         return Outcome(::unlinkat(dir, name.c_str(), AT_REMOVEDIR), "unlinkat");
     });
 }
 
-bool TreeRoot::MayHold(std::string_view relative) {
+bool SystemRoot::MayHold(std::string_view relative) {
     if (m_fd < 0 || !g_haveOpenat2.load(std::memory_order_relaxed) || relative.size() >= PATH_MAX) {
         return true;
     }
@@ -446,14 +493,14 @@ bool TreeRoot::MayHold(std::string_view relative) {
     return errno != ENOENT && errno != ENOTDIR;
 }
 
-Status TreeRoot::Flush() {
+Status SystemRoot::Flush() {
     if (m_fd < 0) {
         return m_openStatus;
     }
     return Outcome(::syncfs(m_fd), "syncfs");
 }
 
-std::string TreeRoot::MountPointOn(std::string_view relative) {
+std::string SystemRoot::MountPointOn(std::string_view relative) {
     if (m_fd < 0) {
         return {};
     }
@@ -496,7 +543,7 @@ std::string TreeRoot::MountPointOn(std::string_view relative) {
     return {};
 }
 
-Status TreeRoot::KeepAttributes(int fd, const FileInfo& source) {
+Status SystemRoot::KeepAttributes(int fd, const FileInfo& source) {
     // The owner first: changing it leaves the times alone.
     if (RunningAsRoot()) {
         if (Status owned =
@@ -511,7 +558,7 @@ Status TreeRoot::KeepAttributes(int fd, const FileInfo& source) {
     return Outcome(::futimens(fd, times), "futimens");
 }
 
-Status TreeRoot::KeepExtendedAttributes(int sourceFd, int fd) {
+Status SystemRoot::KeepExtendedAttributes(int sourceFd, int fd) {
     // Most files have none: one call with a buffer large enough for a few names
     // tells so.
     std::vector<char> names(1024);
@@ -547,7 +594,7 @@ Status TreeRoot::KeepExtendedAttributes(int sourceFd, int fd) {
     return first;
 }
 
-Status TreeRoot::KeepOwner(std::string_view relative, const FileInfo& source) {
+Status SystemRoot::KeepOwner(std::string_view relative, const FileInfo& source) {
     if (!RunningAsRoot()) {
         return {};
     }

@@ -11,6 +11,7 @@
 #include "platform/dir_search.h"
 #include "platform/file_ops.h"
 #include "platform/path_compare.h"
+#include "platform/system_root.h"
 #include "platform/windows_util.h"
 
 namespace platform {
@@ -265,7 +266,8 @@ bool TellsCaseClashes() {
     return true;
 }
 
-TreeRoot::TreeRoot(std::string path, Mounts mounts) : m_path(std::move(path)), m_mounts(mounts) {
+SystemRoot::SystemRoot(std::string path, Mounts mounts)
+    : m_path(std::move(path)), m_mounts(mounts) {
     if (m_path.empty()) {
         m_openStatus = Status::Failed("CreateFileW", ENOENT);
         return;
@@ -289,17 +291,15 @@ TreeRoot::TreeRoot(std::string path, Mounts mounts) : m_path(std::move(path)), m
     m_openStatus = fd.status();
 }
 
-TreeRoot::TreeRoot(int fd, std::string path, Mounts mounts, Status openStatus)
+SystemRoot::SystemRoot(int fd, std::string path, Mounts mounts, Status openStatus)
     : m_path(std::move(path)), m_mounts(mounts), m_fd(fd), m_openStatus(openStatus) {}
 
-std::unique_ptr<TreeRoot> TreeRoot::SecondHandle(const TreeRoot& root) {
-    Result<int> fd =
-        root.m_fd < 0 ? Result<int>(root.m_openStatus) : OpenDirectoryBeneath(root.m_fd, "");
-    return std::unique_ptr<TreeRoot>(
-        new TreeRoot(fd.ok() ? *fd : -1, root.m_path, root.m_mounts, fd.status()));
+std::unique_ptr<TreeRoot> SystemRoot::SecondHandle() const {
+    Result<int> fd = m_fd < 0 ? Result<int>(m_openStatus) : OpenDirectoryBeneath(m_fd, "");
+    return std::make_unique<SystemRoot>(fd.ok() ? *fd : -1, m_path, m_mounts, fd.status());
 }
 
-Result<int> TreeRoot::OpenForRead(std::string_view relative, FileInfo& info) {
+Result<int> SystemRoot::OpenForRead(std::string_view relative, FileInfo& info) {
     return AtParent(relative, [&info](int dir, const std::string& name) -> Result<int> {
         const Result<HANDLE> opened = OpenName(HandleOf(dir), name, FILE_READ_DATA, FILE_OPEN,
                                                FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY);
@@ -320,7 +320,7 @@ Result<int> TreeRoot::OpenForRead(std::string_view relative, FileInfo& info) {
     });
 }
 
-Status TreeRoot::DescribeName(std::string_view relative, FileInfo& info) {
+Status SystemRoot::DescribeName(std::string_view relative, FileInfo& info) {
     return AtParent(relative, [&info](int dir, const std::string& name) {
         HANDLE opened;
         const NTSTATUS status = win::OpenRelative(HandleOf(dir), win::Widen(name),
@@ -338,7 +338,7 @@ Status TreeRoot::DescribeName(std::string_view relative, FileInfo& info) {
     });
 }
 
-Result<int> TreeRoot::CreateExclusive(std::string_view relative, mode_t) {
+Result<int> SystemRoot::CreateExclusive(std::string_view relative, mode_t) {
     // The read-only attribute, where the master's file has it, is given with
     // the times once the content is written (KeepAttributes).
     return AtParent(relative, [](int dir, const std::string& name) -> Result<int> {
@@ -353,49 +353,49 @@ Result<int> TreeRoot::CreateExclusive(std::string_view relative, mode_t) {
     });
 }
 
-Result<int> TreeRoot::CreateUnnamed(std::string_view, mode_t) {
+Result<int> SystemRoot::CreateUnnamed(std::string_view, mode_t) {
     // Windows gives no file without a name; the copy is written under a
     // temporary name instead.
     return Status::Failed("NtCreateFile", EOPNOTSUPP);
 }
 
-Status TreeRoot::LinkUnnamed(int, std::string_view) {
+Status SystemRoot::LinkUnnamed(int, std::string_view) {
     return Status::Failed("NtSetInformationFile", EOPNOTSUPP);
 }
 
-Status TreeRoot::RenameReplace(std::string_view from, std::string_view to) {
+Status SystemRoot::RenameReplace(std::string_view from, std::string_view to) {
     const std::string fromName(from.substr(from.rfind('/') + 1));  // a sibling of `to`
     return AtParent(to, [&fromName](int dir, const std::string& toName) {
         return RenameIn(HandleOf(dir), fromName, toName, true);
     });
 }
 
-Status TreeRoot::RenameNoReplace(std::string_view from, std::string_view to) {
+Status SystemRoot::RenameNoReplace(std::string_view from, std::string_view to) {
     const std::string fromName(from.substr(from.rfind('/') + 1));  // a sibling of `to`
     return AtParent(to, [&fromName](int dir, const std::string& toName) {
         return RenameIn(HandleOf(dir), fromName, toName, false);
     });
 }
 
-Status TreeRoot::Lock() {
+Status SystemRoot::Lock() {
     return {};  // a directory handle takes no lock here
 }
 
-bool TreeRoot::AncestorHolds(std::string_view) {
+bool SystemRoot::AncestorHolds(std::string_view) {
     return false;  // no view of one directory through another file system here
 }
 
-Result<std::string> TreeRoot::ReadLink(std::string_view) {
+Result<std::string> SystemRoot::ReadLink(std::string_view) {
     return Status::Failed("NtCreateFile", EINVAL);  // reparse points are never followed
 }
 
-Status TreeRoot::RemoveFile(std::string_view relative) {
+Status SystemRoot::RemoveFile(std::string_view relative) {
     return AtParent(relative, [](int dir, const std::string& name) {
         return DeleteName(HandleOf(dir), name, FILE_NON_DIRECTORY_FILE);
     });
 }
 
-Status TreeRoot::MakeDirectory(std::string_view relative, mode_t) {
+Status SystemRoot::MakeDirectory(std::string_view relative, mode_t) {
     return AtParent(relative, [](int dir, const std::string& name) {
         HANDLE made;
         const NTSTATUS status =
@@ -409,7 +409,7 @@ Status TreeRoot::MakeDirectory(std::string_view relative, mode_t) {
     });
 }
 
-Status TreeRoot::SetMode(std::string_view relative, mode_t mode) {
+Status SystemRoot::SetMode(std::string_view relative, mode_t mode) {
     // Windows keeps one permission of this kind, the read-only attribute of a
     // file; on a directory that attribute means something else and is left.
     return AtParent(relative, [mode](int dir, const std::string& name) {
@@ -427,33 +427,28 @@ Status TreeRoot::SetMode(std::string_view relative, mode_t mode) {
     });
 }
 
-Status TreeRoot::RemoveDirectory(std::string_view relative) {
-    // The kept directory may be the one removed, or lie below it: an open
-    // handle would keep it from going.
-    if (m_keptFd >= 0 && IsAtOrBelow(m_keptDir, relative)) {
-        ForgetKeptDirectory();
-    }
+Status SystemRoot::RemoveDirectory(std::string_view relative) {
     return AtParent(relative, [](int dir, const std::string& name) {
         return DeleteName(HandleOf(dir), name, FILE_DIRECTORY_FILE);
     });
 }
 
-bool TreeRoot::MayHold(std::string_view) {
+bool SystemRoot::MayHold(std::string_view) {
     return true;  // no look-up cheaper than the real one
 }
 
-Status TreeRoot::Flush() {
+Status SystemRoot::Flush() {
     // Windows lets only an administrator flush a whole volume. Each copy's data
     // is handed to the system when it is closed; removable drives are written
     // through by default.
     return m_fd < 0 ? m_openStatus : Status();
 }
 
-std::string TreeRoot::MountPointOn(std::string_view) {
+std::string SystemRoot::MountPointOn(std::string_view) {
     return {};  // a volume mounted below a root is a reparse point, refused as one
 }
 
-Status TreeRoot::KeepAttributes(int fd, const FileInfo& source) {
+Status SystemRoot::KeepAttributes(int fd, const FileInfo& source) {
     HANDLE handle = HandleOf(fd);
     FILE_BASIC_INFO basic{};
     if (!::GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) {
@@ -469,11 +464,11 @@ Status TreeRoot::KeepAttributes(int fd, const FileInfo& source) {
     return {};
 }
 
-Status TreeRoot::KeepExtendedAttributes(int, int) {
+Status SystemRoot::KeepExtendedAttributes(int, int) {
     return {};  // nothing is kept on Windows
 }
 
-Status TreeRoot::KeepOwner(std::string_view, const FileInfo&) {
+Status SystemRoot::KeepOwner(std::string_view, const FileInfo&) {
     return {};  // a copy belongs to the user who made it
 }
 

@@ -13,7 +13,6 @@
 #include <utility>
 
 #include "platform/file_ops.h"
-#include "platform/mounts.h"
 #include "platform/path_compare.h"
 #include "platform/status.h"
 #include "sync/action_line.h"
@@ -46,8 +45,7 @@ constexpr const char* kOverlap = "Master and slave directories overlap";
 
 std::unique_ptr<platform::TreeRoot> OpenRoot(const StartRequest& r, const std::string& path,
                                              platform::Mounts mounts) {
-    return r.openRoot ? r.openRoot(path, mounts)
-                      : std::make_unique<platform::TreeRoot>(path, mounts);
+    return r.openRoot ? r.openRoot(path, mounts) : platform::OpenTreeRoot(path, mounts);
 }
 
 // "Master directory can't be read (Permission denied)"
@@ -170,7 +168,9 @@ std::optional<RequestResult> CheckRoots(IRequestHost& host, const StartRequest& 
     }
     // Overlapping trees would make the run delete or overwrite the master. They
     // are judged by what the directories are, so links and bind mounts count.
-    if (platform::RootsOverlap(master->Descriptor(), slave->Descriptor())) {
+    // One whose overlap cannot be told is refused as one.
+    if (const platform::Result<bool> overlap = master->Overlaps(*slave, {});
+        !overlap.ok() || *overlap) {
         host.ShowMessage(kOverlap, MessageKind::KelvadError);
         return RequestResult::Refused;
     }
@@ -183,14 +183,9 @@ std::optional<RequestResult> CheckRoots(IRequestHost& host, const StartRequest& 
 // slave into itself.
 bool MountShowsOther(platform::TreeRoot& tree, const CFileList& list, platform::TreeRoot& other) {
     for (const std::string& mountPoint : list.mountPoints) {
-        const platform::Result<int> fd =
-            platform::OpenDirectoryBeneath(tree.Descriptor(), mountPoint);
-        if (!fd.ok()) {
-            continue;  // a file, or gone: no tree to show
-        }
-        const bool overlap = platform::RootsOverlap(*fd, other.Descriptor());
-        (void)platform::CloseFile(*fd);
-        if (overlap) {
+        // A mount point that cannot be opened is a file, or gone: no tree to show.
+        if (const platform::Result<bool> overlap = tree.Overlaps(other, mountPoint);
+            overlap.ok() && *overlap) {
             return true;
         }
     }
@@ -362,8 +357,7 @@ private:
         // Each scan reads the master's ignore files and cache tags through a
         // handle of its own; the slave's looks for them in every directory.
         Exclusions masterRules(*m_master, m_r.excludes, false);
-        const std::unique_ptr<platform::TreeRoot> masterForSlave =
-            platform::TreeRoot::SecondHandle(*m_master);
+        const std::unique_ptr<platform::TreeRoot> masterForSlave = m_master->SecondHandle();
         Exclusions slaveRules(*masterForSlave, m_r.excludes, true,
                               m_marker ? m_marker->SlaveMatch() : platform::NameMatch::Exact);
         Worker slaveScan([&] {
@@ -467,9 +461,9 @@ private:
         Worker compare([&] {
             CompareTrees(&m_masterList, &m_slaveList, &m_actions, m_r.masterDir, m_r.slaveDir,
                          SlaveNameMatch(),
-                         m_slave == nullptr ? 0
-                                            : std::max(platform::TimeStepOf(m_slave->Descriptor()),
-                                                       m_marker->TimeStep()),
+                         m_slave == nullptr
+                             ? 0
+                             : std::max(m_slave->TimeStep().ValueOr(0), m_marker->TimeStep()),
                          &m_stop, &m_blocked, platform::TellsCaseClashes() ? &m_clashes : nullptr,
                          m_slave != nullptr && m_marker->KeepsNanoseconds());
         });

@@ -11,7 +11,6 @@
 
 #include "platform/dir_search.h"
 #include "platform/file_ops.h"
-#include "platform/mounts.h"
 #include "platform/tree_root.h"
 #include "tree/exclusions.h"
 
@@ -89,7 +88,8 @@ public:
           m_others(others) {
         // Directories on which another file system (or a bind mount) is mounted:
         // rare, and each looked at before it is entered.
-        m_fileList.mountPoints = platform::MountPointsBelow(root.Descriptor());
+        // Those that cannot be known are taken for none.
+        m_fileList.mountPoints = root.MountPointsBelow().ValueOr({});
         m_mounts.insert(m_fileList.mountPoints.begin(), m_fileList.mountPoints.end());
     }
 
@@ -216,8 +216,8 @@ private:
         // A bind mount of one of its own ancestors would be entered for ever:
         // it is read once, where it really lies.
         if (!m_mounts.empty() && m_mounts.count(std::string(relative)) != 0 &&
-            platform::LiesInsideItself(*fd)) {
-            (void)platform::CloseFile(*fd);
+            m_root.LiesInsideItself(*fd)) {
+            (void)m_root.Close(*fd);
             MarkUnknown(dirEntry, relative, {}, &m_fileList);
             return;
         }

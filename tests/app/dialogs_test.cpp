@@ -242,9 +242,9 @@ TEST(ProgressDialog, ShowsTheCurrentActionAndTheBar) {
     plan.push_back(std::make_unique<CAction>("d", "~~~~", ACTION_MKDIR));
     CProgressDlg progress;
     ASSERT_TRUE(progress.CreateModeless(nullptr));
-    platform::TreeRoot master(t / "m");
-    platform::TreeRoot slave(t / "s");
-    EXPECT_TRUE(RunIn(progress, plan, master, slave));
+    const auto master = platform::OpenTreeRoot(t / "m");
+    const auto slave = platform::OpenTreeRoot(t / "s");
+    EXPECT_TRUE(RunIn(progress, plan, *master, *slave));
     EXPECT_EQ(progress.GetStatusControl()->GetLabel(), "..creating directory ../d");
     wxGauge* bar = progress.GetProgressControl();
     EXPECT_EQ(bar->GetValue(), bar->GetRange());
@@ -305,9 +305,9 @@ TEST(ProgressDialog, FailureMessageIsOwnedByTheProgressWindow) {
     plan.push_back(std::make_unique<CAction>("a", "b", 0));
     CProgressDlg progress;
     ASSERT_TRUE(progress.CreateModeless(nullptr));
-    platform::TreeRoot master("/m");
-    platform::TreeRoot slave("/s");
-    EXPECT_FALSE(RunIn(progress, plan, master, slave));
+    const auto master = platform::OpenTreeRoot("/m");
+    const auto slave = platform::OpenTreeRoot("/s");
+    EXPECT_FALSE(RunIn(progress, plan, *master, *slave));
     ASSERT_EQ(recorder.m_shown.size(), 1u);
     EXPECT_EQ(recorder.m_shown[0].text, "Invalid action");
     EXPECT_EQ(recorder.m_shown[0].caption, "kelvad");

@@ -31,7 +31,8 @@ TEST(WindowsTreeRoot, NamesMatchIgnoringCaseAndKeepTheirScript) {
     TempDir t;
     const std::string name = "Caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC.txt";
     WriteFile(t / name, "x");
-    platform::TreeRoot root(t.Path());
+    const auto opened = platform::OpenTreeRoot(t.Path());
+    platform::TreeRoot& root = *opened;
     EXPECT_EQ(Listed(root, ""), std::vector<std::string>{name});
     EXPECT_TRUE(root.IgnoresCase(name));
     platform::FileInfo info;
@@ -46,7 +47,8 @@ TEST(WindowsTreeRoot, ReadOnlyFilesAreReplacedAndDeleted) {
     for (const char* name : {"old", "new", "gone"}) {
         SetMode(t / name, 0444);
     }
-    platform::TreeRoot root(t.Path());
+    const auto opened = platform::OpenTreeRoot(t.Path());
+    platform::TreeRoot& root = *opened;
     ASSERT_TRUE(root.RenameReplace("new", "old").ok());
     EXPECT_EQ(ReadFile(t / "old"), "new");
     ASSERT_TRUE(root.RemoveFile("gone").ok());
@@ -62,7 +64,8 @@ TEST_P(WindowsUnusableName, IsRefusedWithWordsThatSaySoAndNothingElseIsTouched) 
     WriteFile(t / "a", "a");
     WriteFile(t / "ok", "ok");
     MakeDirs(t / "x");
-    platform::TreeRoot root(t.Path());
+    const auto opened = platform::OpenTreeRoot(t.Path());
+    platform::TreeRoot& root = *opened;
     const std::string name = GetParam();
     platform::FileInfo info;
     const platform::Result<int> created = root.CreateExclusive(name, 0644);
@@ -89,7 +92,8 @@ TEST(WindowsTreeRoot, AFileInUseByAnotherProgramIsSaidToBe) {
     const HANDLE held = ::CreateFileW(platform::win::LongPath(t / "held").c_str(), GENERIC_READ, 0,
                                       nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    platform::TreeRoot root(t.Path());
+    const auto opened = platform::OpenTreeRoot(t.Path());
+    platform::TreeRoot& root = *opened;
     platform::FileInfo info;
     const platform::Result<int> read = root.OpenForRead("held", info);
     for (const platform::Status& status :
@@ -104,7 +108,8 @@ TEST(WindowsTreeRoot, AFileInUseByAnotherProgramIsSaidToBe) {
 // says "NTFS" under Wine: a time set to the 100 ns reads back so.
 TEST(WindowsTreeRoot, ATimeSetToTheHundredNanosecondsReadsBackSo) {
     TempDir t;
-    platform::TreeRoot root(t.Path());
+    const auto opened = platform::OpenTreeRoot(t.Path());
+    platform::TreeRoot& root = *opened;
     const platform::Result<int> fd = root.CreateExclusive("marker", 0600);
     ASSERT_TRUE(fd.ok());
     platform::FileInfo set;
@@ -122,7 +127,8 @@ TEST(WindowsTreeRoot, ATimeSetToTheHundredNanosecondsReadsBackSo) {
 TEST(WindowsTreeRoot, PathsPastTheOldLimitAndNoWayOut) {
     TempDir t;
     const std::string deep = MakeDeepChain(t.Path(), std::string(100, 'd'), 5, "deep");
-    platform::TreeRoot root(t.Path());
+    const auto opened = platform::OpenTreeRoot(t.Path());
+    platform::TreeRoot& root = *opened;
     platform::FileInfo info;
     const platform::Result<int> fd = root.OpenForRead(deep, info);
     ASSERT_TRUE(fd.ok()) << fd.status().ToString();
@@ -146,7 +152,8 @@ TEST(WindowsTreeRoot, AReparsePointBelowTheRootIsNeitherFollowedNorItsTargetChan
         !link("root/filelink", "outside/secret", 0)) {
         GTEST_SKIP() << "this system makes no symbolic links here";
     }
-    platform::TreeRoot root(t / "root");
+    const auto opened = platform::OpenTreeRoot(t / "root");
+    platform::TreeRoot& root = *opened;
     // Wine lists a link to a file as a file; opening it must still not reach the target.
     for (const char* name : {"filelink", "link/secret"}) {
         platform::FileInfo info;
@@ -168,7 +175,8 @@ TEST(WindowsTreeRoot, ADirectoryMovedOutOfTheTreeBetweenTwoOpensIsNotListedThere
     WriteFile(t / "root/a/b1/x", "x");
     WriteFile(t / "root/a/b2/y", "y");
     MakeDirs(t / "outside");
-    platform::TreeRoot root(t / "root");
+    const auto opened = platform::OpenTreeRoot(t / "root");
+    platform::TreeRoot& root = *opened;
     EXPECT_EQ(Listed(root, "a/b1"), std::vector<std::string>{"x"});
     EXPECT_EQ(Listed(root, "a/b2"), std::vector<std::string>{"y"});
     ASSERT_TRUE(::MoveFileExW(platform::win::LongPath(t / "root/a").c_str(),

@@ -14,7 +14,6 @@
 
 #include "exec/copier.h"
 #include "platform/file_ops.h"
-#include "platform/mounts.h"
 #include "support/fault_injector.h"
 #include "support/sync_run.h"
 #include "support/temp_tree.h"
@@ -314,9 +313,10 @@ namespace {
 
 // Whether the directories `a` and `b`, opened as roots are, overlap.
 bool Overlap(const std::string& a, const std::string& b) {
-    platform::TreeRoot rootA(a);
-    platform::TreeRoot rootB(b);
-    return platform::RootsOverlap(rootA.Descriptor(), rootB.Descriptor());
+    const auto rootA = platform::OpenTreeRoot(a);
+    const auto rootB = platform::OpenTreeRoot(b);
+    const platform::Result<bool> overlap = rootA->Overlaps(*rootB, {});
+    return overlap.ok() && *overlap;
 }
 
 }  // namespace

@@ -25,12 +25,21 @@ enum class Call {
     Unlink,
     Mkdir,
     Rmdir,
-    OpenDir,  // opening a directory for listing
-    ReadDir,  // fetching the next entry of a listing
-    Stat,     // looking at a file or directory
-    Chmod,    // setting the permission bits of a directory that a run made
-    Sync,     // flushing the slave's file system to its disk
-    Xattr,    // giving an output its source's extended attributes
+    OpenDir,   // opening a directory for listing
+    ReadDir,   // fetching the next entry of a listing
+    Stat,      // looking at a file or directory
+    Chmod,     // setting the permission bits of a directory that a run made
+    Sync,      // flushing the slave's file system to its disk
+    Xattr,     // giving an output its source's extended attributes
+    Times,     // giving an output its source's times (and, as root, owner)
+    Chown,     // giving a directory that a run made its master's owner
+    ReadLink,  // reading what a symbolic link holds
+    Lock,      // locking the slave for the run
+    Probe,     // a look-up that answers yes or no: a name there, an ancestor's
+               // entry, the letter case, a mount point on the way
+    Mounts,    // the mount table: the mount points below a root, a loop
+    Overlap,   // telling whether two roots overlap
+    TimeStep,  // the step in which the file system keeps times
 };
 
 const char* CallName(Call call);
@@ -47,12 +56,15 @@ public:
     std::mutex m_mutex;  // taken by the roots around each Fail
 };
 
-// A root that asks `faults` before each of its calls; the call is not made, and
-// fails as the injector says, when it says so.
-class FaultyRoot : public platform::TreeRoot {
+// A root that wraps the system's root at `path` and asks `faults` before each
+// of its calls; the call is not made, and fails as the injector says, when it
+// says so. A yes-or-no look-up fails as its contract says it answers when it
+// cannot tell. Its SecondHandle is the system's, unwrapped, so the calls of
+// each root come in the same order in every run.
+class FaultyRoot : public platform::TreeRootWrapper {
 public:
     FaultyRoot(std::string path, platform::Mounts mounts, FaultInjector& faults)
-        : TreeRoot(std::move(path), mounts), m_faults(faults) {}
+        : TreeRootWrapper(platform::OpenTreeRoot(std::move(path), mounts)), m_faults(faults) {}
 
     platform::Result<int> OpenDirectory(std::string_view relative) override;
     bool NextMatch(platform::DirSearch& search, platform::DirMatch& match) override;
@@ -81,6 +93,22 @@ public:
     platform::Status Describe(int fd, platform::FileInfo& info) override;
     platform::Status KeepExtendedAttributes(int sourceFd, int fd) override;
     platform::Status Close(int fd) override;
+    platform::Result<std::string> ReadLink(std::string_view relative) override;
+    platform::Status KeepAttributes(int fd, const platform::FileInfo& source) override;
+    platform::Status KeepOwner(std::string_view relative,
+                               const platform::FileInfo& source) override;
+    platform::Status Rewind(int fd) override;
+    platform::Status Lock() override;
+    bool MayHold(std::string_view relative) override;
+    bool NameExists(std::string_view relative) override;
+    bool IgnoresCase(std::string_view relative) override;
+    bool AncestorHolds(std::string_view name) override;
+    std::string MountPointOn(std::string_view relative) override;
+    platform::Result<std::vector<std::string>> MountPointsBelow() override;
+    bool LiesInsideItself(int dirFd) override;
+    platform::Result<bool> Overlaps(platform::TreeRoot& other, std::string_view relative) override;
+    platform::Result<bool> OverlapsDirectory(int dirFd) override;
+    platform::Result<platform::FileTime> TimeStep() override;
 
 private:
     // The failure the injector gives `call` on `relative` ("" for a call on an

@@ -26,7 +26,7 @@ inline StartRequest TestRequest(const std::string& master, const std::string& sl
 inline void ScanPath(const std::string& path, CFileList* list, FaultInjector* faults = nullptr) {
     std::unique_ptr<platform::TreeRoot> root =
         faults != nullptr ? std::make_unique<FaultyRoot>(path, platform::Mounts::Cross, *faults)
-                          : std::make_unique<platform::TreeRoot>(path);
+                          : platform::OpenTreeRoot(path);
     ScanDirectory(*root, list);
 }
 

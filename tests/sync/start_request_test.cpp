@@ -48,17 +48,19 @@ using Log = std::vector<std::string>;
 // A slave root whose letter-case probe, the comparison's first step, says that
 // the comparison has begun and waits (two seconds at most) until a stop is
 // asked: the stop then lands in the comparison, however fast the machine.
-class StopInComparison : public platform::TreeRoot {
+class StopInComparison : public platform::TreeRootWrapper {
 public:
     StopInComparison(const std::string& path, platform::Mounts mounts, std::atomic<bool>& comparing,
                      const std::atomic<bool>& stopAsked)
-        : TreeRoot(path, mounts), m_comparing(comparing), m_stopAsked(stopAsked) {}
+        : TreeRootWrapper(platform::OpenTreeRoot(path, mounts)),
+          m_comparing(comparing),
+          m_stopAsked(stopAsked) {}
     bool IgnoresCase(std::string_view relative) override {
         m_comparing = true;
         for (int i = 0; i < 200 && !m_stopAsked; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        return TreeRoot::IgnoresCase(relative);
+        return TreeRootWrapper::IgnoresCase(relative);
     }
 
 private:
@@ -143,8 +145,8 @@ TEST_F(StartRequestTest, ASlaveThatAnotherRunHoldsIsRefusedUntilItEnds) {
     WriteFile(m_master + "/a", "x");
     MakeDirs(m_slave);
     {
-        platform::TreeRoot other(m_slave);  // a run in another window or process
-        ASSERT_TRUE(other.Lock().ok());
+        const auto other = platform::OpenTreeRoot(m_slave);  // a run in another window or process
+        ASSERT_TRUE(other->Lock().ok());
         EXPECT_EQ(Start(m_master, m_slave), RequestResult::Refused);
         EXPECT_EQ(m_host.m_log, (Log{"Kelvad: Slave directory is in use by another Kelvad run"}));
         EXPECT_TRUE(Snapshot(m_slave).empty());
@@ -268,7 +270,7 @@ TEST_F(StartRequestTest, AStopInAHugeDirectoryOrInTheComparisonEndsTheRequest) {
     request.openRoot = [&](const std::string& path, platform::Mounts mounts) {
         return path == m_slave
                    ? std::make_unique<StopInComparison>(path, mounts, comparing, stopAsked)
-                   : std::make_unique<platform::TreeRoot>(path, mounts);
+                   : platform::OpenTreeRoot(path, mounts);
     };
     const double compareMs = backAfter(inComparison, request);
     EXPECT_TRUE(comparing);
