@@ -76,16 +76,16 @@ void CActionListDlg::FitPathColumn() {
     }
 }
 
-void CActionListDlg::SetData(const CActionList* actions, std::string slaveRoot, size_t leftOut) {
+void CActionListDlg::SetData(const CActionList* actions, std::string slaveRoot, PlanNotes notes) {
     m_actions = actions;
-    m_leftOut = leftOut;
+    m_notes = std::move(notes);
     m_slaveRoot = std::move(slaveRoot);
 }
 
 int CActionListDlg::ShowModal() {
     m_slaveRoot.push_back(platform::kSeparator);  // once for each showing
-    m_totals->SetLabelText(ToWx(
-        m_actions != nullptr ? PlanTotals(*m_actions) + LeftOutText(m_leftOut) : std::string()));
+    m_totals->SetLabelText(
+        ToWx(m_actions != nullptr ? PlanTotals(*m_actions, m_notes) : std::string()));
     // The dialog opens wide enough for the whole line, within the screen.
     const int missing = m_totals->GetTextExtent(m_totals->GetLabelText()).x - m_totals->GetSize().x;
     if (missing > 0) {

@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "sync/action_line.h"
 #include "tree/action.h"
 
 class CActionListDlg : public wxDialog {
@@ -20,7 +21,7 @@ public:
     // The plan to show (borrowed: never changed or freed here), the slave
     // root as typed and how many entries were left out of the mirror. Called
     // once, before ShowModal.
-    void SetData(const CActionList* actions, std::string slaveRoot, size_t leftOut = 0);
+    void SetData(const CActionList* actions, std::string slaveRoot, PlanNotes notes = {});
 
     // Shows the plan; wxID_OK for OK or Enter, wxID_CANCEL for Cancel, Escape or
     // the close box.
@@ -42,7 +43,7 @@ private:
 
     const CActionList* m_actions = nullptr;
     std::string m_slaveRoot;
-    size_t m_leftOut = 0;
+    PlanNotes m_notes;
     wxStaticText* m_totals = nullptr;
     wxDataViewCtrl* m_list = nullptr;    // control 1000
     ActionListModel* m_model = nullptr;  // owned by the list

@@ -74,7 +74,7 @@ IRequestHost::Answer DialogRequestHost::ConfirmCreateSlave(const std::string& pa
 
 bool DialogRequestHost::ApprovePlan(const CActionList& actions, const std::string& slaveRoot) {
     CActionListDlg preview(&m_dialog);
-    preview.SetData(&actions, slaveRoot, m_leftOut);
+    preview.SetData(&actions, slaveRoot, m_notes);
     return preview.ShowModal() == wxID_OK;
 }
 

@@ -27,7 +27,7 @@ public:
     Answer ConfirmRisk(const RunRisk& risk) override;
     // "Slave directory ... doesn't exist. Create it?", Yes/No, No the default.
     Answer ConfirmCreateSlave(const std::string& path) override;
-    void TellLeftOut(size_t entries) override { m_leftOut = entries; }
+    void TellPlanNotes(const PlanNotes& notes) override { m_notes = notes; }
     // The preview; true for OK.
     bool ApprovePlan(const CActionList& actions, const std::string& slaveRoot) override;
     // Hides the main dialog and opens the progress window, which shows the run.
@@ -42,7 +42,7 @@ private:
     void RestoreDialog();
 
     CSyncDlg& m_dialog;
-    size_t m_leftOut = 0;
+    PlanNotes m_notes;
     bool m_busy = false;
     std::unique_ptr<CProgressDlg> m_progress;
 };

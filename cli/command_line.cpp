@@ -10,14 +10,17 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "exec/executor.h"
+#include "exec/keeper.h"
 #include "exec/run_progress.h"
 #include "platform/console.h"
 #include "platform/file_ops.h"
 #include "platform/path_compare.h"
+#include "platform/trash.h"
 #include "res/version.h"
 #include "sync/action_line.h"
 #include "sync/display_text.h"
@@ -34,7 +37,8 @@ constexpr const char* kUsageText =
     "                                         print the plan, change nothing (with\n"
     "                                         --sync too: the dry run wins); takes\n"
     "                                         -q, --exclude, --exclude-from,\n"
-    "                                         --log-file and --no-log\n"
+    "                                         --log-file, --no-log and the\n"
+    "                                         options that keep versions\n"
     "       kelvad -h|--help | -V|--version\n"
     "\n"
     "Options of --sync:\n"
@@ -54,11 +58,20 @@ constexpr const char* kUsageText =
     "                            (and at least 10 entries) is refused\n"
     "  --allow-older             replace slave files that are newer than the\n"
     "                            master's copies (without it such a run is refused)\n"
+    "  --keep-versions[=DAYS]    keep what the run deletes, replaces or removes:\n"
+    "                            move it into SLAVE/.kelvad-versions/START TIME\n"
+    "                            (\"2026-12-10 04.12.05\"); after the run, remove\n"
+    "                            such folders older than DAYS days (30; \"forever\"\n"
+    "                            keeps them all)\n"
+    "  --versions-dir DIR        the same in DIR, a directory on SLAVE's file\n"
+    "                            system outside MASTER and SLAVE\n"
+    "  --trash                   move it to the desktop's Trash instead\n"
     "\n"
     "Copies what is new in MASTER, replaces what MASTER wrote later or holds at\n"
     "another size, and deletes what MASTER no longer has. MASTER is only read.\n"
     "A missing SLAVE whose parent directory exists is made (a dry run says it\n"
-    "would be).\n"
+    "would be). A kept file is restored by copying it back from its dated\n"
+    "folder; the file manager's Restore puts back what went to the Trash.\n"
     "Exit status: 0 in line (or nothing to do), 1 a step failed, a directory\n"
     "of either tree could not be read or the log could not be written, 2\n"
     "refused before anything changed, 24 master files vanished after the scan\n"
@@ -212,17 +225,17 @@ public:
         for (const auto& action : actions) {
             std::printf("%s\n", BuildTerminalActionLine(*action, root).c_str());
         }
-        std::printf("%s%s\n", PlanTotals(actions).c_str(), LeftOutText(m_leftOut).c_str());
+        std::printf("%s\n", PlanTotals(actions, m_notes).c_str());
         return false;
     }
     IExecHost* BeginRun() override { return &m_exec; }
     void SaveSettings() override {}  // the command line never touches kelvad.ini
-    void TellLeftOut(size_t entries) override { m_leftOut = entries; }
+    void TellPlanNotes(const PlanNotes& notes) override { m_notes = notes; }
 
 private:
     TerminalExecHost m_exec;
     bool m_quiet;
-    size_t m_leftOut = 0;
+    PlanNotes m_notes;
 };
 
 // The value of --max-delete: a count, or "all"; false when it is neither.
@@ -250,6 +263,10 @@ struct Options {
     bool stopAtFirstFailure = false;
     bool noLog = false;
     bool allowOlder = false;
+    bool keepVersions = false;
+    std::optional<int> keepDays = kDefaultKeepDays;
+    std::string versionsDir;
+    bool trash = false;
     long long maxDelete = -1;
     std::string logFile;  // empty: the usual log
     // --exclude patterns and --exclude-from files, in their order: a later one wins.
@@ -267,110 +284,142 @@ int UsageError(const std::string& what) {
     return kExitRefused;
 }
 
+enum LongOption {
+    kStopAtFirstFailure = 256,
+    kMaxDelete,
+    kSync,
+    kLogFile,
+    kNoLog,
+    kExclude,
+    kExcludeFrom,
+    kAllowOlder,
+    kKeepVersions,
+    kVersionsDir,
+    kTrash,
+};
+
+constexpr option kLong[] = {
+    {"sync", no_argument, nullptr, kSync},
+    {"dry-run", no_argument, nullptr, 'n'},
+    {"verbose", no_argument, nullptr, 'v'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {"stop-at-first-failure", no_argument, nullptr, kStopAtFirstFailure},
+    {"max-delete", required_argument, nullptr, kMaxDelete},
+    {"allow-older", no_argument, nullptr, kAllowOlder},
+    {"log-file", required_argument, nullptr, kLogFile},
+    {"no-log", no_argument, nullptr, kNoLog},
+    {"exclude", required_argument, nullptr, kExclude},
+    {"exclude-from", required_argument, nullptr, kExcludeFrom},
+    {"keep-versions", optional_argument, nullptr, kKeepVersions},
+    {"versions-dir", required_argument, nullptr, kVersionsDir},
+    {"trash", no_argument, nullptr, kTrash},
+    {nullptr, 0, nullptr, 0},
+};
+
+// The value of --keep-versions: a number of days, or "forever".
+platform::Checked<> ParseKeepDays(const char* value, Options& o) {
+    o.keepVersions = true;
+    const std::string days = value != nullptr ? value : "";
+    if (days.empty()) {
+        return {};
+    }
+    if (days == "forever") {
+        o.keepDays.reset();
+        return {};
+    }
+    if (days.find_first_not_of("0123456789") != std::string::npos || days.size() > 6) {
+        return platform::Problem{"--keep-versions takes a number of days or \"forever\", not \"" +
+                                 days + "\""};
+    }
+    o.keepDays = std::stoi(days);
+    return {};
+}
+
+// The options that only turn something on.
+constexpr std::pair<int, bool Options::*> kFlags[] = {
+    {kSync, &Options::sync},
+    {'n', &Options::dryRun},
+    {'v', &Options::verbose},
+    {'q', &Options::quiet},
+    {'h', &Options::help},
+    {'V', &Options::version},
+    {kStopAtFirstFailure, &Options::stopAtFirstFailure},
+    {kNoLog, &Options::noLog},
+    {kAllowOlder, &Options::allowOlder},
+    {kTrash, &Options::trash},
+};
+
+// Takes the option `c` (its value in optarg) into `o`.
+platform::Checked<> TakeOption(int c, Options& o) {
+    for (const auto& [flag, field] : kFlags) {
+        if (c == flag) {
+            o.*field = true;
+            return {};
+        }
+    }
+    switch (c) {
+        case kExclude:
+        case kExcludeFrom:
+            o.excludes.push_back({c == kExcludeFrom, optarg});
+            break;
+        case kKeepVersions:
+            return ParseKeepDays(optarg, o);
+        case kLogFile:
+        case kVersionsDir:
+            if (*optarg == '\0') {
+                return platform::Problem{c == kLogFile ? "--log-file needs a file name"
+                                                       : "--versions-dir needs a directory"};
+            }
+            (c == kLogFile ? o.logFile : o.versionsDir) = optarg;
+            break;
+        case kMaxDelete:
+            if (!ParseMaxDelete(optarg, o.maxDelete)) {
+                return platform::Problem{
+                    std::string("--max-delete takes a count or \"all\", not \"") + optarg + "\""};
+            }
+            break;
+    }
+    return {};
+}
+
+// What is wrong with `arg`, which getopt did not take (`shortOption` for a
+// short one).
+platform::Problem UnknownOption(const std::string& arg, int shortOption) {
+    if (shortOption != 0 && arg.rfind("--", 0) != 0) {
+        return platform::Problem{std::string("unknown option -") + static_cast<char>(shortOption)};
+    }
+    if (arg.rfind("--max-delete", 0) == 0) {
+        return platform::Problem{"--max-delete needs a count or \"all\""};
+    }
+    for (const char* needsValue : {"--log-file", "--exclude-from", "--exclude", "--versions-dir"}) {
+        if (arg.rfind(needsValue, 0) == 0) {
+            return platform::Problem{std::string(needsValue) + " needs a value"};
+        }
+    }
+    // "--dry-run=x": an option that takes no value was given one.
+    const size_t equals = arg.find('=');
+    for (const option* known = kLong; known->name != nullptr && equals != std::string::npos;
+         ++known) {
+        if (known->has_arg == no_argument && arg.compare(2, equals - 2, known->name) == 0) {
+            return platform::Problem{arg.substr(0, equals) + " takes no value"};
+        }
+    }
+    return platform::Problem{"unknown option " + arg};
+}
+
 // Reads the options, or says what is wrong with them.
 platform::Checked<Options> ParseOptions(int argc, char** argv) {
     Options o;
-    enum {
-        kStopAtFirstFailure = 256,
-        kMaxDelete,
-        kSync,
-        kLogFile,
-        kNoLog,
-        kExclude,
-        kExcludeFrom,
-        kAllowOlder
-    };
-    static const option kLong[] = {
-        {"sync", no_argument, nullptr, kSync},
-        {"dry-run", no_argument, nullptr, 'n'},
-        {"verbose", no_argument, nullptr, 'v'},
-        {"quiet", no_argument, nullptr, 'q'},
-        {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, 'V'},
-        {"stop-at-first-failure", no_argument, nullptr, kStopAtFirstFailure},
-        {"max-delete", required_argument, nullptr, kMaxDelete},
-        {"allow-older", no_argument, nullptr, kAllowOlder},
-        {"log-file", required_argument, nullptr, kLogFile},
-        {"no-log", no_argument, nullptr, kNoLog},
-        {"exclude", required_argument, nullptr, kExclude},
-        {"exclude-from", required_argument, nullptr, kExcludeFrom},
-        {nullptr, 0, nullptr, 0},
-    };
     opterr = 0;  // the messages are ours
     optind = 1;
     for (int c; (c = getopt_long(argc, argv, "nvqhV", kLong, nullptr)) != -1;) {
-        switch (c) {
-            case kSync:
-                o.sync = true;
-                break;
-            case 'n':
-                o.dryRun = true;
-                break;
-            case 'v':
-                o.verbose = true;
-                break;
-            case 'q':
-                o.quiet = true;
-                break;
-            case 'h':
-                o.help = true;
-                break;
-            case 'V':
-                o.version = true;
-                break;
-            case kStopAtFirstFailure:
-                o.stopAtFirstFailure = true;
-                break;
-            case kNoLog:
-                o.noLog = true;
-                break;
-            case kAllowOlder:
-                o.allowOlder = true;
-                break;
-            case kExclude:
-                o.excludes.push_back({false, optarg});
-                break;
-            case kExcludeFrom:
-                o.excludes.push_back({true, optarg});
-                break;
-            case kLogFile:
-                if (*optarg == '\0') {
-                    return platform::Problem{"--log-file needs a file name"};
-                }
-                o.logFile = optarg;
-                break;
-            case kMaxDelete:
-                if (!ParseMaxDelete(optarg, o.maxDelete)) {
-                    return platform::Problem{
-                        std::string("--max-delete takes a count or \"all\", not \"") + optarg +
-                        "\""};
-                }
-                break;
-            default: {
-                const std::string arg = argv[optind - 1];
-                if (optopt != 0 && arg.rfind("--", 0) != 0) {
-                    return platform::Problem{std::string("unknown option -") +
-                                             static_cast<char>(optopt)};
-                }
-                if (arg.rfind("--max-delete", 0) == 0) {
-                    return platform::Problem{"--max-delete needs a count or \"all\""};
-                }
-                for (const char* needsValue : {"--log-file", "--exclude-from", "--exclude"}) {
-                    if (arg.rfind(needsValue, 0) == 0) {
-                        return platform::Problem{std::string(needsValue) + " needs a value"};
-                    }
-                }
-                // "--dry-run=x": an option that takes no value was given one.
-                const size_t equals = arg.find('=');
-                for (const option* known = kLong;
-                     known->name != nullptr && equals != std::string::npos; ++known) {
-                    if (known->has_arg == no_argument &&
-                        arg.compare(2, equals - 2, known->name) == 0) {
-                        return platform::Problem{arg.substr(0, equals) + " takes no value"};
-                    }
-                }
-                return platform::Problem{"unknown option " + arg};
-            }
+        if (c == '?' || c == ':') {
+            return UnknownOption(argv[optind - 1], optopt);
+        }
+        if (const platform::Checked<> taken = TakeOption(c, o); !taken.ok()) {
+            return taken.problem();
         }
     }
     o.roots.assign(argv + optind, argv + argc);
@@ -408,6 +457,19 @@ platform::Checked<IgnoreRules> ReadExcludes(const Options& o) {
 // of a run where it is due.
 int StatusOfRequest(const RequestResult& result, bool quiet);
 
+// Where the options say a run's deleted and replaced files go.
+Keeping KeepingOf(const Options& o) {
+    Keeping keeping;
+    if (o.trash) {
+        keeping.place = Keeping::Place::Trash;
+    } else if (o.keepVersions || !o.versionsDir.empty()) {
+        keeping.place = Keeping::Place::VersionsFolder;
+        keeping.versionsDir = o.versionsDir;
+        keeping.keepDays = o.keepDays;
+    }
+    return keeping;
+}
+
 // Whether the options go together, or what is wrong.
 platform::Checked<> CheckOptions(const Options& o) {
     // "--sync -n" is how a sync command is tried first: the dry run wins, as
@@ -424,6 +486,16 @@ platform::Checked<> CheckOptions(const Options& o) {
     }
     if (o.noLog && !o.logFile.empty()) {
         return platform::Problem{"--no-log and --log-file cannot be used together"};
+    }
+    if (o.trash && (o.keepVersions || !o.versionsDir.empty())) {
+        return platform::Problem{
+            "--trash cannot be used with --keep-versions or --versions-dir (the desktop empties "
+            "its Trash itself)"};
+    }
+    if (o.trash && !platform::kHasTrash) {
+        return platform::Problem{
+            "--trash is not available on this system; --keep-versions keeps earlier versions in "
+            "the slave"};
     }
     if (o.roots.size() != 2) {
         return platform::Problem{std::string(o.dryRun ? "--dry-run" : "--sync") +
@@ -487,6 +559,7 @@ int RunCommandLine(int argc, char** argv) {
         o.roots[0], o.roots[1], o.dryRun ? RunMode::Preview : RunMode::JustDoIt, {}};
     request.maxDelete = o.maxDelete;
     request.allowOlder = o.allowOlder;
+    request.keeping = KeepingOf(o);
     request.onFailure = o.stopAtFirstFailure ? OnFailure::Stop : OnFailure::KeepGoing;
     request.log = o.noLog ? nullptr : &log;
     request.excludes = *std::move(excludes);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "exec/keeper.h"
 #include "platform/file_ops.h"
 #include "platform/path_compare.h"
 #include "platform/tree_root.h"
@@ -58,7 +59,9 @@ struct CopyJob {
     // Gives the finished output the name `target` (see CopyOneFile) and closes
     // both files. After it the job owns nothing and removes nothing; on failure
     // it still cleans up as the copy ends.
-    CopyOutcome Commit(const std::string& target, CopyMode mode);
+    CopyOutcome Commit(const std::string& target, CopyMode mode, Keeper* keeper);
+    // Keeps the old target, then gives the output its name.
+    CopyOutcome KeepAndReplace(const std::string& target, Keeper& keeper);
 
     ICopyHost& host;
     platform::TreeRoot& master;
@@ -388,7 +391,22 @@ CopyOutcome CopyWhileSourceHolds(ICopyHost& host, CopyJob& job, const std::strin
 
 }  // namespace
 
-CopyOutcome CopyJob::Commit(const std::string& target, CopyMode mode) {
+CopyOutcome CopyJob::KeepAndReplace(const std::string& target, Keeper& keeper) {
+    // The old content is moved away first; the copy, complete under its
+    // temporary name, takes the free name at once: both are on the disk at
+    // every moment.
+    if (const platform::Status kept = keeper.Keep(target); !kept.ok()) {
+        return {COPY_CANNOT_DELETE_TARGET, kept};
+    }
+    CopyOutcome outcome;
+    if (const platform::Status renamed = slave.RenameNoReplace(outName, target); !renamed.ok()) {
+        outcome = {renamed.Is(EEXIST) ? COPY_TARGET_EXISTS : COPY_WRITE_ERROR, renamed};
+    }
+    outcome.keptOld = true;
+    return outcome;
+}
+
+CopyOutcome CopyJob::Commit(const std::string& target, CopyMode mode, Keeper* keeper) {
     // The output takes its name in the directory found at its path now, from the
     // root (as every call of a root finds it): one that was moved out of the
     // slave while the copy went on receives nothing.
@@ -410,6 +428,13 @@ CopyOutcome CopyJob::Commit(const std::string& target, CopyMode mode) {
     (void)master.Close(sourceFd);  // only read from
     sourceFd = -1;
     if (!unnamed) {
+        if (mode == CopyMode::Replace && keeper != nullptr) {
+            if (CopyOutcome replaced = KeepAndReplace(target, *keeper); replaced.code != COPY_OK) {
+                return replaced;
+            }
+            created = false;
+            return {COPY_OK, {}, false, true};
+        }
         if (mode == CopyMode::Replace) {
             // rename replaces the old target atomically: the name never holds
             // nothing, and if it fails the old target keeps its content.
@@ -428,7 +453,7 @@ CopyOutcome CopyJob::Commit(const std::string& target, CopyMode mode) {
 
 CopyOutcome CopyOneFile(ICopyHost& host, platform::TreeRoot& master,
                         const std::string& masterRelative, platform::TreeRoot& slave,
-                        const std::string& slaveRelative, CopyMode mode) {
+                        const std::string& slaveRelative, CopyMode mode, Keeper* keeper) {
     CopyJob job(host, master, slave);
     platform::FileInfo source;
     CopyOutcome outcome = OpenSource(master, masterRelative, job, source);
@@ -454,7 +479,7 @@ CopyOutcome CopyOneFile(ICopyHost& host, platform::TreeRoot& master,
     // After the owner, which clears a program's capabilities; before the name,
     // so the target never shows a file without its ACL.
     const bool lost = !slave.KeepExtendedAttributes(job.sourceFd, job.outFd).ok();
-    CopyOutcome committed = job.Commit(slaveRelative, mode);
+    CopyOutcome committed = job.Commit(slaveRelative, mode, keeper);
     committed.extendedAttributesLost = lost && committed.code == COPY_OK;
     return committed;
 }

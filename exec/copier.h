@@ -13,6 +13,7 @@
 namespace platform {
 class TreeRoot;
 }
+class Keeper;
 
 // Copy results. The text of each goes into the executor's error messages.
 enum : int {
@@ -58,6 +59,9 @@ struct CopyOutcome {
     // A copy made whose extended attributes (ACLs, capabilities, the user's
     // own) the slave did not all keep (TreeRoot::KeepExtendedAttributes).
     bool extendedAttributesLost = false;
+    // The target's old content was kept (Keeper::Keep) before the copy took
+    // its name: it is gone from the slave, whatever the code says.
+    bool keptOld = false;
 };
 
 // A source that changes while it is copied is copied again; this many times in
@@ -75,9 +79,12 @@ constexpr int kCopyAttempts = 3;
 // read; a cancel removes the output and returns COPY_ABORTED. The size and
 // times of the source are looked at before and
 // after; if they moved, the copy is made again (kCopyAttempts in all).
+// With `keeper`, a target replaced is first kept there (Keeper::Keep), then
+// the copy takes its name; a target that cannot be kept stays as it was, and
+// COPY_CANNOT_DELETE_TARGET is returned.
 CopyOutcome CopyOneFile(ICopyHost& host, platform::TreeRoot& master,
                         const std::string& masterRelative, platform::TreeRoot& slave,
-                        const std::string& slaveRelative, CopyMode mode);
+                        const std::string& slaveRelative, CopyMode mode, Keeper* keeper = nullptr);
 
 // The words for a copy's outcome in a message: the result's text, followed by
 // the reason the slave gives for the failure where it says more ("Write error

@@ -48,10 +48,11 @@ platform::Status FlushKeepingAlive(IExecHost& host, platform::TreeRoot& slave) {
     return flushing.get();
 }
 
-// Slave paths whose step failed, and whatever depends on them: a step below a
-// directory that could not be made is not tried, nor the removal of a directory
-// that still holds something that failed to go.
-class Failures {
+// A set of slave paths, asked what lies below them: the paths whose step
+// failed, and whatever depends on them (a step below a directory that could
+// not be made is not tried, nor the removal of a directory that still holds
+// something that failed to go); the directories kept whole.
+class PathSet {
 public:
     void Add(std::string_view path) { m_paths.emplace(path); }
     bool Any() const { return !m_paths.empty(); }
@@ -91,11 +92,12 @@ private:
 class Executor {
 public:
     Executor(IExecHost& host, platform::TreeRoot& master, platform::TreeRoot& slave,
-             OnFailure onFailure)
+             OnFailure onFailure, Keeper* keeper)
         : m_host(host),
           m_master(master),
           m_slave(slave),
           m_onFailure(onFailure),
+          m_keeper(keeper),
           m_masterRoot(master.Path() + platform::kSeparator),
           m_slaveRoot(slave.Path() + platform::kSeparator) {}
 
@@ -147,6 +149,11 @@ private:
             m_failures.Add(slavePath);
             return true;
         }
+        if (m_keptTrees.Below(slavePath)) {
+            // It went with its directory.
+            m_host.StepEnded(kind, slavePath, IExecHost::StepOutcome::Done);
+            return true;
+        }
         if (kind == ACTION_CREATE) {
             if (!RemoveNow(slavePath)) {
                 return false;
@@ -171,27 +178,57 @@ private:
                 return Copy(action.GetMasterPath(), slavePath, CopyMode::Create, kind);
             case ACTION_DELETE:
                 return Check(WithOwnerRights(m_slave, slavePath,
-                                             [&] { return m_slave.RemoveFile(slavePath); }),
+                                             [&] {
+                                                 return m_keeper != nullptr
+                                                            ? Keep(slavePath)
+                                                            : m_slave.RemoveFile(slavePath);
+                                             }),
                              "Error deleting file ", slavePath, kind);
             case ACTION_MKDIR:
                 return MakeDirectory(action.GetMasterPath());
             default:
+                if (m_keeper != nullptr) {
+                    return KeepTree(slavePath);
+                }
                 m_pendingRemovals.push_back(&slavePath);
                 m_pendingPaths.insert(slavePath);
                 return true;
         }
     }
 
+    // Moves `path` to the keeper and tells the host where it went.
+    platform::Status Keep(const std::string& path) {
+        const platform::Status kept = m_keeper->Keep(path);
+        if (kept.ok()) {
+            m_host.Kept(path, m_keeper->KeptPath(path));
+        }
+        return kept;
+    }
+
+    // A directory removed while a keeper keeps what goes: moved whole at its
+    // place in the list, before anything below it, which then goes with it.
+    bool KeepTree(const std::string& dir) {
+        const bool goOn = Check(WithOwnerRights(m_slave, dir, [&] { return Keep(dir); }),
+                                "Unable to delete directory ", dir, ACTION_RMDIR);
+        if (!m_failures.AtOrBelow(dir)) {
+            m_keptTrees.Add(dir);
+        }
+        return goOn;
+    }
+
     bool Copy(const std::string& masterPath, const std::string& slavePath, CopyMode mode,
               int kind) {
         const auto copy = [&] {
-            return CopyOneFile(m_host, m_master, masterPath, m_slave, slavePath, mode);
+            return CopyOneFile(m_host, m_master, masterPath, m_slave, slavePath, mode, m_keeper);
         };
         CopyOutcome result;
         (void)WithOwnerRights(m_slave, slavePath, [&] {
             result = copy();
             return result.status;
         });
+        if (result.keptOld) {
+            m_host.Kept(slavePath, m_keeper->KeptPath(slavePath));
+        }
         if (result.code == COPY_OK) {
             m_host.StepEnded(kind, slavePath, IExecHost::StepOutcome::Done);
             if (result.extendedAttributesLost) {
@@ -317,11 +354,13 @@ private:
     platform::TreeRoot& m_master;
     platform::TreeRoot& m_slave;
     OnFailure m_onFailure;
+    Keeper* m_keeper;
     std::string m_masterRoot;  // with one separator appended, for messages
     std::string m_slaveRoot;
     std::vector<const std::string*> m_pendingRemovals;
     std::unordered_set<std::string_view> m_pendingPaths;  // theirs, for a quick look
-    Failures m_failures;
+    PathSet m_failures;
+    PathSet m_keptTrees;  // directories a keeper took whole
 };
 
 // Waits, keeping the window served, until every output thrown away by this run
@@ -344,7 +383,8 @@ private:
 }  // namespace
 
 bool ExecuteActions(IExecHost& host, const CActionList& actions, platform::TreeRoot& master,
-                    platform::TreeRoot& slave, FlushAtEnd flush, OnFailure onFailure) {
+                    platform::TreeRoot& slave, FlushAtEnd flush, OnFailure onFailure,
+                    Keeper* keeper) {
     DiscardsClosedAtEnd discards(host);
-    return Executor(host, master, slave, onFailure).Run(actions, flush);
+    return Executor(host, master, slave, onFailure, keeper).Run(actions, flush);
 }

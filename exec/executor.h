@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "exec/keeper.h"
 #include "exec/run_host.h"
 #include "platform/tree_root.h"
 #include "tree/action.h"
@@ -43,6 +44,10 @@ enum class FlushAtEnd { Yes, No };
 // host.StepEnded. A cancel ends the run with false and no message. Whatever was done stays done,
 // and when it returns no file of the run is still open. The roots' paths as typed, with one
 // separator appended, begin the paths in messages.
+// With `keeper`, nothing is destroyed: a file deleted or replaced, and a
+// directory removed with everything below it (at its own place in the list, in
+// one move), is kept there (Keeper::Keep) and told to host.Kept; the steps
+// below a directory kept so end as done.
 bool ExecuteActions(IExecHost& host, const CActionList& actions, platform::TreeRoot& master,
                     platform::TreeRoot& slave, FlushAtEnd flush = FlushAtEnd::Yes,
-                    OnFailure onFailure = OnFailure::Stop);
+                    OnFailure onFailure = OnFailure::Stop, Keeper* keeper = nullptr);

@@ -8,6 +8,7 @@
 #include "platform/dir_search.h"
 #include "platform/file_ops.h"
 #include "platform/path_compare.h"
+#include "platform/trash.h"
 #include "platform/tree_root.h"
 
 namespace {
@@ -136,28 +137,57 @@ std::optional<std::time_t> RunFolderTime(std::string_view name) {
     return when;
 }
 
-VersionKeeper::VersionKeeper(platform::TreeRoot& slave, std::string versions, std::time_t start)
-    : m_slave(slave), m_versions(std::move(versions)), m_name(RunFolderName(start)) {}
+Pruned Keeper::Prune(std::time_t now, int keepDays) {
+    (void)now;
+    (void)keepDays;
+    return {};
+}
 
-std::string VersionKeeper::RunFolder() const {
+VersionKeeper::VersionKeeper(platform::TreeRoot& slave, std::string versions, std::time_t start)
+    : m_slave(slave),
+      m_root(slave),
+      m_versions(versions),
+      m_shown(std::move(versions)),
+      m_name(RunFolderName(start)) {}
+
+VersionKeeper::VersionKeeper(platform::TreeRoot& slave,
+                             std::unique_ptr<platform::TreeRoot> versions, std::string shown,
+                             std::time_t start)
+    : m_slave(slave),
+      m_ownRoot(std::move(versions)),
+      m_root(*m_ownRoot),
+      m_shown(std::move(shown)),
+      m_name(RunFolderName(start)) {}
+
+std::string VersionKeeper::Folder() const {
     return Join(m_versions, m_name);
 }
 
+std::string VersionKeeper::Where() const {
+    return Join(m_shown, m_name);
+}
+
 std::string VersionKeeper::KeptPath(std::string_view relative) const {
-    return Join(RunFolder(), relative);
+    return Join(m_ownRoot != nullptr ? Where() : Join(m_slave.Path(), Where()), relative);
+}
+
+Pruned VersionKeeper::Prune(std::time_t now, int keepDays) {
+    return PruneVersions(m_root, m_versions, now, keepDays);
 }
 
 platform::Status VersionKeeper::MakeRunFolder() {
     if (m_made) {
         return {};
     }
-    if (const platform::Status made = m_slave.MakeDirectory(m_versions, 0700);
-        !made.ok() && !made.Is(EEXIST)) {
-        return made;
+    if (!m_versions.empty()) {
+        if (const platform::Status made = m_root.MakeDirectory(m_versions, 0700);
+            !made.ok() && !made.Is(EEXIST)) {
+            return made;
+        }
     }
     const std::string base = m_name;
     for (int second = 2;; ++second) {
-        const platform::Status made = m_slave.MakeDirectory(RunFolder(), 0700);
+        const platform::Status made = m_root.MakeDirectory(Folder(), 0700);
         if (made.ok()) {
             m_made = true;
             return {};
@@ -177,7 +207,7 @@ platform::Status VersionKeeper::MakeParents(std::string_view relativeDir) {
         platform::FileInfo info;
         const mode_t mode = m_slave.DescribeName(dir, info).ok() ? (info.mode & 0777) : 0777;
         // Its owner keeps every right, so that pruning can empty it.
-        const platform::Status made = m_slave.MakeDirectory(KeptPath(dir), mode | 0700);
+        const platform::Status made = m_root.MakeDirectory(Join(Folder(), dir), mode | 0700);
         if (!made.ok() && !made.Is(EEXIST)) {
             return made;
         }
@@ -185,45 +215,68 @@ platform::Status VersionKeeper::MakeParents(std::string_view relativeDir) {
     return {};
 }
 
-platform::Status VersionKeeper::KeepFile(std::string_view relative) {
+platform::Status VersionKeeper::Keep(std::string_view relative) {
     if (const platform::Status made = MakeRunFolder(); !made.ok()) {
         return made;
     }
-    const std::string target = KeptPath(relative);
-    platform::Status moved = m_slave.RenameNoReplace(relative, target);
+    const std::string target = Join(Folder(), relative);
+    platform::Status moved = m_slave.MoveInto(relative, m_root, target);
     const std::string_view dir = platform::DirectoryOf(relative);
+    // The run's folder lacks the directories above it the first time.
     if (moved.Is(ENOENT) && !dir.empty() && m_slave.NameExists(relative)) {
         if (const platform::Status made = MakeParents(dir); !made.ok()) {
             return made;
         }
-        moved = m_slave.RenameNoReplace(relative, target);
+        moved = m_slave.MoveInto(relative, m_root, target);
     }
     return moved;
 }
 
-platform::Status VersionKeeper::KeepDirectory(std::string_view relative) {
-    platform::FileInfo info;
-    if (const platform::Status described = m_slave.DescribeName(relative, info); !described.ok()) {
-        return described;
+TrashKeeper::TrashKeeper(platform::TreeRoot& slave, std::unique_ptr<platform::TreeRoot> trash,
+                         std::string slaveShown)
+    : m_slave(slave), m_trash(std::move(trash)), m_slaveShown(std::move(slaveShown)) {}
+
+std::string TrashKeeper::KeptPath(std::string_view relative) const {
+    (void)relative;
+    return Join(m_trash->Path() + "/files", m_lastName);
+}
+
+platform::Status TrashKeeper::Keep(std::string_view relative) {
+    const std::string_view name = relative.substr(relative.rfind(platform::kSeparator) + 1);
+    const std::string info = platform::TrashInfo(Join(m_slaveShown, relative), std::time(nullptr));
+    // The name in the trash: the entry's own, or with ".2", ".3" and so on when
+    // the trash holds one already; its .trashinfo, made exclusively, claims it.
+    for (int n = 1; n < 1000; ++n) {
+        std::string trashName(name);
+        if (n > 1) {
+            trashName += "." + std::to_string(n);
+        }
+        const std::string infoName = "info/" + trashName + ".trashinfo";
+        const platform::Result<int> fd = m_trash->CreateExclusive(infoName, 0600);
+        if (!fd.ok() && fd.status().Is(EEXIST)) {
+            continue;
+        }
+        if (!fd.ok()) {
+            return fd.status();
+        }
+        platform::Status written = m_trash->WriteAll(*fd, info.data(), info.size());
+        const platform::Status closed = m_trash->Close(*fd);
+        if (written.ok()) {
+            written = closed;
+        }
+        if (written.ok()) {
+            written = m_slave.MoveInto(relative, *m_trash, "files/" + trashName);
+        }
+        if (written.ok()) {
+            m_lastName = trashName;
+            return {};
+        }
+        (void)m_trash->RemoveFile(infoName);
+        if (!written.Is(EEXIST)) {  // a file without its .trashinfo has that name
+            return written;
+        }
     }
-    if (const platform::Status made = MakeRunFolder(); !made.ok()) {
-        return made;
-    }
-    if (const platform::Status made = MakeParents(relative); !made.ok()) {
-        return made;
-    }
-    if (const platform::Status removed = m_slave.RemoveDirectory(relative); !removed.ok()) {
-        return removed;
-    }
-    // Its owner and times last: keeping its entries changed its times.
-    const std::string kept = KeptPath(relative);
-    (void)m_slave.SetMode(kept, (info.mode & 07777) | 0700);
-    (void)m_slave.KeepOwner(kept, info);
-    if (const platform::Result<int> fd = m_slave.OpenDirectory(kept); fd.ok()) {
-        (void)m_slave.KeepAttributes(*fd, info);
-        (void)m_slave.Close(*fd);
-    }
-    return {};
+    return platform::Status::Failed("renameat2", EEXIST);
 }
 
 Pruned PruneVersions(platform::TreeRoot& slave, const std::string& versions, std::time_t now,
@@ -233,7 +286,7 @@ Pruned PruneVersions(platform::TreeRoot& slave, const std::string& versions, std
     if (!entries.ok()) {
         if (!entries.status().Is(ENOENT)) {  // no versions folder: nothing to prune
             pruned.failure = entries.status();
-            pruned.failedAt = versions;
+            pruned.failedAt.clear();  // the versions folder itself
         }
         return pruned;
     }
@@ -250,6 +303,7 @@ Pruned PruneVersions(platform::TreeRoot& slave, const std::string& versions, std
         const std::string path = Join(versions, name);
         pruned.failure = RemoveTree(slave, path, pruned.failedAt);
         if (!pruned.failure.ok()) {
+            pruned.failedAt.erase(0, versions.empty() ? 0 : versions.size() + 1);
             break;
         }
         pruned.removed.push_back(name);

@@ -23,6 +23,25 @@ class TreeRoot;
 // How many days a run's folder is kept unless told otherwise.
 inline constexpr int kDefaultKeepDays = 30;
 
+// Where what a run deletes, replaces or removes goes instead of being destroyed.
+struct Keeping {
+    enum class Place { Nowhere, VersionsFolder, Trash };
+    Place place = Place::Nowhere;
+    // The versions folder: "" for kVersionsFolderName at the slave's root, or
+    // a directory as typed, on the slave's file system and outside both trees.
+    std::string versionsDir;
+    // How many days a run's folder is kept; nothing keeps them all.
+    std::optional<int> keepDays = kDefaultKeepDays;
+};
+
+// What pruning removed: the run folders' names, oldest first, and where it
+// stopped, when it failed.
+struct Pruned {
+    std::vector<std::string> removed;
+    platform::Status failure;
+    std::string failedAt;  // relative to the versions root
+};
+
 // Takes entries out of the slave without destroying them.
 class Keeper {
 public:
@@ -32,11 +51,16 @@ public:
     // to is a link or not writable, a name it cannot take) `relative` stays
     // where it was and the Status says which call failed.
     virtual platform::Status Keep(std::string_view relative) = 0;
-    // Where the last Keep of `relative` put it, as the log shows it.
+    // Where the last Keep of `relative` put it, as the log shows it: a path
+    // that begins with the slave's root as typed, or the trash's.
     virtual std::string KeptPath(std::string_view relative) const = 0;
     // Where this run's kept entries go, as the totals and the summary say it:
     // "the Trash", ".kelvad-versions/2026-12-10 04.12.05".
     virtual std::string Where() const = 0;
+    // Removes what earlier runs kept more than `keepDays` days before `now`,
+    // where this keeper keeps its own (PruneVersions); the desktop empties
+    // its Trash itself.
+    virtual Pruned Prune(std::time_t now, int keepDays);
 };
 
 // The name of the folder of a run that started at `start`, in local time, in
@@ -48,20 +72,27 @@ std::string RunFolderName(std::time_t start);
 // second adds; nothing for any other name, which pruning never touches.
 std::optional<std::time_t> RunFolderTime(std::string_view name);
 
-// Keeps entries below the run's folder of the versions folder, beneath the
-// slave's root: nothing is written outside the slave.
+// Keeps entries below the run's folder of the versions folder: by default
+// beneath the slave's root, so that nothing is written outside the slave.
 class VersionKeeper : public Keeper {
 public:
     // `versions` is the versions folder relative to the slave's root; the run's
     // folder below it is named for `start` and made on the first Keep.
     VersionKeeper(platform::TreeRoot& slave, std::string versions, std::time_t start);
+    // The versions folder is the root `versions`, on the slave's file system,
+    // shown as `shown`; the keeper owns it.
+    VersionKeeper(platform::TreeRoot& slave, std::unique_ptr<platform::TreeRoot> versions,
+                  std::string shown, std::time_t start);
 
     platform::Status Keep(std::string_view relative) override;
     std::string KeptPath(std::string_view relative) const override;
     // The run's folder relative to the slave's root, as made (or planned).
     std::string Where() const override;
+    Pruned Prune(std::time_t now, int keepDays) override;
 
 private:
+    // The run's folder below the versions root.
+    std::string Folder() const;
     // Makes the run's folder on first use; a second run of the same second
     // gets " (2)", and so on.
     platform::Status MakeRunFolder();
@@ -70,7 +101,10 @@ private:
     platform::Status MakeParents(std::string_view relativeDir);
 
     platform::TreeRoot& m_slave;
-    std::string m_versions;
+    std::unique_ptr<platform::TreeRoot> m_ownRoot;  // a versions folder of its own
+    platform::TreeRoot& m_root;                     // the slave or m_ownRoot
+    std::string m_versions;                         // the versions folder below m_root
+    std::string m_shown;                            // and as it is shown, without the run
     std::string m_name;
     bool m_made = false;
 };
@@ -103,12 +137,6 @@ private:
 // are older than `keepDays` days at `now`, oldest first: only folders whose
 // names RunFolderTime reads, each with all it holds, following no symbolic
 // link (a link is removed as a name) and never leaving the versions folder.
-// `removed` names them; it stops at the first failure, which `failure` holds
-// with the path it happened at (relative to the slave's root).
-struct Pruned {
-    std::vector<std::string> removed;
-    platform::Status failure;
-    std::string failedAt;
-};
+// It stops at the first failure.
 Pruned PruneVersions(platform::TreeRoot& slave, const std::string& versions, std::time_t now,
                      int keepDays);

@@ -65,4 +65,10 @@ public:
     // Told after StepEnded of a copy made whose extended attributes (ACLs,
     // capabilities, the user's own) the slave did not all keep; no failure.
     virtual void ExtendedAttributesNotKept(const std::string& slavePath) { (void)slavePath; }
+    // Told, before StepEnded, that the slave's `slavePath` was kept rather than
+    // destroyed: moved to `keptPath` (Keeper::KeptPath).
+    virtual void Kept(const std::string& slavePath, const std::string& keptPath) {
+        (void)slavePath;
+        (void)keptPath;
+    }
 };

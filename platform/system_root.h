@@ -36,6 +36,7 @@ public:
     Status LinkUnnamed(int fd, std::string_view relative) override;
     Status RenameReplace(std::string_view from, std::string_view to) override;
     Status RenameNoReplace(std::string_view from, std::string_view to) override;
+    Status MoveInto(std::string_view from, TreeRoot& target, std::string_view to) override;
     Status RemoveFile(std::string_view relative) override;
     Status MakeDirectory(std::string_view relative, mode_t mode) override;
     Status SetMode(std::string_view relative, mode_t mode) override;
@@ -50,6 +51,7 @@ public:
     bool LiesInsideItself(int dirFd) override;
     Result<bool> Overlaps(TreeRoot& other, std::string_view relative) override;
     Result<bool> OverlapsDirectory(int dirFd) override;
+    Result<std::string> RealPath() override;
     Result<FileTime> TimeStep() override;
     std::string MountPointOn(std::string_view relative) override;
     std::string Reason(const Status& failure, std::string_view relative) override;

@@ -300,6 +300,14 @@ Result<bool> TreeRootWrapper::OverlapsDirectory(int dirFd) {
     return m_target->OverlapsDirectory(dirFd);
 }
 
+Status TreeRootWrapper::MoveInto(std::string_view from, TreeRoot& target, std::string_view to) {
+    return m_target->MoveInto(from, target, to);
+}
+
+Result<std::string> TreeRootWrapper::RealPath() {
+    return m_target->RealPath();
+}
+
 Result<FileTime> TreeRootWrapper::TimeStep() {
     return m_target->TimeStep();
 }

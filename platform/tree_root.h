@@ -121,6 +121,13 @@ public:
     // step nor make a hard link, the name is looked at first and then taken.
     virtual Status RenameNoReplace(std::string_view from, std::string_view to) = 0;
 
+    // Moves the file or directory `from` (with all it holds) to `to` below the
+    // root `target`, which is this root or another on the same file system,
+    // only if nothing has that name there (EEXIST otherwise), as
+    // RenameNoReplace does; the directory that is to hold `to` must exist
+    // (ENOENT). EXDEV when `target` lies on another file system.
+    virtual Status MoveInto(std::string_view from, TreeRoot& target, std::string_view to) = 0;
+
     virtual Status RemoveFile(std::string_view relative) = 0;
     // Makes the directory `relative` with `mode` less the umask.
     virtual Status MakeDirectory(std::string_view relative, mode_t mode) = 0;
@@ -184,6 +191,10 @@ public:
     // The other half of Overlaps: whether the open directory `dirFd`, of
     // another root, and this root overlap so.
     virtual Result<bool> OverlapsDirectory(int dirFd) = 0;
+
+    // The root directory's absolute path as the system names it now, whatever
+    // was typed. ENOTSUP on Windows.
+    virtual Result<std::string> RealPath() = 0;
 
     // The step in which the file system below the root keeps last-write times:
     // 2 s for FAT, and for exFAT and the FUSE file systems that may be serving
@@ -268,6 +279,7 @@ public:
     Status LinkUnnamed(int fd, std::string_view relative) override;
     Status RenameReplace(std::string_view from, std::string_view to) override;
     Status RenameNoReplace(std::string_view from, std::string_view to) override;
+    Status MoveInto(std::string_view from, TreeRoot& target, std::string_view to) override;
     Status RemoveFile(std::string_view relative) override;
     Status MakeDirectory(std::string_view relative, mode_t mode) override;
     Status SetMode(std::string_view relative, mode_t mode) override;
@@ -282,6 +294,7 @@ public:
     bool LiesInsideItself(int dirFd) override;
     Result<bool> Overlaps(TreeRoot& other, std::string_view relative) override;
     Result<bool> OverlapsDirectory(int dirFd) override;
+    Result<std::string> RealPath() override;
     Result<FileTime> TimeStep() override;
     std::string MountPointOn(std::string_view relative) override;
     std::string Reason(const Status& failure, std::string_view relative) override;

@@ -419,35 +419,77 @@ Status SystemRoot::RenameReplace(std::string_view from, std::string_view to) {
     });
 }
 
+namespace {
+
+// Gives `fromName` in `fromDir` the name `toName` in `toDir` only if nothing
+// has it (see RenameNoReplace).
+Status RenameNoReplaceAt(int fromDir, const std::string& fromName, int toDir,
+                         const std::string& toName) {
+    if (::renameat2(fromDir, fromName.c_str(), toDir, toName.c_str(), RENAME_NOREPLACE) == 0) {
+        return Status();
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+        return Status::FromErrno("renameat2");
+    }
+    // A hard link fails on an existing name just the same; the old name is
+    // then dropped. A directory has none, and goes on below.
+    if (::linkat(fromDir, fromName.c_str(), toDir, toName.c_str(), 0) == 0) {
+        ::unlinkat(fromDir, fromName.c_str(), 0);
+        return Status();
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EMLINK) {
+        return Status::FromErrno("linkat");
+    }
+    // No hard links either (FAT and exFAT, through FUSE too): the name is
+    // looked at, then taken by a plain rename.
+    struct stat st;
+    if (::fstatat(toDir, toName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        return Status::Failed("fstatat", EEXIST);
+    }
+    if (errno != ENOENT) {
+        return Status::FromErrno("fstatat");
+    }
+    return Outcome(::renameat(fromDir, fromName.c_str(), toDir, toName.c_str()), "renameat");
+}
+
+}  // namespace
+
 Status SystemRoot::RenameNoReplace(std::string_view from, std::string_view to) {
     const std::string fromName(from.substr(from.rfind('/') + 1));  // a sibling of `to`
     return AtParent(to, [&fromName](int dir, const std::string& toName) {
-        if (::renameat2(dir, fromName.c_str(), dir, toName.c_str(), RENAME_NOREPLACE) == 0) {
-            return Status();
-        }
-        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
-            return Status::FromErrno("renameat2");
-        }
-        // A hard link fails on an existing name just the same; the old name is
-        // then dropped.
-        if (::linkat(dir, fromName.c_str(), dir, toName.c_str(), 0) == 0) {
-            ::unlinkat(dir, fromName.c_str(), 0);
-            return Status();
-        }
-        if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EMLINK) {
-            return Status::FromErrno("linkat");
-        }
-        // No hard links either (FAT and exFAT, through FUSE too): the name is
-        // looked at, then taken by a plain rename.
-        struct stat st;
-        if (::fstatat(dir, toName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-            return Status::Failed("fstatat", EEXIST);
-        }
-        if (errno != ENOENT) {
-            return Status::FromErrno("fstatat");
-        }
-        return Outcome(::renameat(dir, fromName.c_str(), dir, toName.c_str()), "renameat");
+        return RenameNoReplaceAt(dir, fromName, dir, toName);
     });
+}
+
+Status SystemRoot::MoveInto(std::string_view from, TreeRoot& target, std::string_view to) {
+    const Result<int> toDir = target.OpenDirectory(DirectoryOf(to));
+    if (!toDir.ok()) {
+        return toDir.status();
+    }
+    const std::string toName(to.substr(to.rfind('/') + 1));
+    const Status moved = AtParent(from, [&](int dir, const std::string& name) {
+        return RenameNoReplaceAt(dir, name, *toDir, toName);
+    });
+    (void)target.Close(*toDir);
+    return moved;
+}
+
+Result<std::string> SystemRoot::RealPath() {
+    if (m_fd < 0) {
+        return m_openStatus;
+    }
+    char procPath[48];
+    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", m_fd);
+    std::string path(4096, '\0');
+    const ssize_t length = ::readlink(procPath, path.data(), path.size());
+    if (length < 0) {
+        return Status::FromErrno("readlink");
+    }
+    if (static_cast<size_t>(length) == path.size()) {
+        return Status::Failed("readlink", ENAMETOOLONG);
+    }
+    path.resize(static_cast<size_t>(length));
+    return path;
 }
 
 Status SystemRoot::RemoveFile(std::string_view relative) {

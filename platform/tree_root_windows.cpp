@@ -137,8 +137,11 @@ Status DeleteName(HANDLE dir, const std::string& name, ULONG options) {
 }
 
 // Renames `from` to `to`, both names in `dir`.
-Status RenameIn(HANDLE dir, const std::string& from, const std::string& to, bool replace) {
-    const Result<HANDLE> source = OpenName(dir, from, DELETE, FILE_OPEN, 0);
+// Gives `from` in `fromDir` the name `to` in `dir`, replacing what has it when
+// `replace` says so.
+Status RenameIn(HANDLE fromDir, const std::string& from, HANDLE dir, const std::string& to,
+                bool replace) {
+    const Result<HANDLE> source = OpenName(fromDir, from, DELETE, FILE_OPEN, 0);
     if (!source.ok()) {
         return source.status();
     }
@@ -366,15 +369,32 @@ Status SystemRoot::LinkUnnamed(int, std::string_view) {
 Status SystemRoot::RenameReplace(std::string_view from, std::string_view to) {
     const std::string fromName(from.substr(from.rfind('/') + 1));  // a sibling of `to`
     return AtParent(to, [&fromName](int dir, const std::string& toName) {
-        return RenameIn(HandleOf(dir), fromName, toName, true);
+        return RenameIn(HandleOf(dir), fromName, HandleOf(dir), toName, true);
     });
 }
 
 Status SystemRoot::RenameNoReplace(std::string_view from, std::string_view to) {
     const std::string fromName(from.substr(from.rfind('/') + 1));  // a sibling of `to`
     return AtParent(to, [&fromName](int dir, const std::string& toName) {
-        return RenameIn(HandleOf(dir), fromName, toName, false);
+        return RenameIn(HandleOf(dir), fromName, HandleOf(dir), toName, false);
     });
+}
+
+Status SystemRoot::MoveInto(std::string_view from, TreeRoot& target, std::string_view to) {
+    const Result<int> toDir = target.OpenDirectory(DirectoryOf(to));
+    if (!toDir.ok()) {
+        return toDir.status();
+    }
+    const std::string toName(to.substr(to.rfind('/') + 1));
+    const Status moved = AtParent(from, [&](int dir, const std::string& name) {
+        return RenameIn(HandleOf(dir), name, HandleOf(*toDir), toName, false);
+    });
+    (void)target.Close(*toDir);
+    return moved;
+}
+
+Result<std::string> SystemRoot::RealPath() {
+    return Status::Failed("GetFinalPathNameByHandle", ENOTSUP);
 }
 
 Status SystemRoot::Lock() {

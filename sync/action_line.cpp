@@ -58,15 +58,17 @@ std::string ReplacingNewerText(size_t files) {
     return files == 1 ? "1 newer slave file" : std::to_string(files) + " newer slave files";
 }
 
-std::string PlanTotals(const PlanCounts& counts) {
+std::string PlanTotals(const PlanCounts& counts, const PlanNotes& notes) {
     const std::array<size_t, 6>& n = counts.byKind;
     const auto count = [](size_t value) { return std::to_string(value); };
     const size_t newer = counts.replacingNewer;
     return count(n[ACTION_CREATE]) + " to create, " + count(n[ACTION_MODIFY]) + " to replace (" +
-           ByteCountText(counts.bytes) + "); " + count(n[ACTION_DELETE]) + " to delete; " +
+           ByteCountText(counts.bytes) + "); " + count(n[ACTION_DELETE]) + " to delete" +
+           (notes.keptIn.empty() ? "" : ", kept in " + notes.keptIn) + "; " +
            count(n[ACTION_MKDIR]) + " directories to make, " + count(n[ACTION_RMDIR]) +
            " to remove" +
            (newer == 0 ? ""
                        : "; " + ReplacingNewerText(newer) + " to be replaced by " +
-                             (newer == 1 ? "an older one" : "older ones"));
+                             (newer == 1 ? "an older one" : "older ones")) +
+           LeftOutText(notes.leftOut);
 }

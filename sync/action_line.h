@@ -37,13 +37,23 @@ PlanCounts CountPlan(const CActionList& actions);
 // "1 newer slave file", "3 newer slave files".
 std::string ReplacingNewerText(size_t files);
 
+// What is told of a plan beside its actions.
+struct PlanNotes {
+    size_t leftOut = 0;  // master entries left out of the mirror
+    // Where what the run deletes, replaces or removes is kept (Keeper::Where);
+    // "" when it is destroyed.
+    std::string keptIn;
+};
+
 // What the plan comes to, for the preview and a dry run: "12 to create, 3 to
 // replace (1.2 GiB); 200 to delete; 4 directories to make, 1 to remove", the
 // bytes being those the creations and replacements copy, then "; 3 newer slave
-// files to be replaced by older ones" when there are any.
-std::string PlanTotals(const PlanCounts& counts);
-inline std::string PlanTotals(const CActionList& actions) {
-    return PlanTotals(CountPlan(actions));
+// files to be replaced by older ones" when there are any. With `notes`, the
+// deletions end ", kept in the Trash" where they are kept, and the totals
+// LeftOutText.
+std::string PlanTotals(const PlanCounts& counts, const PlanNotes& notes = {});
+inline std::string PlanTotals(const CActionList& actions, const PlanNotes& notes = {}) {
+    return PlanTotals(CountPlan(actions), notes);
 }
 
 // "; 12 left out" for the entries left out of the mirror, after a plan's totals

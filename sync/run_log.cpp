@@ -109,11 +109,12 @@ void RunLog::WriteOut(const std::string& lines) {
 
 bool RunRecord::Run(const CActionList& actions, const PlanCounts& planned,
                     platform::TreeRoot& master, platform::TreeRoot& slave, OnFailure onFailure,
-                    FlushAtEnd flush) {
+                    FlushAtEnd flush, Keeper* keeper) {
     m_slaveRoot = slave.Path() + platform::kSeparator;
     m_planned = planned.byKind;
     m_progress.emplace(actions, RunProgress::Clock::now());
-    const bool done = ExecuteActions(*this, actions, master, slave, flush, onFailure);
+    m_keptIn = keeper != nullptr ? keeper->Where() : std::string();
+    const bool done = ExecuteActions(*this, actions, master, slave, flush, onFailure, keeper);
     if (m_log != nullptr) {
         // A cancel that came while the finished run was written to the disk
         // stopped nothing: the run is done.
@@ -124,6 +125,24 @@ bool RunRecord::Run(const CActionList& actions, const PlanCounts& planned,
     }
     m_inner.RunEnded();
     return done;
+}
+
+bool RunRecord::Prune(Keeper& keeper, int keepDays) {
+    const Pruned pruned = keeper.Prune(std::time(nullptr), keepDays);
+    // The versions folder is where the run's own folder lies.
+    const std::string run = keeper.KeptPath("");
+    const std::string versions = run.substr(0, run.rfind('/') + 1);
+    for (const std::string& name : pruned.removed) {
+        if (m_log != nullptr) {
+            m_log->Write("pruned: " + versions + name);
+        }
+    }
+    if (pruned.failure.ok()) {
+        return true;
+    }
+    ShowMessage("Unable to remove old versions " + versions + pruned.failedAt + " (" +
+                pruned.failure.Reason() + ")");
+    return false;
 }
 
 void RunRecord::SetPlan(const CActionList& plan) {
@@ -154,7 +173,10 @@ void RunRecord::StepEnded(int kind, const std::string& slavePath, StepOutcome ou
         ++m_done[k];
         static const char* const kDone[] = {
             "", "replaced: ", "deleted: ", "created: ", "made directory: ", "removed directory: "};
-        if (m_log != nullptr) {
+        // What a keeper took away has its "kept:" line, and what lay below a
+        // directory it took none.
+        const bool kept = !m_keptIn.empty() && (k == ACTION_DELETE || k == ACTION_RMDIR);
+        if (m_log != nullptr && !kept) {
             m_log->Write(kDone[k] + m_slaveRoot + slavePath);
         }
     } else if (outcome == StepOutcome::Failed) {
@@ -174,6 +196,14 @@ void RunRecord::SourceVanished(int kind, const std::string& masterFile) {
 void RunRecord::ExtendedAttributesNotKept(const std::string& slavePath) {
     ++m_attributesLost;
     m_inner.ExtendedAttributesNotKept(slavePath);
+}
+
+void RunRecord::Kept(const std::string& slavePath, const std::string& keptPath) {
+    ++m_kept;
+    if (m_log != nullptr) {
+        m_log->Write("kept: " + m_slaveRoot + slavePath + " -> " + keptPath);
+    }
+    m_inner.Kept(slavePath, keptPath);
 }
 
 size_t RunRecord::Vanished() const {
@@ -216,6 +246,9 @@ std::string RunRecord::Summary(size_t unreadable, size_t blocked) const {
     if (m_attributesLost > 0) {
         summary += "; extended attributes of " + std::to_string(m_attributesLost) +
                    (m_attributesLost == 1 ? " file" : " files") + " not kept";
+    }
+    if (m_kept > 0) {
+        summary += "; " + std::to_string(m_kept) + " kept in " + m_keptIn;
     }
     return summary;
 }

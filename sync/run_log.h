@@ -94,8 +94,14 @@ public:
     // being what they hold (CountPlan), then writes the summary to the log and
     // tells the display the run has ended (RunEnded); returns what
     // ExecuteActions returned.
+    // With `keeper`, what the run deletes, replaces or removes is kept there.
     bool Run(const CActionList& actions, const PlanCounts& planned, platform::TreeRoot& master,
-             platform::TreeRoot& slave, OnFailure onFailure, FlushAtEnd flush = FlushAtEnd::Yes);
+             platform::TreeRoot& slave, OnFailure onFailure, FlushAtEnd flush = FlushAtEnd::Yes,
+             Keeper* keeper = nullptr);
+    // After a run done with `keeper`: removes what earlier runs kept more than
+    // `keepDays` days ago (Keeper::Prune), each folder logged ("pruned: ..."),
+    // a failure shown as a message; false after one.
+    bool Prune(Keeper& keeper, int keepDays);
 
     void PumpPending() override { m_inner.PumpPending(); }
     bool IsCancelled() const override { return m_inner.IsCancelled(); }
@@ -107,6 +113,7 @@ public:
     void StepEnded(int kind, const std::string& slavePath, StepOutcome outcome) override;
     void SourceVanished(int kind, const std::string& masterFile) override;
     void ExtendedAttributesNotKept(const std::string& slavePath) override;
+    void Kept(const std::string& slavePath, const std::string& keptPath) override;
 
     // "3 created, 1 modified, 2 deleted, 1 directories made, 0 removed; 1.2 MiB
     // copied in 0.4 s", and when not everything was done "; 2 failed, 3 not
@@ -114,7 +121,8 @@ public:
     // a failure, a stop or an interrupt kept from being tried is "not tried";
     // `blocked` master entries that a left-out slave entry kept out count as
     // failed. Then, when there were any, "; 2 vanished" (master files deleted
-    // since the scan) and "; extended attributes of 3 files not kept".
+    // since the scan), "; extended attributes of 3 files not kept" and
+    // "; 4 kept in .kelvad-versions/2026-12-10 04.12.05".
     std::string Summary(size_t unreadable = 0, size_t blocked = 0) const;
     // How many copies found their master file vanished.
     size_t Vanished() const;
@@ -128,5 +136,7 @@ private:
     std::array<size_t, 6> m_failed{};
     std::array<size_t, 6> m_vanished{};
     size_t m_attributesLost = 0;
+    size_t m_kept = 0;
+    std::string m_keptIn;                   // Keeper::Where
     std::optional<RunProgress> m_progress;  // from Run on
 };

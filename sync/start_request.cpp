@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -16,6 +17,7 @@
 #include "platform/path_compare.h"
 #include "platform/status.h"
 #include "sync/action_line.h"
+#include "sync/keeping.h"
 #include "sync/request_threads.h"
 #include "sync/run_log.h"
 #include "sync/run_marker.h"
@@ -236,13 +238,13 @@ void AddUnusable(const std::string& root, const CFileList& list,
 // The guard against a wrong master or a reversed direction: Yes when the plan
 // may go ahead.
 IRequestHost::Answer RunAllowed(IRequestHost& host, const StartRequest& r, const PlanCounts& counts,
-                                size_t slaveEntries) {
+                                size_t slaveEntries, const std::string& keptIn) {
     const size_t deletions = counts.byKind[ACTION_DELETE] + counts.byKind[ACTION_RMDIR];
     const size_t older = r.allowOlder ? 0 : counts.replacingNewer;
     if (r.maxDelete >= 0 &&
         static_cast<unsigned long long>(deletions) > static_cast<unsigned long long>(r.maxDelete)) {
         // Everything that stands in the way, so one change of the options does.
-        const std::string replace = RiskText({0, 0, false, older});
+        const std::string replace = RiskText({0, 0, false, older, {}});
         host.ShowMessage(MassDeletionText(deletions, slaveEntries) + ", more than the " +
                              std::to_string(r.maxDelete) + " allowed" +
                              (older == 0 ? "" : ", and" + replace.substr(replace.find(" replace"))),
@@ -251,7 +253,8 @@ IRequestHost::Answer RunAllowed(IRequestHost& host, const StartRequest& r, const
     }
     const RunRisk risk{
         deletions, slaveEntries,
-        r.maxDelete < 0 && deletions >= kMassDeletion && deletions * 2 >= slaveEntries, older};
+        r.maxDelete < 0 && deletions >= kMassDeletion && deletions * 2 >= slaveEntries, older,
+        keptIn};
     return !risk.massDeletion && risk.replacingNewer == 0 ? IRequestHost::Answer::Yes
                                                           : host.ConfirmRisk(risk);
 }
@@ -264,13 +267,17 @@ std::string MassDeletionText(size_t deletions, size_t entries) {
 }
 
 std::string RiskText(const RunRisk& risk) {
+    const std::string kept =
+        risk.keptIn.empty() ? "" : " (what it deletes and replaces is kept in " + risk.keptIn + ")";
     if (risk.replacingNewer == 0) {
-        return MassDeletionText(risk.deletions, risk.entries);
+        return MassDeletionText(risk.deletions, risk.entries) + kept;
     }
     const std::string replace = "replace " + ReplacingNewerText(risk.replacingNewer) + " with " +
                                 (risk.replacingNewer == 1 ? "an older one" : "older ones");
-    return risk.deletions == 0 ? "This run would " + replace
-                               : MassDeletionText(risk.deletions, risk.entries) + " and " + replace;
+    return (risk.deletions == 0
+                ? "This run would " + replace
+                : MassDeletionText(risk.deletions, risk.entries) + " and " + replace) +
+           kept;
 }
 
 void IRequestHost::ShowUnreadable(const std::vector<std::string>& messages) {
@@ -476,18 +483,91 @@ private:
     // counterpart's contents deleted; in the slave what it holds was not brought
     // in line.
     RequestResult Decide() {
-        if (m_masterList.leftOut > 0) {
-            m_host.TellLeftOut(m_masterList.leftOut);
+        TellUnusable();
+        m_unreadable = Unreadable();
+        m_blockedMessages = Blocked();
+        if (m_actions.empty()) {
+            TellNotes();
+            if (m_unreadable.empty() && m_blockedMessages.empty()) {
+                m_host.ShowMessage("Slave directory structure is up-to-date", MessageKind::Info);
+            }
+            return TellUnreadable(RequestResult::UpToDate);
         }
+        if (const std::optional<std::string> refusal = PrepareKeeping()) {
+            return Refuse(*refusal);
+        }
+        TellNotes();
+        const PlanCounts counts = CountPlan(m_actions);  // the one count of the plan
+        if (const std::optional<RequestResult> notRun = Approve(counts)) {
+            return *notRun;
+        }
+        LogPlan(counts);  // in Just Do It mode, not yet
+        if (!CarryOut(counts)) {
+            TellUnreadable(RequestResult::Failed);
+            return RequestResult::Failed;
+        }
+        const RequestResult result = TellUnreadable(RequestResult::Done);
+        if (result == RequestResult::Done) {
+            m_host.SaveSettings();
+        }
+        return result;
+    }
+
+    // The mode's road up to the run: the preview approved, or the guard passed;
+    // nothing when the plan may be carried out, how the request ends otherwise.
+    std::optional<RequestResult> Approve(const PlanCounts& counts) {
+        if (m_r.mode == RunMode::Preview) {
+            LogPlan(counts);
+            if (!m_host.ApprovePlan(m_actions, m_r.slaveDir)) {
+                TellUnreadable(RequestResult::NotRun);  // the plan leaves them out
+                return RequestResult(RequestResult::NotRun);
+            }
+        } else if (m_r.mode != RunMode::JustDoIt) {
+            m_host.ShowMessage("You just couldn't resist it, could you?", MessageKind::Error);
+            return RequestResult(RequestResult::NotRun);
+        } else if (const IRequestHost::Answer answer =
+                       RunAllowed(m_host, m_r, counts, m_slaveList.size(), m_notes.keptIn);
+                   answer != IRequestHost::Answer::Yes) {
+            return answer == IRequestHost::Answer::Refused ? RequestResult::Refused
+                                                           : RequestResult::NotRun;
+        }
+        if (m_slave == nullptr) {
+            return RequestResult(RequestResult::NotRun);  // a dry run: no slave to change
+        }
+        return std::nullopt;
+    }
+
+    // Tells what could not be read and which master entries were blocked;
+    // `result` when there were none, Failed otherwise.
+    RequestResult TellUnreadable(RequestResult result) {
+        if (!m_unreadable.empty()) {
+            m_host.ShowUnreadable(m_unreadable);
+        }
+        if (!m_blockedMessages.empty()) {
+            m_host.ShowBlocked(m_blockedMessages);
+        }
+        m_result.unreadable = m_unreadable.size();
+        m_result.blocked = m_blockedMessages.size();
+        return m_unreadable.empty() && m_blockedMessages.empty() ? result : RequestResult::Failed;
+    }
+
+    void TellUnusable() {
         std::vector<std::string> unusable;
         AddUnusable(m_r.masterDir, m_masterList, unusable);
         AddUnusable(m_r.slaveDir, m_slaveList, unusable);
         if (!unusable.empty()) {
             m_host.ShowUnusable(unusable);
         }
+    }
+
+    std::vector<std::string> Unreadable() const {
         std::vector<std::string> unreadable;
         AddUnreadable(m_r.masterDir, m_masterList, unreadable);
         AddUnreadable(m_r.slaveDir, m_slaveList, unreadable);
+        return unreadable;
+    }
+
+    std::vector<std::string> Blocked() const {
         std::vector<std::string> blocked;
         for (const std::string& path : m_blocked) {
             blocked.push_back("Error creating " + m_r.slaveDir + platform::kSeparator + path +
@@ -498,69 +578,51 @@ private:
                               " (the master also has " + clash.other +
                               ", which Windows takes for the same name)");
         }
-        const auto tellUnreadable = [&](RequestResult result) {
-            if (!unreadable.empty()) {
-                m_host.ShowUnreadable(unreadable);
-            }
-            if (!blocked.empty()) {
-                m_host.ShowBlocked(blocked);
-            }
-            m_result.unreadable = unreadable.size();
-            m_result.blocked = blocked.size();
-            return unreadable.empty() && blocked.empty() ? result : RequestResult::Failed;
-        };
-        if (m_actions.empty()) {
-            if (unreadable.empty() && blocked.empty()) {
-                m_host.ShowMessage("Slave directory structure is up-to-date", MessageKind::Info);
-            }
-            return tellUnreadable(RequestResult::UpToDate);
+        return blocked;
+    }
+
+    void TellNotes() {
+        m_notes.leftOut = m_masterList.leftOut;
+        if (m_notes.leftOut > 0 || !m_notes.keptIn.empty()) {
+            m_host.TellPlanNotes(m_notes);
         }
-        const PlanCounts counts = CountPlan(m_actions);  // the one count of the plan
-        if (m_r.mode == RunMode::Preview) {
-            LogPlan(counts);
-            if (!m_host.ApprovePlan(m_actions, m_r.slaveDir)) {
-                tellUnreadable(RequestResult::NotRun);  // the plan leaves them out
-                return RequestResult::NotRun;
-            }
-        } else if (m_r.mode != RunMode::JustDoIt) {
-            m_host.ShowMessage("You just couldn't resist it, could you?", MessageKind::Error);
-            return RequestResult::NotRun;
-        } else if (const IRequestHost::Answer answer =
-                       RunAllowed(m_host, m_r, counts, m_slaveList.size());
-                   answer != IRequestHost::Answer::Yes) {
-            return answer == IRequestHost::Answer::Refused ? RequestResult::Refused
-                                                           : RequestResult::NotRun;
+    }
+
+    // Where the run keeps what it takes away, made ready: the keeper, and the
+    // words for where it keeps them. Nothing when the run may go on; the
+    // refusal's words when what the user asked for cannot be had without a
+    // copy.
+    std::optional<std::string> PrepareKeeping() {
+        if (m_r.keeping.place == Keeping::Place::Nowhere) {
+            return std::nullopt;
         }
-        if (m_slave == nullptr) {
-            return RequestResult::NotRun;  // a dry run: there is no slave to change
+        PreparedKeeping prepared = ::PrepareKeeping(m_r, m_slave.get(), *m_master, m_start);
+        if (!prepared.refusal.empty()) {
+            return prepared.refusal;
         }
-        LogPlan(counts);  // in Just Do It mode, not yet
-        if (!CarryOut(counts, unreadable.size(), blocked.size())) {
-            tellUnreadable(RequestResult::Failed);
-            return RequestResult::Failed;
-        }
-        const RequestResult result = tellUnreadable(RequestResult::Done);
-        if (result == RequestResult::Done) {
-            m_host.SaveSettings();
-        }
-        return result;
+        m_keeper = std::move(prepared.keeper);
+        m_notes.keptIn = prepared.where;
+        return std::nullopt;
     }
 
     // The plan carried out, recorded, through the host's display of it; true
     // when everything was done. The result keeps what the run came to, its
-    // summary counting the `unreadable` directories and `blocked` entries.
-    bool CarryOut(const PlanCounts& counts, size_t unreadable, size_t blocked) {
+    // summary counting the directories not read and the entries blocked.
+    bool CarryOut(const PlanCounts& counts) {
         IExecHost* display = m_host.BeginRun();
         if (display == nullptr) {
             return false;
         }
         RunRecord record(*display, m_r.log);
-        const bool done =
-            record.Run(m_actions, counts, *m_master, *m_slave, m_r.onFailure, m_r.flush);
+        bool done = record.Run(m_actions, counts, *m_master, *m_slave, m_r.onFailure, m_r.flush,
+                               m_keeper.get());
+        if (done && m_r.keeping.place == Keeping::Place::VersionsFolder && m_r.keeping.keepDays) {
+            done = record.Prune(*m_keeper, *m_r.keeping.keepDays);
+        }
         const std::string leftOut = LeftOutText(m_masterList.leftOut);
         m_result.ran = true;
         m_result.vanished = record.Vanished();
-        m_result.summary = record.Summary(unreadable, blocked) + leftOut;
+        m_result.summary = record.Summary(m_unreadable.size(), m_blockedMessages.size()) + leftOut;
         const bool recorded = m_r.log != nullptr && m_r.log->IsOpen();
         m_host.EndRun({done, record.Summary() + leftOut, recorded ? m_r.log->Path() : ""});
         return done;
@@ -569,7 +631,7 @@ private:
     // The plan's totals in the log, once a request.
     void LogPlan(const PlanCounts& counts) {
         if (m_r.log != nullptr && !m_planLogged) {
-            m_r.log->Write("plan: " + PlanTotals(counts) + LeftOutText(m_masterList.leftOut));
+            m_r.log->Write("plan: " + PlanTotals(counts, m_notes));
             m_planLogged = true;
         }
     }
@@ -601,6 +663,11 @@ private:
     std::vector<std::string> m_ownPaths;  // below either root, of notMirrored
     RequestResult m_result;               // what is told beside how the request ended
     bool m_planLogged = false;
+    std::vector<std::string> m_unreadable;       // messages, one a directory not read
+    std::vector<std::string> m_blockedMessages;  // one a master entry blocked
+    PlanNotes m_notes;
+    std::unique_ptr<Keeper> m_keeper;
+    const std::time_t m_start = std::time(nullptr);  // names the run's versions folder
 };
 
 // The host of a request that is recorded: every call passed on, the messages,
@@ -647,7 +714,7 @@ public:
         m_log.Write("message: " + text);
         m_inner.TellSlaveCreated(text);
     }
-    void TellLeftOut(size_t entries) override { m_inner.TellLeftOut(entries); }
+    void TellPlanNotes(const PlanNotes& notes) override { m_inner.TellPlanNotes(notes); }
     bool ApprovePlan(const CActionList& actions, const std::string& slaveRoot) override {
         const bool approved = m_inner.ApprovePlan(actions, slaveRoot);
         m_log.Write(approved ? "plan approved" : "plan not approved");

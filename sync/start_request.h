@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "exec/executor.h"
+#include "exec/keeper.h"
 #include "exec/run_host.h"
 #include "platform/tree_root.h"
+#include "sync/action_line.h"
 #include "tree/action.h"
 #include "tree/ignore_rules.h"
 
@@ -84,9 +86,9 @@ public:
     // words: "Created slave directory /media/stick/backup".
     virtual void TellSlaveCreated(const std::string& text) { (void)text; }
     // Told, before the plan is shown or carried out, how many entries of the
-    // master are left out of the mirror (ignore patterns, cache tags), when
-    // there are any.
-    virtual void TellLeftOut(size_t entries) { (void)entries; }
+    // master are left out of the mirror (ignore patterns, cache tags) and
+    // where what the run takes away is kept, when there is either.
+    virtual void TellPlanNotes(const PlanNotes& notes) { (void)notes; }
     // Shows the plan (Preview) and returns true when the user approves it.
     virtual bool ApprovePlan(const CActionList& actions, const std::string& slaveRoot) = 0;
     // The plan is about to be carried out beneath the roots that were scanned:
@@ -122,6 +124,7 @@ struct RunRisk {
     size_t entries = 0;         // the slave's files and directories
     bool massDeletion = false;  // the deletions alone are reason to ask
     size_t replacingNewer = 0;  // newer slave files the run replaces, when asked about
+    std::string keptIn;         // where what it deletes and replaces is kept (Keeper::Where)
 };
 
 // MassDeletionText for a mass deletion alone; "This run would replace 3 newer
@@ -149,6 +152,9 @@ struct StartRequest {
     // A Just Do It run that replaces newer slave files with older master
     // copies asks first (IRequestHost::ConfirmRisk) unless this is set.
     bool allowOlder = false;
+    // Where what the run deletes, replaces or removes goes: nowhere (it is
+    // destroyed), the versions folder or the desktop's Trash.
+    Keeping keeping{};
     // When set, the request is recorded there: its start, mode and roots, each
     // message, the plan's totals, what the run did (RunRecord) and how it
     // ended. Its lines are held while the trees are scanned, and it takes no

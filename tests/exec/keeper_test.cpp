@@ -29,38 +29,37 @@ TEST(RunFolderName, SortsAndReadsBackOnlyItsOwnShape) {
 }
 
 #ifndef _WIN32
-TEST(VersionKeeper, MovesFilesAndDirectoriesWithTheirTimesAndBits) {
+TEST(VersionKeeper, MovesFilesAndWholeDirectoriesWithTheirTimesAndBits) {
     TempDir t;
     WriteFile(t / "s/a/b/old.txt", "old", 1000000000);
-    MakeDirs(t / "s/a/empty");
-    SetMode(t / "s/a/empty", 0750);
-    SetMtime(t / "s/a/empty", 1100000000);
+    WriteFile(t / "s/a/gone/x", "x");
+    SetMode(t / "s/a/gone", 0750);
+    SetMtime(t / "s/a/gone", 1100000000);
     const std::time_t start = std::time(nullptr);
-    platform::TreeRoot slave(t / "s", platform::Mounts::Stay);
-    VersionKeeper keeper(slave, ".kelvad-versions", start);
+    auto slave = platform::OpenTreeRoot(t / "s", platform::Mounts::Stay);
+    VersionKeeper keeper(*slave, ".kelvad-versions", start);
     const std::string folder = ".kelvad-versions/" + RunFolderName(start);
-    EXPECT_EQ(keeper.RunFolder(), folder);
-    const platform::Status kept = keeper.KeepFile("a/b/old.txt");
+    EXPECT_EQ(keeper.Where(), folder);
+    const platform::Status kept = keeper.Keep("a/b/old.txt");
     ASSERT_TRUE(kept.ok()) << kept.ToString();
-    ASSERT_TRUE(keeper.KeepDirectory("a/empty").ok());
+    EXPECT_EQ(keeper.KeptPath("a/b/old.txt"), t / "s/" + folder + "/a/b/old.txt");
+    ASSERT_TRUE(keeper.Keep("a/gone").ok());
     EXPECT_FALSE(Exists(t / "s/a/b/old.txt"));
-    EXPECT_FALSE(Exists(t / "s/a/empty"));
+    EXPECT_FALSE(Exists(t / "s/a/gone"));
     EXPECT_EQ(ReadFile(t / "s/" + folder + "/a/b/old.txt"), "old");
+    EXPECT_EQ(ReadFile(t / "s/" + folder + "/a/gone/x"), "x");
     struct stat st {};
     ASSERT_EQ(::stat((t / "s/" + folder + "/a/b/old.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mtime, 1000000000);
-    ASSERT_EQ(::stat((t / "s/" + folder + "/a/empty").c_str(), &st), 0);
+    ASSERT_EQ(::stat((t / "s/" + folder + "/a/gone").c_str(), &st), 0);
     EXPECT_EQ(st.st_mtime, 1100000000);
     EXPECT_EQ(st.st_mode & 07777, 0750u);
-    // A directory that still holds something stays, and so does its content.
-    WriteFile(t / "s/a/b/new.txt", "new");
-    EXPECT_TRUE(keeper.KeepDirectory("a/b").Is(ENOTEMPTY));
-    EXPECT_EQ(ReadFile(t / "s/a/b/new.txt"), "new");
 
     // A second run of the same second has a folder of its own.
-    VersionKeeper second(slave, ".kelvad-versions", start);
-    ASSERT_TRUE(second.KeepFile("a/b/new.txt").ok());
-    EXPECT_EQ(second.RunFolder(), folder + " (2)");
+    WriteFile(t / "s/a/b/new.txt", "new");
+    VersionKeeper second(*slave, ".kelvad-versions", start);
+    ASSERT_TRUE(second.Keep("a/b/new.txt").ok());
+    EXPECT_EQ(second.Where(), folder + " (2)");
     EXPECT_EQ(ReadFile(t / "s/" + folder + " (2)/a/b/new.txt"), "new");
 
     // A versions folder swapped for a link is never followed.
@@ -68,10 +67,45 @@ TEST(VersionKeeper, MovesFilesAndDirectoriesWithTheirTimesAndBits) {
     MakeDirs(t / "elsewhere");
     ASSERT_EQ(::symlink((t / "elsewhere").c_str(), (t / "s/.kelvad-versions").c_str()), 0);
     WriteFile(t / "s/c.txt", "c");
-    VersionKeeper third(slave, ".kelvad-versions", start);
-    EXPECT_FALSE(third.KeepFile("c.txt").ok());
+    VersionKeeper third(*slave, ".kelvad-versions", start);
+    EXPECT_FALSE(third.Keep("c.txt").ok());
     EXPECT_EQ(ReadFile(t / "s/c.txt"), "c");
     EXPECT_TRUE(Snapshot(t / "elsewhere").empty());
+}
+
+TEST(TrashKeeper, WritesTheInfoFirstAndNeverOverwrites) {
+    TempDir t;
+    WriteFile(t / "s/dir/a b%.txt", "one");
+    WriteFile(t / "s/other/a b%.txt", "two");
+    WriteFile(t / "s/tree/x", "x");
+    for (const char* dir : {"Trash/files", "Trash/info"}) {
+        MakeDirs(t / dir);
+    }
+    auto slave = platform::OpenTreeRoot(t / "s", platform::Mounts::Stay);
+    TrashKeeper keeper(*slave, platform::OpenTreeRoot(t / "Trash", platform::Mounts::Stay),
+                       "/media/stick/s");
+    EXPECT_EQ(keeper.Where(), "the Trash");
+    ASSERT_TRUE(keeper.Keep("dir/a b%.txt").ok());
+    ASSERT_TRUE(keeper.Keep("other/a b%.txt").ok());
+    EXPECT_EQ(keeper.KeptPath("other/a b%.txt"), t / "Trash/files/a b%.txt.2");
+    ASSERT_TRUE(keeper.Keep("tree").ok());  // a directory is one entry
+    EXPECT_EQ(ReadFile(t / "Trash/files/a b%.txt"), "one");
+    EXPECT_EQ(ReadFile(t / "Trash/files/a b%.txt.2"), "two");
+    EXPECT_EQ(ReadFile(t / "Trash/files/tree/x"), "x");
+    const std::string info = ReadFile(t / "Trash/info/a b%.txt.2.trashinfo");
+    EXPECT_TRUE(
+        info.starts_with("[Trash Info]\nPath=/media/stick/s/other/a%20b%25.txt\n"
+                         "DeletionDate="))
+        << info;
+    EXPECT_FALSE(Exists(t / "s/tree"));
+    // A name the trash already holds without its .trashinfo is never replaced:
+    // the entry takes the next free name.
+    WriteFile(t / "Trash/files/y", "theirs");
+    WriteFile(t / "s/y", "mine");
+    ASSERT_TRUE(keeper.Keep("y").ok());
+    EXPECT_EQ(ReadFile(t / "Trash/files/y"), "theirs");
+    EXPECT_EQ(ReadFile(t / "Trash/files/y.2"), "mine");
+    EXPECT_FALSE(Exists(t / "Trash/info/y.trashinfo"));
 }
 
 TEST(PruneVersions, RemovesOnlyOldRunFoldersOldestFirstAndFollowsNoLink) {
@@ -87,9 +121,9 @@ TEST(PruneVersions, RemovesOnlyOldRunFoldersOldestFirstAndFollowsNoLink) {
     WriteFile(versions + "notes/file", "mine");
     WriteFile(t / "outside/keep", "keep");
     ASSERT_EQ(::symlink((t / "outside").c_str(), (versions + old + "/link").c_str()), 0);
-    platform::TreeRoot slave(t / "s", platform::Mounts::Stay);
+    auto slave = platform::OpenTreeRoot(t / "s", platform::Mounts::Stay);
 
-    const Pruned pruned = PruneVersions(slave, ".kelvad-versions", now, 30);
+    const Pruned pruned = PruneVersions(*slave, ".kelvad-versions", now, 30);
     ASSERT_TRUE(pruned.failure.ok()) << pruned.failedAt;
     EXPECT_EQ(pruned.removed, (std::vector<std::string>{oldest, old}));
     EXPECT_FALSE(Exists(versions + oldest));
@@ -97,8 +131,8 @@ TEST(PruneVersions, RemovesOnlyOldRunFoldersOldestFirstAndFollowsNoLink) {
     EXPECT_TRUE(Exists(versions + recent + "/file"));
     EXPECT_EQ(ReadFile(versions + "notes/file"), "mine");
     EXPECT_EQ(ReadFile(t / "outside/keep"), "keep");
-    EXPECT_TRUE(PruneVersions(slave, ".kelvad-versions", now, 0).removed.size() == 1);
-    EXPECT_TRUE(PruneVersions(slave, ".none", now, 0).failure.ok());
+    EXPECT_TRUE(PruneVersions(*slave, ".kelvad-versions", now, 0).removed.size() == 1);
+    EXPECT_TRUE(PruneVersions(*slave, ".none", now, 0).failure.ok());
 }
 #endif
 

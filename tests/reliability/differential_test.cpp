@@ -80,7 +80,7 @@ TEST(Differential, RandomPairsReachTheModelsState) {
         ASSERT_TRUE(ok) << "seed " << seed << ": "
                         << (host.m_messages.empty() ? "" : host.m_messages[0]);
         const std::string question =
-            "Kelvad: " + RiskText({deletions, slave.size(), mass, older}) + ". Continue?";
+            "Kelvad: " + RiskText({deletions, slave.size(), mass, older, {}}) + ". Continue?";
         ASSERT_EQ(std::ranges::count(request.m_log, question), asked ? 1 : 0)
             << "seed " << seed << ": " << question;
         ASSERT_EQ(

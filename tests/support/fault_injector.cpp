@@ -52,6 +52,8 @@ const char* CallName(Call call) {
             return "overlap";
         case Call::TimeStep:
             return "statfs";
+        case Call::Keep:
+            return "renameat2";
     }
     return "?";
 }
@@ -124,6 +126,12 @@ platform::Status FaultyRoot::RenameReplace(std::string_view from, std::string_vi
 platform::Status FaultyRoot::RenameNoReplace(std::string_view from, std::string_view to) {
     return Unless(Fails(Call::Rename, to),
                   [&] { return TreeRootWrapper::RenameNoReplace(from, to); });
+}
+
+platform::Status FaultyRoot::MoveInto(std::string_view from, platform::TreeRoot& target,
+                                      std::string_view to) {
+    return Unless(Fails(Call::Keep, from),
+                  [&] { return TreeRootWrapper::MoveInto(from, target, to); });
 }
 
 platform::Status FaultyRoot::RemoveFile(std::string_view relative) {

@@ -40,6 +40,7 @@ enum class Call {
     Mounts,    // the mount table: the mount points below a root, a loop
     Overlap,   // telling whether two roots overlap
     TimeStep,  // the step in which the file system keeps times
+    Keep,      // moving what a run takes away to where it is kept (`path` is where it was)
 };
 
 const char* CallName(Call call);
@@ -74,6 +75,8 @@ public:
     platform::Status LinkUnnamed(int fd, std::string_view relative) override;
     platform::Status RenameReplace(std::string_view from, std::string_view to) override;
     platform::Status RenameNoReplace(std::string_view from, std::string_view to) override;
+    platform::Status MoveInto(std::string_view from, platform::TreeRoot& target,
+                              std::string_view to) override;
     platform::Status RemoveFile(std::string_view relative) override;
     platform::Status MakeDirectory(std::string_view relative, mode_t mode) override;
     platform::Status SetMode(std::string_view relative, mode_t mode) override;

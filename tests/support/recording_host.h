@@ -108,7 +108,7 @@ public:
     }
     void EndRun(const RunEnd& end) override { m_runEnd = end; }
     void SaveSettings() override { m_log.push_back("saved"); }
-    void TellLeftOut(size_t entries) override { m_leftOut = entries; }
+    void TellPlanNotes(const PlanNotes& notes) override { m_leftOut = notes.leftOut; }
 
     std::vector<std::string> m_log;
     CActionList m_plan;  // what the preview was shown
@@ -120,7 +120,7 @@ public:
     std::function<bool()> m_stopWhen;                   // asked at each keep-alive: stop now?
     std::chrono::steady_clock::time_point m_stoppedAt;  // when a stop was first asked
     std::function<void()> m_beforeRun;                  // between the plan and its execution
-    size_t m_leftOut = 0;                               // as told by TellLeftOut
+    size_t m_leftOut = 0;                               // as told by TellPlanNotes
     RunEnd m_runEnd;                                    // as told by EndRun
 
 private:

@@ -35,8 +35,16 @@ TEST(BuildActionLine, EveryKindNamesTheSlaveSidePath) {
     EXPECT_EQ(counts.byKind, (std::array<size_t, 6>{0, 3, 1, 0, 0, 0}));
     EXPECT_EQ(counts.bytes, 6u);
     EXPECT_EQ(counts.replacingNewer, 2u);
-    EXPECT_EQ(RiskText({0, 4, false, 1}),
+    EXPECT_EQ(RiskText({0, 4, false, 1, {}}),
               "This run would replace 1 newer slave file with an older one");
+    // Where what goes is kept: the question and the totals say so.
+    EXPECT_EQ(RiskText({12, 20, true, 0, "the Trash"}),
+              "This run would delete 12 of the 20 files and directories in the slave (what it "
+              "deletes and replaces is kept in the Trash)");
+    EXPECT_EQ(
+        PlanTotals(counts, {3, "the Trash"}),
+        "0 to create, 3 to replace (6 bytes); 1 to delete, kept in the Trash; 0 directories to "
+        "make, 0 to remove; 2 newer slave files to be replaced by older ones; 3 left out");
     // A root typed with a trailing separator shows two.
     EXPECT_EQ(BuildActionLine(CAction("x", "~~~~", ACTION_CREATE), "/backup//"),
               "Create:\t/backup//x");
