@@ -19,6 +19,7 @@ TEST(Differential, RandomPairsReachTheModelsState) {
     const int pairs = SoakCount("KELVAD_SOAK_PAIRS", 300);
     int checked = 0;
     int askedPairs = 0;
+    int keptPairs = 0;
     const mode_t umask = ::umask(022);  // what most desktops have; Windows keeps none
     for (int seed = 1; checked < pairs; ++seed) {
         std::mt19937 rng(static_cast<unsigned>(seed));
@@ -73,14 +74,24 @@ TEST(Differential, RandomPairsReachTheModelsState) {
         const bool mass = deletions >= kMassDeletion && 2 * deletions >= slave.size();
         const bool asked = mass || older > 0;
         askedPairs += asked ? 1 : 0;
+        // Every third pair keeps what its run takes away: all of it lands,
+        // whole, in the run's folder, and nothing else changes.
+        const bool keeping = seed % 3 == 0;
+        keptPairs += keeping ? 1 : 0;
+        StartRequest r = TestRequest(t / "m", t / "s", 0);
+        r.keeping.place = keeping ? Keeping::Place::VersionsFolder : Keeping::Place::Nowhere;
         RecordingHost host;
         RecordingRequestHost request(host);
-        const RequestResult result = RunStartRequest(request, TestRequest(t / "m", t / "s", 0));
+        const RequestResult result = RunStartRequest(request, r);
         const bool ok = result == RequestResult::Done || result == RequestResult::UpToDate;
         ASSERT_TRUE(ok) << "seed " << seed << ": "
                         << (host.m_messages.empty() ? "" : host.m_messages[0]);
+        const auto [slaveAfter, kept] = SplitVersions(Snapshot(t / "s"));
+        const std::string keptIn =
+            kept.empty() ? ""
+                         : ".kelvad-versions/" + Snapshot(t / "s/.kelvad-versions").begin()->first;
         const std::string question =
-            "Kelvad: " + RiskText({deletions, slave.size(), mass, older, {}}) + ". Continue?";
+            "Kelvad: " + RiskText({deletions, slave.size(), mass, older, keptIn}) + ". Continue?";
         ASSERT_EQ(std::ranges::count(request.m_log, question), asked ? 1 : 0)
             << "seed " << seed << ": " << question;
         ASSERT_EQ(
@@ -88,15 +99,21 @@ TEST(Differential, RandomPairsReachTheModelsState) {
                 request.m_log, [](const std::string& line) { return line.ends_with("Continue?"); }),
             asked ? 1 : 0)
             << "seed " << seed << ": " << deletions << " of " << slave.size();
-        ASSERT_EQ(Snapshot(t / "s"), ExpectedSlave(master, slave)) << "seed " << seed;
-        ASSERT_EQ(Modes(t / "s"), ExpectedModes(master, slave, 022)) << "seed " << seed;
+        ASSERT_EQ(slaveAfter, ExpectedSlave(master, slave)) << "seed " << seed;
+        ASSERT_EQ(kept, keeping ? ExpectedKept(master, slave) : decltype(kept){})
+            << "seed " << seed;
+        auto modes = Modes(t / "s");
+        std::erase_if(
+            modes, [](const auto& entry) { return entry.first.starts_with(".kelvad-versions"); });
+        ASSERT_EQ(modes, ExpectedModes(master, slave, 022)) << "seed " << seed;
         ASSERT_EQ(Snapshot(t / "m"), masterBefore) << "seed " << seed;
         ASSERT_TRUE(PlanRun(t / "m", t / "s").empty()) << "seed " << seed;
         ++checked;
     }
     ::umask(umask);
     RecordProperty("pairs", checked);
-    std::printf("differential pairs checked: %d (%d asked about first)\n", checked, askedPairs);
+    std::printf("differential pairs checked: %d (%d asked about first, %d kept what went)\n",
+                checked, askedPairs, keptPairs);
 }
 
 // The same with an ignore file in the master's root, against the model's own

@@ -205,6 +205,44 @@ std::map<std::string, std::string> ExpectedSlave(const ModelTree& master, const 
     return out;
 }
 
+std::map<std::string, std::string> ExpectedKept(const ModelTree& master, const ModelTree& slave) {
+    std::map<std::string, std::string> out;
+    for (const auto& [path, s] : slave) {
+        const auto m = master.find(path);
+        // Gone from the master, there as the other type (and so everything
+        // below it), or a file replaced.
+        if (m == master.end() || m->second.isDirectory != s.isDirectory ||
+            (!s.isDirectory && MasterFileWins(m->second, slave, path))) {
+            out[path] = s.isDirectory ? "d" : "f:" + s.content;
+            // The run's folder holds the directories above it too.
+            for (size_t slash = path.find('/'); slash != std::string::npos;
+                 slash = path.find('/', slash + 1)) {
+                out[path.substr(0, slash)] = "d";
+            }
+        }
+    }
+    return out;
+}
+
+// Splits the snapshot of a slave with a versions folder into the slave's own
+// entries and those of the one run folder in it.
+std::pair<std::map<std::string, std::string>, std::map<std::string, std::string>> SplitVersions(
+    const std::map<std::string, std::string>& snapshot) {
+    std::map<std::string, std::string> own;
+    std::map<std::string, std::string> kept;
+    for (const auto& [path, content] : snapshot) {
+        if (!path.starts_with(".kelvad-versions")) {
+            own[path] = content;
+            continue;
+        }
+        const size_t run = path.find('/', path.find('/') + 1);  // after the run's folder
+        if (run != std::string::npos) {
+            kept[path.substr(run + 1)] = content;
+        }
+    }
+    return {own, kept};
+}
+
 std::map<std::string, std::string> SnapshotOf(const ModelTree& tree) {
     std::map<std::string, std::string> out;
     for (const auto& [path, e] : tree) {

@@ -8,6 +8,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <utility>
 
 // A tree as relative path -> entry. Paths use "/".
 struct ModelEntry {
@@ -69,6 +70,17 @@ bool ModelExcludes(const std::string& text, const std::string& path, bool isDire
 std::map<std::string, std::string> ExpectedSlaveLeavingOut(const ModelTree& master,
                                                            const ModelTree& slave,
                                                            const std::string& text);
+
+// What a run that keeps what it takes away (--keep-versions) must have moved
+// into its run's folder, in the form of Snapshot() and under the slave's own
+// paths: every slave entry the master lacks or has as the other type, with
+// all below it, and every slave file replaced; and the directories above them.
+std::map<std::string, std::string> ExpectedKept(const ModelTree& master, const ModelTree& slave);
+
+// The snapshot of a slave split into its own entries and, by their slave
+// paths, those of the one run folder below its ".kelvad-versions".
+std::pair<std::map<std::string, std::string>, std::map<std::string, std::string>> SplitVersions(
+    const std::map<std::string, std::string>& snapshot);
 
 // The form of Snapshot() for a model tree.
 std::map<std::string, std::string> SnapshotOf(const ModelTree& tree);
