@@ -1,6 +1,7 @@
 // A real sync killed at a random moment (SIGKILL; TerminateProcess on
 // Windows): no slave file is ever torn or half-written under its own name, and
-// a rerun converges.
+// a rerun converges. Every other round keeps what the run takes away: each old
+// slave file is then in its place or in a run's folder, never in neither.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -17,7 +18,10 @@ TEST(CrashSafety, KilledRunsNeverTearAFileAndARerunConverges) {
     // The child: this same test binary started afresh, so that it is a process of
     // its own with its own temporary-name tag, running one real sync.
     if (const char* master = std::getenv("KELVAD_CRASH_MASTER")) {
-        std::_Exit(SyncRun(master, std::getenv("KELVAD_CRASH_SLAVE")) ? 0 : 1);
+        const Keeping::Place keep = std::getenv("KELVAD_CRASH_KEEP") != nullptr
+                                        ? Keeping::Place::VersionsFolder
+                                        : Keeping::Place::Nowhere;
+        std::_Exit(SyncRun(master, std::getenv("KELVAD_CRASH_SLAVE"), keep) ? 0 : 1);
     }
     std::mt19937 rng(2024);
     ModelTree master;
@@ -41,8 +45,13 @@ TEST(CrashSafety, KilledRunsNeverTearAFileAndARerunConverges) {
     for (int round = 0; round < kills; ++round) {
         TempDir t;
         MaterializePair(t.Path(), master, slave);
-        ChildProcess child("CrashSafety.*",
-                           {{"KELVAD_CRASH_MASTER", t / "m"}, {"KELVAD_CRASH_SLAVE", t / "s"}});
+        const bool keeping = round % 2 == 1;
+        Environment environment = {{"KELVAD_CRASH_MASTER", t / "m"},
+                                   {"KELVAD_CRASH_SLAVE", t / "s"}};
+        if (keeping) {
+            environment.emplace_back("KELVAD_CRASH_KEEP", "1");
+        }
+        ChildProcess child("CrashSafety.*", environment);
         ASSERT_TRUE(child.Started());
         // A rerun in a process whose tag equals the child's would meet the child's
         // leftover temporary file under its own temporary name.
@@ -52,7 +61,14 @@ TEST(CrashSafety, KilledRunsNeverTearAFileAndARerunConverges) {
             ++killed;
         }
         const std::string childTemp = TemporaryName("", child.Id() % 1000);
-        for (const auto& [path, content] : Snapshot(t / "s")) {
+        const auto [own, kept] = KeptByAnyRun(Snapshot(t / "s"));
+        for (const auto& [path, old] : SnapshotOf(slave)) {
+            ASSERT_TRUE(!old.starts_with("f:") || own.contains(path) || kept.contains(path))
+                << "round " << round << ": " << path << " is lost";
+            ASSERT_TRUE(!kept.contains(path) || kept.at(path) == old || old == "d")
+                << "round " << round << ": " << path << " kept torn";
+        }
+        for (const auto& [path, content] : own) {
             if (path.size() > childTemp.size() &&
                 path.compare(path.size() - childTemp.size(), childTemp.size(), childTemp) == 0) {
                 continue;  // a temporary file: never under a real name
@@ -66,8 +82,26 @@ TEST(CrashSafety, KilledRunsNeverTearAFileAndARerunConverges) {
         if (sameTag) {
             continue;
         }
-        ASSERT_TRUE(SyncRun(t / "m", t / "s")) << "round " << round;
-        ASSERT_EQ(Snapshot(t / "s"), expected) << "round " << round;
+        ASSERT_TRUE(SyncRun(t / "m", t / "s",
+                            keeping ? Keeping::Place::VersionsFolder : Keeping::Place::Nowhere))
+            << "round " << round;
+        const auto [after, keptAfter] = KeptByAnyRun(Snapshot(t / "s"));
+        ASSERT_EQ(after, expected) << "round " << round;
+        if (keeping) {  // the two runs kept each file once, between them
+            auto files = keptAfter;
+            // A copy the kill left half-made under its temporary name goes
+            // the way of every slave-only file.
+            std::erase_if(files, [&](const auto& entry) {
+                return entry.second == "d" || entry.first.ends_with(childTemp);
+            });
+            auto expectedFiles = ExpectedKept(master, slave);
+            std::erase_if(expectedFiles, [](const auto& entry) { return entry.second == "d"; });
+            for (const auto& [path, content] : expectedFiles) {
+                ASSERT_TRUE(files.contains(path) && files.at(path) == content)
+                    << "round " << round << ": " << path << " not kept";
+            }
+            ASSERT_EQ(files.size(), expectedFiles.size()) << "round " << round;
+        }
     }
     std::printf("kill points: %d (%d landed mid-run)\n", kills, killed);
 }

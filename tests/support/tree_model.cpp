@@ -224,9 +224,7 @@ std::map<std::string, std::string> ExpectedKept(const ModelTree& master, const M
     return out;
 }
 
-// Splits the snapshot of a slave with a versions folder into the slave's own
-// entries and those of the one run folder in it.
-std::pair<std::map<std::string, std::string>, std::map<std::string, std::string>> SplitVersions(
+std::pair<std::map<std::string, std::string>, std::map<std::string, std::string>> KeptByAnyRun(
     const std::map<std::string, std::string>& snapshot) {
     std::map<std::string, std::string> own;
     std::map<std::string, std::string> kept;

@@ -78,8 +78,9 @@ std::map<std::string, std::string> ExpectedSlaveLeavingOut(const ModelTree& mast
 std::map<std::string, std::string> ExpectedKept(const ModelTree& master, const ModelTree& slave);
 
 // The snapshot of a slave split into its own entries and, by their slave
-// paths, those of the one run folder below its ".kelvad-versions".
-std::pair<std::map<std::string, std::string>, std::map<std::string, std::string>> SplitVersions(
+// paths, those of the run folders below its ".kelvad-versions" (a path kept by
+// two runs shows once).
+std::pair<std::map<std::string, std::string>, std::map<std::string, std::string>> KeptByAnyRun(
     const std::map<std::string, std::string>& snapshot);
 
 // The form of Snapshot() for a model tree.
