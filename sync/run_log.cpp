@@ -140,8 +140,10 @@ bool RunRecord::Prune(Keeper& keeper, int keepDays) {
     if (pruned.failure.ok()) {
         return true;
     }
-    ShowMessage("Unable to remove old versions " + versions + pruned.failedAt + " (" +
-                pruned.failure.Reason() + ")");
+    const std::string where = pruned.failedAt.empty()
+                                  ? versions.substr(0, versions.size() - 1)  // the folder itself
+                                  : versions + pruned.failedAt;
+    ShowMessage("Unable to remove old versions " + where + " (" + pruned.failure.Reason() + ")");
     return false;
 }
 

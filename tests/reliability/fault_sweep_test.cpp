@@ -1,11 +1,15 @@
 // Every file-system call of a whole run made to fail, one at a time: the run
 // stops with its message (or, for a call whose failure can be absorbed, goes
 // on), nothing partial or temporary is left, every slave file holds either its
-// old content or the master's, and a rerun without the fault converges.
+// old content or the master's, and a rerun without the fault converges. One
+// way sweeps again keeping what the run takes away: every old slave file is
+// then in its place or, whole, in the run's folder.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <map>
+#include <span>
+#include <vector>
 
 #include "exec/copier.h"
 #include "platform/status.h"
@@ -119,12 +123,23 @@ bool IsKnownMessage(const std::string& text) {
          {"Error copying ", "Error creating ", "Error deleting file ", "Error creating directory ",
           "Unable to delete directory ", "Unable to write the slave directory to disk ",
           "Master directory is empty", "Master directory can't be read",
-          "Slave directory can't be read", "Error reading directory "}) {
+          "Slave directory can't be read", "Error reading directory ",
+          "Unable to remove old versions "}) {
         if (text.rfind(prefix, 0) == 0) {
             return true;
         }
     }
     return false;
+}
+
+// The sweeps: each way of copying, and the first once more keeping versions.
+std::vector<std::pair<Way, Keeping::Place>> Sweeps(std::span<const Way> ways) {
+    std::vector<std::pair<Way, Keeping::Place>> sweeps;
+    for (const Way way : ways) {
+        sweeps.emplace_back(way, Keeping::Place::Nowhere);
+    }
+    sweeps.emplace_back(ways[0], Keeping::Place::VersionsFolder);
+    return sweeps;
 }
 
 }  // namespace
@@ -141,7 +156,7 @@ TEST(FaultSweep, EveryCallFailingOnceLosesNothingAndARerunConverges) {
 #else
     const Way ways[] = {Way::AsAllowed, Way::NoKernelCopy, Way::NoUnnamedFiles};
 #endif
-    for (Way way : ways) {
+    for (const auto& [way, keep] : Sweeps(ways)) {
         for (OnFailure onFailure : {OnFailure::Stop, OnFailure::KeepGoing}) {
             // A clean run tells how often each call is made.
             std::map<std::pair<Side, Call>, int> counts;
@@ -150,7 +165,7 @@ TEST(FaultSweep, EveryCallFailingOnceLosesNothingAndARerunConverges) {
                 MaterializePair(t.Path(), master, slave);
                 SweepInjector counter(t / "m", Side::Master, Call::Open, 0, way);
                 RecordingHost host;
-                ASSERT_TRUE(SyncRun(t / "m", t / "s", host, &counter));
+                ASSERT_TRUE(SyncRun(t / "m", t / "s", host, &counter, OnFailure::Stop, keep));
                 counts = counter.m_counts;
             }
             // Under a sanitizer every call costs several times more: each way
@@ -166,14 +181,15 @@ TEST(FaultSweep, EveryCallFailingOnceLosesNothingAndARerunConverges) {
                     }
                     SCOPED_TRACE(std::string(side == Side::Master ? "master " : "slave ") +
                                  CallName(call) + " #" + std::to_string(k) + WayName(way) +
-                                 (onFailure == OnFailure::KeepGoing ? " (keeping going)" : ""));
+                                 (onFailure == OnFailure::KeepGoing ? " (keeping going)" : "") +
+                                 (keep != Keeping::Place::Nowhere ? " (keeping versions)" : ""));
                     TempDir t;
                     MaterializePair(t.Path(), master, slave);
                     RecordingHost host;
                     bool ok;
                     {
                         SweepInjector fault(t / "m", side, call, k, way);
-                        ok = SyncRun(t / "m", t / "s", host, &fault, onFailure);
+                        ok = SyncRun(t / "m", t / "s", host, &fault, onFailure, keep);
                         ASSERT_TRUE(fault.m_fired);
                     }
                     ++faultsTried;
@@ -206,7 +222,15 @@ TEST(FaultSweep, EveryCallFailingOnceLosesNothingAndARerunConverges) {
                     } else {
                         EXPECT_TRUE(host.m_messages.empty());
                     }
-                    for (const auto& [path, content] : Snapshot(t / "s")) {
+                    const auto [own, kept] = KeptByAnyRun(Snapshot(t / "s"));
+                    for (const auto& [path, old] : SnapshotOf(slave)) {
+                        EXPECT_TRUE(keep == Keeping::Place::Nowhere || own.contains(path) ||
+                                    kept.contains(path))
+                            << path << " lost";
+                        EXPECT_TRUE(!kept.contains(path) || kept.at(path) == old)
+                            << path << " kept torn";
+                    }
+                    for (const auto& [path, content] : own) {
                         EXPECT_FALSE(EndsWith(path, tempSuffix)) << "temporary file left: " << path;
                         if (content.rfind("f:", 0) == 0) {
                             EXPECT_TRUE(IsOldOrNew(master, slave, path, content))
@@ -215,8 +239,8 @@ TEST(FaultSweep, EveryCallFailingOnceLosesNothingAndARerunConverges) {
                     }
                     EXPECT_EQ(Snapshot(t / "m"), SnapshotOf(master));
                     RecordingHost rerun;
-                    EXPECT_TRUE(SyncRun(t / "m", t / "s", rerun));
-                    EXPECT_EQ(Snapshot(t / "s"), expected);
+                    EXPECT_TRUE(SyncRun(t / "m", t / "s", rerun, nullptr, OnFailure::Stop, keep));
+                    EXPECT_EQ(KeptByAnyRun(Snapshot(t / "s")).first, expected);
                 }
             }
         }
