@@ -11,12 +11,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <optional>
 
 #include "exec/copier.h"
 #include "platform/file_ops.h"
 #include "support/fault_injector.h"
 #include "support/sync_run.h"
 #include "support/temp_tree.h"
+#include "support/tree_model.h"
 
 TEST(HostileTrees, OddNamesAreCopiedAndDeletedLikeAnyOther) {
     TempDir t;
@@ -212,6 +214,47 @@ TEST(HostileTrees, ASlaveThatCannotBeWrittenStopsTheRunWithItsMessage) {
               (std::vector<std::string>{"Error creating " + t.Path() +
                                         "/s/a (Write error on target file: Permission denied)"}));
     EXPECT_TRUE(Snapshot(t / "s").empty());
+}
+
+// A versions folder that is a link, a mount point or read-only takes nothing:
+// the step that would keep there fails with its reason and destroys nothing.
+TEST(HostileTrees, AVersionsFolderThatIsALinkAMountOrReadOnlyTakesNothing) {
+    TempDir t;
+    WriteFile(t / "m/kept", "k", 1000000000);
+    WriteFile(t / "s/kept", "k", 1000000000);
+    MakeDirs(t / "elsewhere");
+    const std::string versions = t / "s/.kelvad-versions";
+    for (const char* kind : {"a link", "a mount", "read-only"}) {
+        SCOPED_TRACE(kind);
+        WriteFile(t / "s/gone", "mine");
+        std::optional<BindMount> mounted;
+        if (kind[2] == 'l') {
+            ASSERT_EQ(::symlink((t / "elsewhere").c_str(), versions.c_str()), 0);
+        } else {
+            MakeDirs(versions);
+            mounted.emplace(kind[2] == 'm' ? "kelvad-test" : versions, versions,
+                            kind[2] == 'm' ? "tmpfs" : nullptr);
+            if (!mounted->Mounted()) {
+                GTEST_SKIP() << "mounting was refused here";
+            }
+            // A read-only bind mount of the folder onto itself.
+            if (kind[2] == 'r') {
+                ASSERT_EQ(::mount(nullptr, versions.c_str(), nullptr,
+                                  MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr),
+                          0);
+            }
+        }
+        RecordingHost host;
+        EXPECT_FALSE(SyncRun(t / "m", t / "s", host, nullptr, OnFailure::KeepGoing,
+                             Keeping::Place::VersionsFolder));
+        ASSERT_EQ(host.m_messages.size(), 1u);
+        EXPECT_TRUE(host.m_messages[0].starts_with("Error deleting file " + t / "s/gone" + " ("))
+            << host.m_messages[0];
+        EXPECT_EQ(ReadFile(t / "s/gone"), "mine");
+        EXPECT_TRUE(Snapshot(t / "elsewhere").empty());
+        mounted.reset();
+        RemoveTree(versions);
+    }
 }
 
 TEST(HostileTrees, ASlaveThatFillsUpMidCopyKeepsNoPartialFile) {
@@ -449,6 +492,22 @@ TEST(HostileTrees, SlavesOnOtherFileSystemsTakeEveryChangeAndConverge) {
             EXPECT_TRUE(SyncRun(t / "m", t / "s", again)) << again.m_messages.at(0);
             EXPECT_EQ(ReadFile(t / "s/private.key"), "a longer secret");
             EXPECT_EQ(ReadFile(t / "s/README.txt"), "read me");
+            EXPECT_TRUE(PlanRun(t / "m", t / "s").empty());
+            // What a run replaces or deletes is kept by a rename this file
+            // system can make, content and time.
+            WriteFile(t / "m/private.key", "the longest secret", 1000000000);
+            WriteFile(t / "s/dir/only here/x", "mine");
+            RecordingHost keeping;
+            EXPECT_TRUE(SyncRun(t / "m", t / "s", keeping, nullptr, OnFailure::Stop,
+                                Keeping::Place::VersionsFolder))
+                << keeping.m_messages.at(0);
+            const auto [own, kept] = KeptByAnyRun(Snapshot(t / "s"));
+            EXPECT_EQ(kept,
+                      (std::map<std::string, std::string>{{"dir", "d"},
+                                                          {"dir/only here", "d"},
+                                                          {"dir/only here/x", "f:mine"},
+                                                          {"private.key", "f:a longer secret"}}));
+            EXPECT_EQ(own.at("private.key"), "f:the longest secret");
             EXPECT_TRUE(PlanRun(t / "m", t / "s").empty());
             if (std::string(fs.name) == "exFAT") {
                 // Two spellings of one directory on a volume that ignores case
