@@ -263,8 +263,6 @@ class TreeRootWrapper : public TreeRoot {
 public:
     explicit TreeRootWrapper(std::unique_ptr<TreeRoot> target) : m_target(std::move(target)) {}
 
-    TreeRoot& Target() { return *m_target; }
-
     std::unique_ptr<TreeRoot> SecondHandle() const override;
     bool IsOpen() const override;
     const Status& OpenStatus() const override;

@@ -673,3 +673,48 @@ TEST(HostileTrees, NeitherARepointedRootNorAMovedDirectoryLeadsAStepOutOfTheScan
     EXPECT_FALSE(Exists(t / "rescued/old1.jpg"));
     EXPECT_FALSE(Exists(t / "real/photos/old2.jpg"));
 }
+
+// Each call of a root finds its directory anew, whichever call came before: a
+// directory moved out of the tree after one call receives nothing from the
+// next, and nothing is read from it; the one put in its place is used.
+TEST(HostileTrees, ADirectoryMovedOutBetweenTwoCallsOfARootIsNotUsedByTheSecond) {
+    using Root = platform::TreeRoot;
+    const auto linked = [](Root& r) {
+        const platform::Result<int> fd = r.CreateUnnamed("d", 0644);
+        const bool ok = fd.ok() && r.LinkUnnamed(*fd, "d/f").ok();
+        return !fd.ok() || (r.Close(*fd).ok() && ok);
+    };
+    const auto read = [](Root& r) {
+        platform::FileInfo info;
+        const platform::Result<int> fd = r.OpenForRead("d/old", info);
+        char buffer[16] = {};
+        const bool ok =
+            fd.ok() && std::string(buffer, *r.Read(*fd, buffer, sizeof buffer)) == "new";
+        return fd.ok() && r.Close(*fd).ok() && ok;
+    };
+    const std::pair<const char*, std::function<bool(Root&)>> calls[] = {
+        {"create",
+         [](Root& r) {
+             const platform::Result<int> fd = r.CreateExclusive("d/f", 0644);
+             return fd.ok() && r.Close(*fd).ok();
+         }},
+        {"unnamed", linked},
+        {"read", read},
+        {"mkdir", [](Root& r) { return r.MakeDirectory("d/f", 0755).ok(); }},
+        {"rename", [](Root& r) { return r.RenameReplace("d/old", "d/f").ok(); }},
+        {"remove", [](Root& r) { return r.RemoveFile("d/old").ok(); }},
+        {"chmod", [](Root& r) { return r.SetMode("d/old", 0600).ok(); }},
+    };
+    for (const auto& [name, call] : calls) {
+        SCOPED_TRACE(name);
+        TempDir t;
+        WriteFile(t / "s/d/old", "old");
+        const auto root = platform::OpenTreeRoot(t / "s", platform::Mounts::Stay);
+        platform::FileInfo info;
+        ASSERT_TRUE(root->DescribeName("d/old", info).ok());  // resolves "d"
+        ASSERT_EQ(::rename((t / "s/d").c_str(), (t / "moved").c_str()), 0);
+        WriteFile(t / "s/d/old", "new");
+        EXPECT_TRUE(call(*root));
+        EXPECT_EQ(Snapshot(t / "moved"), (std::map<std::string, std::string>{{"old", "f:old"}}));
+    }
+}
