@@ -273,6 +273,56 @@ check "older over newer allowed" 0 "" -- --sync --allow-older --max-delete=all "
 [ "$(ls "$docs")" = f1.txt ] && ! grep -q edit "$docs/f1.txt" ||
     { failed=$((failed + 1)); echo "FAIL: --allow-older"; }
 
+# Keeping: what a run deletes or replaces goes into a dated folder (kept out
+# of the mirror), or another folder on the same file system, or the Trash;
+# folders older than the retention go at the end of a run, no others.
+vm="$work/vm"; vs="$work/vs"
+mkdir -p "$vm" "$vs/gone/deep" && echo new > "$vm/a.txt" && echo old > "$vs/a.txt"
+touch -d 2020-01-01 "$vs/a.txt" && echo x > "$vs/gone/deep/x"
+old_run=$(date -d '-40 days' '+%Y-%m-%d %H.%M.%S'); new_run=$(date -d '-2 days' '+%Y-%m-%d %H.%M.%S')
+mkdir -p "$vs/.kelvad-versions/$old_run/d" "$vs/.kelvad-versions/$new_run" "$vs/.kelvad-versions/mine"
+ln -s "$outside" "$vs/.kelvad-versions/$old_run/d/link"
+check "bad --keep-versions" 2 'kelvad: --keep-versions takes a number of days or "forever", not "soon"' \
+    -- --sync --keep-versions=soon "$vm" "$vs"
+check "--trash with --keep-versions" 2 \
+    "kelvad: --trash cannot be used with --keep-versions or --versions-dir (the desktop empties its Trash itself)" \
+    -- --sync --trash --keep-versions "$vm" "$vs"
+check "dry run keeping" 0 "" -- -n --keep-versions "$vm" "$vs"
+tail -1 "$work/out" | grep -q "^0 to create, 1 to replace (4 bytes); 1 to delete, kept in .kelvad-versions/20" ||
+    { failed=$((failed + 1)); echo "FAIL: dry run keeping:"; cat "$work/out"; }
+check "sync keeping" 0 "" -- --sync --keep-versions "$vm" "$vs"
+run=$(cd "$vs/.kelvad-versions" && ls | grep -v -e "$new_run" -e "$old_run" -e mine)
+[ "$(cat "$vs/.kelvad-versions/$run/a.txt")" = old ] && [ "$(cat "$vs/.kelvad-versions/$run/gone/deep/x")" = x ] &&
+    [ "$(cat "$vs/a.txt")" = new ] && [ ! -e "$vs/gone" ] && [ ! -e "$vs/.kelvad-versions/$old_run" ] &&
+    [ -d "$vs/.kelvad-versions/$new_run" ] && [ -d "$vs/.kelvad-versions/mine" ] && [ -f "$outside/keep" ] &&
+    grep -q "; 2 kept in .kelvad-versions/$run$" "$work/out" ||
+    { failed=$((failed + 1)); echo "FAIL: sync keeping:"; (cd "$vs" && find .); cat "$work/out"; }
+grep -q "pruned: $vs/.kelvad-versions/$old_run$" "$XDG_STATE_HOME/kelvad/kelvad.log" &&
+    grep -q "kept: $vs/a.txt -> $vs/.kelvad-versions/$run/a.txt$" "$XDG_STATE_HOME/kelvad/kelvad.log" ||
+    { failed=$((failed + 1)); echo "FAIL: keeping's log:"; tail -12 "$XDG_STATE_HOME/kelvad/kelvad.log"; }
+mkdir -p "$work/versions" && echo gone > "$vs/other"
+check "sync keeping elsewhere" 0 "" -- --sync --versions-dir "$work/versions" "$vm" "$vs"
+[ "$(cat "$work/versions"/*/other)" = gone ] || { failed=$((failed + 1)); echo "FAIL: --versions-dir"; }
+if mount -t tmpfs kelvad-test "$work/versions" 2>/dev/null; then
+    echo gone > "$vs/other"
+    check "versions elsewhere on another file system" 2 \
+        "Versions directory $work/versions is not on the slave's file system: keeping there would take a copy" \
+        -- --sync --versions-dir "$work/versions" "$vm" "$vs"
+    umount "$work/versions"
+    [ -f "$vs/other" ] || { failed=$((failed + 1)); echo "FAIL: refused, yet deleted"; }
+else
+    echo "skipped: a tmpfs could not be mounted for --versions-dir"
+fi
+check "versions inside the master" 2 "Versions directory $vm overlaps the master" \
+    -- --sync --versions-dir "$vm" "$vm" "$vs"
+# The Trash of the home's file system, as the file manager reads it.
+echo gone > "$vs/other"
+XDG_DATA_HOME="$work/data" check "sync to the Trash" 0 "" -- --sync --trash "$vm" "$vs"
+[ "$(cat "$work/data/Trash/files/other")" = gone ] &&
+    grep -qx "Path=$vs/other" "$work/data/Trash/info/other.trashinfo" &&
+    grep -q "^DeletionDate=20" "$work/data/Trash/info/other.trashinfo" ||
+    { failed=$((failed + 1)); echo "FAIL: --trash:"; find "$work/data"; }
+
 # Leaving out: --exclude, --exclude-from, an ignore file and a cache directory;
 # what the slave holds at a path left out stays as it is.
 xm="$work/xm"; xs="$work/xs"
