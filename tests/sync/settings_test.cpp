@@ -47,12 +47,9 @@ TEST(ParseSettings, OptionIsReadAsAnInteger) {
 }
 
 TEST(ParseSettings, KeepVersionsIsOffOnlyForZeroOrWhatIsNoNumber) {
-    for (const auto& [value, on] :
-         {std::pair<const char*, bool>{"1", true}, {" 0 ", false}, {"2", true}, {"no", false}}) {
-        SCOPED_TRACE(value);
-        EXPECT_EQ(ParseSettings(std::string("[INIT]\nkeepversions=") + value + "\n").keepVersions,
-                  on);
-    }
+    EXPECT_FALSE(ParseSettings("[INIT]\nkeepversions= 0 \n").keepVersions);
+    EXPECT_FALSE(ParseSettings("[INIT]\nKeepVersions=no\n").keepVersions);
+    EXPECT_TRUE(ParseSettings("[INIT]\nKeepVersions=2\n").keepVersions);
 }
 
 TEST(UpdateSettings, WritesANewFileInKeyOrder) {
