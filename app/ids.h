@@ -12,7 +12,8 @@ enum : int {
     IDC_STATUS = 1008,
     IDC_SCANNING = 1009,  // the main dialog's line shown while the trees are scanned
     IDC_PROGRESS = 1010,
-    IDM_ABOUTBOX = 0x0010,  // the About item of the main dialog's menu
+    IDC_KEEP_VERSIONS = 1011,  // the main dialog's "Keep deleted and replaced files"
+    IDM_ABOUTBOX = 0x0010,     // the About item of the main dialog's menu
 };
 
 // Dialog templates, by number.

@@ -15,7 +15,9 @@
 #include "app/dialog_request_host.h"
 #include "app/ids.h"
 #include "app/ui_common.h"
+#include "exec/keeper.h"
 #include "platform/path_compare.h"
+#include "platform/trash.h"
 #include "res/strings.h"
 #include "sync/display_text.h"
 #include "sync/run_log.h"
@@ -33,17 +35,41 @@ constexpr const char* kHelpText =
     "yet is offered for creation.\n\n"
     "Just Do It carries the changes out at once. Preview first lists every change; "
     "OK carries them out, Cancel changes nothing.\n\n"
+    "{keeping}"
     "{names}"
     "While the trees are scanned, Escape or Close stops the scan. Tab moves between the "
-    "fields, the modes and the buttons; Enter starts; the menu key or a right "
+    "fields, the modes, the check box and the buttons; Enter starts; the menu key or a right "
     "click on the dialog offers About.\n\n"
-    "A successful run remembers the directories and the mode in kelvad.ini in the "
-    "directory Kelvad was started from, and ends Kelvad.";
+    "A successful run remembers the directories, the mode and the check box in kelvad.ini in "
+    "the directory Kelvad was started from, and ends Kelvad.";
 
-// The help, with what this system's names are like.
+// "Keep deleted and replaced files", in dialog units, in line with the radio
+// buttons. Between the Options box (down to 110), the line shown while
+// scanning (120 to 128) and the buttons (from 137) no strip is as high as the
+// box (11), so it lies below the buttons, and the dialog grows by the box and
+// the gap above it, leaving everything else where it was.
+constexpr int kKeepBoxX = 88;
+constexpr int kKeepBoxY = 157;
+constexpr int kKeepBoxCx = 130;
+constexpr int kKeepBoxCy = 11;
+constexpr int kDialogCy = 163 + (kKeepBoxY - 151) + kKeepBoxCy;
+
+// The help, with where this system keeps what a run takes away and what its
+// names are like.
 std::string HelpText() {
+    const std::string keeping = WithPlaceFilled(
+        kHelpText, "{keeping}",
+        platform::kHasTrash
+            ? "Keep deleted and replaced files (Alt+K) moves what a run deletes, replaces or "
+              "removes into the Trash instead of destroying it; the file manager's Restore "
+              "puts it back.\n\n"
+            : "Keep deleted and replaced files (Alt+K) moves what a run deletes, replaces or "
+              "removes into a folder named for the run's date and time in \".kelvad-versions\" "
+              "at the slave's root, kept " +
+                  std::to_string(kDefaultKeepDays) +
+                  " days; copy a file back from the dated folder to restore it.\n\n");
     return WithPlaceFilled(
-        kHelpText, "{names}",
+        keeping, "{names}",
         platform::kNamesIgnoreCase
             ? "Symbolic links, junctions and other reparse points are neither copied, followed "
               "nor deleted. Names are matched ignoring letter case, as Windows does: a file "
@@ -103,7 +129,7 @@ private:
 CSyncDlg::CSyncDlg(wxWindow* parent)
     : wxDialog(parent, IDD_KELVAD_DIALOG, "Kelvad", wxDefaultPosition, wxDefaultSize,
                wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX) {
-    SetUpKelvadDialog(this, 231, 163);
+    SetUpKelvadDialog(this, 231, kDialogCy);
     wxButton* start = CreateControls();
     BindEvents(start);
     LoadSettings();
@@ -136,6 +162,10 @@ wxButton* CSyncDlg::CreateControls() {
     // GTK always checks one button of a group; this hidden one stands for "neither".
     m_noMode = new wxRadioButton(this, IDC_NO_MODE, "", DlgPos(this, 88, 95), wxSize(0, 0));
     m_noMode->Hide();
+    // After the modes in the tab order, though below the buttons.
+    m_keepBox =
+        new wxCheckBox(this, IDC_KEEP_VERSIONS, "&Keep deleted and replaced files",
+                       DlgPos(this, kKeepBoxX, kKeepBoxY), DlgSize(this, kKeepBoxCx, kKeepBoxCy));
     // Last, so that the toolkit takes it for no control's label.
     m_scanningLine = new wxStaticText(
         this, IDC_SCANNING, "Scanning... Escape or Close stops the scan.", DlgPos(this, 13, 120),
@@ -162,6 +192,7 @@ wxButton* CSyncDlg::CreateControls() {
             SetAccessibleLabel(options, m_justDoIt);
             AddAccessibleGroupLabel(options, m_preview);
             HideFromScreenReaders(m_noMode);
+            SetAccessibleName(m_keepBox, "Keep deleted and replaced files");
             SetAccessibleStatusLine(m_scanningLine);
         });
     });
@@ -252,6 +283,7 @@ bool CSyncDlg::UpdateData(bool saveAndValidate) {
         m_masterEdit->ChangeValue(m_lastMaster);
         m_slaveEdit->ChangeValue(m_lastSlave);
         GetModeButton(m_option == 0 || m_option == 1 ? m_option : -1)->SetValue(true);
+        m_keepBox->SetValue(m_keepVersions);
         return true;
     }
     for (wxTextCtrl* edit : {m_masterEdit, m_slaveEdit}) {
@@ -266,6 +298,7 @@ bool CSyncDlg::UpdateData(bool saveAndValidate) {
         }
     }
     m_option = m_justDoIt->GetValue() ? 0 : m_preview->GetValue() ? 1 : -1;
+    m_keepVersions = m_keepBox->GetValue();
     return true;
 }
 
@@ -274,13 +307,14 @@ void CSyncDlg::LoadSettings() {
     m_masterDir = values.masterDir;
     m_slaveDir = values.slaveDir;
     m_option = values.option;
+    m_keepVersions = values.keepVersions;
 }
 
 void CSyncDlg::SaveSettings() {
     // A settings file that cannot be written does not keep the run from
     // ending, but it is said, once.
-    const platform::Status saved =
-        SaveSettingsFile(kSettingsFile, SettingsValues{m_masterDir, m_slaveDir, m_option});
+    const platform::Status saved = SaveSettingsFile(
+        kSettingsFile, SettingsValues{m_masterDir, m_slaveDir, m_option, m_keepVersions});
     if (!saved.ok()) {
         KelvadMessageBox(this, SettingsNotSavedText(kSettingsFile, saved), "Kelvad");
     }
@@ -318,6 +352,12 @@ void CSyncDlg::OnStart() {
     DialogRequestHost host(*this);
     StartRequest request{m_masterDir, m_slaveDir, static_cast<RunMode>(m_option), {}};
     request.log = &log;
+    if (m_keepVersions) {
+        // Where the system has no Trash, the versions folder at the slave's
+        // root, pruned after the default days.
+        request.keeping.place =
+            platform::kHasTrash ? Keeping::Place::Trash : Keeping::Place::VersionsFolder;
+    }
     request.openRoot = [this](const std::string& path, platform::Mounts mounts) {
         return OpenRoot(path, mounts);
     };

@@ -1,9 +1,10 @@
-// The main dialog: the master and slave directories, the run mode, Start and
-// Close. Start runs one request (OnStart, through DialogRequestHost); a successful
-// run saves the settings and ends the application.
+// The main dialog: the master and slave directories, the run mode, whether to
+// keep what a run takes away, Start and Close. Start runs one request (OnStart, through
+// DialogRequestHost); a successful run saves the settings and ends the application.
 #pragma once
 
 #include <wx/button.h>
+#include <wx/checkbox.h>
 #include <wx/dialog.h>
 #include <wx/radiobut.h>
 #include <wx/stattext.h>
@@ -25,7 +26,7 @@ public:
     // selected, the fields after it keep their values, and false is returned.
     bool UpdateData(bool saveAndValidate);
 
-    // Reads / writes the three fields from / to "./kelvad.ini".
+    // Reads / writes the four fields from / to "./kelvad.ini".
     void LoadSettings();
     void SaveSettings();
 
@@ -48,11 +49,15 @@ public:
     wxStaticText* GetScanningLine() const { return m_scanningLine; }
     wxTextCtrl* GetSlaveEdit() const { return m_slaveEdit; }
     wxRadioButton* GetModeButton(int option) const;
+    wxCheckBox* GetKeepBox() const { return m_keepBox; }
 
     // The fields the request works on.
     std::string m_masterDir;
     std::string m_slaveDir;
     int m_option = -1;  // 0 "Just Do It", 1 "Preview", -1 neither
+    // What a run deletes, replaces or removes goes to the Trash (to the
+    // versions folder where the system has none) instead of being destroyed.
+    bool m_keepVersions = true;
 
     // An edit takes at most this many typed characters.
     static constexpr size_t kMaxDirChars = 128;
@@ -76,6 +81,7 @@ private:
     wxRadioButton* m_justDoIt = nullptr;  // 1005
     wxRadioButton* m_preview = nullptr;   // 1006
     wxRadioButton* m_noMode = nullptr;    // hidden: neither mode selected
+    wxCheckBox* m_keepBox = nullptr;      // 1011
     wxButton* m_close = nullptr;
     wxStaticText* m_scanningLine = nullptr;  // shown only while the trees are scanned
     wxString m_lastMaster;

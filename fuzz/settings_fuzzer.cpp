@@ -19,6 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     values.masterDir = text.substr(0, std::min<size_t>(size, 40));
     values.slaveDir = " /slave ; dir ";
     values.option = static_cast<int>(size % 3) - 1;
+    values.keepVersions = size % 2 == 0;
     for (char& c : values.masterDir) {
         if (c == '\n' || c == '\r') {
             c = '_';
@@ -26,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::string updated = UpdateSettings(text, values);
     const SettingsValues back = ParseSettings(updated);
-    if (back.slaveDir != values.slaveDir || back.option != values.option) {
+    if (back.slaveDir != values.slaveDir || back.option != values.option ||
+        back.keepVersions != values.keepVersions) {
         std::abort();
     }
     // A second save of the same values changes nothing more.

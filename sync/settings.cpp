@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <iterator>
 #include <vector>
 
 #include "platform/file_ops.h"
@@ -10,7 +11,8 @@
 
 namespace {
 
-constexpr const char* kKeys[] = {"MasterDir", "SlaveDir", "Option"};
+constexpr const char* kKeys[] = {"MasterDir", "SlaveDir", "Option", "KeepVersions"};
+constexpr int kKeyCount = static_cast<int>(std::size(kKeys));
 
 struct Line {
     std::string text;  // without its line end
@@ -137,7 +139,7 @@ std::string OneLine(const std::string& value) {
 
 SettingsValues ParseSettings(const std::string& text) {
     SettingsValues values;
-    bool found[3] = {false, false, false};
+    bool found[kKeyCount] = {};
     bool inSection = false;
     for (const Line& line : SplitLines(text)) {
         std::string name;
@@ -150,15 +152,17 @@ SettingsValues ParseSettings(const std::string& text) {
         if (!inSection || !Entry(line.text, key, value)) {
             continue;
         }
-        for (int k = 0; k < 3; ++k) {
+        for (int k = 0; k < kKeyCount; ++k) {
             if (!found[k] && EqualsIgnoringCase(key, kKeys[k])) {
                 found[k] = true;
                 if (k == 0) {
                     values.masterDir = CutUtf8(value, kSettingsReadLimit);
                 } else if (k == 1) {
                     values.slaveDir = CutUtf8(value, kSettingsReadLimit);
-                } else {
+                } else if (k == 2) {
                     values.option = ParseInt(value);
+                } else {
+                    values.keepVersions = ParseInt(value) != 0;
                 }
             }
         }
@@ -183,7 +187,7 @@ std::string LineEnding(const std::vector<Line>& lines) {
 struct SectionPlace {
     long section = -1;
     long last = -1;
-    long keys[3] = {-1, -1, -1};
+    long keys[kKeyCount] = {-1, -1, -1, -1};
 };
 
 SectionPlace FindSection(const std::vector<Line>& lines) {
@@ -205,7 +209,7 @@ SectionPlace FindSection(const std::vector<Line>& lines) {
             continue;
         }
         place.last = at;
-        for (int k = 0; k < 3; ++k) {
+        for (int k = 0; k < kKeyCount; ++k) {
             if (place.keys[k] < 0 && EqualsIgnoringCase(key, kKeys[k])) {
                 place.keys[k] = at;
             }
@@ -238,8 +242,9 @@ void SetKeyLine(std::vector<Line>& lines, SectionPlace& place, int k, const std:
 }  // namespace
 
 std::string UpdateSettings(const std::string& text, const SettingsValues& values) {
-    const std::string newValues[3] = {OneLine(values.masterDir), OneLine(values.slaveDir),
-                                      std::to_string(values.option)};
+    const std::string newValues[kKeyCount] = {OneLine(values.masterDir), OneLine(values.slaveDir),
+                                              std::to_string(values.option),
+                                              values.keepVersions ? "1" : "0"};
     std::vector<Line> lines = SplitLines(text);
     const std::string eol = LineEnding(lines);
     SectionPlace place = FindSection(lines);
@@ -250,7 +255,7 @@ std::string UpdateSettings(const std::string& text, const SettingsValues& values
         lines.push_back({std::string("[") + kSettingsSection + "]", eol});
         place.section = place.last = static_cast<long>(lines.size()) - 1;
     }
-    for (int k = 0; k < 3; ++k) {
+    for (int k = 0; k < kKeyCount; ++k) {
         SetKeyLine(lines, place, k, std::string(kKeys[k]) + "=" + newValues[k], eol);
     }
     std::string out;

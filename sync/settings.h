@@ -1,5 +1,6 @@
-// The settings file: the two directories and the run mode of the last
-// successful run, in section "INIT" of "./kelvad.ini" in the working directory.
+// The settings file: the two directories, the run mode and whether to keep what
+// a run takes away, as of the last successful run, in section "INIT" of
+// "./kelvad.ini" in the working directory.
 // Plain C++, no windows.
 #pragma once
 
@@ -16,18 +17,23 @@ struct SettingsValues {
     std::string masterDir;
     std::string slaveDir;
     int option = 0;
+    // Whether a run keeps what it deletes, replaces or removes; on unless the
+    // file says "KeepVersions=0".
+    bool keepVersions = true;
 };
 
-// Reads the three keys from the text of a settings file. Missing keys (or
-// section) give the defaults: empty paths and run mode 0. Section and key names
+// Reads the four keys from the text of a settings file. Missing keys (or
+// section) give the defaults: empty paths, run mode 0 and keeping on. Section and key names
 // match ignoring case, the first occurrence counts, values are taken verbatim
 // (blanks and quotes included) and cut to kSettingsReadLimit bytes without
 // splitting a UTF-8 character. "Option" is read as a decimal integer; a value
-// that is not a number reads as 0.
+// that is not a number reads as 0. "KeepVersions" is on for any number but 0,
+// and off for 0 or a value that is not a number.
 SettingsValues ParseSettings(const std::string& text);
 
-// Returns `text` with the three keys of section INIT set to `values`, in the
-// order MasterDir, SlaveDir, Option; every other line, section and comment is
+// Returns `text` with the four keys of section INIT set to `values`, in the
+// order MasterDir, SlaveDir, Option, KeepVersions (1 or 0); a key the section
+// lacks is added after its last entry; every other line, section and comment is
 // kept as it was. A value is cut at a line break, which the file cannot hold.
 std::string UpdateSettings(const std::string& text, const SettingsValues& values);
 

@@ -18,6 +18,7 @@ export GTK_MODULES=gail:atk-bridge NO_AT_BRIDGE=0
 bus=$!
 work=$(mktemp -d)
 trap 'kill "$pid" "$bus" 2>/dev/null; rm -rf "$work"' EXIT
+export XDG_DATA_HOME="$work/data"  # a Trash of its own, should a run keep anything
 # Starts kelvad on a kelvad.ini naming MASTER, the slave and the mode OPTION,
 # and waits for its main dialog.
 start() {  # start MASTER OPTION

@@ -68,6 +68,9 @@ if mode == "main":
     radios = [n for n in nodes if n.get_role() == Atspi.Role.RADIO_BUTTON]
     check("the modes are the two shown radio buttons", [r.get_name() for r in radios] == ["Just Do It", "Preview"])
     check("the modes are labelled by their group", all(labelled_by(r) == ["Options"] for r in radios))
+    boxes = [n for n in nodes if n.get_role() == Atspi.Role.CHECK_BOX]
+    check("the box that keeps what a run takes away is named by its text",
+          [b.get_name() for b in boxes] == ["Keep deleted and replaced files"])
     check("no button is labelled by a field's label",
           not any("Kelvad Slave:" in labelled_by(n) or "Options" in labelled_by(n)
                   for n in nodes if n.get_role() == Atspi.Role.PUSH_BUTTON))

@@ -16,8 +16,8 @@
 #include "app/progress_dlg.h"
 #include "app/sync_dlg.h"
 #include "dialog_recorder.h"
-#include "support/fault_injector.h"
 #include "res/version.h"
+#include "support/fault_injector.h"
 #include "support/temp_tree.h"
 #include "sync/action_line.h"
 #include "sync/run_log.h"
@@ -67,6 +67,7 @@ TEST_F(InTempDir, MainDialogFollowsItsTemplate) {
     EXPECT_EQ(Label(&dialog, wxID_CANCEL), "Close");
     EXPECT_EQ(Label(&dialog, IDC_JUST_DO_IT), "Just Do It");
     EXPECT_EQ(Label(&dialog, IDC_PREVIEW), "Preview");
+    EXPECT_EQ(Label(&dialog, IDC_KEEP_VERSIONS), "&Keep deleted and replaced files");
     EXPECT_NE(dialog.FindWindow(IDC_MASTER_DIR), nullptr);
     EXPECT_NE(dialog.FindWindow(IDC_SLAVE_DIR), nullptr);
     ExpectNear(InDialogUnits(&dialog, dialog.FindWindow(wxID_OK)), wxRect(13, 137, 50, 14));
@@ -75,8 +76,9 @@ TEST_F(InTempDir, MainDialogFollowsItsTemplate) {
     EXPECT_EQ(dynamic_cast<wxButton*>(dialog.GetDefaultItem()), dialog.FindWindow(wxID_OK));
     const wxSize client = dialog.ConvertPixelsToDialog(dialog.GetClientSize());
     EXPECT_NEAR(client.x, 231, 1);
-    EXPECT_NEAR(client.y, 163, 1);
-    // The tab order of the template: Start, Close, the two edits, the modes.
+    EXPECT_NEAR(client.y, 163 + 17, 1);  // the template's, and the keep box below the buttons
+    // The tab order of the template: Start, Close, the two edits, the modes, then
+    // the box that keeps what a run takes away.
     std::vector<int> order;
     for (wxWindow* child : dialog.GetChildren()) {
         if (child->IsShown() && child->CanAcceptFocus()) {
@@ -84,7 +86,34 @@ TEST_F(InTempDir, MainDialogFollowsItsTemplate) {
         }
     }
     EXPECT_EQ(order, (std::vector<int>{wxID_OK, wxID_CANCEL, IDC_MASTER_DIR, IDC_SLAVE_DIR,
-                                       IDC_JUST_DO_IT, IDC_PREVIEW}));
+                                       IDC_JUST_DO_IT, IDC_PREVIEW, IDC_KEEP_VERSIONS}));
+}
+
+TEST_F(InTempDir, TheKeepBoxLiesUnderTheModeClearOfEveryControlWithAnAltKeyOfItsOwn) {
+    CSyncDlg dialog(nullptr);
+    wxCheckBox* box = dialog.GetKeepBox();
+    const wxRect place = box->GetRect();
+    wxWindow* options = nullptr;
+    for (wxWindow* child : dialog.GetChildren()) {
+        options = dynamic_cast<wxStaticBox*>(child) != nullptr ? child : options;
+    }
+    ASSERT_NE(options, nullptr);
+    // Under the mode: below the Options box, in line with its radio buttons.
+    EXPECT_GT(place.y, options->GetRect().GetBottom());
+    EXPECT_EQ(place.x, dialog.FindWindow(IDC_JUST_DO_IT)->GetPosition().x);
+    EXPECT_TRUE(wxRect(dialog.GetClientSize()).Contains(place));
+    // Neither the label nor the box is cut.
+    EXPECT_GE(place.width, box->GetBestSize().x);
+    EXPECT_GE(place.height, box->GetBestSize().y);
+    for (wxWindow* child : dialog.GetChildren()) {
+        const wxString label = child->GetLabel();
+        SCOPED_TRACE(FromWx(label));
+        if (child != box) {
+            // The hidden line shown while scanning and the Options box count too.
+            EXPECT_FALSE(child->GetRect().Intersects(place));
+            EXPECT_EQ(label.Lower().Find("&k"), wxNOT_FOUND);
+        }
+    }
 }
 
 TEST_F(InTempDir, WithoutASettingsFileTheFieldsAreEmptyAndJustDoItIsSelected) {
@@ -92,6 +121,7 @@ TEST_F(InTempDir, WithoutASettingsFileTheFieldsAreEmptyAndJustDoItIsSelected) {
     EXPECT_EQ(dialog.GetMasterEdit()->GetValue(), "");
     EXPECT_EQ(dialog.GetSlaveEdit()->GetValue(), "");
     EXPECT_TRUE(dialog.GetModeButton(0)->GetValue());
+    EXPECT_TRUE(dialog.GetKeepBox()->GetValue());  // keeping is on until turned off
     EXPECT_FALSE(Exists(m_dir / "kelvad.ini"));
 }
 
@@ -103,6 +133,12 @@ TEST_F(InTempDir, TheStoredModeSelectsItsButtonOrNeither) {
         EXPECT_EQ(dialog.GetSlaveEdit()->GetValue(), " /s");
         EXPECT_TRUE(dialog.GetModeButton(1)->GetValue());
         EXPECT_FALSE(dialog.GetModeButton(0)->GetValue());
+        EXPECT_TRUE(dialog.GetKeepBox()->GetValue());  // a file of before the box
+    }
+    WriteFile(m_dir / "kelvad.ini", "[INIT]\nOption=0\nKeepVersions=0\n");
+    {
+        CSyncDlg dialog(nullptr);
+        EXPECT_FALSE(dialog.GetKeepBox()->GetValue());
     }
     for (const char* option : {"2", "-1"}) {
         WriteFile(m_dir / "kelvad.ini", std::string("[INIT]\nOption=") + option + "\n");

@@ -2,7 +2,8 @@
 # Starts the real kelvad in a fresh working directory whose kelvad.ini names a
 # master and a slave, presses Enter (Start is the default button) as a user
 # would, and checks that the slave is in line, the settings saved, and that the
-# application ended with status 0.
+# application ended with status 0. Keeping is on by default: what the run took
+# away is in the Trash of $XDG_DATA_HOME, made inside the work directory.
 set -uo pipefail
 kelvad="$1"
 fail() { echo "FAIL: $*"; exit 1; }
@@ -21,7 +22,7 @@ echo stale > "$work/slave/old/stale.txt"
 printf '; kept\n[INIT]\nMasterDir=%s\nSlaveDir=%s\nOption=0\n' "$work/master" "$work/slave" > "$work/kelvad.ini"
 
 cd "$work"
-"$kelvad" &
+XDG_DATA_HOME="$work/data" "$kelvad" &
 pid=$!
 wid=$(find_window Kelvad)
 [ -n "$wid" ] || fail "the main dialog did not appear"
@@ -43,4 +44,6 @@ status=$?
 diff -r "$work/master" "$work/slave" || fail "the slave differs from the master"
 grep -qx "MasterDir=$work/master" kelvad.ini || fail "MasterDir not saved"
 grep -qx "; kept" kelvad.ini || fail "the comment was lost"
+grep -qx "KeepVersions=1" kelvad.ini || fail "KeepVersions not saved"
+[ "$(cat "$work/data/Trash/files/old/stale.txt")" = stale ] || fail "the removed directory is not in the Trash"
 echo "1 passed, 0 failed"

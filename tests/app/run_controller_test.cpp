@@ -44,6 +44,8 @@ protected:
         MakeDirs(m_master);
         MakeDirs(m_slave);
         ::setenv("XDG_STATE_HOME", (m_dir / "state").c_str(), 1);  // where the runs are recorded
+        // The home Trash, on the slave's file system: what a run keeps goes there.
+        ::setenv("XDG_DATA_HOME", (m_dir / "data").c_str(), 1);
         m_dialog = new TestSyncDlg;
     }
     void TearDown() override { delete m_dialog; }
@@ -122,8 +124,36 @@ TEST_F(RunControllerTest, AnApprovedPreviewRunsSavesAndEnds) {
     }
     EXPECT_EQ(m_dialog->m_ended, 1);
     EXPECT_TRUE(m_dialog->HasFinished());
-    EXPECT_EQ(ReadFile(m_dir / "kelvad.ini"),
-              "[INIT]\nMasterDir=" + m_master + "\nSlaveDir=" + m_slave + "\nOption=1\n");
+    EXPECT_EQ(ReadFile(m_dir / "kelvad.ini"), "[INIT]\nMasterDir=" + m_master + "\nSlaveDir=" +
+                                                  m_slave + "\nOption=1\nKeepVersions=1\n");
+}
+
+TEST_F(RunControllerTest, WithTheBoxCheckedADeletedFileGoesToTheTrashWhereRestoreFindsIt) {
+    WriteFile(m_master + "/a", "a");
+    WriteFile(m_slave + "/gone file.txt", "precious");
+    ASSERT_TRUE(m_dialog->GetKeepBox()->GetValue());  // checked without a settings file
+    Start(m_master, m_slave, 0);
+    EXPECT_EQ(m_dialog->m_ended, 1);
+    EXPECT_EQ(Snapshot(m_slave), Snapshot(m_master));
+    EXPECT_EQ(ReadFile(m_dir / "data/Trash/files/gone file.txt"), "precious");
+    // What a file manager reads to put it back: where it was (its bytes but
+    // unreserved ones encoded; the temporary directory's name has none) and when.
+    const std::string info = ReadFile(m_dir / "data/Trash/info/gone file.txt.trashinfo");
+    EXPECT_TRUE(info.starts_with("[Trash Info]\nPath=" + m_slave + "/gone%20file.txt\n")) << info;
+    EXPECT_NE(info.find("\nDeletionDate=20"), std::string::npos) << info;
+}
+
+TEST_F(RunControllerTest, AnUncheckedBoxDestroysIsSavedAndReadBackUnchecked) {
+    WriteFile(m_master + "/a", "a");
+    WriteFile(m_slave + "/gone", "x");
+    m_dialog->GetKeepBox()->SetValue(false);
+    Start(m_master, m_slave, 0);
+    EXPECT_EQ(m_dialog->m_ended, 1);
+    EXPECT_FALSE(Exists(m_slave + "/gone"));
+    EXPECT_FALSE(Exists(m_dir / "data/Trash"));
+    EXPECT_TRUE(ReadFile(m_dir / "kelvad.ini").ends_with("\nOption=0\nKeepVersions=0\n"));
+    CSyncDlg next(nullptr);
+    EXPECT_FALSE(next.GetKeepBox()->GetValue());
 }
 
 TEST_F(RunControllerTest, AFailedRunIsReportedOnceAndRestoresTheMainDialog) {
@@ -134,6 +164,7 @@ TEST_F(RunControllerTest, AFailedRunIsReportedOnceAndRestoresTheMainDialog) {
     MakeDirs(m_slave + "/b");
     WriteFile(m_dir / "outside/keep", "keep");
     ASSERT_EQ(::symlink((m_dir / "outside").c_str(), (m_slave + "/b/link").c_str()), 0);
+    m_dialog->GetKeepBox()->SetValue(false);  // a kept directory would go whole, link and all
     m_dialog->Show();
     Start(m_master, m_slave, 0);
     ASSERT_EQ(m_recorder.m_shown.size(), 1u);
@@ -280,7 +311,8 @@ TEST_F(RunControllerTest, AWrongMasterIsQuestionedAndNoChangesNothing) {
     m_dialog->Show();
     Start(m_master, m_slave, 0);
     EXPECT_EQ(Shown(), Texts{"Kelvad: This run would delete 12 of the 12 files and directories "
-                             "in the slave. Continue?"});
+                             "in the slave (what it deletes and replaces is kept in the Trash). "
+                             "Continue?"});
     EXPECT_EQ(buttons, wxYES_NO | wxNO_DEFAULT);  // No is the safe answer, and the default
     EXPECT_EQ(Snapshot(m_slave).size(), 12u);
     EXPECT_TRUE(m_dialog->IsShown());

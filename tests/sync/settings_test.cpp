@@ -15,6 +15,7 @@ TEST(ParseSettings, MissingFileSectionOrKeysGiveTheDefaults) {
         EXPECT_EQ(v.masterDir, "");
         EXPECT_EQ(v.slaveDir, "");
         EXPECT_EQ(v.option, 0);
+        EXPECT_TRUE(v.keepVersions);  // keeping is on until a run turns it off
     }
 }
 
@@ -45,9 +46,17 @@ TEST(ParseSettings, OptionIsReadAsAnInteger) {
     EXPECT_EQ(ParseSettings("[INIT]\nOption=99999999999\n").option, 2147483647);
 }
 
+TEST(ParseSettings, KeepVersionsIsOffOnlyForZeroOrWhatIsNoNumber) {
+    EXPECT_FALSE(ParseSettings("[INIT]\nkeepversions= 0 \n").keepVersions);
+    EXPECT_FALSE(ParseSettings("[INIT]\nKeepVersions=no\n").keepVersions);
+    EXPECT_TRUE(ParseSettings("[INIT]\nKeepVersions=2\n").keepVersions);
+}
+
 TEST(UpdateSettings, WritesANewFileInKeyOrder) {
     EXPECT_EQ(UpdateSettings("", {"/m", "/s ", 1}),
-              "[INIT]\nMasterDir=/m\nSlaveDir=/s \nOption=1\n");
+              "[INIT]\nMasterDir=/m\nSlaveDir=/s \nOption=1\nKeepVersions=1\n");
+    EXPECT_EQ(UpdateSettings("", {"/m", "/s", 0, false}),
+              "[INIT]\nMasterDir=/m\nSlaveDir=/s\nOption=0\nKeepVersions=0\n");
 }
 
 TEST(UpdateSettings, KeepsOtherSectionsKeysCommentsAndLineEnds) {
@@ -59,14 +68,19 @@ TEST(UpdateSettings, KeepsOtherSectionsKeysCommentsAndLineEnds) {
     EXPECT_EQ(
         after,
         "; kept\r\n[Other]\r\nMasterDir=/not-ours\r\n\r\n[INIT]\r\nOption=0\r\nColour=blue\r\n"
-        "MasterDir=/new m\r\nSlaveDir=/new s\r\n\r\n[Tail]\r\nx=1");
+        "MasterDir=/new m\r\nSlaveDir=/new s\r\nKeepVersions=1\r\n\r\n[Tail]\r\nx=1");
     const SettingsValues v = ParseSettings(after);
     EXPECT_EQ(v.masterDir, "/new m");
     EXPECT_EQ(v.slaveDir, "/new s");
     EXPECT_EQ(v.option, 0);
     // A section added to a file whose last line has no line end.
     EXPECT_EQ(UpdateSettings("[A]\nk=v", {"m", "s", 0}),
-              "[A]\nk=v\n[INIT]\nMasterDir=m\nSlaveDir=s\nOption=0\n");
+              "[A]\nk=v\n[INIT]\nMasterDir=m\nSlaveDir=s\nOption=0\nKeepVersions=1\n");
+    // A file of the three older keys keeps them and their order, and gains the
+    // fourth after them.
+    EXPECT_EQ(
+        UpdateSettings("[INIT]\nOption=1\nSlaveDir=/s\nMasterDir=/m\n", {"/m", "/s", 1, false}),
+        "[INIT]\nOption=1\nSlaveDir=/s\nMasterDir=/m\nKeepVersions=0\n");
 }
 
 TEST(UpdateSettings, AValueCannotBreakTheFileWithALineBreak) {
@@ -82,14 +96,16 @@ TEST(SettingsFile, SaveReplacesTheFileAndLoadReadsItBack) {
     EXPECT_EQ(LoadSettingsFile(path).option, 0);
     WriteFile(path, "[Keep]\nme=1\n");
     SetMode(path, 0600);
-    ASSERT_TRUE(SaveSettingsFile(path, {"/m", "/s", 1}).ok());
-    EXPECT_EQ(ReadFile(path), "[Keep]\nme=1\n[INIT]\nMasterDir=/m\nSlaveDir=/s\nOption=1\n");
+    ASSERT_TRUE(SaveSettingsFile(path, {"/m", "/s", 1, false}).ok());
+    EXPECT_EQ(ReadFile(path),
+              "[Keep]\nme=1\n[INIT]\nMasterDir=/m\nSlaveDir=/s\nOption=1\nKeepVersions=0\n");
 #ifndef _WIN32
     EXPECT_EQ(ModeOf(path), 0600u);
 #endif
     const SettingsValues v = LoadSettingsFile(path);
     EXPECT_EQ(v.masterDir, "/m");
     EXPECT_EQ(v.option, 1);
+    EXPECT_FALSE(v.keepVersions);
     // No temporary file is left beside it.
     EXPECT_EQ(Snapshot(t.Path()).size(), 1u);
 }
