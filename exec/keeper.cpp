@@ -63,6 +63,12 @@ platform::Status RemoveTree(platform::TreeRoot& root, const std::string& relativ
             continue;
         }
         pending.back().second = true;
+        // A directory kept read-only, as the slave had it, is given back its
+        // owner's rights: it is about to go.
+        platform::FileInfo info;
+        if (root.DescribeName(dir, info).ok() && (info.mode & 0700) != 0700) {
+            (void)root.SetMode(dir, (info.mode & 07777) | 0700);
+        }
         auto entries = List(root, dir);
         if (!entries.ok()) {
             failedAt = dir;
@@ -79,6 +85,43 @@ platform::Status RemoveTree(platform::TreeRoot& root, const std::string& relativ
         }
     }
     return {};
+}
+
+// Runs `move`, which moves `relative` away; when it is refused (EACCES) and
+// `relative` lacks its owner's write right, which a directory moved to another
+// one needs for its "..", runs it once more with that right given, then gives
+// the moved entry its bits back through `restore` (or `relative` its own,
+// where it stays).
+template <typename Move, typename Restore>
+platform::Status WithWriteRight(platform::TreeRoot& slave, std::string_view relative, Move move,
+                                Restore restore) {
+    platform::Status moved = move();
+    platform::FileInfo info;
+    if (!moved.Is(EACCES) || !slave.DescribeName(relative, info).ok() || (info.mode & 0200) != 0 ||
+        !slave.SetMode(relative, (info.mode & 07777) | 0200).ok()) {
+        return moved;
+    }
+    moved = move();
+    const auto mode = static_cast<mode_t>(info.mode & 07777);
+    (void)(moved.ok() ? restore(mode) : slave.SetMode(relative, mode));
+    return moved;
+}
+
+// The name an entry named `name` takes in the trash, its `n`th try: the name,
+// then "name.2" and so on, cut (between two characters) where it and its
+// ".trashinfo" would be longer than a name can be.
+std::string TrashName(std::string_view name, int n) {
+    constexpr size_t kLongest = 255 - std::string_view(".trashinfo").size() - 4;  // ".999"
+    size_t keep = std::min(name.size(), kLongest);
+    while (keep < name.size() && keep > 0 &&
+           (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) {
+        --keep;
+    }
+    std::string trashName(name.substr(0, keep));
+    if (n > 1) {
+        trashName += "." + std::to_string(n);
+    }
+    return trashName;
 }
 
 }  // namespace
@@ -172,7 +215,7 @@ std::string VersionKeeper::KeptPath(std::string_view relative) const {
 }
 
 Pruned VersionKeeper::Prune(std::time_t now, int keepDays) {
-    return PruneVersions(m_root, m_versions, now, keepDays);
+    return PruneVersions(m_root, m_versions, now, keepDays, m_name);
 }
 
 platform::Status VersionKeeper::MakeRunFolder() {
@@ -220,16 +263,20 @@ platform::Status VersionKeeper::Keep(std::string_view relative) {
         return made;
     }
     const std::string target = Join(Folder(), relative);
-    platform::Status moved = m_slave.MoveInto(relative, m_root, target);
-    const std::string_view dir = platform::DirectoryOf(relative);
-    // The run's folder lacks the directories above it the first time.
-    if (moved.Is(ENOENT) && !dir.empty() && m_slave.NameExists(relative)) {
-        if (const platform::Status made = MakeParents(dir); !made.ok()) {
-            return made;
+    const auto move = [&] {
+        platform::Status moved = m_slave.MoveInto(relative, m_root, target);
+        const std::string_view dir = platform::DirectoryOf(relative);
+        // The run's folder lacks the directories above it the first time.
+        if (moved.Is(ENOENT) && !dir.empty() && m_slave.NameExists(relative)) {
+            if (const platform::Status made = MakeParents(dir); !made.ok()) {
+                return made;
+            }
+            moved = m_slave.MoveInto(relative, m_root, target);
         }
-        moved = m_slave.MoveInto(relative, m_root, target);
-    }
-    return moved;
+        return moved;
+    };
+    return WithWriteRight(m_slave, relative, move,
+                          [&](mode_t mode) { return m_root.SetMode(target, mode); });
 }
 
 TrashKeeper::TrashKeeper(platform::TreeRoot& slave, std::unique_ptr<platform::TreeRoot> trash,
@@ -247,10 +294,7 @@ platform::Status TrashKeeper::Keep(std::string_view relative) {
     // The name in the trash: the entry's own, or with ".2", ".3" and so on when
     // the trash holds one already; its .trashinfo, made exclusively, claims it.
     for (int n = 1; n < 1000; ++n) {
-        std::string trashName(name);
-        if (n > 1) {
-            trashName += "." + std::to_string(n);
-        }
+        const std::string trashName = TrashName(name, n);
         const std::string infoName = "info/" + trashName + ".trashinfo";
         const platform::Result<int> fd = m_trash->CreateExclusive(infoName, 0600);
         if (!fd.ok() && fd.status().Is(EEXIST)) {
@@ -265,7 +309,10 @@ platform::Status TrashKeeper::Keep(std::string_view relative) {
             written = closed;
         }
         if (written.ok()) {
-            written = m_slave.MoveInto(relative, *m_trash, "files/" + trashName);
+            const std::string trashed = "files/" + trashName;
+            written = WithWriteRight(
+                m_slave, relative, [&] { return m_slave.MoveInto(relative, *m_trash, trashed); },
+                [&](mode_t mode) { return m_trash->SetMode(trashed, mode); });
         }
         if (written.ok()) {
             m_lastName = trashName;
@@ -280,7 +327,7 @@ platform::Status TrashKeeper::Keep(std::string_view relative) {
 }
 
 Pruned PruneVersions(platform::TreeRoot& slave, const std::string& versions, std::time_t now,
-                     int keepDays) {
+                     int keepDays, const std::string& spared) {
     Pruned pruned;
     auto entries = List(slave, versions);
     if (!entries.ok()) {
@@ -294,7 +341,7 @@ Pruned PruneVersions(platform::TreeRoot& slave, const std::string& versions, std
     const std::time_t limit = now - static_cast<std::time_t>(keepDays) * 86400;
     for (const auto& [name, isDirectory] : *entries) {
         const std::optional<std::time_t> when = RunFolderTime(name);
-        if (isDirectory && when && *when < limit) {
+        if (isDirectory && when && *when < limit && name != spared) {
             old.emplace_back(*when, name);
         }
     }

@@ -138,5 +138,6 @@ private:
 // names RunFolderTime reads, each with all it holds, following no symbolic
 // link (a link is removed as a name) and never leaving the versions folder.
 // It stops at the first failure.
+// The folder named `spared` (this run's own) is never removed.
 Pruned PruneVersions(platform::TreeRoot& slave, const std::string& versions, std::time_t now,
-                     int keepDays);
+                     int keepDays, const std::string& spared = {});

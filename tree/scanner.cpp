@@ -243,7 +243,7 @@ private:
             }
             if (m_match.name != "." && m_match.name != "..") {
                 AddEntry(path, level);
-                if (relative.empty() && m_match.name == kVersionsFolderName) {
+                if (relative.empty() && IsVersionsFolderName(m_match.name)) {
                     LeaveOutVersions(level);
                 } else if (m_match.isOther) {
                     // A link, pipe or device holds its path out of the mirror on

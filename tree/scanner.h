@@ -5,6 +5,7 @@
 // unknown contents.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <string_view>
@@ -36,6 +37,16 @@ enum class OtherEntries { LeftOut, Skipped };
 // The folder at the root of the slave that keeps what runs took away from it.
 // At the root of either tree it is left out, and nothing below it is read.
 inline constexpr std::string_view kVersionsFolderName = ".kelvad-versions";
+
+// Whether `name` is the versions folder's, in any letter case: on a slave that
+// ignores case ".Kelvad-Versions" is the versions folder itself.
+inline bool IsVersionsFolderName(std::string_view name) {
+    return name.size() == kVersionsFolderName.size() &&
+           std::equal(name.begin(), name.end(), kVersionsFolderName.begin(), [](char a, char b) {
+               return platform::FoldByte(static_cast<unsigned char>(a)) ==
+                      static_cast<unsigned char>(b);
+           });
+}
 
 void ScanDirectory(platform::TreeRoot& root, CFileList* fileList,
                    const std::atomic<bool>* stop = nullptr, Exclusions* exclusions = nullptr,

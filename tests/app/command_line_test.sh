@@ -397,6 +397,19 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
             { failed=$((failed + 1)); echo "FAIL: unreadable master directory ($bits): the rest not done"; }
     done
     chmod -R 755 "$u/m"
+    # A read-only slave directory is kept whole, with its bits, and pruned later.
+    rm -rf "$u/m" "$u/s" && mkdir -p "$u/m" "$u/s/d/ro" && echo f > "$u/s/d/ro/f" && echo k > "$u/m/k"
+    chown -R 65534:65534 "$u/m" "$u/s" && chmod 555 "$u/s/d/ro"
+    kelvad_as_root="$kelvad"; kelvad="$u/as-nobody"
+    check "a read-only directory kept" 0 "" -- --sync -q --max-delete=all --keep-versions "$u/m" "$u/s"
+    kept=$(ls -d "$u/s/.kelvad-versions"/*)
+    [ "$(stat -c %a "$kept/d/ro")" = 555 ] && [ -f "$kept/d/ro/f" ] ||
+        { failed=$((failed + 1)); echo "FAIL: a read-only directory kept"; }
+    mv "$kept" "$u/s/.kelvad-versions/2001-01-01 00.00.00" && echo n > "$u/m/n"
+    check "a read-only directory pruned" 0 "" -- --sync -q --keep-versions "$u/m" "$u/s"
+    [ ! -e "$u/s/.kelvad-versions/2001-01-01 00.00.00" ] ||
+        { failed=$((failed + 1)); echo "FAIL: a read-only directory pruned"; }
+    kelvad="$kelvad_as_root"
     # A state directory that another user made a link: the log is not written
     # where it leads, and the run is not recorded.
     mkdir -p "$u/elsewhere" && ln -s "$u/elsewhere" "$u/planted" && chown -h 65534:65534 "$u/planted"

@@ -131,6 +131,8 @@ TEST(PruneVersions, RemovesOnlyOldRunFoldersOldestFirstAndFollowsNoLink) {
     EXPECT_TRUE(Exists(versions + recent + "/file"));
     EXPECT_EQ(ReadFile(versions + "notes/file"), "mine");
     EXPECT_EQ(ReadFile(t / "outside/keep"), "keep");
+    // A run's own folder is spared, however young the retention.
+    EXPECT_TRUE(PruneVersions(*slave, ".kelvad-versions", now, 0, recent).removed.empty());
     EXPECT_TRUE(PruneVersions(*slave, ".kelvad-versions", now, 0).removed.size() == 1);
     EXPECT_TRUE(PruneVersions(*slave, ".none", now, 0).failure.ok());
 }
