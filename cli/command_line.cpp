@@ -511,6 +511,72 @@ bool WantsCommandLine(int argc, char** /*argv*/) {
     return argc > 1;
 }
 
+namespace {
+
+// Opens the log the options ask for, saying so where it cannot be; false when
+// the run must not go ahead (a log asked for by name that cannot be opened).
+bool OpenLog(const Options& o, RunLog& log) {
+    // The usual log is kept where it can be; a log asked for by name must be.
+    const std::string logPath = o.logFile.empty() ? RunLog::DefaultPath() : o.logFile;
+    if (o.noLog) {
+        return true;  // recorded nowhere
+    }
+    if (logPath.empty()) {
+        // A nightly job without a home stays silent; it is said otherwise.
+        if (!o.quiet) {
+            std::fprintf(stderr, "kelvad: no place for the log (%s); the run is not recorded\n",
+                         RunLog::DefaultPathUnknown().c_str());
+        }
+        return true;
+    }
+    if (const platform::Status opened = log.Open(logPath); !opened.ok()) {
+        std::fprintf(stderr, "kelvad: cannot open the log %s (%s)%s\n",
+                     EscapeForTerminal(logPath).c_str(), opened.Reason().c_str(),
+                     o.logFile.empty() ? "; the run is not recorded" : "");
+        return o.logFile.empty();
+    }
+    return true;
+}
+
+// The request the options ask for.
+StartRequest RequestOf(const Options& o, RunLog& log, IgnoreRules excludes) {
+    // A dry run is a Preview whose plan is printed and not approved.
+    StartRequest request{
+        o.roots[0], o.roots[1], o.dryRun ? RunMode::Preview : RunMode::JustDoIt, {}};
+    request.maxDelete = o.maxDelete;
+    request.allowOlder = o.allowOlder;
+    request.keeping = KeepingOf(o);
+    request.onFailure = o.stopAtFirstFailure ? OnFailure::Stop : OnFailure::KeepGoing;
+    request.log = o.noLog ? nullptr : &log;
+    request.excludes = std::move(excludes);
+    request.dryRun = o.dryRun;
+    request.nameSlaveInRefusal = true;
+    return request;
+}
+
+// The exit status `status` of a run recorded in `log`, once what went wrong
+// with the log has been said.
+int StatusAfterLog(int status, const RunLog& log, const Options& o) {
+    // The usual log that could not be made is said as before the run, and
+    // the run goes on unrecorded.
+    if (!log.Failure().ok() && !log.WasOpened() && o.logFile.empty()) {
+        std::fprintf(stderr, "kelvad: cannot open the log %s (%s); the run is not recorded\n",
+                     EscapeForTerminal(log.Path()).c_str(), log.Failure().Reason().c_str());
+        return status;
+    }
+    // A run that could not be recorded is no success, though what it changed
+    // stays; said once.
+    if (!log.Failure().ok()) {
+        std::fprintf(stderr,
+                     "kelvad: cannot write the log %s (%s); the run is not fully recorded\n",
+                     EscapeForTerminal(log.Path()).c_str(), log.Failure().Reason().c_str());
+        return status == kExitInLine ? kExitStepFailed : status;
+    }
+    return status;
+}
+
+}  // namespace
+
 int RunCommandLine(int argc, char** argv) {
     platform::Checked<Options> parsed = ParseOptions(argc, argv);
     if (!parsed.ok()) {
@@ -533,55 +599,14 @@ int RunCommandLine(int argc, char** argv) {
         std::fprintf(stderr, "kelvad: %s\n", EscapeForTerminal(excludes.problem().message).c_str());
         return kExitRefused;
     }
-    // The usual log is kept where it can be; a log asked for by name must be.
     RunLog log;
-    const std::string logPath = o.logFile.empty() ? RunLog::DefaultPath() : o.logFile;
-    if (o.noLog) {
-        // recorded nowhere
-    } else if (logPath.empty()) {
-        // A nightly job without a home stays silent; it is said otherwise.
-        if (!o.quiet) {
-            std::fprintf(stderr, "kelvad: no place for the log (%s); the run is not recorded\n",
-                         RunLog::DefaultPathUnknown().c_str());
-        }
-    } else if (const platform::Status opened = log.Open(logPath); !opened.ok()) {
-        std::fprintf(stderr, "kelvad: cannot open the log %s (%s)%s\n",
-                     EscapeForTerminal(logPath).c_str(), opened.Reason().c_str(),
-                     o.logFile.empty() ? "; the run is not recorded" : "");
-        if (!o.logFile.empty()) {
-            return kExitRefused;
-        }
+    if (!OpenLog(o, log)) {
+        return kExitRefused;
     }
     platform::CatchInterrupts(OnInterrupt);
     TerminalRequestHost host(o.verbose, o.quiet);
-    // A dry run is a Preview whose plan is printed and not approved.
-    StartRequest request{
-        o.roots[0], o.roots[1], o.dryRun ? RunMode::Preview : RunMode::JustDoIt, {}};
-    request.maxDelete = o.maxDelete;
-    request.allowOlder = o.allowOlder;
-    request.keeping = KeepingOf(o);
-    request.onFailure = o.stopAtFirstFailure ? OnFailure::Stop : OnFailure::KeepGoing;
-    request.log = o.noLog ? nullptr : &log;
-    request.excludes = *std::move(excludes);
-    request.dryRun = o.dryRun;
-    request.nameSlaveInRefusal = true;
-    const int status = StatusOfRequest(RunStartRequest(host, request), o.quiet);
-    // The usual log that could not be made is said as before the run, and
-    // the run goes on unrecorded.
-    if (!log.Failure().ok() && !log.WasOpened() && o.logFile.empty()) {
-        std::fprintf(stderr, "kelvad: cannot open the log %s (%s); the run is not recorded\n",
-                     EscapeForTerminal(log.Path()).c_str(), log.Failure().Reason().c_str());
-        return status;
-    }
-    // A run that could not be recorded is no success, though what it changed
-    // stays; said once.
-    if (!log.Failure().ok()) {
-        std::fprintf(stderr,
-                     "kelvad: cannot write the log %s (%s); the run is not fully recorded\n",
-                     EscapeForTerminal(log.Path()).c_str(), log.Failure().Reason().c_str());
-        return status == kExitInLine ? kExitStepFailed : status;
-    }
-    return status;
+    const StartRequest request = RequestOf(o, log, *std::move(excludes));
+    return StatusAfterLog(StatusOfRequest(RunStartRequest(host, request), o.quiet), log, o);
 }
 
 namespace {
