@@ -13,15 +13,6 @@
 
 namespace {
 
-std::string Join(std::string_view dir, std::string_view name) {
-    std::string path(dir);
-    if (!path.empty() && !name.empty()) {
-        path.push_back(platform::kSeparator);
-    }
-    path.append(name);
-    return path;
-}
-
 // The entries of the directory `relative` as (name, is a directory); a link or
 // anything else that is not a directory counts as a file, removed by its name.
 platform::Result<std::vector<std::pair<std::string, bool>>> List(platform::TreeRoot& root,
@@ -75,7 +66,7 @@ platform::Status RemoveTree(platform::TreeRoot& root, const std::string& relativ
             return entries.status();
         }
         for (const auto& [name, isDirectory] : *entries) {
-            const std::string path = Join(dir, name);
+            const std::string path = platform::JoinPath(dir, name);
             if (isDirectory) {
                 pending.emplace_back(path, false);
             } else if (const platform::Status removed = root.RemoveFile(path); !removed.ok()) {
@@ -203,15 +194,16 @@ VersionKeeper::VersionKeeper(platform::TreeRoot& slave,
       m_name(RunFolderName(start)) {}
 
 std::string VersionKeeper::Folder() const {
-    return Join(m_versions, m_name);
+    return platform::JoinPath(m_versions, m_name);
 }
 
 std::string VersionKeeper::Where() const {
-    return Join(m_shown, m_name);
+    return platform::JoinPath(m_shown, m_name);
 }
 
 std::string VersionKeeper::KeptPath(std::string_view relative) const {
-    return Join(m_ownRoot != nullptr ? Where() : Join(m_slave.Path(), Where()), relative);
+    return platform::JoinPath(
+        m_ownRoot != nullptr ? Where() : platform::JoinPath(m_slave.Path(), Where()), relative);
 }
 
 Pruned VersionKeeper::Prune(std::time_t now, int keepDays) {
@@ -250,7 +242,8 @@ platform::Status VersionKeeper::MakeParents(std::string_view relativeDir) {
         platform::FileInfo info;
         const mode_t mode = m_slave.DescribeName(dir, info).ok() ? (info.mode & 0777) : 0777;
         // Its owner keeps every right, so that pruning can empty it.
-        const platform::Status made = m_root.MakeDirectory(Join(Folder(), dir), mode | 0700);
+        const platform::Status made =
+            m_root.MakeDirectory(platform::JoinPath(Folder(), dir), mode | 0700);
         if (!made.ok() && !made.Is(EEXIST)) {
             return made;
         }
@@ -262,7 +255,7 @@ platform::Status VersionKeeper::Keep(std::string_view relative) {
     if (const platform::Status made = MakeRunFolder(); !made.ok()) {
         return made;
     }
-    const std::string target = Join(Folder(), relative);
+    const std::string target = platform::JoinPath(Folder(), relative);
     const auto move = [&] {
         platform::Status moved = m_slave.MoveInto(relative, m_root, target);
         const std::string_view dir = platform::DirectoryOf(relative);
@@ -285,12 +278,13 @@ TrashKeeper::TrashKeeper(platform::TreeRoot& slave, std::unique_ptr<platform::Tr
 
 std::string TrashKeeper::KeptPath(std::string_view relative) const {
     (void)relative;
-    return Join(m_trash->Path() + "/files", m_lastName);
+    return platform::JoinPath(m_trash->Path() + "/files", m_lastName);
 }
 
 platform::Status TrashKeeper::Keep(std::string_view relative) {
     const std::string_view name = relative.substr(relative.rfind(platform::kSeparator) + 1);
-    const std::string info = platform::TrashInfo(Join(m_slaveShown, relative), std::time(nullptr));
+    const std::string info =
+        platform::TrashInfo(platform::JoinPath(m_slaveShown, relative), std::time(nullptr));
     // The name in the trash: the entry's own, or with ".2", ".3" and so on when
     // the trash holds one already; its .trashinfo, made exclusively, claims it.
     for (int n = 1; n < 1000; ++n) {
@@ -347,7 +341,7 @@ Pruned PruneVersions(platform::TreeRoot& slave, const std::string& versions, std
     }
     std::sort(old.begin(), old.end());
     for (const auto& [when, name] : old) {
-        const std::string path = Join(versions, name);
+        const std::string path = platform::JoinPath(versions, name);
         pruned.failure = RemoveTree(slave, path, pruned.failedAt);
         if (!pruned.failure.ok()) {
             pruned.failedAt.erase(0, versions.empty() ? 0 : versions.size() + 1);

@@ -56,6 +56,16 @@ inline std::string_view DirectoryOf(std::string_view relative) {
     return slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash);
 }
 
+// `dir` and `name` joined by a separator; either alone when the other is "".
+inline std::string JoinPath(std::string_view dir, std::string_view name) {
+    std::string path(dir);
+    if (!path.empty() && !name.empty()) {
+        path.push_back(kSeparator);
+    }
+    path.append(name);
+    return path;
+}
+
 // True when `path` is `dir` or lies below it, byte for byte; a `dir` that ends
 // in a separator (the file system's root, "/") holds every path it begins.
 inline bool IsAtOrBelow(std::string_view path, std::string_view dir) {

@@ -73,6 +73,10 @@ public:
     Status Close(int fd) override;
 
 private:
+    // Gives `fromName` in the directory `fromDir` the name `toName` in `toDir`
+    // only if nothing has it (RenameNoReplace's rule); one for each system.
+    static Status RenameNoReplaceBetween(int fromDir, const std::string& fromName, int toDir,
+                                         const std::string& toName);
     // The directory `relativeDir` ("" the root), resolved from the root anew;
     // closed when it goes, unless it is the root's own.
     class Dir {

@@ -94,6 +94,26 @@ bool SystemRoot::LiesInsideItself(int dirFd) {
     return platform::LiesInsideItself(dirFd);
 }
 
+Status SystemRoot::RenameNoReplace(std::string_view from, std::string_view to) {
+    const std::string fromName(from.substr(from.rfind('/') + 1));  // a sibling of `to`
+    return AtParent(to, [&fromName](int dir, const std::string& toName) {
+        return RenameNoReplaceBetween(dir, fromName, dir, toName);
+    });
+}
+
+Status SystemRoot::MoveInto(std::string_view from, TreeRoot& target, std::string_view to) {
+    const Result<int> toDir = target.OpenDirectory(DirectoryOf(to));
+    if (!toDir.ok()) {
+        return toDir.status();
+    }
+    const std::string toName(to.substr(to.rfind('/') + 1));
+    const Status moved = AtParent(from, [&](int dir, const std::string& name) {
+        return RenameNoReplaceBetween(dir, name, *toDir, toName);
+    });
+    (void)target.Close(*toDir);
+    return moved;
+}
+
 Result<bool> SystemRoot::Overlaps(TreeRoot& other, std::string_view relative) {
     if (m_fd < 0) {
         return m_openStatus;

@@ -419,12 +419,8 @@ Status SystemRoot::RenameReplace(std::string_view from, std::string_view to) {
     });
 }
 
-namespace {
-
-// Gives `fromName` in `fromDir` the name `toName` in `toDir` only if nothing
-// has it (see RenameNoReplace).
-Status RenameNoReplaceAt(int fromDir, const std::string& fromName, int toDir,
-                         const std::string& toName) {
+Status SystemRoot::RenameNoReplaceBetween(int fromDir, const std::string& fromName, int toDir,
+                                          const std::string& toName) {
     if (::renameat2(fromDir, fromName.c_str(), toDir, toName.c_str(), RENAME_NOREPLACE) == 0) {
         return Status();
     }
@@ -450,28 +446,6 @@ Status RenameNoReplaceAt(int fromDir, const std::string& fromName, int toDir,
         return Status::FromErrno("fstatat");
     }
     return Outcome(::renameat(fromDir, fromName.c_str(), toDir, toName.c_str()), "renameat");
-}
-
-}  // namespace
-
-Status SystemRoot::RenameNoReplace(std::string_view from, std::string_view to) {
-    const std::string fromName(from.substr(from.rfind('/') + 1));  // a sibling of `to`
-    return AtParent(to, [&fromName](int dir, const std::string& toName) {
-        return RenameNoReplaceAt(dir, fromName, dir, toName);
-    });
-}
-
-Status SystemRoot::MoveInto(std::string_view from, TreeRoot& target, std::string_view to) {
-    const Result<int> toDir = target.OpenDirectory(DirectoryOf(to));
-    if (!toDir.ok()) {
-        return toDir.status();
-    }
-    const std::string toName(to.substr(to.rfind('/') + 1));
-    const Status moved = AtParent(from, [&](int dir, const std::string& name) {
-        return RenameNoReplaceAt(dir, name, *toDir, toName);
-    });
-    (void)target.Close(*toDir);
-    return moved;
 }
 
 Result<std::string> SystemRoot::RealPath() {

@@ -373,24 +373,9 @@ Status SystemRoot::RenameReplace(std::string_view from, std::string_view to) {
     });
 }
 
-Status SystemRoot::RenameNoReplace(std::string_view from, std::string_view to) {
-    const std::string fromName(from.substr(from.rfind('/') + 1));  // a sibling of `to`
-    return AtParent(to, [&fromName](int dir, const std::string& toName) {
-        return RenameIn(HandleOf(dir), fromName, HandleOf(dir), toName, false);
-    });
-}
-
-Status SystemRoot::MoveInto(std::string_view from, TreeRoot& target, std::string_view to) {
-    const Result<int> toDir = target.OpenDirectory(DirectoryOf(to));
-    if (!toDir.ok()) {
-        return toDir.status();
-    }
-    const std::string toName(to.substr(to.rfind('/') + 1));
-    const Status moved = AtParent(from, [&](int dir, const std::string& name) {
-        return RenameIn(HandleOf(dir), name, HandleOf(*toDir), toName, false);
-    });
-    (void)target.Close(*toDir);
-    return moved;
+Status SystemRoot::RenameNoReplaceBetween(int fromDir, const std::string& fromName, int toDir,
+                                          const std::string& toName) {
+    return RenameIn(HandleOf(fromDir), fromName, HandleOf(toDir), toName, false);
 }
 
 Result<std::string> SystemRoot::RealPath() {

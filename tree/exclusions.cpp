@@ -42,11 +42,6 @@ bool Absent(const platform::Status& status) {
     return status.Is(ENOENT) || status.Is(ENOTDIR);
 }
 
-std::string Join(std::string_view dir, std::string_view name) {
-    return dir.empty() ? std::string(name)
-                       : std::string(dir) + platform::kSeparator + std::string(name);
-}
-
 // The path below the root that the link in the directory `linkDir` (below
 // the root `rootPath`) holding `target` leads to, by its names alone; nothing
 // when it leads outside the root.
@@ -115,10 +110,11 @@ std::optional<std::string> Exclusions::MasterDirectory(std::string_view relative
         spelled == m_spelled.end() ? std::optional<std::string>(parentPath) : spelled->second;
     std::optional<std::string> found;
     if (parent) {
-        found = Join(*parent, name);
+        found = platform::JoinPath(*parent, name);
         if (!m_master.MayHold(*found)) {
             found = FindIgnoringCase(*parent, name);
-            found = found ? std::optional<std::string>(Join(*parent, *found)) : std::nullopt;
+            found = found ? std::optional<std::string>(platform::JoinPath(*parent, *found))
+                          : std::nullopt;
         }
     }
     if (found != relative) {
@@ -204,7 +200,7 @@ const IgnoreRules* Exclusions::Load(std::string_view relative,
     if (!look || !dir) {
         return nullptr;
     }
-    const std::string file = Join(*dir, kIgnoreFileName);
+    const std::string file = platform::JoinPath(*dir, kIgnoreFileName);
     // Looked for in every directory the slave's scan reads: one look-up each.
     if (m_probe && !m_master.MayHold(file)) {
         return nullptr;
@@ -269,8 +265,8 @@ bool Exclusions::ReadIgnoreFile(std::string_view dir, const std::string& file, s
 bool Exclusions::IsCacheDirectory(std::string_view relative) {
     std::string text;
     platform::FileInfo info;
-    return ReadSmallFile(m_master, Join(relative, kCacheTagName), kCacheTagSignature.size(), text,
-                         info)
+    return ReadSmallFile(m_master, platform::JoinPath(relative, kCacheTagName),
+                         kCacheTagSignature.size(), text, info)
                .ok() &&
            text == kCacheTagSignature;
 }
@@ -278,7 +274,7 @@ bool Exclusions::IsCacheDirectory(std::string_view relative) {
 bool Exclusions::Excludes(std::string_view name, bool isDirectory) const {
     // The path below the root, made only where rules that look at whole paths
     // can match at this depth.
-    std::string path = m_needsPath ? Join(m_dir, name) : std::string();
+    std::string path = m_needsPath ? platform::JoinPath(m_dir, name) : std::string();
     std::string folded;
     if (IgnoreRules::kFoldsCase) {
         folded = name;
