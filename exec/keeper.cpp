@@ -98,6 +98,18 @@ platform::Status WithWriteRight(platform::TreeRoot& slave, std::string_view rela
     return moved;
 }
 
+// Whether the directory `relative` below `root` is its user's alone.
+bool ReachedByOwnerAlone(platform::TreeRoot& root, const std::string& relative) {
+    const platform::Result<int> fd = root.OpenDirectory(relative);
+    if (!fd.ok()) {
+        return false;
+    }
+    platform::FileInfo info;
+    const bool alone = root.Describe(*fd, info).ok() && platform::ReachedByOwnerAlone(info);
+    (void)root.Close(*fd);
+    return alone;
+}
+
 // The name an entry named `name` takes in the trash, its `n`th try: the name,
 // then "name.2" and so on, cut (between two characters) where it and its
 // ".trashinfo" would be longer than a name can be.
@@ -171,6 +183,32 @@ std::optional<std::time_t> RunFolderTime(std::string_view name) {
     return when;
 }
 
+platform::Result<int> TargetDirectory::Open(const std::string& dir) {
+    if (m_fd >= 0 && m_dir == dir) {
+        return m_fd;
+    }
+    platform::Result<int> fd = m_root.OpenDirectory(dir);
+    if (fd.ok() && m_keepOpen) {
+        Forget();
+        m_fd = *fd;
+        m_dir = dir;
+    }
+    return fd;
+}
+
+void TargetDirectory::Release(int fd) {
+    if (fd != m_fd) {
+        (void)m_root.Close(fd);
+    }
+}
+
+void TargetDirectory::Forget() {
+    if (m_fd >= 0) {
+        (void)m_root.Close(m_fd);
+        m_fd = -1;
+    }
+}
+
 Pruned Keeper::Prune(std::time_t now, int keepDays) {
     (void)now;
     (void)keepDays;
@@ -207,7 +245,9 @@ std::string VersionKeeper::KeptPath(std::string_view relative) const {
 }
 
 Pruned VersionKeeper::Prune(std::time_t now, int keepDays) {
-    return PruneVersions(m_root, m_versions, now, keepDays, m_name);
+    Pruned pruned = PruneVersions(m_root, m_versions, now, keepDays, m_name);
+    pruned.versions = m_ownRoot != nullptr ? m_shown : platform::JoinPath(m_slave.Path(), m_shown);
+    return pruned;
 }
 
 platform::Status VersionKeeper::MakeRunFolder() {
@@ -225,6 +265,9 @@ platform::Status VersionKeeper::MakeRunFolder() {
         const platform::Status made = m_root.MakeDirectory(Folder(), 0700);
         if (made.ok()) {
             m_made = true;
+            // The run's folder is its user's alone unless its file system
+            // keeps no such bits (FAT) or the superuser made it for another.
+            m_target.KeepOpen(ReachedByOwnerAlone(m_root, Folder()));
             return {};
         }
         // Another run of the same second made this one: it keeps it to itself.
@@ -251,20 +294,32 @@ platform::Status VersionKeeper::MakeParents(std::string_view relativeDir) {
     return {};
 }
 
+platform::Status VersionKeeper::MoveTo(std::string_view relative, const std::string& target) {
+    const platform::Result<int> dir = m_target.Open(std::string(platform::DirectoryOf(target)));
+    if (!dir.ok()) {
+        return dir.status();
+    }
+    const platform::Status moved =
+        m_slave.MoveInto(relative, *dir, target.substr(target.rfind(platform::kSeparator) + 1));
+    m_target.Release(*dir);
+    return moved;
+}
+
 platform::Status VersionKeeper::Keep(std::string_view relative) {
     if (const platform::Status made = MakeRunFolder(); !made.ok()) {
         return made;
     }
     const std::string target = platform::JoinPath(Folder(), relative);
     const auto move = [&] {
-        platform::Status moved = m_slave.MoveInto(relative, m_root, target);
+        platform::Status moved = MoveTo(relative, target);
         const std::string_view dir = platform::DirectoryOf(relative);
         // The run's folder lacks the directories above it the first time.
         if (moved.Is(ENOENT) && !dir.empty() && m_slave.NameExists(relative)) {
+            m_target.Forget();
             if (const platform::Status made = MakeParents(dir); !made.ok()) {
                 return made;
             }
-            moved = m_slave.MoveInto(relative, m_root, target);
+            moved = MoveTo(relative, target);
         }
         return moved;
     };
@@ -274,7 +329,9 @@ platform::Status VersionKeeper::Keep(std::string_view relative) {
 
 TrashKeeper::TrashKeeper(platform::TreeRoot& slave, std::unique_ptr<platform::TreeRoot> trash,
                          std::string slaveShown)
-    : m_slave(slave), m_trash(std::move(trash)), m_slaveShown(std::move(slaveShown)) {}
+    : m_slave(slave), m_trash(std::move(trash)), m_slaveShown(std::move(slaveShown)) {
+    m_files.KeepOpen(ReachedByOwnerAlone(*m_trash, ""));
+}
 
 std::string TrashKeeper::KeptPath(std::string_view relative) const {
     (void)relative;
@@ -304,9 +361,17 @@ platform::Status TrashKeeper::Keep(std::string_view relative) {
         }
         if (written.ok()) {
             const std::string trashed = "files/" + trashName;
-            written = WithWriteRight(
-                m_slave, relative, [&] { return m_slave.MoveInto(relative, *m_trash, trashed); },
-                [&](mode_t mode) { return m_trash->SetMode(trashed, mode); });
+            const auto move = [&] {
+                const platform::Result<int> files = m_files.Open("files");
+                if (!files.ok()) {
+                    return files.status();
+                }
+                const platform::Status moved = m_slave.MoveInto(relative, *files, trashName);
+                m_files.Release(*files);
+                return moved;
+            };
+            written = WithWriteRight(m_slave, relative, move,
+                                     [&](mode_t mode) { return m_trash->SetMode(trashed, mode); });
         }
         if (written.ok()) {
             m_lastName = trashName;

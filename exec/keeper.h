@@ -37,9 +37,39 @@ struct Keeping {
 // What pruning removed: the run folders' names, oldest first, and where it
 // stopped, when it failed.
 struct Pruned {
+    std::string versions;  // the versions folder, as the log shows it
     std::vector<std::string> removed;
     platform::Status failure;
     std::string failedAt;  // relative to the versions root
+};
+
+// The directory kept entries last went into. It is kept open for the next
+// entry that goes there only where no other user can reach it (the place
+// kept entries go is its owner's alone), so that no one but that user or the
+// superuser can have moved it meanwhile; elsewhere each entry's way is
+// resolved anew, like every step's.
+class TargetDirectory {
+public:
+    explicit TargetDirectory(platform::TreeRoot& root) : m_root(root) {}
+    ~TargetDirectory() { Forget(); }
+    TargetDirectory(const TargetDirectory&) = delete;
+    TargetDirectory& operator=(const TargetDirectory&) = delete;
+
+    // Whether a directory may be kept open from one entry to the next.
+    void KeepOpen(bool keepOpen) { m_keepOpen = keepOpen; }
+    // The directory `dir` below the root, open: the one kept open when it is
+    // that, else opened anew. Give it back with Release.
+    platform::Result<int> Open(const std::string& dir);
+    // Closes `fd` unless it is the directory kept open.
+    void Release(int fd);
+    // Closes the directory kept open, as when it was removed meanwhile.
+    void Forget();
+
+private:
+    platform::TreeRoot& m_root;
+    bool m_keepOpen = false;
+    std::string m_dir;
+    int m_fd = -1;
 };
 
 // Takes entries out of the slave without destroying them.
@@ -99,6 +129,8 @@ private:
     // Makes the directories of the run's folder down to `relativeDir`, each
     // with the bits of the slave's directory of that path.
     platform::Status MakeParents(std::string_view relativeDir);
+    // Moves `relative` to `target`, below the run's folder.
+    platform::Status MoveTo(std::string_view relative, const std::string& target);
 
     platform::TreeRoot& m_slave;
     std::unique_ptr<platform::TreeRoot> m_ownRoot;  // a versions folder of its own
@@ -107,6 +139,7 @@ private:
     std::string m_shown;                            // and as it is shown, without the run
     std::string m_name;
     bool m_made = false;
+    TargetDirectory m_target{m_root};
 };
 
 // Keeps entries in the desktop's Trash of the slave's file system, as a file
@@ -131,6 +164,7 @@ private:
     std::unique_ptr<platform::TreeRoot> m_trash;
     std::string m_slaveShown;
     std::string m_lastName;  // the name the last Keep gave in the trash
+    TargetDirectory m_files{*m_trash};
 };
 
 // Removes the run folders below `versions` (relative to the slave's root) that

@@ -113,6 +113,12 @@ mode_t Umask();
 // The id of the running process.
 int ProcessId();
 
+// Whether the directory `info` describes is this process's user's own and
+// open to no other (no bit for its group or others), so that no one but that
+// user and the superuser can reach what lies below it. Always false on
+// Windows, where access lists decide.
+bool ReachedByOwnerAlone(const FileInfo& info);
+
 // The value of the environment variable `name`, in UTF-8; empty when it is
 // not set.
 std::string EnvironmentVariable(const char* name);

@@ -21,6 +21,10 @@
 
 namespace platform {
 
+bool ReachedByOwnerAlone(const FileInfo& info) {
+    return (info.mode & 077) == 0 && info.owner == ::geteuid();
+}
+
 mode_t Umask() {
     const mode_t mask = ::umask(0);
     ::umask(mask);

@@ -36,7 +36,7 @@ public:
     Status LinkUnnamed(int fd, std::string_view relative) override;
     Status RenameReplace(std::string_view from, std::string_view to) override;
     Status RenameNoReplace(std::string_view from, std::string_view to) override;
-    Status MoveInto(std::string_view from, TreeRoot& target, std::string_view to) override;
+    Status MoveInto(std::string_view from, int toDir, std::string_view toName) override;
     Status RemoveFile(std::string_view relative) override;
     Status MakeDirectory(std::string_view relative, mode_t mode) override;
     Status SetMode(std::string_view relative, mode_t mode) override;

@@ -101,17 +101,11 @@ Status SystemRoot::RenameNoReplace(std::string_view from, std::string_view to) {
     });
 }
 
-Status SystemRoot::MoveInto(std::string_view from, TreeRoot& target, std::string_view to) {
-    const Result<int> toDir = target.OpenDirectory(DirectoryOf(to));
-    if (!toDir.ok()) {
-        return toDir.status();
-    }
-    const std::string toName(to.substr(to.rfind('/') + 1));
-    const Status moved = AtParent(from, [&](int dir, const std::string& name) {
-        return RenameNoReplaceBetween(dir, name, *toDir, toName);
+Status SystemRoot::MoveInto(std::string_view from, int toDir, std::string_view toName) {
+    const std::string to(toName);
+    return AtParent(from, [&](int dir, const std::string& name) {
+        return RenameNoReplaceBetween(dir, name, toDir, to);
     });
-    (void)target.Close(*toDir);
-    return moved;
 }
 
 Result<bool> SystemRoot::Overlaps(TreeRoot& other, std::string_view relative) {
@@ -321,8 +315,8 @@ Result<bool> TreeRootWrapper::OverlapsDirectory(int dirFd) {
     return m_target->OverlapsDirectory(dirFd);
 }
 
-Status TreeRootWrapper::MoveInto(std::string_view from, TreeRoot& target, std::string_view to) {
-    return m_target->MoveInto(from, target, to);
+Status TreeRootWrapper::MoveInto(std::string_view from, int toDir, std::string_view toName) {
+    return m_target->MoveInto(from, toDir, toName);
 }
 
 Result<std::string> TreeRootWrapper::RealPath() {

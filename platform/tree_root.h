@@ -121,12 +121,12 @@ public:
     // step nor make a hard link, the name is looked at first and then taken.
     virtual Status RenameNoReplace(std::string_view from, std::string_view to) = 0;
 
-    // Moves the file or directory `from` (with all it holds) to `to` below the
-    // root `target`, which is this root or another on the same file system,
-    // only if nothing has that name there (EEXIST otherwise), as
-    // RenameNoReplace does; the directory that is to hold `to` must exist
-    // (ENOENT). EXDEV when `target` lies on another file system.
-    virtual Status MoveInto(std::string_view from, TreeRoot& target, std::string_view to) = 0;
+    // Moves the file or directory `from` (with all it holds) into the directory
+    // `toDir`, opened by this root or another on the same file system, under
+    // `toName`, only if nothing has that name there (EEXIST otherwise), as
+    // RenameNoReplace does; ENOENT when `toDir` was removed meanwhile, EXDEV
+    // when it lies on another file system or mount.
+    virtual Status MoveInto(std::string_view from, int toDir, std::string_view toName) = 0;
 
     virtual Status RemoveFile(std::string_view relative) = 0;
     // Makes the directory `relative` with `mode` less the umask.
@@ -277,7 +277,7 @@ public:
     Status LinkUnnamed(int fd, std::string_view relative) override;
     Status RenameReplace(std::string_view from, std::string_view to) override;
     Status RenameNoReplace(std::string_view from, std::string_view to) override;
-    Status MoveInto(std::string_view from, TreeRoot& target, std::string_view to) override;
+    Status MoveInto(std::string_view from, int toDir, std::string_view toName) override;
     Status RemoveFile(std::string_view relative) override;
     Status MakeDirectory(std::string_view relative, mode_t mode) override;
     Status SetMode(std::string_view relative, mode_t mode) override;

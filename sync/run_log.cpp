@@ -127,24 +127,26 @@ bool RunRecord::Run(const CActionList& actions, const PlanCounts& planned,
     return done;
 }
 
-bool RunRecord::Prune(Keeper& keeper, int keepDays) {
+std::string PruneOldVersions(Keeper& keeper, int keepDays, RunLog* log) {
     const Pruned pruned = keeper.Prune(std::time(nullptr), keepDays);
-    // The versions folder is where the run's own folder lies.
-    const std::string run = keeper.KeptPath("");
-    const std::string versions = run.substr(0, run.rfind('/') + 1);
     for (const std::string& name : pruned.removed) {
-        if (m_log != nullptr) {
-            m_log->Write("pruned: " + versions + name);
+        if (log != nullptr) {
+            log->Write("pruned: " + platform::JoinPath(pruned.versions, name));
         }
     }
     if (pruned.failure.ok()) {
-        return true;
+        return {};
     }
-    const std::string where = pruned.failedAt.empty()
-                                  ? versions.substr(0, versions.size() - 1)  // the folder itself
-                                  : versions + pruned.failedAt;
-    ShowMessage("Unable to remove old versions " + where + " (" + pruned.failure.Reason() + ")");
-    return false;
+    return "Unable to remove old versions " + platform::JoinPath(pruned.versions, pruned.failedAt) +
+           " (" + pruned.failure.Reason() + ")";
+}
+
+bool RunRecord::Prune(Keeper& keeper, int keepDays) {
+    const std::string failure = PruneOldVersions(keeper, keepDays, m_log);
+    if (!failure.empty()) {
+        ShowMessage(failure);
+    }
+    return failure.empty();
 }
 
 void RunRecord::SetPlan(const CActionList& plan) {

@@ -80,6 +80,11 @@ private:
     platform::Status m_failure;
 };
 
+// Removes what earlier runs kept in `keeper`'s versions folder more than
+// `keepDays` days ago (Keeper::Prune), each folder logged ("pruned: ...") when
+// there is a log; the words of a failure, "" when there was none.
+std::string PruneOldVersions(Keeper& keeper, int keepDays, RunLog* log);
+
 // What a run does, counted and written to the log as it happens: it stands
 // between the executor and the host that shows the run (the progress window,
 // the terminal) and passes every call on. It keeps how far the run has got

@@ -490,6 +490,9 @@ private:
             TellNotes();
             if (m_unreadable.empty() && m_blockedMessages.empty()) {
                 m_host.ShowMessage("Slave directory structure is up-to-date", MessageKind::Info);
+                if (!PruneWhenUpToDate()) {
+                    return RequestResult::Failed;
+                }
             }
             return TellUnreadable(RequestResult::UpToDate);
         }
@@ -626,6 +629,22 @@ private:
         const bool recorded = m_r.log != nullptr && m_r.log->IsOpen();
         m_host.EndRun({done, record.Summary() + leftOut, recorded ? m_r.log->Path() : ""});
         return done;
+    }
+
+    // A slave already up to date still sheds the versions that earlier runs
+    // kept beyond the retention (where nothing can be kept, nothing was);
+    // false when that failed.
+    bool PruneWhenUpToDate() {
+        const Keeping& keeping = m_r.keeping;
+        if (keeping.place != Keeping::Place::VersionsFolder || !keeping.keepDays ||
+            m_slave == nullptr || m_r.dryRun || PrepareKeeping()) {
+            return true;
+        }
+        const std::string failure = PruneOldVersions(*m_keeper, *keeping.keepDays, m_r.log);
+        if (!failure.empty()) {
+            m_host.ShowMessage(failure, MessageKind::KelvadError);
+        }
+        return failure.empty();
     }
 
     // The plan's totals in the log, once a request.

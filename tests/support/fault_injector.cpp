@@ -128,10 +128,9 @@ platform::Status FaultyRoot::RenameNoReplace(std::string_view from, std::string_
                   [&] { return TreeRootWrapper::RenameNoReplace(from, to); });
 }
 
-platform::Status FaultyRoot::MoveInto(std::string_view from, platform::TreeRoot& target,
-                                      std::string_view to) {
+platform::Status FaultyRoot::MoveInto(std::string_view from, int toDir, std::string_view toName) {
     return Unless(Fails(Call::Keep, from),
-                  [&] { return TreeRootWrapper::MoveInto(from, target, to); });
+                  [&] { return TreeRootWrapper::MoveInto(from, toDir, toName); });
 }
 
 platform::Status FaultyRoot::RemoveFile(std::string_view relative) {
