@@ -395,12 +395,15 @@ CopyOutcome CopyJob::KeepAndReplace(const std::string& target, Keeper& keeper) {
     // The old content is moved away first; the copy, complete under its
     // temporary name, takes the free name at once: both are on the disk at
     // every moment.
-    if (const platform::Status kept = keeper.Keep(target); !kept.ok()) {
-        return {COPY_CANNOT_DELETE_TARGET, kept};
+    bool kept = false;
+    const platform::Status status =
+        keeper.Keep(target, outName.substr(outName.rfind('/') + 1), kept);
+    if (!kept) {
+        return {COPY_CANNOT_DELETE_TARGET, status};
     }
     CopyOutcome outcome;
-    if (const platform::Status renamed = slave.RenameNoReplace(outName, target); !renamed.ok()) {
-        outcome = {renamed.Is(EEXIST) ? COPY_TARGET_EXISTS : COPY_WRITE_ERROR, renamed};
+    if (!status.ok()) {
+        outcome = {status.Is(EEXIST) ? COPY_TARGET_EXISTS : COPY_WRITE_ERROR, status};
     }
     outcome.keptOld = true;
     return outcome;

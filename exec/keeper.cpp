@@ -294,35 +294,41 @@ platform::Status VersionKeeper::MakeParents(std::string_view relativeDir) {
     return {};
 }
 
-platform::Status VersionKeeper::MoveTo(std::string_view relative, const std::string& target) {
+platform::Status VersionKeeper::MoveTo(std::string_view relative, const std::string& target,
+                                       std::string_view successor, bool& moved) {
+    moved = false;
     const platform::Result<int> dir = m_target.Open(std::string(platform::DirectoryOf(target)));
     if (!dir.ok()) {
         return dir.status();
     }
-    const platform::Status moved =
-        m_slave.MoveInto(relative, *dir, target.substr(target.rfind(platform::kSeparator) + 1));
+    const platform::Status status = m_slave.MoveInto(
+        relative, *dir, target.substr(target.rfind(platform::kSeparator) + 1), successor, moved);
     m_target.Release(*dir);
-    return moved;
+    return status;
 }
 
-platform::Status VersionKeeper::Keep(std::string_view relative) {
+platform::Status VersionKeeper::Keep(std::string_view relative, std::string_view successor,
+                                     bool& moved) {
     if (const platform::Status made = MakeRunFolder(); !made.ok()) {
         return made;
     }
     const std::string target = platform::JoinPath(Folder(), relative);
     const auto move = [&] {
-        platform::Status moved = MoveTo(relative, target);
+        platform::Status status = MoveTo(relative, target, successor, moved);
         const std::string_view dir = platform::DirectoryOf(relative);
         // The run's folder lacks the directories above it the first time.
-        if (moved.Is(ENOENT) && !dir.empty() && m_slave.NameExists(relative)) {
+        if (!moved && status.Is(ENOENT) && !dir.empty() && m_slave.NameExists(relative)) {
             m_target.Forget();
             if (const platform::Status made = MakeParents(dir); !made.ok()) {
                 return made;
             }
-            moved = MoveTo(relative, target);
+            status = MoveTo(relative, target, successor, moved);
         }
-        return moved;
+        return status;
     };
+    if (!successor.empty()) {
+        return move();  // a file: its own bits do not matter to a rename
+    }
     return WithWriteRight(m_slave, relative, move,
                           [&](mode_t mode) { return m_root.SetMode(target, mode); });
 }
@@ -338,7 +344,9 @@ std::string TrashKeeper::KeptPath(std::string_view relative) const {
     return platform::JoinPath(m_trash->Path() + "/files", m_lastName);
 }
 
-platform::Status TrashKeeper::Keep(std::string_view relative) {
+platform::Status TrashKeeper::Keep(std::string_view relative, std::string_view successor,
+                                   bool& moved) {
+    moved = false;
     const std::string_view name = relative.substr(relative.rfind(platform::kSeparator) + 1);
     const std::string info =
         platform::TrashInfo(platform::JoinPath(m_slaveShown, relative), std::time(nullptr));
@@ -366,16 +374,21 @@ platform::Status TrashKeeper::Keep(std::string_view relative) {
                 if (!files.ok()) {
                     return files.status();
                 }
-                const platform::Status moved = m_slave.MoveInto(relative, *files, trashName);
+                const platform::Status status =
+                    m_slave.MoveInto(relative, *files, trashName, successor, moved);
                 m_files.Release(*files);
-                return moved;
+                return status;
             };
-            written = WithWriteRight(m_slave, relative, move,
-                                     [&](mode_t mode) { return m_trash->SetMode(trashed, mode); });
+            // A file's own bits do not matter to a rename; a directory's do.
+            written = !successor.empty()
+                          ? move()
+                          : WithWriteRight(m_slave, relative, move, [&](mode_t mode) {
+                                return m_trash->SetMode(trashed, mode);
+                            });
         }
-        if (written.ok()) {
+        if (written.ok() || moved) {
             m_lastName = trashName;
-            return {};
+            return written;
         }
         (void)m_trash->RemoveFile(infoName);
         if (!written.Is(EEXIST)) {  // a file without its .trashinfo has that name

@@ -80,7 +80,15 @@ public:
     // the slave, by a rename beneath the roots. On failure (the place it goes
     // to is a link or not writable, a name it cannot take) `relative` stays
     // where it was and the Status says which call failed.
-    virtual platform::Status Keep(std::string_view relative) = 0;
+    platform::Status Keep(std::string_view relative) {
+        bool moved = false;
+        return Keep(relative, {}, moved);
+    }
+    // Keeps the file `relative`, then its sibling `successor` takes its name,
+    // never replacing, in one step (TreeRoot::MoveInto): a replacement. `moved`
+    // says whether `relative` was kept, whatever the Status says.
+    virtual platform::Status Keep(std::string_view relative, std::string_view successor,
+                                  bool& moved) = 0;
     // Where the last Keep of `relative` put it, as the log shows it: a path
     // that begins with the slave's root as typed, or the trash's.
     virtual std::string KeptPath(std::string_view relative) const = 0;
@@ -114,7 +122,9 @@ public:
     VersionKeeper(platform::TreeRoot& slave, std::unique_ptr<platform::TreeRoot> versions,
                   std::string shown, std::time_t start);
 
-    platform::Status Keep(std::string_view relative) override;
+    using Keeper::Keep;
+    platform::Status Keep(std::string_view relative, std::string_view successor,
+                          bool& moved) override;
     std::string KeptPath(std::string_view relative) const override;
     // The run's folder relative to the slave's root, as made (or planned).
     std::string Where() const override;
@@ -129,8 +139,10 @@ private:
     // Makes the directories of the run's folder down to `relativeDir`, each
     // with the bits of the slave's directory of that path.
     platform::Status MakeParents(std::string_view relativeDir);
-    // Moves `relative` to `target`, below the run's folder.
-    platform::Status MoveTo(std::string_view relative, const std::string& target);
+    // Moves `relative` to `target`, below the run's folder, then `successor`
+    // to `relative` (TreeRoot::MoveInto).
+    platform::Status MoveTo(std::string_view relative, const std::string& target,
+                            std::string_view successor, bool& moved);
 
     platform::TreeRoot& m_slave;
     std::unique_ptr<platform::TreeRoot> m_ownRoot;  // a versions folder of its own
@@ -155,7 +167,9 @@ public:
     TrashKeeper(platform::TreeRoot& slave, std::unique_ptr<platform::TreeRoot> trash,
                 std::string slaveShown);
 
-    platform::Status Keep(std::string_view relative) override;
+    using Keeper::Keep;
+    platform::Status Keep(std::string_view relative, std::string_view successor,
+                          bool& moved) override;
     std::string KeptPath(std::string_view relative) const override;
     std::string Where() const override { return "the Trash"; }
 

@@ -30,6 +30,12 @@ FileTime TimeStepOf(int dirFd);
 // as paths relative to it; empty when there are none or they cannot be known.
 std::vector<std::string> MountPointsBelow(int dirFd);
 
+// True when the open directories `a` and `b` lie on the same mount, so that a
+// rename can take an entry from one to the other: the same mount (a bind mount
+// of the same file system is another), or where that cannot be told, the
+// same file system.
+bool OnSameMount(int a, int b);
+
 // True when the open directory `dirFd` is also one of the directories above
 // it: a bind mount of one of its own ancestors, which a walk down would enter
 // for ever.

@@ -245,6 +245,19 @@ bool RootsOverlap(int a, int b) {
     return PlacesOverlap(placeA, placeB);
 }
 
+bool OnSameMount(int a, int b) {
+    struct statx sa {};
+    struct statx sb {};
+    if (::statx(a, "", AT_EMPTY_PATH, STATX_MNT_ID, &sa) != 0 ||
+        ::statx(b, "", AT_EMPTY_PATH, STATX_MNT_ID, &sb) != 0) {
+        return false;
+    }
+    if (sa.stx_dev_major != sb.stx_dev_major || sa.stx_dev_minor != sb.stx_dev_minor) {
+        return false;
+    }
+    return (sa.stx_mask & sb.stx_mask & STATX_MNT_ID) == 0 || sa.stx_mnt_id == sb.stx_mnt_id;
+}
+
 bool LiesInsideItself(int dirFd) {
     std::vector<DirId> chain;
     if (!DirectoryAndAncestors(dirFd, chain)) {

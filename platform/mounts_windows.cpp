@@ -66,6 +66,13 @@ std::vector<std::string> MountPointsBelow(int) {
     return {};  // volumes mounted in folders are reparse points, which no walk enters
 }
 
+bool OnSameMount(int a, int b) {
+    FileInfo infoA;
+    FileInfo infoB;
+    return DescribeOpenFile(a, infoA).ok() && DescribeOpenFile(b, infoB).ok() &&
+           infoA.device == infoB.device;
+}
+
 bool LiesInsideItself(int) {
     return false;  // the walk enters no reparse point, so no loop
 }

@@ -36,7 +36,8 @@ public:
     Status LinkUnnamed(int fd, std::string_view relative) override;
     Status RenameReplace(std::string_view from, std::string_view to) override;
     Status RenameNoReplace(std::string_view from, std::string_view to) override;
-    Status MoveInto(std::string_view from, int toDir, std::string_view toName) override;
+    Status MoveInto(std::string_view from, int toDir, std::string_view toName,
+                    std::string_view successor, bool& moved) override;
     Status RemoveFile(std::string_view relative) override;
     Status MakeDirectory(std::string_view relative, mode_t mode) override;
     Status SetMode(std::string_view relative, mode_t mode) override;
@@ -51,6 +52,7 @@ public:
     bool LiesInsideItself(int dirFd) override;
     Result<bool> Overlaps(TreeRoot& other, std::string_view relative) override;
     Result<bool> OverlapsDirectory(int dirFd) override;
+    Result<bool> OnSameMount(TreeRoot& other) override;
     Result<std::string> RealPath() override;
     Result<FileTime> TimeStep() override;
     std::string MountPointOn(std::string_view relative) override;

@@ -33,7 +33,11 @@ struct TrashCan {
 // Fails when none can be used without a copy: EXDEV when the one found lies on
 // another file system, ELOOP when it is a link, EPERM when another user owns it,
 // or the failure of making it (EACCES, EROFS); ENOTSUP where !kHasTrash.
-Result<TrashCan> FindTrash(const std::string& absolute, std::uint64_t device);
+// Looking only, nothing is made: a directory missing counts when it could be
+// made (its parent is a directory this user may write, on that file system).
+enum class TrashLook { Make, LookOnly };
+Result<TrashCan> FindTrash(const std::string& absolute, std::uint64_t device,
+                           TrashLook look = TrashLook::Make);
 
 // The content of the ".trashinfo" file of an entry at `path` (absolute, or
 // relative to the trash's top directory), deleted at `when`: its path with

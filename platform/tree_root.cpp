@@ -101,10 +101,17 @@ Status SystemRoot::RenameNoReplace(std::string_view from, std::string_view to) {
     });
 }
 
-Status SystemRoot::MoveInto(std::string_view from, int toDir, std::string_view toName) {
+Status SystemRoot::MoveInto(std::string_view from, int toDir, std::string_view toName,
+                            std::string_view successor, bool& moved) {
+    moved = false;
     const std::string to(toName);
     return AtParent(from, [&](int dir, const std::string& name) {
-        return RenameNoReplaceBetween(dir, name, toDir, to);
+        const Status away = RenameNoReplaceBetween(dir, name, toDir, to);
+        moved = away.ok();
+        if (!moved || successor.empty()) {
+            return away;
+        }
+        return RenameNoReplaceBetween(dir, std::string(successor), dir, name);
     });
 }
 
@@ -124,6 +131,19 @@ Result<bool> SystemRoot::Overlaps(TreeRoot& other, std::string_view relative) {
     const Result<bool> overlap = other.OverlapsDirectory(*fd);
     (void)CloseFile(*fd);
     return overlap;
+}
+
+Result<bool> SystemRoot::OnSameMount(TreeRoot& other) {
+    if (m_fd < 0) {
+        return m_openStatus;
+    }
+    const Result<int> fd = other.OpenDirectory("");
+    if (!fd.ok()) {
+        return fd.status();
+    }
+    const bool same = platform::OnSameMount(m_fd, *fd);
+    (void)other.Close(*fd);
+    return same;
 }
 
 Result<bool> SystemRoot::OverlapsDirectory(int dirFd) {
@@ -315,8 +335,13 @@ Result<bool> TreeRootWrapper::OverlapsDirectory(int dirFd) {
     return m_target->OverlapsDirectory(dirFd);
 }
 
-Status TreeRootWrapper::MoveInto(std::string_view from, int toDir, std::string_view toName) {
-    return m_target->MoveInto(from, toDir, toName);
+Status TreeRootWrapper::MoveInto(std::string_view from, int toDir, std::string_view toName,
+                                 std::string_view successor, bool& moved) {
+    return m_target->MoveInto(from, toDir, toName, successor, moved);
+}
+
+Result<bool> TreeRootWrapper::OnSameMount(TreeRoot& other) {
+    return m_target->OnSameMount(other);
 }
 
 Result<std::string> TreeRootWrapper::RealPath() {

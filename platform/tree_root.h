@@ -125,8 +125,12 @@ public:
     // `toDir`, opened by this root or another on the same file system, under
     // `toName`, only if nothing has that name there (EEXIST otherwise), as
     // RenameNoReplace does; ENOENT when `toDir` was removed meanwhile, EXDEV
-    // when it lies on another file system or mount.
-    virtual Status MoveInto(std::string_view from, int toDir, std::string_view toName) = 0;
+    // when it lies on another file system or mount. When `successor` is not
+    // empty, the entry of that name beside `from` then takes `from`'s name,
+    // never replacing, in the directory found once for both; `moved` says
+    // whether `from` left, whatever the Status says.
+    virtual Status MoveInto(std::string_view from, int toDir, std::string_view toName,
+                            std::string_view successor, bool& moved) = 0;
 
     virtual Status RemoveFile(std::string_view relative) = 0;
     // Makes the directory `relative` with `mode` less the umask.
@@ -191,6 +195,11 @@ public:
     // The other half of Overlaps: whether the open directory `dirFd`, of
     // another root, and this root overlap so.
     virtual Result<bool> OverlapsDirectory(int dirFd) = 0;
+
+    // Whether a rename can move an entry from below this root to below `other`:
+    // both lie on the same mount of the same file system (OnSameMount in
+    // mounts.h). Fails when either root is not open.
+    virtual Result<bool> OnSameMount(TreeRoot& other) = 0;
 
     // The root directory's absolute path as the system names it now, whatever
     // was typed. ENOTSUP on Windows.
@@ -277,7 +286,8 @@ public:
     Status LinkUnnamed(int fd, std::string_view relative) override;
     Status RenameReplace(std::string_view from, std::string_view to) override;
     Status RenameNoReplace(std::string_view from, std::string_view to) override;
-    Status MoveInto(std::string_view from, int toDir, std::string_view toName) override;
+    Status MoveInto(std::string_view from, int toDir, std::string_view toName,
+                    std::string_view successor, bool& moved) override;
     Status RemoveFile(std::string_view relative) override;
     Status MakeDirectory(std::string_view relative, mode_t mode) override;
     Status SetMode(std::string_view relative, mode_t mode) override;
@@ -292,6 +302,7 @@ public:
     bool LiesInsideItself(int dirFd) override;
     Result<bool> Overlaps(TreeRoot& other, std::string_view relative) override;
     Result<bool> OverlapsDirectory(int dirFd) override;
+    Result<bool> OnSameMount(TreeRoot& other) override;
     Result<std::string> RealPath() override;
     Result<FileTime> TimeStep() override;
     std::string MountPointOn(std::string_view relative) override;

@@ -1,7 +1,9 @@
 #include "sync/keeping.h"
 
+#include <cerrno>
 #include <utility>
 
+#include "platform/file_ops.h"
 #include "platform/trash.h"
 
 namespace {
@@ -36,6 +38,11 @@ PreparedKeeping InVersionsDirectory(const StartRequest& r, platform::TreeRoot& s
         return {nullptr, "",
                 named + " is not on the slave's file system: keeping there would take a copy"};
     }
+    if (const platform::Result<bool> same = slave.OnSameMount(*versions); !same.ok() || !*same) {
+        return {nullptr, "",
+                named + " is on another mount of the slave's file system: keeping there would " +
+                    "take a copy"};
+    }
     for (platform::TreeRoot* tree : {&master, &slave}) {
         const platform::Result<bool> overlaps = versions->Overlaps(*tree, "");
         if (!overlaps.ok() || *overlaps) {
@@ -48,6 +55,8 @@ PreparedKeeping InVersionsDirectory(const StartRequest& r, platform::TreeRoot& s
     return {std::move(keeper), std::move(where), ""};
 }
 
+// The Trash's keeper; in a dry run only whether the Trash could take them,
+// with nothing made.
 PreparedKeeping InTrash(const StartRequest& r, platform::TreeRoot& slave) {
     const std::string refusal = "The Trash cannot take what this run deletes or replaces in " +
                                 r.slaveDir + " without a copy (";
@@ -60,18 +69,30 @@ PreparedKeeping InTrash(const StartRequest& r, platform::TreeRoot& slave) {
                                    : absolute.status().Reason()) +
                     "); nothing was changed"};
     }
-    const platform::Result<platform::TrashCan> can = platform::FindTrash(*absolute, *device);
+    const platform::Result<platform::TrashCan> can = platform::FindTrash(
+        *absolute, *device, r.dryRun ? platform::TrashLook::LookOnly : platform::TrashLook::Make);
     if (!can.ok()) {
         return {nullptr, "", refusal + can.status().Reason() + "); nothing was changed"};
+    }
+    if (r.dryRun && !platform::IsDirectoryPath(can->directory)) {
+        return {nullptr, "the Trash", ""};  // it would be made where the slave's entries can go
     }
     std::unique_ptr<platform::TreeRoot> trash = Open(r, can->directory);
     if (!trash->IsOpen()) {
         return {nullptr, "", refusal + trash->OpenStatus().Reason() + "); nothing was changed"};
     }
+    // A bind mount shows the same file system elsewhere, yet no rename crosses it.
+    if (const platform::Result<bool> same = slave.OnSameMount(*trash); !same.ok() || !*same) {
+        const platform::Status crossing = platform::Status::Failed("renameat2", EXDEV);
+        return {nullptr, "", refusal + crossing.Reason() + "); nothing was changed"};
+    }
     // A trash at the top of a file system holds paths relative to that top.
     std::string shown = *absolute;
     if (!can->topDirectory.empty()) {
         shown.erase(0, can->topDirectory == "/" ? 1 : can->topDirectory.size() + 1);
+    }
+    if (r.dryRun) {
+        return {nullptr, "the Trash", ""};
     }
     auto keeper = std::make_unique<TrashKeeper>(slave, std::move(trash), std::move(shown));
     return {std::move(keeper), "the Trash", ""};
@@ -86,7 +107,7 @@ PreparedKeeping PrepareKeeping(const StartRequest& r, platform::TreeRoot* slave,
         return {};
     }
     if (keeping.place == Keeping::Place::Trash) {
-        if (slave == nullptr || r.dryRun) {
+        if (slave == nullptr) {
             return {nullptr, "the Trash", ""};
         }
         return InTrash(r, *slave);

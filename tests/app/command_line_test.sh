@@ -309,6 +309,12 @@ if mount -t tmpfs kelvad-test "$work/versions" 2>/dev/null; then
         "Versions directory $work/versions is not on the slave's file system: keeping there would take a copy" \
         -- --sync --versions-dir "$work/versions" "$vm" "$vs"
     umount "$work/versions"
+    # The same file system shown again by a bind mount: no rename crosses it.
+    mkdir -p "$work/bound" && mount --bind "$work/versions" "$work/bound"
+    check "versions elsewhere behind a bind mount" 2 \
+        "Versions directory $work/bound is on another mount of the slave's file system: keeping there would take a copy" \
+        -- --sync --versions-dir "$work/bound" "$vm" "$vs"
+    umount "$work/bound"
     [ -f "$vs/other" ] || { failed=$((failed + 1)); echo "FAIL: refused, yet deleted"; }
 else
     echo "skipped: a tmpfs could not be mounted for --versions-dir"
@@ -322,6 +328,13 @@ XDG_DATA_HOME="$work/data" check "sync to the Trash" 0 "" -- --sync --trash "$vm
     grep -qx "Path=$vs/other" "$work/data/Trash/info/other.trashinfo" &&
     grep -q "^DeletionDate=20" "$work/data/Trash/info/other.trashinfo" ||
     { failed=$((failed + 1)); echo "FAIL: --trash:"; find "$work/data"; }
+# A dry run makes no Trash, yet tells when there is none to use.
+echo gone > "$vs/other" && mkdir -p "$work/linked" && ln -s "$work/data/Trash" "$work/linked/Trash"
+XDG_DATA_HOME="$work/linked" check "dry run to a Trash that is a link" 2 \
+    "The Trash cannot take what this run deletes or replaces in $vs without a copy (Too many levels of symbolic links); nothing was changed" \
+    -- -n --trash "$vm" "$vs"
+XDG_DATA_HOME="$work/unmade" check "dry run to a Trash not yet made" 0 "" -- -n --trash "$vm" "$vs"
+[ ! -e "$work/unmade" ] || { failed=$((failed + 1)); echo "FAIL: a dry run made the Trash"; }
 
 # Leaving out: --exclude, --exclude-from, an ignore file and a cache directory;
 # what the slave holds at a path left out stays as it is.

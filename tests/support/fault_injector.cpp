@@ -128,9 +128,20 @@ platform::Status FaultyRoot::RenameNoReplace(std::string_view from, std::string_
                   [&] { return TreeRootWrapper::RenameNoReplace(from, to); });
 }
 
-platform::Status FaultyRoot::MoveInto(std::string_view from, int toDir, std::string_view toName) {
-    return Unless(Fails(Call::Keep, from),
-                  [&] { return TreeRootWrapper::MoveInto(from, toDir, toName); });
+platform::Status FaultyRoot::MoveInto(std::string_view from, int toDir, std::string_view toName,
+                                      std::string_view successor, bool& moved) {
+    moved = false;
+    if (const platform::Status kept = Fails(Call::Keep, from); !kept.ok()) {
+        return kept;
+    }
+    // The successor's rename fails as a rename of its own would.
+    if (const platform::Status renamed =
+            successor.empty() ? platform::Status() : Fails(Call::Rename, from);
+        !renamed.ok()) {
+        const platform::Status away = TreeRootWrapper::MoveInto(from, toDir, toName, {}, moved);
+        return away.ok() ? renamed : away;
+    }
+    return TreeRootWrapper::MoveInto(from, toDir, toName, successor, moved);
 }
 
 platform::Status FaultyRoot::RemoveFile(std::string_view relative) {
