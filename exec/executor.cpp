@@ -245,9 +245,11 @@ private:
             return true;
         }
         const char* what = mode == CopyMode::Replace ? "Error copying " : "Error creating ";
-        return Fail(what + m_slaveRoot + slavePath + " (" +
-                        CopyOutcomeText(result, m_slave, slavePath) + ")",
-                    slavePath, kind);
+        std::string reason = CopyOutcomeText(result, m_slave, slavePath);
+        if (result.code == COPY_CANNOT_DELETE_TARGET && !result.keptOld) {
+            reason = KeepingBlamed(std::move(reason));
+        }
+        return Fail(what + m_slaveRoot + slavePath + " (" + reason + ")", slavePath, kind);
     }
 
     // A directory takes the master directory's bits, as cp gives them, and
@@ -339,8 +341,16 @@ private:
             m_host.StepEnded(kind, path, IExecHost::StepOutcome::Done);
             return true;
         }
-        return Fail(what + m_slaveRoot + path + " (" + m_slave.Reason(result, path) + ")", path,
-                    kind);
+        return Fail(
+            what + m_slaveRoot + path + " (" + KeepingBlamed(m_slave.Reason(result, path)) + ")",
+            path, kind);
+    }
+
+    // The reason of a failure, saying where the keeper could not keep the
+    // entry when that was the failure.
+    std::string KeepingBlamed(std::string reason) const {
+        const std::string blame = m_keeper != nullptr ? m_keeper->Blame() : std::string();
+        return blame.empty() ? reason : "cannot keep it in " + blame + ": " + reason;
     }
 
     bool Fail(const std::string& message, const std::string& path, int kind) {

@@ -299,6 +299,7 @@ platform::Status VersionKeeper::MoveTo(std::string_view relative, const std::str
     moved = false;
     const platform::Result<int> dir = m_target.Open(std::string(platform::DirectoryOf(target)));
     if (!dir.ok()) {
+        m_blame = KeptPath("");
         return dir.status();
     }
     const platform::Status status = m_slave.MoveInto(
@@ -309,7 +310,9 @@ platform::Status VersionKeeper::MoveTo(std::string_view relative, const std::str
 
 platform::Status VersionKeeper::Keep(std::string_view relative, std::string_view successor,
                                      bool& moved) {
+    m_blame.clear();
     if (const platform::Status made = MakeRunFolder(); !made.ok()) {
+        m_blame = KeptPath("");
         return made;
     }
     const std::string target = platform::JoinPath(Folder(), relative);
@@ -320,6 +323,7 @@ platform::Status VersionKeeper::Keep(std::string_view relative, std::string_view
         if (!moved && status.Is(ENOENT) && !dir.empty() && m_slave.NameExists(relative)) {
             m_target.Forget();
             if (const platform::Status made = MakeParents(dir); !made.ok()) {
+                m_blame = KeptPath("");
                 return made;
             }
             status = MoveTo(relative, target, successor, moved);

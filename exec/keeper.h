@@ -89,6 +89,10 @@ public:
     // says whether `relative` was kept, whatever the Status says.
     virtual platform::Status Keep(std::string_view relative, std::string_view successor,
                                   bool& moved) = 0;
+    // The place the last Keep could not make or reach, as a message names it
+    // (the run's folder), when its failure was that place's and not the
+    // entry's own; empty otherwise.
+    virtual std::string Blame() const { return {}; }
     // Where the last Keep of `relative` put it, as the log shows it: a path
     // that begins with the slave's root as typed, or the trash's.
     virtual std::string KeptPath(std::string_view relative) const = 0;
@@ -128,6 +132,7 @@ public:
     std::string KeptPath(std::string_view relative) const override;
     // The run's folder relative to the slave's root, as made (or planned).
     std::string Where() const override;
+    std::string Blame() const override { return m_blame; }
     Pruned Prune(std::time_t now, int keepDays) override;
 
 private:
@@ -151,6 +156,7 @@ private:
     std::string m_shown;                            // and as it is shown, without the run
     std::string m_name;
     bool m_made = false;
+    std::string m_blame;  // Blame
     TargetDirectory m_target{m_root};
 };
 

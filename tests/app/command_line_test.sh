@@ -423,6 +423,14 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
     check "a read-only directory pruned" 0 "" -- --sync -q --keep-versions "$u/m" "$u/s"
     [ ! -e "$u/s/.kelvad-versions/2001-01-01 00.00.00" ] ||
         { failed=$((failed + 1)); echo "FAIL: a read-only directory pruned"; }
+    # A slave root this user may not write takes no versions folder: the
+    # step fails, saying where it could not keep the file, and deletes nothing.
+    rm -rf "$u/s/.kelvad-versions" && mkdir "$u/s/sub" && echo g > "$u/s/sub/gone"
+    chown -R 65534:65534 "$u/s/sub" && chmod 555 "$u/s"
+    check "a read-only slave root keeps nothing" 1 "" -- --sync -q --max-delete=all --keep-versions "$u/m" "$u/s"
+    grep -q "^Unable to delete directory $u/s/sub (cannot keep it in $u/s/.kelvad-versions/20.*: Permission denied)$" "$work/err" &&
+        [ -f "$u/s/sub/gone" ] || { failed=$((failed + 1)); echo "FAIL: a read-only slave root:"; cat "$work/err"; }
+    chmod 755 "$u/s"
     kelvad="$kelvad_as_root"
     # A state directory that another user made a link: the log is not written
     # where it leads, and the run is not recorded.
