@@ -280,6 +280,11 @@ std::string RiskText(const RunRisk& risk) {
            kept;
 }
 
+IRequestHost::Answer IRequestHost::ConfirmSpace(const SpaceShortage& shortage) {
+    ShowMessage(SpaceText(shortage), MessageKind::KelvadError);
+    return Answer::Refused;
+}
+
 void IRequestHost::ShowUnreadable(const std::vector<std::string>& messages) {
     ShowMessage(Together(messages), MessageKind::KelvadError);
 }
@@ -496,8 +501,9 @@ private:
         if (const std::optional<std::string> refusal = PrepareKeeping()) {
             return Refuse(*refusal);
         }
-        TellNotes();
         const PlanCounts counts = CountPlan(m_actions);  // the one count of the plan
+        m_notes.space = SpaceShort(counts);
+        TellNotes();
         if (const std::optional<RequestResult> notRun = Approve(counts)) {
             return *notRun;
         }
@@ -525,9 +531,11 @@ private:
         } else if (m_r.mode != RunMode::JustDoIt) {
             m_host.ShowMessage("You just couldn't resist it, could you?", MessageKind::Error);
             return RequestResult(RequestResult::NotRun);
-        } else if (const IRequestHost::Answer answer =
+        } else if (IRequestHost::Answer answer =
                        RunAllowed(m_host, m_r, counts, m_slaveList.size(), m_notes.keptIn);
-                   answer != IRequestHost::Answer::Yes) {
+                   answer != IRequestHost::Answer::Yes ||
+                   (m_notes.space &&
+                    (answer = m_host.ConfirmSpace(*m_notes.space)) != IRequestHost::Answer::Yes)) {
             return answer == IRequestHost::Answer::Refused ? RequestResult::Refused
                                                            : RequestResult::NotRun;
         }
@@ -581,9 +589,24 @@ private:
         return blocked;
     }
 
+    // What the plan needs beyond the slave's free space; nothing when it fits,
+    // when the check is off or when the free space cannot be known. What a
+    // run keeps frees nothing: it stays on the slave's file system.
+    std::optional<SpaceShortage> SpaceShort(const PlanCounts& counts) {
+        if (!m_r.spaceCheck || m_slave == nullptr) {
+            return std::nullopt;
+        }
+        const std::uint64_t freed = m_r.keeping.place == Keeping::Place::Nowhere ? counts.freed : 0;
+        const platform::Result<std::uint64_t> free = m_slave->FreeSpace();
+        if (!free.ok() || counts.bytes <= freed || counts.bytes - freed <= *free) {
+            return std::nullopt;
+        }
+        return SpaceShortage{counts.bytes - freed, *free};
+    }
+
     void TellNotes() {
         m_notes.leftOut = m_masterList.leftOut;
-        if (m_notes.leftOut > 0 || !m_notes.keptIn.empty()) {
+        if (m_notes.leftOut > 0 || !m_notes.keptIn.empty() || m_notes.space) {
             m_host.TellPlanNotes(m_notes);
         }
     }
@@ -624,7 +647,8 @@ private:
         m_result.vanished = record.Vanished();
         m_result.summary = record.Summary(m_unreadable.size(), m_blockedMessages.size()) + leftOut;
         const bool recorded = m_r.log != nullptr && m_r.log->IsOpen();
-        m_host.EndRun({done, record.Summary() + leftOut, recorded ? m_r.log->Path() : ""});
+        m_host.EndRun({done, !done && display->IsCancelled(), record.Summary() + leftOut,
+                       recorded ? m_r.log->Path() : ""});
         return done;
     }
 
@@ -686,6 +710,11 @@ public:
     Answer ConfirmRisk(const RunRisk& risk) override {
         const Answer answer = m_inner.ConfirmRisk(risk);
         m_log.Write(RiskText(risk) + (answer == Answer::Yes ? ": allowed" : ": refused"));
+        return answer;
+    }
+    Answer ConfirmSpace(const SpaceShortage& shortage) override {
+        const Answer answer = m_inner.ConfirmSpace(shortage);
+        m_log.Write(SpaceText(shortage) + (answer == Answer::Yes ? ": allowed" : ": refused"));
         return answer;
     }
     void ShowUnreadable(const std::vector<std::string>& messages) override {
