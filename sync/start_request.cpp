@@ -498,11 +498,19 @@ private:
             }
             return TellUnreadable(RequestResult::UpToDate);
         }
+        const PlanCounts counts = CountPlan(m_actions);  // the one count of the plan
+        // Asked before anything is made for keeping (the Trash's folders).
+        m_notes.space = SpaceShort(counts);
+        if (m_notes.space && m_r.mode == RunMode::JustDoIt) {
+            if (const IRequestHost::Answer answer = m_host.ConfirmSpace(*m_notes.space);
+                answer != IRequestHost::Answer::Yes) {
+                return answer == IRequestHost::Answer::Refused ? RequestResult::Refused
+                                                               : RequestResult::NotRun;
+            }
+        }
         if (const std::optional<std::string> refusal = PrepareKeeping()) {
             return Refuse(*refusal);
         }
-        const PlanCounts counts = CountPlan(m_actions);  // the one count of the plan
-        m_notes.space = SpaceShort(counts);
         TellNotes();
         if (const std::optional<RequestResult> notRun = Approve(counts)) {
             return *notRun;
@@ -531,11 +539,9 @@ private:
         } else if (m_r.mode != RunMode::JustDoIt) {
             m_host.ShowMessage("You just couldn't resist it, could you?", MessageKind::Error);
             return RequestResult(RequestResult::NotRun);
-        } else if (IRequestHost::Answer answer =
+        } else if (const IRequestHost::Answer answer =
                        RunAllowed(m_host, m_r, counts, m_slaveList.size(), m_notes.keptIn);
-                   answer != IRequestHost::Answer::Yes ||
-                   (m_notes.space &&
-                    (answer = m_host.ConfirmSpace(*m_notes.space)) != IRequestHost::Answer::Yes)) {
+                   answer != IRequestHost::Answer::Yes) {
             return answer == IRequestHost::Answer::Refused ? RequestResult::Refused
                                                            : RequestResult::NotRun;
         }

@@ -387,7 +387,8 @@ TEST_F(RunControllerTest, APlanTheSlaveHasNoRoomForIsAskedAboutAndNoChangesNothi
         EXPECT_EQ(Shown(), Texts{"Kelvad: This run needs 2.9 KiB more in the slave, which has "
                                  "1.0 KiB free. Continue?"});
         EXPECT_EQ(buttons, wxYES_NO | wxNO_DEFAULT);  // No is the safe answer, and the default
-        EXPECT_EQ(Exists(m_slave + "/a.txt"), answer == wxID_YES);
+        // After a No nothing at all was made, not even for keeping.
+        EXPECT_EQ(Snapshot(m_slave).size(), answer == wxID_YES ? 1u : 0u);
         EXPECT_EQ(m_dialog->m_ended, answer == wxID_YES ? 1 : 0);
     }
 }
