@@ -64,6 +64,14 @@ IRequestHost::Answer DialogRequestHost::ConfirmRisk(const RunRisk& risk) {
     return ask.ShowModal() == wxID_YES ? Answer::Yes : Answer::No;
 }
 
+IRequestHost::Answer DialogRequestHost::ConfirmSpace(const SpaceShortage& shortage) {
+    // A full disk would stop the run half way, after hours perhaps; the user
+    // may know better (a file system that compresses), so it is a question.
+    wxMessageDialog ask(&m_dialog, ToWx(SpaceText(shortage) + ". Continue?"), "Kelvad",
+                        wxYES_NO | wxNO_DEFAULT | wxICON_WARNING);
+    return ask.ShowModal() == wxID_YES ? Answer::Yes : Answer::No;
+}
+
 IRequestHost::Answer DialogRequestHost::ConfirmCreateSlave(const std::string& path) {
     // A mistyped slave must not become a new directory unasked: No changes
     // nothing, and is the default.
@@ -94,6 +102,10 @@ void DialogRequestHost::EndRun(const RunEnd& end) {
     if (!end.done) {
         m_progress.reset();  // closes the progress window
         RestoreDialog();
+        // What a cancel kept, and threw away, is said; a failure has been.
+        if (end.cancelled) {
+            ShowMessage("Cancelled: " + end.summary, MessageKind::KelvadError);
+        }
         return;
     }
     // The progress window stays up until the application ends. Kelvad ends

@@ -25,6 +25,9 @@ public:
     bool KeepAliveWhileBusy() override;
     // Yes/No, No the default.
     Answer ConfirmRisk(const RunRisk& risk) override;
+    // "This run needs ... more in the slave, which has ... free. Continue?",
+    // Yes/No, No the default.
+    Answer ConfirmSpace(const SpaceShortage& shortage) override;
     // "Slave directory ... doesn't exist. Create it?", Yes/No, No the default.
     Answer ConfirmCreateSlave(const std::string& path) override;
     void TellPlanNotes(const PlanNotes& notes) override { m_notes = notes; }
@@ -33,7 +36,8 @@ public:
     // Hides the main dialog and opens the progress window, which shows the run.
     IExecHost* BeginRun() override;
     // After a failure or a cancel the progress window closes and the main
-    // dialog comes back; after a successful run the progress window stays, and
+    // dialog comes back (after a cancel, with a word on what was done and
+    // what was thrown away); after a successful run the progress window stays, and
     // the desktop says what was done.
     void EndRun(const RunEnd& end) override;
     void SaveSettings() override;

@@ -37,8 +37,9 @@ constexpr const char* kUsageText =
     "                                         print the plan, change nothing (with\n"
     "                                         --sync too: the dry run wins); takes\n"
     "                                         -q, --exclude, --exclude-from,\n"
-    "                                         --log-file, --no-log and the\n"
-    "                                         options that keep versions\n"
+    "                                         --log-file, --no-log,\n"
+    "                                         --no-space-check and the options\n"
+    "                                         that keep versions\n"
     "       kelvad -h|--help | -V|--version\n"
     "\n"
     "Options of --sync:\n"
@@ -58,6 +59,9 @@ constexpr const char* kUsageText =
     "                            (and at least 10 entries) is refused\n"
     "  --allow-older             replace slave files that are newer than the\n"
     "                            master's copies (without it such a run is refused)\n"
+    "  --no-space-check          run even when what the run copies, less what it\n"
+    "                            deletes and replaces, exceeds SLAVE's free space\n"
+    "                            (without it such a run is refused)\n"
     "  --keep-versions[=DAYS]    keep what the run deletes, replaces or removes:\n"
     "                            move it into SLAVE/.kelvad-versions/START TIME\n"
     "                            (\"2026-12-10 04.12.05\"); after the run, remove\n"
@@ -210,6 +214,11 @@ public:
                      allow.c_str(), allow.find(' ') == std::string::npos ? "allows" : "allow");
         return Answer::Refused;
     }
+    Answer ConfirmSpace(const SpaceShortage& shortage) override {
+        std::fprintf(stderr, "%s; nothing was changed (--no-space-check allows it)\n",
+                     SpaceText(shortage).c_str());
+        return Answer::Refused;
+    }
     void ShowUnreadable(const std::vector<std::string>& messages) override { ShowEach(messages); }
     void ShowBlocked(const std::vector<std::string>& messages) override { ShowEach(messages); }
     void ShowUnusable(const std::vector<std::string>& messages) override { ShowEach(messages); }
@@ -267,6 +276,7 @@ struct Options {
     std::optional<int> keepDays = kDefaultKeepDays;
     std::string versionsDir;
     bool trash = false;
+    bool noSpaceCheck = false;
     long long maxDelete = -1;
     std::string logFile;  // empty: the usual log
     // --exclude patterns and --exclude-from files, in their order: a later one wins.
@@ -296,6 +306,7 @@ enum LongOption {
     kKeepVersions,
     kVersionsDir,
     kTrash,
+    kNoSpaceCheck,
 };
 
 constexpr option kLong[] = {
@@ -315,6 +326,7 @@ constexpr option kLong[] = {
     {"keep-versions", optional_argument, nullptr, kKeepVersions},
     {"versions-dir", required_argument, nullptr, kVersionsDir},
     {"trash", no_argument, nullptr, kTrash},
+    {"no-space-check", no_argument, nullptr, kNoSpaceCheck},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -349,6 +361,7 @@ constexpr std::pair<int, bool Options::*> kFlags[] = {
     {kNoLog, &Options::noLog},
     {kAllowOlder, &Options::allowOlder},
     {kTrash, &Options::trash},
+    {kNoSpaceCheck, &Options::noSpaceCheck},
 };
 
 // Takes the option `c` (its value in optarg) into `o`.
@@ -545,6 +558,7 @@ StartRequest RequestOf(const Options& o, RunLog& log, IgnoreRules excludes) {
         o.roots[0], o.roots[1], o.dryRun ? RunMode::Preview : RunMode::JustDoIt, {}};
     request.maxDelete = o.maxDelete;
     request.allowOlder = o.allowOlder;
+    request.spaceCheck = !o.noSpaceCheck;
     request.keeping = KeepingOf(o);
     request.onFailure = o.stopAtFirstFailure ? OnFailure::Stop : OnFailure::KeepGoing;
     request.log = o.noLog ? nullptr : &log;

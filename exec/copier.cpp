@@ -76,6 +76,10 @@ struct CopyJob {
     off_t position = 0;
     size_t pieceBytes = 0;  // what the last piece moved
     bool atEnd = false;     // the last piece reached the end of the source
+    // The output before `settled` is on the disk; up to `started` it is on
+    // its way there (TreeRoot::WriteOut).
+    off_t settled = 0;
+    off_t started = 0;
 };
 
 CopyOutcome ReadError(const platform::Status& status) {
@@ -191,6 +195,21 @@ CopyOutcome CopySparsePiece(CopyJob& job, bool& useKernel) {
     return {};
 }
 
+// Hands what a large copy wrote to the disk every `kWriteOutBytes` (and, with
+// `last`, what is left of it), waiting for the stretch before: the bytes told
+// copied are then at most two stretches ahead of the disk, so the bar and the
+// time left keep the disk's pace and the flush at the end has little left to
+// do. A failure here is no failure of the copy: the flush at the end of the
+// run and the close tell of a disk that refuses the data.
+void WriteOutBehind(CopyJob& job, bool last) {
+    if (job.position - job.started >= kWriteOutBytes || (last && job.started > 0)) {
+        (void)job.slave.WriteOut(job.outFd, last ? job.started : job.settled, job.started,
+                                 job.position);
+        job.settled = job.started;
+        job.started = job.position;
+    }
+}
+
 // Copies the whole content once, pumping after every piece, the empty last one
 // included. A cancel ends it early with COPY_OK.
 CopyOutcome CopyContent(ICopyHost& host, CopyJob& job, const platform::FileInfo& source,
@@ -198,12 +217,14 @@ CopyOutcome CopyContent(ICopyHost& host, CopyJob& job, const platform::FileInfo&
     job.size = source.size;
     job.position = 0;
     job.atEnd = false;
+    job.settled = job.started = 0;
     while (!job.atEnd) {
         const CopyOutcome piece =
             source.sparse ? CopySparsePiece(job, useKernel) : CopyPiece(job, useKernel);
         if (piece.code != COPY_OK) {
             return piece;
         }
+        WriteOutBehind(job, job.atEnd);
         host.AddCopiedBytes(job.pieceBytes);
         host.PumpPending();
         if (host.IsCancelled()) {

@@ -123,6 +123,7 @@ public:
         // "Done" means on the disk: a drive pulled out after Kelvad closes keeps
         // every change.
         if (n > 0 && flush == FlushAtEnd::Yes) {
+            m_host.SetStatus(kWritingToDisk);  // the bar is full, and the disk still busy
             if (const platform::Status flushed = FlushKeepingAlive(m_host, m_slave);
                 !flushed.ok()) {
                 m_host.ShowMessage("Unable to write the slave directory to disk (" +

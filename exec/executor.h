@@ -24,6 +24,9 @@ enum class OnFailure { Stop, KeepGoing };
 // disk. Only a benchmark that times the flush apart leaves it out.
 enum class FlushAtEnd { Yes, No };
 
+// The status line while the run's changes are written to the disk at its end.
+inline constexpr const char* kWritingToDisk = "Writing to the disk\u2026";
+
 // Carries out `actions` in list order: files are copied (CopyOneFile),
 // deleted and directories created at once; directory removals are held back and
 // done after everything else, in reverse order, but a directory that a master

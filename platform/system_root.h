@@ -48,6 +48,7 @@ public:
     Status Lock() override;
     bool AncestorHolds(std::string_view name) override;
     Status Flush() override;
+    Result<std::uint64_t> FreeSpace() override;
     Result<std::vector<std::string>> MountPointsBelow() override;
     bool LiesInsideItself(int dirFd) override;
     Result<bool> Overlaps(TreeRoot& other, std::string_view relative) override;
@@ -68,6 +69,7 @@ public:
     Result<off_t> SeekHole(int fd, off_t offset) override;
     Status Truncate(int fd, off_t size) override;
     Status Rewind(int fd) override;
+    Status WriteOut(int fd, off_t settled, off_t start, off_t end) override;
     Status Describe(int fd, FileInfo& info) override;
     Status KeepAttributes(int fd, const FileInfo& source) override;
     Status KeepExtendedAttributes(int sourceFd, int fd) override;

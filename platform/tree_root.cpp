@@ -319,6 +319,10 @@ Status TreeRootWrapper::Flush() {
     return m_target->Flush();
 }
 
+Result<std::uint64_t> TreeRootWrapper::FreeSpace() {
+    return m_target->FreeSpace();
+}
+
 Result<std::vector<std::string>> TreeRootWrapper::MountPointsBelow() {
     return m_target->MountPointsBelow();
 }
@@ -399,6 +403,10 @@ Status TreeRootWrapper::Truncate(int fd, off_t size) {
 
 Status TreeRootWrapper::Rewind(int fd) {
     return m_target->Rewind(fd);
+}
+
+Status TreeRootWrapper::WriteOut(int fd, off_t settled, off_t start, off_t end) {
+    return m_target->WriteOut(fd, settled, start, end);
 }
 
 Status TreeRootWrapper::Describe(int fd, FileInfo& info) {

@@ -173,6 +173,11 @@ public:
     // disk (syncfs), so the tree survives the drive being pulled out.
     virtual Status Flush() = 0;
 
+    // The bytes that the user running Kelvad may still write to the file
+    // system below the root (on Windows, to the root's volume). Fails where
+    // the file system does not say.
+    virtual Result<std::uint64_t> FreeSpace() = 0;
+
     // The mount points below the root (bind mounts included), as paths relative
     // to it; empty when there are none (and on Windows, where a volume mounted
     // in a folder is a reparse point that no walk enters). Fails when the mount
@@ -237,6 +242,13 @@ public:
     virtual Status Truncate(int fd, off_t size) = 0;
     // Puts the descriptor's offset back at the start of the file.
     virtual Status Rewind(int fd) = 0;
+    // Has the bytes of the output `fd` from `start` to `end` written to the
+    // disk without waiting for them, then waits until those from `settled` to
+    // `start` (handed over by an earlier call) are on the disk and drops them
+    // from the memory cache: a large copy then goes at the disk's pace, not
+    // the cache's, and leaves the cache to the rest of the system. Does
+    // nothing where the system cannot do it (Windows).
+    virtual Status WriteOut(int fd, off_t settled, off_t start, off_t end) = 0;
     virtual Status Describe(int fd, FileInfo& info) = 0;
     // Gives the open output `fd` the last-write and last-access times of
     // `source` and, when the process may (as root), its owner and group, as
@@ -298,6 +310,7 @@ public:
     Status Lock() override;
     bool AncestorHolds(std::string_view name) override;
     Status Flush() override;
+    Result<std::uint64_t> FreeSpace() override;
     Result<std::vector<std::string>> MountPointsBelow() override;
     bool LiesInsideItself(int dirFd) override;
     Result<bool> Overlaps(TreeRoot& other, std::string_view relative) override;
@@ -318,6 +331,7 @@ public:
     Result<off_t> SeekHole(int fd, off_t offset) override;
     Status Truncate(int fd, off_t size) override;
     Status Rewind(int fd) override;
+    Status WriteOut(int fd, off_t settled, off_t start, off_t end) override;
     Status Describe(int fd, FileInfo& info) override;
     Status KeepAttributes(int fd, const FileInfo& source) override;
     Status KeepExtendedAttributes(int sourceFd, int fd) override;

@@ -5,6 +5,7 @@
 #include <linux/openat2.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -514,6 +515,35 @@ Status SystemRoot::Flush() {
         return m_openStatus;
     }
     return Outcome(::syncfs(m_fd), "syncfs");
+}
+
+Result<std::uint64_t> SystemRoot::FreeSpace() {
+    if (m_fd < 0) {
+        return m_openStatus;
+    }
+    struct statvfs fs;
+    if (::fstatvfs(m_fd, &fs) != 0) {
+        return Status::FromErrno("fstatvfs");
+    }
+    // What an unprivileged writer may use: root's reserve is not counted.
+    return std::uint64_t{fs.f_bavail} * fs.f_frsize;
+}
+
+Status SystemRoot::WriteOut(int fd, off_t settled, off_t start, off_t end) {
+    // The new stretch is queued for the disk; the one before it, queued by the
+    // last call, has had the time the new one took to be copied to get there.
+    if (end > start && ::sync_file_range(fd, start, end - start, SYNC_FILE_RANGE_WRITE) != 0) {
+        return Status::FromErrno("sync_file_range");
+    }
+    if (start > settled) {
+        if (::sync_file_range(fd, settled, start - settled,
+                              SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                  SYNC_FILE_RANGE_WAIT_AFTER) != 0) {
+            return Status::FromErrno("sync_file_range");
+        }
+        (void)::posix_fadvise(fd, settled, start - settled, POSIX_FADV_DONTNEED);
+    }
+    return {};
 }
 
 std::string SystemRoot::MountPointOn(std::string_view relative) {

@@ -449,6 +449,32 @@ Status SystemRoot::Flush() {
     return m_fd < 0 ? m_openStatus : Status();
 }
 
+Result<std::uint64_t> SystemRoot::FreeSpace() {
+    if (m_fd < 0) {
+        return m_openStatus;
+    }
+    // The volume is asked through the path the open handle has now.
+    std::wstring path(32768, L'\0');
+    const DWORD length = ::GetFinalPathNameByHandleW(HandleOf(m_fd), path.data(),
+                                                     static_cast<DWORD>(path.size()), 0);
+    if (length == 0 || length >= path.size()) {
+        return win::FromLastError("GetFinalPathNameByHandleW");
+    }
+    path.resize(length);
+    path += L'\\';
+    ULARGE_INTEGER available{};
+    if (!::GetDiskFreeSpaceExW(path.c_str(), &available, nullptr, nullptr)) {
+        return win::FromLastError("GetDiskFreeSpaceExW");
+    }
+    return std::uint64_t{available.QuadPart};
+}
+
+Status SystemRoot::WriteOut(int, off_t, off_t, off_t) {
+    // Windows writes a file's data out behind the copy by itself; a flush
+    // here would wait for every byte each time.
+    return {};
+}
+
 std::string SystemRoot::MountPointOn(std::string_view) {
     return {};  // a volume mounted below a root is a reparse point, refused as one
 }

@@ -43,6 +43,7 @@ PlanCounts CountPlan(const CActionList& actions) {
         ++counts.byKind[kind >= ACTION_MODIFY && kind <= ACTION_RMDIR ? static_cast<size_t>(kind)
                                                                       : 0];
         counts.bytes += action->GetBytes();
+        counts.freed += action->GetFreedBytes();
         if (action->ReplacesNewer()) {
             ++counts.replacingNewer;
         }
@@ -70,5 +71,13 @@ std::string PlanTotals(const PlanCounts& counts, const PlanNotes& notes) {
            (newer == 0 ? ""
                        : "; " + ReplacingNewerText(newer) + " to be replaced by " +
                              (newer == 1 ? "an older one" : "older ones")) +
-           LeftOutText(notes.leftOut);
+           LeftOutText(notes.leftOut) +
+           (notes.space ? "; needs " + ByteCountText(notes.space->needed) + ", " +
+                              ByteCountText(notes.space->free) + " free in the slave"
+                        : "");
+}
+
+std::string SpaceText(const SpaceShortage& shortage) {
+    return "This run needs " + ByteCountText(shortage.needed) + " more in the slave, which has " +
+           ByteCountText(shortage.free) + " free";
 }

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "tree/action.h"
@@ -30,6 +31,7 @@ struct PlanCounts {
     // counts any other kind.
     std::array<size_t, 6> byKind{};
     std::uint64_t bytes = 0;    // what the creations and replacements copy
+    std::uint64_t freed = 0;    // the slave files the deletions and replacements take away
     size_t replacingNewer = 0;  // replacements of a newer slave file (CAction::ReplacesNewer)
 };
 PlanCounts CountPlan(const CActionList& actions);
@@ -37,12 +39,25 @@ PlanCounts CountPlan(const CActionList& actions);
 // "1 newer slave file", "3 newer slave files".
 std::string ReplacingNewerText(size_t files);
 
+// A plan that needs more room in the slave than its file system has free:
+// the bytes it copies less those its deletions and replacements free (none
+// where what they take away is kept), and the free bytes.
+struct SpaceShortage {
+    std::uint64_t needed = 0;
+    std::uint64_t free = 0;
+};
+
+// "This run needs 1.2 GiB more in the slave, which has 1015.0 MiB free"
+std::string SpaceText(const SpaceShortage& shortage);
+
 // What is told of a plan beside its actions.
 struct PlanNotes {
     size_t leftOut = 0;  // master entries left out of the mirror
     // Where what the run deletes, replaces or removes is kept (Keeper::Where);
     // "" when it is destroyed.
     std::string keptIn;
+    // Set when the plan does not fit in the slave's free space.
+    std::optional<SpaceShortage> space;
 };
 
 // What the plan comes to, for the preview and a dry run: "12 to create, 3 to
@@ -50,7 +65,8 @@ struct PlanNotes {
 // bytes being those the creations and replacements copy, then "; 3 newer slave
 // files to be replaced by older ones" when there are any. With `notes`, the
 // deletions end ", kept in the Trash" where they are kept, and the totals
-// LeftOutText.
+// LeftOutText, and "; needs 1.2 GiB, 1015.0 MiB free in the slave" when the
+// plan does not fit.
 std::string PlanTotals(const PlanCounts& counts, const PlanNotes& notes = {});
 inline std::string PlanTotals(const CActionList& actions, const PlanNotes& notes = {}) {
     return PlanTotals(CountPlan(actions), notes);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <utility>
 
 #include "platform/file_ops.h"
 #include "platform/path_compare.h"
@@ -115,6 +116,9 @@ bool RunRecord::Run(const CActionList& actions, const PlanCounts& planned,
     m_progress.emplace(actions, RunProgress::Clock::now());
     m_keptIn = keeper != nullptr ? keeper->Where() : std::string();
     const bool done = ExecuteActions(*this, actions, master, slave, flush, onFailure, keeper);
+    if (!done && m_inner.IsCancelled()) {
+        m_discarded += std::exchange(m_stepCopied, 0);
+    }
     if (m_log != nullptr) {
         // A cancel that came while the finished run was written to the disk
         // stopped nothing: the run is done.
@@ -155,12 +159,19 @@ void RunRecord::SetPlan(const CActionList& plan) {
 }
 
 void RunRecord::SetPosition(size_t position) {
+    // A step that ends without being done while a cancel is pending was a
+    // copy thrown away, with what it had copied.
+    if (m_inner.IsCancelled()) {
+        m_discarded += m_stepCopied;
+    }
+    m_stepCopied = 0;
     m_progress->StepEnded(position);
     m_inner.SetPosition(position);
 }
 
 void RunRecord::AddCopiedBytes(std::uint64_t bytes) {
     m_progress->AddCopiedBytes(bytes);
+    m_stepCopied += bytes;
     m_inner.AddCopiedBytes(bytes);
 }
 
@@ -173,6 +184,7 @@ void RunRecord::ShowMessage(const std::string& text) {
 
 void RunRecord::StepEnded(int kind, const std::string& slavePath, StepOutcome outcome) {
     const size_t k = kind >= ACTION_MODIFY && kind <= ACTION_RMDIR ? static_cast<size_t>(kind) : 0;
+    m_stepCopied = 0;
     if (outcome == StepOutcome::Done) {
         ++m_done[k];
         static const char* const kDone[] = {
@@ -190,6 +202,7 @@ void RunRecord::StepEnded(int kind, const std::string& slavePath, StepOutcome ou
 }
 
 void RunRecord::SourceVanished(int kind, const std::string& masterFile) {
+    m_stepCopied = 0;
     ++m_vanished[kind >= ACTION_MODIFY && kind <= ACTION_RMDIR ? static_cast<size_t>(kind) : 0];
     if (m_log != nullptr) {
         m_log->Write("vanished: " + masterFile);
@@ -253,6 +266,9 @@ std::string RunRecord::Summary(size_t unreadable, size_t blocked) const {
     }
     if (m_kept > 0) {
         summary += "; " + std::to_string(m_kept) + " kept in " + m_keptIn;
+    }
+    if (m_discarded > 0) {
+        summary += "; " + ByteCountText(m_discarded) + " of a copy discarded";
     }
     return summary;
 }

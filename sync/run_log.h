@@ -127,7 +127,8 @@ public:
     // `blocked` master entries that a left-out slave entry kept out count as
     // failed. Then, when there were any, "; 2 vanished" (master files deleted
     // since the scan), "; extended attributes of 3 files not kept" and
-    // "; 4 kept in .kelvad-versions/2026-12-10 04.12.05".
+    // "; 4 kept in .kelvad-versions/2026-12-10 04.12.05"; after a cancel
+    // that threw a copy under way away, "; 354.0 MiB of a copy discarded".
     std::string Summary(size_t unreadable = 0, size_t blocked = 0) const;
     // How many copies found their master file vanished.
     size_t Vanished() const;
@@ -142,6 +143,8 @@ private:
     std::array<size_t, 6> m_vanished{};
     size_t m_attributesLost = 0;
     size_t m_kept = 0;
+    std::uint64_t m_stepCopied = 0;         // by the copy under way
+    std::uint64_t m_discarded = 0;          // by a copy a cancel threw away
     std::string m_keptIn;                   // Keeper::Where
     std::optional<RunProgress> m_progress;  // from Run on
 };

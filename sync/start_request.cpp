@@ -280,6 +280,11 @@ std::string RiskText(const RunRisk& risk) {
            kept;
 }
 
+IRequestHost::Answer IRequestHost::ConfirmSpace(const SpaceShortage& shortage) {
+    ShowMessage(SpaceText(shortage), MessageKind::KelvadError);
+    return Answer::Refused;
+}
+
 void IRequestHost::ShowUnreadable(const std::vector<std::string>& messages) {
     ShowMessage(Together(messages), MessageKind::KelvadError);
 }
@@ -496,11 +501,20 @@ private:
             }
             return TellUnreadable(RequestResult::UpToDate);
         }
+        const PlanCounts counts = CountPlan(m_actions);  // the one count of the plan
+        // Asked before anything is made for keeping (the Trash's folders).
+        m_notes.space = SpaceShort(counts);
+        if (m_notes.space && m_r.mode == RunMode::JustDoIt) {
+            if (const IRequestHost::Answer answer = m_host.ConfirmSpace(*m_notes.space);
+                answer != IRequestHost::Answer::Yes) {
+                return answer == IRequestHost::Answer::Refused ? RequestResult::Refused
+                                                               : RequestResult::NotRun;
+            }
+        }
         if (const std::optional<std::string> refusal = PrepareKeeping()) {
             return Refuse(*refusal);
         }
         TellNotes();
-        const PlanCounts counts = CountPlan(m_actions);  // the one count of the plan
         if (const std::optional<RequestResult> notRun = Approve(counts)) {
             return *notRun;
         }
@@ -584,9 +598,24 @@ private:
         return blocked;
     }
 
+    // What the plan needs beyond the slave's free space; nothing when it fits,
+    // when the check is off or when the free space cannot be known. What a
+    // run keeps frees nothing: it stays on the slave's file system.
+    std::optional<SpaceShortage> SpaceShort(const PlanCounts& counts) {
+        if (!m_r.spaceCheck || m_slave == nullptr) {
+            return std::nullopt;
+        }
+        const std::uint64_t freed = m_r.keeping.place == Keeping::Place::Nowhere ? counts.freed : 0;
+        const platform::Result<std::uint64_t> free = m_slave->FreeSpace();
+        if (!free.ok() || counts.bytes <= freed || counts.bytes - freed <= *free) {
+            return std::nullopt;
+        }
+        return SpaceShortage{counts.bytes - freed, *free};
+    }
+
     void TellNotes() {
         m_notes.leftOut = m_masterList.leftOut;
-        if (m_notes.leftOut > 0 || !m_notes.keptIn.empty()) {
+        if (m_notes.leftOut > 0 || !m_notes.keptIn.empty() || m_notes.space) {
             m_host.TellPlanNotes(m_notes);
         }
     }
@@ -627,7 +656,8 @@ private:
         m_result.vanished = record.Vanished();
         m_result.summary = record.Summary(m_unreadable.size(), m_blockedMessages.size()) + leftOut;
         const bool recorded = m_r.log != nullptr && m_r.log->IsOpen();
-        m_host.EndRun({done, record.Summary() + leftOut, recorded ? m_r.log->Path() : ""});
+        m_host.EndRun({done, !done && display->IsCancelled(), record.Summary() + leftOut,
+                       recorded ? m_r.log->Path() : ""});
         return done;
     }
 
@@ -705,6 +735,11 @@ public:
     Answer ConfirmRisk(const RunRisk& risk) override {
         const Answer answer = m_inner.ConfirmRisk(risk);
         m_log.Write(RiskText(risk) + (answer == Answer::Yes ? ": allowed" : ": refused"));
+        return answer;
+    }
+    Answer ConfirmSpace(const SpaceShortage& shortage) override {
+        const Answer answer = m_inner.ConfirmSpace(shortage);
+        m_log.Write(SpaceText(shortage) + (answer == Answer::Yes ? ": allowed" : ": refused"));
         return answer;
     }
     void ShowUnreadable(const std::vector<std::string>& messages) override {

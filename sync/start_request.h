@@ -25,6 +25,8 @@ struct RunEnd {
     // Everything was done: false after a failure or a cancel, each already
     // made known to the user.
     bool done = false;
+    // Not done because the user cancelled it (Cancel, SIGINT).
+    bool cancelled = false;
     // "3 created, 1 modified, ... copied in 0.4 s" (RunRecord::Summary), then
     // what was left out of the mirror ("; 2 left out").
     std::string summary;
@@ -59,6 +61,11 @@ public:
     // the host says why it will not, and answers Refused.
     enum class Answer { Yes, No, Refused };
     virtual Answer ConfirmRisk(const RunRisk& risk) = 0;
+    // Asks whether a Just Do It run that needs more room than the slave has
+    // free (SpaceText words it) may go ahead all the same: a file system that
+    // frees space as it goes, or a copy that compresses, may still take it.
+    // By default nobody is asked: the host shows why, and answers Refused.
+    virtual Answer ConfirmSpace(const SpaceShortage& shortage);
     // Tells of directories of either tree that could not be read, one message
     // each ("Error reading directory /m/tax (Permission denied)"); what lies
     // below them was neither copied nor deleted. By default one message shows
@@ -176,6 +183,10 @@ struct StartRequest {
     // master's root would hold them; they give way to the ignore files found
     // in the master.
     IgnoreRules excludes{};
+    // A plan that needs more room than the slave has free is told in its
+    // totals, and asked about (ConfirmSpace) before a Just Do It run, unless
+    // this is cleared.
+    bool spaceCheck = true;
     // The plan is only shown, never carried out: a missing slave is not made,
     // and everything the master holds is planned as a create.
     bool dryRun = false;

@@ -45,6 +45,10 @@ public:
     // older backup, or master and slave given the wrong way round.
     bool ReplacesNewer() const { return m_replacesNewer; }
     void MarkReplacesNewer() { m_replacesNewer = true; }
+    // The size of the slave file a deletion or a modification takes away, as
+    // scanned: what the step frees in the slave, unless it is kept.
+    std::uint64_t GetFreedBytes() const { return m_freedBytes; }
+    void SetFreedBytes(std::uint64_t bytes) { m_freedBytes = bytes; }
 
 private:
     std::string m_masterPath;
@@ -52,6 +56,7 @@ private:
     int m_kind;
     std::uint64_t m_bytes;
     bool m_replacesNewer = false;
+    std::uint64_t m_freedBytes = 0;
 };
 
 // The plan, in the order the comparison made it. The list owns its actions.

@@ -279,6 +279,7 @@ private:
                     : master.GetLastWriteTime() >= slave.GetLastWriteTime() + m_slaveTimeStep;
             if (later || master.GetSize() != slave.GetSize()) {
                 Add(std::move(masterPath), std::move(slavePath), ACTION_MODIFY, master.GetSize());
+                m_actions.back()->SetFreedBytes(slave.GetSize());
                 // The slave's copy was written later still, beyond its rounding.
                 // A master time before 1980 is not judged: FAT and exFAT keep
                 // nothing earlier (and ext2 nothing before 1901), so the slave
@@ -295,6 +296,7 @@ private:
             // The slave's file gives way to the master's directory, whose contents
             // then find no counterpart and are created.
             Add(masterPath, slavePath, ACTION_DELETE);
+            m_actions.back()->SetFreedBytes(slave.GetSize());
             Add(std::move(masterPath), std::move(slavePath), ACTION_MKDIR);
         } else if (!master.IsDirectory()) {
             // The slave's directory goes, with everything below it, before the
@@ -319,6 +321,7 @@ private:
             (!m_masterList.rootContentsUnknown && !m_unknownDirs.Covers(slavePath))) {
             Add(std::move(masterPath), std::move(slavePath),
                 slave.IsDirectory() ? ACTION_RMDIR : ACTION_DELETE);
+            m_actions.back()->SetFreedBytes(slave.IsDirectory() ? 0 : slave.GetSize());
         }
     }
 

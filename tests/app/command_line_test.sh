@@ -2,7 +2,8 @@
 # The command line of the real binary, with no display: usage errors, short
 # options and --quiet, a closed output pipe, each refusal and its
 # exit status, an up-to-date pair, a failing step, a dry run that prints the
-# preview's lines and changes nothing, a real sync, a master file that vanishes
+# preview's lines and changes nothing, a real sync, a plan the slave has no
+# room for, a master file that vanishes
 # after the scan, names that hold control characters shown escaped, the
 # progress line on a terminal, and SIGINT in the middle of a run of many files.
 set -uo pipefail
@@ -318,6 +319,24 @@ if mount -t tmpfs kelvad-test "$work/versions" 2>/dev/null; then
     [ -f "$vs/other" ] || { failed=$((failed + 1)); echo "FAIL: refused, yet deleted"; }
 else
     echo "skipped: a tmpfs could not be mounted for --versions-dir"
+fi
+# A plan larger than the slave's free space is refused before anything is
+# written, unless --no-space-check; what its deletions free is counted.
+mkdir -p "$work/small" "$work/big/m"
+if mount -t tmpfs -o size=1m kelvad-test "$work/small" 2>/dev/null; then
+    head -c 2M /dev/zero > "$work/big/m/two" && echo old > "$work/small/old"
+    check "no room" 2 "" -- --sync "$work/big/m" "$work/small"
+    grep -qx "This run needs 2.0 MiB more in the slave, which has .* free; nothing was changed (--no-space-check allows it)" "$work/err" &&
+        [ "$(ls "$work/small")" = old ] || { failed=$((failed + 1)); echo "FAIL: no room:"; cat "$work/err"; }
+    check "no room, in the totals" 0 "" -- -n "$work/big/m" "$work/small"
+    grep -q "; needs 2.0 MiB, .* free in the slave$" "$work/out" || { failed=$((failed + 1)); echo "FAIL: totals"; }
+    check "no room, unchecked" 1 "" -- --sync -q --no-space-check "$work/big/m" "$work/small"
+    grep -q "No space left on device" "$work/err" || { failed=$((failed + 1)); echo "FAIL: --no-space-check"; }
+    rm "$work/big/m/two" && head -c 600K /dev/zero > "$work/big/m/six" && head -c 700K /dev/zero > "$work/small/old"
+    check "room made by the deletions" 0 "" -- --sync -q "$work/big/m" "$work/small"
+    umount "$work/small"
+else
+    echo "skipped: a tmpfs could not be mounted for the space check"
 fi
 check "versions inside the master" 2 "Versions directory $vm overlaps the master" \
     -- --sync --versions-dir "$vm" "$vm" "$vs"

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
+#include <optional>
 #include <thread>
 
 #include "app/action_list_dlg.h"
@@ -19,16 +21,31 @@
 
 namespace {
 
+// A root whose file system says it has `free` bytes free.
+class SmallRoot : public platform::TreeRootWrapper {
+public:
+    SmallRoot(std::unique_ptr<platform::TreeRoot> root, std::uint64_t free)
+        : TreeRootWrapper(std::move(root)), m_free(free) {}
+    platform::Result<std::uint64_t> FreeSpace() override { return m_free; }
+
+private:
+    std::uint64_t m_free;
+};
+
 class TestSyncDlg : public CSyncDlg {
 public:
     TestSyncDlg() : CSyncDlg(nullptr) {}
     int m_ended = 0;
-    FaultInjector* m_faults = nullptr;  // wraps the request's roots when set
+    FaultInjector* m_faults = nullptr;    // wraps the request's roots when set
+    std::optional<std::uint64_t> m_free;  // the free space every root reports, when set
 
 protected:
     void EndApplication() override { ++m_ended; }
     std::unique_ptr<platform::TreeRoot> OpenRoot(const std::string& path,
                                                  platform::Mounts mounts) override {
+        if (m_free) {
+            return std::make_unique<SmallRoot>(CSyncDlg::OpenRoot(path, mounts), *m_free);
+        }
         if (m_faults == nullptr) {
             return CSyncDlg::OpenRoot(path, mounts);
         }
@@ -214,7 +231,9 @@ TEST_F(RunControllerTest, PressingCancelDuringARunStopsIt) {
     const auto took = std::chrono::steady_clock::now() - began;
     m_dialog->m_faults = nullptr;
     EXPECT_TRUE(clicked);
-    EXPECT_TRUE(Shown().empty());
+    // What was done is said, once the main dialog is back.
+    ASSERT_EQ(Shown().size(), 1u);
+    EXPECT_TRUE(Shown()[0].starts_with("Kelvad: Cancelled: ")) << Shown()[0];
     const size_t copied = Snapshot(m_slave).size();
     EXPECT_GT(copied, 0u);
     EXPECT_LT(copied, static_cast<size_t>(kFiles));
@@ -345,6 +364,31 @@ TEST_F(RunControllerTest, AMissingSlaveIsOfferedForCreationAndNoChangesNothing) 
         EXPECT_EQ(Exists(slave + "/a.txt"), answer == wxID_YES);
         EXPECT_EQ(Exists(slave), answer == wxID_YES);
         EXPECT_EQ(SettingsWritten(), answer == wxID_YES);
+        EXPECT_EQ(m_dialog->m_ended, answer == wxID_YES ? 1 : 0);
+    }
+}
+
+TEST_F(RunControllerTest, APlanTheSlaveHasNoRoomForIsAskedAboutAndNoChangesNothing) {
+    WriteFile(m_master + "/a.txt", std::string(3000, 'x'));
+    m_dialog->m_free = 1024;
+    m_dialog->Show();
+    for (const int answer : {wxID_NO, wxID_YES}) {
+        SCOPED_TRACE(answer);
+        m_recorder.m_shown.clear();
+        int buttons = 0;
+        m_recorder.m_answer = [&](wxDialog* d) {
+            if (auto* box = dynamic_cast<wxMessageDialogBase*>(d)) {
+                buttons =
+                    static_cast<int>(box->GetMessageDialogStyle() & (wxYES_NO | wxNO_DEFAULT));
+            }
+            return answer;
+        };
+        Start(m_master, m_slave, 0);
+        EXPECT_EQ(Shown(), Texts{"Kelvad: This run needs 2.9 KiB more in the slave, which has "
+                                 "1.0 KiB free. Continue?"});
+        EXPECT_EQ(buttons, wxYES_NO | wxNO_DEFAULT);  // No is the safe answer, and the default
+        // After a No nothing at all was made, not even for keeping.
+        EXPECT_EQ(Snapshot(m_slave).size(), answer == wxID_YES ? 1u : 0u);
         EXPECT_EQ(m_dialog->m_ended, answer == wxID_YES ? 1 : 0);
     }
 }

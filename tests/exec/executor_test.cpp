@@ -124,11 +124,11 @@ TEST(ExecuteActions, CarriesOutEveryKindWithItsStatusLineAndRemovesInnermostFirs
         EXPECT_EQ(st.st_uid, 123u);  // as cp -a makes it
         EXPECT_EQ(st.st_gid, 456u);
     }
-    EXPECT_EQ(host.m_statuses,
-              (std::vector<std::string>{
-                  "..modifying ../changed", "..creating directory ../dir",
-                  "..creating ../dir/added", "..deleting ../gone", "..deleting directory ../old",
-                  "..deleting directory ../old/sub", "..deleting ../old/sub/file"}));
+    EXPECT_EQ(host.m_statuses, (std::vector<std::string>{
+                                   "..modifying ../changed", "..creating directory ../dir",
+                                   "..creating ../dir/added", "..deleting ../gone",
+                                   "..deleting directory ../old", "..deleting directory ../old/sub",
+                                   "..deleting ../old/sub/file", kWritingToDisk}));
     EXPECT_EQ(rmdirs.removed, (std::vector<std::string>{s + "/old/sub", s + "/old"}));
     EXPECT_EQ(Snapshot(s), Snapshot(m));
     EXPECT_EQ(host.m_planSizes, (std::vector<size_t>{7}));

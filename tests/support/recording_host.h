@@ -87,6 +87,10 @@ public:
         m_log.push_back("Kelvad: " + RiskText(risk) + ". Continue?");
         return m_confirmDeletion ? Answer::Yes : Answer::No;
     }
+    Answer ConfirmSpace(const SpaceShortage& shortage) override {
+        m_log.push_back("Kelvad: " + SpaceText(shortage) + ". Continue?");
+        return m_spaceAnswer;
+    }
     Answer ConfirmCreateSlave(const std::string& path) override {
         m_log.push_back("Kelvad: Slave directory " + path + " doesn't exist. Create it?");
         return m_createSlave;
@@ -115,6 +119,7 @@ public:
     bool m_approve = true;
     bool m_confirmDeletion = true;
     Answer m_createSlave = Answer::Refused;  // asked of a missing slave whose parent exists
+    Answer m_spaceAnswer = Answer::Yes;      // asked of a plan the slave has no room for
     int m_keepAlives = 0;
     int m_stopAtKeepAlive = 0;                          // 0: never
     std::function<bool()> m_stopWhen;                   // asked at each keep-alive: stop now?

@@ -31,7 +31,9 @@ TEST(BuildActionLine, EveryKindNamesTheSlaveSidePath) {
               "Modify:\t/backup/f2.txt  (the slave's copy is newer)");
     EXPECT_TRUE(PlanTotals(plan).ends_with("; 2 newer slave files to be replaced by older ones"));
     plan.push_back(std::make_unique<CAction>("~~~~", "old", ACTION_DELETE));
+    plan.back()->SetFreedBytes(2048);
     const PlanCounts counts = CountPlan(plan);
+    EXPECT_EQ(counts.freed, 2048u);
     EXPECT_EQ(counts.byKind, (std::array<size_t, 6>{0, 3, 1, 0, 0, 0}));
     EXPECT_EQ(counts.bytes, 6u);
     EXPECT_EQ(counts.replacingNewer, 2u);
@@ -42,9 +44,12 @@ TEST(BuildActionLine, EveryKindNamesTheSlaveSidePath) {
               "This run would delete 12 of the 20 files and directories in the slave (what it "
               "deletes and replaces is kept in the Trash)");
     EXPECT_EQ(
-        PlanTotals(counts, {3, "the Trash"}),
+        PlanTotals(counts, {3, "the Trash", {}}),
         "0 to create, 3 to replace (6 bytes); 1 to delete, kept in the Trash; 0 directories to "
         "make, 0 to remove; 2 newer slave files to be replaced by older ones; 3 left out");
+    // A plan that does not fit gives both figures.
+    EXPECT_TRUE(PlanTotals(counts, {0, "", SpaceShortage{3 << 20, 1536}})
+                    .ends_with("; needs 3.0 MiB, 1.5 KiB free in the slave"));
     // A root typed with a trailing separator shows two.
     EXPECT_EQ(BuildActionLine(CAction("x", "~~~~", ACTION_CREATE), "/backup//"),
               "Create:\t/backup//x");

@@ -360,6 +360,21 @@ TEST_F(StartRequestTest, AMasterEntryWhosePlaceALeftOutSlaveEntryHoldsFailsTheRu
                                                   {"d/x.keep", "f:kept"}}));
 }
 
+TEST_F(StartRequestTest, ACancelSaysWhatItThrewAway) {
+    WriteFile(m_master + "/big", std::string(3 << 20, 'b'));
+    RecordingHost exec;
+    exec.m_cancelAtPump = 2;  // after the copy's second piece
+    RecordingRequestHost host(exec);
+    const RequestResult result = RunStartRequest(host, TestRequest(m_master, m_slave, 0));
+    EXPECT_EQ(result, RequestResult::Failed);
+    EXPECT_TRUE(host.m_runEnd.cancelled);
+    EXPECT_TRUE(
+        result.summary.ends_with(" 1 not tried, 0 directories not read; 2.0 MiB of a copy "
+                                 "discarded"))
+        << result.summary;
+    EXPECT_TRUE(Snapshot(m_slave).empty());
+}
+
 TEST_F(StartRequestTest, AMasterDirectoryThatCannotBeReadFailsTheRunAndKeepsItsCounterpart) {
     WriteFile(m_master + "/tax/tax.pdf", "x");
     WriteFile(m_master + "/new.txt", "x");
