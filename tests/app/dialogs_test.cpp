@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 #include <unistd.h>
 #include <wx/button.h>
+#include <wx/dirdlg.h>
 #include <wx/gauge.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
@@ -24,13 +26,37 @@
 
 namespace {
 
-// Runs each test in a fresh working directory, where the settings file lives.
+// Runs each test in a fresh working directory, where the settings file lives,
+// with a configuration directory of its own.
 class InTempDir : public testing::Test {
 protected:
+    InTempDir() { ::setenv("XDG_CONFIG_HOME", (m_dir / "config").c_str(), 1); }
     TempDir m_dir;
     ScopedWorkingDir m_cwd{m_dir.Path()};
     DialogRecorder m_recorder;
 };
+
+// What GTK reads of a field: the entry, inside a combo box for the master.
+GtkWidget* EntryOf(wxWindow* field) {
+    GtkWidget* widget = field->GetHandle();
+    return GTK_IS_COMBO_BOX(widget) ? gtk_bin_get_child(GTK_BIN(widget)) : widget;
+}
+
+// The completions the field's popup offers for what it holds.
+std::vector<std::string> Completions(wxWindow* field) {
+    GtkEntryCompletion* completion = gtk_entry_get_completion(GTK_ENTRY(EntryOf(field)));
+    GtkTreeModel* model = completion ? gtk_entry_completion_get_model(completion) : nullptr;
+    std::vector<std::string> shown;
+    GtkTreeIter row;
+    for (bool more = model != nullptr && gtk_tree_model_get_iter_first(model, &row); more;
+         more = gtk_tree_model_iter_next(model, &row)) {
+        gchar* text = nullptr;
+        gtk_tree_model_get(model, &row, 0, &text, -1);
+        shown.push_back(text);
+        g_free(text);
+    }
+    return shown;
+}
 
 std::string Label(wxWindow* parent, int id) {
     wxWindow* w = parent->FindWindow(id);
@@ -73,20 +99,37 @@ TEST_F(InTempDir, MainDialogFollowsItsTemplate) {
     ExpectNear(InDialogUnits(&dialog, dialog.FindWindow(wxID_OK)), wxRect(13, 137, 50, 14));
     ExpectNear(InDialogUnits(&dialog, dialog.GetMasterEdit()), wxRect(67, 14, 107, 12));
     ExpectNear(InDialogUnits(&dialog, dialog.GetSlaveEdit()), wxRect(67, 33, 107, 12));
+    ExpectNear(InDialogUnits(&dialog, dialog.FindWindow(IDC_MASTER_BROWSE)),
+               wxRect(177, 14, 24, 12));
+    ExpectNear(InDialogUnits(&dialog, dialog.FindWindow(IDC_SLAVE_BROWSE)),
+               wxRect(177, 33, 24, 12));
     EXPECT_EQ(dynamic_cast<wxButton*>(dialog.GetDefaultItem()), dialog.FindWindow(wxID_OK));
     const wxSize client = dialog.ConvertPixelsToDialog(dialog.GetClientSize());
     EXPECT_NEAR(client.x, 231, 1);
     EXPECT_NEAR(client.y, 163 + 17, 1);  // the template's, and the keep box below the buttons
-    // The tab order of the template: Start, Close, the two edits, the modes, then
-    // the box that keeps what a run takes away.
+    // The tab order of the template: Start, Close, the two edits each followed
+    // by its button, the modes, then the box that keeps what a run takes away.
     std::vector<int> order;
     for (wxWindow* child : dialog.GetChildren()) {
         if (child->IsShown() && child->CanAcceptFocus()) {
             order.push_back(child->GetId());
         }
     }
-    EXPECT_EQ(order, (std::vector<int>{wxID_OK, wxID_CANCEL, IDC_MASTER_DIR, IDC_SLAVE_DIR,
-                                       IDC_JUST_DO_IT, IDC_PREVIEW, IDC_KEEP_VERSIONS}));
+    EXPECT_EQ(order, (std::vector<int>{wxID_OK, wxID_CANCEL, IDC_MASTER_DIR, IDC_MASTER_BROWSE,
+                                       IDC_SLAVE_DIR, IDC_SLAVE_BROWSE, IDC_JUST_DO_IT, IDC_PREVIEW,
+                                       IDC_KEEP_VERSIONS}));
+    // Screen readers name the buttons by what they do, once the dialog is shown.
+    dialog.Show();
+    for (int i = 0; i < 20; ++i) {
+        wxYield();
+    }
+    for (auto [id, name] :
+         {std::pair<int, std::string>{IDC_MASTER_BROWSE, "Browse for the master directory"},
+          {IDC_SLAVE_BROWSE, "Browse for the slave directory"}}) {
+        EXPECT_EQ(Label(&dialog, id), "...");
+        GtkWidget* button = dialog.FindWindow(id)->GetHandle();
+        EXPECT_EQ(atk_object_get_name(gtk_widget_get_accessible(button)), name);
+    }
 }
 
 TEST_F(InTempDir, TheKeepBoxLiesUnderTheModeClearOfEveryControlWithAnAltKeyOfItsOwn) {
@@ -151,20 +194,140 @@ TEST_F(InTempDir, TheStoredModeSelectsItsButtonOrNeither) {
     }
 }
 
-TEST_F(InTempDir, ALongStoredPathIsShownWholeButFailsTheTransfer) {
-    const std::string longPath = "/" + std::string(299, 'p');
+TEST_F(InTempDir, LongPathsAreKeptWholeInTheFieldsAndTheSettings) {
+    // 1,200 bytes, most of them three-byte letters.
+    std::string longPath = "/";
+    for (int i = 0; i < 390; ++i) {
+        longPath += "\xE6\x96\x87";  // U+6587
+    }
     WriteFile(m_dir / "kelvad.ini", "[INIT]\nMasterDir=" + longPath + "\nSlaveDir=/old\n");
     CSyncDlg dialog(nullptr);
-    EXPECT_EQ(FromWx(dialog.GetMasterEdit()->GetValue()), longPath.substr(0, 255));
-    dialog.GetSlaveEdit()->ChangeValue("/typed");
-    dialog.OnStart();
-    ASSERT_EQ(m_recorder.m_shown.size(), 1u);
-    EXPECT_EQ(m_recorder.m_shown[0].text, "Please enter no more than 128 characters.");
-    // The failing field was taken, the one after it was not, and nothing ran.
-    EXPECT_EQ(dialog.m_masterDir, longPath.substr(0, 255));
-    EXPECT_EQ(dialog.m_slaveDir, "/old");
-    EXPECT_FALSE(dialog.HasFinished());
-    EXPECT_FALSE(Exists(m_dir / "kelvad.ini.new"));
+    EXPECT_EQ(FromWx(dialog.GetMasterEdit()->GetValue()), longPath);
+    dialog.GetSlaveEdit()->SetValue(wxString(300, 's'));
+    dialog.GetSlaveEdit()->AppendText("t");  // typing goes on past 128 characters
+    ASSERT_TRUE(dialog.UpdateData(true));
+    EXPECT_EQ(dialog.m_masterDir, longPath);
+    EXPECT_EQ(dialog.m_slaveDir, std::string(300, 's') + "t");
+    dialog.SaveSettings();
+    EXPECT_TRUE(m_recorder.m_shown.empty());
+    CSyncDlg again(nullptr);
+    EXPECT_EQ(FromWx(again.GetMasterEdit()->GetValue()), longPath);
+    EXPECT_EQ(again.GetSlaveEdit()->GetValue().length(), 301u);
+}
+
+TEST_F(InTempDir, TheFirstFocusIsOnTheFirstFieldToFill) {
+    const char* const files[] = {"", "[INIT]\nMasterDir=/m\n",
+                                 "[INIT]\nMasterDir=/m\nSlaveDir=/s\n"};
+    const int focused[] = {IDC_MASTER_DIR, IDC_SLAVE_DIR, wxID_OK};
+    for (int i = 0; i < 3; ++i) {
+        WriteFile(m_dir / "kelvad.ini", files[i]);
+        CSyncDlg dialog(nullptr);
+        dialog.Show();
+        wxYield();
+        wxWindow* focus = wxWindow::FindFocus();
+        while (focus != nullptr && focus->GetParent() != &dialog) {
+            focus = focus->GetParent();  // the field inside the master's combo box
+        }
+        ASSERT_NE(focus, nullptr) << i;
+        EXPECT_EQ(focus->GetId(), focused[i]) << i;
+    }
+}
+
+TEST_F(InTempDir, TheFieldsCompleteTypedDirectoriesHomeIncluded) {
+    ScopedHome home(m_dir / "home");
+    for (const char* dir : {"home/Documents", "home/Downloads", "home/.Dotted", "home/Pics"}) {
+        MakeDirs(m_dir / dir);
+    }
+    WriteFile(m_dir / "home/Dog.txt", "a file, not offered");
+    CSyncDlg dialog(nullptr);
+    for (auto [entry, field] :
+         {std::pair<wxTextEntry*, wxWindow*>{dialog.GetMasterEdit(), dialog.GetMasterEdit()},
+          {dialog.GetSlaveEdit(), dialog.GetSlaveEdit()}}) {
+        entry->SetValue("~/Do");  // as typed: the field's text event reaches the completion
+        EXPECT_EQ(Completions(field), (std::vector<std::string>{"~/Documents", "~/Downloads"}));
+        entry->SetValue(m_dir / "home/P");
+        EXPECT_EQ(Completions(field), std::vector<std::string>{m_dir / "home/Pics"});
+        entry->SetValue("~/.");
+        EXPECT_EQ(Completions(field), std::vector<std::string>{"~/.Dotted"});
+    }
+}
+
+TEST_F(InTempDir, TheButtonsOpenTheFolderChooserOnTheTypedDirectoryAndFillTheField) {
+    ScopedHome home(m_dir / "home");
+    MakeDirs(m_dir / "home/pics");
+    CSyncDlg dialog(nullptr);
+    dialog.GetSlaveEdit()->ChangeValue("~/pics/new/deeper");  // still to be made
+    dialog.GetMasterEdit()->ChangeValue("no/such/dir");
+    std::vector<std::string> opened;
+    std::vector<std::string> messages;
+    m_recorder.m_answer = [&](wxDialog* d) {
+        auto* chooser = dynamic_cast<wxDirDialog*>(d);
+        if (chooser == nullptr) {
+            return wxID_CANCEL;
+        }
+        messages.push_back(FromWx(chooser->GetMessage()));
+        // The chooser takes its folder when its loop turns.
+        gchar* folder = nullptr;
+        for (int i = 0; i < 100 && folder == nullptr; ++i) {
+            wxYield();
+            folder = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(d->GetHandle()));
+        }
+        opened.push_back(folder != nullptr ? folder : "");
+        g_free(folder);
+        if (opened.size() > 1) {
+            return wxID_CANCEL;
+        }
+        // The first is answered with a directory, as the user's Select would.
+        chooser->wxDirDialogBase::SetPath("/chosen/dir");
+        return wxID_OK;
+    };
+    for (int id : {IDC_SLAVE_BROWSE, IDC_MASTER_BROWSE}) {
+        wxCommandEvent click(wxEVT_BUTTON, id);
+        dialog.FindWindow(id)->GetEventHandler()->ProcessEvent(click);
+    }
+    EXPECT_EQ(messages, (std::vector<std::string>{"Choose the slave directory",
+                                                  "Choose the master directory"}));
+    // The nearest directory that exists, or the home for a path that has none.
+    EXPECT_EQ(opened, (std::vector<std::string>{m_dir / "home/pics", m_dir / "home"}));
+    EXPECT_EQ(dialog.GetSlaveEdit()->GetValue(), "/chosen/dir");   // Select
+    EXPECT_EQ(dialog.GetMasterEdit()->GetValue(), "no/such/dir");  // Cancel
+}
+
+TEST_F(InTempDir, TheMasterListOffersTheLastTenPairsAndFillsBothFieldsAndTheMode) {
+    CSyncDlg first(nullptr);  // no kelvad.ini here: the configuration directory's
+    const std::string path = m_dir / "config/kelvad/kelvad.ini";
+    EXPECT_EQ(first.GetSettingsPath(), path);
+    // Twelve runs, the third pair twice: ten pairs, most recent first, once each.
+    for (int run = 0; run < 13; ++run) {
+        const int n = run == 12 ? 3 : run;
+        first.m_masterDir = "/m" + std::to_string(n);
+        first.m_slaveDir = "/s" + std::to_string(n);
+        first.m_option = n % 2;
+        first.SaveSettings();
+    }
+    EXPECT_TRUE(m_recorder.m_shown.empty());
+    EXPECT_FALSE(Exists(m_dir / "kelvad.ini"));
+    CSyncDlg dialog(nullptr);
+    wxComboBox* master = dialog.GetMasterEdit();
+    ASSERT_EQ(master->GetCount(), 10u);
+    EXPECT_EQ(master->GetString(0), wxString::FromUTF8("/m3  \u2192  /s3"));
+    EXPECT_EQ(master->GetString(1), wxString::FromUTF8("/m11  \u2192  /s11"));
+    EXPECT_EQ(master->GetString(9), wxString::FromUTF8("/m2  \u2192  /s2"));
+    EXPECT_EQ(master->GetValue(), "/m3");  // the last run's, as before
+    master->SetSelection(1);
+    wxCommandEvent chosen(wxEVT_COMBOBOX, IDC_MASTER_DIR);
+    chosen.SetInt(1);
+    master->GetEventHandler()->ProcessEvent(chosen);
+    wxYield();
+    EXPECT_EQ(master->GetValue(), "/m11");
+    EXPECT_EQ(dialog.GetSlaveEdit()->GetValue(), "/s11");
+    EXPECT_TRUE(dialog.GetModeButton(1)->GetValue());
+    // A kelvad.ini in the working directory is the one used there.
+    WriteFile(m_dir / "kelvad.ini", "[INIT]\nMasterDir=/here\n");
+    CSyncDlg here(nullptr);
+    EXPECT_EQ(here.GetSettingsPath(), "./kelvad.ini");
+    EXPECT_EQ(here.GetMasterEdit()->GetValue(), "/here");
+    EXPECT_EQ(here.GetMasterEdit()->GetCount(), 0u);
 }
 
 TEST_F(InTempDir, ASettingsFileThatCannotBeSavedIsSaidOnce) {
@@ -201,23 +364,12 @@ TEST_F(InTempDir, ASettingsFileThatCannotBeSavedIsSaidOnce) {
     }
 }
 
-TEST_F(InTempDir, TypingStopsAt128Characters) {
-    CSyncDlg dialog(nullptr);
-    wxTextCtrl* edit = dialog.GetMasterEdit();
-    edit->SetValue(wxString(127, 'a'));
-    edit->AppendText("b");
-    EXPECT_EQ(edit->GetValue().length(), 128u);
-    edit->AppendText("c");
-    EXPECT_EQ(edit->GetValue(), wxString(127, 'a') + "b");
-    edit->SetValue("short");  // shorter texts are always accepted
-    EXPECT_EQ(edit->GetValue(), "short");
-}
-
 TEST_F(InTempDir, TheFieldsKeepTheirOwnMenuAndTheHelpIsWhole) {
     CSyncDlg dialog(nullptr);
     // A right click in a field is left to the field's own menu (Cut, Copy,
     // Paste, Select All); the dialog's About menu is not put in its place.
-    for (wxTextCtrl* edit : {dialog.GetMasterEdit(), dialog.GetSlaveEdit()}) {
+    for (wxWindow* edit : {static_cast<wxWindow*>(dialog.GetMasterEdit()),
+                           static_cast<wxWindow*>(dialog.GetSlaveEdit())}) {
         wxContextMenuEvent menu(wxEVT_CONTEXT_MENU, edit->GetId());
         menu.SetEventObject(edit);
         EXPECT_FALSE(edit->ProcessWindowEvent(menu));

@@ -29,13 +29,9 @@ TEST(ParseSettings, ValuesAreTakenVerbatim) {
     EXPECT_EQ(v.option, 1);
 }
 
-TEST(ParseSettings, LongValuesAreCutTo255BytesWithoutSplittingACharacter) {
-    const std::string longPath(300, 'a');
-    EXPECT_EQ(ParseSettings("[INIT]\nMasterDir=" + longPath + "\n").masterDir,
-              longPath.substr(0, 255));
-    // 254 bytes then a two-byte character: the character does not fit and goes.
-    const std::string accented = std::string(254, 'b') + "\xC3\xA9" + "tail";
-    EXPECT_EQ(ParseSettings("[INIT]\nSlaveDir=" + accented + "\n").slaveDir, std::string(254, 'b'));
+TEST(ParseSettings, LongValuesAreReadWhole) {
+    const std::string longPath = "/" + std::string(299, 'a') + "\xC3\xA9" + std::string(4000, 'b');
+    EXPECT_EQ(ParseSettings("[INIT]\nMasterDir=" + longPath + "\n").masterDir, longPath);
 }
 
 TEST(ParseSettings, OptionIsReadAsAnInteger) {
@@ -98,7 +94,8 @@ TEST(SettingsFile, SaveReplacesTheFileAndLoadReadsItBack) {
     SetMode(path, 0600);
     ASSERT_TRUE(SaveSettingsFile(path, {"/m", "/s", 1, false}).ok());
     EXPECT_EQ(ReadFile(path),
-              "[Keep]\nme=1\n[INIT]\nMasterDir=/m\nSlaveDir=/s\nOption=1\nKeepVersions=0\n");
+              "[Keep]\nme=1\n[INIT]\nMasterDir=/m\nSlaveDir=/s\nOption=1\nKeepVersions=0\n"
+              "[History]\nMaster1=/m\nSlave1=/s\nOption1=1\n");
 #ifndef _WIN32
     EXPECT_EQ(ModeOf(path), 0600u);
 #endif
@@ -108,6 +105,45 @@ TEST(SettingsFile, SaveReplacesTheFileAndLoadReadsItBack) {
     EXPECT_FALSE(v.keepVersions);
     // No temporary file is left beside it.
     EXPECT_EQ(Snapshot(t.Path()).size(), 1u);
+}
+
+TEST(SettingsFile, TheHistoryKeepsTheLastTenPairsMostRecentFirstOnceEach) {
+    TempDir t;
+    const std::string path = t / "new/dirs/kelvad.ini";  // made on the first save
+    for (int run = 0; run < 13; ++run) {
+        const int n = run == 12 ? 5 : run;  // the fifth pair again, in the other mode
+        ASSERT_TRUE(SaveSettingsFile(path, {"/m" + std::to_string(n), "/s", run % 2}).ok());
+    }
+    const std::vector<SettingsPair> history = LoadSettingsFile(path).history;
+    ASSERT_EQ(history.size(), 10u);
+    EXPECT_EQ(history[0], (SettingsPair{"/m5", "/s", 0}));
+    EXPECT_EQ(history[1], (SettingsPair{"/m11", "/s", 1}));
+    EXPECT_EQ(history[9], (SettingsPair{"/m2", "/s", 0}));
+    // Lines of the section that are not its entries stay; numbers out of
+    // order, repeated directories and a pair missing its slave are read as such.
+    const std::string text =
+        "[history]\n; mine\nMaster2=/b\nSlave2=/t\nmaster1=/a\nSlave1=/s\nOption1=1\n"
+        "Master3=/a\nSlave3=/s\nMaster4=/c\nOther=x\n";
+    EXPECT_EQ(ParseSettings(text).history,
+              (std::vector<SettingsPair>{{"/a", "/s", 1}, {"/b", "/t", 0}}));
+    EXPECT_EQ(RecordPairUsed(text, {"/b", "/t", 1}),
+              "[history]\n; mine\nOther=x\nMaster1=/b\nSlave1=/t\nOption1=1\n"
+              "Master2=/a\nSlave2=/s\nOption2=1\n");
+}
+
+TEST(SettingsFile, TheWorkingDirectorysFileElseTheConfigurationDirectorys) {
+    TempDir t;
+    MakeDirs(t / "cwd");
+    ScopedWorkingDir cwd(t / "cwd");
+    ScopedHome home(t.Path());
+    ::setenv("XDG_CONFIG_HOME", (t / "config").c_str(), 1);
+    EXPECT_EQ(SettingsPath(), t / "config/kelvad/kelvad.ini");
+    ::setenv("XDG_CONFIG_HOME", "relative", 1);  // not absolute: not used
+    EXPECT_EQ(SettingsPath(), t / ".config/kelvad/kelvad.ini");
+    ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(SettingsPath(), t / ".config/kelvad/kelvad.ini");
+    WriteFile(t / "cwd/kelvad.ini", "");
+    EXPECT_EQ(SettingsPath(), "./kelvad.ini");
 }
 
 #ifndef _WIN32
@@ -122,13 +158,14 @@ TEST(SettingsFile, ALinkedSettingsFileIsUpdatedWhereItLives) {
 
 TEST(SettingsFile, AFileThatCannotBeWrittenIsReportedAndLeftAlone) {
     TempDir t;
-    const platform::Status missing =
-        SaveSettingsFile(t / "no/such/dir/kelvad.ini", {"/m", "/s", 0});
-    EXPECT_EQ(SettingsNotSavedText("./kelvad.ini", missing),
-              "Settings not saved: cannot write ./kelvad.ini (No such file or directory)");
+    WriteFile(t / "file", "");
+    const platform::Status below = SaveSettingsFile(t / "file/kelvad/kelvad.ini", {"/m", "/s", 0});
+    EXPECT_EQ(SettingsNotSavedText("./kelvad.ini", below),
+              "Settings not saved: cannot write ./kelvad.ini (Not a directory)");
     MakeDirs(t / "dir.ini");  // a directory where the file should be
     EXPECT_FALSE(SaveSettingsFile(t / "dir.ini", {"/m", "/s", 0}).ok());
-    EXPECT_EQ(Snapshot(t.Path()), (std::map<std::string, std::string>{{"dir.ini", "d"}}));
+    EXPECT_EQ(Snapshot(t.Path()),
+              (std::map<std::string, std::string>{{"dir.ini", "d"}, {"file", "f:"}}));
 }
 
 TEST(SettingsFile, ALinkToAnythingButTheUsersOwnRegularFileIsNeitherFollowedNorReplaced) {
