@@ -589,6 +589,34 @@ TEST(ActionListDialog, TheEndOfALongPathIsInViewOnEveryOpening) {
     }
 }
 
+TEST(ActionListDialog, OpensCentredOnItsOwnerTallEnoughForItsRows) {
+    CActionList plan;
+    for (int i = 0; i < 45; ++i) {
+        plan.push_back(std::make_unique<CAction>("f" + std::to_string(i), "~~~~", ACTION_CREATE));
+    }
+    wxDialog owner(nullptr, wxID_ANY, "owner", wxDefaultPosition, wxSize(400, 300));
+    owner.CentreOnScreen();
+    owner.Move(owner.GetPosition() - wxPoint(100, 0));  // the preview fits on the screen
+    owner.Show();
+    CActionListDlg preview(&owner);
+    preview.SetData(&plan, "/backup");
+    wxRect shown;
+    int listHeight = 0;
+    wxTimer timer;
+    timer.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+        shown = preview.GetScreenRect();
+        listHeight = preview.GetListControl()->GetClientSize().y;
+        preview.EndModal(wxID_CANCEL);
+    });
+    timer.StartOnce(300);
+    preview.ShowModal();
+    const wxPoint centre = owner.GetScreenRect().GetPosition() + owner.GetSize() / 2;
+    EXPECT_NEAR(shown.x + shown.width / 2, centre.x, 30);
+    EXPECT_NEAR(shown.y + shown.height / 2, centre.y, 30);
+    // Thirty rows, at least as high as their letters.
+    EXPECT_GE(listHeight, 30 * preview.GetListControl()->GetCharHeight());
+}
+
 TEST(ActionListDialog, AMillionLinesOpenAtOnce) {
     CActionList plan;
     plan.reserve(1000000);
