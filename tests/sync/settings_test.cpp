@@ -131,6 +131,7 @@ TEST(SettingsFile, TheHistoryKeepsTheLastTenPairsMostRecentFirstOnceEach) {
               "Master2=/a\nSlave2=/s\nOption2=1\n");
 }
 
+#ifndef _WIN32
 TEST(SettingsFile, TheWorkingDirectorysFileElseTheConfigurationDirectorys) {
     TempDir t;
     MakeDirs(t / "cwd");
@@ -145,8 +146,6 @@ TEST(SettingsFile, TheWorkingDirectorysFileElseTheConfigurationDirectorys) {
     WriteFile(t / "cwd/kelvad.ini", "");
     EXPECT_EQ(SettingsPath(), "./kelvad.ini");
 }
-
-#ifndef _WIN32
 TEST(SettingsFile, ALinkedSettingsFileIsUpdatedWhereItLives) {
     TempDir t;
     WriteFile(t / "real.ini", "");
