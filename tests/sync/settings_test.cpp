@@ -107,20 +107,8 @@ TEST(SettingsFile, SaveReplacesTheFileAndLoadReadsItBack) {
     EXPECT_EQ(Snapshot(t.Path()).size(), 1u);
 }
 
-TEST(SettingsFile, TheHistoryKeepsTheLastTenPairsMostRecentFirstOnceEach) {
-    TempDir t;
-    const std::string path = t / "new/dirs/kelvad.ini";  // made on the first save
-    for (int run = 0; run < 13; ++run) {
-        const int n = run == 12 ? 5 : run;  // the fifth pair again, in the other mode
-        ASSERT_TRUE(SaveSettingsFile(path, {"/m" + std::to_string(n), "/s", run % 2}).ok());
-    }
-    const std::vector<SettingsPair> history = LoadSettingsFile(path).history;
-    ASSERT_EQ(history.size(), 10u);
-    EXPECT_EQ(history[0], (SettingsPair{"/m5", "/s", 0}));
-    EXPECT_EQ(history[1], (SettingsPair{"/m11", "/s", 1}));
-    EXPECT_EQ(history[9], (SettingsPair{"/m2", "/s", 0}));
-    // Lines of the section that are not its entries stay; numbers out of
-    // order, repeated directories and a pair missing its slave are read as such.
+TEST(SettingsFile, TheHistoryIsNumberedFromTheLastPairAndKeepsTheSectionsOtherLines) {
+    // Numbers out of order, repeated directories and a pair missing its slave.
     const std::string text =
         "[history]\n; mine\nMaster2=/b\nSlave2=/t\nmaster1=/a\nSlave1=/s\nOption1=1\n"
         "Master3=/a\nSlave3=/s\nMaster4=/c\nOther=x\n";
@@ -132,20 +120,6 @@ TEST(SettingsFile, TheHistoryKeepsTheLastTenPairsMostRecentFirstOnceEach) {
 }
 
 #ifndef _WIN32
-TEST(SettingsFile, TheWorkingDirectorysFileElseTheConfigurationDirectorys) {
-    TempDir t;
-    MakeDirs(t / "cwd");
-    ScopedWorkingDir cwd(t / "cwd");
-    ScopedHome home(t.Path());
-    ::setenv("XDG_CONFIG_HOME", (t / "config").c_str(), 1);
-    EXPECT_EQ(SettingsPath(), t / "config/kelvad/kelvad.ini");
-    ::setenv("XDG_CONFIG_HOME", "relative", 1);  // not absolute: not used
-    EXPECT_EQ(SettingsPath(), t / ".config/kelvad/kelvad.ini");
-    ::unsetenv("XDG_CONFIG_HOME");
-    EXPECT_EQ(SettingsPath(), t / ".config/kelvad/kelvad.ini");
-    WriteFile(t / "cwd/kelvad.ini", "");
-    EXPECT_EQ(SettingsPath(), "./kelvad.ini");
-}
 TEST(SettingsFile, ALinkedSettingsFileIsUpdatedWhereItLives) {
     TempDir t;
     WriteFile(t / "real.ini", "");
