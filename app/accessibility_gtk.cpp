@@ -33,19 +33,31 @@ void ForgetLabelledControls(AtkObject* labelObject) {
     g_object_unref(relations);
 }
 
+// What a screen reader reads of a control: a field with a list (a combo box)
+// is read as the field inside it.
+GtkWidget* ReadWidget(wxWindow* control) {
+    GtkWidget* widget = control->GetHandle();
+    if (widget != nullptr && GTK_IS_COMBO_BOX(widget) &&
+        gtk_combo_box_get_has_entry(GTK_COMBO_BOX(widget))) {
+        return gtk_bin_get_child(GTK_BIN(widget));
+    }
+    return widget;
+}
+
 }  // namespace
 
 void SetAccessibleLabel(wxWindow* label, wxWindow* control) {
     GtkWidget* gtkLabel = LabelWidget(label);
-    if (gtkLabel == nullptr || control->GetHandle() == nullptr) {
+    GtkWidget* field = ReadWidget(control);
+    if (gtkLabel == nullptr || field == nullptr) {
         return;
     }
     ForgetLabelledControls(gtk_widget_get_accessible(gtkLabel));
-    gtk_label_set_mnemonic_widget(GTK_LABEL(gtkLabel), control->GetHandle());
+    gtk_label_set_mnemonic_widget(GTK_LABEL(gtkLabel), field);
     AddAccessibleGroupLabel(label, control);
     // A field has no text of its own to be named by: it takes the label's,
     // without the colon.
-    AtkObject* controlObject = gtk_widget_get_accessible(control->GetHandle());
+    AtkObject* controlObject = gtk_widget_get_accessible(field);
     const char* name = atk_object_get_name(controlObject);
     if (name == nullptr || *name == '\0') {
         std::string text = gtk_label_get_text(GTK_LABEL(gtkLabel));
@@ -58,11 +70,11 @@ void SetAccessibleLabel(wxWindow* label, wxWindow* control) {
 
 void AddAccessibleGroupLabel(wxWindow* label, wxWindow* control) {
     GtkWidget* gtkLabel = LabelWidget(label);
-    if (gtkLabel == nullptr || control->GetHandle() == nullptr) {
+    if (gtkLabel == nullptr || ReadWidget(control) == nullptr) {
         return;
     }
     AtkObject* labelObject = gtk_widget_get_accessible(gtkLabel);
-    AtkObject* controlObject = gtk_widget_get_accessible(control->GetHandle());
+    AtkObject* controlObject = gtk_widget_get_accessible(ReadWidget(control));
     atk_object_add_relationship(controlObject, ATK_RELATION_LABELLED_BY, labelObject);
     atk_object_add_relationship(labelObject, ATK_RELATION_LABEL_FOR, controlObject);
 }

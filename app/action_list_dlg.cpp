@@ -29,8 +29,13 @@ private:
     const CActionListDlg* m_owner;
 };
 
+namespace {
+// The rows the preview opens tall enough for, where the plan has as many.
+constexpr size_t kRowsShown = 30;
+}  // namespace
+
 CActionListDlg::CActionListDlg(wxWindow* parent)
-    : wxDialog(parent, IDD_ACTION_LIST, "Action List", wxPoint(0, 0), wxDefaultSize,
+    : wxDialog(parent, IDD_ACTION_LIST, "Action List", wxDefaultPosition, wxDefaultSize,
                wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxRESIZE_BORDER) {
     SetUpKelvadDialog(this, 226, 135);
     auto* ok = new wxButton(this, wxID_OK, "OK", DlgPos(this, 3, 109), DlgSize(this, 46, 14));
@@ -92,6 +97,20 @@ int CActionListDlg::ShowModal() {
         const int room = wxGetClientDisplayRect().width - GetSize().x;
         SetClientSize(GetClientSize() +
                       wxSize(std::min(missing + DlgSize(this, 4, 0).x, std::max(room, 0)), 0));
+    }
+    // Tall enough for its rows (a plan of many, most of the screen's height),
+    // and over the main dialog rather than in a corner of the screen.
+    const int rowHeight = m_list->GetCharHeight() * 3 / 2 + 4;
+    const int rowsWanted = static_cast<int>(std::min<size_t>(GetLineCount(), kRowsShown));
+    const int taller = std::min(rowsWanted * rowHeight + rowHeight / 2 - m_list->GetSize().y,
+                                wxGetClientDisplayRect().height * 3 / 4 - GetSize().y);
+    if (taller > 0) {
+        SetClientSize(GetClientSize() + wxSize(0, taller));
+    }
+    if (GetParent() != nullptr && GetParent()->IsShown()) {
+        CentreOnParent();
+    } else {
+        CentreOnScreen();
     }
     if (m_model == nullptr) {
         m_model = new ActionListModel(this);

@@ -13,6 +13,8 @@ enum : int {
     IDC_SCANNING = 1009,  // the main dialog's line shown while the trees are scanned
     IDC_PROGRESS = 1010,
     IDC_KEEP_VERSIONS = 1011,  // the main dialog's "Keep deleted and replaced files"
+    IDC_MASTER_BROWSE = 1012,  // the "..." beside the master field
+    IDC_SLAVE_BROWSE = 1013,   // the "..." beside the slave field
     IDM_ABOUTBOX = 0x0010,     // the About item of the main dialog's menu
 };
 

@@ -2,6 +2,7 @@
 
 #include <wx/button.h>
 #include <wx/dir.h>
+#include <wx/dirdlg.h>
 #include <wx/dnd.h>
 #include <wx/menu.h>
 #include <wx/statbox.h>
@@ -16,12 +17,14 @@
 #include "app/ids.h"
 #include "app/ui_common.h"
 #include "exec/keeper.h"
+#include "platform/file_ops.h"
 #include "platform/path_compare.h"
 #include "platform/trash.h"
 #include "res/strings.h"
 #include "sync/display_text.h"
 #include "sync/run_log.h"
 #include "sync/settings.h"
+#include "sync/start_request.h"
 
 namespace {
 
@@ -38,11 +41,16 @@ constexpr const char* kHelpText =
     "changes nothing.\n\n"
     "{keeping}"
     "{names}"
+    "The small button beside a field opens the folder chooser, and a path typed in a field "
+    "offers the directories it may go on to (\"~\" is your home directory). The master "
+    "field's list (Alt+Down) offers the last ten pairs that ran; choosing one fills both "
+    "fields and the mode.\n\n"
     "While the trees are scanned, Escape or Close stops the scan. Tab moves between the "
-    "fields, the modes, the check box and the buttons; Enter starts; the menu key or a right "
-    "click on the dialog offers About.\n\n"
-    "A successful run remembers the directories, the mode and the check box in kelvad.ini in "
-    "the directory Kelvad was started from, and ends Kelvad.";
+    "fields, their buttons, the modes, the check box and the buttons; Enter starts; the menu "
+    "key or a right click on the dialog offers About.\n\n"
+    "A successful run remembers the directories, the mode and the check box in {settings} "
+    "(in kelvad.ini in the directory Kelvad was started from, when that directory holds one), "
+    "and ends Kelvad.";
 
 // "Keep deleted and replaced files", in dialog units, in line with the radio
 // buttons. Between the Options box (down to 110), the line shown while
@@ -54,6 +62,13 @@ constexpr int kKeepBoxY = 157;
 constexpr int kKeepBoxCx = 130;
 constexpr int kKeepBoxCy = 11;
 constexpr int kDialogCy = 163 + (kKeepBoxY - 151) + kKeepBoxCy;
+
+// The "..." button beside each field, in the room right of the fields (which
+// end at 174): the dialog keeps its width.
+constexpr int kBrowseX = 177;
+constexpr int kBrowseCx = 24;
+constexpr const char* kBrowseMaster = "Browse for the master directory";
+constexpr const char* kBrowseSlave = "Browse for the slave directory";
 
 // The help, with where this system keeps what a run takes away and what its
 // names are like.
@@ -69,8 +84,12 @@ std::string HelpText() {
               "at the slave's root, kept " +
                   std::to_string(kDefaultKeepDays) +
                   " days; copy a file back from the dated folder to restore it.\n\n");
+    const std::string settings =
+        WithPlaceFilled(keeping, "{settings}",
+                        WithNativeSeparators(std::string(platform::kConfigDirectoryShown) + "/" +
+                                             platform::kProgramFolder + "/kelvad.ini"));
     return WithPlaceFilled(
-        keeping, "{names}",
+        settings, "{names}",
         platform::kNamesIgnoreCase
             ? "Symbolic links, junctions and other reparse points are neither copied, followed "
               "nor deleted. Names are matched ignoring letter case, as Windows does: a file "
@@ -80,7 +99,9 @@ std::string HelpText() {
 }
 
 // Completes a directory name as it is typed: the directories in the typed
-// path's directory whose names begin with what follows its last separator.
+// path's directory whose names begin with what follows its last separator,
+// each as typed up to that separator ("~/Doc" gives "~/Documents": the
+// completion must begin with what was typed, "~" being read as the home).
 class DirectoryCompleter : public wxTextCompleterSimple {
 public:
     void GetCompletions(const wxString& prefix, wxArrayString& res) override {
@@ -93,7 +114,8 @@ public:
         const size_t slash = static_cast<size_t>(found);
         // The root of a file system, or of a drive ("C:\\"), keeps its separator.
         const bool root = slash == 0 || (slash == 2 && prefix[1] == ':');
-        const wxString dirPath = root ? prefix.Left(slash + 1) : prefix.Left(slash);
+        const wxString dirPath =
+            ToWx(ExpandHome(FromWx(root ? prefix.Left(slash + 1) : prefix.Left(slash))));
         const wxString start = prefix.Mid(slash + 1);
         wxDir dir;
         if (!wxDir::Exists(dirPath) || !dir.Open(dirPath)) {
@@ -111,7 +133,7 @@ public:
 // A folder dropped on a field from a file manager puts its path there.
 class PathDropTarget : public wxFileDropTarget {
 public:
-    explicit PathDropTarget(wxTextCtrl* edit) : m_edit(edit) {}
+    explicit PathDropTarget(wxTextEntry* edit) : m_edit(edit) {}
     bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& paths) override {
         if (paths.empty()) {
             return false;
@@ -122,8 +144,13 @@ public:
     }
 
 private:
-    wxTextCtrl* m_edit;
+    wxTextEntry* m_edit;
 };
+
+// What a history entry shows in the master field's list.
+wxString PairText(const SettingsPair& pair) {
+    return ToWx(pair.masterDir) + wxString::FromUTF8("  \u2192  ") + ToWx(pair.slaveDir);
+}
 
 }  // namespace
 
@@ -136,7 +163,11 @@ CSyncDlg::CSyncDlg(wxWindow* parent)
     LoadSettings();
     UpdateData(false);
     CentreOnScreen();
-    start->SetFocus();
+    // The first field still to fill, or Start when both are.
+    wxWindow* first = m_masterEdit->GetValue().empty()  ? static_cast<wxWindow*>(m_masterEdit)
+                      : m_slaveEdit->GetValue().empty() ? static_cast<wxWindow*>(m_slaveEdit)
+                                                        : static_cast<wxWindow*>(start);
+    first->SetFocus();
 }
 
 wxButton* CSyncDlg::CreateControls() {
@@ -148,10 +179,17 @@ wxButton* CSyncDlg::CreateControls() {
         new wxButton(this, wxID_OK, "Start", DlgPos(this, 13, 137), DlgSize(this, 50, 14));
     m_close =
         new wxButton(this, wxID_CANCEL, "Close", DlgPos(this, 163, 137), DlgSize(this, 50, 14));
-    m_masterEdit =
-        new wxTextCtrl(this, IDC_MASTER_DIR, "", DlgPos(this, 67, 14), DlgSize(this, 107, 12));
+    // Each field is followed by its button in the tab order.
+    m_masterEdit = new wxComboBox(this, IDC_MASTER_DIR, "", DlgPos(this, 67, 14),
+                                  DlgSize(this, 107, 12), 0, nullptr, wxCB_DROPDOWN);
+    m_masterBrowse = new wxButton(this, IDC_MASTER_BROWSE, "...", DlgPos(this, kBrowseX, 14),
+                                  DlgSize(this, kBrowseCx, 12));
     m_slaveEdit =
         new wxTextCtrl(this, IDC_SLAVE_DIR, "", DlgPos(this, 67, 33), DlgSize(this, 107, 12));
+    m_slaveBrowse = new wxButton(this, IDC_SLAVE_BROWSE, "...", DlgPos(this, kBrowseX, 33),
+                                 DlgSize(this, kBrowseCx, 12));
+    m_masterBrowse->SetToolTip(kBrowseMaster);
+    m_slaveBrowse->SetToolTip(kBrowseSlave);
     auto* masterLabel = new wxStaticText(this, wxID_ANY, "Kelvad Master:", DlgPos(this, 0, 15),
                                          DlgSize(this, 63, 8), wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
     auto* slaveLabel = new wxStaticText(this, wxID_ANY, "Kelvad Slave:", DlgPos(this, 1, 35),
@@ -173,10 +211,10 @@ wxButton* CSyncDlg::CreateControls() {
         DlgSize(this, 200, 8), wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
     m_scanningLine->Hide();
     start->SetDefault();
-    for (wxTextCtrl* edit : {m_masterEdit, m_slaveEdit}) {
-        edit->AutoComplete(new DirectoryCompleter);
-        edit->SetDropTarget(new PathDropTarget(edit));
-    }
+    m_masterEdit->AutoComplete(new DirectoryCompleter);
+    m_masterEdit->SetDropTarget(new PathDropTarget(m_masterEdit));
+    m_slaveEdit->AutoComplete(new DirectoryCompleter);
+    m_slaveEdit->SetDropTarget(new PathDropTarget(m_slaveEdit));
     // The template creates each field before its label, which the toolkit, when
     // the window is realised, takes for the label of whatever follows: mixing up
     // master and slave could delete data, so each control is named explicitly,
@@ -194,6 +232,8 @@ wxButton* CSyncDlg::CreateControls() {
             AddAccessibleGroupLabel(options, m_preview);
             HideFromScreenReaders(m_noMode);
             SetAccessibleName(m_keepBox, "Keep deleted and replaced files");
+            SetAccessibleName(m_masterBrowse, kBrowseMaster);
+            SetAccessibleName(m_slaveBrowse, kBrowseSlave);
             SetAccessibleStatusLine(m_scanningLine);
         });
     });
@@ -219,10 +259,19 @@ void CSyncDlg::BindEvents(wxButton* start) {
         }
         Destroy();
     });
-    m_masterEdit->Bind(wxEVT_TEXT,
-                       [this](wxCommandEvent&) { LimitTyping(m_masterEdit, m_lastMaster); });
-    m_slaveEdit->Bind(wxEVT_TEXT,
-                      [this](wxCommandEvent&) { LimitTyping(m_slaveEdit, m_lastSlave); });
+    // The completion of what is typed hears the fields' text events: a handler
+    // of them here would have to pass them on.
+    m_masterBrowse->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {
+        BrowseFor(m_masterEdit, m_masterEdit, "Choose the master directory");
+    });
+    m_slaveBrowse->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {
+        BrowseFor(m_slaveEdit, m_slaveEdit, "Choose the slave directory");
+    });
+    m_masterEdit->Bind(wxEVT_COMBOBOX, [this](wxCommandEvent& event) {
+        if (event.GetSelection() != wxNOT_FOUND) {
+            UsePair(static_cast<size_t>(event.GetSelection()));
+        }
+    });
     Bind(wxEVT_CONTEXT_MENU, [this](wxContextMenuEvent& event) {
         if (event.GetEventObject() == m_masterEdit || event.GetEventObject() == m_slaveEdit) {
             event.Skip();  // the fields keep their own menu: Cut, Copy, Paste, Select All
@@ -263,61 +312,78 @@ wxRadioButton* CSyncDlg::GetModeButton(int option) const {
     return option == 0 ? m_justDoIt : option == 1 ? m_preview : m_noMode;
 }
 
-void CSyncDlg::LimitTyping(wxTextCtrl* edit, wxString& lastValue) {
-    // Typing stops at kMaxDirChars characters, but a longer value loaded from the settings
-    // file is shown whole (a hard limit on the control would cut it).
-    const wxString value = edit->GetValue();
-    if (value.length() > kMaxDirChars && value.length() > lastValue.length()) {
-        const long point = edit->GetInsertionPoint();
-        edit->ChangeValue(lastValue);
-        edit->SetInsertionPoint(std::min<long>(point - 1, static_cast<long>(lastValue.length())));
-        wxBell();
+void CSyncDlg::BrowseFor(wxTextEntry* edit, wxWindow* field, const char* message) {
+    // The chooser opens on the typed directory, or on the nearest one above it
+    // that exists (a slave still to be made), or on the home directory.
+    std::string start = ExpandHome(FromWx(edit->GetValue()));
+    while (!start.empty() && !platform::IsDirectoryPath(start)) {
+        const std::string parent = platform::ParentOf(start);
+        start = parent != start && parent != "." ? parent : std::string();
+    }
+    if (start.empty()) {
+        start = platform::HomeDirectory();
+    }
+    wxDirDialog chooser(this, message, ToWx(start));  // which may make a new folder
+    if (chooser.ShowModal() == wxID_OK && !chooser.GetPath().empty()) {
+        edit->ChangeValue(chooser.GetPath());
+        edit->SetInsertionPointEnd();
+    }
+    field->SetFocus();
+}
+
+void CSyncDlg::UsePair(size_t index) {
+    if (index >= m_history.size()) {
         return;
     }
-    lastValue = value;
+    const SettingsPair pair = m_history[index];
+    m_slaveEdit->ChangeValue(ToWx(pair.slaveDir));
+    GetModeButton(pair.option == 0 || pair.option == 1 ? pair.option : -1)->SetValue(true);
+    m_masterEdit->ChangeValue(ToWx(pair.masterDir));
+    // The list puts the entry's own text into the field once this returns, on
+    // some systems: the master is put back after it.
+    CallAfter([this, master = pair.masterDir] {
+        m_masterEdit->ChangeValue(ToWx(master));
+        m_masterEdit->SetInsertionPointEnd();
+    });
 }
 
 bool CSyncDlg::UpdateData(bool saveAndValidate) {
     if (!saveAndValidate) {
-        m_lastMaster = ToWx(m_masterDir);
-        m_lastSlave = ToWx(m_slaveDir);
-        m_masterEdit->ChangeValue(m_lastMaster);
-        m_slaveEdit->ChangeValue(m_lastSlave);
+        m_masterEdit->ChangeValue(ToWx(m_masterDir));
+        m_slaveEdit->ChangeValue(ToWx(m_slaveDir));
         GetModeButton(m_option == 0 || m_option == 1 ? m_option : -1)->SetValue(true);
         m_keepBox->SetValue(m_keepVersions);
         return true;
     }
-    for (wxTextCtrl* edit : {m_masterEdit, m_slaveEdit}) {
-        const wxString value = edit->GetValue();
-        (edit == m_masterEdit ? m_masterDir : m_slaveDir) = FromWx(value);
-        if (value.length() > kMaxDirChars) {
-            KelvadMessageBox(
-                this, "Please enter no more than " + std::to_string(kMaxDirChars) + " characters.");
-            edit->SetFocus();
-            edit->SelectAll();
-            return false;
-        }
-    }
+    // Paths of any length are taken whole.
+    m_masterDir = FromWx(m_masterEdit->GetValue());
+    m_slaveDir = FromWx(m_slaveEdit->GetValue());
     m_option = m_justDoIt->GetValue() ? 0 : m_preview->GetValue() ? 1 : -1;
     m_keepVersions = m_keepBox->GetValue();
     return true;
 }
 
 void CSyncDlg::LoadSettings() {
-    const SettingsValues values = LoadSettingsFile(kSettingsFile);
+    m_settingsPath = SettingsPath();
+    const SettingsValues values = LoadSettingsFile(m_settingsPath);
     m_masterDir = values.masterDir;
     m_slaveDir = values.slaveDir;
     m_option = values.option;
     m_keepVersions = values.keepVersions;
+    m_history = values.history;
+    m_masterEdit->Clear();
+    for (const SettingsPair& pair : m_history) {
+        m_masterEdit->Append(PairText(pair));
+    }
 }
 
 void CSyncDlg::SaveSettings() {
     // A settings file that cannot be written does not keep the run from
     // ending, but it is said, once.
     const platform::Status saved = SaveSettingsFile(
-        kSettingsFile, SettingsValues{m_masterDir, m_slaveDir, m_option, m_keepVersions});
+        m_settingsPath, SettingsValues{m_masterDir, m_slaveDir, m_option, m_keepVersions});
     if (!saved.ok()) {
-        KelvadMessageBox(this, SettingsNotSavedText(kSettingsFile, saved), "Kelvad");
+        KelvadMessageBox(this, SettingsNotSavedText(m_settingsPath, saved), "Kelvad");
     }
 }
 

@@ -1,10 +1,13 @@
-// The main dialog: the master and slave directories, the run mode, whether to
-// keep what a run takes away, Start and Close. Start runs one request (OnStart, through
+// The main dialog: the master and slave directories, each with a button that
+// opens the folder chooser and completion of what is typed, the master's list
+// of the last pairs run, the run mode, whether to keep what a run takes away,
+// Start and Close. Start runs one request (OnStart, through
 // DialogRequestHost); a successful run saves the settings and ends the application.
 #pragma once
 
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/combobox.h>
 #include <wx/dialog.h>
 #include <wx/radiobut.h>
 #include <wx/stattext.h>
@@ -12,8 +15,10 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/tree_root.h"
+#include "sync/settings.h"
 
 class CSyncDlg : public wxDialog {
 public:
@@ -21,14 +26,20 @@ public:
     explicit CSyncDlg(wxWindow* parent);
 
     // Moves the fields into the controls (false) or the controls into the
-    // fields (true). From the controls, a directory longer than 128 characters
-    // fails: its message is shown, that edit gets the focus with its text
-    // selected, the fields after it keep their values, and false is returned.
+    // fields (true), paths whole whatever their length; returns true.
     bool UpdateData(bool saveAndValidate);
 
-    // Reads / writes the four fields from / to "./kelvad.ini".
+    // Reads the four fields and the history from the settings file
+    // (SettingsPath, chosen here once) / writes the four fields there and
+    // records their pair in its history. A file that cannot be written is said
+    // in a message box.
     void LoadSettings();
     void SaveSettings();
+    const std::string& GetSettingsPath() const { return m_settingsPath; }
+
+    // Fills both fields and the mode from entry `index` of the history, as
+    // choosing it in the master field's list does.
+    void UsePair(size_t index);
 
     // One Start request: validate, scan, compare, preview, execute.
     void OnStart();
@@ -45,7 +56,7 @@ public:
     // True once a successful run has ended the dialog.
     bool HasFinished() const { return m_finished; }
 
-    wxTextCtrl* GetMasterEdit() const { return m_masterEdit; }
+    wxComboBox* GetMasterEdit() const { return m_masterEdit; }
     wxStaticText* GetScanningLine() const { return m_scanningLine; }
     wxTextCtrl* GetSlaveEdit() const { return m_slaveEdit; }
     wxRadioButton* GetModeButton(int option) const;
@@ -59,9 +70,6 @@ public:
     // versions folder where the system has none) instead of being destroyed.
     bool m_keepVersions = true;
 
-    // An edit takes at most this many typed characters.
-    static constexpr size_t kMaxDirChars = 128;
-
 protected:
     // Ends the application after a successful run.
     virtual void EndApplication();
@@ -74,18 +82,22 @@ private:
     wxButton* CreateControls();
     // What each control and key does.
     void BindEvents(wxButton* start);
-    void LimitTyping(wxTextCtrl* edit, wxString& lastValue);
+    // Opens the folder chooser on what `edit` holds, and puts the directory
+    // chosen there; `field` gets the focus back.
+    void BrowseFor(wxTextEntry* edit, wxWindow* field, const char* message);
 
-    wxTextCtrl* m_masterEdit = nullptr;   // 1002
+    wxComboBox* m_masterEdit = nullptr;   // 1002, its list the history
     wxTextCtrl* m_slaveEdit = nullptr;    // 1003
+    wxButton* m_masterBrowse = nullptr;   // "...", 1012
+    wxButton* m_slaveBrowse = nullptr;    // "...", 1013
     wxRadioButton* m_justDoIt = nullptr;  // 1005
     wxRadioButton* m_preview = nullptr;   // 1006
     wxRadioButton* m_noMode = nullptr;    // hidden: neither mode selected
     wxCheckBox* m_keepBox = nullptr;      // 1011
     wxButton* m_close = nullptr;
     wxStaticText* m_scanningLine = nullptr;  // shown only while the trees are scanned
-    wxString m_lastMaster;
-    wxString m_lastSlave;
+    std::string m_settingsPath;
+    std::vector<SettingsPair> m_history;
     bool m_finished = false;
     bool m_scanning = false;
     bool m_stopRequested = false;

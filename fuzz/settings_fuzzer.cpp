@@ -1,6 +1,6 @@
 // libFuzzer target: the settings-file reader and writer on arbitrary text. The
 // reader must never fail, the writer must keep every line it does not own, and
-// what is written must read back.
+// what is written, the history too, must read back.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,7 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     const SettingsValues read = ParseSettings(text);
-    if (read.masterDir.size() > kSettingsReadLimit || read.slaveDir.size() > kSettingsReadLimit) {
+    if (read.history.size() > kHistoryLength) {
         std::abort();
     }
     // Values without line breaks, short enough to read back whole.
@@ -33,6 +33,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     // A second save of the same values changes nothing more.
     if (UpdateSettings(updated, values) != updated) {
+        std::abort();
+    }
+    // The pair recorded comes first in the history, and once.
+    const SettingsPair pair{" /master", values.slaveDir, values.option};
+    const std::string recorded = RecordPairUsed(updated, pair);
+    const std::vector<SettingsPair> history = ParseSettings(recorded).history;
+    if (history.empty() || history[0] != pair || RecordPairUsed(recorded, pair) != recorded ||
+        ParseSettings(recorded).slaveDir != values.slaveDir) {
         std::abort();
     }
     return 0;

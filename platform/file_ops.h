@@ -92,6 +92,13 @@ enum class MissingFile { Make, Refuse };
 Result<int> OpenForAppend(const std::string& path, MissingDirectories missing,
                           MissingFile missingFile = MissingFile::Make);
 
+// Makes the directories on the way to the file `path` that are missing, each
+// with mode 0700 (the user's own, as settings and logs want); links on the way
+// are followed as OpenForAppend follows them. Fails with the error of the
+// first directory that could neither be made nor opened (ENOTDIR for a file
+// on the way, EACCES), leaving those made before it.
+Status MakeParentDirectories(const std::string& path);
+
 // Renames the file `from` to `to` in the same directory, replacing what `to`
 // names; a link at either name is renamed, never followed.
 Status RenameReplacing(const std::string& from, const std::string& to);
@@ -135,6 +142,16 @@ std::string HomeDirectory();
 std::string StateDirectory();
 std::string StateDirectoryUnknown();
 extern const char* const kStateDirectoryShown;
+
+// Where a program keeps the user's settings: $XDG_CONFIG_HOME when it is an
+// absolute path, else ~/.config (on Windows %APPDATA%); empty when neither is
+// known, or when the home directory does not exist. kConfigDirectoryShown is
+// how the usual one is written for the user, kProgramFolder the name of
+// Kelvad's own folder in it and in the state directory as the system's
+// programs name theirs ("kelvad"; "Kelvad" on Windows).
+std::string ConfigDirectory();
+extern const char* const kConfigDirectoryShown;
+extern const char* const kProgramFolder;
 
 // The local time of `when`, as the user's clock shows it.
 std::tm LocalTime(std::time_t when);

@@ -275,12 +275,9 @@ Result<int> OpenDirectoryStep(int dir, const std::string& name, MissingDirectori
     return fd;
 }
 
-}  // namespace
-
-Result<int> OpenForAppend(const std::string& path, MissingDirectories missing,
-                          MissingFile missingFile) {
-    // The directories are opened one by one from the first, each beneath the
-    // last, so none of them is looked up again by its whole path.
+// The directory that holds `path`, opened one name at a time from the first,
+// each beneath the last, so none of them is looked up again by its whole path.
+Result<int> OpenParentDirectory(const std::string& path, MissingDirectories missing) {
     int dir = ::open(!path.empty() && path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) {
         return Status::FromErrno("open");
@@ -300,6 +297,28 @@ Result<int> OpenForAppend(const std::string& path, MissingDirectories missing,
         }
         dir = *next;
     }
+    return dir;
+}
+
+}  // namespace
+
+Status MakeParentDirectories(const std::string& path) {
+    const Result<int> dir = OpenParentDirectory(path, MissingDirectories::Make);
+    if (!dir.ok()) {
+        return dir.status();
+    }
+    ::close(*dir);
+    return {};
+}
+
+Result<int> OpenForAppend(const std::string& path, MissingDirectories missing,
+                          MissingFile missingFile) {
+    const Result<int> parent = OpenParentDirectory(path, missing);
+    if (!parent.ok()) {
+        return parent.status();
+    }
+    const int dir = *parent;
+    const size_t last = path.rfind('/');
     const std::string name = last == std::string::npos ? path : path.substr(last + 1);
     // O_NONBLOCK: a FIFO in its place must not hold the run until someone reads.
     const int create = missingFile == MissingFile::Make ? O_CREAT : 0;
@@ -403,6 +422,19 @@ std::string StateDirectoryUnknown() {
 }
 
 const char* const kStateDirectoryShown = "~/.local/state";
+
+std::string ConfigDirectory() {
+    const std::string config = EnvironmentVariable("XDG_CONFIG_HOME");
+    if (!config.empty() && config[0] == '/') {
+        return config;
+    }
+    const std::string home = HomeDirectory();
+    return !home.empty() && home[0] == '/' && IsDirectoryPath(home) ? home + "/.config"
+                                                                    : std::string();
+}
+
+const char* const kConfigDirectoryShown = "~/.config";
+const char* const kProgramFolder = "kelvad";
 
 std::tm LocalTime(std::time_t when) {
     std::tm local{};

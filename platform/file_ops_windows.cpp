@@ -261,18 +261,25 @@ Status WriteFileAtomically(const std::string& path, const std::string& content) 
     return status;
 }
 
+Status MakeParentDirectories(const std::string& path) {
+    const std::wstring wide = win::LongPath(path);
+    // Each directory after the \\?\X:\ (or \\?\UNC\server\share\) part.
+    for (size_t slash = wide.find(L'\\', 7); slash != std::wstring::npos;
+         slash = wide.find(L'\\', slash + 1)) {
+        if (!::CreateDirectoryW(wide.substr(0, slash).c_str(), nullptr) &&
+            ::GetLastError() != ERROR_ALREADY_EXISTS && ::GetLastError() != ERROR_ACCESS_DENIED) {
+            return win::FromLastError("CreateDirectoryW");
+        }
+    }
+    return {};
+}
+
 Result<int> OpenForAppend(const std::string& path, MissingDirectories missing,
                           MissingFile missingFile) {
     const std::wstring wide = win::LongPath(path);
     if (missing == MissingDirectories::Make) {
-        // Each directory after the \\?\X:\ (or \\?\UNC\server\share\) part.
-        for (size_t slash = wide.find(L'\\', 7); slash != std::wstring::npos;
-             slash = wide.find(L'\\', slash + 1)) {
-            if (!::CreateDirectoryW(wide.substr(0, slash).c_str(), nullptr) &&
-                ::GetLastError() != ERROR_ALREADY_EXISTS &&
-                ::GetLastError() != ERROR_ACCESS_DENIED) {
-                return win::FromLastError("CreateDirectoryW");
-            }
+        if (const Status made = MakeParentDirectories(path); !made.ok()) {
+            return made;
         }
     }
     HANDLE handle =
@@ -368,6 +375,13 @@ std::string StateDirectoryUnknown() {
 }
 
 const char* const kStateDirectoryShown = "%LOCALAPPDATA%";
+
+std::string ConfigDirectory() {
+    return EnvironmentVariable("APPDATA");
+}
+
+const char* const kConfigDirectoryShown = "%APPDATA%";
+const char* const kProgramFolder = "Kelvad";
 
 std::tm LocalTime(std::time_t when) {
     std::tm local{};

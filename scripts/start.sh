@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and starts Kelvad in the current directory
-# (its settings file, kelvad.ini, lives in the directory it is started from).
+# (its settings file is ~/.config/kelvad/kelvad.ini, or kelvad.ini in that directory when it holds one).
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 "$here/scripts/install-deps.sh"

@@ -1,5 +1,6 @@
 #include "sync/settings.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 
 #include "platform/file_ops.h"
 #include "platform/path_compare.h"
+#include "sync/display_text.h"
 
 namespace {
 
@@ -93,27 +95,6 @@ bool Entry(const std::string& line, std::string& key, std::string& value) {
     return !key.empty();
 }
 
-// Cuts to at most `limit` bytes, dropping a UTF-8 sequence that the cut would split.
-std::string CutUtf8(const std::string& s, size_t limit) {
-    if (s.size() <= limit) {
-        return s;
-    }
-    size_t end = limit;
-    // Step back over continuation bytes to the lead byte of the last character.
-    size_t lead = end;
-    while (lead > 0 && (static_cast<unsigned char>(s[lead - 1]) & 0xC0) == 0x80 && end - lead < 3) {
-        --lead;
-    }
-    if (lead > 0) {
-        const unsigned char c = static_cast<unsigned char>(s[lead - 1]);
-        const size_t need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-        if (c >= 0xC0 && end - (lead - 1) < need) {
-            end = lead - 1;
-        }
-    }
-    return s.substr(0, end);
-}
-
 int ParseInt(const std::string& value) {
     const std::string t = Trim(value);
     char* end = nullptr;
@@ -135,13 +116,85 @@ std::string OneLine(const std::string& value) {
     return cut == std::string::npos ? value : value.substr(0, cut);
 }
 
+// Which key of a history entry `key` is ("Master3": 0, "Slave3": 1, "Option3": 2)
+// and its number (3); a number of 0 for any other key.
+struct HistoryKey {
+    int kind = -1;
+    size_t number = 0;
+};
+
+HistoryKey ParseHistoryKey(const std::string& key) {
+    static constexpr const char* kKinds[] = {"Master", "Slave", "Option"};
+    for (int kind = 0; kind < 3; ++kind) {
+        const std::string name = kKinds[kind];
+        const std::string digits = key.substr(std::min(name.size(), key.size()));
+        if (key.size() > name.size() && digits.size() <= 3 &&
+            EqualsIgnoringCase(key.substr(0, name.size()), name) &&
+            digits.find_first_not_of("0123456789") == std::string::npos) {
+            return {kind, std::stoul(digits)};
+        }
+    }
+    return {};
+}
+
+bool SameDirectories(const SettingsPair& a, const SettingsPair& b) {
+    return a.masterDir == b.masterDir && a.slaveDir == b.slaveDir;
+}
+
+// The pairs of the first section History, in the order of their numbers.
+std::vector<SettingsPair> ParseHistory(const std::vector<Line>& lines) {
+    std::vector<SettingsPair> numbered(kHistoryLength);
+    std::vector<int> found(kHistoryLength * 3, 0);
+    // The first section of the name only: the one a save writes.
+    bool inSection = false;
+    bool sectionSeen = false;
+    for (const Line& line : lines) {
+        std::string name;
+        if (SectionName(line.text, name)) {
+            inSection = !sectionSeen && EqualsIgnoringCase(name, kHistorySection);
+            sectionSeen = sectionSeen || inSection;
+            continue;
+        }
+        std::string key;
+        std::string value;
+        if (!inSection || !Entry(line.text, key, value)) {
+            continue;
+        }
+        const HistoryKey k = ParseHistoryKey(key);
+        if (k.number < 1 || k.number > kHistoryLength ||
+            found[(k.number - 1) * 3 + static_cast<size_t>(k.kind)]++ > 0) {
+            continue;
+        }
+        SettingsPair& pair = numbered[k.number - 1];
+        if (k.kind == 0) {
+            pair.masterDir = value;
+        } else if (k.kind == 1) {
+            pair.slaveDir = value;
+        } else {
+            pair.option = ParseInt(value);
+        }
+    }
+    std::vector<SettingsPair> history;
+    for (const SettingsPair& pair : numbered) {
+        const bool seen = std::any_of(history.begin(), history.end(), [&](const SettingsPair& p) {
+            return SameDirectories(p, pair);
+        });
+        if (!pair.masterDir.empty() && !pair.slaveDir.empty() && !seen) {
+            history.push_back(pair);
+        }
+    }
+    return history;
+}
+
 }  // namespace
 
 SettingsValues ParseSettings(const std::string& text) {
     SettingsValues values;
     bool found[kKeyCount] = {};
     bool inSection = false;
-    for (const Line& line : SplitLines(text)) {
+    const std::vector<Line> lines = SplitLines(text);
+    values.history = ParseHistory(lines);
+    for (const Line& line : lines) {
         std::string name;
         if (SectionName(line.text, name)) {
             inSection = EqualsIgnoringCase(name, kSettingsSection);
@@ -156,9 +209,9 @@ SettingsValues ParseSettings(const std::string& text) {
             if (!found[k] && EqualsIgnoringCase(key, kKeys[k])) {
                 found[k] = true;
                 if (k == 0) {
-                    values.masterDir = CutUtf8(value, kSettingsReadLimit);
+                    values.masterDir = value;
                 } else if (k == 1) {
-                    values.slaveDir = CutUtf8(value, kSettingsReadLimit);
+                    values.slaveDir = value;
                 } else if (k == 2) {
                     values.option = ParseInt(value);
                 } else {
@@ -171,6 +224,15 @@ SettingsValues ParseSettings(const std::string& text) {
 }
 
 namespace {
+
+std::string Joined(const std::vector<Line>& lines) {
+    std::string out;
+    for (const Line& line : lines) {
+        out += line.text;
+        out += line.end;
+    }
+    return out;
+}
 
 // The line ending the file already uses, "\n" for a file without one.
 std::string LineEnding(const std::vector<Line>& lines) {
@@ -258,12 +320,76 @@ std::string UpdateSettings(const std::string& text, const SettingsValues& values
     for (int k = 0; k < kKeyCount; ++k) {
         SetKeyLine(lines, place, k, std::string(kKeys[k]) + "=" + newValues[k], eol);
     }
-    std::string out;
-    for (const Line& line : lines) {
-        out += line.text;
-        out += line.end;
+    return Joined(lines);
+}
+
+std::string RecordPairUsed(const std::string& text, const SettingsPair& pair) {
+    std::vector<SettingsPair> pairs{pair};
+    for (const SettingsPair& earlier : ParseSettings(text).history) {
+        if (pairs.size() < kHistoryLength && !SameDirectories(earlier, pair)) {
+            pairs.push_back(earlier);
+        }
     }
-    return out;
+    // The first section History without its numbered entries; the new ones
+    // go after its last other entry, or after its header.
+    std::vector<Line> lines;
+    const std::vector<Line> old = SplitLines(text);
+    const std::string eol = LineEnding(old);
+    long section = -1;
+    long last = -1;
+    bool inSection = false;
+    for (const Line& line : old) {
+        std::string name;
+        std::string key;
+        std::string value;
+        if (SectionName(line.text, name)) {
+            inSection = section < 0 && EqualsIgnoringCase(name, kHistorySection);
+            if (inSection) {
+                section = last = static_cast<long>(lines.size());
+            }
+        } else if (inSection && Entry(line.text, key, value)) {
+            if (ParseHistoryKey(key).number > 0) {
+                continue;
+            }
+            last = static_cast<long>(lines.size());
+        }
+        lines.push_back(line);
+    }
+    if (section < 0) {
+        if (!lines.empty() && lines.back().end.empty()) {
+            lines.back().end = eol;
+        }
+        lines.push_back({std::string("[") + kHistorySection + "]", eol});
+        last = static_cast<long>(lines.size()) - 1;
+    }
+    Line& after = lines[static_cast<size_t>(last)];
+    if (after.end.empty()) {
+        after.end = eol;
+    }
+    std::vector<Line> entries;
+    for (size_t i = 0; i < pairs.size(); ++i) {
+        const std::string n = std::to_string(i + 1);
+        entries.push_back({"Master" + n + "=" + OneLine(pairs[i].masterDir), eol});
+        entries.push_back({"Slave" + n + "=" + OneLine(pairs[i].slaveDir), eol});
+        entries.push_back({"Option" + n + "=" + std::to_string(pairs[i].option), eol});
+    }
+    lines.insert(lines.begin() + last + 1, entries.begin(), entries.end());
+    return Joined(lines);
+}
+
+std::string SettingsPath() {
+    // Any entry of the name counts: what cannot be read or written there is
+    // said when it is saved, not passed over for another file.
+    std::string text;
+    if (!platform::ReadWholeFile(kSettingsFile, text).Is(ENOENT)) {
+        return kSettingsFile;
+    }
+    const std::string config = platform::ConfigDirectory();
+    if (config.empty()) {
+        return kSettingsFile;
+    }
+    return config +
+           WithNativeSeparators(std::string("/") + platform::kProgramFolder + "/kelvad.ini");
 }
 
 SettingsValues LoadSettingsFile(const std::string& path) {
@@ -282,8 +408,14 @@ platform::Status SaveSettingsFile(const std::string& path, const SettingsValues&
     if (const platform::Status read = platform::ReadWholeFile(path, text);
         !read.ok() && !read.Is(ENOENT) && !read.Is(EINVAL) && !read.Is(EISDIR) && !read.Is(ELOOP)) {
         return read;
+    } else if (read.Is(ENOENT)) {
+        if (const platform::Status made = platform::MakeParentDirectories(path); !made.ok()) {
+            return made;
+        }
     }
-    return platform::WriteFileAtomically(path, UpdateSettings(text, values));
+    return platform::WriteFileAtomically(
+        path, RecordPairUsed(UpdateSettings(text, values),
+                             SettingsPair{values.masterDir, values.slaveDir, values.option}));
 }
 
 std::string SettingsNotSavedText(const std::string& path, const platform::Status& failure) {

@@ -1,6 +1,6 @@
 ; The Windows installer of Kelvad: kelvad.exe, a Start-menu entry and an
 ; uninstaller that Settings > Apps lists, for the user who runs it, with no
-; administrator's rights: each user keeps an own kelvad.ini. Made by
+; administrator's rights: each user keeps an own kelvad.ini, in %APPDATA%\Kelvad. Made by
 ; scripts/windows.sh with makensis:
 ;   makensis -DVERSION=1.0.0.1 -DEXE=path\kelvad.exe -DICON=path\kelvad.ico
 ;            -DOUTFILE=kelvad-1.0.0.1-setup.exe kelvad.nsi
@@ -38,8 +38,15 @@ Section "Kelvad"
     SetOutPath "$INSTDIR"
     File "/oname=kelvad.exe" "${EXE}"
     WriteUninstaller "$INSTDIR\uninstall.exe"
-    ; Settings are kept in kelvad.ini in the folder Kelvad starts in: the
-    ; shortcut starts it in the user's own documents.
+    ; Settings are kept in %APPDATA%\Kelvad\kelvad.ini, unless the folder
+    ; Kelvad starts in holds a kelvad.ini. The shortcut starts it in the
+    ; user's own documents, where earlier versions kept theirs: that one moves
+    ; to its new place, unless one is there already.
+    IfFileExists "$APPDATA\${PRODUCT}\kelvad.ini" settings_placed
+    IfFileExists "$DOCUMENTS\kelvad.ini" 0 settings_placed
+        CreateDirectory "$APPDATA\${PRODUCT}"
+        Rename "$DOCUMENTS\kelvad.ini" "$APPDATA\${PRODUCT}\kelvad.ini"
+    settings_placed:
     SetOutPath "$DOCUMENTS"
     CreateShortCut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\kelvad.exe" "" "$INSTDIR\kelvad.exe" 0
     WriteRegStr HKCU "Software\${PRODUCT}" "InstallDir" "$INSTDIR"

@@ -1,6 +1,6 @@
 # Reads the accessibility tree that screen readers read (AT-SPI) of the real
 # kelvad's windows and checks what a screen reader would say: both path fields
-# named by their labels, the radio buttons by their group box, the hidden
+# named by their labels, the folder buttons by what they do, the radio buttons by their group box, the hidden
 # radio button not announced, the scanning line a status bar, the preview's
 # rows readable, and in the progress window a named bar, the status line told
 # through the focused Cancel button, and no more than a few changes a second.
@@ -71,6 +71,9 @@ if mode == "main":
     boxes = [n for n in nodes if n.get_role() == Atspi.Role.CHECK_BOX]
     check("the box that keeps what a run takes away is named by its text",
           [b.get_name() for b in boxes] == ["Keep deleted and replaced files"])
+    buttons = [n.get_name() for n in nodes if n.get_role() == Atspi.Role.PUSH_BUTTON]
+    check(f"each folder button is named by what it does: {buttons}",
+          "Browse for the master directory" in buttons and "Browse for the slave directory" in buttons)
     check("no button is labelled by a field's label",
           not any("Kelvad Slave:" in labelled_by(n) or "Options" in labelled_by(n)
                   for n in nodes if n.get_role() == Atspi.Role.PUSH_BUTTON))

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 #include <unistd.h>
 #include <wx/button.h>
+#include <wx/dirdlg.h>
 #include <wx/gauge.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
@@ -24,13 +26,37 @@
 
 namespace {
 
-// Runs each test in a fresh working directory, where the settings file lives.
+// Runs each test in a fresh working directory, where the settings file lives,
+// with a configuration directory of its own.
 class InTempDir : public testing::Test {
 protected:
+    InTempDir() { ::setenv("XDG_CONFIG_HOME", (m_dir / "config").c_str(), 1); }
     TempDir m_dir;
     ScopedWorkingDir m_cwd{m_dir.Path()};
     DialogRecorder m_recorder;
 };
+
+// What GTK reads of a field: the entry, inside a combo box for the master.
+GtkWidget* EntryOf(wxWindow* field) {
+    GtkWidget* widget = field->GetHandle();
+    return GTK_IS_COMBO_BOX(widget) ? gtk_bin_get_child(GTK_BIN(widget)) : widget;
+}
+
+// The completions the field's popup offers for what it holds.
+std::vector<std::string> Completions(wxWindow* field) {
+    GtkEntryCompletion* completion = gtk_entry_get_completion(GTK_ENTRY(EntryOf(field)));
+    GtkTreeModel* model = completion ? gtk_entry_completion_get_model(completion) : nullptr;
+    std::vector<std::string> shown;
+    GtkTreeIter row;
+    for (bool more = model != nullptr && gtk_tree_model_get_iter_first(model, &row); more;
+         more = gtk_tree_model_iter_next(model, &row)) {
+        gchar* text = nullptr;
+        gtk_tree_model_get(model, &row, 0, &text, -1);
+        shown.push_back(text);
+        g_free(text);
+    }
+    return shown;
+}
 
 std::string Label(wxWindow* parent, int id) {
     wxWindow* w = parent->FindWindow(id);
@@ -73,20 +99,37 @@ TEST_F(InTempDir, MainDialogFollowsItsTemplate) {
     ExpectNear(InDialogUnits(&dialog, dialog.FindWindow(wxID_OK)), wxRect(13, 137, 50, 14));
     ExpectNear(InDialogUnits(&dialog, dialog.GetMasterEdit()), wxRect(67, 14, 107, 12));
     ExpectNear(InDialogUnits(&dialog, dialog.GetSlaveEdit()), wxRect(67, 33, 107, 12));
+    ExpectNear(InDialogUnits(&dialog, dialog.FindWindow(IDC_MASTER_BROWSE)),
+               wxRect(177, 14, 24, 12));
+    ExpectNear(InDialogUnits(&dialog, dialog.FindWindow(IDC_SLAVE_BROWSE)),
+               wxRect(177, 33, 24, 12));
     EXPECT_EQ(dynamic_cast<wxButton*>(dialog.GetDefaultItem()), dialog.FindWindow(wxID_OK));
     const wxSize client = dialog.ConvertPixelsToDialog(dialog.GetClientSize());
     EXPECT_NEAR(client.x, 231, 1);
     EXPECT_NEAR(client.y, 163 + 17, 1);  // the template's, and the keep box below the buttons
-    // The tab order of the template: Start, Close, the two edits, the modes, then
-    // the box that keeps what a run takes away.
+    // The tab order of the template: Start, Close, the two edits each followed
+    // by its button, the modes, then the box that keeps what a run takes away.
     std::vector<int> order;
     for (wxWindow* child : dialog.GetChildren()) {
         if (child->IsShown() && child->CanAcceptFocus()) {
             order.push_back(child->GetId());
         }
     }
-    EXPECT_EQ(order, (std::vector<int>{wxID_OK, wxID_CANCEL, IDC_MASTER_DIR, IDC_SLAVE_DIR,
-                                       IDC_JUST_DO_IT, IDC_PREVIEW, IDC_KEEP_VERSIONS}));
+    EXPECT_EQ(order, (std::vector<int>{wxID_OK, wxID_CANCEL, IDC_MASTER_DIR, IDC_MASTER_BROWSE,
+                                       IDC_SLAVE_DIR, IDC_SLAVE_BROWSE, IDC_JUST_DO_IT, IDC_PREVIEW,
+                                       IDC_KEEP_VERSIONS}));
+    // Screen readers name the buttons by what they do, once the dialog is shown.
+    dialog.Show();
+    for (int i = 0; i < 20; ++i) {
+        wxYield();
+    }
+    for (auto [id, name] :
+         {std::pair<int, std::string>{IDC_MASTER_BROWSE, "Browse for the master directory"},
+          {IDC_SLAVE_BROWSE, "Browse for the slave directory"}}) {
+        EXPECT_EQ(Label(&dialog, id), "...");
+        GtkWidget* button = dialog.FindWindow(id)->GetHandle();
+        EXPECT_EQ(atk_object_get_name(gtk_widget_get_accessible(button)), name);
+    }
 }
 
 TEST_F(InTempDir, TheKeepBoxLiesUnderTheModeClearOfEveryControlWithAnAltKeyOfItsOwn) {
@@ -151,20 +194,106 @@ TEST_F(InTempDir, TheStoredModeSelectsItsButtonOrNeither) {
     }
 }
 
-TEST_F(InTempDir, ALongStoredPathIsShownWholeButFailsTheTransfer) {
-    const std::string longPath = "/" + std::string(299, 'p');
-    WriteFile(m_dir / "kelvad.ini", "[INIT]\nMasterDir=" + longPath + "\nSlaveDir=/old\n");
+TEST_F(InTempDir, LongPathsAreKeptWholeAndTheFirstFocusIsOnTheFirstFieldToFill) {
+    std::string longPath = "/";
+    for (int i = 0; i < 390; ++i) {
+        longPath += "\xE6\x96\x87";  // 1,171 bytes of U+6587
+    }
+    for (const std::string& slave : {std::string(), std::string(300, 's')}) {
+        WriteFile(m_dir / "kelvad.ini", "[INIT]\nMasterDir=" + longPath + "\nSlaveDir=" + slave);
+        CSyncDlg dialog(nullptr);
+        dialog.Show();
+        wxYield();
+        EXPECT_EQ(wxWindow::FindFocus()->GetId(),
+                  slave.empty() ? int{IDC_SLAVE_DIR} : int{wxID_OK});
+        dialog.GetSlaveEdit()->AppendText("t");  // typing goes on past 128 characters
+        ASSERT_TRUE(dialog.UpdateData(true));
+        EXPECT_EQ(dialog.m_masterDir, longPath);
+        EXPECT_EQ(dialog.m_slaveDir, slave + "t");
+    }
+}
+
+TEST_F(InTempDir, TheFieldsCompleteTypedDirectoriesHomeIncluded) {
+    ScopedHome home(m_dir / "home");
+    for (const char* dir : {"home/Documents", "home/Downloads", "home/.Dotted", "home/Pics"}) {
+        MakeDirs(m_dir / dir);
+    }
+    WriteFile(m_dir / "home/Dog.txt", "a file, not offered");
     CSyncDlg dialog(nullptr);
-    EXPECT_EQ(FromWx(dialog.GetMasterEdit()->GetValue()), longPath.substr(0, 255));
-    dialog.GetSlaveEdit()->ChangeValue("/typed");
-    dialog.OnStart();
-    ASSERT_EQ(m_recorder.m_shown.size(), 1u);
-    EXPECT_EQ(m_recorder.m_shown[0].text, "Please enter no more than 128 characters.");
-    // The failing field was taken, the one after it was not, and nothing ran.
-    EXPECT_EQ(dialog.m_masterDir, longPath.substr(0, 255));
-    EXPECT_EQ(dialog.m_slaveDir, "/old");
-    EXPECT_FALSE(dialog.HasFinished());
-    EXPECT_FALSE(Exists(m_dir / "kelvad.ini.new"));
+    for (wxTextEntry* entry : {static_cast<wxTextEntry*>(dialog.GetMasterEdit()),
+                               static_cast<wxTextEntry*>(dialog.GetSlaveEdit())}) {
+        wxWindow* field = entry == dialog.GetMasterEdit()
+                              ? static_cast<wxWindow*>(dialog.GetMasterEdit())
+                              : dialog.GetSlaveEdit();
+        entry->SetValue("~/Do");  // as typed: the field's text event reaches the completion
+        EXPECT_EQ(Completions(field), (std::vector<std::string>{"~/Documents", "~/Downloads"}));
+        entry->SetValue(m_dir / "home/P");
+        EXPECT_EQ(Completions(field), std::vector<std::string>{m_dir / "home/Pics"});
+        entry->SetValue("~/.");
+        EXPECT_EQ(Completions(field), std::vector<std::string>{"~/.Dotted"});
+    }
+}
+
+TEST_F(InTempDir, TheButtonsOpenTheFolderChooserOnTheTypedDirectoryAndFillTheField) {
+    ScopedHome home(m_dir / "home");
+    MakeDirs(m_dir / "home/pics");
+    CSyncDlg dialog(nullptr);
+    dialog.GetSlaveEdit()->ChangeValue("~/pics/new/deeper");  // still to be made
+    dialog.GetMasterEdit()->ChangeValue("no/such/dir");
+    std::vector<std::string> opened;  // the message, then the folder shown
+    m_recorder.m_answer = [&](wxDialog* d) {
+        auto* chooser = dynamic_cast<wxDirDialog*>(d);
+        opened.push_back(FromWx(chooser->GetMessage()));
+        gchar* folder = nullptr;  // taken when the chooser's loop turns
+        for (int i = 0; i < 500 && folder == nullptr; ++i) {
+            wxMilliSleep(i == 0 ? 0 : 10);
+            wxYield();
+            folder = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(d->GetHandle()));
+        }
+        opened.push_back(folder != nullptr ? folder : "");
+        g_free(folder);
+        chooser->wxDirDialogBase::SetPath("/chosen/dir");  // as the user's Select would
+        return opened.size() == 2 ? wxID_OK : wxID_CANCEL;
+    };
+    for (int id : {IDC_SLAVE_BROWSE, IDC_MASTER_BROWSE}) {
+        wxCommandEvent click(wxEVT_BUTTON, id);
+        dialog.FindWindow(id)->GetEventHandler()->ProcessEvent(click);
+    }
+    // The nearest directory that exists, or the home for a path that has none.
+    EXPECT_EQ(opened, (std::vector<std::string>{"Choose the slave directory", m_dir / "home/pics",
+                                                "Choose the master directory", m_dir / "home"}));
+    EXPECT_EQ(dialog.GetSlaveEdit()->GetValue(), "/chosen/dir");   // Select
+    EXPECT_EQ(dialog.GetMasterEdit()->GetValue(), "no/such/dir");  // Cancel
+}
+
+TEST_F(InTempDir, TheMasterListOffersTheLastTenPairsAndFillsBothFieldsAndTheMode) {
+    CSyncDlg first(nullptr);  // no kelvad.ini here: the configuration directory's
+    EXPECT_EQ(first.GetSettingsPath(), m_dir / "config/kelvad/kelvad.ini");
+    for (int run = 0; run < 13; ++run) {  // twelve pairs, the fourth twice
+        const std::string n = std::to_string(run == 12 ? 3 : run);
+        first.m_masterDir = "/m" + n;
+        first.m_slaveDir = "/s" + n;
+        first.m_option = run == 11 ? 1 : 0;
+        first.SaveSettings();
+    }
+    CSyncDlg dialog(nullptr);
+    wxComboBox* master = dialog.GetMasterEdit();
+    ASSERT_EQ(master->GetCount(), 10u);  // most recent first, once each
+    EXPECT_EQ(master->GetString(0), wxString::FromUTF8("/m3  \u2192  /s3"));
+    EXPECT_EQ(master->GetString(1), wxString::FromUTF8("/m11  \u2192  /s11"));
+    EXPECT_EQ(master->GetString(9), wxString::FromUTF8("/m2  \u2192  /s2"));
+    wxCommandEvent chosen(wxEVT_COMBOBOX, IDC_MASTER_DIR);
+    chosen.SetInt(1);
+    master->GetEventHandler()->ProcessEvent(chosen);
+    wxYield();
+    EXPECT_EQ(master->GetValue() + " " + dialog.GetSlaveEdit()->GetValue(), "/m11 /s11");
+    EXPECT_TRUE(dialog.GetModeButton(1)->GetValue());
+    // A kelvad.ini in the working directory is the one used there.
+    WriteFile(m_dir / "kelvad.ini", "[INIT]\nMasterDir=/here\n");
+    CSyncDlg here(nullptr);
+    EXPECT_EQ(here.GetSettingsPath() + " " + FromWx(here.GetMasterEdit()->GetValue()),
+              "./kelvad.ini /here");
+    EXPECT_TRUE(m_recorder.m_shown.empty());
 }
 
 TEST_F(InTempDir, ASettingsFileThatCannotBeSavedIsSaidOnce) {
@@ -201,23 +330,12 @@ TEST_F(InTempDir, ASettingsFileThatCannotBeSavedIsSaidOnce) {
     }
 }
 
-TEST_F(InTempDir, TypingStopsAt128Characters) {
-    CSyncDlg dialog(nullptr);
-    wxTextCtrl* edit = dialog.GetMasterEdit();
-    edit->SetValue(wxString(127, 'a'));
-    edit->AppendText("b");
-    EXPECT_EQ(edit->GetValue().length(), 128u);
-    edit->AppendText("c");
-    EXPECT_EQ(edit->GetValue(), wxString(127, 'a') + "b");
-    edit->SetValue("short");  // shorter texts are always accepted
-    EXPECT_EQ(edit->GetValue(), "short");
-}
-
 TEST_F(InTempDir, TheFieldsKeepTheirOwnMenuAndTheHelpIsWhole) {
     CSyncDlg dialog(nullptr);
     // A right click in a field is left to the field's own menu (Cut, Copy,
     // Paste, Select All); the dialog's About menu is not put in its place.
-    for (wxTextCtrl* edit : {dialog.GetMasterEdit(), dialog.GetSlaveEdit()}) {
+    for (wxWindow* edit : {static_cast<wxWindow*>(dialog.GetMasterEdit()),
+                           static_cast<wxWindow*>(dialog.GetSlaveEdit())}) {
         wxContextMenuEvent menu(wxEVT_CONTEXT_MENU, edit->GetId());
         menu.SetEventObject(edit);
         EXPECT_FALSE(edit->ProcessWindowEvent(menu));
@@ -412,7 +530,7 @@ TEST(ActionListDialog, EnterApprovesAndEscapeRefuses) {
     }
 }
 
-TEST(ActionListDialog, TheEndOfALongPathIsInViewOnEveryOpening) {
+TEST(ActionListDialog, OpensCentredOnItsOwnerTallEnoughForItsRowsWithTheEndOfALongPathInView) {
     // Enough lines for a scroll bar, which takes its width from the list once
     // the window is up.
     CActionList plan;
@@ -421,20 +539,29 @@ TEST(ActionListDialog, TheEndOfALongPathIsInViewOnEveryOpening) {
             std::string(40, 'd') + "/" + std::string(60, 'e') + "/file" + std::to_string(i), "~~~~",
             ACTION_CREATE));
     }
+    wxDialog owner(nullptr, wxID_ANY, "owner", wxDefaultPosition, wxSize(400, 300));
+    owner.CentreOnScreen();
+    owner.Show();
     for (int opening = 0; opening < 4; ++opening) {
-        CActionListDlg preview(nullptr);
+        CActionListDlg preview(&owner);
         preview.SetData(&plan, "/backup");
         wxTimer timer;
         int overhang = -1;
+        wxRect shown;
         timer.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
             wxDataViewCtrl* list = preview.GetListControl();
             overhang = list->GetColumn(0)->GetWidth() + list->GetColumn(1)->GetWidth() -
                        list->GetClientSize().x;
+            shown = wxRect(preview.GetScreenPosition(), list->GetClientSize());
             preview.EndModal(wxID_CANCEL);
         });
         timer.StartOnce(400);
         preview.ShowModal();
         EXPECT_LE(overhang, 0) << "opening " << opening;
+        // Thirty rows, each at least as high as its letters; the middle over the owner's.
+        EXPECT_GE(shown.height, 30 * preview.GetCharHeight());
+        EXPECT_NEAR(shown.x + preview.GetSize().x / 2, owner.GetScreenRect().GetX() + 200, 30);
+        EXPECT_NEAR(shown.y + preview.GetSize().y / 2, owner.GetScreenRect().GetY() + 150, 30);
     }
 }
 

@@ -63,6 +63,7 @@ protected:
         ::setenv("XDG_STATE_HOME", (m_dir / "state").c_str(), 1);  // where the runs are recorded
         // The home Trash, on the slave's file system: what a run keeps goes there.
         ::setenv("XDG_DATA_HOME", (m_dir / "data").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (m_dir / "config").c_str(), 1);  // where the settings live
         m_dialog = new TestSyncDlg;
     }
     void TearDown() override { delete m_dialog; }
@@ -84,10 +85,11 @@ protected:
         return out;
     }
 
-    bool SettingsWritten() const { return Exists(m_dir / "kelvad.ini"); }
+    bool SettingsWritten() const { return Exists(m_settings); }
 
     TempDir m_dir;
-    ScopedWorkingDir m_cwd{m_dir.Path()};  // the settings file lives here
+    ScopedWorkingDir m_cwd{m_dir.Path()};  // no kelvad.ini here
+    std::string m_settings = m_dir / "config/kelvad/kelvad.ini";
     std::string m_master;
     std::string m_slave;
     TestSyncDlg* m_dialog = nullptr;
@@ -141,8 +143,10 @@ TEST_F(RunControllerTest, AnApprovedPreviewRunsSavesAndEnds) {
     }
     EXPECT_EQ(m_dialog->m_ended, 1);
     EXPECT_TRUE(m_dialog->HasFinished());
-    EXPECT_EQ(ReadFile(m_dir / "kelvad.ini"), "[INIT]\nMasterDir=" + m_master + "\nSlaveDir=" +
-                                                  m_slave + "\nOption=1\nKeepVersions=1\n");
+    // The pair goes into the history too.
+    EXPECT_EQ(ReadFile(m_settings), "[INIT]\nMasterDir=" + m_master + "\nSlaveDir=" + m_slave +
+                                        "\nOption=1\nKeepVersions=1\n[History]\nMaster1=" +
+                                        m_master + "\nSlave1=" + m_slave + "\nOption1=1\n");
 }
 
 TEST_F(RunControllerTest, WithTheBoxCheckedADeletedFileGoesToTheTrashWhereRestoreFindsIt) {
@@ -168,7 +172,7 @@ TEST_F(RunControllerTest, AnUncheckedBoxDestroysIsSavedAndReadBackUnchecked) {
     EXPECT_EQ(m_dialog->m_ended, 1);
     EXPECT_FALSE(Exists(m_slave + "/gone"));
     EXPECT_FALSE(Exists(m_dir / "data/Trash"));
-    EXPECT_TRUE(ReadFile(m_dir / "kelvad.ini").ends_with("\nOption=0\nKeepVersions=0\n"));
+    EXPECT_NE(ReadFile(m_settings).find("\nOption=0\nKeepVersions=0\n"), std::string::npos);
     CSyncDlg next(nullptr);
     EXPECT_FALSE(next.GetKeepBox()->GetValue());
 }

@@ -29,13 +29,9 @@ TEST(ParseSettings, ValuesAreTakenVerbatim) {
     EXPECT_EQ(v.option, 1);
 }
 
-TEST(ParseSettings, LongValuesAreCutTo255BytesWithoutSplittingACharacter) {
-    const std::string longPath(300, 'a');
-    EXPECT_EQ(ParseSettings("[INIT]\nMasterDir=" + longPath + "\n").masterDir,
-              longPath.substr(0, 255));
-    // 254 bytes then a two-byte character: the character does not fit and goes.
-    const std::string accented = std::string(254, 'b') + "\xC3\xA9" + "tail";
-    EXPECT_EQ(ParseSettings("[INIT]\nSlaveDir=" + accented + "\n").slaveDir, std::string(254, 'b'));
+TEST(ParseSettings, LongValuesAreReadWhole) {
+    const std::string longPath = "/" + std::string(299, 'a') + "\xC3\xA9" + std::string(4000, 'b');
+    EXPECT_EQ(ParseSettings("[INIT]\nMasterDir=" + longPath + "\n").masterDir, longPath);
 }
 
 TEST(ParseSettings, OptionIsReadAsAnInteger) {
@@ -98,7 +94,8 @@ TEST(SettingsFile, SaveReplacesTheFileAndLoadReadsItBack) {
     SetMode(path, 0600);
     ASSERT_TRUE(SaveSettingsFile(path, {"/m", "/s", 1, false}).ok());
     EXPECT_EQ(ReadFile(path),
-              "[Keep]\nme=1\n[INIT]\nMasterDir=/m\nSlaveDir=/s\nOption=1\nKeepVersions=0\n");
+              "[Keep]\nme=1\n[INIT]\nMasterDir=/m\nSlaveDir=/s\nOption=1\nKeepVersions=0\n"
+              "[History]\nMaster1=/m\nSlave1=/s\nOption1=1\n");
 #ifndef _WIN32
     EXPECT_EQ(ModeOf(path), 0600u);
 #endif
@@ -108,6 +105,18 @@ TEST(SettingsFile, SaveReplacesTheFileAndLoadReadsItBack) {
     EXPECT_FALSE(v.keepVersions);
     // No temporary file is left beside it.
     EXPECT_EQ(Snapshot(t.Path()).size(), 1u);
+}
+
+TEST(SettingsFile, TheHistoryIsNumberedFromTheLastPairAndKeepsTheSectionsOtherLines) {
+    // Numbers out of order, repeated directories and a pair missing its slave.
+    const std::string text =
+        "[history]\n; mine\nMaster2=/b\nSlave2=/t\nmaster1=/a\nSlave1=/s\nOption1=1\n"
+        "Master3=/a\nSlave3=/s\nMaster4=/c\nOther=x\n";
+    EXPECT_EQ(ParseSettings(text).history,
+              (std::vector<SettingsPair>{{"/a", "/s", 1}, {"/b", "/t", 0}}));
+    EXPECT_EQ(RecordPairUsed(text, {"/b", "/t", 1}),
+              "[history]\n; mine\nOther=x\nMaster1=/b\nSlave1=/t\nOption1=1\n"
+              "Master2=/a\nSlave2=/s\nOption2=1\n");
 }
 
 #ifndef _WIN32
@@ -122,13 +131,14 @@ TEST(SettingsFile, ALinkedSettingsFileIsUpdatedWhereItLives) {
 
 TEST(SettingsFile, AFileThatCannotBeWrittenIsReportedAndLeftAlone) {
     TempDir t;
-    const platform::Status missing =
-        SaveSettingsFile(t / "no/such/dir/kelvad.ini", {"/m", "/s", 0});
-    EXPECT_EQ(SettingsNotSavedText("./kelvad.ini", missing),
-              "Settings not saved: cannot write ./kelvad.ini (No such file or directory)");
+    WriteFile(t / "file", "");
+    const platform::Status below = SaveSettingsFile(t / "file/kelvad/kelvad.ini", {"/m", "/s", 0});
+    EXPECT_EQ(SettingsNotSavedText("./kelvad.ini", below),
+              "Settings not saved: cannot write ./kelvad.ini (Not a directory)");
     MakeDirs(t / "dir.ini");  // a directory where the file should be
     EXPECT_FALSE(SaveSettingsFile(t / "dir.ini", {"/m", "/s", 0}).ok());
-    EXPECT_EQ(Snapshot(t.Path()), (std::map<std::string, std::string>{{"dir.ini", "d"}}));
+    EXPECT_EQ(Snapshot(t.Path()),
+              (std::map<std::string, std::string>{{"dir.ini", "d"}, {"file", "f:"}}));
 }
 
 TEST(SettingsFile, ALinkToAnythingButTheUsersOwnRegularFileIsNeitherFollowedNorReplaced) {
