@@ -7,7 +7,12 @@
 #include <unistd.h>
 #endif
 
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/file_ops.h"
 #include "support/temp_tree.h"
+#include "sync/display_text.h"
 
 TEST(ParseSettings, MissingFileSectionOrKeysGiveTheDefaults) {
     for (const char* text : {"", "[OTHER]\nMasterDir=/x\n", "[INIT]\n", "garbage\n=\n[\n"}) {
@@ -105,6 +110,35 @@ TEST(SettingsFile, SaveReplacesTheFileAndLoadReadsItBack) {
     EXPECT_FALSE(v.keepVersions);
     // No temporary file is left beside it.
     EXPECT_EQ(Snapshot(t.Path()).size(), 1u);
+}
+
+// A start from the desktop finds the settings in the user's configuration
+// folder (made on the first save); a working directory that holds a
+// kelvad.ini keeps its own.
+TEST(SettingsFile, LiveInTheConfigurationFolderUnlessTheWorkingDirectoryHoldsOne) {
+    TempDir t;
+    const std::filesystem::path before = std::filesystem::current_path();
+#ifdef _WIN32
+    const char* const variable = "APPDATA";
+    const auto set = [&](const std::string& value) { _putenv_s(variable, value.c_str()); };
+#else
+    const char* const variable = "XDG_CONFIG_HOME";
+    const auto set = [&](const std::string& value) { setenv(variable, value.c_str(), 1); };
+#endif
+    const std::string old = platform::EnvironmentVariable(variable);
+    set(t / "config");
+    std::filesystem::create_directory(t / "here");
+    std::filesystem::current_path(t / "here");
+    const std::string path = SettingsPath();
+    EXPECT_EQ(path,
+              (t / "config") + WithNativeSeparators(std::string("/") + platform::kProgramFolder +
+                                                    "/kelvad.ini"));
+    EXPECT_TRUE(SaveSettingsFile(path, {"/m", "/s", 1, true}).ok());
+    EXPECT_EQ(LoadSettingsFile(path).masterDir, "/m");
+    WriteFile(t / "here/kelvad.ini", "");
+    EXPECT_EQ(SettingsPath(), kSettingsFile);
+    std::filesystem::current_path(before);
+    set(old);
 }
 
 TEST(SettingsFile, TheHistoryIsNumberedFromTheLastPairAndKeepsTheSectionsOtherLines) {
