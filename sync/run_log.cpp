@@ -14,6 +14,7 @@
 #include "sync/display_text.h"
 
 RunLog::~RunLog() {
+    WritePending();
     if (m_fd >= 0) {
         (void)platform::CloseFile(m_fd);
     }
@@ -69,21 +70,57 @@ void RunLog::Release() {
     }
 }
 
-void RunLog::Write(const std::string& text) {
-    if (m_path.empty() || !m_failure.ok()) {
-        return;
-    }
+std::string RunLog::Line(const std::string& text) {
     char stamp[32];
     const std::tm local = platform::LocalTime(std::time(nullptr));
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &local);
     // The process's id tells the lines of two runs at once apart.
-    const std::string line = stamp + ("[" + std::to_string(platform::ProcessId()) + "] ") +
-                             EscapeForTerminal(text) + "\n";
-    if (m_holding) {
-        m_held += line;
-    } else {
-        WriteOut(line);
+    return stamp + ("[" + std::to_string(platform::ProcessId()) + "] ") + EscapeForTerminal(text) +
+           "\n";
+}
+
+void RunLog::Write(const std::string& text) {
+    if (m_path.empty() || !m_failure.ok()) {
+        return;
     }
+    if (m_holding) {
+        m_held += Line(text);
+        return;
+    }
+    m_pending += Line(text);
+    WritePending();
+}
+
+void RunLog::WriteSoon(const std::string& text) {
+    if (m_path.empty() || !m_failure.ok()) {
+        return;
+    }
+    if (m_holding) {
+        m_held += Line(text);
+        return;
+    }
+    m_pending += Line(text);
+    if (m_pending.size() >= 64 * 1024) {
+        WritePending();
+    } else {
+        WriteDue();
+    }
+}
+
+void RunLog::WriteDue() {
+    if (!m_pending.empty() &&
+        std::chrono::steady_clock::now() - m_lastOut >= std::chrono::seconds(1)) {
+        WritePending();
+    }
+}
+
+void RunLog::WritePending() {
+    std::string pending;
+    pending.swap(m_pending);
+    if (!pending.empty()) {
+        WriteOut(pending);
+    }
+    m_lastOut = std::chrono::steady_clock::now();
 }
 
 void RunLog::WriteCancelled() {
@@ -102,7 +139,7 @@ void RunLog::WriteOut(const std::string& lines) {
         }
         m_fd = *fd;
     }
-    // One write a line (or the lines held): lines of two runs at once stay whole.
+    // One write for whole lines: lines of two runs at once stay whole.
     if (m_failure.ok()) {
         m_failure = platform::WriteAll(m_fd, lines.data(), lines.size());
     }
@@ -153,6 +190,13 @@ bool RunRecord::Prune(Keeper& keeper, int keepDays) {
     return failure.empty();
 }
 
+void RunRecord::PumpPending() {
+    if (m_log != nullptr) {
+        m_log->WriteDue();
+    }
+    m_inner.PumpPending();
+}
+
 void RunRecord::SetPlan(const CActionList& plan) {
     m_inner.SetPlan(plan);
     m_inner.SetProgress(*m_progress);
@@ -193,7 +237,7 @@ void RunRecord::StepEnded(int kind, const std::string& slavePath, StepOutcome ou
         // directory it took none.
         const bool kept = !m_keptIn.empty() && (k == ACTION_DELETE || k == ACTION_RMDIR);
         if (m_log != nullptr && !kept) {
-            m_log->Write(kDone[k] + m_slaveRoot + slavePath);
+            m_log->WriteSoon(kDone[k] + m_slaveRoot + slavePath);
         }
     } else if (outcome == StepOutcome::Failed) {
         ++m_failed[k];
@@ -218,7 +262,7 @@ void RunRecord::ExtendedAttributesNotKept(const std::string& slavePath) {
 void RunRecord::Kept(const std::string& slavePath, const std::string& keptPath) {
     ++m_kept;
     if (m_log != nullptr) {
-        m_log->Write("kept: " + m_slaveRoot + slavePath + " -> " + keptPath);
+        m_log->WriteSoon("kept: " + m_slaveRoot + slavePath + " -> " + keptPath);
     }
     m_inner.Kept(slavePath, keptPath);
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -56,8 +57,16 @@ public:
     void Hold() { m_holding = true; }
     void Release();
 
-    // Appends one line: the time, the process's id in brackets, then `text`.
+    // Appends one line: the time, the process's id in brackets, then `text`;
+    // written out at once, after the lines WriteSoon still keeps.
     void Write(const std::string& text);
+    // The same for the many lines of a run's steps: kept and written out in
+    // blocks, once they make 64 KiB or a second has passed since the last
+    // write (as Write or WriteDue finds), so a run costs no write a step.
+    void WriteSoon(const std::string& text);
+    // Writes out what WriteSoon keeps once a second has passed since the last
+    // write; a run calls it as it keeps its window served.
+    void WriteDue();
     // Writes that the run was cancelled (Cancel, SIGINT); Cancelled() then says so.
     void WriteCancelled();
     bool Cancelled() const { return m_cancelled; }
@@ -71,12 +80,18 @@ public:
 
 private:
     void WriteOut(const std::string& lines);
+    // The line of `text`, with its time and the process's id.
+    static std::string Line(const std::string& text);
+    // Writes out what WriteSoon keeps.
+    void WritePending();
 
     int m_fd = -1;
     std::string m_path;
     bool m_holding = false;
     bool m_cancelled = false;
     std::string m_held;
+    std::string m_pending;  // WriteSoon's lines not yet written out
+    std::chrono::steady_clock::time_point m_lastOut = std::chrono::steady_clock::now();
     platform::Status m_failure;
 };
 
@@ -108,7 +123,7 @@ public:
     // a failure shown as a message; false after one.
     bool Prune(Keeper& keeper, int keepDays);
 
-    void PumpPending() override { m_inner.PumpPending(); }
+    void PumpPending() override;
     bool IsCancelled() const override { return m_inner.IsCancelled(); }
     void AddCopiedBytes(std::uint64_t bytes) override;
     void SetStatus(const std::string& text) override { m_inner.SetStatus(text); }
