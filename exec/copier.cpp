@@ -268,7 +268,6 @@ CopyOutcome OpenSource(platform::TreeRoot& master, const std::string& relative, 
 bool SourceHeldStill(platform::TreeRoot& master, const std::string& relative, int fd,
                      const platform::FileInfo& before, CopyOutcome& failure) {
     platform::FileInfo after;
-    platform::FileInfo named;
     if (const platform::Status described = master.Describe(fd, after); !described.ok()) {
         failure = ReadError(described);
         return false;
@@ -276,14 +275,16 @@ bool SourceHeldStill(platform::TreeRoot& master, const std::string& relative, in
     if (!SameState(before, after)) {
         return false;
     }
-    if (const platform::Status s = master.DescribeName(relative, named); !s.ok()) {
+    const platform::Result<bool> same = master.LeadsTo(relative, after);
+    if (!same.ok()) {
         // Gone, or a link in its place: the next try says which.
+        const platform::Status& s = same.status();
         if (!s.Is(ENOENT) && !s.Is(ENOTDIR) && !s.Is(ELOOP)) {
             failure = ReadError(s);
         }
         return false;
     }
-    return named.device == after.device && named.inode == after.inode;
+    return *same;
 }
 
 }  // namespace
@@ -346,7 +347,8 @@ namespace {
 // holds a half-written file, not even after a crash.
 CopyOutcome CreateOutput(CopyJob& job, const std::string& target, CopyMode mode, mode_t fileMode) {
     if (mode == CopyMode::Create) {
-        if (job.slave.NameExists(target)) {
+        // Mostly nothing is there, which one look-up tells.
+        if (job.slave.MayHold(target) && job.slave.NameExists(target)) {
             return {COPY_TARGET_EXISTS, {}};
         }
         const platform::Result<int> unnamed =

@@ -29,6 +29,7 @@ public:
     Result<int> OpenDirectory(std::string_view relative) override;
     bool NextMatch(DirSearch& search, DirMatch& match) override;
     Status DescribeName(std::string_view relative, FileInfo& info) override;
+    Result<bool> LeadsTo(std::string_view relative, const FileInfo& opened) override;
     Result<int> OpenForRead(std::string_view relative, FileInfo& info) override;
     Result<std::string> ReadLink(std::string_view relative) override;
     Result<int> CreateExclusive(std::string_view relative, mode_t mode) override;

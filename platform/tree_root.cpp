@@ -251,6 +251,10 @@ Status TreeRootWrapper::DescribeName(std::string_view relative, FileInfo& info) 
     return m_target->DescribeName(relative, info);
 }
 
+Result<bool> TreeRootWrapper::LeadsTo(std::string_view relative, const FileInfo& opened) {
+    return m_target->LeadsTo(relative, opened);
+}
+
 Result<int> TreeRootWrapper::OpenForRead(std::string_view relative, FileInfo& info) {
     return m_target->OpenForRead(relative, info);
 }

@@ -358,6 +358,28 @@ Result<std::string> SystemRoot::ReadLink(std::string_view relative) {
     });
 }
 
+Result<bool> SystemRoot::LeadsTo(std::string_view relative, const FileInfo& opened) {
+    if (m_fd < 0) {
+        return m_openStatus;
+    }
+    FileInfo named;
+    if (relative.size() >= PATH_MAX) {  // too long for one call: a directory at a time
+        if (const Status described = DescribeName(relative, named); !described.ok()) {
+            return described;
+        }
+    } else {
+        struct stat st;
+        if (::fstatat(m_fd, std::string(relative).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            return Status::FromErrno("fstatat");
+        }
+        if (S_ISLNK(st.st_mode)) {
+            return Status::Failed("fstatat", ELOOP);
+        }
+        detail::FillFileInfo(st, named);
+    }
+    return named.device == opened.device && named.inode == opened.inode;
+}
+
 Status SystemRoot::DescribeName(std::string_view relative, FileInfo& info) {
     return AtParent(relative, [&info](int dir, const std::string& name) {
         struct stat st;

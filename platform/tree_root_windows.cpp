@@ -323,6 +323,14 @@ Result<int> SystemRoot::OpenForRead(std::string_view relative, FileInfo& info) {
     });
 }
 
+Result<bool> SystemRoot::LeadsTo(std::string_view relative, const FileInfo& opened) {
+    FileInfo named;
+    if (const Status described = DescribeName(relative, named); !described.ok()) {
+        return described;
+    }
+    return named.device == opened.device && named.inode == opened.inode;
+}
+
 Status SystemRoot::DescribeName(std::string_view relative, FileInfo& info) {
     return AtParent(relative, [&info](int dir, const std::string& name) {
         HANDLE opened;

@@ -164,6 +164,14 @@ platform::Status FaultyRoot::RemoveDirectory(std::string_view relative) {
                   [&] { return TreeRootWrapper::RemoveDirectory(relative); });
 }
 
+platform::Result<bool> FaultyRoot::LeadsTo(std::string_view relative,
+                                           const platform::FileInfo& opened) {
+    if (const platform::Status failed = Fails(Call::Stat, relative); !failed.ok()) {
+        return failed;
+    }
+    return TreeRootWrapper::LeadsTo(relative, opened);
+}
+
 platform::Status FaultyRoot::DescribeName(std::string_view relative, platform::FileInfo& info) {
     return Unless(Fails(Call::Stat, relative),
                   [&] { return TreeRootWrapper::DescribeName(relative, info); });
