@@ -1,5 +1,6 @@
 #include "exec/executor.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <future>
@@ -105,6 +106,11 @@ public:
     bool Run(const CActionList& actions, FlushAtEnd flush) {
         const size_t n = actions.size();
         m_host.SetPlan(actions);
+        for (const auto& action : actions) {
+            if (action->GetKind() == ACTION_MOVE) {
+                m_moveSources.Add(action->GetSlavePath());
+            }
+        }
         for (size_t i = 0; i < n; ++i) {
             if (m_host.IsCancelled()) {
                 return false;
@@ -117,7 +123,7 @@ public:
         }
         // A Cancel pressed during the last action is honoured: the run ends as
         // cancelled before any directory is removed.
-        if (m_host.IsCancelled() || !RemoveHeldBack()) {
+        if (m_host.IsCancelled() || !KeepHeldBack() || !RemoveHeldBack()) {
             return false;
         }
         // "Done" means on the disk: a drive pulled out after Kelvad closes keeps
@@ -138,7 +144,8 @@ private:
     bool Step(const CAction& action) {
         const int kind = action.GetKind();
         const std::string& slavePath = action.GetTargetPath();
-        if (kind < ACTION_MODIFY || kind > ACTION_RMDIR) {
+        if (kind < ACTION_MODIFY || kind > ACTION_MOVE ||
+            (kind == ACTION_MOVE && !action.IsWholeMove())) {
             m_host.ShowMessage("Invalid action");
             return false;
         }
@@ -169,7 +176,8 @@ private:
             return true;
         }
         static const char* const kStatus[] = {
-            "", kStatusModify, kStatusDelete, kStatusCreate, kStatusMkdir, kStatusRmdir};
+            "",           kStatusModify, kStatusDelete, kStatusCreate,
+            kStatusMkdir, kStatusRmdir,  kStatusMove};
         m_host.SetStatus(kStatus[kind] + slavePath);
         switch (kind) {
             case ACTION_MODIFY:
@@ -186,7 +194,14 @@ private:
                              "Error deleting file ", slavePath, kind);
             case ACTION_MKDIR:
                 return MakeDirectory(action.GetMasterPath());
+            case ACTION_MOVE:
+                return Move(action);
             default:
+                // Kept whole once the moves out of it have been made.
+                if (m_keeper != nullptr && m_moveSources.AtOrBelow(slavePath)) {
+                    m_heldKeeps.push_back(&slavePath);
+                    return true;
+                }
                 if (m_keeper != nullptr) {
                     return KeepTree(slavePath);
                 }
@@ -194,6 +209,66 @@ private:
                 m_pendingPaths.insert(slavePath);
                 return true;
         }
+    }
+
+    // A move: the rename when its source is still the one compared, the
+    // actions it stood for otherwise. A failed rename leaves the source where
+    // it was, and the directory that holds it.
+    bool Move(const CAction& action) {
+        const std::string& from = action.GetSlavePath();
+        const std::string& to = action.GetMasterPath();
+        bool sourceThere = false;
+        if (!AsCompared(from, action.GetMoveSource(), sourceThere)) {
+            m_host.MoveFellBack(from, to);
+            for (const auto& replaced : action.GetReplaced()) {
+                const int kind = replaced->GetKind();
+                const bool slaveSide = kind == ACTION_DELETE || kind == ACTION_RMDIR;
+                if ((sourceThere || !slaveSide) && !Step(*replaced)) {
+                    return false;
+                }
+            }
+            return true;
+        }
+        const platform::Status renamed =
+            WithOwnerRights(m_slave, to, [&] { return m_slave.MoveInto(from, m_slave, to); });
+        if (renamed.ok()) {
+            m_host.Moved(from, to);
+            m_host.StepEnded(ACTION_MOVE, to, IExecHost::StepOutcome::Done);
+            return true;
+        }
+        m_failures.Add(from);
+        return Fail("Error moving " + m_slaveRoot + from + " to " + m_slaveRoot + to + " (" +
+                        m_slave.Reason(renamed, to) + ")",
+                    to, ACTION_MOVE);
+    }
+
+    // True when the slave's `path` is still what was compared: the same file
+    // or directory, with the same time and (a file) size. `there` tells
+    // whether anything has the name.
+    bool AsCompared(const std::string& path, const MoveSource& source, bool& there) {
+        platform::FileInfo info;
+        const platform::Status described = m_slave.DescribeName(path, info);
+        there = !described.Is(ENOENT) && !described.Is(ENOTDIR);
+        return described.ok() && info.device == source.device && info.inode == source.inode &&
+               info.lastWrite == source.lastWrite &&
+               (source.isDirectory || static_cast<std::uint64_t>(info.size) == source.size);
+    }
+
+    // The removals a keeper takes whole that waited for moves out of them,
+    // in plan order: an outer directory takes those inside it along.
+    bool KeepHeldBack() {
+        for (const std::string* dir : m_heldKeeps) {
+            if (m_failures.Below(*dir) || m_keptTrees.Below(*dir)) {
+                m_host.StepEnded(ACTION_RMDIR, *dir,
+                                 m_failures.Below(*dir) ? IExecHost::StepOutcome::Skipped
+                                                        : IExecHost::StepOutcome::Done);
+                continue;
+            }
+            if (!KeepTree(*dir)) {
+                return false;
+            }
+        }
+        return true;
     }
 
     // Moves `path` to the keeper and tells the host where it went.
@@ -310,8 +385,13 @@ private:
     }
 
     // The held-back removals: a directory precedes its contents in the list, so
-    // the reverse order removes the innermost first.
-    bool RemoveHeldBack() { return RemoveDirectories(m_pendingRemovals); }
+    // the reverse order removes the innermost first. Those a move fell back to
+    // came later than the list's, and are put in their place.
+    bool RemoveHeldBack() {
+        std::stable_sort(m_pendingRemovals.begin(), m_pendingRemovals.end(),
+                         [](const std::string* a, const std::string* b) { return *a < *b; });
+        return RemoveDirectories(m_pendingRemovals);
+    }
 
     bool RemoveDirectories(const std::vector<const std::string*>& dirs) {
         for (auto it = dirs.rbegin(); it != dirs.rend(); ++it) {
@@ -360,7 +440,9 @@ private:
     std::vector<const std::string*> m_pendingRemovals;
     std::unordered_set<std::string_view> m_pendingPaths;  // theirs, for a quick look
     PathSet m_failures;
-    PathSet m_keptTrees;  // directories a keeper took whole
+    PathSet m_keptTrees;    // directories a keeper took whole
+    PathSet m_moveSources;  // the slave paths moves rename
+    std::vector<const std::string*> m_heldKeeps;
 };
 
 // Waits, keeping the window served, until every output thrown away by this run

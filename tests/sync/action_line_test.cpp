@@ -17,6 +17,10 @@ TEST(BuildActionLine, EveryKindNamesTheSlaveSidePath) {
     EXPECT_EQ(BuildActionLine(CAction("docs", "zz", ACTION_MKDIR), root), "Mkdir:\t/backup/docs");
     EXPECT_EQ(BuildActionLine(CAction("~~~~", "gone", ACTION_RMDIR), root), "Rmdir:\t/backup/gone");
     EXPECT_EQ(BuildActionLine(CAction("m/p", "s/p", 9), root), "Eh?\tm/p <> s/p");
+    // A move names both its paths, each escaped on a terminal.
+    CAction move("new/a\nb", "old/a\nb", ACTION_MOVE);
+    EXPECT_EQ(BuildActionLine(move, root), "Move:\t/backup/old/a\nb -> /backup/new/a\nb");
+    EXPECT_EQ(BuildTerminalActionLine(move, root), "Move:\t/backup/old/a\\nb -> /backup/new/a\\nb");
     // A newer slave file that an older master copy replaces is marked, and counted.
     CActionList plan;
     plan.push_back(std::make_unique<CAction>("f1.txt", "f1.txt", ACTION_MODIFY, 6));
@@ -32,7 +36,7 @@ TEST(BuildActionLine, EveryKindNamesTheSlaveSidePath) {
     EXPECT_TRUE(PlanTotals(plan).ends_with("; 2 newer slave files to be replaced by older ones"));
     plan.push_back(std::make_unique<CAction>("~~~~", "old", ACTION_DELETE));
     const PlanCounts counts = CountPlan(plan);
-    EXPECT_EQ(counts.byKind, (std::array<size_t, 6>{0, 3, 1, 0, 0, 0}));
+    EXPECT_EQ(counts.byKind, (std::array<size_t, kActionKinds>{0, 3, 1, 0, 0, 0, 0}));
     EXPECT_EQ(counts.bytes, 6u);
     EXPECT_EQ(counts.replacingNewer, 2u);
     EXPECT_EQ(RiskText({0, 4, false, 1, {}}),
@@ -45,6 +49,13 @@ TEST(BuildActionLine, EveryKindNamesTheSlaveSidePath) {
         PlanTotals(counts, {3, "the Trash"}),
         "0 to create, 3 to replace (6 bytes); 1 to delete, kept in the Trash; 0 directories to "
         "make, 0 to remove; 2 newer slave files to be replaced by older ones; 3 left out");
+    // Moves are counted with the bytes they spare copying.
+    plan.push_back(std::make_unique<CAction>("b", "a", ACTION_MOVE));
+    plan.back()->MakeMove({}, 2048, {});
+    EXPECT_TRUE(
+        PlanTotals(plan).ends_with("0 to remove; 1 to move (2.0 KiB not copied); 2 newer "
+                                   "slave files to be replaced by older ones"))
+        << PlanTotals(plan);
     // A root typed with a trailing separator shows two.
     EXPECT_EQ(BuildActionLine(CAction("x", "~~~~", ACTION_CREATE), "/backup//"),
               "Create:\t/backup//x");
