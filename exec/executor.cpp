@@ -70,6 +70,14 @@ public:
         return false;
     }
 
+    // True when one of the paths lies below the directory `dir`.
+    bool StrictlyBelow(std::string_view dir) const {
+        std::string prefix(dir);
+        prefix.push_back(platform::kSeparator);
+        const auto next = m_paths.lower_bound(prefix);
+        return next != m_paths.end() && next->starts_with(prefix);
+    }
+
     // True when a failed path lies at or below the directory `dir`: the paths
     // below it are the ones that start with it and a separator, next to each
     // other in byte order.
@@ -185,6 +193,10 @@ private:
             case ACTION_CREATE:
                 return Copy(action.GetMasterPath(), slavePath, CopyMode::Create, kind);
             case ACTION_DELETE:
+                if (m_keeper != nullptr && m_heldTrees.Below(slavePath)) {
+                    m_heldKeeps.emplace_back(kind, &slavePath);  // goes with its directory
+                    return true;
+                }
                 return Check(WithOwnerRights(m_slave, slavePath,
                                              [&] {
                                                  return m_keeper != nullptr
@@ -197,9 +209,12 @@ private:
             case ACTION_MOVE:
                 return Move(action);
             default:
-                // Kept whole once the moves out of it have been made.
-                if (m_keeper != nullptr && m_moveSources.AtOrBelow(slavePath)) {
-                    m_heldKeeps.push_back(&slavePath);
+                // Kept whole, with all below it, once the moves out of it
+                // have been made.
+                if (m_keeper != nullptr &&
+                    (m_moveSources.StrictlyBelow(slavePath) || m_heldTrees.Below(slavePath))) {
+                    m_heldTrees.Add(slavePath);
+                    m_heldKeeps.emplace_back(kind, &slavePath);
                     return true;
                 }
                 if (m_keeper != nullptr) {
@@ -243,28 +258,34 @@ private:
     }
 
     // True when the slave's `path` is still what was compared: the same file
-    // or directory, with the same time and (a file) size. `there` tells
+    // or directory, with the same times and (a file) size. `there` tells
     // whether anything has the name.
     bool AsCompared(const std::string& path, const MoveSource& source, bool& there) {
         platform::FileInfo info;
         const platform::Status described = m_slave.DescribeName(path, info);
         there = !described.Is(ENOENT) && !described.Is(ENOTDIR);
         return described.ok() && info.device == source.device && info.inode == source.inode &&
-               info.lastWrite == source.lastWrite &&
+               info.lastWrite == source.lastWrite && info.lastChange == source.lastChange &&
                (source.isDirectory || static_cast<std::uint64_t>(info.size) == source.size);
     }
 
     // The removals a keeper takes whole that waited for moves out of them,
-    // in plan order: an outer directory takes those inside it along.
+    // and the deletions and removals below them, in plan order: an outer
+    // directory takes what is below it along.
     bool KeepHeldBack() {
-        for (const std::string* dir : m_heldKeeps) {
-            if (m_failures.Below(*dir) || m_keptTrees.Below(*dir)) {
-                m_host.StepEnded(ACTION_RMDIR, *dir,
-                                 m_failures.Below(*dir) ? IExecHost::StepOutcome::Skipped
-                                                        : IExecHost::StepOutcome::Done);
+        for (const auto& [kind, path] : m_heldKeeps) {
+            if (m_failures.Below(*path) || m_keptTrees.Below(*path)) {
+                m_host.StepEnded(kind, *path,
+                                 m_failures.Below(*path) ? IExecHost::StepOutcome::Skipped
+                                                         : IExecHost::StepOutcome::Done);
                 continue;
             }
-            if (!KeepTree(*dir)) {
+            const bool goOn =
+                kind == ACTION_RMDIR
+                    ? KeepTree(*path)
+                    : Check(WithOwnerRights(m_slave, *path, [&] { return Keep(*path); }),
+                            "Error deleting file ", *path, kind);
+            if (!goOn) {
                 return false;
             }
         }
@@ -442,7 +463,8 @@ private:
     PathSet m_failures;
     PathSet m_keptTrees;    // directories a keeper took whole
     PathSet m_moveSources;  // the slave paths moves rename
-    std::vector<const std::string*> m_heldKeeps;
+    PathSet m_heldTrees;    // removals a keeper takes whole after the main pass
+    std::vector<std::pair<int, const std::string*>> m_heldKeeps;
 };
 
 // Waits, keeping the window served, until every output thrown away by this run

@@ -27,10 +27,12 @@ inline constexpr int kActionKinds = ACTION_MOVE + 1;
 inline constexpr const char* kNoPath = "~~~~";
 
 // What a move's slave source was when it was compared, to be found again just
-// before it is renamed: its size (a file's), last-write time and identity.
+// before it is renamed: its size (a file's), last-write and change times (any
+// write or change of times moves the latter) and identity.
 struct MoveSource {
     std::uint64_t size = 0;
     platform::FileTime lastWrite = 0;
+    platform::FileTime lastChange = 0;
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     bool isDirectory = false;

@@ -230,7 +230,7 @@ private:
             m_pairedMaster.Add(m.path);
             m_pairedSlave.Add(s.path);
             Planned move{m.action, s.action, {}, masterTrees[k].bytes, {}};
-            move.source = {0, info.lastWrite, info.device, info.inode, true};
+            move.source = {0, info.lastWrite, info.lastChange, info.device, info.inode, true};
             for (size_t i = m.index + 1; i < masterTrees[k].end; ++i) {
                 move.alsoReplaced.push_back(m_masterByIndex.at(i));
             }
@@ -307,8 +307,12 @@ private:
                     continue;
                 }
                 Planned move{m.action, s.action, {}, m.entry->GetSize(), {}};
-                move.source = {static_cast<std::uint64_t>(info.size), info.lastWrite, info.device,
-                               info.inode, false};
+                move.source = {static_cast<std::uint64_t>(info.size),
+                               info.lastWrite,
+                               info.lastChange,
+                               info.device,
+                               info.inode,
+                               false};
                 m_moves.push_back(std::move(move));
             }
         }
