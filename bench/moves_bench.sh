@@ -2,8 +2,8 @@
 # Prints what a move in the master costs the next run, each way interleaved in
 # turn on a fresh copy of the slave, median and range of RUNS runs:
 # - tree C (10,000 files of 0-64 KiB) moved whole into a new folder (one
-#   rename), and its files moved one by one into a new folder (each compared
-#   byte for byte, then renamed), against rsync -rt --delete on the same pair
+#   rename), and its files moved one by one into new folders, the old ones
+#   left (each file compared byte for byte, then renamed), against rsync -rt --delete on the same pair
 #   and Kelvad's own no-op of the moved trees;
 # - a folder of 100,000 small files renamed, against the no-op of the same trees;
 # - with OLD (another build of Kelvad), a no-op of N entries a side by both.
@@ -18,16 +18,22 @@ summary() { sort -n | awk '{v[NR]=$1} END {m=(NR%2)?v[(NR+1)/2]:(v[NR/2]+v[NR/2+
 sync_q() { "$kelvad" --sync -q --no-log --max-delete=all "$@"; }
 
 # Tree C, mirrored; then the two moved masters.
-mkdir -p "$base/c/m/c"
-for i in $(seq -w 1 10000); do
-    d="$base/c/m/c/d$((10#$i % 100))"; mkdir -p "$d"
-    head -c $((RANDOM * 2 % 65537)) /dev/urandom > "$d/f$i"
-done
+python3 - "$base/c/m/c" <<'PY'
+import os, random, sys
+random.seed(1)
+for i in range(10000):
+    d = os.path.join(sys.argv[1], "d%d" % (i % 100))
+    os.makedirs(d, exist_ok=True)
+    with open(os.path.join(d, "f%05d" % i), "wb") as f:
+        f.write(random.randbytes(random.randint(0, 65536)))
+PY
 du -sh "$base/c/m" | sed 's/^/tree C: /'
 sync_q "$base/c/m" "$base/c/template"
 cp -a "$base/c/m" "$base/c/whole" && mkdir "$base/c/whole/new" && mv "$base/c/whole/c" "$base/c/whole/new/c"
 cp -a "$base/c/m" "$base/c/files" && mkdir -p "$base/c/files/new"
-for d in "$base"/c/files/c/d*; do mv "$d" "$base/c/files/new/"; done  # c stays: no folder move
+for d in "$base"/c/files/c/d*; do  # the folders stay: each file is a move of its own
+    mkdir "$base/c/files/new/${d##*/}" && mv "$d"/* "$base/c/files/new/${d##*/}/"
+done
 declare -A times
 ways=(whole files rsync noop)
 for r in $(seq 1 "$runs"); do
