@@ -73,6 +73,8 @@ constexpr const char* kUsageText =
     "\n"
     "Copies what is new in MASTER, replaces what MASTER wrote later or holds at\n"
     "another size, and deletes what MASTER no longer has. MASTER is only read.\n"
+    "A file or folder moved in MASTER (same size, time and bytes; a folder by\n"
+    "its whole subtree) is renamed in SLAVE, not copied again.\n"
     "A missing SLAVE whose parent directory exists is made (a dry run says it\n"
     "would be). A kept file is restored by copying it back from its dated\n"
     "folder; the file manager's Restore puts back what went to the Trash.\n"

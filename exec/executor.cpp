@@ -1,5 +1,6 @@
 #include "exec/executor.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <future>
@@ -69,6 +70,14 @@ public:
         return false;
     }
 
+    // True when one of the paths lies below the directory `dir`.
+    bool StrictlyBelow(std::string_view dir) const {
+        std::string prefix(dir);
+        prefix.push_back(platform::kSeparator);
+        const auto next = m_paths.lower_bound(prefix);
+        return next != m_paths.end() && next->starts_with(prefix);
+    }
+
     // True when a failed path lies at or below the directory `dir`: the paths
     // below it are the ones that start with it and a separator, next to each
     // other in byte order.
@@ -105,6 +114,11 @@ public:
     bool Run(const CActionList& actions, FlushAtEnd flush) {
         const size_t n = actions.size();
         m_host.SetPlan(actions);
+        for (const auto& action : actions) {
+            if (action->GetKind() == ACTION_MOVE) {
+                m_moveSources.Add(action->GetSlavePath());
+            }
+        }
         for (size_t i = 0; i < n; ++i) {
             if (m_host.IsCancelled()) {
                 return false;
@@ -117,7 +131,7 @@ public:
         }
         // A Cancel pressed during the last action is honoured: the run ends as
         // cancelled before any directory is removed.
-        if (m_host.IsCancelled() || !RemoveHeldBack()) {
+        if (m_host.IsCancelled() || !KeepHeldBack() || !RemoveHeldBack()) {
             return false;
         }
         // "Done" means on the disk: a drive pulled out after Kelvad closes keeps
@@ -139,7 +153,8 @@ private:
     bool Step(const CAction& action) {
         const int kind = action.GetKind();
         const std::string& slavePath = action.GetTargetPath();
-        if (kind < ACTION_MODIFY || kind > ACTION_RMDIR) {
+        if (kind < ACTION_MODIFY || kind > ACTION_MOVE ||
+            (kind == ACTION_MOVE && !action.IsWholeMove())) {
             m_host.ShowMessage("Invalid action");
             return false;
         }
@@ -170,7 +185,8 @@ private:
             return true;
         }
         static const char* const kStatus[] = {
-            "", kStatusModify, kStatusDelete, kStatusCreate, kStatusMkdir, kStatusRmdir};
+            "",           kStatusModify, kStatusDelete, kStatusCreate,
+            kStatusMkdir, kStatusRmdir,  kStatusMove};
         m_host.SetStatus(kStatus[kind] + slavePath);
         switch (kind) {
             case ACTION_MODIFY:
@@ -178,6 +194,10 @@ private:
             case ACTION_CREATE:
                 return Copy(action.GetMasterPath(), slavePath, CopyMode::Create, kind);
             case ACTION_DELETE:
+                if (m_keeper != nullptr && m_heldTrees.Below(slavePath)) {
+                    m_heldKeeps.emplace_back(kind, &slavePath);  // goes with its directory
+                    return true;
+                }
                 return Check(WithOwnerRights(m_slave, slavePath,
                                              [&] {
                                                  return m_keeper != nullptr
@@ -187,7 +207,17 @@ private:
                              "Error deleting file ", slavePath, kind);
             case ACTION_MKDIR:
                 return MakeDirectory(action.GetMasterPath());
+            case ACTION_MOVE:
+                return Move(action);
             default:
+                // Kept whole, with all below it, once the moves out of it
+                // have been made.
+                if (m_keeper != nullptr &&
+                    (m_moveSources.StrictlyBelow(slavePath) || m_heldTrees.Below(slavePath))) {
+                    m_heldTrees.Add(slavePath);
+                    m_heldKeeps.emplace_back(kind, &slavePath);
+                    return true;
+                }
                 if (m_keeper != nullptr) {
                     return KeepTree(slavePath);
                 }
@@ -195,6 +225,87 @@ private:
                 m_pendingPaths.insert(slavePath);
                 return true;
         }
+    }
+
+    // A move: the rename when its source is still the one compared, the
+    // actions it stood for otherwise. A failed rename leaves the source where
+    // it was, and the directory that holds it.
+    bool Move(const CAction& action) {
+        const std::string& from = action.GetSlavePath();
+        const std::string& to = action.GetMasterPath();
+        bool sourceThere = false;
+        if (!AsCompared(from, action.GetMoveSource(), sourceThere)) {
+            m_host.MoveFellBack(from, to);
+            for (const auto& replaced : action.GetReplaced()) {
+                const int kind = replaced->GetKind();
+                const bool slaveSide = kind == ACTION_DELETE || kind == ACTION_RMDIR;
+                if ((sourceThere || !slaveSide) && !Step(*replaced)) {
+                    return false;
+                }
+            }
+            return true;
+        }
+        const platform::Status renamed =
+            WithOwnerRights(m_slave, to, [&] { return Rename(from, to); });
+        if (renamed.ok()) {
+            m_host.Moved(from, to);
+            m_host.StepEnded(ACTION_MOVE, to, IExecHost::StepOutcome::Done);
+            return true;
+        }
+        m_failures.Add(from);
+        return Fail("Error moving " + m_slaveRoot + from + " to " + m_slaveRoot + to + " (" +
+                        m_slave.Reason(renamed, to) + ")",
+                    to, ACTION_MOVE);
+    }
+
+    // Renames the slave's `from` to `to`, never replacing what is there, each
+    // directory found from the root.
+    platform::Status Rename(const std::string& from, const std::string& to) {
+        const platform::Result<int> dir =
+            m_slave.OpenDirectory(std::string(platform::DirectoryOf(to)));
+        if (!dir.ok()) {
+            return dir.status();
+        }
+        bool moved = false;
+        const platform::Status renamed =
+            m_slave.MoveInto(from, *dir, to.substr(to.rfind(platform::kSeparator) + 1), {}, moved);
+        (void)m_slave.Close(*dir);
+        return renamed;
+    }
+
+    // True when the slave's `path` is still what was compared: the same file
+    // or directory, with the same times and (a file) size. `there` tells
+    // whether anything has the name.
+    bool AsCompared(const std::string& path, const MoveSource& source, bool& there) {
+        platform::FileInfo info;
+        const platform::Status described = m_slave.DescribeName(path, info);
+        there = !described.Is(ENOENT) && !described.Is(ENOTDIR);
+        return described.ok() && info.device == source.device && info.inode == source.inode &&
+               info.lastWrite == source.lastWrite && info.lastChange == source.lastChange &&
+               (source.isDirectory || static_cast<std::uint64_t>(info.size) == source.size);
+    }
+
+    // The removals a keeper takes whole that waited for moves out of them,
+    // and the deletions and removals below them, in plan order: an outer
+    // directory takes what is below it along.
+    bool KeepHeldBack() {
+        for (const auto& [kind, path] : m_heldKeeps) {
+            if (m_failures.Below(*path) || m_keptTrees.Below(*path)) {
+                m_host.StepEnded(kind, *path,
+                                 m_failures.Below(*path) ? IExecHost::StepOutcome::Skipped
+                                                         : IExecHost::StepOutcome::Done);
+                continue;
+            }
+            const bool goOn =
+                kind == ACTION_RMDIR
+                    ? KeepTree(*path)
+                    : Check(WithOwnerRights(m_slave, *path, [&] { return Keep(*path); }),
+                            "Error deleting file ", *path, kind);
+            if (!goOn) {
+                return false;
+            }
+        }
+        return true;
     }
 
     // Moves `path` to the keeper and tells the host where it went.
@@ -313,8 +424,13 @@ private:
     }
 
     // The held-back removals: a directory precedes its contents in the list, so
-    // the reverse order removes the innermost first.
-    bool RemoveHeldBack() { return RemoveDirectories(m_pendingRemovals); }
+    // the reverse order removes the innermost first. Those a move fell back to
+    // came later than the list's, and are put in their place.
+    bool RemoveHeldBack() {
+        std::stable_sort(m_pendingRemovals.begin(), m_pendingRemovals.end(),
+                         [](const std::string* a, const std::string* b) { return *a < *b; });
+        return RemoveDirectories(m_pendingRemovals);
+    }
 
     bool RemoveDirectories(const std::vector<const std::string*>& dirs) {
         for (auto it = dirs.rbegin(); it != dirs.rend(); ++it) {
@@ -371,7 +487,10 @@ private:
     std::vector<const std::string*> m_pendingRemovals;
     std::unordered_set<std::string_view> m_pendingPaths;  // theirs, for a quick look
     PathSet m_failures;
-    PathSet m_keptTrees;  // directories a keeper took whole
+    PathSet m_keptTrees;    // directories a keeper took whole
+    PathSet m_moveSources;  // the slave paths moves rename
+    PathSet m_heldTrees;    // removals a keeper takes whole after the main pass
+    std::vector<std::pair<int, const std::string*>> m_heldKeeps;
 };
 
 // Waits, keeping the window served, until every output thrown away by this run

@@ -15,6 +15,7 @@ inline constexpr const char* kStatusCreate = "..creating ../";
 inline constexpr const char* kStatusDelete = "..deleting ../";
 inline constexpr const char* kStatusMkdir = "..creating directory ../";
 inline constexpr const char* kStatusRmdir = "..deleting directory ../";
+inline constexpr const char* kStatusMove = "..moving ../";
 
 // What a failed step does to the run: the window's runs stop at the first; the
 // command line's go on with every step that does not depend on it.
@@ -47,6 +48,12 @@ inline constexpr const char* kWritingToDisk = "Writing to the disk\u2026";
 // host.StepEnded. A cancel ends the run with false and no message. Whatever was done stays done,
 // and when it returns no file of the run is still open. The roots' paths as typed, with one
 // separator appended, begin the paths in messages.
+// A move (ACTION_MOVE) renames its slave source to its new name beneath the
+// slave root, never replacing anything there (RenameNoReplace), after it is
+// found to be the one compared: the same identity, time and, for a file, size.
+// One that is not is told to host.MoveFellBack and the actions it stood for
+// are carried out instead. A directory removal whose directory holds a move's
+// source waits until the main pass has ended.
 // With `keeper`, nothing is destroyed: a file deleted or replaced, and a
 // directory removed with everything below it (at its own place in the list, in
 // one move), is kept there (Keeper::Keep) and told to host.Kept; the steps

@@ -65,6 +65,20 @@ public:
     // Told after StepEnded of a copy made whose extended attributes (ACLs,
     // capabilities, the user's own) the slave did not all keep; no failure.
     virtual void ExtendedAttributesNotKept(const std::string& slavePath) { (void)slavePath; }
+    // Told, before StepEnded of a move done, the slave paths it renamed from
+    // and to.
+    virtual void Moved(const std::string& from, const std::string& to) {
+        (void)from;
+        (void)to;
+    }
+    // Told, in place of a move, that its slave source was no longer the one
+    // compared (changed, replaced or gone since the scan): the actions it
+    // stood for (CAction::GetReplaced) are carried out instead, each told as
+    // any step is; the deletions only where the source is still there.
+    virtual void MoveFellBack(const std::string& from, const std::string& to) {
+        (void)from;
+        (void)to;
+    }
     // Told, before StepEnded, that the slave's `slavePath` was kept rather than
     // destroyed: moved to `keptPath` (Keeper::KeptPath).
     virtual void Kept(const std::string& slavePath, const std::string& keptPath) {

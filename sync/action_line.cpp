@@ -19,6 +19,8 @@ std::string BuildLine(const CAction& action, const std::string& root, Show show)
             return "Mkdir:\t" + show(target);
         case ACTION_RMDIR:
             return "Rmdir:\t" + show(target);
+        case ACTION_MOVE:
+            return "Move:\t" + show(root + action.GetSlavePath()) + " -> " + show(target);
         default:
             return "Eh?\t" + show(action.GetMasterPath()) + " <> " + show(action.GetSlavePath());
     }
@@ -40,10 +42,11 @@ PlanCounts CountPlan(const CActionList& actions) {
     PlanCounts counts;
     for (const auto& action : actions) {
         const int kind = action->GetKind();
-        ++counts.byKind[kind >= ACTION_MODIFY && kind <= ACTION_RMDIR ? static_cast<size_t>(kind)
-                                                                      : 0];
+        ++counts
+              .byKind[kind >= ACTION_MODIFY && kind <= ACTION_MOVE ? static_cast<size_t>(kind) : 0];
         counts.bytes += action->GetBytes();
         counts.freed += action->GetFreedBytes();
+        counts.movedBytes += action->GetMovedBytes();
         if (action->ReplacesNewer()) {
             ++counts.replacingNewer;
         }
@@ -60,7 +63,7 @@ std::string ReplacingNewerText(size_t files) {
 }
 
 std::string PlanTotals(const PlanCounts& counts, const PlanNotes& notes) {
-    const std::array<size_t, 6>& n = counts.byKind;
+    const std::array<size_t, kActionKinds>& n = counts.byKind;
     const auto count = [](size_t value) { return std::to_string(value); };
     const size_t newer = counts.replacingNewer;
     return count(n[ACTION_CREATE]) + " to create, " + count(n[ACTION_MODIFY]) + " to replace (" +
@@ -68,6 +71,9 @@ std::string PlanTotals(const PlanCounts& counts, const PlanNotes& notes) {
            (notes.keptIn.empty() ? "" : ", kept in " + notes.keptIn) + "; " +
            count(n[ACTION_MKDIR]) + " directories to make, " + count(n[ACTION_RMDIR]) +
            " to remove" +
+           (n[ACTION_MOVE] == 0 ? ""
+                                : "; " + count(n[ACTION_MOVE]) + " to move (" +
+                                      ByteCountText(counts.movedBytes) + " not copied)") +
            (newer == 0 ? ""
                        : "; " + ReplacingNewerText(newer) + " to be replaced by " +
                              (newer == 1 ? "an older one" : "older ones")) +

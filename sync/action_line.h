@@ -15,7 +15,8 @@ inline constexpr const char* kReplacesNewerMark = "  (the slave's copy is newer)
 // "Modify:\t", "Delete:\t", "Create:\t", "Mkdir:\t" or "Rmdir:\t", then
 // `slaveRootWithSeparator` (the slave root with one separator appended), then
 // the relative path the change touches in the slave (and, for a modification
-// that replaces a newer slave file, kReplacesNewerMark); for an unknown kind
+// that replaces a newer slave file, kReplacesNewerMark); "Move:\t", the old
+// path, " -> " and the new one, each after the root, for a move; for an unknown kind
 // "Eh?\t", the master path, " <> " and the slave path, without a root.
 std::string BuildActionLine(const CAction& action, const std::string& slaveRootWithSeparator);
 
@@ -27,12 +28,13 @@ std::string BuildTerminalActionLine(const CAction& action,
 // What a plan holds, counted once a request and passed along: to the guard
 // against a mass deletion, to the plan's totals and to the run's record.
 struct PlanCounts {
-    // How many actions of each kind (ACTION_MODIFY to ACTION_RMDIR); index 0
+    // How many actions of each kind (ACTION_MODIFY to ACTION_MOVE); index 0
     // counts any other kind.
-    std::array<size_t, 6> byKind{};
-    std::uint64_t bytes = 0;    // what the creations and replacements copy
-    std::uint64_t freed = 0;    // the slave files the deletions and replacements take away
-    size_t replacingNewer = 0;  // replacements of a newer slave file (CAction::ReplacesNewer)
+    std::array<size_t, kActionKinds> byKind{};
+    std::uint64_t bytes = 0;       // what the creations and replacements copy
+    std::uint64_t freed = 0;       // the slave files the deletions and replacements take away
+    std::uint64_t movedBytes = 0;  // what the moves spare copying
+    size_t replacingNewer = 0;     // replacements of a newer slave file (CAction::ReplacesNewer)
 };
 PlanCounts CountPlan(const CActionList& actions);
 
@@ -62,7 +64,8 @@ struct PlanNotes {
 
 // What the plan comes to, for the preview and a dry run: "12 to create, 3 to
 // replace (1.2 GiB); 200 to delete; 4 directories to make, 1 to remove", the
-// bytes being those the creations and replacements copy, then "; 3 newer slave
+// bytes being those the creations and replacements copy, then, when there are
+// moves, "; 5 to move (40 GiB not copied)", then "; 3 newer slave
 // files to be replaced by older ones" when there are any. With `notes`, the
 // deletions end ", kept in the Trash" where they are kept, and the totals
 // LeftOutText, and "; needs 1.2 GiB, 1015.0 MiB free in the slave" when the

@@ -227,15 +227,17 @@ void RunRecord::ShowMessage(const std::string& text) {
 }
 
 void RunRecord::StepEnded(int kind, const std::string& slavePath, StepOutcome outcome) {
-    const size_t k = kind >= ACTION_MODIFY && kind <= ACTION_RMDIR ? static_cast<size_t>(kind) : 0;
+    const size_t k = kind >= ACTION_MODIFY && kind <= ACTION_MOVE ? static_cast<size_t>(kind) : 0;
     m_stepCopied = 0;
     if (outcome == StepOutcome::Done) {
         ++m_done[k];
         static const char* const kDone[] = {
-            "", "replaced: ", "deleted: ", "created: ", "made directory: ", "removed directory: "};
+            "", "replaced: ", "deleted: ", "created: ", "made directory: ", "removed directory: ",
+            ""};
         // What a keeper took away has its "kept:" line, and what lay below a
-        // directory it took none.
-        const bool kept = !m_keptIn.empty() && (k == ACTION_DELETE || k == ACTION_RMDIR);
+        // directory it took none; a move has its "moved:" line.
+        const bool kept =
+            (!m_keptIn.empty() && (k == ACTION_DELETE || k == ACTION_RMDIR)) || k == ACTION_MOVE;
         if (m_log != nullptr && !kept) {
             m_log->WriteSoon(kDone[k] + m_slaveRoot + slavePath);
         }
@@ -247,7 +249,7 @@ void RunRecord::StepEnded(int kind, const std::string& slavePath, StepOutcome ou
 
 void RunRecord::SourceVanished(int kind, const std::string& masterFile) {
     m_stepCopied = 0;
-    ++m_vanished[kind >= ACTION_MODIFY && kind <= ACTION_RMDIR ? static_cast<size_t>(kind) : 0];
+    ++m_vanished[kind >= ACTION_MODIFY && kind <= ACTION_MOVE ? static_cast<size_t>(kind) : 0];
     if (m_log != nullptr) {
         m_log->Write("vanished: " + masterFile);
     }
@@ -267,6 +269,22 @@ void RunRecord::Kept(const std::string& slavePath, const std::string& keptPath) 
     m_inner.Kept(slavePath, keptPath);
 }
 
+void RunRecord::Moved(const std::string& from, const std::string& to) {
+    if (m_log != nullptr) {
+        m_log->WriteSoon("moved: " + m_slaveRoot + from + " -> " + m_slaveRoot + to);
+    }
+    m_inner.Moved(from, to);
+}
+
+void RunRecord::MoveFellBack(const std::string& from, const std::string& to) {
+    ++m_movesCopied;
+    if (m_log != nullptr) {
+        m_log->Write("copied, not moved (changed since the scan): " + m_slaveRoot + from + " -> " +
+                     m_slaveRoot + to);
+    }
+    m_inner.MoveFellBack(from, to);
+}
+
 size_t RunRecord::Vanished() const {
     size_t vanished = 0;
     for (const size_t n : m_vanished) {
@@ -283,17 +301,21 @@ std::string RunRecord::Summary(size_t unreadable, size_t blocked) const {
     size_t failed = blocked;
     size_t skipped = 0;
     for (size_t kind = 0; kind < m_done.size(); ++kind) {
+        const size_t copied = kind == ACTION_MOVE ? m_movesCopied : 0;
         failed += m_failed[kind];
-        skipped += m_planned[kind] -
-                   std::min(m_planned[kind], m_done[kind] + m_failed[kind] + m_vanished[kind]);
+        skipped += m_planned[kind] - std::min(m_planned[kind], m_done[kind] + m_failed[kind] +
+                                                                   m_vanished[kind] + copied);
     }
     char text[384];
     int n =
         std::snprintf(text, sizeof text,
                       "%zu created, %zu modified, %zu deleted, %zu directories made, "
-                      "%zu removed; %s copied in %.1f s",
+                      "%zu removed%s; %s copied in %.1f s",
                       m_done[ACTION_CREATE], m_done[ACTION_MODIFY], m_done[ACTION_DELETE],
                       m_done[ACTION_MKDIR], m_done[ACTION_RMDIR],
+                      m_planned[ACTION_MOVE] == 0
+                          ? ""
+                          : (", " + std::to_string(m_done[ACTION_MOVE]) + " moved").c_str(),
                       ByteCountText(m_progress ? m_progress->BytesCopied() : 0).c_str(), seconds);
     if (failed + skipped + unreadable > 0 && n > 0 && static_cast<size_t>(n) < sizeof text) {
         std::snprintf(text + n, sizeof text - static_cast<size_t>(n),

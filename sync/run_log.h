@@ -134,14 +134,18 @@ public:
     void SourceVanished(int kind, const std::string& masterFile) override;
     void ExtendedAttributesNotKept(const std::string& slavePath) override;
     void Kept(const std::string& slavePath, const std::string& keptPath) override;
+    void Moved(const std::string& from, const std::string& to) override;
+    void MoveFellBack(const std::string& from, const std::string& to) override;
 
     // "3 created, 1 modified, 2 deleted, 1 directories made, 0 removed; 1.2 MiB
-    // copied in 0.4 s", and when not everything was done "; 2 failed, 3 not
-    // tried, 1 directories not read". Only what was done counts as done; what
-    // a failure, a stop or an interrupt kept from being tried is "not tried";
-    // `blocked` master entries that a left-out slave entry kept out count as
-    // failed. Then, when there were any, "; 2 vanished" (master files deleted
-    // since the scan), "; extended attributes of 3 files not kept" and
+    // copied in 0.4 s" ("..., 0 removed, 5 moved; ..." when the plan moves, a
+    // move copied instead for its source changed counting as its steps), and
+    // when not everything was done "; 2 failed, 3 not tried, 1 directories not
+    // read". Only what was done counts as done; what a failure, a stop or an
+    // interrupt kept from being tried is "not tried"; `blocked` master entries
+    // that a left-out slave entry kept out count as failed. Then, when there
+    // were any, "; 2 vanished" (master files deleted since the scan),
+    // "; extended attributes of 3 files not kept" and
     // "; 4 kept in .kelvad-versions/2026-12-10 04.12.05"; after a cancel
     // that threw a copy under way away, "; 354.0 MiB of a copy discarded".
     std::string Summary(size_t unreadable = 0, size_t blocked = 0) const;
@@ -152,10 +156,11 @@ private:
     IExecHost& m_inner;
     RunLog* m_log;
     std::string m_slaveRoot;
-    std::array<size_t, 6> m_planned{};
-    std::array<size_t, 6> m_done{};
-    std::array<size_t, 6> m_failed{};
-    std::array<size_t, 6> m_vanished{};
+    std::array<size_t, kActionKinds> m_planned{};
+    std::array<size_t, kActionKinds> m_done{};
+    std::array<size_t, kActionKinds> m_failed{};
+    std::array<size_t, kActionKinds> m_vanished{};
+    size_t m_movesCopied = 0;  // moves whose source had changed: copied instead
     size_t m_attributesLost = 0;
     size_t m_kept = 0;
     std::uint64_t m_stepCopied = 0;         // by the copy under way

@@ -22,6 +22,7 @@
 #include "sync/run_log.h"
 #include "sync/run_marker.h"
 #include "tree/compare_trees.h"
+#include "tree/moves.h"
 #include "tree/scanner.h"
 
 namespace {
@@ -468,16 +469,25 @@ private:
         return std::nullopt;
     }
 
-    // The plan, made on a thread of its own; false when the user stopped.
+    // The plan, made on a thread of its own, its moves found (PlanMoves)
+    // through both roots, which nothing else uses meanwhile; false when the
+    // user stopped.
     bool Compare() {
+        const platform::FileTime step =
+            m_slave == nullptr ? 0 : std::max(m_slave->TimeStep().ValueOr(0), m_marker->TimeStep());
         Worker compare([&] {
+            MoveCandidates candidates;
             CompareTrees(&m_masterList, &m_slaveList, &m_actions, m_r.masterDir, m_r.slaveDir,
-                         SlaveNameMatch(),
-                         m_slave == nullptr
-                             ? 0
-                             : std::max(m_slave->TimeStep().ValueOr(0), m_marker->TimeStep()),
-                         &m_stop, &m_blocked, platform::TellsCaseClashes() ? &m_clashes : nullptr,
-                         m_slave != nullptr && m_marker->KeepsNanoseconds());
+                         SlaveNameMatch(), step, &m_stop, &m_blocked,
+                         platform::TellsCaseClashes() ? &m_clashes : nullptr,
+                         m_slave != nullptr && m_marker->KeepsNanoseconds(),
+                         m_slave != nullptr ? &candidates : nullptr);
+            if (m_slave != nullptr && !m_stop) {
+                PlanMoves(m_actions, candidates,
+                          {m_masterList, m_slaveList, m_r.masterDir.size(), m_r.slaveDir.size(),
+                           step, *m_master, *m_slave},
+                          &m_stop);
+            }
         });
         return compare.WaitKeepingAlive(m_host, m_stop);
     }

@@ -3,6 +3,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -72,7 +73,8 @@ public:
     Merge(const CFileList& masterList, const CFileList& slaveList, CActionList& actions,
           size_t masterRootLength, size_t slaveRootLength, platform::NameMatch match,
           platform::FileTime slaveTimeStep, const std::atomic<bool>* stop,
-          std::vector<std::string>* blocked, std::vector<CaseClash>* clashes, bool nanoseconds)
+          std::vector<std::string>* blocked, std::vector<CaseClash>* clashes, bool nanoseconds,
+          MoveCandidates* candidates)
         : m_masterList(masterList),
           m_slaveList(slaveList),
           m_actions(actions),
@@ -84,7 +86,8 @@ public:
           m_blocked(blocked),
           m_clashes(clashes),
           m_nanoseconds(nanoseconds && slaveTimeStep == 0),
-          m_unknownDirs(match) {}
+          m_unknownDirs(match),
+          m_candidates(candidates) {}
 
     void Run() {
         size_t i = 0;
@@ -93,6 +96,8 @@ public:
             if (steps % kStopEvery == 0 && Stopped()) {
                 return;
             }
+            m_masterIndex = i;
+            m_slaveIndex = j;
             const Advance advance = Step(i < m_masterList.size() ? m_masterList[i].get() : nullptr,
                                          j < m_slaveList.size() ? m_slaveList[j].get() : nullptr);
             i += advance.master;
@@ -102,6 +107,7 @@ public:
             Add(m_deferred.back().path, kNoPath, ACTION_CREATE, m_deferred.back().bytes);
             m_deferred.pop_back();
         }
+        HandOverCandidates();
         if (m_kept) {
             std::erase(m_actions, nullptr);
         }
@@ -153,6 +159,9 @@ private:
         if (order < 0) {
             Add(JoinPieces(masterKey), JoinPieces(slaveKey),
                 master->IsDirectory() ? ACTION_MKDIR : ACTION_CREATE, master->GetSize());
+            if (m_candidates != nullptr) {
+                m_masterCandidates.emplace_back(m_actions.size() - 1, m_masterIndex);
+            }
             return {1, 0};
         }
         SlaveOnly(*slave, JoinPieces(masterKey), JoinPieces(slaveKey));
@@ -322,7 +331,28 @@ private:
             Add(std::move(masterPath), std::move(slavePath),
                 slave.IsDirectory() ? ACTION_RMDIR : ACTION_DELETE);
             m_actions.back()->SetFreedBytes(slave.IsDirectory() ? 0 : slave.GetSize());
+            if (m_candidates != nullptr && !belowReplacedDirectory) {
+                m_slaveCandidates.emplace_back(m_actions.size() - 1, m_slaveIndex);
+            }
         }
+    }
+
+    // The candidates for moves, by their actions' places in the plan, handed
+    // over as pointers to those actions that were not taken back.
+    void HandOverCandidates() {
+        if (m_candidates == nullptr) {
+            return;
+        }
+        const auto handOver = [this](const std::vector<std::pair<size_t, size_t>>& from,
+                                     std::vector<MoveCandidates::Candidate>& to) {
+            for (const auto& [action, entry] : from) {
+                if (m_actions[action] != nullptr) {
+                    to.push_back({m_actions[action].get(), entry});
+                }
+            }
+        };
+        handOver(m_masterCandidates, m_candidates->master);
+        handOver(m_slaveCandidates, m_candidates->slave);
     }
 
     const CFileList& m_masterList;
@@ -344,6 +374,12 @@ private:
     // The removals planned, by slave path, with their place in the plan.
     std::unordered_map<std::string, size_t> m_removals;
     bool m_kept = false;  // a removal was taken back
+    MoveCandidates* m_candidates;
+    size_t m_masterIndex = 0;  // the list indices the walk stands on
+    size_t m_slaveIndex = 0;
+    // (place in the plan, index in the list) of each candidate for a move
+    std::vector<std::pair<size_t, size_t>> m_masterCandidates;
+    std::vector<std::pair<size_t, size_t>> m_slaveCandidates;
 };
 
 }  // namespace
@@ -352,9 +388,10 @@ void CompareTrees(const CFileList* masterList, const CFileList* slaveList, CActi
                   std::string masterRoot, std::string slaveRoot, platform::NameMatch match,
                   platform::FileTime slaveTimeStep, const std::atomic<bool>* stop,
                   std::vector<std::string>* blocked, std::vector<CaseClash>* clashes,
-                  bool slaveKeepsNanoseconds) {
+                  bool slaveKeepsNanoseconds, MoveCandidates* candidates) {
     Merge(*masterList, *slaveList, *actionList, masterRoot.size(), slaveRoot.size(), match,
           slaveTimeStep, stop, blocked,
-          match == platform::NameMatch::IgnoreCase ? clashes : nullptr, slaveKeepsNanoseconds)
+          match == platform::NameMatch::IgnoreCase ? clashes : nullptr, slaveKeepsNanoseconds,
+          candidates)
         .Run();
 }

@@ -38,6 +38,19 @@
 // to it with that other path; what lies below it is compared as usual.
 // With `slaveKeepsNanoseconds` (and a time step of 0), times are compared to
 // the nanosecond, not only to the 100 ns of a FileTime.
+// With `candidates`, the one-sided actions a move may stand for (PlanMoves):
+// the creations and makings of master entries, and the deletions and removals
+// of slave entries, each with its entry's index in its list; none on either
+// side of a path whose type changes, nor below a slave directory that a
+// master file replaces. The pointers are into `actionList`.
+struct MoveCandidates {
+    struct Candidate {
+        CAction* action;
+        size_t entry;
+    };
+    std::vector<Candidate> master;
+    std::vector<Candidate> slave;
+};
 struct CaseClash {
     std::string path;   // the master's relative path left unmirrored
     std::string other;  // the master's relative path the slave takes it for
@@ -47,4 +60,5 @@ void CompareTrees(const CFileList* masterList, const CFileList* slaveList, CActi
                   platform::NameMatch match = platform::NameMatch::Exact,
                   platform::FileTime slaveTimeStep = 0, const std::atomic<bool>* stop = nullptr,
                   std::vector<std::string>* blocked = nullptr,
-                  std::vector<CaseClash>* clashes = nullptr, bool slaveKeepsNanoseconds = false);
+                  std::vector<CaseClash>* clashes = nullptr, bool slaveKeepsNanoseconds = false,
+                  MoveCandidates* candidates = nullptr);

@@ -3,8 +3,8 @@
 # options and --quiet, a closed output pipe, each refusal and its
 # exit status, an up-to-date pair, a failing step, a dry run that prints the
 # preview's lines and changes nothing, a real sync, a plan the slave has no
-# room for, a master file that vanishes
-# after the scan, names that hold control characters shown escaped, the
+# room for, a master file that vanishes after the scan, names that hold
+# control characters shown escaped, moves, the
 # progress line on a terminal, and SIGINT in the middle of a run of many files.
 set -uo pipefail
 kelvad="$1"
@@ -485,6 +485,27 @@ if [ "$got" -eq 130 ] && [ "$copied" -lt 20000 ] && [ "$torn" -eq 0 ] &&
     passed=$((passed + 1))
 else
     failed=$((failed + 1)); echo "FAIL: interrupt: status $got, $copied files, $torn not whole, $ended"
+fi
+# A folder renamed and a file moved into a new folder, one with a newline in its
+# name: the dry run shows each as one escaped move, the run renames them (the
+# same inodes), logs "moved:" and counts them.
+mm="$work/moves/m"; ms="$work/moves/s"
+mkdir -p "$mm/photos" && echo "a photo" > "$mm/photos/p.jpg" && echo "an image" > "$mm/x"$'\n'"y.iso"
+"$kelvad" --sync -q --no-log "$mm" "$ms"
+inodes=$(stat -c %i "$ms/photos/p.jpg" "$ms/x"$'\n'"y.iso")
+mv "$mm/photos" "$mm/pictures" && mkdir "$mm/Archive" && mv "$mm/x"$'\n'"y.iso" "$mm/Archive/"
+check "dry run of moves" 0 "" -- -n --no-log "$mm" "$ms"
+{ echo "Mkdir:	$ms/Archive"; echo "Move:	$ms/x\ny.iso -> $ms/Archive/x\ny.iso"
+  echo "Move:	$ms/photos -> $ms/pictures"
+  echo "0 to create, 0 to replace (0 bytes); 0 to delete; 1 directories to make, 0 to remove; 2 to move (17 bytes not copied)"; } > "$work/expected"
+cmp -s "$work/out" "$work/expected" || { failed=$((failed + 1)); echo "FAIL: dry run of moves:"; cat "$work/out"; }
+check "moves" 0 "" -- --sync --log-file "$work/moves.log" "$mm" "$ms"
+if [ "$(stat -c %i "$ms/pictures/p.jpg" "$ms/Archive/x"$'\n'"y.iso")" = "$inodes" ] &&
+    grep -q " moved: $ms/photos -> $ms/pictures$" "$work/moves.log" &&
+    grep -q "^0 created, 0 modified, 0 deleted, 1 directories made, 0 removed, 2 moved; 0 bytes copied" "$work/out"; then
+    passed=$((passed + 1))
+else
+    failed=$((failed + 1)); echo "FAIL: moves were not renames:"; cat "$work/out" "$work/moves.log"
 fi
 [ "$(ls -A "$outside")" = keep ] && [ "$(cat "$outside/keep")" = keep ] ||
     { failed=$((failed + 1)); echo "FAIL: what the slaves' links point at was changed"; }

@@ -163,7 +163,8 @@ TEST(ExecuteActions, EachFailureHasItsMessageAndStopsTheRun) {
         {{"~~~~", "full", ACTION_RMDIR},
          "Unable to delete directory " + s + "/full (Directory not empty)"},
         {{"a", "b", 0}, "Invalid action"},
-        {{"a", "b", 6}, "Invalid action"},
+        {{"a", "b", 6}, "Invalid action"},  // a move that knows nothing of its source
+        {{"a", "b", 7}, "Invalid action"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);

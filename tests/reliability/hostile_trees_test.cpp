@@ -198,6 +198,64 @@ TEST(HostileTrees, FilesThatChangeBetweenThePlanAndItsExecution) {
     EXPECT_EQ(Snapshot(t / "s"), Snapshot(t / "m"));
 }
 
+// Moves whose slave side changes between the plan and the rename: a source
+// rewritten is copied and deleted as before (and kept, being no longer what
+// was compared), a target name taken meanwhile is never replaced; two files
+// of equal size and time are no move at all. A move keeps nothing.
+TEST(HostileTrees, MovesWhoseSourceOrTargetChangeBeforeTheRename) {
+    TempDir t;
+    time_t time = 1000000000;  // each its own, but the duplicates
+    for (const char* name : {"a/f1", "a/other", "f2", "f3", "dup1"}) {
+        WriteFile(t / "m/" + name, std::string("content of ") + name, ++time);
+    }
+    WriteFile(t / "m/dup2", "content of dup1", time);
+    MakeDirs(t / "s");
+    ASSERT_TRUE(SyncRun(t / "m", t / "s"));
+    for (const auto& [from, to] : {std::pair<std::string, std::string>{"a/f1", "new/f1"},
+                                   {"f2", "g2"},
+                                   {"f3", "n3"},
+                                   {"dup1", "dupA"},
+                                   {"dup2", "dupB"}}) {
+        MakeDirs(t / "m/new");
+        ASSERT_EQ(::rename((t / "m/" + from).c_str(), (t / "m/" + to).c_str()), 0);
+    }
+    // The folder moved out of goes too, kept after the move out of it.
+    ASSERT_EQ(::unlink((t / "m/a/other").c_str()), 0);
+    ASSERT_EQ(::rmdir((t / "m/a").c_str()), 0);
+    size_t moves = 0;
+    for (const auto& action : PlanRun(t / "m", t / "s")) {
+        moves += action->GetKind() == ACTION_MOVE ? 1u : 0u;
+    }
+    EXPECT_EQ(moves, 3u);  // not the duplicates
+    RecordingHost host;
+    RecordingRequestHost request(host);
+    request.m_beforeRun = [&] {
+        WriteFile(t / "s/f2", "CONTENT OF f2", 1000000003);  // same size and time, not the same
+        WriteFile(t / "s/n3", "mine");
+    };
+    StartRequest r = TestRequest(t / "m", t / "s", 0);
+    r.keeping.place = Keeping::Place::VersionsFolder;
+    r.onFailure = OnFailure::KeepGoing;
+    EXPECT_EQ(RunStartRequest(request, r), RequestResult::Failed);
+    EXPECT_EQ(host.m_moved, std::vector<std::string>{"a/f1 -> new/f1"});
+    EXPECT_EQ(host.m_movesFellBack, std::vector<std::string>{"f2 -> g2"});
+    EXPECT_EQ(host.m_messages, std::vector<std::string>{"Error moving " + t / "s/f3" + " to " +
+                                                        t / "s/n3 (File exists)"});
+    const auto [own, kept] = KeptByAnyRun(Snapshot(t / "s"));
+    EXPECT_EQ(kept, (std::map<std::string, std::string>{{"a", "d"},
+                                                        {"a/other", "f:content of a/other"},
+                                                        {"dup1", "f:content of dup1"},
+                                                        {"dup2", "f:content of dup1"},
+                                                        {"f2", "f:CONTENT OF f2"}}));
+    EXPECT_EQ(own.at("g2"), "f:content of f2");
+    EXPECT_EQ(own.at("n3"), "f:mine");
+    EXPECT_EQ(own.at("f3"), "f:content of f3");  // left where it was
+    EXPECT_TRUE(request.m_runEnd.summary.find(", 1 moved;") != std::string::npos)
+        << request.m_runEnd.summary;
+    EXPECT_TRUE(SyncRun(t / "m", t / "s"));
+    EXPECT_EQ(KeptByAnyRun(Snapshot(t / "s")).first, Snapshot(t / "m"));
+}
+
 TEST(HostileTrees, ASlaveThatCannotBeWrittenStopsTheRunWithItsMessage) {
     TempDir t;
     WriteFile(t / "m/a", "a");

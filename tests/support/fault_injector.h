@@ -40,7 +40,9 @@ enum class Call {
     Mounts,    // the mount table: the mount points below a root, a loop
     Overlap,   // telling whether two roots overlap
     TimeStep,  // the step in which the file system keeps times
-    Keep,      // moving what a run takes away to where it is kept (`path` is where it was)
+    Keep,      // moving an entry to another directory: what a run takes away to where
+               // it is kept, a moved file or folder to its new place (`path` is where
+               // it was)
 };
 
 const char* CallName(Call call);

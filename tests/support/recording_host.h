@@ -38,6 +38,12 @@ public:
     void SourceVanished(int, const std::string& masterFile) override {
         m_vanished.push_back(masterFile);
     }
+    void Moved(const std::string& from, const std::string& to) override {
+        m_moved.push_back(from + " -> " + to);
+    }
+    void MoveFellBack(const std::string& from, const std::string& to) override {
+        m_movesFellBack.push_back(from + " -> " + to);
+    }
     void ExtendedAttributesNotKept(const std::string& slavePath) override {
         m_attributesNotKept.push_back(slavePath);
     }
@@ -53,6 +59,8 @@ public:
     std::vector<std::string> m_skipped;            // "kind path"
     std::vector<std::string> m_vanished;           // master files, as messages name them
     std::vector<std::string> m_attributesNotKept;  // slave paths
+    std::vector<std::string> m_moved;              // "from -> to", slave paths
+    std::vector<std::string> m_movesFellBack;      // the same, copied instead
 };
 
 // An IRequestHost that answers the Start request as a user would and writes

@@ -4,6 +4,8 @@
 #include <fnmatch.h>
 #endif
 
+#include <algorithm>
+#include <cctype>
 #include <vector>
 
 #include "support/temp_tree.h"
@@ -376,6 +378,122 @@ std::map<std::string, std::string> ExpectedSlaveLeavingOut(const ModelTree& mast
             }
         }
         out[path] = content;
+    }
+    return out;
+}
+
+namespace {
+std::string ParentOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+std::string NameOf(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);  // npos + 1 is 0
+}
+std::string Join(const std::string& dir, const std::string& name) {
+    return dir.empty() ? name : dir + "/" + name;
+}
+// Everything at or below `path` in `tree`, moved to `to`; the files' moves
+// appended to `moves`.
+void MoveInModel(ModelTree& tree, const std::string& path, const std::string& to,
+                 std::vector<ModelMove>& moves) {
+    ModelTree moved;
+    for (auto it = tree.begin(); it != tree.end();) {
+        if (it->first == path || it->first.starts_with(path + "/")) {
+            const std::string target = to + it->first.substr(path.size());
+            if (!it->second.isDirectory) {
+                moves.emplace_back(it->first, target);
+            }
+            moved[target] = it->second;
+            it = tree.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    tree.merge(moved);
+}
+}  // namespace
+
+std::vector<ModelMove> MoveSome(std::mt19937& rng, ModelTree& master) {
+    std::vector<ModelMove> moves;
+    const int count = 1 + static_cast<int>(rng() % 4);
+    for (int k = 0; k < count && !master.empty(); ++k) {
+        auto pick = master.begin();
+        std::advance(pick, static_cast<long>(rng() % master.size()));
+        const std::string path = pick->first;
+        const ModelEntry entry = pick->second;
+        std::string to;
+        switch (rng() % 4) {
+            case 0:  // renamed where it is
+                to = Join(ParentOf(path), "mv" + std::to_string(k) + NameOf(path));
+                break;
+            case 1:  // into a new folder, made for it
+                to = "new" + std::to_string(k) + "/deep/" + NameOf(path);
+                master["new" + std::to_string(k)] = {true, "", 0, 0755};
+                master["new" + std::to_string(k) + "/deep"] = {true, "", 0, 0755};
+                break;
+            case 2: {  // letter case only, which Windows takes for the same name
+#ifndef _WIN32
+                std::string name = NameOf(path);
+                const auto letter = std::ranges::find_if(
+                    name, [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; });
+                if (letter != name.end()) {
+                    *letter = static_cast<char>(std::islower(static_cast<unsigned char>(*letter))
+                                                    ? std::toupper(*letter)
+                                                    : std::tolower(*letter));
+                    to = Join(ParentOf(path), name);
+                }
+#endif
+                break;
+            }
+            default:  // copied, not moved: two of equal size and time
+                if (!entry.isDirectory && master.count(path + ".copy") == 0) {
+                    master[path + ".copy"] = entry;
+                }
+                continue;
+        }
+        if (to.empty() || master.count(to) != 0) {
+            continue;
+        }
+        MoveInModel(master, path, to, moves);
+        if (rng() % 5 == 0) {
+            master[path] = {true, "", 0, 0755};  // the old path turns into a directory
+        }
+    }
+    return moves;
+}
+
+std::vector<ModelMove> ExpectedMoves(const ModelTree& master, const ModelTree& slave,
+                                     const std::vector<ModelMove>& moves) {
+    // How many files are to be created, and deleted, of each size and time.
+    std::map<std::pair<size_t, time_t>, int> created, deleted;
+    for (const auto& [path, e] : master) {
+        created[{e.content.size(), e.mtime}] += !e.isDirectory && slave.count(path) == 0;
+    }
+    for (const auto& [path, e] : slave) {
+        deleted[{e.content.size(), e.mtime}] += !e.isDirectory && master.count(path) == 0;
+    }
+    const auto belowReplacedDirectory = [&](const std::string& path) {
+        for (std::string dir = ParentOf(path); !dir.empty(); dir = ParentOf(dir)) {
+            const auto m = master.find(dir);
+            if (m != master.end() && !m->second.isDirectory) {
+                return true;
+            }
+        }
+        return false;
+    };
+    std::vector<ModelMove> out;
+    for (const auto& [from, to] : moves) {
+        const auto s = slave.find(from);
+        const auto m = master.find(to);
+        if (s == slave.end() || m == master.end() || master.count(from) != 0 ||
+            slave.count(to) != 0 || belowReplacedDirectory(from)) {
+            continue;
+        }
+        const std::pair<size_t, time_t> key{m->second.content.size(), m->second.mtime};
+        if (s->second.content == m->second.content && created[key] == 1 && deleted[key] == 1) {
+            out.emplace_back(from, to);
+        }
     }
     return out;
 }

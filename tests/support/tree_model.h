@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 #include <utility>
+#include <vector>
 
 // A tree as relative path -> entry. Paths use "/".
 struct ModelEntry {
@@ -85,3 +86,21 @@ std::pair<std::map<std::string, std::string>, std::map<std::string, std::string>
 
 // The form of Snapshot() for a model tree.
 std::map<std::string, std::string> SnapshotOf(const ModelTree& tree);
+
+// A file's move, old path to new path.
+using ModelMove = std::pair<std::string, std::string>;
+
+// Moves and renames a few of `master`'s files and folders: renamed in place,
+// moved into a new folder, renamed in letter case only (not on Windows), a
+// folder renamed with all it holds; now and then a directory takes a moved
+// file's old path, or a file is copied rather than moved. Returns the files'
+// moves, those below a moved folder included.
+std::vector<ModelMove> MoveSome(std::mt19937& rng, ModelTree& master);
+
+// Of `moves`, those a run must make by renaming, when `slave` is what the
+// slave holds: the old path gone from `master` and the new one not in
+// `slave`, no directory of the slave above the old path that the master has
+// as a file, and no other file to be created or deleted of the same size and
+// time.
+std::vector<ModelMove> ExpectedMoves(const ModelTree& master, const ModelTree& slave,
+                                     const std::vector<ModelMove>& moves);

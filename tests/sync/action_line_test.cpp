@@ -17,6 +17,10 @@ TEST(BuildActionLine, EveryKindNamesTheSlaveSidePath) {
     EXPECT_EQ(BuildActionLine(CAction("docs", "zz", ACTION_MKDIR), root), "Mkdir:\t/backup/docs");
     EXPECT_EQ(BuildActionLine(CAction("~~~~", "gone", ACTION_RMDIR), root), "Rmdir:\t/backup/gone");
     EXPECT_EQ(BuildActionLine(CAction("m/p", "s/p", 9), root), "Eh?\tm/p <> s/p");
+    // A move names both its paths, each escaped on a terminal.
+    CAction move("new/a\nb", "old/a\nb", ACTION_MOVE);
+    EXPECT_EQ(BuildActionLine(move, root), "Move:\t/backup/old/a\nb -> /backup/new/a\nb");
+    EXPECT_EQ(BuildTerminalActionLine(move, root), "Move:\t/backup/old/a\\nb -> /backup/new/a\\nb");
     // A newer slave file that an older master copy replaces is marked, and counted.
     CActionList plan;
     plan.push_back(std::make_unique<CAction>("f1.txt", "f1.txt", ACTION_MODIFY, 6));
@@ -34,7 +38,7 @@ TEST(BuildActionLine, EveryKindNamesTheSlaveSidePath) {
     plan.back()->SetFreedBytes(2048);
     const PlanCounts counts = CountPlan(plan);
     EXPECT_EQ(counts.freed, 2048u);
-    EXPECT_EQ(counts.byKind, (std::array<size_t, 6>{0, 3, 1, 0, 0, 0}));
+    EXPECT_EQ(counts.byKind, (std::array<size_t, kActionKinds>{0, 3, 1, 0, 0, 0, 0}));
     EXPECT_EQ(counts.bytes, 6u);
     EXPECT_EQ(counts.replacingNewer, 2u);
     EXPECT_EQ(RiskText({0, 4, false, 1, {}}),
@@ -50,6 +54,13 @@ TEST(BuildActionLine, EveryKindNamesTheSlaveSidePath) {
     // A plan that does not fit gives both figures.
     EXPECT_TRUE(PlanTotals(counts, {0, "", SpaceShortage{3 << 20, 1536}})
                     .ends_with("; needs 3.0 MiB, 1.5 KiB free in the slave"));
+    // Moves are counted with the bytes they spare copying.
+    plan.push_back(std::make_unique<CAction>("b", "a", ACTION_MOVE));
+    plan.back()->MakeMove({}, 2048, {});
+    EXPECT_TRUE(
+        PlanTotals(plan).ends_with("0 to remove; 1 to move (2.0 KiB not copied); 2 newer "
+                                   "slave files to be replaced by older ones"))
+        << PlanTotals(plan);
     // A root typed with a trailing separator shows two.
     EXPECT_EQ(BuildActionLine(CAction("x", "~~~~", ACTION_CREATE), "/backup//"),
               "Create:\t/backup//x");

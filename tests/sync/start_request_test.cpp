@@ -482,7 +482,7 @@ TEST_F(StartRequestTest, TheRequestRecordsItsRunAndTellsWhatTheRunCameTo) {
         WriteFile(t / "m/.kelvadignore", "*.tmp\n");
         WriteFile(t / "m/new.txt", "x");
         WriteFile(t / "m/scratch.tmp", "x");
-        WriteFile(t / "s/gone", "x");
+        WriteFile(t / "s/gone", "not new.txt moved");
         RunLog log;
         ASSERT_TRUE(log.Open(t / "run.log").ok());
         StartRequest request = TestRequest(t / "m", t / "s", 0);

@@ -1,0 +1,449 @@
+#include "tree/moves.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// Files are compared in blocks of this size: 4 MiB reads each take about 1 ms
+// from the page cache and a few from a disk, so a stop lands soon after.
+constexpr size_t kCompareBlock = size_t{4} << 20;
+
+bool IsBelow(std::string_view path, std::string_view dir) {
+    return path.size() > dir.size() && path[dir.size()] == platform::kSeparator &&
+           path.starts_with(dir);
+}
+
+// Paths asked what lies at or below them, and what lies below them.
+class PathTree {
+public:
+    void Add(std::string path) { m_paths.insert(std::move(path)); }
+    bool Empty() const { return m_paths.empty(); }
+    // True when `path` is one of them or lies below one.
+    bool Covers(std::string_view path) const {
+        if (m_paths.empty()) {
+            return false;
+        }
+        if (m_paths.count(path) != 0) {
+            return true;
+        }
+        for (size_t i = path.find(platform::kSeparator); i != std::string_view::npos;
+             i = path.find(platform::kSeparator, i + 1)) {
+            if (m_paths.count(path.substr(0, i)) != 0) {
+                return true;
+            }
+        }
+        return false;
+    }
+    // True when one of them lies at or below `dir`.
+    bool Inside(std::string_view dir) const {
+        std::string prefix(dir);
+        prefix.push_back(platform::kSeparator);
+        const auto next = m_paths.lower_bound(prefix);
+        return m_paths.count(dir) != 0 || (next != m_paths.end() && next->starts_with(prefix));
+    }
+
+private:
+    std::set<std::string, std::less<>> m_paths;
+};
+
+// One side's entry that may take part in a move.
+struct Side {
+    CAction* action;
+    const CFileEntry* entry;
+    size_t index;      // in its list
+    std::string path;  // relative to its root
+};
+
+// What a folder's subtree is, for finding its twin: a hash of every entry's
+// name below it, kind, size and time, and whether it may move whole.
+struct Subtree {
+    std::uint64_t hash = 0;
+    size_t end = 0;  // the list index after its last entry
+    std::uint64_t bytes = 0;
+    bool eligible = false;
+};
+
+class MovePlanner {
+public:
+    MovePlanner(CActionList& actions, const MoveSearch& search, const std::atomic<bool>* stop)
+        : m_actions(actions), m_search(search), m_stop(stop) {
+        for (const std::string& mount : search.masterList.mountPoints) {
+            m_masterMounts.Add(mount);
+        }
+        for (const std::string& mount : search.slaveList.mountPoints) {
+            m_slaveMounts.Add(mount);
+        }
+    }
+
+    size_t Run(const MoveCandidates& candidates) {
+        std::vector<Side> masterDirs, slaveDirs, masterFiles, slaveFiles;
+        Sort(candidates.master, m_search.masterList, m_search.masterRootLength, m_masterMounts,
+             masterDirs, masterFiles, m_masterByIndex);
+        Sort(candidates.slave, m_search.slaveList, m_search.slaveRootLength, m_slaveMounts,
+             slaveDirs, slaveFiles, m_slaveByIndex);
+        if (!masterDirs.empty() && !slaveDirs.empty()) {
+            PairFolders(masterDirs, slaveDirs);
+        }
+        if (!masterFiles.empty() && !slaveFiles.empty()) {
+            PairFiles(masterFiles, slaveFiles);
+        }
+        Rewrite();
+        return m_moves.size();
+    }
+
+private:
+    bool Stopped() const { return m_stop != nullptr && m_stop->load(std::memory_order_relaxed); }
+
+    // Splits one side's candidates into directories and files that are not empty,
+    // leaving out what lies below a mount point; every candidate's action is
+    // kept by its list index.
+    static void Sort(const std::vector<MoveCandidates::Candidate>& from, const CFileList& list,
+                     size_t rootLength, const PathTree& mounts, std::vector<Side>& dirs,
+                     std::vector<Side>& files, std::unordered_map<size_t, CAction*>& byIndex) {
+        for (const MoveCandidates::Candidate& c : from) {
+            byIndex.emplace(c.entry, c.action);
+            const CFileEntry* entry = list[c.entry].get();
+            if (!entry->IsDirectory() && entry->GetSize() == 0) {
+                continue;
+            }
+            std::string path = JoinPieces(entry->RelativePieces(rootLength));
+            if (mounts.Covers(path)) {
+                continue;
+            }
+            (entry->IsDirectory() ? dirs : files).push_back({c.action, entry, c.entry, path});
+        }
+    }
+
+    // The time as compared: to the slave's step, where it keeps times in one.
+    std::uint64_t TimeKey(platform::FileTime time) const {
+        return m_search.slaveTimeStep == 0 ? time : time / m_search.slaveTimeStep;
+    }
+    bool SameTime(platform::FileTime master, platform::FileTime slave) const {
+        const platform::FileTime step = m_search.slaveTimeStep;
+        return step == 0 ? master == slave : master < slave + step && slave < master + step;
+    }
+
+    // The subtree below the directory at `index` of `list`.
+    Subtree Describe(const CFileList& list, size_t index, size_t rootLength, const PathTree& mounts,
+                     const std::unordered_map<size_t, CAction*>& byIndex) const {
+        const CFileEntry& dir = *list[index];
+        const std::string dirPath = JoinPieces(dir.RelativePieces(rootLength));
+        Subtree tree;
+        tree.eligible = !dir.HasUnknownContents() && !dir.IsExcluded();
+        bool anyBytes = false;
+        std::uint64_t hash = 14695981039346656037ULL;
+        const auto mix = [&hash](std::uint64_t value) { hash = (hash ^ value) * 1099511628211ULL; };
+        size_t i = index + 1;
+        for (; i < list.size(); ++i) {
+            const CFileEntry& e = *list[i];
+            const std::string path = JoinPieces(e.RelativePieces(rootLength));
+            if (!IsBelow(path, dirPath)) {
+                break;
+            }
+            // Everything below must have its action here, and be readable whole.
+            if (e.IsExcluded() || e.HasUnknownContents() || byIndex.count(i) == 0 ||
+                mounts.Covers(path)) {
+                tree.eligible = false;
+            }
+            mix(std::hash<std::string_view>{}(std::string_view(path).substr(dirPath.size())));
+            mix(e.IsDirectory() ? 1 : 0);
+            mix(e.GetSize());
+            mix(e.IsDirectory() ? 0 : TimeKey(e.GetLastWriteTime()));
+            tree.bytes += e.GetSize();
+            anyBytes = anyBytes || e.GetSize() > 0;
+        }
+        tree.end = i;
+        tree.hash = hash;
+        tree.eligible = tree.eligible && anyBytes && !mounts.Inside(dirPath);
+        return tree;
+    }
+
+    // True when the subtrees below master directory `m` and slave directory
+    // `s` hold the same names, kinds, sizes and times, entry by entry.
+    bool SameSubtree(const Side& m, const Subtree& mt, const Side& s, const Subtree& st) const {
+        if (mt.end - m.index != st.end - s.index) {
+            return false;
+        }
+        const CFileList& ml = m_search.masterList;
+        const CFileList& sl = m_search.slaveList;
+        for (size_t k = 1; m.index + k < mt.end; ++k) {
+            const CFileEntry& a = *ml[m.index + k];
+            const CFileEntry& b = *sl[s.index + k];
+            const std::string pa = JoinPieces(a.RelativePieces(m_search.masterRootLength));
+            const std::string pb = JoinPieces(b.RelativePieces(m_search.slaveRootLength));
+            if (std::string_view(pa).substr(m.path.size()) !=
+                    std::string_view(pb).substr(s.path.size()) ||
+                a.IsDirectory() != b.IsDirectory() || a.GetSize() != b.GetSize() ||
+                (!a.IsDirectory() && !SameTime(a.GetLastWriteTime(), b.GetLastWriteTime()))) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    void PairFolders(const std::vector<Side>& masterDirs, const std::vector<Side>& slaveDirs) {
+        std::vector<Subtree> masterTrees, slaveTrees;
+        std::unordered_map<std::uint64_t, std::vector<size_t>> masterByHash, slaveByHash;
+        for (const Side& d : masterDirs) {
+            masterTrees.push_back(Describe(m_search.masterList, d.index, m_search.masterRootLength,
+                                           m_masterMounts, m_masterByIndex));
+            if (masterTrees.back().eligible) {
+                masterByHash[masterTrees.back().hash].push_back(masterTrees.size() - 1);
+            }
+        }
+        for (const Side& d : slaveDirs) {
+            slaveTrees.push_back(Describe(m_search.slaveList, d.index, m_search.slaveRootLength,
+                                          m_slaveMounts, m_slaveByIndex));
+            if (slaveTrees.back().eligible) {
+                slaveByHash[slaveTrees.back().hash].push_back(slaveTrees.size() - 1);
+            }
+        }
+        // The master's directories in list order: an outer one before those
+        // inside it, which then go with it.
+        for (size_t k = 0; k < masterDirs.size() && !Stopped(); ++k) {
+            const auto mine = masterByHash.find(masterTrees[k].hash);
+            const auto theirs = slaveByHash.find(masterTrees[k].hash);
+            if (mine == masterByHash.end() || mine->second.size() != 1 ||
+                theirs == slaveByHash.end() || theirs->second.size() != 1) {
+                continue;
+            }
+            const Side& m = masterDirs[k];
+            const Side& s = slaveDirs[theirs->second[0]];
+            const Subtree& st = slaveTrees[theirs->second[0]];
+            if (m_pairedMaster.Covers(m.path) || m_pairedSlave.Covers(s.path) ||
+                m_pairedSlave.Inside(s.path) || !SameSubtree(m, masterTrees[k], s, st)) {
+                continue;
+            }
+            platform::FileInfo info;
+            if (!m_search.slave.DescribeName(s.path, info).ok()) {
+                continue;
+            }
+            m_pairedMaster.Add(m.path);
+            m_pairedSlave.Add(s.path);
+            Planned move{m.action, s.action, {}, masterTrees[k].bytes, {}};
+            move.source = {0, info.lastWrite, info.lastChange, info.device, info.inode, true};
+            for (size_t i = m.index + 1; i < masterTrees[k].end; ++i) {
+                move.alsoReplaced.push_back(m_masterByIndex.at(i));
+            }
+            for (size_t i = s.index + 1; i < st.end; ++i) {
+                move.alsoReplaced.push_back(m_slaveByIndex.at(i));
+            }
+            m_moves.push_back(std::move(move));
+        }
+    }
+
+    void PairFiles(const std::vector<Side>& masterFiles, const std::vector<Side>& slaveFiles) {
+        // (size, time) to the indices of each side's files; a slave that keeps
+        // times in steps has a master time's twin in the bucket of the time or
+        // in one next to it.
+        struct KeyHash {
+            size_t operator()(const std::pair<std::uint64_t, std::uint64_t>& k) const {
+                return std::hash<std::uint64_t>{}(k.first * 1000003ULL ^ k.second);
+            }
+        };
+        using Buckets = std::unordered_map<std::pair<std::uint64_t, std::uint64_t>,
+                                           std::vector<size_t>, KeyHash>;
+        Buckets masterBuckets, slaveBuckets;
+        const auto fill = [&](const std::vector<Side>& files, Buckets& buckets, PathTree& paired) {
+            for (size_t k = 0; k < files.size(); ++k) {
+                if (!paired.Covers(files[k].path)) {
+                    buckets[{files[k].entry->GetSize(),
+                             TimeKey(files[k].entry->GetLastWriteTime())}]
+                        .push_back(k);
+                }
+            }
+        };
+        fill(masterFiles, masterBuckets, m_pairedMaster);
+        fill(slaveFiles, slaveBuckets, m_pairedSlave);
+        // The files of `other` that could be the twin of `entry`.
+        const auto twins = [&](const CFileEntry& entry, const Buckets& buckets,
+                               const std::vector<Side>& other, bool entryIsMaster) {
+            std::vector<size_t> found;
+            const std::uint64_t key = TimeKey(entry.GetLastWriteTime());
+            const bool stepped = m_search.slaveTimeStep != 0;
+            for (std::uint64_t b = stepped && key > 0 ? key - 1 : key; b <= key + (stepped ? 1 : 0);
+                 ++b) {
+                const auto it = buckets.find({entry.GetSize(), b});
+                if (it == buckets.end()) {
+                    continue;
+                }
+                for (const size_t k : it->second) {
+                    const CFileEntry& o = *other[k].entry;
+                    if (entryIsMaster ? SameTime(entry.GetLastWriteTime(), o.GetLastWriteTime())
+                                      : SameTime(o.GetLastWriteTime(), entry.GetLastWriteTime())) {
+                        found.push_back(k);
+                    }
+                }
+            }
+            return found;
+        };
+        for (const auto& [key, indices] : masterBuckets) {
+            for (const size_t k : indices) {
+                if (Stopped()) {
+                    return;
+                }
+                const Side& m = masterFiles[k];
+                const std::vector<size_t> slaveTwins =
+                    twins(*m.entry, slaveBuckets, slaveFiles, true);
+                if (slaveTwins.size() != 1) {
+                    continue;
+                }
+                const Side& s = slaveFiles[slaveTwins[0]];
+                if (twins(*s.entry, masterBuckets, masterFiles, false).size() != 1) {
+                    continue;
+                }
+                platform::FileInfo info;
+                if (!SameContent(m_search.master, m.path, m_search.slave, s.path,
+                                 m.entry->GetSize(), info, m_stop)) {
+                    continue;
+                }
+                Planned move{m.action, s.action, {}, m.entry->GetSize(), {}};
+                move.source = {static_cast<std::uint64_t>(info.size),
+                               info.lastWrite,
+                               info.lastChange,
+                               info.device,
+                               info.inode,
+                               false};
+                m_moves.push_back(std::move(move));
+            }
+        }
+    }
+
+    // Each move takes the place of its master side's action in the plan; the
+    // other actions it stands for leave the plan and are kept in it.
+    void Rewrite() {
+        if (m_moves.empty()) {
+            return;
+        }
+        std::unordered_map<const CAction*, size_t> slots;
+        for (const Planned& move : m_moves) {
+            slots.emplace(move.masterSide, 0);
+            slots.emplace(move.slaveSide, 0);
+            for (const CAction* a : move.alsoReplaced) {
+                slots.emplace(a, 0);
+            }
+        }
+        for (size_t i = 0; i < m_actions.size(); ++i) {
+            if (const auto it = slots.find(m_actions[i].get()); it != slots.end()) {
+                it->second = i;
+            }
+        }
+        for (Planned& move : m_moves) {
+            std::vector<size_t> taken{slots.at(move.slaveSide)};
+            for (const CAction* a : move.alsoReplaced) {
+                taken.push_back(slots.at(a));
+            }
+            std::sort(taken.begin(), taken.end());
+            const size_t at = slots.at(move.masterSide);
+            std::vector<std::unique_ptr<CAction>> replaced;
+            replaced.push_back(std::move(m_actions[at]));
+            // The master side's subtree first, then the slave side's, each in
+            // plan order: made before filled, as the plan had them.
+            const auto takeFrom = [&](bool masterSide) {
+                for (const size_t slot : taken) {
+                    if (m_actions[slot] == nullptr) {
+                        continue;  // taken on the first pass
+                    }
+                    const int kind = m_actions[slot]->GetKind();
+                    if ((kind == ACTION_CREATE || kind == ACTION_MKDIR) == masterSide) {
+                        replaced.push_back(std::move(m_actions[slot]));
+                    }
+                }
+            };
+            takeFrom(true);
+            takeFrom(false);
+            // The raw pointers still lead to the actions, now in `replaced`.
+            auto action = std::make_unique<CAction>(move.masterSide->GetMasterPath(),
+                                                    move.slaveSide->GetSlavePath(), ACTION_MOVE);
+            action->MakeMove(move.source, move.bytes, std::move(replaced));
+            m_actions[at] = std::move(action);
+        }
+        std::erase(m_actions, nullptr);
+    }
+
+    // A move found: its two sides' actions, and those of a folder's subtrees.
+    struct Planned {
+        CAction* masterSide;
+        CAction* slaveSide;
+        MoveSource source;
+        std::uint64_t bytes;
+        std::vector<CAction*> alsoReplaced;
+    };
+
+    CActionList& m_actions;
+    const MoveSearch& m_search;
+    const std::atomic<bool>* m_stop;
+    PathTree m_masterMounts;
+    PathTree m_slaveMounts;
+    std::unordered_map<size_t, CAction*> m_masterByIndex;  // the candidates by list index
+    std::unordered_map<size_t, CAction*> m_slaveByIndex;
+    PathTree m_pairedMaster;  // folders moved whole
+    PathTree m_pairedSlave;
+    std::vector<Planned> m_moves;
+};
+
+// Reads up to `size` bytes into `buffer`, fewer only at the end of the file.
+platform::Result<size_t> ReadBlock(platform::TreeRoot& root, int fd, char* buffer, size_t size) {
+    size_t got = 0;
+    while (got < size) {
+        const platform::Result<size_t> n = root.Read(fd, buffer + got, size - got);
+        if (!n.ok()) {
+            return n;
+        }
+        if (*n == 0) {
+            break;
+        }
+        got += *n;
+    }
+    return got;
+}
+
+}  // namespace
+
+bool SameContent(platform::TreeRoot& master, std::string_view masterRelative,
+                 platform::TreeRoot& slave, std::string_view slaveRelative, std::uint64_t size,
+                 platform::FileInfo& slaveInfo, const std::atomic<bool>* stop) {
+    platform::FileInfo masterInfo;
+    const platform::Result<int> from = master.OpenForRead(masterRelative, masterInfo);
+    if (!from.ok()) {
+        return false;
+    }
+    const platform::Result<int> to = slave.OpenForRead(slaveRelative, slaveInfo);
+    bool same = to.ok() && static_cast<std::uint64_t>(masterInfo.size) == size &&
+                static_cast<std::uint64_t>(slaveInfo.size) == size;
+    if (same) {
+        const size_t block = static_cast<size_t>(std::min<std::uint64_t>(size, kCompareBlock));
+        std::vector<char> a(block), b(block);
+        for (std::uint64_t left = size; same && left > 0;) {
+            const size_t want = static_cast<size_t>(std::min<std::uint64_t>(left, block));
+            const platform::Result<size_t> na = ReadBlock(master, *from, a.data(), want);
+            const platform::Result<size_t> nb = ReadBlock(slave, *to, b.data(), want);
+            same = na.ok() && nb.ok() && *na == want && *nb == want &&
+                   std::memcmp(a.data(), b.data(), want) == 0 &&
+                   (stop == nullptr || !stop->load(std::memory_order_relaxed));
+            left -= want;
+        }
+    }
+    if (to.ok()) {
+        (void)slave.Close(*to);
+    }
+    (void)master.Close(*from);
+    return same;
+}
+
+size_t PlanMoves(CActionList& actions, const MoveCandidates& candidates, const MoveSearch& search,
+                 const std::atomic<bool>* stop) {
+    if (candidates.master.empty() || candidates.slave.empty()) {
+        return 0;
+    }
+    return MovePlanner(actions, search, stop).Run(candidates);
+}
