@@ -234,28 +234,35 @@ private:
         const std::string& from = action.GetSlavePath();
         const std::string& to = action.GetMasterPath();
         bool sourceThere = false;
-        if (!AsCompared(from, action.GetMoveSource(), sourceThere)) {
-            m_host.MoveFellBack(from, to);
-            for (const auto& replaced : action.GetReplaced()) {
-                const int kind = replaced->GetKind();
-                const bool slaveSide = kind == ACTION_DELETE || kind == ACTION_RMDIR;
-                if ((sourceThere || !slaveSide) && !Step(*replaced)) {
-                    return false;
-                }
+        std::string why = "changed since the scan";
+        if (AsCompared(from, action.GetMoveSource(), sourceThere)) {
+            const platform::Status renamed =
+                WithOwnerRights(m_slave, to, [&] { return Rename(from, to); });
+            if (renamed.ok()) {
+                m_host.Moved(from, to);
+                m_host.StepEnded(ACTION_MOVE, to, IExecHost::StepOutcome::Done);
+                return true;
             }
-            return true;
+            // A read-only folder the entry leaves, or a read-only folder
+            // moved to another, refuses the rename: the copy and the deletion
+            // the move stood for take those rights back, as a deletion does.
+            if (!renamed.Is(EACCES) && !renamed.Is(EPERM)) {
+                m_failures.Add(from);
+                return Fail("Error moving " + m_slaveRoot + from + " to " + m_slaveRoot + to +
+                                " (" + m_slave.Reason(renamed, to) + ")",
+                            to, ACTION_MOVE);
+            }
+            why = renamed.Reason();
         }
-        const platform::Status renamed =
-            WithOwnerRights(m_slave, to, [&] { return Rename(from, to); });
-        if (renamed.ok()) {
-            m_host.Moved(from, to);
-            m_host.StepEnded(ACTION_MOVE, to, IExecHost::StepOutcome::Done);
-            return true;
+        m_host.MoveFellBack(from, to, why);
+        for (const auto& replaced : action.GetReplaced()) {
+            const int kind = replaced->GetKind();
+            const bool slaveSide = kind == ACTION_DELETE || kind == ACTION_RMDIR;
+            if ((sourceThere || !slaveSide) && !Step(*replaced)) {
+                return false;
+            }
         }
-        m_failures.Add(from);
-        return Fail("Error moving " + m_slaveRoot + from + " to " + m_slaveRoot + to + " (" +
-                        m_slave.Reason(renamed, to) + ")",
-                    to, ACTION_MOVE);
+        return true;
     }
 
     // Renames the slave's `from` to `to`, never replacing what is there, each

@@ -72,12 +72,16 @@ public:
         (void)to;
     }
     // Told, in place of a move, that its slave source was no longer the one
-    // compared (changed, replaced or gone since the scan): the actions it
-    // stood for (CAction::GetReplaced) are carried out instead, each told as
-    // any step is; the deletions only where the source is still there.
-    virtual void MoveFellBack(const std::string& from, const std::string& to) {
+    // compared (changed, replaced or gone since the scan) or that the rights
+    // of a read-only folder refused the rename, `why` saying which: the
+    // actions it stood for (CAction::GetReplaced) are carried out instead,
+    // each told as any step is; the deletions only where the source is still
+    // there.
+    virtual void MoveFellBack(const std::string& from, const std::string& to,
+                              const std::string& why) {
         (void)from;
         (void)to;
+        (void)why;
     }
     // Told, before StepEnded, that the slave's `slavePath` was kept rather than
     // destroyed: moved to `keptPath` (Keeper::KeptPath).

@@ -276,13 +276,14 @@ void RunRecord::Moved(const std::string& from, const std::string& to) {
     m_inner.Moved(from, to);
 }
 
-void RunRecord::MoveFellBack(const std::string& from, const std::string& to) {
+void RunRecord::MoveFellBack(const std::string& from, const std::string& to,
+                             const std::string& why) {
     ++m_movesCopied;
     if (m_log != nullptr) {
-        m_log->Write("copied, not moved (changed since the scan): " + m_slaveRoot + from + " -> " +
+        m_log->Write("copied, not moved (" + why + "): " + m_slaveRoot + from + " -> " +
                      m_slaveRoot + to);
     }
-    m_inner.MoveFellBack(from, to);
+    m_inner.MoveFellBack(from, to, why);
 }
 
 size_t RunRecord::Vanished() const {

@@ -135,7 +135,8 @@ public:
     void ExtendedAttributesNotKept(const std::string& slavePath) override;
     void Kept(const std::string& slavePath, const std::string& keptPath) override;
     void Moved(const std::string& from, const std::string& to) override;
-    void MoveFellBack(const std::string& from, const std::string& to) override;
+    void MoveFellBack(const std::string& from, const std::string& to,
+                      const std::string& why) override;
 
     // "3 created, 1 modified, 2 deleted, 1 directories made, 0 removed; 1.2 MiB
     // copied in 0.4 s" ("..., 0 removed, 5 moved; ..." when the plan moves, a

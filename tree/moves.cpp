@@ -264,7 +264,9 @@ private:
         };
         fill(masterFiles, masterBuckets, m_pairedMaster);
         fill(slaveFiles, slaveBuckets, m_pairedSlave);
-        // The files of `other` that could be the twin of `entry`.
+        // The files of `other` that could be the twin of `entry`, two at most:
+        // a second one already rules a pair out, and a tree unpacked with one
+        // time for all its files must not cost its square.
         const auto twins = [&](const CFileEntry& entry, const Buckets& buckets,
                                const std::vector<Side>& other, bool entryIsMaster) {
             std::vector<size_t> found;
@@ -277,6 +279,9 @@ private:
                     continue;
                 }
                 for (const size_t k : it->second) {
+                    if (found.size() > 1) {
+                        return found;
+                    }
                     const CFileEntry& o = *other[k].entry;
                     if (entryIsMaster ? SameTime(entry.GetLastWriteTime(), o.GetLastWriteTime())
                                       : SameTime(o.GetLastWriteTime(), entry.GetLastWriteTime())) {

@@ -450,6 +450,13 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
     grep -q "^Unable to delete directory $u/s/sub (cannot keep it in $u/s/.kelvad-versions/20.*: Permission denied)$" "$work/err" &&
         [ -f "$u/s/sub/gone" ] || { failed=$((failed + 1)); echo "FAIL: a read-only slave root:"; cat "$work/err"; }
     chmod 755 "$u/s"
+    # Moves out of read-only folders, which refuse the rename, are the copy
+    # and the deletion they stood for, and the run ends done.
+    rm -rf "$u/m" "$u/s" && mkdir -p "$u/m/ro/sub" && echo aaaaa > "$u/m/ro/f" && echo bbbbbbb > "$u/m/ro/sub/g"
+    cp -a "$u/m" "$u/s" && chown -R 65534:65534 "$u/m" "$u/s" && chmod 555 "$u/s/ro" "$u/s/ro/sub"
+    mkdir "$u/m/new" && mv "$u/m/ro/f" "$u/m/new/f" && mv "$u/m/ro/sub" "$u/m/sub2" && chown 65534:65534 "$u/m/new"
+    check "moves out of read-only folders" 0 "" -- --sync -q --no-log "$u/m" "$u/s"
+    diff -r "$u/m" "$u/s" >/dev/null || { failed=$((failed + 1)); echo "FAIL: moves out of read-only folders"; }
     kelvad="$kelvad_as_root"
     # A state directory that another user made a link: the log is not written
     # where it leads, and the run is not recorded.

@@ -41,7 +41,9 @@ public:
     void Moved(const std::string& from, const std::string& to) override {
         m_moved.push_back(from + " -> " + to);
     }
-    void MoveFellBack(const std::string& from, const std::string& to) override {
+    void MoveFellBack(const std::string& from, const std::string& to,
+                      const std::string& why) override {
+        (void)why;
         m_movesFellBack.push_back(from + " -> " + to);
     }
     void ExtendedAttributesNotKept(const std::string& slavePath) override {
