@@ -296,7 +296,9 @@ private:
     // and the deletions and removals below them, in plan order: an outer
     // directory takes what is below it along.
     bool KeepHeldBack() {
-        for (const auto& [kind, path] : m_heldKeeps) {
+        for (const auto& held : m_heldKeeps) {
+            const int kind = held.first;
+            const std::string* const path = held.second;  // a lambda below takes it
             if (m_failures.Below(*path) || m_keptTrees.Below(*path)) {
                 m_host.StepEnded(kind, *path,
                                  m_failures.Below(*path) ? IExecHost::StepOutcome::Skipped
