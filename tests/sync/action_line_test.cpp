@@ -20,7 +20,8 @@ TEST(BuildActionLine, EveryKindNamesTheSlaveSidePath) {
     // A move names both its paths, each escaped on a terminal.
     CAction move("new/a\nb", "old/a\nb", ACTION_MOVE);
     EXPECT_EQ(BuildActionLine(move, root), "Move:\t/backup/old/a\nb -> /backup/new/a\nb");
-    EXPECT_EQ(BuildTerminalActionLine(move, root), "Move:\t/backup/old/a\\nb -> /backup/new/a\\nb");
+    EXPECT_EQ(BuildTerminalActionLine(move, root),
+              WithNativeSeparators("Move:\t/backup/old/a\\nb -> /backup/new/a\\nb"));
     // A newer slave file that an older master copy replaces is marked, and counted.
     CActionList plan;
     plan.push_back(std::make_unique<CAction>("f1.txt", "f1.txt", ACTION_MODIFY, 6));
