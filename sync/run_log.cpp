@@ -80,15 +80,10 @@ std::string RunLog::Line(const std::string& text) {
 }
 
 void RunLog::Write(const std::string& text) {
-    if (m_path.empty() || !m_failure.ok()) {
-        return;
+    WriteSoon(text);
+    if (!m_holding) {
+        WritePending();  // this line, and any WriteSoon still keeps, at once
     }
-    if (m_holding) {
-        m_held += Line(text);
-        return;
-    }
-    m_pending += Line(text);
-    WritePending();
 }
 
 void RunLog::WriteSoon(const std::string& text) {
