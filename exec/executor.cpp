@@ -235,7 +235,10 @@ private:
         const std::string& to = action.GetMasterPath();
         bool sourceThere = false;
         std::string why = "changed since the scan";
-        if (AsCompared(from, action.GetMoveSource(), sourceThere)) {
+        const bool asCompared = AsCompared(from, action.GetMoveSource(), sourceThere);
+        if (!StillInMaster(to, action.GetMoveSource())) {
+            why = "gone from the master since the scan";
+        } else if (asCompared) {
             const platform::Status renamed =
                 WithOwnerRights(m_slave, to, [&] { return Rename(from, to); });
             if (renamed.ok()) {
@@ -280,6 +283,14 @@ private:
         return renamed;
     }
 
+    // True when the master still has `path`, a file still of the size
+    // compared: the move brings nothing the master no longer holds.
+    bool StillInMaster(const std::string& path, const MoveSource& source) {
+        platform::FileInfo info;
+        return m_master.DescribeName(path, info).ok() &&
+               (source.isDirectory || static_cast<std::uint64_t>(info.size) == source.size);
+    }
+
     // True when the slave's `path` is still what was compared: the same file
     // or directory, with the same times and (a file) size. `there` tells
     // whether anything has the name.
@@ -299,10 +310,15 @@ private:
         for (const auto& held : m_heldKeeps) {
             const int kind = held.first;
             const std::string* const path = held.second;  // a lambda below takes it
-            if (m_failures.Below(*path) || m_keptTrees.Below(*path)) {
-                m_host.StepEnded(kind, *path,
-                                 m_failures.Below(*path) ? IExecHost::StepOutcome::Skipped
-                                                         : IExecHost::StepOutcome::Done);
+            if (m_keptTrees.Below(*path)) {
+                m_host.StepEnded(kind, *path, IExecHost::StepOutcome::Done);  // went with it
+                continue;
+            }
+            // A directory that still holds a source whose move failed stays,
+            // with that source in it, as a removal would; what else goes from
+            // it is kept entry by entry.
+            if (kind == ACTION_RMDIR ? m_failures.AtOrBelow(*path) : m_failures.Below(*path)) {
+                m_host.StepEnded(kind, *path, IExecHost::StepOutcome::Skipped);
                 continue;
             }
             const bool goOn =
@@ -329,12 +345,11 @@ private:
     // A directory removed while a keeper keeps what goes: moved whole at its
     // place in the list, before anything below it, which then goes with it.
     bool KeepTree(const std::string& dir) {
-        const bool goOn = Check(WithOwnerRights(m_slave, dir, [&] { return Keep(dir); }),
-                                "Unable to delete directory ", dir, ACTION_RMDIR);
-        if (!m_failures.AtOrBelow(dir)) {
+        const platform::Status kept = WithOwnerRights(m_slave, dir, [&] { return Keep(dir); });
+        if (kept.ok()) {
             m_keptTrees.Add(dir);
         }
-        return goOn;
+        return Check(kept, "Unable to delete directory ", dir, ACTION_RMDIR);
     }
 
     bool Copy(const std::string& masterPath, const std::string& slavePath, CopyMode mode,

@@ -201,11 +201,13 @@ TEST(HostileTrees, FilesThatChangeBetweenThePlanAndItsExecution) {
 // Moves whose slave side changes between the plan and the rename: a source
 // rewritten is copied and deleted as before (and kept, being no longer what
 // was compared), a target name taken meanwhile is never replaced; two files
-// of equal size and time are no move at all. A move keeps nothing.
+// of equal size and time are no move at all. A move keeps nothing; a folder
+// whose move out failed stays with that file in it, the rest of it kept; a
+// file gone from the master meanwhile is not brought back by a rename.
 TEST(HostileTrees, MovesWhoseSourceOrTargetChangeBeforeTheRename) {
     TempDir t;
     time_t time = 1000000000;  // each its own, but the duplicates
-    for (const char* name : {"a/f1", "a/other", "f2", "f3", "dup1"}) {
+    for (const char* name : {"a/f1", "a/other", "f2", "b/f3", "b/more", "f4", "dup1"}) {
         WriteFile(t / "m/" + name, std::string("content of ") + name, ++time);
     }
     WriteFile(t / "m/dup2", "content of dup1", time);
@@ -213,7 +215,8 @@ TEST(HostileTrees, MovesWhoseSourceOrTargetChangeBeforeTheRename) {
     ASSERT_TRUE(SyncRun(t / "m", t / "s"));
     for (const auto& [from, to] : {std::pair<std::string, std::string>{"a/f1", "new/f1"},
                                    {"f2", "g2"},
-                                   {"f3", "n3"},
+                                   {"b/f3", "n3"},
+                                   {"f4", "g4"},
                                    {"dup1", "dupA"},
                                    {"dup2", "dupB"}}) {
         MakeDirs(t / "m/new");
@@ -222,34 +225,41 @@ TEST(HostileTrees, MovesWhoseSourceOrTargetChangeBeforeTheRename) {
     // The folder moved out of goes too, kept after the move out of it.
     ASSERT_EQ(::unlink((t / "m/a/other").c_str()), 0);
     ASSERT_EQ(::rmdir((t / "m/a").c_str()), 0);
+    ASSERT_EQ(::unlink((t / "m/b/more").c_str()), 0);
+    ASSERT_EQ(::rmdir((t / "m/b").c_str()), 0);
     size_t moves = 0;
     for (const auto& action : PlanRun(t / "m", t / "s")) {
         moves += action->GetKind() == ACTION_MOVE ? 1u : 0u;
     }
-    EXPECT_EQ(moves, 3u);  // not the duplicates
+    EXPECT_EQ(moves, 4u);  // not the duplicates
     RecordingHost host;
     RecordingRequestHost request(host);
     request.m_beforeRun = [&] {
         WriteFile(t / "s/f2", "CONTENT OF f2", 1000000003);  // same size and time, not the same
         WriteFile(t / "s/n3", "mine");
+        ASSERT_EQ(::unlink((t / "m/g4").c_str()), 0);
     };
     StartRequest r = TestRequest(t / "m", t / "s", 0);
     r.keeping.place = Keeping::Place::VersionsFolder;
     r.onFailure = OnFailure::KeepGoing;
     EXPECT_EQ(RunStartRequest(request, r), RequestResult::Failed);
     EXPECT_EQ(host.m_moved, std::vector<std::string>{"a/f1 -> new/f1"});
-    EXPECT_EQ(host.m_movesFellBack, std::vector<std::string>{"f2 -> g2"});
-    EXPECT_EQ(host.m_messages, std::vector<std::string>{"Error moving " + t / "s/f3" + " to " +
+    EXPECT_EQ(host.m_movesFellBack, (std::vector<std::string>{"f2 -> g2", "f4 -> g4"}));
+    EXPECT_EQ(host.m_vanished, std::vector<std::string>{t / "m/g4"});
+    EXPECT_EQ(host.m_messages, std::vector<std::string>{"Error moving " + t / "s/b/f3" + " to " +
                                                         t / "s/n3 (File exists)"});
     const auto [own, kept] = KeptByAnyRun(Snapshot(t / "s"));
     EXPECT_EQ(kept, (std::map<std::string, std::string>{{"a", "d"},
                                                         {"a/other", "f:content of a/other"},
+                                                        {"b", "d"},
+                                                        {"b/more", "f:content of b/more"},
                                                         {"dup1", "f:content of dup1"},
                                                         {"dup2", "f:content of dup1"},
-                                                        {"f2", "f:CONTENT OF f2"}}));
+                                                        {"f2", "f:CONTENT OF f2"},
+                                                        {"f4", "f:content of f4"}}));
     EXPECT_EQ(own.at("g2"), "f:content of f2");
     EXPECT_EQ(own.at("n3"), "f:mine");
-    EXPECT_EQ(own.at("f3"), "f:content of f3");  // left where it was
+    EXPECT_EQ(own.at("b/f3"), "f:content of b/f3");  // left where it was
     EXPECT_TRUE(request.m_runEnd.summary.find(", 1 moved;") != std::string::npos)
         << request.m_runEnd.summary;
     EXPECT_TRUE(SyncRun(t / "m", t / "s"));
