@@ -13,6 +13,7 @@
 
 #include "app/about_dlg.h"
 #include "app/accessibility.h"
+#include "app/completion.h"
 #include "app/dialog_request_host.h"
 #include "app/ids.h"
 #include "app/ui_common.h"
@@ -302,6 +303,9 @@ void CSyncDlg::BindEvents(wxButton* start) {
         }
         if (event.GetKeyCode() == WXK_F1) {
             OnHelp();
+        } else if (event.GetKeyCode() == WXK_ESCAPE &&
+                   CloseCompletionList({m_masterEdit, m_slaveEdit})) {
+            // The list of completions closes; the dialog stays.
         } else {
             event.Skip();
         }

@@ -213,6 +213,29 @@ TEST_F(InTempDir, LongPathsAreKeptWholeAndTheFirstFocusIsOnTheFirstFieldToFill) 
     }
 }
 
+// The completion lists shown: GTK's popup windows of the combo kind.
+int CompletionListsShown() {
+    int shown = 0;
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* item = windows; item != nullptr; item = item->next) {
+        GtkWindow* window = GTK_WINDOW(item->data);
+        shown += gtk_window_get_type_hint(window) == GDK_WINDOW_TYPE_HINT_COMBO &&
+                 gtk_widget_get_mapped(GTK_WIDGET(window));
+    }
+    g_list_free(windows);
+    return shown;
+}
+
+// Pumps the window's events until `done` or a few seconds have passed.
+template <typename Done>
+bool PumpUntil(Done done) {
+    for (int i = 0; i < 300 && !done(); ++i) {
+        wxYield();
+        ::usleep(10000);
+    }
+    return done();
+}
+
 TEST_F(InTempDir, TheFieldsCompleteTypedDirectoriesHomeIncluded) {
     ScopedHome home(m_dir / "home");
     for (const char* dir : {"home/Documents", "home/Downloads", "home/.Dotted", "home/Pics"}) {
@@ -232,6 +255,18 @@ TEST_F(InTempDir, TheFieldsCompleteTypedDirectoriesHomeIncluded) {
         entry->SetValue("~/.");
         EXPECT_EQ(Completions(field), std::vector<std::string>{"~/.Dotted"});
     }
+    // Escape with the list shown closes the list, not the dialog.
+    dialog.Show();
+    dialog.Raise();
+    dialog.GetSlaveEdit()->SetValue("");
+    dialog.GetSlaveEdit()->SetFocus();
+    wxUIActionSimulator sim;
+    sim.Text("~/Do");
+    ASSERT_TRUE(PumpUntil([] { return CompletionListsShown() == 1; }));
+    sim.Char(WXK_ESCAPE);
+    EXPECT_TRUE(PumpUntil([] { return CompletionListsShown() == 0; }));
+    EXPECT_TRUE(dialog.IsShown());
+    EXPECT_FALSE(dialog.IsBeingDeleted());
 }
 
 TEST_F(InTempDir, TheButtonsOpenTheFolderChooserOnTheTypedDirectoryAndFillTheField) {
