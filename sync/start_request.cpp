@@ -96,13 +96,24 @@ std::optional<std::pair<std::string, std::string>> SplitLastName(const std::stri
     return std::make_pair(parent, name);
 }
 
+// A slave this request makes (or, in a dry run, would make): the directory
+// it is made in, open, and its name there. Its free space is the new slave's;
+// a request that ends before its run removes the slave it made, still empty.
+struct NewSlave {
+    std::unique_ptr<platform::TreeRoot> parent;
+    std::string name;
+    bool made = false;
+};
+
 // A missing slave whose parent directory `parent` (open) exists: made as
 // `name` beneath it when the host agrees, never through a link at that name,
 // then opened into `slave`. In a dry run nothing is made and `slave` is left
 // null: the plan is made against an empty slave. A result ends the request.
 std::optional<RequestResult> CreateSlave(IRequestHost& host, const StartRequest& r,
-                                         platform::TreeRoot& parent, const std::string& name,
+                                         NewSlave& created,
                                          std::unique_ptr<platform::TreeRoot>& slave) {
+    platform::TreeRoot& parent = *created.parent;
+    const std::string& name = created.name;
     // Made inside the master, it would change the master before the overlap
     // check of the open roots could refuse it.
     if (platform::PathBelow(r.slaveDir, r.masterDir)) {
@@ -129,6 +140,7 @@ std::optional<RequestResult> CreateSlave(IRequestHost& host, const StartRequest&
                          MessageKind::KelvadError);
         return RequestResult::Refused;
     }
+    created.made = true;
     host.TellSlaveCreated("Created slave directory " + r.slaveDir);
     slave = OpenRoot(r, r.slaveDir, platform::Mounts::Stay);
     return CheckRoot(host, *slave, "Slave", named) ? std::nullopt
@@ -140,7 +152,8 @@ std::optional<RequestResult> CreateSlave(IRequestHost& host, const StartRequest&
 // slave is left null when a dry run plans for a slave it would make.
 std::optional<RequestResult> CheckRoots(IRequestHost& host, const StartRequest& r,
                                         std::unique_ptr<platform::TreeRoot>& master,
-                                        std::unique_ptr<platform::TreeRoot>& slave) {
+                                        std::unique_ptr<platform::TreeRoot>& slave,
+                                        NewSlave& created) {
     if (r.masterDir.empty() || r.slaveDir.empty()) {
         host.ShowMessage("You must specify both Master and Slave directories", MessageKind::Error);
         return RequestResult::Refused;
@@ -156,10 +169,10 @@ std::optional<RequestResult> CheckRoots(IRequestHost& host, const StartRequest& 
     slave = OpenRoot(r, r.slaveDir, platform::Mounts::Stay);
     if (!slave->IsOpen() && slave->OpenStatus().Is(ENOENT)) {
         if (const auto place = SplitLastName(r.slaveDir)) {
-            const std::unique_ptr<platform::TreeRoot> parent =
-                OpenRoot(r, place->first, platform::Mounts::Stay);
-            if (parent->IsOpen()) {
-                if (const auto ended = CreateSlave(host, r, *parent, place->second, slave);
+            created.parent = OpenRoot(r, place->first, platform::Mounts::Stay);
+            created.name = place->second;
+            if (created.parent->IsOpen()) {
+                if (const auto ended = CreateSlave(host, r, created, slave);
                     ended || slave == nullptr) {
                     return ended;
                 }
@@ -317,6 +330,11 @@ public:
 
     RequestResult Run() {
         m_result.end = Steps().end;
+        if (m_newSlave.made && !m_ran &&
+            (m_result == RequestResult::Refused || m_result == RequestResult::NotRun ||
+             m_result == RequestResult::Stopped)) {
+            UnmakeSlave();
+        }
         if (m_result == RequestResult::Stopped) {
             m_release.InBackground();
         }
@@ -325,7 +343,7 @@ public:
 
 private:
     RequestResult Steps() {
-        if (const auto ended = CheckRoots(m_host, m_r, m_master, m_slave)) {
+        if (const auto ended = CheckRoots(m_host, m_r, m_master, m_slave, m_newSlave)) {
             return *ended;
         }
         // A dry run for a slave it would make plans against an empty one.
@@ -612,11 +630,14 @@ private:
     // when the check is off or when the free space cannot be known. What a
     // run keeps frees nothing: it stays on the slave's file system.
     std::optional<SpaceShortage> SpaceShort(const PlanCounts& counts) {
-        if (!m_r.spaceCheck || m_slave == nullptr) {
+        // A slave still to be made has its parent's room.
+        platform::TreeRoot* const slave =
+            m_slave != nullptr ? m_slave.get() : m_newSlave.parent.get();
+        if (!m_r.spaceCheck || slave == nullptr) {
             return std::nullopt;
         }
         const std::uint64_t freed = m_r.keeping.place == Keeping::Place::Nowhere ? counts.freed : 0;
-        const platform::Result<std::uint64_t> free = m_slave->FreeSpace();
+        const platform::Result<std::uint64_t> free = slave->FreeSpace();
         if (!free.ok() || counts.bytes <= freed || counts.bytes - freed <= *free) {
             return std::nullopt;
         }
@@ -651,6 +672,7 @@ private:
     // when everything was done. The result keeps what the run came to, its
     // summary counting the directories not read and the entries blocked.
     bool CarryOut(const PlanCounts& counts) {
+        m_ran = true;
         IExecHost* display = m_host.BeginRun();
         if (display == nullptr) {
             return false;
@@ -700,6 +722,15 @@ private:
         return m_slave == nullptr ? platform::NameMatch::Exact : NameMatchOf(*m_slave, m_slaveList);
     }
 
+    // Removes the slave this request made, closed first, when it is still
+    // empty: a request that ended before its run leaves the slave's parent
+    // as it found it.
+    void UnmakeSlave() {
+        m_marker.reset();
+        m_slave.reset();
+        (void)m_newSlave.parent->RemoveDirectory(m_newSlave.name);
+    }
+
     RequestResult Refuse(const std::string& message) {
         m_host.ShowMessage(message, MessageKind::KelvadError);
         return RequestResult::Refused;
@@ -709,6 +740,8 @@ private:
     const StartRequest& m_r;
     std::unique_ptr<platform::TreeRoot> m_master;
     std::unique_ptr<platform::TreeRoot> m_slave;
+    NewSlave m_newSlave;
+    bool m_ran = false;  // the plan's run was begun
     // The request's lists and plan live until it returns, on every path, and
     // are freed together.
     CFileList m_masterList;

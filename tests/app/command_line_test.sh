@@ -328,8 +328,13 @@ if mount -t tmpfs -o size=1m kelvad-test "$work/small" 2>/dev/null; then
     check "no room" 2 "" -- --sync "$work/big/m" "$work/small"
     grep -qx "This run needs 2.0 MiB more in the slave, which has .* free; nothing was changed (--no-space-check allows it)" "$work/err" &&
         [ "$(ls "$work/small")" = old ] || { failed=$((failed + 1)); echo "FAIL: no room:"; cat "$work/err"; }
-    check "no room, in the totals" 0 "" -- -n "$work/big/m" "$work/small"
-    grep -q "; needs 2.0 MiB, .* free in the slave$" "$work/out" || { failed=$((failed + 1)); echo "FAIL: totals"; }
+    # A slave still to be made has its parent's room, and is not left behind.
+    for slave in "$work/small" "$work/small/new"; do
+        check "no room, in the totals" 0 "" -- -n "$work/big/m" "$slave"
+        grep -q "; needs 2.0 MiB, .* free in the slave$" "$work/out" || { failed=$((failed + 1)); echo "FAIL: totals"; }
+    done
+    check "no room for a new slave" 2 "" -- --sync "$work/big/m" "$work/small/new"
+    [ ! -e "$work/small/new" ] || { failed=$((failed + 1)); echo "FAIL: the refused new slave stays"; }
     check "no room, unchecked" 1 "" -- --sync -q --no-space-check "$work/big/m" "$work/small"
     grep -q "No space left on device" "$work/err" || { failed=$((failed + 1)); echo "FAIL: --no-space-check"; }
     rm "$work/big/m/two" && head -c 600K /dev/zero > "$work/big/m/six" && head -c 700K /dev/zero > "$work/small/old"
