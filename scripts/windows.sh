@@ -56,9 +56,17 @@ xvfb-run -a -s "-screen 0 1024x768x24" \
     bash tests/windows/window_test.sh "$PWD/build-windows/app/kelvad.exe" "$PWD/build-windows/window.png"
 
 echo "== the installer under Wine: installed silently, run, uninstalled"
+home=$(dirname "$(find "$WINEPREFIX/drive_c/users" -maxdepth 2 -name AppData | grep -v /Public/ | head -1)")
+# The settings an older version kept in the Documents folder move to the
+# user's application data. Wine makes the folder a link to the Linux home,
+# which the test leaves alone: the prefix gets a folder of its own.
+documents="$home/Documents"
+if [ -L "$documents" ]; then rm "$documents"; fi
+mkdir -p "$documents" && printf '[INIT]\r\nMasterDir=C:\\old\r\n' > "$documents/kelvad.ini"
 # wineserver -w waits for the programs an installer or uninstaller starts.
 wine "$installer" /S && wineserver -w
-home=$(dirname "$(find "$WINEPREFIX/drive_c/users" -maxdepth 2 -name AppData | grep -v /Public/ | head -1)")
+[ -f "$home/AppData/Roaming/Kelvad/kelvad.ini" ] && [ ! -e "$documents/kelvad.ini" ] ||
+    { echo "windows: the installer did not move kelvad.ini from $documents" >&2; exit 1; }
 program="$home/AppData/Local/Programs/Kelvad"
 shortcut="$home/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Kelvad.lnk"
 [ -f "$program/kelvad.exe" ] && [ -f "$program/uninstall.exe" ] && [ -f "$shortcut" ] ||
@@ -71,4 +79,5 @@ wine "$program/uninstall.exe" /S && wineserver -w
 
 echo "== windows: $tests tests passed under Wine and ${skipped:-0} skipped there (Linux only);" \
      "the command line's $checks checks; the window opened and closed" \
-     "(build-windows/window.png); the installer installed, ran and uninstalled"
+     "(build-windows/window.png), the preview centred on it; the installer moved the old" \
+     "settings, installed, ran and uninstalled"
