@@ -347,10 +347,9 @@ namespace {
 // holds a half-written file, not even after a crash.
 CopyOutcome CreateOutput(CopyJob& job, const std::string& target, CopyMode mode, mode_t fileMode) {
     if (mode == CopyMode::Create) {
-        // Mostly nothing is there, which one look-up tells.
-        if (job.slave.MayHold(target) && job.slave.NameExists(target)) {
-            return {COPY_TARGET_EXISTS, {}};
-        }
+        // A name taken since the scan is found when the copy takes it (a link
+        // or a rename that never replaces): the rare race costs the copy, and
+        // every other copy saves a look-up.
         const platform::Result<int> unnamed =
             job.slave.CreateUnnamed(platform::DirectoryOf(target), fileMode);
         if (unnamed.ok()) {

@@ -104,12 +104,14 @@ TEST(CopyOneFileTest, ExistingOutputsAreLeftUntouched) {
     EXPECT_EQ(CopyPaths(host, t / "src", t / "dst", false), COPY_TARGET_EXISTS);
     EXPECT_EQ(ReadFile(t / "dst"), "old");
     EXPECT_FALSE(Exists(Temp(t / "dst")));
-    // Replace mode: a leftover temporary file; both it and the target stay.
+    // Replace mode: a leftover temporary file, found before anything is
+    // copied; both it and the target stay.
+    const int pumps = host.m_pumps;
     WriteFile(Temp(t / "dst"), "leftover");
     EXPECT_EQ(CopyPaths(host, t / "src", t / "dst", true), COPY_TARGET_EXISTS);
     EXPECT_EQ(ReadFile(t / "dst"), "old");
     EXPECT_EQ(ReadFile(Temp(t / "dst")), "leftover");
-    EXPECT_EQ(host.m_pumps, 0);
+    EXPECT_EQ(host.m_pumps, pumps);
 }
 
 #ifndef _WIN32
