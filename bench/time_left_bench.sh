@@ -6,12 +6,14 @@
 # terminal's progress line at a quarter, a half and three quarters of the
 # bytes, against the time the run really took from there. Then the same copy
 # onto the fast disk that holds BASE, timed, for each binary given. Needs root
-# (loop devices, mounts, cgroups). Not part of the test run.
-# Usage: bench/time_left_bench.sh KELVAD [OTHER-KELVAD] [BASE]
+# (loop devices, mounts, cgroups). Not part of the test run. With FILES, the
+# 2 GiB are that many files of equal size instead of one.
+# Usage: bench/time_left_bench.sh KELVAD [OTHER-KELVAD] [BASE] [FILES]
 set -euo pipefail
 binaries=("$1")
 [ -n "${2:-}" ] && binaries+=("$2")
 base="${3:-/tmp}/kelvad-time-left-$$"
+files="${4:-1}"
 rate=20000000
 mkdir -p "$base/m" "$base/slow" "$base/fast"
 loop=""
@@ -21,7 +23,11 @@ cleanup() {
     rm -rf "$base"
 }
 trap cleanup EXIT
-head -c 2G /dev/urandom > "$base/m/big.bin"
+if [ "$files" -eq 1 ]; then
+    head -c 2G /dev/urandom > "$base/m/big.bin"
+else
+    for i in $(seq "$files"); do head -c $((2048 / files))M /dev/urandom > "$base/m/part$i.bin"; done
+fi
 truncate -s 3G "$base/slow.img"
 mkfs.ext4 -q "$base/slow.img"
 loop=$(losetup -f --show "$base/slow.img")
