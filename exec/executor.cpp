@@ -49,50 +49,6 @@ platform::Status FlushKeepingAlive(IExecHost& host, platform::TreeRoot& slave) {
     return flushing.get();
 }
 
-// Copies smaller than a write-out stretch leave their data in the memory
-// cache, where a slow disk's pace does not show until the flush at the end:
-// after every kWriteOutBytes of them the slave is written out on a thread of
-// its own, the run first waiting (the window answering) for the write-out
-// before. The bytes told copied then stay within two stretches of the disk,
-// as a large copy's do. A failure here is told by the flush at the end.
-class WriteBehind {
-public:
-    WriteBehind(IExecHost& host, platform::TreeRoot& slave) : m_host(host), m_slave(slave) {}
-    ~WriteBehind() { Wait(); }
-    WriteBehind(const WriteBehind&) = delete;
-    WriteBehind& operator=(const WriteBehind&) = delete;
-
-    void Copied(std::uint64_t bytes) {
-        if (bytes >= static_cast<std::uint64_t>(kWriteOutBytes)) {
-            return;  // written out as it was copied
-        }
-        m_pending += bytes;
-        if (m_pending < static_cast<std::uint64_t>(kWriteOutBytes)) {
-            return;
-        }
-        m_pending = 0;
-        Wait();
-        m_writing = std::async(std::launch::async, [this] { return m_slave.Flush(); });
-    }
-
-    // Waits for the write-out under way, if any.
-    void Wait() {
-        if (!m_writing.valid()) {
-            return;
-        }
-        while (m_writing.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
-            m_host.PumpPending();
-        }
-        (void)m_writing.get();
-    }
-
-private:
-    IExecHost& m_host;
-    platform::TreeRoot& m_slave;
-    std::uint64_t m_pending = 0;
-    std::future<platform::Status> m_writing;
-};
-
 // A set of slave paths, asked what lies below them: the paths whose step
 // failed, and whatever depends on them (a step below a directory that could
 // not be made is not tried, nor the removal of a directory that still holds
@@ -175,7 +131,6 @@ public:
         }
         // A Cancel pressed during the last action is honoured: the run ends as
         // cancelled before any directory is removed.
-        m_writeBehind.Wait();
         if (m_host.IsCancelled() || !KeepHeldBack() || !RemoveHeldBack()) {
             return false;
         }
@@ -235,13 +190,9 @@ private:
         m_host.SetStatus(kStatus[kind] + slavePath);
         switch (kind) {
             case ACTION_MODIFY:
-            case ACTION_CREATE: {
-                const bool goOn =
-                    Copy(action.GetMasterPath(), slavePath,
-                         kind == ACTION_MODIFY ? CopyMode::Replace : CopyMode::Create, kind);
-                m_writeBehind.Copied(action.GetBytes());
-                return goOn;
-            }
+                return Copy(action.GetMasterPath(), slavePath, CopyMode::Replace, kind);
+            case ACTION_CREATE:
+                return Copy(action.GetMasterPath(), slavePath, CopyMode::Create, kind);
             case ACTION_DELETE:
                 if (m_keeper != nullptr && m_heldTrees.Below(slavePath)) {
                     m_heldKeeps.emplace_back(kind, &slavePath);  // goes with its directory
@@ -559,7 +510,6 @@ private:
     std::string m_slaveRoot;
     std::vector<const std::string*> m_pendingRemovals;
     std::unordered_set<std::string_view> m_pendingPaths;  // theirs, for a quick look
-    WriteBehind m_writeBehind{m_host, m_slave};
     PathSet m_failures;
     PathSet m_keptTrees;    // directories a keeper took whole
     PathSet m_moveSources;  // the slave paths moves rename
