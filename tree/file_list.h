@@ -31,6 +31,10 @@ public:
     // the name, as Wine lists some of a Linux directory), relative to the
     // root: left out, and told once.
     std::vector<std::string> unusable;
+    // Directories holding a link, pipe or device that a scan skipping those
+    // did not list, relative to the root: their listing is not their whole
+    // contents, so no such directory moves whole.
+    std::vector<std::string> holdingOthers;
     std::vector<std::string> ruleErrors;
 };
 

@@ -82,6 +82,12 @@ public:
         for (const std::string& mount : search.slaveList.mountPoints) {
             m_slaveMounts.Add(mount);
         }
+        for (const std::string& dir : search.masterList.holdingOthers) {
+            m_masterHolders.Add(dir);
+        }
+        for (const std::string& dir : search.slaveList.holdingOthers) {
+            m_slaveHolders.Add(dir);
+        }
     }
 
     size_t Run(const MoveCandidates& candidates) {
@@ -134,6 +140,7 @@ private:
 
     // The subtree below the directory at `index` of `list`.
     Subtree Describe(const CFileList& list, size_t index, size_t rootLength, const PathTree& mounts,
+                     const PathTree& holders,
                      const std::unordered_map<size_t, CAction*>& byIndex) const {
         const CFileEntry& dir = *list[index];
         const std::string dirPath = JoinPieces(dir.RelativePieces(rootLength));
@@ -163,7 +170,10 @@ private:
         }
         tree.end = i;
         tree.hash = hash;
-        tree.eligible = tree.eligible && anyBytes && !mounts.Inside(dirPath);
+        // A link the scan skipped would travel with the folder to a path the
+        // master does not have.
+        tree.eligible =
+            tree.eligible && anyBytes && !mounts.Inside(dirPath) && !holders.Inside(dirPath);
         return tree;
     }
 
@@ -195,14 +205,14 @@ private:
         std::unordered_map<std::uint64_t, std::vector<size_t>> masterByHash, slaveByHash;
         for (const Side& d : masterDirs) {
             masterTrees.push_back(Describe(m_search.masterList, d.index, m_search.masterRootLength,
-                                           m_masterMounts, m_masterByIndex));
+                                           m_masterMounts, m_masterHolders, m_masterByIndex));
             if (masterTrees.back().eligible) {
                 masterByHash[masterTrees.back().hash].push_back(masterTrees.size() - 1);
             }
         }
         for (const Side& d : slaveDirs) {
             slaveTrees.push_back(Describe(m_search.slaveList, d.index, m_search.slaveRootLength,
-                                          m_slaveMounts, m_slaveByIndex));
+                                          m_slaveMounts, m_slaveHolders, m_slaveByIndex));
             if (slaveTrees.back().eligible) {
                 slaveByHash[slaveTrees.back().hash].push_back(slaveTrees.size() - 1);
             }
@@ -389,6 +399,8 @@ private:
     const std::atomic<bool>* m_stop;
     PathTree m_masterMounts;
     PathTree m_slaveMounts;
+    PathTree m_masterHolders;  // directories holding entries their lists lack
+    PathTree m_slaveHolders;
     std::unordered_map<size_t, CAction*> m_masterByIndex;  // the candidates by list index
     std::unordered_map<size_t, CAction*> m_slaveByIndex;
     PathTree m_pairedMaster;  // folders moved whole

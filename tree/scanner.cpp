@@ -239,6 +239,10 @@ private:
                                                         std::string(m_match.name));
             }
             if (m_match.isOther && m_others == OtherEntries::Skipped) {
+                if (m_fileList.holdingOthers.empty() ||
+                    m_fileList.holdingOthers.back() != relative) {
+                    m_fileList.holdingOthers.emplace_back(relative);
+                }
                 continue;
             }
             if (m_match.name != "." && m_match.name != "..") {

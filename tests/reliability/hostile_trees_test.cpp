@@ -165,6 +165,20 @@ TEST(HostileTrees, SpecialFilesOnEitherSideKeepTheirPathOutOfTheMirror) {
                                                                      {"proj/sub", "d"},
                                                                      {"proj/sub/b", "f:2"}}));
     EXPECT_TRUE(PlanRun(t / "m", t / "s").empty());
+
+    // A slave folder renamed in the master, but holding a link of the slave's
+    // own: moved whole, it would carry the link to a path the master lacks.
+    WriteFile(t / "m/renamed/photo", "jpeg");
+    WriteFile(t / "s/old/photo", "jpeg");
+    SetMtime(t / "m/renamed/photo", 1'600'000'000);
+    SetMtime(t / "s/old/photo", 1'600'000'000);
+    ASSERT_EQ(::symlink("/etc/passwd", (t / "s/old/mine").c_str()), 0);
+    RecordingHost again;
+    (void)SyncRun(t / "m", t / "s", again);
+    const std::map<std::string, std::string> after = Snapshot(t / "s");
+    EXPECT_EQ(after.count("renamed/mine"), 0u);
+    EXPECT_EQ(after.count("renamed/photo"), 1u);
+    EXPECT_EQ(after.count("old/photo"), 0u);
     if (!haveDevice) {
         GTEST_SKIP() << "device nodes cannot be made here; FIFOs, sockets and links were checked";
     }
