@@ -53,12 +53,13 @@ inline constexpr const char* kWritingToDisk = "Writing to the disk\u2026";
 // found to be the one compared: the same identity, time and, for a file, size,
 // and the master still has the new name. One that is not is told to
 // host.MoveFellBack and the actions it stood for are carried out instead. A
-// removal a keeper takes whole waits for the moves out of it; one whose move
-// out failed keeps the rest of it entry by entry and stays. A directory removal whose directory
-// holds a move's source waits until the main pass has ended. With `keeper`, nothing is destroyed: a
-// file deleted or replaced, and a directory removed with everything below it (at its own place in
-// the list, in one move), is kept there (Keeper::Keep) and told to host.Kept; the steps below a
-// directory kept so end as done.
+// directory removal whose directory holds a move's source waits until the main
+// pass has ended; when a move out of it failed, the directory stays, with that
+// source in it.
+// With `keeper`, nothing is destroyed: a file deleted or replaced, and a
+// directory removed with everything below it (at its own place in the list, in
+// one move), is kept there (Keeper::Keep) and told to host.Kept; the steps
+// below a directory kept so end as done.
 bool ExecuteActions(IExecHost& host, const CActionList& actions, platform::TreeRoot& master,
                     platform::TreeRoot& slave, FlushAtEnd flush = FlushAtEnd::Yes,
                     OnFailure onFailure = OnFailure::Stop, Keeper* keeper = nullptr);

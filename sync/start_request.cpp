@@ -330,7 +330,8 @@ public:
 
     RequestResult Run() {
         m_result.end = Steps().end;
-        if (m_newSlave.made && !m_ran &&
+        // These ends ran nothing.
+        if (m_newSlave.made &&
             (m_result == RequestResult::Refused || m_result == RequestResult::NotRun ||
              m_result == RequestResult::Stopped)) {
             UnmakeSlave();
@@ -672,7 +673,6 @@ private:
     // when everything was done. The result keeps what the run came to, its
     // summary counting the directories not read and the entries blocked.
     bool CarryOut(const PlanCounts& counts) {
-        m_ran = true;
         IExecHost* display = m_host.BeginRun();
         if (display == nullptr) {
             return false;
@@ -741,7 +741,6 @@ private:
     std::unique_ptr<platform::TreeRoot> m_master;
     std::unique_ptr<platform::TreeRoot> m_slave;
     NewSlave m_newSlave;
-    bool m_ran = false;  // the plan's run was begun
     // The request's lists and plan live until it returns, on every path, and
     // are freed together.
     CFileList m_masterList;
