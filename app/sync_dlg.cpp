@@ -17,6 +17,7 @@
 #include "app/dialog_request_host.h"
 #include "app/ids.h"
 #include "app/ui_common.h"
+#include "exec/executor.h"
 #include "exec/keeper.h"
 #include "platform/file_ops.h"
 #include "platform/path_compare.h"
@@ -423,6 +424,7 @@ void CSyncDlg::OnStart() {
     DialogRequestHost host(*this);
     StartRequest request{m_masterDir, m_slaveDir, static_cast<RunMode>(m_option), {}};
     request.log = &log;
+    request.jobs = DefaultJobs();
     if (m_keepVersions) {
         // Where the system has no Trash, the versions folder at the slave's
         // root, pruned after the default days.

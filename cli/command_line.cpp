@@ -62,6 +62,8 @@ constexpr const char* kUsageText =
     "  --no-space-check          run even when what the run copies, less what it\n"
     "                            deletes and replaces, exceeds SLAVE's free space\n"
     "                            (without it such a run is refused)\n"
+    "  --jobs N                  copy N files at once (by default one for each\n"
+    "                            core, at most 8; 1 copies one after the other)\n"
     "  --keep-versions[=DAYS]    keep what the run deletes, replaces or removes:\n"
     "                            move it into SLAVE/.kelvad-versions/START TIME\n"
     "                            (\"2026-12-10 04.12.05\"); after the run, remove\n"
@@ -280,6 +282,7 @@ struct Options {
     bool trash = false;
     bool noSpaceCheck = false;
     long long maxDelete = -1;
+    unsigned jobs = DefaultJobs();
     std::string logFile;  // empty: the usual log
     // --exclude patterns and --exclude-from files, in their order: a later one wins.
     struct ExcludeSource {
@@ -309,6 +312,7 @@ enum LongOption {
     kVersionsDir,
     kTrash,
     kNoSpaceCheck,
+    kJobs,
 };
 
 constexpr option kLong[] = {
@@ -329,6 +333,7 @@ constexpr option kLong[] = {
     {"versions-dir", required_argument, nullptr, kVersionsDir},
     {"trash", no_argument, nullptr, kTrash},
     {"no-space-check", no_argument, nullptr, kNoSpaceCheck},
+    {"jobs", required_argument, nullptr, kJobs},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -389,6 +394,17 @@ platform::Checked<> TakeOption(int c, Options& o) {
             }
             (c == kLogFile ? o.logFile : o.versionsDir) = optarg;
             break;
+        case kJobs: {
+            const std::string jobs = optarg;
+            if (jobs.empty() || jobs.size() > 3 ||
+                jobs.find_first_not_of("0123456789") != std::string::npos || std::stoi(jobs) < 1 ||
+                std::stoi(jobs) > 256) {
+                return platform::Problem{"--jobs takes a count from 1 to 256, not \"" + jobs +
+                                         "\""};
+            }
+            o.jobs = static_cast<unsigned>(std::stoi(jobs));
+            break;
+        }
         case kMaxDelete:
             if (!ParseMaxDelete(optarg, o.maxDelete)) {
                 return platform::Problem{
@@ -408,7 +424,8 @@ platform::Problem UnknownOption(const std::string& arg, int shortOption) {
     if (arg.rfind("--max-delete", 0) == 0) {
         return platform::Problem{"--max-delete needs a count or \"all\""};
     }
-    for (const char* needsValue : {"--log-file", "--exclude-from", "--exclude", "--versions-dir"}) {
+    for (const char* needsValue :
+         {"--log-file", "--exclude-from", "--exclude", "--versions-dir", "--jobs"}) {
         if (arg.rfind(needsValue, 0) == 0) {
             return platform::Problem{std::string(needsValue) + " needs a value"};
         }
@@ -563,6 +580,7 @@ StartRequest RequestOf(const Options& o, RunLog& log, IgnoreRules excludes) {
     request.spaceCheck = !o.noSpaceCheck;
     request.keeping = KeepingOf(o);
     request.onFailure = o.stopAtFirstFailure ? OnFailure::Stop : OnFailure::KeepGoing;
+    request.jobs = o.jobs;
     request.log = o.noLog ? nullptr : &log;
     request.excludes = std::move(excludes);
     request.dryRun = o.dryRun;

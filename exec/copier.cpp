@@ -26,10 +26,11 @@ const char* const kCopyResultTexts[] = {
     "Source file vanished",
 };
 
-// The buffer for copies the kernel cannot do itself: taken once, on first need,
-// and kept, so a run of many copies allocates nothing per file or per piece.
+// The buffer for copies the kernel cannot do itself: taken once by each thread
+// that copies, on first need, and kept, so a run of many copies allocates
+// nothing per file or per piece.
 char* PieceBuffer() {
-    static std::unique_ptr<char[]> buffer(new (std::nothrow) char[kCopyPieceBytes]);
+    thread_local std::unique_ptr<char[]> buffer(new (std::nothrow) char[kCopyPieceBytes]);
     return buffer.get();
 }
 

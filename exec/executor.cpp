@@ -1,11 +1,20 @@
 #include "exec/executor.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
 #include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <unordered_set>
 #include <utility>
@@ -98,11 +107,147 @@ private:
     std::set<std::string, std::less<>> m_paths;
 };
 
+// Copies files on worker threads while the run's own thread goes on with the
+// plan: it hands over copies in list order and takes their ends back in the
+// same order, so the host hears of each step as a run on one thread tells it,
+// the earliest failure first. With OnFailure::Stop a failed copy lets no
+// worker start a later one; a cancel aborts those under way (each leaves
+// nothing, as a copy cancelled on the run's thread does) and starts no other.
+class CopyPool {
+public:
+    struct Slot {
+        size_t index = 0;  // in the plan
+        const CAction* action = nullptr;
+        CopyMode mode = CopyMode::Create;
+        std::atomic<std::uint64_t> bytes{0};  // copied by the worker so far
+        std::uint64_t told = 0;               // of them told to the host
+        CopyOutcome outcome;
+        bool started = false;  // these two under the pool's lock
+        bool ended = false;
+    };
+    using CopyFunction = std::function<CopyOutcome(ICopyHost&, const Slot&)>;
+
+    // As many slots as may be handed over before the oldest has ended: enough
+    // for small files to go on past a large one for a while.
+    static constexpr size_t kSlots = 256;
+
+    CopyPool(unsigned workers, OnFailure onFailure, CopyFunction copy)
+        : m_onFailure(onFailure), m_copy(std::move(copy)) {
+        for (unsigned i = 0; i < workers; ++i) {
+            try {
+                m_workers.emplace_back([this] { Work(); });
+            } catch (const std::system_error&) {
+                break;  // the workers there are will do
+            }
+        }
+        if (m_workers.empty()) {
+            m_workers.emplace_back([this] { Work(); });  // throws, as any thread refused would
+        }
+    }
+    ~CopyPool() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_closing = true;
+        }
+        m_work.notify_all();
+        for (auto& worker : m_workers) {
+            worker.join();
+        }
+    }
+    CopyPool(const CopyPool&) = delete;
+    CopyPool& operator=(const CopyPool&) = delete;
+
+    bool Full() const { return m_slots.size() >= kSlots; }
+    bool Empty() const { return m_slots.empty(); }
+    Slot& Oldest() { return *m_slots.front(); }
+
+    void Hand(size_t index, const CAction& action, CopyMode mode) {
+        auto slot = std::make_unique<Slot>();
+        slot->index = index;
+        slot->action = &action;
+        slot->mode = mode;
+        {
+            std::lock_guard lock(m_mutex);
+            m_queue.push_back(slot.get());
+        }
+        m_slots.push_back(std::move(slot));
+        m_work.notify_one();
+    }
+
+    // Waits at most `wait` for the oldest slot to end; true when it has.
+    bool WaitOldest(std::chrono::milliseconds wait) {
+        std::unique_lock lock(m_mutex);
+        return m_ended.wait_for(lock, wait, [this] { return m_slots.front()->ended; });
+    }
+
+    // Forgets the oldest slot, which has ended.
+    void DropOldest() { m_slots.pop_front(); }
+
+    // Aborts the copies under way and starts no other.
+    void Cancel() { m_cancelled.store(true); }
+
+private:
+    // What a copy on a worker tells: the bytes, to its slot; the window is
+    // served by the run's thread meanwhile.
+    class WorkerHost : public ICopyHost {
+    public:
+        WorkerHost(const std::atomic<bool>& cancelled, Slot& slot)
+            : m_cancelled(cancelled), m_slot(slot) {}
+        void PumpPending() override {}
+        bool IsCancelled() const override { return m_cancelled.load(); }
+        void AddCopiedBytes(std::uint64_t bytes) override { m_slot.bytes.fetch_add(bytes); }
+
+    private:
+        const std::atomic<bool>& m_cancelled;
+        Slot& m_slot;
+    };
+
+    void Work() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_work.wait(lock, [this] { return m_closing || !m_queue.empty(); });
+            if (m_queue.empty()) {
+                return;
+            }
+            Slot& slot = *m_queue.front();
+            m_queue.pop_front();
+            if (!m_cancelled.load() && slot.index <= m_stopAfter) {
+                slot.started = true;
+                lock.unlock();
+                WorkerHost host(m_cancelled, slot);
+                CopyOutcome outcome = m_copy(host, slot);
+                lock.lock();
+                slot.outcome = std::move(outcome);
+                const int code = slot.outcome.code;
+                if (m_onFailure == OnFailure::Stop && code != COPY_OK && code != COPY_ABORTED &&
+                    code != COPY_SOURCE_VANISHED) {
+                    m_stopAfter = std::min(m_stopAfter, slot.index);
+                }
+            }
+            slot.ended = true;
+            m_ended.notify_all();
+        }
+    }
+
+    OnFailure m_onFailure;
+    CopyFunction m_copy;
+    std::deque<std::unique_ptr<Slot>> m_slots;  // handed over and not yet taken back, oldest first
+    std::mutex m_mutex;
+    std::condition_variable m_work;   // a slot to take, or the pool closing
+    std::condition_variable m_ended;  // a slot has ended
+    std::deque<Slot*> m_queue;        // not yet taken by a worker
+    size_t m_stopAfter = SIZE_MAX;    // no slot after this index starts
+    bool m_closing = false;
+    std::atomic<bool> m_cancelled{false};
+    std::vector<std::thread> m_workers;
+};
+
 class Executor {
 public:
     Executor(IExecHost& host, platform::TreeRoot& master, platform::TreeRoot& slave,
-             OnFailure onFailure, Keeper* keeper)
-        : m_host(host),
+             OnFailure onFailure, Keeper* keeper, unsigned jobs)
+        : m_jobs(jobs),
+          m_host(host),
           m_master(master),
           m_slave(slave),
           m_onFailure(onFailure),
@@ -119,11 +264,29 @@ public:
                 m_moveSources.Add(action->GetSlavePath());
             }
         }
+        if (m_jobs > 1) {
+            m_pool.emplace(m_jobs, m_onFailure,
+                           [this](ICopyHost& host, const CopyPool::Slot& slot) {
+                               return CopyFile(host, slot.action->GetMasterPath(),
+                                               slot.action->GetTargetPath(), slot.mode);
+                           });
+        }
         for (size_t i = 0; i < n; ++i) {
             if (m_host.IsCancelled()) {
-                return false;
+                return TakeBackAll() && false;
             }
-            if (!Step(*actions[i])) {
+            if (m_pool && Poolable(*actions[i])) {
+                if ((m_pool->Full() && !TakeBackOldest()) || m_stopped) {
+                    return TakeBackAll() && false;
+                }
+                m_pool->Hand(
+                    i, *actions[i],
+                    actions[i]->GetKind() == ACTION_MODIFY ? CopyMode::Replace : CopyMode::Create);
+                continue;
+            }
+            // Every other step waits for the copies before it: it may depend
+            // on them, and none starts after a failure.
+            if (!TakeBackAll() || !Step(*actions[i])) {
                 return false;
             }
             m_host.PumpPending();
@@ -131,7 +294,7 @@ public:
         }
         // A Cancel pressed during the last action is honoured: the run ends as
         // cancelled before any directory is removed.
-        if (m_host.IsCancelled() || !KeepHeldBack() || !RemoveHeldBack()) {
+        if (!TakeBackAll() || m_host.IsCancelled() || !KeepHeldBack() || !RemoveHeldBack()) {
             return false;
         }
         // "Done" means on the disk: a drive pulled out after Kelvad closes keeps
@@ -149,6 +312,82 @@ public:
     }
 
 private:
+    // True when `action` is a copy a worker may make: one that the steps
+    // before it cannot have kept from being tried, and that takes nothing
+    // away first (a directory in its place, an old file to keep).
+    bool Poolable(const CAction& action) const {
+        const int kind = action.GetKind();
+        const std::string& path = action.GetTargetPath();
+        if (kind == ACTION_MODIFY) {
+            return m_keeper == nullptr && !m_failures.Below(path) && !m_keptTrees.Below(path);
+        }
+        return kind == ACTION_CREATE && !m_failures.Below(path) && !m_failures.AtOrBelow(path) &&
+               !m_keptTrees.Below(path) && !m_pendingPaths.contains(path);
+    }
+
+    // Waits for the oldest copy handed to the workers and tells its end,
+    // serving the window and passing a Cancel on meanwhile; false when the
+    // run must stop (a failure, or a cancel).
+    bool TakeBackOldest() {
+        CopyPool::Slot& slot = m_pool->Oldest();
+        const std::string& path = slot.action->GetTargetPath();
+        if (!m_stopped) {
+            m_host.SetStatus((slot.mode == CopyMode::Replace ? kStatusModify : kStatusCreate) +
+                             path);
+        }
+        const auto tellBytes = [&] {
+            const std::uint64_t bytes = slot.bytes.load();
+            if (bytes > slot.told) {
+                m_host.AddCopiedBytes(bytes - slot.told);
+                slot.told = bytes;
+            }
+        };
+        while (!m_pool->WaitOldest(std::chrono::milliseconds(5))) {
+            tellBytes();
+            m_host.PumpPending();
+            if (m_host.IsCancelled()) {
+                m_pool->Cancel();
+            }
+        }
+        tellBytes();
+        bool goOn = true;
+        if (slot.started) {
+            const CAction& action = *slot.action;
+            if (m_stopped && slot.outcome.code != COPY_OK) {
+                // Under way when the run stopped at an earlier failure: counted, not shown.
+                if (slot.outcome.code != COPY_ABORTED) {
+                    m_host.StepEnded(action.GetKind(), path, IExecHost::StepOutcome::Failed);
+                }
+            } else {
+                goOn = CopyEnded(slot.outcome, action.GetMasterPath(), path, slot.mode,
+                                 action.GetKind());
+            }
+            m_host.PumpPending();
+            m_host.SetPosition(slot.index);
+        }
+        m_pool->DropOldest();
+        if (m_host.IsCancelled()) {
+            m_pool->Cancel();
+            goOn = false;
+        }
+        m_stopped = m_stopped || !goOn;
+        return !m_stopped;
+    }
+
+    // Takes back every copy handed to the workers, in order; false when the
+    // run must stop. After a stop, what was under way still ends and is told.
+    bool TakeBackAll() {
+        if (!m_pool) {
+            return !m_stopped;
+        }
+        while (!m_pool->Empty()) {
+            if (!TakeBackOldest()) {
+                m_pool->Cancel();  // under way goes on to its end; nothing new starts
+            }
+        }
+        return !m_stopped;
+    }
+
     // Carries out one action; false when the run must stop.
     bool Step(const CAction& action) {
         const int kind = action.GetKind();
@@ -354,14 +593,26 @@ private:
 
     bool Copy(const std::string& masterPath, const std::string& slavePath, CopyMode mode,
               int kind) {
-        const auto copy = [&] {
-            return CopyOneFile(m_host, m_master, masterPath, m_slave, slavePath, mode, m_keeper);
-        };
+        return CopyEnded(CopyFile(m_host, masterPath, slavePath, mode), masterPath, slavePath, mode,
+                         kind);
+    }
+
+    // The copy itself, on whichever thread `host` serves; it touches nothing
+    // of the run's own.
+    CopyOutcome CopyFile(ICopyHost& host, const std::string& masterPath,
+                         const std::string& slavePath, CopyMode mode) {
+        Keeper* const keeper = mode == CopyMode::Replace ? m_keeper : nullptr;
         CopyOutcome result;
         (void)WithOwnerRights(m_slave, slavePath, [&] {
-            result = copy();
+            result = CopyOneFile(host, m_master, masterPath, m_slave, slavePath, mode, keeper);
             return result.status;
         });
+        return result;
+    }
+
+    // Tells the host how a copy ended; false when the run must stop there.
+    bool CopyEnded(const CopyOutcome& result, const std::string& masterPath,
+                   const std::string& slavePath, CopyMode mode, int kind) {
         if (result.keptOld) {
             m_host.Kept(slavePath, m_keeper->KeptPath(slavePath));
         }
@@ -501,6 +752,8 @@ private:
         return m_onFailure == OnFailure::KeepGoing;
     }
 
+    unsigned m_jobs;
+    bool m_stopped = false;  // at a failure or a cancel, with copies under way
     IExecHost& m_host;
     platform::TreeRoot& m_master;
     platform::TreeRoot& m_slave;
@@ -515,7 +768,16 @@ private:
     PathSet m_moveSources;  // the slave paths moves rename
     PathSet m_heldTrees;    // removals a keeper takes whole after the main pass
     std::vector<std::pair<int, const std::string*>> m_heldKeeps;
+    std::optional<CopyPool> m_pool;  // with more than one job; its workers go first
 };
+
+}  // namespace
+
+unsigned DefaultJobs() {
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+}
+
+namespace {
 
 // Waits, keeping the window served, until every output thrown away by this run
 // is closed: a run that has ended holds nothing open in the slave, so a stick
@@ -538,7 +800,7 @@ private:
 
 bool ExecuteActions(IExecHost& host, const CActionList& actions, platform::TreeRoot& master,
                     platform::TreeRoot& slave, FlushAtEnd flush, OnFailure onFailure,
-                    Keeper* keeper) {
+                    Keeper* keeper, unsigned jobs) {
     DiscardsClosedAtEnd discards(host);
-    return Executor(host, master, slave, onFailure, keeper).Run(actions, flush);
+    return Executor(host, master, slave, onFailure, keeper, jobs).Run(actions, flush);
 }

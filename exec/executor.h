@@ -60,6 +60,19 @@ inline constexpr const char* kWritingToDisk = "Writing to the disk\u2026";
 // directory removed with everything below it (at its own place in the list, in
 // one move), is kept there (Keeper::Keep) and told to host.Kept; the steps
 // below a directory kept so end as done.
+// With `jobs` above 1, file copies are made by that many worker threads, handed
+// over in list order while the run goes on, and told to the host in list order
+// on the caller's thread, which serves the window meanwhile; every other step
+// waits until the copies before it have ended. A replacement with a keeper
+// and a copy that takes a directory's place are made on the caller's thread.
+// With OnFailure::Stop, no copy starts after a failed one; those under way
+// are aborted (each leaves nothing) and told; the failure shown is the earliest
+// in the list. A cancel aborts the copies under way.
 bool ExecuteActions(IExecHost& host, const CActionList& actions, platform::TreeRoot& master,
                     platform::TreeRoot& slave, FlushAtEnd flush = FlushAtEnd::Yes,
-                    OnFailure onFailure = OnFailure::Stop, Keeper* keeper = nullptr);
+                    OnFailure onFailure = OnFailure::Stop, Keeper* keeper = nullptr,
+                    unsigned jobs = 1);
+
+// The copies a run makes at once unless told otherwise: one for each core the
+// machine has, at most 8.
+unsigned DefaultJobs();

@@ -142,12 +142,12 @@ void RunLog::WriteOut(const std::string& lines) {
 
 bool RunRecord::Run(const CActionList& actions, const PlanCounts& planned,
                     platform::TreeRoot& master, platform::TreeRoot& slave, OnFailure onFailure,
-                    FlushAtEnd flush, Keeper* keeper) {
+                    FlushAtEnd flush, Keeper* keeper, unsigned jobs) {
     m_slaveRoot = slave.Path() + platform::kSeparator;
     m_planned = planned.byKind;
     m_progress.emplace(actions, RunProgress::Clock::now());
     m_keptIn = keeper != nullptr ? keeper->Where() : std::string();
-    const bool done = ExecuteActions(*this, actions, master, slave, flush, onFailure, keeper);
+    const bool done = ExecuteActions(*this, actions, master, slave, flush, onFailure, keeper, jobs);
     if (!done && m_inner.IsCancelled()) {
         m_discarded += std::exchange(m_stepCopied, 0);
     }

@@ -117,7 +117,7 @@ public:
     // With `keeper`, what the run deletes, replaces or removes is kept there.
     bool Run(const CActionList& actions, const PlanCounts& planned, platform::TreeRoot& master,
              platform::TreeRoot& slave, OnFailure onFailure, FlushAtEnd flush = FlushAtEnd::Yes,
-             Keeper* keeper = nullptr);
+             Keeper* keeper = nullptr, unsigned jobs = 1);
     // After a run done with `keeper`: removes what earlier runs kept more than
     // `keepDays` days ago (Keeper::Prune), each folder logged ("pruned: ..."),
     // a failure shown as a message; false after one.

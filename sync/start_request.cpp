@@ -679,7 +679,7 @@ private:
         }
         RunRecord record(*display, m_r.log);
         bool done = record.Run(m_actions, counts, *m_master, *m_slave, m_r.onFailure, m_r.flush,
-                               m_keeper.get());
+                               m_keeper.get(), m_r.jobs);
         if (done && m_r.keeping.place == Keeping::Place::VersionsFolder && m_r.keeping.keepDays) {
             done = record.Prune(*m_keeper, *m_r.keeping.keepDays);
         }

@@ -171,6 +171,9 @@ struct StartRequest {
     // Whether a run stops at its first failure, or does every step that does
     // not depend on one (ExecuteActions).
     OnFailure onFailure = OnFailure::Stop;
+    // How many files the run copies at once (ExecuteActions); the window and
+    // the command line give DefaultJobs().
+    unsigned jobs = 1;
     // Whether a run ends by writing the slave to the disk (the benchmark times
     // that apart).
     FlushAtEnd flush = FlushAtEnd::Yes;

@@ -181,13 +181,14 @@ check "a log in a missing directory" 2 "kelvad: cannot open the log $work/none/x
 
 # A master file deleted after the scan is named and skipped, no failure: the
 # run goes on and ends with status 24. A full pipe holds the run at its first
-# status line, after the scan, while the file goes.
+# status line, after the scan, while the file goes (one copy at a time: a
+# worker would have copied it by then).
 vm="$work/vm"; vs="$work/vs"
 mkdir -p "$vm" "$vs" && echo a > "$vm/a.txt" && echo gone > "$vm/gone.txt"
 mkfifo "$work/held"
 exec 3<>"$work/held"
 head -c 65536 /dev/zero >&3
-"$kelvad" --sync -v --log-file "$work/vanished.log" "$vm" "$vs" >"$work/out" 2>"$work/held" 3>&- &
+"$kelvad" --sync -v --jobs 1 --log-file "$work/vanished.log" "$vm" "$vs" >"$work/out" 2>"$work/held" 3>&- &
 pid=$!
 for _ in $(seq 200); do  # until it waits on the pipe (2 s at most, if that cannot be seen)
     grep -q pipe_write "/proc/$pid/wchan" 2>/dev/null && break

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "exec/run_progress.h"
@@ -423,4 +426,48 @@ TEST(RunProgress, EstimatesTheTimeLeftOnlyOnceItCanBe) {
     // Done: nothing left to estimate, though the flush may still take a while.
     progress.StepEnded(1);
     EXPECT_FALSE(progress.TimeLeft(start + seconds(5)).has_value());
+}
+
+TEST(ExecuteActions, CopiesOnWorkersAreToldInListOrderTheEarliestFailureFirst) {
+    TempDir t;
+    const std::string m = t / "m";
+    const std::string s = t / "s";
+    CActionList plan;
+    for (int i = 0; i < 300; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "f%03d", i);
+        WriteFile(m + "/" + name, std::string(static_cast<size_t>(i) * 97, 'x'));
+        plan.push_back(std::make_unique<CAction>(name, "~~~~", ACTION_CREATE));
+    }
+    plan.push_back(std::make_unique<CAction>("never", "~~~~", ACTION_MKDIR));
+    MakeDirs(m + "/never");
+    for (const OnFailure onFailure : {OnFailure::KeepGoing, OnFailure::Stop}) {
+        SCOPED_TRACE(onFailure == OnFailure::Stop ? "stop" : "keep going");
+        RemoveTree(s);
+        MakeDirs(s);
+        // The later file may well fail first on its worker: the host hears of
+        // the earlier first all the same, and with Stop of it alone.
+        SeveralFaults faults{{Call::Rename, EIO, 1, "f250"}, {Call::Rename, EIO, 1, "f100"}};
+        OneFault none(Call::Open, 0);
+        FaultyRoot master(m, platform::Mounts::Cross, none);
+        FaultyRoot slave(s, platform::Mounts::Stay, faults);
+        RecordingHost host;
+        EXPECT_FALSE(
+            ExecuteActions(host, plan, master, slave, FlushAtEnd::No, onFailure, nullptr, 4));
+        const auto failed = [&](const char* name) {
+            return "Error creating " + s + "/" + name +
+                   " (Write error on target file: " + std::strerror(EIO) + ")";
+        };
+        EXPECT_TRUE(std::ranges::is_sorted(host.m_positions));
+        EXPECT_EQ(std::ranges::adjacent_find(host.m_positions), host.m_positions.end());
+        if (onFailure == OnFailure::Stop) {
+            EXPECT_EQ(host.m_messages, std::vector<std::string>{failed("f100")});
+            EXPECT_FALSE(Exists(s + "/never"));  // nothing after the failure but what was under way
+            EXPECT_TRUE(Exists(s + "/f099"));
+            continue;
+        }
+        EXPECT_EQ(host.m_messages, (std::vector<std::string>{failed("f100"), failed("f250")}));
+        EXPECT_EQ(host.m_positions.size(), plan.size());
+        EXPECT_EQ(Snapshot(s).size(), plan.size() - 2);  // all but the two, "never" made
+    }
 }

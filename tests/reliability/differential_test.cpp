@@ -80,6 +80,7 @@ TEST(Differential, RandomPairsReachTheModelsState) {
         keptPairs += keeping ? 1 : 0;
         StartRequest r = TestRequest(t / "m", t / "s", 0);
         r.keeping.place = keeping ? Keeping::Place::VersionsFolder : Keeping::Place::Nowhere;
+        r.jobs = seed % 2 == 0 ? 4 : 1;  // copies on workers, or one after the other
         RecordingHost host;
         RecordingRequestHost request(host);
         const RequestResult result = RunStartRequest(request, r);

@@ -360,19 +360,55 @@ TEST_F(StartRequestTest, AMasterEntryWhosePlaceALeftOutSlaveEntryHoldsFailsTheRu
                                                   {"d/x.keep", "f:kept"}}));
 }
 
+namespace {
+
+// Holds the third piece of a copy (on a worker) until it is opened.
+struct ThirdPieceWaits : FaultInjector {
+    int Fail(Call call, const std::string&) override {
+        if ((call == Call::CopyRange || call == Call::Write) && ++pieces == 3) {
+            reached = true;
+            for (int waited = 0; !open && waited < 10000; ++waited) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+        return 0;
+    }
+    int pieces = 0;
+    std::atomic<bool> reached{false};
+    std::atomic<bool> open{false};
+};
+
+}  // namespace
+
 TEST_F(StartRequestTest, ACancelSaysWhatItThrewAway) {
     WriteFile(m_master + "/big", std::string(3 << 20, 'b'));
-    RecordingHost exec;
-    exec.m_cancelAtPump = 2;  // after the copy's second piece
-    RecordingRequestHost host(exec);
-    const RequestResult result = RunStartRequest(host, TestRequest(m_master, m_slave, 0));
-    EXPECT_EQ(result, RequestResult::Failed);
-    EXPECT_TRUE(host.m_runEnd.cancelled);
-    EXPECT_TRUE(
-        result.summary.ends_with(" 1 not tried, 0 directories not read; 2.0 MiB of a copy "
-                                 "discarded"))
-        << result.summary;
-    EXPECT_TRUE(Snapshot(m_slave).empty());
+    for (const unsigned jobs : {1u, 4u}) {
+        SCOPED_TRACE(jobs);
+        RecordingHost exec;
+        ThirdPieceWaits held;
+        StartRequest request = TestRequest(m_master, m_slave, 0);
+        request.jobs = jobs;
+        if (jobs == 1) {
+            exec.m_cancelAtPump = 2;  // after the copy's second piece
+        } else {
+            // Cancel pressed while a worker copies the third piece; the piece
+            // ends after the cancel has reached the workers.
+            request.openRoot = WrapRoots(held);
+            exec.m_onPump = [&](int) {
+                held.open = exec.m_cancelled;
+                exec.m_cancelled = exec.m_cancelled || held.reached;
+            };
+        }
+        RecordingRequestHost host(exec);
+        const RequestResult result = RunStartRequest(host, request);
+        EXPECT_EQ(result, RequestResult::Failed);
+        EXPECT_TRUE(host.m_runEnd.cancelled);
+        EXPECT_TRUE(result.summary.ends_with(" 1 not tried, 0 directories not read; " +
+                                             std::string(jobs == 1 ? "2.0" : "3.0") +
+                                             " MiB of a copy discarded"))
+            << result.summary;
+        EXPECT_TRUE(Snapshot(m_slave).empty());
+    }
 }
 
 TEST_F(StartRequestTest, AMasterDirectoryThatCannotBeReadFailsTheRunAndKeepsItsCounterpart) {
