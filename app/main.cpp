@@ -1,5 +1,7 @@
-// With arguments Kelvad runs from the command line, without a display; without
-// any it opens its window.
+// The window program: on Windows the kelvad command itself, elsewhere the
+// kelvad-window that the command starts when it is given no arguments. With
+// arguments it runs the command line, without a display; without any it opens
+// its window.
 #include "app/sync_app.h"
 #include "cli/command_line.h"
 #include "platform/console.h"
