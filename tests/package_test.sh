@@ -34,6 +34,9 @@ mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" && : > "$root/va
 step "the package installs" dpkg --root="$root" --force-depends --force-script-chrootless -i "$deb"
 step "the installed kelvad runs without a display" \
     sh -c "test \"\$(env -u DISPLAY '$root/usr/bin/kelvad' --version)\" = 'Kelvad $version'"
-step "the package removes cleanly" sh -c "dpkg --root='$root' -r kelvad && ! test -e '$root/usr/bin/kelvad'"
+# Without arguments the command starts the window program, which then needs a display.
+step "the installed kelvad starts its window program" \
+    sh -c "env -u DISPLAY '$root/usr/bin/kelvad' 2>&1 | grep -q 'Unable to initialize GTK'"
+step "the package removes cleanly" sh -c "dpkg --root='$root' -r kelvad && ! test -e '$root/usr/bin/kelvad' && ! test -e '$root/usr/libexec/kelvad'"
 echo "package: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

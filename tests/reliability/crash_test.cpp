@@ -21,7 +21,8 @@ TEST(CrashSafety, KilledRunsNeverTearAFileAndARerunConverges) {
         const Keeping::Place keep = std::getenv("KELVAD_CRASH_KEEP") != nullptr
                                         ? Keeping::Place::VersionsFolder
                                         : Keeping::Place::Nowhere;
-        std::_Exit(SyncRun(master, std::getenv("KELVAD_CRASH_SLAVE"), keep) ? 0 : 1);
+        const unsigned jobs = std::getenv("KELVAD_CRASH_JOBS") != nullptr ? 4 : 1;
+        std::_Exit(SyncRun(master, std::getenv("KELVAD_CRASH_SLAVE"), keep, jobs) ? 0 : 1);
     }
     std::mt19937 rng(2024);
     ModelTree master;
@@ -50,6 +51,9 @@ TEST(CrashSafety, KilledRunsNeverTearAFileAndARerunConverges) {
                                    {"KELVAD_CRASH_SLAVE", t / "s"}};
         if (keeping) {
             environment.emplace_back("KELVAD_CRASH_KEEP", "1");
+        }
+        if (round % 4 >= 2) {
+            environment.emplace_back("KELVAD_CRASH_JOBS", "4");  // copies on workers
         }
         ChildProcess child("CrashSafety.*", environment);
         ASSERT_TRUE(child.Started());

@@ -188,14 +188,17 @@ TEST(FaultSweep, EveryCallFailingOnceLosesNothingAndARerunConverges) {
                     SCOPED_TRACE(std::string(side == Side::Master ? "master " : "slave ") +
                                  CallName(call) + " #" + std::to_string(k) + WayName(way) +
                                  (onFailure == OnFailure::KeepGoing ? " (keeping going)" : "") +
-                                 (keep != Keeping::Place::Nowhere ? " (keeping versions)" : ""));
+                                 (keep != Keeping::Place::Nowhere ? " (keeping versions)" : "") +
+                                 (k % 2 == 0 ? " (4 jobs)" : ""));
                     TempDir t;
                     MaterializePair(t.Path(), master, slave);
                     RecordingHost host;
                     bool ok;
                     {
+                        // Every other fault on a run whose copies are made on workers.
                         SweepInjector fault(t / "m", side, call, k, way);
-                        ok = SyncRun(t / "m", t / "s", host, &fault, onFailure, keep);
+                        ok = SyncRun(t / "m", t / "s", host, &fault, onFailure, keep,
+                                     k % 2 == 0 ? 4 : 1);
                         ASSERT_TRUE(fault.m_fired);
                     }
                     ++faultsTried;

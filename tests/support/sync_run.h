@@ -41,23 +41,25 @@ inline CActionList PlanRun(const std::string& master, const std::string& slave,
 }
 
 // Runs the request in Just Do It mode (a mass deletion allowed), keeping what
-// it takes away at `keep`; true when the slave is in line at the end (carried
-// out whole, or up to date already). Every message goes to `host`.
+// it takes away at `keep`, making `jobs` copies at once; true when the slave is
+// in line at the end (carried out whole, or up to date already). Every message
+// goes to `host`.
 inline bool SyncRun(const std::string& master, const std::string& slave, RecordingHost& host,
                     FaultInjector* faults = nullptr, OnFailure onFailure = OnFailure::Stop,
-                    Keeping::Place keep = Keeping::Place::Nowhere) {
+                    Keeping::Place keep = Keeping::Place::Nowhere, unsigned jobs = 1) {
     RecordingRequestHost request(host);
     StartRequest r = TestRequest(master, slave, 0, faults);
     r.onFailure = onFailure;
     r.keeping.place = keep;
+    r.jobs = jobs;
     const RequestResult result = RunStartRequest(request, r);
     return result == RequestResult::Done || result == RequestResult::UpToDate;
 }
 
 inline bool SyncRun(const std::string& master, const std::string& slave,
-                    Keeping::Place keep = Keeping::Place::Nowhere) {
+                    Keeping::Place keep = Keeping::Place::Nowhere, unsigned jobs = 1) {
     RecordingHost host;
-    return SyncRun(master, slave, host, nullptr, OnFailure::Stop, keep);
+    return SyncRun(master, slave, host, nullptr, OnFailure::Stop, keep, jobs);
 }
 
 // How many rounds a long-running test makes: the environment variable `name`
