@@ -174,10 +174,22 @@ public:
         m_work.notify_one();
     }
 
-    // Waits at most `wait` for the oldest slot to end; true when it has.
-    bool WaitOldest(std::chrono::milliseconds wait) {
+    // Waits at most `wait` for the oldest slot to end and, with `refill`,
+    // for the workers to be short of slots to take as well: the run's thread
+    // then wakes once for many small files, not for each. True when it has.
+    bool WaitOldest(std::chrono::milliseconds wait, bool refill) {
         std::unique_lock lock(m_mutex);
-        return m_ended.wait_for(lock, wait, [this] { return m_slots.front()->ended; });
+        m_awaited = m_slots.front().get();
+        m_refill = refill;
+        const bool ended = m_ended.wait_for(lock, wait, [this] { return Awake(); });
+        m_awaited = nullptr;
+        return ended;
+    }
+
+    // True when the oldest slot has ended; it does not wait.
+    bool OldestEnded() {
+        std::lock_guard lock(m_mutex);
+        return m_slots.front()->ended;
     }
 
     // Forgets the oldest slot, which has ended.
@@ -225,18 +237,25 @@ private:
                 }
             }
             slot.ended = true;
-            m_ended.notify_all();
+            if (m_awaited != nullptr && Awake()) {
+                m_ended.notify_one();
+            }
         }
     }
+
+    // What the run's thread waits for (WaitOldest); under the lock.
+    bool Awake() const { return m_awaited->ended && (!m_refill || m_queue.size() <= kSlots / 4); }
 
     OnFailure m_onFailure;
     CopyFunction m_copy;
     std::deque<std::unique_ptr<Slot>> m_slots;  // handed over and not yet taken back, oldest first
     std::mutex m_mutex;
     std::condition_variable m_work;   // a slot to take, or the pool closing
-    std::condition_variable m_ended;  // a slot has ended
-    std::deque<Slot*> m_queue;        // not yet taken by a worker
-    size_t m_stopAfter = SIZE_MAX;    // no slot after this index starts
+    std::condition_variable m_ended;  // the slot awaited has ended
+    Slot* m_awaited = nullptr;        // by the run's thread
+    bool m_refill = false;
+    std::deque<Slot*> m_queue;      // not yet taken by a worker
+    size_t m_stopAfter = SIZE_MAX;  // no slot after this index starts
     bool m_closing = false;
     std::atomic<bool> m_cancelled{false};
     std::vector<std::thread> m_workers;
@@ -276,7 +295,7 @@ public:
                 return TakeBackAll() && false;
             }
             if (m_pool && Poolable(*actions[i])) {
-                if ((m_pool->Full() && !TakeBackOldest()) || m_stopped) {
+                if ((m_pool->Full() && !TakeBackEnded()) || m_stopped) {
                     return TakeBackAll() && false;
                 }
                 m_pool->Hand(
@@ -325,10 +344,11 @@ private:
                !m_keptTrees.Below(path) && !m_pendingPaths.contains(path);
     }
 
-    // Waits for the oldest copy handed to the workers and tells its end,
-    // serving the window and passing a Cancel on meanwhile; false when the
-    // run must stop (a failure, or a cancel).
-    bool TakeBackOldest() {
+    // Waits for the oldest copy handed to the workers (with `refill`, until
+    // the workers are short of copies too) and tells its end, serving the
+    // window and passing a Cancel on meanwhile; false when the run must stop
+    // (a failure, or a cancel).
+    bool TakeBackOldest(bool refill = false) {
         CopyPool::Slot& slot = m_pool->Oldest();
         const std::string& path = slot.action->GetTargetPath();
         if (!m_stopped) {
@@ -342,7 +362,7 @@ private:
                 slot.told = bytes;
             }
         };
-        while (!m_pool->WaitOldest(std::chrono::milliseconds(5))) {
+        while (!m_pool->WaitOldest(std::chrono::milliseconds(5), refill)) {
             tellBytes();
             m_host.PumpPending();
             if (m_host.IsCancelled()) {
@@ -372,6 +392,21 @@ private:
         }
         m_stopped = m_stopped || !goOn;
         return !m_stopped;
+    }
+
+    // Takes back the oldest copy handed to the workers, waiting for it, and
+    // every later one that has ended by then: the run's thread wakes once for
+    // many small files. False when the run must stop.
+    bool TakeBackEnded() {
+        if (!TakeBackOldest(true)) {
+            return false;
+        }
+        while (!m_pool->Empty() && m_pool->OldestEnded()) {
+            if (!TakeBackOldest()) {
+                return false;
+            }
+        }
+        return true;
     }
 
     // Takes back every copy handed to the workers, in order; false when the
