@@ -241,11 +241,7 @@ TEST(HostileTrees, MovesWhoseSourceOrTargetChangeBeforeTheRename) {
     ASSERT_EQ(::rmdir((t / "m/a").c_str()), 0);
     ASSERT_EQ(::unlink((t / "m/b/more").c_str()), 0);
     ASSERT_EQ(::rmdir((t / "m/b").c_str()), 0);
-    size_t moves = 0;
-    for (const auto& action : PlanRun(t / "m", t / "s")) {
-        moves += action->GetKind() == ACTION_MOVE ? 1u : 0u;
-    }
-    EXPECT_EQ(moves, 4u);  // not the duplicates
+    EXPECT_EQ(MovesIn(PlanRun(t / "m", t / "s")), 4u);  // not the duplicates
     RecordingHost host;
     RecordingRequestHost request(host);
     request.m_beforeRun = [&] {
