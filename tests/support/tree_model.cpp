@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <set>
 #include <vector>
 
 #include "support/temp_tree.h"
@@ -210,9 +211,13 @@ std::map<std::string, std::string> ExpectedSlave(const ModelTree& master, const 
 std::map<std::string, std::string> ExpectedKept(const ModelTree& master, const ModelTree& slave,
                                                 const std::vector<ModelMove>& moved) {
     std::map<std::string, std::string> out;
+    std::set<std::string> movedFrom;
+    for (const ModelMove& move : moved) {
+        movedFrom.insert(move.first);
+    }
     for (const auto& [path, s] : slave) {
         const auto m = master.find(path);
-        if (std::ranges::any_of(moved, [&](const ModelMove& move) { return move.first == path; })) {
+        if (movedFrom.contains(path)) {
             continue;
         }
         // Gone from the master, there as the other type (and so everything
