@@ -697,6 +697,39 @@ TEST(HostileTrees, MountPointsInsideTheSlaveAreNotCrossedAndMountsShowingTheOthe
     EXPECT_EQ(Snapshot(t / "m"), masterBefore);
 }
 
+// Folders moved in the master into and out of what the slave has mounted
+// on one of its folders (a file system of its own, or a folder elsewhere
+// bound there): no rename crosses the mount, nothing on it is written or
+// deleted, and the rest of the slave becomes the mirror.
+TEST(HostileTrees, FoldersMovedIntoOrOutOfAMountInsideTheSlaveNeverCrossIt) {
+    for (const bool bound : {false, true}) {
+        SCOPED_TRACE(bound ? "bind mount" : "tmpfs");
+        TempDir t;
+        WriteFile(t / "m/out/folder/a", "going onto the mount", 1000000001);
+        WriteFile(t / "m/usb/in/c", "coming off the mount", 1000000002);
+        WriteFile(t / "s/out/folder/a", "going onto the mount", 1000000001);
+        MakeDirs(t / "elsewhere");
+        BindMount stick(bound ? t / "elsewhere" : "kelvad-test", t / "s/usb",
+                        bound ? nullptr : "tmpfs", bound ? nullptr : "size=1m");
+        if (!stick.Mounted()) {
+            GTEST_SKIP() << "mounts are refused here";
+        }
+        WriteFile(t / "s/usb/in/c", "coming off the mount", 1000000002);
+        ASSERT_EQ(::rename((t / "m/out/folder").c_str(), (t / "m/usb/folder").c_str()), 0);
+        ASSERT_EQ(::rename((t / "m/usb/in").c_str(), (t / "m/out/in").c_str()), 0);
+        const auto onTheMount = Snapshot(t / "s/usb");
+        EXPECT_EQ(MovesIn(PlanRun(t / "m", t / "s")), 0u);
+        RecordingHost host;
+        EXPECT_FALSE(SyncRun(t / "m", t / "s", host, nullptr, OnFailure::KeepGoing));
+        EXPECT_TRUE(host.m_moved.empty());
+        EXPECT_EQ(host.m_messages, std::vector<std::string>{
+                                       "Error creating directory " + t / "s/usb/folder" +
+                                       " (another file system is mounted at " + t / "s/usb" + ")"});
+        EXPECT_EQ(Snapshot(t / "s/usb"), onTheMount);
+        EXPECT_EQ(Snapshot(t / "s/out"), Snapshot(t / "m/out"));
+    }
+}
+
 TEST(HostileTrees, ABindMountOfAnAncestorInsideTheMasterIsReadOnce) {
     TempDir t;
     WriteFile(t / "m/sub/a.txt", "a");
