@@ -24,8 +24,9 @@ namespace {
 
 // How the copies of a run are made: as the system allows, or without the
 // kernel's copy (reads and writes do the work), or without unnamed files (new
-// files are written through their temporary names).
-enum class Way { AsAllowed, NoKernelCopy, NoUnnamedFiles };
+// files are written through their temporary names), or on a slave that
+// refuses renames to other folders (moves fall back to a copy and a deletion).
+enum class Way { AsAllowed, NoKernelCopy, NoUnnamedFiles, NoMoves };
 
 const char* WayName(Way way) {
     switch (way) {
@@ -35,6 +36,8 @@ const char* WayName(Way way) {
             return " (no kernel copy)";
         case Way::NoUnnamedFiles:
             return " (no unnamed files)";
+        case Way::NoMoves:
+            return " (no moves)";
     }
     return "";
 }
@@ -66,6 +69,9 @@ public:
             return EOPNOTSUPP;  // only a temporary name can be created
         }
         const Side side = path.rfind(m_masterRoot, 0) == 0 ? Side::Master : Side::Slave;
+        if (call == Call::Keep && m_way == Way::NoMoves && side == Side::Slave) {
+            return EPERM;  // never with a keeper: only the first way keeps versions
+        }
         const int n = ++m_counts[{side, call}];
         if (side == m_failSide && call == m_failCall && n == m_failAt) {
             m_fired = true;
@@ -169,7 +175,7 @@ TEST(FaultSweep, EveryCallFailingOnceLosesNothingAndARerunConverges) {
     // Windows has neither the kernel's copy nor unnamed files: one way only.
     const Way ways[] = {Way::AsAllowed};
 #else
-    const Way ways[] = {Way::AsAllowed, Way::NoKernelCopy, Way::NoUnnamedFiles};
+    const Way ways[] = {Way::AsAllowed, Way::NoKernelCopy, Way::NoUnnamedFiles, Way::NoMoves};
 #endif
     for (const auto& [way, keep] : Sweeps(ways)) {
         for (OnFailure onFailure : {OnFailure::Stop, OnFailure::KeepGoing}) {
@@ -182,6 +188,7 @@ TEST(FaultSweep, EveryCallFailingOnceLosesNothingAndARerunConverges) {
                 RecordingHost host;
                 ASSERT_TRUE(SyncRun(t / "m", t / "s", host, &counter, OnFailure::Stop, keep));
                 counts = counter.m_counts;
+                EXPECT_EQ((way == Way::NoMoves ? host.m_movesFellBack : host.m_moved).size(), 2u);
             }
             // Under a sanitizer every call costs several times more: each way
             // then fails every kStride-th call, starting at a different one,
