@@ -622,6 +622,16 @@ TEST(HostileTrees, SlavesOnOtherFileSystemsTakeEveryChangeAndConverge) {
                 RecordingHost named;
                 EXPECT_TRUE(SyncRun(t / "m", t / "s", named)) << named.m_messages.at(0);
                 EXPECT_EQ(ReadFile(t / "s/Proj/b.k2"), "mine too");
+                // A name whose first letter, beyond A-Z, differs but for case
+                // ("ölfile", "Ölfile"): the slave's file takes the master's
+                // spelling, though the volume takes one for the other.
+                WriteFile(t / "m/\xC3\xB6lfile", "oil", 1000000000);
+                WriteFile(t / "s/\xC3\x96lfile", "oil", 1000000000);
+                RecordingHost respelled;
+                EXPECT_TRUE(SyncRun(t / "m", t / "s", respelled)) << respelled.m_messages.at(0);
+                EXPECT_EQ(Snapshot(t / "s").count("\xC3\xB6lfile"), 1u);
+                EXPECT_EQ(ReadFile(t / "s/\xC3\xB6lfile"), "oil");
+                EXPECT_TRUE(PlanRun(t / "m", t / "s").empty());
                 // A master directory that cannot be read, renamed but for case,
                 // still keeps its slave counterpart from being emptied, and the
                 // run says it could not be read.
