@@ -632,6 +632,23 @@ TEST(HostileTrees, SlavesOnOtherFileSystemsTakeEveryChangeAndConverge) {
                 EXPECT_EQ(Snapshot(t / "s").count("\xC3\xB6lfile"), 1u);
                 EXPECT_EQ(ReadFile(t / "s/\xC3\xB6lfile"), "oil");
                 EXPECT_TRUE(PlanRun(t / "m", t / "s").empty());
+                // A spelling that leads to another file holds its name: that
+                // file is never replaced, and the one renamed stays.
+                WriteFile(t / "s/\xC3\x84rger", "theirs");  // "Ärger"
+                WriteFile(t / "s/mine", "mine");
+                {
+                    const auto root = platform::OpenTreeRoot(t / "s", platform::Mounts::Stay);
+                    const platform::Result<int> top = root->OpenDirectory("");
+                    ASSERT_TRUE(top.ok());
+                    bool moved = true;
+                    EXPECT_TRUE(root->MoveInto("mine", *top, "\xC3\xA4rger", {}, moved).Is(EEXIST));
+                    EXPECT_FALSE(moved);
+                    (void)root->Close(*top);
+                }
+                EXPECT_EQ(ReadFile(t / "s/\xC3\x84rger"), "theirs");
+                EXPECT_EQ(ReadFile(t / "s/mine"), "mine");
+                ASSERT_EQ(::unlink((t / "s/\xC3\x84rger").c_str()), 0);
+                ASSERT_EQ(::unlink((t / "s/mine").c_str()), 0);
                 // A master directory that cannot be read, renamed but for case,
                 // still keeps its slave counterpart from being emptied, and the
                 // run says it could not be read.
