@@ -361,16 +361,24 @@ CopyOutcome CreateOutput(CopyJob& job, const std::string& target, CopyMode mode,
             return WriteError(unnamed.status());  // the directory is not writable, or is gone
         }
     }
-    job.outName = TemporaryName(target, TemporaryTag());
-    const platform::Result<int> named = job.slave.CreateExclusive(job.outName, fileMode);
-    if (!named.ok()) {
-        // A leftover temporary file is in the way; anything else (a directory
-        // that is not writable, a full or read-only disk) is a write error.
-        return {named.status().Is(EEXIST) ? COPY_TARGET_EXISTS : COPY_WRITE_ERROR, named.status()};
+    // A name taken (a run killed mid-copy whose process had the same tag
+    // left its temporary file, or the user has a file of that name) is left
+    // alone, and the next tags tried.
+    for (int attempt = 0;; ++attempt) {
+        job.outName = TemporaryName(target, (TemporaryTag() + attempt) % 1000);
+        const platform::Result<int> named = job.slave.CreateExclusive(job.outName, fileMode);
+        if (named.ok()) {
+            job.outFd = *named;
+            job.created = true;
+            return {};
+        }
+        // A directory that is not writable, a full or read-only disk: a write
+        // error; each name tried taken: the target exists, as it were.
+        if (!named.status().Is(EEXIST) || attempt + 1 == kTemporaryNameAttempts) {
+            return {named.status().Is(EEXIST) ? COPY_TARGET_EXISTS : COPY_WRITE_ERROR,
+                    named.status()};
+        }
     }
-    job.outFd = *named;
-    job.created = true;
-    return {};
 }
 
 // Copies the source into the output until a copy is made while the source held

@@ -57,6 +57,11 @@ constexpr size_t kMaxNameBytes = 255;
 // For a name too long to take the suffix, the name's last bytes make room.
 std::string TemporaryName(const std::string& target, int tag);
 
+// A temporary name that is taken is left as it is and the next tag tried
+// (the tag plus one, modulo 1000), this many names in all; then the copy
+// fails with COPY_TARGET_EXISTS.
+constexpr int kTemporaryNameAttempts = 8;
+
 enum class CopyMode { Replace, Create };
 
 // What a copy came to: its result and, where the system gave one, the failed

@@ -532,12 +532,26 @@ private:
             why = renamed.Reason();
         }
         m_host.MoveFellBack(from, to, why);
+        // The copies come first, then the deletions: a source goes only once
+        // all it holds has arrived (a copy that failed or was cancelled
+        // leaves it where it was, as a failed rename does).
+        bool arrived = true;
         for (const auto& replaced : action.GetReplaced()) {
             const int kind = replaced->GetKind();
+            const std::string& path = replaced->GetTargetPath();
             const bool slaveSide = kind == ACTION_DELETE || kind == ACTION_RMDIR;
+            if (m_host.IsCancelled()) {
+                return false;
+            }
+            if (slaveSide && sourceThere && !arrived) {
+                m_host.StepEnded(kind, path, IExecHost::StepOutcome::Skipped);
+                m_failures.Add(path);
+                continue;
+            }
             if ((sourceThere || !slaveSide) && !Step(*replaced)) {
                 return false;
             }
+            arrived = arrived && (slaveSide || !m_failures.AtOrBelow(path));
         }
         return true;
     }

@@ -442,10 +442,54 @@ Status SystemRoot::RenameReplace(std::string_view from, std::string_view to) {
     });
 }
 
+namespace {
+// Renames `fromName` in `fromDir` to `toName` in `toDir`, a name the
+// directory does not list but that leads to an entry it lists under another
+// spelling: the volume ignores letter case, by its own rules, beyond A-Z too
+// ("\xC3\x96lfile" and "\xC3\xB6lfile"). When that entry is the one renamed,
+// it takes the new spelling by way of a free name; any other holds the name
+// (EEXIST), and the entry goes back to its own.
+Status Respell(int fromDir, const std::string& fromName, int toDir, const std::string& toName) {
+    // Asked of the file system itself: the kernel may still hold the new
+    // spelling as a name of the entry that has just left it (FUSE does).
+    const auto free = [](int dir, const std::string& name) {
+        struct statx st;
+        return ::statx(dir, name.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_FORCE_SYNC, STATX_TYPE,
+                       &st) != 0 &&
+               errno == ENOENT;
+    };
+    std::string spare;
+    for (int k = 0; spare.empty() || !free(fromDir, spare); ++k) {
+        if (k == 100) {
+            return Status::Failed("fstatat", EEXIST);
+        }
+        spare = ".~" + std::to_string(::getpid()) + "-" + std::to_string(k);
+    }
+    if (::renameat(fromDir, fromName.c_str(), fromDir, spare.c_str()) != 0) {
+        return Status::FromErrno("renameat");
+    }
+    const bool freed = free(toDir, toName);
+    if (freed && ::renameat(fromDir, spare.c_str(), toDir, toName.c_str()) == 0) {
+        return Status();
+    }
+    const Status failed = freed ? Status::FromErrno("renameat") : Status::Failed("fstatat", EEXIST);
+    // Back where it was, unless something took that name meanwhile: then it
+    // stays under the free name, which a later run finds like any other.
+    if (free(fromDir, fromName)) {
+        (void)::renameat(fromDir, spare.c_str(), fromDir, fromName.c_str());
+    }
+    return failed;
+}
+}  // namespace
+
 Status SystemRoot::RenameNoReplaceBetween(int fromDir, const std::string& fromName, int toDir,
                                           const std::string& toName) {
     if (::renameat2(fromDir, fromName.c_str(), toDir, toName.c_str(), RENAME_NOREPLACE) == 0) {
         return Status();
+    }
+    if (errno == EEXIST) {
+        return detail::ListsName(toDir, toName) ? Status::Failed("renameat2", EEXIST)
+                                                : Respell(fromDir, fromName, toDir, toName);
     }
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
         return Status::FromErrno("renameat2");
@@ -463,7 +507,8 @@ Status SystemRoot::RenameNoReplaceBetween(int fromDir, const std::string& fromNa
     // looked at, then taken by a plain rename.
     struct stat st;
     if (::fstatat(toDir, toName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        return Status::Failed("fstatat", EEXIST);
+        return detail::ListsName(toDir, toName) ? Status::Failed("fstatat", EEXIST)
+                                                : Respell(fromDir, fromName, toDir, toName);
     }
     if (errno != ENOENT) {
         return Status::FromErrno("fstatat");

@@ -92,10 +92,12 @@ public:
 
     size_t Run(const MoveCandidates& candidates) {
         std::vector<Side> masterDirs, slaveDirs, masterFiles, slaveFiles;
+        // A master entry below one of the slave's mount points would be renamed
+        // onto another file system, which a rename never reaches.
         Sort(candidates.master, m_search.masterList, m_search.masterRootLength, m_masterMounts,
-             masterDirs, masterFiles, m_masterByIndex);
+             m_slaveMounts, masterDirs, masterFiles, m_masterByIndex);
         Sort(candidates.slave, m_search.slaveList, m_search.slaveRootLength, m_slaveMounts,
-             slaveDirs, slaveFiles, m_slaveByIndex);
+             PathTree(), slaveDirs, slaveFiles, m_slaveByIndex);
         if (!masterDirs.empty() && !slaveDirs.empty()) {
             PairFolders(masterDirs, slaveDirs);
         }
@@ -110,11 +112,12 @@ private:
     bool Stopped() const { return m_stop != nullptr && m_stop->load(std::memory_order_relaxed); }
 
     // Splits one side's candidates into directories and files that are not empty,
-    // leaving out what lies below a mount point; every candidate's action is
-    // kept by its list index.
+    // leaving out what lies below a mount point of its own or of `targetMounts`;
+    // every candidate's action is kept by its list index.
     static void Sort(const std::vector<MoveCandidates::Candidate>& from, const CFileList& list,
-                     size_t rootLength, const PathTree& mounts, std::vector<Side>& dirs,
-                     std::vector<Side>& files, std::unordered_map<size_t, CAction*>& byIndex) {
+                     size_t rootLength, const PathTree& mounts, const PathTree& targetMounts,
+                     std::vector<Side>& dirs, std::vector<Side>& files,
+                     std::unordered_map<size_t, CAction*>& byIndex) {
         for (const MoveCandidates::Candidate& c : from) {
             byIndex.emplace(c.entry, c.action);
             const CFileEntry* entry = list[c.entry].get();
@@ -122,7 +125,7 @@ private:
                 continue;
             }
             std::string path = JoinPieces(entry->RelativePieces(rootLength));
-            if (mounts.Covers(path)) {
+            if (mounts.Covers(path) || targetMounts.Covers(path)) {
                 continue;
             }
             (entry->IsDirectory() ? dirs : files).push_back({c.action, entry, c.entry, path});

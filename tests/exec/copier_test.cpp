@@ -104,14 +104,27 @@ TEST(CopyOneFileTest, ExistingOutputsAreLeftUntouched) {
     EXPECT_EQ(CopyPaths(host, t / "src", t / "dst", false), COPY_TARGET_EXISTS);
     EXPECT_EQ(ReadFile(t / "dst"), "old");
     EXPECT_FALSE(Exists(Temp(t / "dst")));
-    // Replace mode: a leftover temporary file, found before anything is
-    // copied; both it and the target stay.
+    // Replace mode: leftover files at the temporary name and the next ones
+    // (a killed run's of the same tag, or the user's) stay as they are, and
+    // the copy takes the first free one; with every one taken, the copy fails
+    // before anything is copied, and the target stays.
+    const auto taken = [&](int k) { return TemporaryName(t / "dst", (TemporaryTag() + k) % 1000); };
+    for (int k = 0; k + 1 < kTemporaryNameAttempts; ++k) {
+        WriteFile(taken(k), "leftover " + std::to_string(k));
+    }
+    EXPECT_EQ(CopyPaths(host, t / "src", t / "dst", true), COPY_OK);
+    EXPECT_EQ(ReadFile(t / "dst"), "new");
+    EXPECT_FALSE(Exists(taken(kTemporaryNameAttempts - 1)));
+    WriteFile(t / "dst", "old");
+    WriteFile(taken(kTemporaryNameAttempts - 1), "leftover too");
     const int pumps = host.m_pumps;
-    WriteFile(Temp(t / "dst"), "leftover");
     EXPECT_EQ(CopyPaths(host, t / "src", t / "dst", true), COPY_TARGET_EXISTS);
     EXPECT_EQ(ReadFile(t / "dst"), "old");
-    EXPECT_EQ(ReadFile(Temp(t / "dst")), "leftover");
     EXPECT_EQ(host.m_pumps, pumps);
+    for (int k = 0; k + 1 < kTemporaryNameAttempts; ++k) {
+        EXPECT_EQ(ReadFile(taken(k)), "leftover " + std::to_string(k));
+    }
+    EXPECT_FALSE(Exists(taken(kTemporaryNameAttempts)));
 }
 
 #ifndef _WIN32
@@ -258,11 +271,12 @@ TEST(CopyOneFileTest, NeverWritesThroughASymbolicLink) {
     // A link at the target in create mode counts as an existing target.
     ASSERT_EQ(::symlink((t / "victim").c_str(), (t / "dst").c_str()), 0);
     EXPECT_EQ(CopyPaths(host, t / "src", t / "dst", false), COPY_TARGET_EXISTS);
-    // A link at the temporary name refuses the copy.
+    // A link at the temporary name is passed by for the next name.
     ASSERT_EQ(::symlink((t / "victim").c_str(), Temp(t / "other").c_str()), 0);
     WriteFile(t / "other", "old");
-    EXPECT_EQ(CopyPaths(host, t / "src", t / "other", true), COPY_TARGET_EXISTS);
-    EXPECT_EQ(ReadFile(t / "other"), "old");
+    EXPECT_EQ(CopyPaths(host, t / "src", t / "other", true), COPY_OK);
+    EXPECT_EQ(ReadFile(t / "other"), "new");
+    EXPECT_EQ(ReadFile(Temp(t / "other")), "precious");
     // Replacing a target that has become a link replaces the link, not its file.
     EXPECT_EQ(CopyPaths(host, t / "src", t / "dst", true), COPY_OK);
     EXPECT_EQ(ReadFile(t / "victim"), "precious");

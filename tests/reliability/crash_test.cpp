@@ -1,11 +1,14 @@
 // A real sync killed at a random moment (SIGKILL; TerminateProcess on
 // Windows): no slave file is ever torn or half-written under its own name, and
-// a rerun converges. Every other round keeps what the run takes away: each old
-// slave file is then in its place or in a run's folder, never in neither.
+// a rerun converges. A file the run renames, alone or with its folder, is at
+// its old place or its new one. Every other round keeps what the run takes
+// away: each old slave file is then in its place or in a run's folder, never
+// in neither.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <set>
 #include <thread>
 
 #include "exec/copier.h"
@@ -40,9 +43,42 @@ TEST(CrashSafety, KilledRunsNeverTearAFileAndARerunConverges) {
     }
     slave["stale"] = {true, "", 0};
     slave["stale/x"] = {false, "stale", 1000000000};
+    // Files renamed in the master, within their folder or into another, and a
+    // folder renamed whole; each of a size and time of its own, so that the
+    // plan renames them in the slave.
+    std::vector<ModelMove> moves;
+    for (int k = 0; k < 40; ++k) {
+        const std::string from = (k % 2 == 0 ? "d" + std::to_string(3 * (k % 10)) + "/" : "") +
+                                 "was" + std::to_string(k);
+        const std::string to = "d" + std::to_string(k % 30) + "/moved" + std::to_string(k);
+        slave[from] =
+            master[to] = {false, "moved " + from + std::string(static_cast<size_t>(100 * k), 'm'),
+                          1050000000 + k};
+        moves.emplace_back(from, to);
+    }
+    slave["folder"] = {true, "", 0};
+    master["d7/renamed"] = {true, "", 0};
+    for (int k = 0; k < 20; ++k) {
+        const std::string name = "/p" + std::to_string(k);
+        slave["folder" + name] = master["d7/renamed" + name] = {
+            false, "in the folder " + name + std::string(static_cast<size_t>(50 * k), 'p'),
+            1060000000 + k};
+        moves.emplace_back("folder" + name, "d7/renamed" + name);
+    }
+    ASSERT_EQ(ExpectedMoves(master, slave, moves), moves);
+    {
+        TempDir t;
+        MaterializePair(t.Path(), master, slave);
+        ASSERT_EQ(MovesIn(PlanRun(t / "m", t / "s")), 41u);  // the folder's in one
+    }
+    std::set<std::string> movedFrom;
+    for (const ModelMove& move : moves) {
+        movedFrom.insert(move.first);
+    }
     const auto expected = ExpectedSlave(master, slave);
     const int kills = SoakCount("KELVAD_SOAK_KILLS", 5);
     int killed = 0;
+    int midMoves = 0;  // rounds killed after some moves and before others
     for (int round = 0; round < kills; ++round) {
         TempDir t;
         MaterializePair(t.Path(), master, slave);
@@ -57,18 +93,22 @@ TEST(CrashSafety, KilledRunsNeverTearAFileAndARerunConverges) {
         }
         ChildProcess child("CrashSafety.*", environment);
         ASSERT_TRUE(child.Started());
-        // A rerun in a process whose tag equals the child's would meet the child's
-        // leftover temporary file under its own temporary name.
-        const bool sameTag = child.Id() % 1000 == TemporaryTag();
         std::this_thread::sleep_for(std::chrono::microseconds(20000 + rng() % 600000));
         if (child.Kill()) {
             ++killed;
         }
         const std::string childTemp = TemporaryName("", child.Id() % 1000);
         const auto [own, kept] = KeptByAnyRun(Snapshot(t / "s"));
+        size_t movedYet = 0;
+        for (const ModelMove& move : moves) {
+            ASSERT_TRUE(AtOldOrNewPlace(own, slave, move))
+                << "round " << round << ": " << move.first << " is lost on its way";
+            movedYet += own.contains(move.second) ? 1u : 0u;
+        }
+        midMoves += movedYet > 0 && movedYet < moves.size() ? 1 : 0;
         for (const auto& [path, old] : SnapshotOf(slave)) {
             ASSERT_TRUE(!keeping || !old.starts_with("f:") || own.contains(path) ||
-                        kept.contains(path))
+                        kept.contains(path) || movedFrom.contains(path))
                 << "round " << round << ": " << path << " is lost";
             ASSERT_TRUE(!kept.contains(path) || kept.at(path) == old || old == "d")
                 << "round " << round << ": " << path << " kept torn";
@@ -84,9 +124,6 @@ TEST(CrashSafety, KilledRunsNeverTearAFileAndARerunConverges) {
             ASSERT_TRUE(IsOldOrNew(master, slave, path, content))
                 << "round " << round << ": " << path << " is torn";
         }
-        if (sameTag) {
-            continue;
-        }
         ASSERT_TRUE(SyncRun(t / "m", t / "s",
                             keeping ? Keeping::Place::VersionsFolder : Keeping::Place::Nowhere))
             << "round " << round;
@@ -99,7 +136,7 @@ TEST(CrashSafety, KilledRunsNeverTearAFileAndARerunConverges) {
             std::erase_if(files, [&](const auto& entry) {
                 return entry.second == "d" || entry.first.ends_with(childTemp);
             });
-            auto expectedFiles = ExpectedKept(master, slave);
+            auto expectedFiles = ExpectedKept(master, slave, moves);
             std::erase_if(expectedFiles, [](const auto& entry) { return entry.second == "d"; });
             for (const auto& [path, content] : expectedFiles) {
                 ASSERT_TRUE(files.contains(path) && files.at(path) == content)
@@ -108,5 +145,6 @@ TEST(CrashSafety, KilledRunsNeverTearAFileAndARerunConverges) {
             ASSERT_EQ(files.size(), expectedFiles.size()) << "round " << round;
         }
     }
-    std::printf("kill points: %d (%d landed mid-run)\n", kills, killed);
+    std::printf("kill points: %d (%d landed mid-run, %d between two moves)\n", kills, killed,
+                midMoves);
 }

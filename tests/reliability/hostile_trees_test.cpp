@@ -241,11 +241,7 @@ TEST(HostileTrees, MovesWhoseSourceOrTargetChangeBeforeTheRename) {
     ASSERT_EQ(::rmdir((t / "m/a").c_str()), 0);
     ASSERT_EQ(::unlink((t / "m/b/more").c_str()), 0);
     ASSERT_EQ(::rmdir((t / "m/b").c_str()), 0);
-    size_t moves = 0;
-    for (const auto& action : PlanRun(t / "m", t / "s")) {
-        moves += action->GetKind() == ACTION_MOVE ? 1u : 0u;
-    }
-    EXPECT_EQ(moves, 4u);  // not the duplicates
+    EXPECT_EQ(MovesIn(PlanRun(t / "m", t / "s")), 4u);  // not the duplicates
     RecordingHost host;
     RecordingRequestHost request(host);
     request.m_beforeRun = [&] {
@@ -626,6 +622,33 @@ TEST(HostileTrees, SlavesOnOtherFileSystemsTakeEveryChangeAndConverge) {
                 RecordingHost named;
                 EXPECT_TRUE(SyncRun(t / "m", t / "s", named)) << named.m_messages.at(0);
                 EXPECT_EQ(ReadFile(t / "s/Proj/b.k2"), "mine too");
+                // A name whose first letter, beyond A-Z, differs but for case
+                // ("ölfile", "Ölfile"): the slave's file takes the master's
+                // spelling, though the volume takes one for the other.
+                WriteFile(t / "m/\xC3\xB6lfile", "oil", 1000000000);
+                WriteFile(t / "s/\xC3\x96lfile", "oil", 1000000000);
+                RecordingHost respelled;
+                EXPECT_TRUE(SyncRun(t / "m", t / "s", respelled)) << respelled.m_messages.at(0);
+                EXPECT_EQ(Snapshot(t / "s").count("\xC3\xB6lfile"), 1u);
+                EXPECT_EQ(ReadFile(t / "s/\xC3\xB6lfile"), "oil");
+                EXPECT_TRUE(PlanRun(t / "m", t / "s").empty());
+                // A spelling that leads to another file holds its name: that
+                // file is never replaced, and the one renamed stays.
+                WriteFile(t / "s/\xC3\x84rger", "theirs");  // "Ärger"
+                WriteFile(t / "s/mine", "mine");
+                {
+                    const auto root = platform::OpenTreeRoot(t / "s", platform::Mounts::Stay);
+                    const platform::Result<int> top = root->OpenDirectory("");
+                    ASSERT_TRUE(top.ok());
+                    bool moved = true;
+                    EXPECT_TRUE(root->MoveInto("mine", *top, "\xC3\xA4rger", {}, moved).Is(EEXIST));
+                    EXPECT_FALSE(moved);
+                    (void)root->Close(*top);
+                }
+                EXPECT_EQ(ReadFile(t / "s/\xC3\x84rger"), "theirs");
+                EXPECT_EQ(ReadFile(t / "s/mine"), "mine");
+                ASSERT_EQ(::unlink((t / "s/\xC3\x84rger").c_str()), 0);
+                ASSERT_EQ(::unlink((t / "s/mine").c_str()), 0);
                 // A master directory that cannot be read, renamed but for case,
                 // still keeps its slave counterpart from being emptied, and the
                 // run says it could not be read.
@@ -699,6 +722,39 @@ TEST(HostileTrees, MountPointsInsideTheSlaveAreNotCrossedAndMountsShowingTheOthe
     EXPECT_EQ(moved.m_messages, (std::vector<std::string>{"Master and slave directories overlap"}));
     ::umount2((t / "Y/s").c_str(), MNT_DETACH);
     EXPECT_EQ(Snapshot(t / "m"), masterBefore);
+}
+
+// Folders moved in the master into and out of what the slave has mounted
+// on one of its folders (a file system of its own, or a folder elsewhere
+// bound there): no rename crosses the mount, nothing on it is written or
+// deleted, and the rest of the slave becomes the mirror.
+TEST(HostileTrees, FoldersMovedIntoOrOutOfAMountInsideTheSlaveNeverCrossIt) {
+    for (const bool bound : {false, true}) {
+        SCOPED_TRACE(bound ? "bind mount" : "tmpfs");
+        TempDir t;
+        WriteFile(t / "m/out/folder/a", "going onto the mount", 1000000001);
+        WriteFile(t / "m/usb/in/c", "coming off the mount", 1000000002);
+        WriteFile(t / "s/out/folder/a", "going onto the mount", 1000000001);
+        MakeDirs(t / "elsewhere");
+        BindMount stick(bound ? t / "elsewhere" : "kelvad-test", t / "s/usb",
+                        bound ? nullptr : "tmpfs", bound ? nullptr : "size=1m");
+        if (!stick.Mounted()) {
+            GTEST_SKIP() << "mounts are refused here";
+        }
+        WriteFile(t / "s/usb/in/c", "coming off the mount", 1000000002);
+        ASSERT_EQ(::rename((t / "m/out/folder").c_str(), (t / "m/usb/folder").c_str()), 0);
+        ASSERT_EQ(::rename((t / "m/usb/in").c_str(), (t / "m/out/in").c_str()), 0);
+        const auto onTheMount = Snapshot(t / "s/usb");
+        EXPECT_EQ(MovesIn(PlanRun(t / "m", t / "s")), 0u);
+        RecordingHost host;
+        EXPECT_FALSE(SyncRun(t / "m", t / "s", host, nullptr, OnFailure::KeepGoing));
+        EXPECT_TRUE(host.m_moved.empty());
+        EXPECT_EQ(host.m_messages, std::vector<std::string>{
+                                       "Error creating directory " + t / "s/usb/folder" +
+                                       " (another file system is mounted at " + t / "s/usb" + ")"});
+        EXPECT_EQ(Snapshot(t / "s/usb"), onTheMount);
+        EXPECT_EQ(Snapshot(t / "s/out"), Snapshot(t / "m/out"));
+    }
 }
 
 TEST(HostileTrees, ABindMountOfAnAncestorInsideTheMasterIsReadOnce) {

@@ -40,6 +40,15 @@ inline CActionList PlanRun(const std::string& master, const std::string& slave,
     return std::move(host.m_plan);
 }
 
+// How many of the plan's steps are moves.
+inline size_t MovesIn(const CActionList& plan) {
+    size_t moves = 0;
+    for (const auto& action : plan) {
+        moves += action->GetKind() == ACTION_MOVE ? 1u : 0u;
+    }
+    return moves;
+}
+
 // Runs the request in Just Do It mode (a mass deletion allowed), keeping what
 // it takes away at `keep`, making `jobs` copies at once; true when the slave is
 // in line at the end (carried out whole, or up to date already). Every message

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <set>
 #include <vector>
 
 #include "support/temp_tree.h"
@@ -207,10 +208,18 @@ std::map<std::string, std::string> ExpectedSlave(const ModelTree& master, const 
     return out;
 }
 
-std::map<std::string, std::string> ExpectedKept(const ModelTree& master, const ModelTree& slave) {
+std::map<std::string, std::string> ExpectedKept(const ModelTree& master, const ModelTree& slave,
+                                                const std::vector<ModelMove>& moved) {
     std::map<std::string, std::string> out;
+    std::set<std::string> movedFrom;
+    for (const ModelMove& move : moved) {
+        movedFrom.insert(move.first);
+    }
     for (const auto& [path, s] : slave) {
         const auto m = master.find(path);
+        if (movedFrom.contains(path)) {
+            continue;
+        }
         // Gone from the master, there as the other type (and so everything
         // below it), or a file replaced.
         if (m == master.end() || m->second.isDirectory != s.isDirectory ||
@@ -496,4 +505,14 @@ std::vector<ModelMove> ExpectedMoves(const ModelTree& master, const ModelTree& s
         }
     }
     return out;
+}
+
+bool AtOldOrNewPlace(const std::map<std::string, std::string>& own, const ModelTree& slave,
+                     const ModelMove& move) {
+    const std::string content = "f:" + slave.at(move.first).content;
+    const auto at = [&](const std::string& path) {
+        const auto it = own.find(path);
+        return it != own.end() && it->second == content;
+    };
+    return at(move.first) || at(move.second);
 }

@@ -72,11 +72,16 @@ std::map<std::string, std::string> ExpectedSlaveLeavingOut(const ModelTree& mast
                                                            const ModelTree& slave,
                                                            const std::string& text);
 
+// A file's move, old path to new path.
+using ModelMove = std::pair<std::string, std::string>;
+
 // What a run that keeps what it takes away (--keep-versions) must have moved
 // into its run's folder, in the form of Snapshot() and under the slave's own
 // paths: every slave entry the master lacks or has as the other type, with
 // all below it, and every slave file replaced; and the directories above them.
-std::map<std::string, std::string> ExpectedKept(const ModelTree& master, const ModelTree& slave);
+// The files `moved` (by renaming) are kept nowhere.
+std::map<std::string, std::string> ExpectedKept(const ModelTree& master, const ModelTree& slave,
+                                                const std::vector<ModelMove>& moved = {});
 
 // The snapshot of a slave split into its own entries and, by their slave
 // paths, those of the run folders below its ".kelvad-versions" (a path kept by
@@ -86,9 +91,6 @@ std::pair<std::map<std::string, std::string>, std::map<std::string, std::string>
 
 // The form of Snapshot() for a model tree.
 std::map<std::string, std::string> SnapshotOf(const ModelTree& tree);
-
-// A file's move, old path to new path.
-using ModelMove = std::pair<std::string, std::string>;
 
 // Moves and renames a few of `master`'s files and folders: renamed in place,
 // moved into a new folder, renamed in letter case only (not on Windows), a
@@ -104,3 +106,9 @@ std::vector<ModelMove> MoveSome(std::mt19937& rng, ModelTree& master);
 // time.
 std::vector<ModelMove> ExpectedMoves(const ModelTree& master, const ModelTree& slave,
                                      const std::vector<ModelMove>& moves);
+
+// True when the slave's file that `move` renames is whole at its old place or
+// at its new one in `own` (in the form of Snapshot()): a move, finished or
+// not, loses nothing.
+bool AtOldOrNewPlace(const std::map<std::string, std::string>& own, const ModelTree& slave,
+                     const ModelMove& move);
