@@ -55,6 +55,10 @@ bool DialogRequestHost::KeepAliveWhileBusy() {
     return m_dialog.StopRequested();
 }
 
+void DialogRequestHost::TellCompared(std::uint64_t bytes) {
+    m_dialog.SetComparedBytes(bytes);
+}
+
 IRequestHost::Answer DialogRequestHost::ConfirmRisk(const RunRisk& risk) {
     // A wrong master (a fresh disk, the wrong directory, the two swapped) must
     // not empty the slave or set it back without a question; No is the safe

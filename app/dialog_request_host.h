@@ -23,6 +23,8 @@ public:
     // Handles what is pending for the windows; true once Escape, Close or the
     // close box asked to stop.
     bool KeepAliveWhileBusy() override;
+    // On the line that says how to stop.
+    void TellCompared(std::uint64_t bytes) override;
     // Yes/No, No the default.
     Answer ConfirmRisk(const RunRisk& risk) override;
     // "This run needs ... more in the slave, which has ... free. Continue?",

@@ -72,6 +72,9 @@ constexpr int kBrowseCx = 24;
 constexpr const char* kBrowseMaster = "Browse for the master directory";
 constexpr const char* kBrowseSlave = "Browse for the slave directory";
 
+// The line below the fields while the trees are scanned.
+constexpr const char* kScanningText = "Scanning... Escape or Close stops the scan.";
+
 // The help, with where this system keeps what a run takes away and what its
 // names are like.
 std::string HelpText() {
@@ -208,9 +211,9 @@ wxButton* CSyncDlg::CreateControls() {
         new wxCheckBox(this, IDC_KEEP_VERSIONS, "&Keep deleted and replaced files",
                        DlgPos(this, kKeepBoxX, kKeepBoxY), DlgSize(this, kKeepBoxCx, kKeepBoxCy));
     // Last, so that the toolkit takes it for no control's label.
-    m_scanningLine = new wxStaticText(
-        this, IDC_SCANNING, "Scanning... Escape or Close stops the scan.", DlgPos(this, 13, 120),
-        DlgSize(this, 200, 8), wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
+    m_scanningLine =
+        new wxStaticText(this, IDC_SCANNING, kScanningText, DlgPos(this, 13, 120),
+                         DlgSize(this, 200, 8), wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
     m_scanningLine->Hide();
     start->SetDefault();
     m_masterEdit->AutoComplete(new DirectoryCompleter);
@@ -467,5 +470,11 @@ void CSyncDlg::SetScanning(bool scanning) {
             child->Enable(!scanning);
         }
     }
+    m_scanningLine->SetLabel(kScanningText);
     m_scanningLine->Show(scanning);
+}
+
+void CSyncDlg::SetComparedBytes(std::uint64_t bytes) {
+    m_scanningLine->SetLabel(
+        ToWx("Comparing moved files, " + ByteCountText(bytes) + " read... Escape or Close stops."));
 }

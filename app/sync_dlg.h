@@ -13,6 +13,7 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +50,9 @@ public:
     // box asks the scan to stop instead of closing the dialog.
     void SetScanning(bool scanning);
     bool StopRequested() const { return m_stopRequested; }
+    // The line says, while files that may have moved are compared, how much
+    // of them has been read.
+    void SetComparedBytes(std::uint64_t bytes);
 
     void OnAbout();
     void OnHelp();

@@ -38,13 +38,17 @@ private:
 
 }  // namespace
 
-bool Worker::WaitKeepingAlive(IRequestHost& host, std::atomic<bool>& stop) {
+bool Worker::WaitKeepingAlive(IRequestHost& host, std::atomic<bool>& stop,
+                              const std::function<void()>& beat) {
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_done) {
         if (m_doneChanged.wait_for(lock, kKeepAliveInterval, [this] { return m_done; })) {
             break;
         }
         lock.unlock();
+        if (beat) {
+            beat();
+        }
         const bool stopAsked = host.KeepAliveWhileBusy();
         lock.lock();
         if (stopAsked) {

@@ -26,9 +26,11 @@ public:
     ~Worker() { m_thread.join(); }
 
     // Waits until the work is done, keeping the host alive every few
-    // milliseconds; false when the user asked to stop first (then `stop` is
+    // milliseconds, each time after `beat` (when given) has told it how far
+    // the work got; false when the user asked to stop first (then `stop` is
     // set for the work to see).
-    bool WaitKeepingAlive(IRequestHost& host, std::atomic<bool>& stop);
+    bool WaitKeepingAlive(IRequestHost& host, std::atomic<bool>& stop,
+                          const std::function<void()>& beat = {});
 
 private:
     std::mutex m_mutex;

@@ -490,10 +490,19 @@ private:
 
     // The plan, made on a thread of its own, its moves found (PlanMoves)
     // through both roots, which nothing else uses meanwhile; false when the
-    // user stopped.
+    // user stopped. The host is told the bytes read to compare files as they
+    // grow.
     bool Compare() {
         const platform::FileTime step =
             m_slave == nullptr ? 0 : std::max(m_slave->TimeStep().ValueOr(0), m_marker->TimeStep());
+        std::atomic<std::uint64_t> compared{0};
+        std::uint64_t told = 0;
+        const auto tell = [&] {
+            if (const std::uint64_t now = compared.load(std::memory_order_relaxed); now != told) {
+                told = now;
+                m_host.TellCompared(now);
+            }
+        };
         Worker compare([&] {
             MoveCandidates candidates;
             CompareTrees(&m_masterList, &m_slaveList, &m_actions, m_r.masterDir, m_r.slaveDir,
@@ -504,11 +513,15 @@ private:
             if (m_slave != nullptr && !m_stop) {
                 PlanMoves(m_actions, candidates,
                           {m_masterList, m_slaveList, m_r.masterDir.size(), m_r.slaveDir.size(),
-                           step, *m_master, *m_slave},
+                           step, *m_master, *m_slave, &compared},
                           &m_stop);
             }
         });
-        return compare.WaitKeepingAlive(m_host, m_stop);
+        if (!compare.WaitKeepingAlive(m_host, m_stop, tell)) {
+            return false;
+        }
+        tell();
+        return true;
     }
 
     // Up to date, or the mode's road: the preview or the guard, then the run.
@@ -774,6 +787,7 @@ public:
     }
     void SetBusy(bool busy) override { m_inner.SetBusy(busy); }
     bool KeepAliveWhileBusy() override { return m_inner.KeepAliveWhileBusy(); }
+    void TellCompared(std::uint64_t bytes) override { m_inner.TellCompared(bytes); }
     Answer ConfirmRisk(const RunRisk& risk) override {
         const Answer answer = m_inner.ConfirmRisk(risk);
         m_log.Write(RiskText(risk) + (answer == Answer::Yes ? ": allowed" : ": refused"));

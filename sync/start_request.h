@@ -4,6 +4,7 @@
 // implements, and so do the tests and the benchmark.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -56,6 +57,11 @@ public:
     // scanned and compared on others, so the window keeps painting and answering.
     // Returns true once the user has asked to stop (Escape, closing the window).
     virtual bool KeepAliveWhileBusy() = 0;
+    // Told, just before a keep-alive while the plan is made, how many bytes
+    // have been read so far to compare files that may have moved (both files
+    // of each pair: the whole of two files found the same), whenever that
+    // grew; once more when the plan is made, if it grew since.
+    virtual void TellCompared(std::uint64_t bytes) { (void)bytes; }
     // Asks whether a Just Do It run that would do what `risk` says may go
     // ahead (RiskText words it). Where nobody can be asked (the command line)
     // the host says why it will not, and answers Refused.

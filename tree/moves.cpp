@@ -17,10 +17,75 @@ namespace {
 // from the page cache and a few from a disk, so a stop lands soon after.
 constexpr size_t kCompareBlock = size_t{4} << 20;
 
-bool IsBelow(std::string_view path, std::string_view dir) {
-    return path.size() > dir.size() && path[dir.size()] == platform::kSeparator &&
-           path.starts_with(dir);
+// Reads up to `size` bytes into `buffer`, fewer only at the end of the file.
+platform::Result<size_t> ReadBlock(platform::TreeRoot& root, int fd, char* buffer, size_t size) {
+    size_t got = 0;
+    while (got < size) {
+        const platform::Result<size_t> n = root.Read(fd, buffer + got, size - got);
+        if (!n.ok()) {
+            return n;
+        }
+        if (*n == 0) {
+            break;
+        }
+        got += *n;
+    }
+    return got;
 }
+
+// Compares files as SameContent does, in two buffers kept from one file to
+// the next, and adds every byte it reads to a count others may read meanwhile.
+class ContentComparer {
+public:
+    ContentComparer(const std::atomic<bool>* stop, std::atomic<std::uint64_t>* read)
+        : m_stop(stop), m_read(read) {}
+
+    bool Same(platform::TreeRoot& master, std::string_view masterRelative,
+              platform::TreeRoot& slave, std::string_view slaveRelative, std::uint64_t size,
+              platform::FileInfo& slaveInfo) {
+        platform::FileInfo masterInfo;
+        const platform::Result<int> from = master.OpenForRead(masterRelative, masterInfo);
+        if (!from.ok()) {
+            return false;
+        }
+        const platform::Result<int> to = slave.OpenForRead(slaveRelative, slaveInfo);
+        bool same = to.ok() && static_cast<std::uint64_t>(masterInfo.size) == size &&
+                    static_cast<std::uint64_t>(slaveInfo.size) == size;
+        if (same) {
+            const size_t block = static_cast<size_t>(std::min<std::uint64_t>(size, kCompareBlock));
+            if (m_a.size() < block) {
+                // Grown, never shrunk: one file of each size class costs the
+                // allocation, not every file.
+                m_a.resize(block);
+                m_b.resize(block);
+            }
+            for (std::uint64_t left = size; same && left > 0;) {
+                const size_t want = static_cast<size_t>(std::min<std::uint64_t>(left, block));
+                const platform::Result<size_t> na = ReadBlock(master, *from, m_a.data(), want);
+                const platform::Result<size_t> nb = ReadBlock(slave, *to, m_b.data(), want);
+                if (m_read != nullptr) {
+                    m_read->fetch_add((na.ok() ? *na : 0) + (nb.ok() ? *nb : 0),
+                                      std::memory_order_relaxed);
+                }
+                same = na.ok() && nb.ok() && *na == want && *nb == want &&
+                       std::memcmp(m_a.data(), m_b.data(), want) == 0 &&
+                       (m_stop == nullptr || !m_stop->load(std::memory_order_relaxed));
+                left -= want;
+            }
+        }
+        if (to.ok()) {
+            (void)slave.Close(*to);
+        }
+        (void)master.Close(*from);
+        return same;
+    }
+
+private:
+    const std::atomic<bool>* m_stop;
+    std::atomic<std::uint64_t>* m_read;
+    std::vector<char> m_a;
+    std::vector<char> m_b;
+};
 
 // Paths asked what lies at or below them, and what lies below them.
 class PathTree {
@@ -60,8 +125,26 @@ struct Side {
     CAction* action;
     const CFileEntry* entry;
     size_t index;      // in its list
-    std::string path;  // relative to its root
+    std::string path;  // relative to its root; a file's only where a mount point asked for it
 };
+
+// The path of `entry` relative to the root its list was scanned from.
+std::string RelativePath(const CFileEntry& entry, size_t rootLength) {
+    return JoinPieces(entry.RelativePieces(rootLength));
+}
+
+// Whether `entry` lies below the directory whose key (the path of the entries
+// in it) is `dirKey`; `below` is then its holder's path past that key, "" for
+// an entry in the directory itself.
+bool LiesBelow(const CFileEntry& entry, std::string_view dirKey, std::string_view& below) {
+    const std::string& holder = entry.GetDirPath();
+    if (!holder.starts_with(dirKey) ||
+        (holder.size() != dirKey.size() && holder[dirKey.size()] != platform::kSeparator)) {
+        return false;
+    }
+    below = std::string_view(holder).substr(dirKey.size());
+    return true;
+}
 
 // What a folder's subtree is, for finding its twin: a hash of every entry's
 // name below it, kind, size and time, and whether it may move whole.
@@ -75,7 +158,7 @@ struct Subtree {
 class MovePlanner {
 public:
     MovePlanner(CActionList& actions, const MoveSearch& search, const std::atomic<bool>* stop)
-        : m_actions(actions), m_search(search), m_stop(stop) {
+        : m_actions(actions), m_search(search), m_stop(stop), m_compare(stop, search.compared) {
         for (const std::string& mount : search.masterList.mountPoints) {
             m_masterMounts.Add(mount);
         }
@@ -92,6 +175,8 @@ public:
 
     size_t Run(const MoveCandidates& candidates) {
         std::vector<Side> masterDirs, slaveDirs, masterFiles, slaveFiles;
+        m_masterByIndex.assign(m_search.masterList.size(), nullptr);
+        m_slaveByIndex.assign(m_search.slaveList.size(), nullptr);
         // A master entry below one of the slave's mount points would be renamed
         // onto another file system, which a rename never reaches.
         Sort(candidates.master, m_search.masterList, m_search.masterRootLength, m_masterMounts,
@@ -113,23 +198,38 @@ private:
 
     // Splits one side's candidates into directories and files that are not empty,
     // leaving out what lies below a mount point of its own or of `targetMounts`;
-    // every candidate's action is kept by its list index.
+    // every candidate's action is kept at its list index. A file's path is
+    // made only when it is compared: a folder of a million files moved whole
+    // makes none.
     static void Sort(const std::vector<MoveCandidates::Candidate>& from, const CFileList& list,
                      size_t rootLength, const PathTree& mounts, const PathTree& targetMounts,
                      std::vector<Side>& dirs, std::vector<Side>& files,
-                     std::unordered_map<size_t, CAction*>& byIndex) {
+                     std::vector<CAction*>& byIndex) {
         for (const MoveCandidates::Candidate& c : from) {
-            byIndex.emplace(c.entry, c.action);
+            byIndex[c.entry] = c.action;
             const CFileEntry* entry = list[c.entry].get();
             if (!entry->IsDirectory() && entry->GetSize() == 0) {
                 continue;
             }
-            std::string path = JoinPieces(entry->RelativePieces(rootLength));
-            if (mounts.Covers(path) || targetMounts.Covers(path)) {
-                continue;
+            std::string path;
+            if (entry->IsDirectory() || !mounts.Empty() || !targetMounts.Empty()) {
+                path = RelativePath(*entry, rootLength);
+                if (mounts.Covers(path) || targetMounts.Covers(path)) {
+                    continue;
+                }
             }
-            (entry->IsDirectory() ? dirs : files).push_back({c.action, entry, c.entry, path});
+            (entry->IsDirectory() ? dirs : files)
+                .push_back({c.action, entry, c.entry, std::move(path)});
         }
+    }
+
+    // Marks the list indices from `from` to before `end` taken, in a list of `size`.
+    static void Take(std::vector<bool>& taken, size_t size, size_t from, size_t end) {
+        if (taken.empty()) {
+            taken.assign(size, false);
+        }
+        std::fill(taken.begin() + static_cast<std::ptrdiff_t>(from),
+                  taken.begin() + static_cast<std::ptrdiff_t>(end), true);
     }
 
     // The time as compared: to the slave's step, where it keeps times in one.
@@ -141,30 +241,32 @@ private:
         return step == 0 ? master == slave : master < slave + step && slave < master + step;
     }
 
-    // The subtree below the directory at `index` of `list`.
-    Subtree Describe(const CFileList& list, size_t index, size_t rootLength, const PathTree& mounts,
-                     const PathTree& holders,
-                     const std::unordered_map<size_t, CAction*>& byIndex) const {
-        const CFileEntry& dir = *list[index];
-        const std::string dirPath = JoinPieces(dir.RelativePieces(rootLength));
+    // The subtree below the directory `dir` (at `dir.index` of `list`). Its
+    // entries are told by their holders' paths, which siblings share: no path
+    // is joined for an entry below.
+    Subtree Describe(const CFileList& list, const Side& dir, size_t rootLength,
+                     const PathTree& mounts, const PathTree& holders,
+                     const std::vector<CAction*>& byIndex) const {
+        const std::string key = dir.entry->GetKey();
         Subtree tree;
-        tree.eligible = !dir.HasUnknownContents() && !dir.IsExcluded();
+        tree.eligible = !dir.entry->HasUnknownContents() && !dir.entry->IsExcluded();
         bool anyBytes = false;
         std::uint64_t hash = 14695981039346656037ULL;
         const auto mix = [&hash](std::uint64_t value) { hash = (hash ^ value) * 1099511628211ULL; };
-        size_t i = index + 1;
+        size_t i = dir.index + 1;
+        std::string_view below;
         for (; i < list.size(); ++i) {
             const CFileEntry& e = *list[i];
-            const std::string path = JoinPieces(e.RelativePieces(rootLength));
-            if (!IsBelow(path, dirPath)) {
+            if (!LiesBelow(e, key, below)) {
                 break;
             }
             // Everything below must have its action here, and be readable whole.
-            if (e.IsExcluded() || e.HasUnknownContents() || byIndex.count(i) == 0 ||
-                mounts.Covers(path)) {
+            if (e.IsExcluded() || e.HasUnknownContents() || byIndex[i] == nullptr ||
+                (!mounts.Empty() && mounts.Covers(RelativePath(e, rootLength)))) {
                 tree.eligible = false;
             }
-            mix(std::hash<std::string_view>{}(std::string_view(path).substr(dirPath.size())));
+            mix(std::hash<std::string_view>{}(below));
+            mix(std::hash<std::string_view>{}(e.GetName()));
             mix(e.IsDirectory() ? 1 : 0);
             mix(e.GetSize());
             mix(e.IsDirectory() ? 0 : TimeKey(e.GetLastWriteTime()));
@@ -176,7 +278,7 @@ private:
         // A link the scan skipped would travel with the folder to a path the
         // master does not have.
         tree.eligible =
-            tree.eligible && anyBytes && !mounts.Inside(dirPath) && !holders.Inside(dirPath);
+            tree.eligible && anyBytes && !mounts.Inside(dir.path) && !holders.Inside(dir.path);
         return tree;
     }
 
@@ -188,14 +290,17 @@ private:
         }
         const CFileList& ml = m_search.masterList;
         const CFileList& sl = m_search.slaveList;
+        const std::string mk = m.entry->GetKey();
+        const std::string sk = s.entry->GetKey();
         for (size_t k = 1; m.index + k < mt.end; ++k) {
             const CFileEntry& a = *ml[m.index + k];
             const CFileEntry& b = *sl[s.index + k];
-            const std::string pa = JoinPieces(a.RelativePieces(m_search.masterRootLength));
-            const std::string pb = JoinPieces(b.RelativePieces(m_search.slaveRootLength));
-            if (std::string_view(pa).substr(m.path.size()) !=
-                    std::string_view(pb).substr(s.path.size()) ||
-                a.IsDirectory() != b.IsDirectory() || a.GetSize() != b.GetSize() ||
+            // Each lies below its directory (Describe): the same path below it
+            // is the same holder's path past the directory's key, and the same name.
+            if (std::string_view(a.GetDirPath()).substr(mk.size()) !=
+                    std::string_view(b.GetDirPath()).substr(sk.size()) ||
+                a.GetName() != b.GetName() || a.IsDirectory() != b.IsDirectory() ||
+                a.GetSize() != b.GetSize() ||
                 (!a.IsDirectory() && !SameTime(a.GetLastWriteTime(), b.GetLastWriteTime()))) {
                 return false;
             }
@@ -207,14 +312,14 @@ private:
         std::vector<Subtree> masterTrees, slaveTrees;
         std::unordered_map<std::uint64_t, std::vector<size_t>> masterByHash, slaveByHash;
         for (const Side& d : masterDirs) {
-            masterTrees.push_back(Describe(m_search.masterList, d.index, m_search.masterRootLength,
+            masterTrees.push_back(Describe(m_search.masterList, d, m_search.masterRootLength,
                                            m_masterMounts, m_masterHolders, m_masterByIndex));
             if (masterTrees.back().eligible) {
                 masterByHash[masterTrees.back().hash].push_back(masterTrees.size() - 1);
             }
         }
         for (const Side& d : slaveDirs) {
-            slaveTrees.push_back(Describe(m_search.slaveList, d.index, m_search.slaveRootLength,
+            slaveTrees.push_back(Describe(m_search.slaveList, d, m_search.slaveRootLength,
                                           m_slaveMounts, m_slaveHolders, m_slaveByIndex));
             if (slaveTrees.back().eligible) {
                 slaveByHash[slaveTrees.back().hash].push_back(slaveTrees.size() - 1);
@@ -242,13 +347,15 @@ private:
             }
             m_pairedMaster.Add(m.path);
             m_pairedSlave.Add(s.path);
+            Take(m_masterTaken, m_search.masterList.size(), m.index, masterTrees[k].end);
+            Take(m_slaveTaken, m_search.slaveList.size(), s.index, st.end);
             Planned move{m.action, s.action, {}, masterTrees[k].bytes, {}};
             move.source = {0, info.lastWrite, info.lastChange, info.device, info.inode, true};
             for (size_t i = m.index + 1; i < masterTrees[k].end; ++i) {
-                move.alsoReplaced.push_back(m_masterByIndex.at(i));
+                move.alsoReplaced.push_back(m_masterByIndex[i]);
             }
             for (size_t i = s.index + 1; i < st.end; ++i) {
-                move.alsoReplaced.push_back(m_slaveByIndex.at(i));
+                move.alsoReplaced.push_back(m_slaveByIndex[i]);
             }
             m_moves.push_back(std::move(move));
         }
@@ -266,17 +373,18 @@ private:
         using Buckets = std::unordered_map<std::pair<std::uint64_t, std::uint64_t>,
                                            std::vector<size_t>, KeyHash>;
         Buckets masterBuckets, slaveBuckets;
-        const auto fill = [&](const std::vector<Side>& files, Buckets& buckets, PathTree& paired) {
+        const auto fill = [&](const std::vector<Side>& files, Buckets& buckets,
+                              const std::vector<bool>& taken) {
             for (size_t k = 0; k < files.size(); ++k) {
-                if (!paired.Covers(files[k].path)) {
+                if (taken.empty() || !taken[files[k].index]) {
                     buckets[{files[k].entry->GetSize(),
                              TimeKey(files[k].entry->GetLastWriteTime())}]
                         .push_back(k);
                 }
             }
         };
-        fill(masterFiles, masterBuckets, m_pairedMaster);
-        fill(slaveFiles, slaveBuckets, m_pairedSlave);
+        fill(masterFiles, masterBuckets, m_masterTaken);
+        fill(slaveFiles, slaveBuckets, m_slaveTaken);
         // The files of `other` that could be the twin of `entry`, two at most:
         // a second one already rules a pair out, and a tree unpacked with one
         // time for all its files must not cost its square.
@@ -320,8 +428,12 @@ private:
                     continue;
                 }
                 platform::FileInfo info;
-                if (!SameContent(m_search.master, m.path, m_search.slave, s.path,
-                                 m.entry->GetSize(), info, m_stop)) {
+                const std::string masterPath =
+                    m.path.empty() ? RelativePath(*m.entry, m_search.masterRootLength) : m.path;
+                const std::string slavePath =
+                    s.path.empty() ? RelativePath(*s.entry, m_search.slaveRootLength) : s.path;
+                if (!m_compare.Same(m_search.master, masterPath, m_search.slave, slavePath,
+                                    m.entry->GetSize(), info)) {
                     continue;
                 }
                 Planned move{m.action, s.action, {}, m.entry->GetSize(), {}};
@@ -343,6 +455,11 @@ private:
             return;
         }
         std::unordered_map<const CAction*, size_t> slots;
+        size_t count = 0;
+        for (const Planned& move : m_moves) {
+            count += 2 + move.alsoReplaced.size();
+        }
+        slots.reserve(count);
         for (const Planned& move : m_moves) {
             slots.emplace(move.masterSide, 0);
             slots.emplace(move.slaveSide, 0);
@@ -404,60 +521,24 @@ private:
     PathTree m_slaveMounts;
     PathTree m_masterHolders;  // directories holding entries their lists lack
     PathTree m_slaveHolders;
-    std::unordered_map<size_t, CAction*> m_masterByIndex;  // the candidates by list index
-    std::unordered_map<size_t, CAction*> m_slaveByIndex;
+    std::vector<CAction*> m_masterByIndex;  // the candidates' actions by list index, or null
+    std::vector<CAction*> m_slaveByIndex;
     PathTree m_pairedMaster;  // folders moved whole
     PathTree m_pairedSlave;
+    std::vector<bool> m_masterTaken;  // by list index: at or below a folder moved whole
+    std::vector<bool> m_slaveTaken;
+    ContentComparer m_compare;
     std::vector<Planned> m_moves;
 };
-
-// Reads up to `size` bytes into `buffer`, fewer only at the end of the file.
-platform::Result<size_t> ReadBlock(platform::TreeRoot& root, int fd, char* buffer, size_t size) {
-    size_t got = 0;
-    while (got < size) {
-        const platform::Result<size_t> n = root.Read(fd, buffer + got, size - got);
-        if (!n.ok()) {
-            return n;
-        }
-        if (*n == 0) {
-            break;
-        }
-        got += *n;
-    }
-    return got;
-}
 
 }  // namespace
 
 bool SameContent(platform::TreeRoot& master, std::string_view masterRelative,
                  platform::TreeRoot& slave, std::string_view slaveRelative, std::uint64_t size,
-                 platform::FileInfo& slaveInfo, const std::atomic<bool>* stop) {
-    platform::FileInfo masterInfo;
-    const platform::Result<int> from = master.OpenForRead(masterRelative, masterInfo);
-    if (!from.ok()) {
-        return false;
-    }
-    const platform::Result<int> to = slave.OpenForRead(slaveRelative, slaveInfo);
-    bool same = to.ok() && static_cast<std::uint64_t>(masterInfo.size) == size &&
-                static_cast<std::uint64_t>(slaveInfo.size) == size;
-    if (same) {
-        const size_t block = static_cast<size_t>(std::min<std::uint64_t>(size, kCompareBlock));
-        std::vector<char> a(block), b(block);
-        for (std::uint64_t left = size; same && left > 0;) {
-            const size_t want = static_cast<size_t>(std::min<std::uint64_t>(left, block));
-            const platform::Result<size_t> na = ReadBlock(master, *from, a.data(), want);
-            const platform::Result<size_t> nb = ReadBlock(slave, *to, b.data(), want);
-            same = na.ok() && nb.ok() && *na == want && *nb == want &&
-                   std::memcmp(a.data(), b.data(), want) == 0 &&
-                   (stop == nullptr || !stop->load(std::memory_order_relaxed));
-            left -= want;
-        }
-    }
-    if (to.ok()) {
-        (void)slave.Close(*to);
-    }
-    (void)master.Close(*from);
-    return same;
+                 platform::FileInfo& slaveInfo, const std::atomic<bool>* stop,
+                 std::atomic<std::uint64_t>* read) {
+    return ContentComparer(stop, read)
+        .Same(master, masterRelative, slave, slaveRelative, size, slaveInfo);
 }
 
 size_t PlanMoves(CActionList& actions, const MoveCandidates& candidates, const MoveSearch& search,

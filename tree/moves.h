@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 
 #include "platform/file_time.h"
 #include "platform/tree_root.h"
@@ -16,6 +17,8 @@
 // What the planning of moves reads: the lists the plan was made from, the
 // lengths of the roots their keys begin with, the slave's time step
 // (CompareTrees) and the open roots, whose files are read to compare them.
+// Every byte read to compare files is added to `compared`, when given, as it
+// is read: another thread may show it meanwhile.
 struct MoveSearch {
     const CFileList& masterList;
     const CFileList& slaveList;
@@ -24,6 +27,7 @@ struct MoveSearch {
     platform::FileTime slaveTimeStep;
     platform::TreeRoot& master;
     platform::TreeRoot& slave;
+    std::atomic<std::uint64_t>* compared = nullptr;
 };
 
 // Rewrites `actions` (made by CompareTrees with `candidates`) so that each
@@ -49,7 +53,10 @@ size_t PlanMoves(CActionList& actions, const MoveCandidates& candidates, const M
 // True when the master's file `masterRelative` and the slave's `slaveRelative`
 // hold the same `size` bytes, read through their roots; `slaveInfo` is given
 // what opening the slave's told of it. False when either cannot be read, has
-// another size, differs, or `stop` turned true meanwhile.
+// another size, differs, or `stop` turned true meanwhile. The bytes read from
+// both files, as they are read, are added to `read` when given: twice `size`
+// for a pair found the same.
 bool SameContent(platform::TreeRoot& master, std::string_view masterRelative,
                  platform::TreeRoot& slave, std::string_view slaveRelative, std::uint64_t size,
-                 platform::FileInfo& slaveInfo, const std::atomic<bool>* stop = nullptr);
+                 platform::FileInfo& slaveInfo, const std::atomic<bool>* stop = nullptr,
+                 std::atomic<std::uint64_t>* read = nullptr);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -93,6 +94,7 @@ public:
         }
         return stop;
     }
+    void TellCompared(std::uint64_t bytes) override { m_compared = bytes; }
     Answer ConfirmRisk(const RunRisk& risk) override {
         m_log.push_back("Kelvad: " + RiskText(risk) + ". Continue?");
         return m_confirmDeletion ? Answer::Yes : Answer::No;
@@ -131,8 +133,9 @@ public:
     Answer m_createSlave = Answer::Refused;  // asked of a missing slave whose parent exists
     Answer m_spaceAnswer = Answer::Yes;      // asked of a plan the slave has no room for
     int m_keepAlives = 0;
-    int m_stopAtKeepAlive = 0;                          // 0: never
-    std::function<bool()> m_stopWhen;                   // asked at each keep-alive: stop now?
+    std::uint64_t m_compared = 0;      // the bytes read to find moves, as last told
+    int m_stopAtKeepAlive = 0;         // 0: never
+    std::function<bool()> m_stopWhen;  // asked at each keep-alive: stop now?
     std::chrono::steady_clock::time_point m_stoppedAt;  // when a stop was first asked
     std::function<void()> m_beforeRun;                  // between the plan and its execution
     size_t m_leftOut = 0;                               // as told by TellPlanNotes

@@ -175,6 +175,28 @@ TEST_F(StartRequestTest, TimesAreComparedToTheNanosecondWhereTheSlaveKeepsThem) 
 }
 #endif
 
+// The host is told every byte read to compare files that may have moved: a
+// pair found the same is read whole, a pair that differs in its first block
+// up to the end of that block.
+TEST_F(StartRequestTest, TheHostIsToldTheBytesComparedToFindMoves) {
+    const std::string same(1000, 's');
+    const size_t block = size_t{4} << 20;
+    std::string big(block + 100, 'b');
+    WriteFile(m_master + "/a/x", same, 1000000000);
+    WriteFile(m_slave + "/old/y", same, 1000000000);  // the folder differs: the file moves
+    WriteFile(m_master + "/c/z", big, 1000000000);
+    big[0] = 'B';
+    WriteFile(m_slave + "/other/w", big, 1000000000);
+    m_host.m_approve = false;
+    EXPECT_EQ(Start(m_master, m_slave, 1), RequestResult::NotRun);  // the preview, refused
+    size_t moves = 0;
+    for (const auto& action : m_host.m_plan) {
+        moves += action->GetKind() == ACTION_MOVE ? 1u : 0u;
+    }
+    EXPECT_EQ(moves, 1u);
+    EXPECT_EQ(m_host.m_compared, 2 * same.size() + 2 * block);
+}
+
 TEST_F(StartRequestTest, AnEmptyMasterIsReportedFirstAndTheSlaveIsLeftAlone) {
     WriteFile(m_slave + "/precious", "x");
     EXPECT_EQ(Start(m_master, m_slave), RequestResult::Refused);
