@@ -6,7 +6,8 @@
 # - tree C: 10,000 files of 0-64 KiB in 100 folders;
 # - tree A: 100,000 empty files in 100 folders.
 # BASE decides the file system: a directory on a disk, or a tmpfs mounted
-# there (mount -t tmpfs none BASE) to leave the disk out.
+# there (mount -t tmpfs none BASE) to leave the disk out. Every run writes a
+# slave of its own: it needs room for RUNS x 5 copies of a tree.
 # Usage: bench/copies_bench.sh KELVAD [BASE] [RUNS] [TREES]   (TREES: "C A")
 set -euo pipefail
 kelvad="$1"; base="${2:-/tmp}/kelvad-copies-bench-$$"; runs="${3:-5}"; trees="${4:-C A}"
@@ -45,15 +46,20 @@ PY
     for r in $(seq 1 "$runs"); do
         for i in "${!ways[@]}"; do
             way=${ways[$(((r + i) % ${#ways[@]}))]}
-            rm -rf "$base/s" && sync
+            # A slave of its own, kept until the tree is done: ext4 hands out no
+            # inode freed a moment ago, so a slave made just after a deletion
+            # would be made several times slower.
+            slave="$base/s-$r-$way"
+            sync
             if [ "$way" = cp ]; then
-                read -r w c < <(measure bash -c "$(declare -f cp_sync); cp_sync '$base/m' '$base/s'")
+                read -r w c < <(measure bash -c "$(declare -f cp_sync); cp_sync '$base/m' '$slave'")
             else
-                read -r w c < <(measure bash -c "$(declare -f kelvad_jobs); kelvad='$kelvad' kelvad_jobs $way '$base/m' '$base/s'")
+                read -r w c < <(measure bash -c "$(declare -f kelvad_jobs); kelvad='$kelvad' kelvad_jobs $way '$base/m' '$slave'")
             fi
             wall[$way]+="$w "; cpu[$way]+="$c "
         done
     done
+    rm -rf "$base"/s-*
     for way in "${ways[@]}"; do
         name="cp -a + sync -f"; [ "$way" = cp ] || name="kelvad --jobs $way"
         printf 'tree %s, %-17s: %s, CPU %s\n' "$tree" "$name" \
