@@ -51,7 +51,12 @@ platform::Status WithOwnerRights(platform::TreeRoot& slave, std::string_view rel
 // meanwhile: a few gigabytes take seconds to write. Cancel cannot stop it, as
 // every change is made by then.
 platform::Status FlushKeepingAlive(IExecHost& host, platform::TreeRoot& slave) {
-    auto flushing = std::async(std::launch::async, [&slave] { return slave.Flush(); });
+    std::future<platform::Status> flushing;
+    try {
+        flushing = std::async(std::launch::async, [&slave] { return slave.Flush(); });
+    } catch (const std::system_error&) {
+        return slave.Flush();  // no thread to be had (a limit on threads): here, the window waits
+    }
     while (flushing.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
         host.PumpPending();
     }
@@ -141,7 +146,8 @@ public:
             }
         }
         if (m_workers.empty()) {
-            m_workers.emplace_back([this] { Work(); });  // throws, as any thread refused would
+            throw std::system_error(
+                std::make_error_code(std::errc::resource_unavailable_try_again));
         }
     }
     ~CopyPool() {
@@ -284,11 +290,16 @@ public:
             }
         }
         if (m_jobs > 1) {
-            m_pool.emplace(m_jobs, m_onFailure,
-                           [this](ICopyHost& host, const CopyPool::Slot& slot) {
-                               return CopyFile(host, slot.action->GetMasterPath(),
-                                               slot.action->GetTargetPath(), slot.mode);
-                           });
+            try {
+                m_pool.emplace(m_jobs, m_onFailure,
+                               [this](ICopyHost& host, const CopyPool::Slot& slot) {
+                                   return CopyFile(host, slot.action->GetMasterPath(),
+                                                   slot.action->GetTargetPath(), slot.mode);
+                               });
+            } catch (const std::system_error&) {
+                // No thread to be had: the run's thread copies, one after the other.
+                m_pool.reset();
+            }
         }
         for (size_t i = 0; i < n; ++i) {
             if (m_host.IsCancelled()) {
@@ -316,6 +327,7 @@ public:
         if (!TakeBackAll() || m_host.IsCancelled() || !KeepHeldBack() || !RemoveHeldBack()) {
             return false;
         }
+        m_pool.reset();  // its threads are not held through the flush
         // "Done" means on the disk: a drive pulled out after Kelvad closes keeps
         // every change.
         if (n > 0 && flush == FlushAtEnd::Yes) {
