@@ -386,10 +386,9 @@ private:
         if (slot.started) {
             const CAction& action = *slot.action;
             if (m_stopped && slot.outcome.code != COPY_OK) {
-                // Under way when the run stopped at an earlier failure: counted, not shown.
-                if (slot.outcome.code != COPY_ABORTED) {
-                    m_host.StepEnded(action.GetKind(), path, IExecHost::StepOutcome::Failed);
-                }
+                // Under way when the run stopped at an earlier failure: whether
+                // aborted or failed on its own, it left nothing and is not shown,
+                // so it is counted as not tried, not as a failure nobody names.
             } else {
                 goOn = CopyEnded(slot.outcome, action.GetMasterPath(), path, slot.mode,
                                  action.GetKind());
