@@ -31,12 +31,17 @@ int StartWindow(char** argv) {
         for (const std::string& window :
              {dir + "/kelvad-window", dir + "/../libexec/kelvad/kelvad-window"}) {
             ::execv(window.c_str(), argv);  // argv[0] stays: the desktop knows the window by it
+            tried = window;
             if (errno != ENOENT) {
                 failure = errno;
-                tried = window;
                 break;
             }
         }
+#ifndef KELVAD_WINDOW_PROGRAM
+        if (failure == ENOENT) {
+            tried.clear();  // a build without the window: said below
+        }
+#endif
         if (!tried.empty()) {
             std::fprintf(stderr, "kelvad: cannot start the window (%s: %s)\n", tried.c_str(),
                          std::strerror(failure));

@@ -462,6 +462,7 @@ TEST(ExecuteActions, CopiesOnWorkersAreToldInListOrderTheEarliestFailureFirst) {
         EXPECT_EQ(std::ranges::adjacent_find(host.m_positions), host.m_positions.end());
         if (onFailure == OnFailure::Stop) {
             EXPECT_EQ(host.m_messages, std::vector<std::string>{failed("f100")});
+            EXPECT_EQ(host.m_failedSteps, 1);    // a later one under way is not tried, not failed
             EXPECT_FALSE(Exists(s + "/never"));  // nothing after the failure but what was under way
             EXPECT_TRUE(Exists(s + "/f099"));
             continue;

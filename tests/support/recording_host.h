@@ -35,6 +35,7 @@ public:
         if (outcome == StepOutcome::Skipped) {
             m_skipped.push_back(std::to_string(kind) + " " + slavePath);
         }
+        m_failedSteps += outcome == StepOutcome::Failed ? 1 : 0;
     }
     void SourceVanished(int, const std::string& masterFile) override {
         m_vanished.push_back(masterFile);
@@ -52,6 +53,7 @@ public:
     }
 
     int m_pumps = 0;
+    int m_failedSteps = 0;
     int m_cancelAtPump = 0;  // 0: never
     bool m_cancelled = false;
     std::function<void(int)> m_onPump;
