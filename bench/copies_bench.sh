@@ -27,16 +27,7 @@ kelvad_jobs() { local j=$1; shift; "$kelvad" --sync -q --no-log --jobs "$j" "$@"
 for tree in $trees; do
     rm -rf "$base/m"
     case $tree in
-        C) python3 - "$base/m" <<'PY'
-import os, random, sys
-random.seed(1)
-for i in range(10000):
-    d = os.path.join(sys.argv[1], "d%d" % (i % 100))
-    os.makedirs(d, exist_ok=True)
-    with open(os.path.join(d, "f%05d" % i), "wb") as f:
-        f.write(random.randbytes(random.randint(0, 65536)))
-PY
-        ;;
+        C) python3 "$(dirname "$0")/tree_c.py" "$base/m" ;;
         A) for d in $(seq 0 99); do
                mkdir -p "$base/m/d$d"; (cd "$base/m/d$d" && seq -f "f%04g" 1 1000 | xargs -n 1000 touch)
            done ;;

@@ -18,15 +18,7 @@ summary() { sort -n | awk '{v[NR]=$1} END {m=(NR%2)?v[(NR+1)/2]:(v[NR/2]+v[NR/2+
 sync_q() { "$kelvad" --sync -q --no-log --max-delete=all "$@"; }
 
 # Tree C, mirrored; then the two moved masters.
-python3 - "$base/c/m/c" <<'PY'
-import os, random, sys
-random.seed(1)
-for i in range(10000):
-    d = os.path.join(sys.argv[1], "d%d" % (i % 100))
-    os.makedirs(d, exist_ok=True)
-    with open(os.path.join(d, "f%05d" % i), "wb") as f:
-        f.write(random.randbytes(random.randint(0, 65536)))
-PY
+python3 "$(dirname "$0")/tree_c.py" "$base/c/m/c"
 du -sh "$base/c/m" | sed 's/^/tree C: /'
 sync_q "$base/c/m" "$base/c/template"
 cp -a "$base/c/m" "$base/c/whole" && mkdir "$base/c/whole/new" && mv "$base/c/whole/c" "$base/c/whole/new/c"

@@ -303,11 +303,13 @@ public:
         }
         for (size_t i = 0; i < n; ++i) {
             if (m_host.IsCancelled()) {
-                return TakeBackAll() && false;
+                (void)TakeBackAll();
+                return false;
             }
             if (m_pool && Poolable(*actions[i])) {
                 if ((m_pool->Full() && !TakeBackEnded()) || m_stopped) {
-                    return TakeBackAll() && false;
+                    (void)TakeBackAll();
+                    return false;
                 }
                 m_pool->Hand(
                     i, *actions[i],
@@ -349,11 +351,13 @@ private:
     bool Poolable(const CAction& action) const {
         const int kind = action.GetKind();
         const std::string& path = action.GetTargetPath();
-        if (kind == ACTION_MODIFY) {
-            return m_keeper == nullptr && !m_failures.Below(path) && !m_keptTrees.Below(path);
+        if ((kind != ACTION_MODIFY && kind != ACTION_CREATE) || m_failures.Below(path) ||
+            m_keptTrees.Below(path)) {
+            return false;
         }
-        return kind == ACTION_CREATE && !m_failures.Below(path) && !m_failures.AtOrBelow(path) &&
-               !m_keptTrees.Below(path) && !m_pendingPaths.contains(path);
+        return kind == ACTION_MODIFY
+                   ? m_keeper == nullptr
+                   : !m_failures.AtOrBelow(path) && !m_pendingPaths.contains(path);
     }
 
     // Waits for the oldest copy handed to the workers (with `refill`, until
@@ -421,14 +425,15 @@ private:
     }
 
     // Takes back every copy handed to the workers, in order; false when the
-    // run must stop. After a stop, what was under way still ends and is told.
+    // run must stop. After a stop the copies under way are aborted, and each
+    // is still taken back.
     bool TakeBackAll() {
         if (!m_pool) {
             return !m_stopped;
         }
         while (!m_pool->Empty()) {
             if (!TakeBackOldest()) {
-                m_pool->Cancel();  // under way goes on to its end; nothing new starts
+                m_pool->Cancel();  // nothing new starts
             }
         }
         return !m_stopped;
@@ -831,14 +836,6 @@ private:
     std::optional<CopyPool> m_pool;  // with more than one job; its workers go first
 };
 
-}  // namespace
-
-unsigned DefaultJobs() {
-    return std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
-}
-
-namespace {
-
 // Waits, keeping the window served, until every output thrown away by this run
 // is closed: a run that has ended holds nothing open in the slave, so a stick
 // can be unmounted at once.
@@ -863,4 +860,8 @@ bool ExecuteActions(IExecHost& host, const CActionList& actions, platform::TreeR
                     Keeper* keeper, unsigned jobs) {
     DiscardsClosedAtEnd discards(host);
     return Executor(host, master, slave, onFailure, keeper, jobs).Run(actions, flush);
+}
+
+unsigned DefaultJobs() {
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
 }
