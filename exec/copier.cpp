@@ -265,18 +265,13 @@ CopyOutcome OpenSource(platform::TreeRoot& master, const std::string& relative, 
 
 // True when the source held still while it was read and its name still leads
 // to it: an editor saves by writing a new file and renaming it over the old
-// one, which then only its open descriptor shows.
-bool SourceHeldStill(platform::TreeRoot& master, const std::string& relative, int fd,
+// one, which then only its open descriptor shows. The one look at the name
+// tells both: what it leads to, when that is the file read, is what its
+// descriptor would tell.
+bool SourceHeldStill(platform::TreeRoot& master, const std::string& relative,
                      const platform::FileInfo& before, CopyOutcome& failure) {
     platform::FileInfo after;
-    if (const platform::Status described = master.Describe(fd, after); !described.ok()) {
-        failure = ReadError(described);
-        return false;
-    }
-    if (!SameState(before, after)) {
-        return false;
-    }
-    const platform::Result<bool> same = master.LeadsTo(relative, after);
+    const platform::Result<bool> same = master.LeadsTo(relative, before, after);
     if (!same.ok()) {
         // Gone, or a link in its place: the next try says which.
         const platform::Status& s = same.status();
@@ -285,7 +280,7 @@ bool SourceHeldStill(platform::TreeRoot& master, const std::string& relative, in
         }
         return false;
     }
-    return *same;
+    return *same && SameState(before, after);
 }
 
 }  // namespace
@@ -395,7 +390,7 @@ CopyOutcome CopyWhileSourceHolds(ICopyHost& host, CopyJob& job, const std::strin
             return copied;
         }
         CopyOutcome failure;
-        if (SourceHeldStill(job.master, masterRelative, job.sourceFd, source, failure)) {
+        if (SourceHeldStill(job.master, masterRelative, source, failure)) {
             return {};
         }
         if (failure.code != COPY_OK) {

@@ -29,7 +29,8 @@ public:
     Result<int> OpenDirectory(std::string_view relative) override;
     bool NextMatch(DirSearch& search, DirMatch& match) override;
     Status DescribeName(std::string_view relative, FileInfo& info) override;
-    Result<bool> LeadsTo(std::string_view relative, const FileInfo& opened) override;
+    Result<bool> LeadsTo(std::string_view relative, const FileInfo& opened,
+                         FileInfo& named) override;
     Result<int> OpenForRead(std::string_view relative, FileInfo& info) override;
     Result<std::string> ReadLink(std::string_view relative) override;
     Result<int> CreateExclusive(std::string_view relative, mode_t mode) override;

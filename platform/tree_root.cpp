@@ -251,8 +251,9 @@ Status TreeRootWrapper::DescribeName(std::string_view relative, FileInfo& info) 
     return m_target->DescribeName(relative, info);
 }
 
-Result<bool> TreeRootWrapper::LeadsTo(std::string_view relative, const FileInfo& opened) {
-    return m_target->LeadsTo(relative, opened);
+Result<bool> TreeRootWrapper::LeadsTo(std::string_view relative, const FileInfo& opened,
+                                      FileInfo& named) {
+    return m_target->LeadsTo(relative, opened, named);
 }
 
 Result<int> TreeRootWrapper::OpenForRead(std::string_view relative, FileInfo& info) {

@@ -93,9 +93,12 @@ public:
     // Whether the name `relative` still leads to the file `opened` describes
     // (its device and inode), looked up in one call where the system allows:
     // the answer only compares, so a link on the way that leads to the same
-    // file counts as the same. The Status of the look-up when it fails (ENOENT
-    // for a name gone, ELOOP for a link at the end).
-    virtual Result<bool> LeadsTo(std::string_view relative, const FileInfo& opened) = 0;
+    // file counts as the same. `named` is given what the name leads to: for
+    // the same file, what describing its descriptor would tell. The Status of
+    // the look-up when it fails (ENOENT for a name gone, ELOOP for a link at
+    // the end).
+    virtual Result<bool> LeadsTo(std::string_view relative, const FileInfo& opened,
+                                 FileInfo& named) = 0;
 
     // Opens a regular file for reading and describes it. A link, FIFO, device or
     // directory is refused without being read (ELOOP, or EINVAL for anything
@@ -297,7 +300,8 @@ public:
     Result<int> OpenDirectory(std::string_view relative) override;
     bool NextMatch(DirSearch& search, DirMatch& match) override;
     Status DescribeName(std::string_view relative, FileInfo& info) override;
-    Result<bool> LeadsTo(std::string_view relative, const FileInfo& opened) override;
+    Result<bool> LeadsTo(std::string_view relative, const FileInfo& opened,
+                         FileInfo& named) override;
     Result<int> OpenForRead(std::string_view relative, FileInfo& info) override;
     Result<std::string> ReadLink(std::string_view relative) override;
     Result<int> CreateExclusive(std::string_view relative, mode_t mode) override;

@@ -358,11 +358,11 @@ Result<std::string> SystemRoot::ReadLink(std::string_view relative) {
     });
 }
 
-Result<bool> SystemRoot::LeadsTo(std::string_view relative, const FileInfo& opened) {
+Result<bool> SystemRoot::LeadsTo(std::string_view relative, const FileInfo& opened,
+                                 FileInfo& named) {
     if (m_fd < 0) {
         return m_openStatus;
     }
-    FileInfo named;
     if (relative.size() >= PATH_MAX) {  // too long for one call: a directory at a time
         if (const Status described = DescribeName(relative, named); !described.ok()) {
             return described;

@@ -323,8 +323,8 @@ Result<int> SystemRoot::OpenForRead(std::string_view relative, FileInfo& info) {
     });
 }
 
-Result<bool> SystemRoot::LeadsTo(std::string_view relative, const FileInfo& opened) {
-    FileInfo named;
+Result<bool> SystemRoot::LeadsTo(std::string_view relative, const FileInfo& opened,
+                                 FileInfo& named) {
     if (const Status described = DescribeName(relative, named); !described.ok()) {
         return described;
     }

@@ -1,8 +1,12 @@
 #include "sync/request_threads.h"
 
 #include <chrono>
+#include <memory>
+#include <system_error>
 
 namespace {
+
+void RunOnThreadOrHere(std::thread& thread, std::function<void()> work);
 
 // How often the host is kept alive while work runs elsewhere: well within the
 // 100 ms in which a stop must land, and often enough for smooth painting.
@@ -16,11 +20,15 @@ public:
     static void Free(CFileList a, CFileList b, CActionList plan) {
         static Leftovers leftovers;
         leftovers.Join();
-        leftovers.m_threads[0] = std::thread([a = std::move(a), plan = std::move(plan)]() mutable {
-            CFileList().swap(a);
-            CActionList().swap(plan);
+        RunOnThreadOrHere(leftovers.m_threads[0],
+                          [a = std::make_shared<CFileList>(std::move(a)),
+                           plan = std::make_shared<CActionList>(std::move(plan))] {
+                              CFileList().swap(*a);
+                              CActionList().swap(*plan);
+                          });
+        RunOnThreadOrHere(leftovers.m_threads[1], [b = std::make_shared<CFileList>(std::move(b))] {
+            CFileList().swap(*b);
         });
-        leftovers.m_threads[1] = std::thread([b = std::move(b)]() mutable { CFileList().swap(b); });
     }
     ~Leftovers() { Join(); }
 
@@ -37,6 +45,28 @@ private:
 };
 
 }  // namespace
+
+namespace {
+
+// Runs `work` on a thread of its own, or on this one when none can be had.
+void RunOnThreadOrHere(std::thread& thread, std::function<void()> work) {
+    try {
+        thread = std::thread(work);
+    } catch (const std::system_error&) {
+        work();
+    }
+}
+
+}  // namespace
+
+Worker::Worker(std::function<void()> work) {
+    RunOnThreadOrHere(m_thread, [this, work = std::move(work)] {
+        work();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_done = true;
+        m_doneChanged.notify_all();
+    });
+}
 
 bool Worker::WaitKeepingAlive(IRequestHost& host, std::atomic<bool>& stop,
                               const std::function<void()>& beat) {
@@ -64,8 +94,11 @@ ReleaseTogether::~ReleaseTogether() {
         Leftovers::Free(std::move(m_a), std::move(m_b), std::move(m_plan));
         return;
     }
-    std::thread other([this] { CFileList().swap(m_b); });
+    std::thread other;
+    RunOnThreadOrHere(other, [this] { CFileList().swap(m_b); });
     CFileList().swap(m_a);
     CActionList().swap(m_plan);
-    other.join();
+    if (other.joinable()) {
+        other.join();
+    }
 }

@@ -13,17 +13,17 @@
 #include "tree/action.h"
 #include "tree/file_list.h"
 
-// Work on a thread of its own that the request waits for.
+// Work on a thread of its own that the request waits for. Where the system
+// gives no thread (a limit on processes reached), the work is done at once on
+// the caller's: slower, and the host not kept alive meanwhile, but done.
 class Worker {
 public:
-    explicit Worker(std::function<void()> work)
-        : m_thread([this, work = std::move(work)] {
-              work();
-              std::lock_guard<std::mutex> lock(m_mutex);
-              m_done = true;
-              m_doneChanged.notify_all();
-          }) {}
-    ~Worker() { m_thread.join(); }
+    explicit Worker(std::function<void()> work);
+    ~Worker() {
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+    }
 
     // Waits until the work is done, keeping the host alive every few
     // milliseconds, each time after `beat` (when given) has told it how far
@@ -36,7 +36,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_doneChanged;
     bool m_done = false;
-    std::thread m_thread;  // last: it starts once the rest is ready
+    std::thread m_thread;
 };
 
 // Frees the two lists and the plan when the request ends, each list on a core

@@ -463,6 +463,14 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
     mkdir "$u/m/new" && mv "$u/m/ro/f" "$u/m/new/f" && mv "$u/m/ro/sub" "$u/m/sub2" && chown 65534:65534 "$u/m/new"
     check "moves out of read-only folders" 0 "" -- --sync -q --no-log "$u/m" "$u/s"
     diff -r "$u/m" "$u/s" >/dev/null || { failed=$((failed + 1)); echo "FAIL: moves out of read-only folders"; }
+    # A user at the limit of processes gets no thread: scans, copies and the
+    # flush are done on the run's own thread, and the run ends done.
+    if command -v prlimit >/dev/null; then
+        printf '#!/bin/sh\nexec prlimit --nproc=1 "%s" "$@"\n' "$u/as-nobody" > "$u/one-thread" && chmod 755 "$u/one-thread"
+        rm -rf "$u/s" && mkdir "$u/s" && chown 65534:65534 "$u/s" && kelvad="$u/one-thread"
+        check "no thread to be had" 0 "" -- --sync -q --no-log "$u/m" "$u/s"
+        diff -r "$u/m" "$u/s" >/dev/null || { failed=$((failed + 1)); echo "FAIL: no thread to be had"; }
+    fi
     kelvad="$kelvad_as_root"
     # A state directory that another user made a link: the log is not written
     # where it leads, and the run is not recorded.

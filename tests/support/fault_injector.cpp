@@ -165,11 +165,12 @@ platform::Status FaultyRoot::RemoveDirectory(std::string_view relative) {
 }
 
 platform::Result<bool> FaultyRoot::LeadsTo(std::string_view relative,
-                                           const platform::FileInfo& opened) {
+                                           const platform::FileInfo& opened,
+                                           platform::FileInfo& named) {
     if (const platform::Status failed = Fails(Call::Stat, relative); !failed.ok()) {
         return failed;
     }
-    return TreeRootWrapper::LeadsTo(relative, opened);
+    return TreeRootWrapper::LeadsTo(relative, opened, named);
 }
 
 platform::Status FaultyRoot::DescribeName(std::string_view relative, platform::FileInfo& info) {

@@ -84,8 +84,8 @@ public:
     platform::Status SetMode(std::string_view relative, mode_t mode) override;
     platform::Status RemoveDirectory(std::string_view relative) override;
     platform::Status DescribeName(std::string_view relative, platform::FileInfo& info) override;
-    platform::Result<bool> LeadsTo(std::string_view relative,
-                                   const platform::FileInfo& opened) override;
+    platform::Result<bool> LeadsTo(std::string_view relative, const platform::FileInfo& opened,
+                                   platform::FileInfo& named) override;
     platform::Status Flush() override;
     platform::Result<size_t> Read(int fd, void* buffer, size_t size) override;
     platform::Result<size_t> ReadAt(int fd, void* buffer, size_t size, off_t offset) override;
