@@ -523,29 +523,38 @@ private:
     bool Move(const CAction& action) {
         const std::string& from = action.GetSlavePath();
         const std::string& to = action.GetMasterPath();
-        bool sourceThere = false;
+        bool sourceThere = true;
         std::string why = "changed since the scan";
-        const bool asCompared = AsCompared(from, action.GetMoveSource(), sourceThere);
         if (!StillInMaster(to, action.GetMoveSource())) {
             why = "gone from the master since the scan";
-        } else if (asCompared) {
-            const platform::Status renamed =
-                WithOwnerRights(m_slave, to, [&] { return Rename(from, to); });
+            platform::FileInfo info;
+            const platform::Status described = m_slave.DescribeName(from, info);
+            sourceThere = !described.Is(ENOENT) && !described.Is(ENOTDIR);
+        } else {
+            bool intoFound = false;
+            const platform::Status renamed = WithOwnerRights(
+                m_slave, to, [&] { return Rename(from, to, action.GetMoveSource(), intoFound); });
             if (renamed.ok()) {
                 m_host.Moved(from, to);
                 m_host.StepEnded(ACTION_MOVE, to, IExecHost::StepOutcome::Done);
                 return true;
             }
-            // A read-only folder the entry leaves, or a read-only folder
-            // moved to another, refuses the rename: the copy and the deletion
-            // the move stood for take those rights back, as a deletion does.
-            if (!renamed.Is(EACCES) && !renamed.Is(EPERM)) {
+            if (intoFound && (renamed.Is(ENOENT) || renamed.Is(ENOTDIR))) {
+                sourceThere = false;  // the source has gone: the copy alone is made
+            } else if (renamed.Is(platform::kChanged)) {
+                // Another entry, or one changed since it was compared.
+            } else if (!renamed.Is(EACCES) && !renamed.Is(EPERM)) {
                 m_failures.Add(from);
                 return Fail("Error moving " + m_slaveRoot + from + " to " + m_slaveRoot + to +
                                 " (" + m_slave.Reason(renamed, to) + ")",
                             to, ACTION_MOVE);
+            } else {
+                // A read-only folder the entry leaves, or a read-only folder
+                // moved to another, refuses the rename: the copy and the
+                // deletion the move stood for take those rights back, as a
+                // deletion does.
+                why = renamed.Reason();
             }
-            why = renamed.Reason();
         }
         m_host.MoveFellBack(from, to, why);
         // The copies come first, then the deletions: a source goes only once
@@ -572,17 +581,27 @@ private:
         return true;
     }
 
-    // Renames the slave's `from` to `to`, never replacing what is there, each
-    // directory found from the root.
-    platform::Status Rename(const std::string& from, const std::string& to) {
+    // Renames the slave's `from` to `to` when it is still what was compared
+    // (kChanged otherwise), never replacing what is there, each directory
+    // found from the root; `intoFound` tells whether the directory `to` goes
+    // into was.
+    platform::Status Rename(const std::string& from, const std::string& to,
+                            const MoveSource& source, bool& intoFound) {
         const platform::Result<int> dir =
             m_slave.OpenDirectory(std::string(platform::DirectoryOf(to)));
+        intoFound = dir.ok();
         if (!dir.ok()) {
             return dir.status();
         }
-        bool moved = false;
+        platform::FileInfo compared;
+        compared.size = static_cast<off_t>(source.size);
+        compared.lastWrite = source.lastWrite;
+        compared.lastChange = source.lastChange;
+        compared.device = source.device;
+        compared.inode = source.inode;
         const platform::Status renamed =
-            m_slave.MoveInto(from, *dir, to.substr(to.rfind(platform::kSeparator) + 1), {}, moved);
+            m_slave.MoveIntoIfUnchanged(from, *dir, to.substr(to.rfind(platform::kSeparator) + 1),
+                                        compared, !source.isDirectory);
         (void)m_slave.Close(*dir);
         return renamed;
     }
@@ -592,18 +611,6 @@ private:
     bool StillInMaster(const std::string& path, const MoveSource& source) {
         platform::FileInfo info;
         return m_master.DescribeName(path, info).ok() &&
-               (source.isDirectory || static_cast<std::uint64_t>(info.size) == source.size);
-    }
-
-    // True when the slave's `path` is still what was compared: the same file
-    // or directory, with the same times and (a file) size. `there` tells
-    // whether anything has the name.
-    bool AsCompared(const std::string& path, const MoveSource& source, bool& there) {
-        platform::FileInfo info;
-        const platform::Status described = m_slave.DescribeName(path, info);
-        there = !described.Is(ENOENT) && !described.Is(ENOTDIR);
-        return described.ok() && info.device == source.device && info.inode == source.inode &&
-               info.lastWrite == source.lastWrite && info.lastChange == source.lastChange &&
                (source.isDirectory || static_cast<std::uint64_t>(info.size) == source.size);
     }
 

@@ -12,6 +12,9 @@ std::string ErrorText(int error) {
     if (error == kInUse) {
         return "in use by another program";
     }
+    if (error == kChanged) {
+        return "changed since it was looked at";
+    }
 #ifdef _WIN32
     // The Windows C library knows the words of the classic numbers only.
     switch (error) {

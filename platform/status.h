@@ -17,12 +17,14 @@ namespace platform {
 std::string ErrorText(int error);
 
 // Error numbers of Kelvad's own, for what the system says in its own codes and
-// errno has no number for; only the Windows layer gives them, and ErrorText words
-// them. A name the system cannot hold or open as one name (a trailing dot or
+// errno has no number for; the Windows layer gives the first two, and ErrorText
+// words them all. A name the system cannot hold or open as one name (a trailing dot or
 // space, a reserved character or device name, a separator inside it):
 constexpr int kUnusableName = 0x4B01;  // "the name cannot be used on Windows"
 // A file another program holds open without sharing it, or has locked:
 constexpr int kInUse = 0x4B02;  // "in use by another program"
+// An entry that is no longer the one a step was planned for:
+constexpr int kChanged = 0x4B03;  // "changed since it was looked at"
 
 class [[nodiscard]] Status {
 public:

@@ -40,6 +40,8 @@ public:
     Status RenameNoReplace(std::string_view from, std::string_view to) override;
     Status MoveInto(std::string_view from, int toDir, std::string_view toName,
                     std::string_view successor, bool& moved) override;
+    Status MoveIntoIfUnchanged(std::string_view from, int toDir, std::string_view toName,
+                               const FileInfo& expected, bool sized) override;
     Status RemoveFile(std::string_view relative) override;
     Status MakeDirectory(std::string_view relative, mode_t mode) override;
     Status SetMode(std::string_view relative, mode_t mode) override;
@@ -83,6 +85,9 @@ private:
     // only if nothing has it (RenameNoReplace's rule); one for each system.
     static Status RenameNoReplaceBetween(int fromDir, const std::string& fromName, int toDir,
                                          const std::string& toName);
+    // Describes what `name` in the directory `dir` is (never through a link);
+    // one for each system.
+    static Status DescribeIn(int dir, const std::string& name, FileInfo& info);
     // The directory `relativeDir` ("" the root), resolved from the root anew;
     // closed when it goes, unless it is the root's own.
     class Dir {

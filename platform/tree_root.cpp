@@ -115,6 +115,23 @@ Status SystemRoot::MoveInto(std::string_view from, int toDir, std::string_view t
     });
 }
 
+Status SystemRoot::MoveIntoIfUnchanged(std::string_view from, int toDir, std::string_view toName,
+                                       const FileInfo& expected, bool sized) {
+    const std::string to(toName);
+    return AtParent(from, [&](int dir, const std::string& name) {
+        FileInfo now;
+        if (const Status described = DescribeIn(dir, name, now); !described.ok()) {
+            return described;
+        }
+        if (now.device != expected.device || now.inode != expected.inode ||
+            now.lastWrite != expected.lastWrite || now.lastChange != expected.lastChange ||
+            (sized && now.size != expected.size)) {
+            return Status::Failed("rename", kChanged);
+        }
+        return RenameNoReplaceBetween(dir, name, toDir, to);
+    });
+}
+
 Result<bool> SystemRoot::Overlaps(TreeRoot& other, std::string_view relative) {
     if (m_fd < 0) {
         return m_openStatus;
@@ -347,6 +364,12 @@ Result<bool> TreeRootWrapper::OverlapsDirectory(int dirFd) {
 Status TreeRootWrapper::MoveInto(std::string_view from, int toDir, std::string_view toName,
                                  std::string_view successor, bool& moved) {
     return m_target->MoveInto(from, toDir, toName, successor, moved);
+}
+
+Status TreeRootWrapper::MoveIntoIfUnchanged(std::string_view from, int toDir,
+                                            std::string_view toName, const FileInfo& expected,
+                                            bool sized) {
+    return m_target->MoveIntoIfUnchanged(from, toDir, toName, expected, sized);
 }
 
 Result<bool> TreeRootWrapper::OnSameMount(TreeRoot& other) {

@@ -140,6 +140,14 @@ public:
     // whether `from` left, whatever the Status says.
     virtual Status MoveInto(std::string_view from, int toDir, std::string_view toName,
                             std::string_view successor, bool& moved) = 0;
+    // Moves `from` into `toDir` under `toName` as MoveInto does, but only when
+    // it is still the entry `expected` describes: the same file or directory
+    // (device and inode) with the same times, and with `sized` the same size,
+    // looked at in the directory the rename takes it from, just before.
+    // kChanged when it is another or has changed; ENOENT or ENOTDIR when
+    // nothing has the name.
+    virtual Status MoveIntoIfUnchanged(std::string_view from, int toDir, std::string_view toName,
+                                       const FileInfo& expected, bool sized) = 0;
 
     virtual Status RemoveFile(std::string_view relative) = 0;
     // Makes the directory `relative` with `mode` less the umask.
@@ -311,6 +319,8 @@ public:
     Status RenameNoReplace(std::string_view from, std::string_view to) override;
     Status MoveInto(std::string_view from, int toDir, std::string_view toName,
                     std::string_view successor, bool& moved) override;
+    Status MoveIntoIfUnchanged(std::string_view from, int toDir, std::string_view toName,
+                               const FileInfo& expected, bool sized) override;
     Status RemoveFile(std::string_view relative) override;
     Status MakeDirectory(std::string_view relative, mode_t mode) override;
     Status SetMode(std::string_view relative, mode_t mode) override;

@@ -380,14 +380,18 @@ Result<bool> SystemRoot::LeadsTo(std::string_view relative, const FileInfo& open
     return named.device == opened.device && named.inode == opened.inode;
 }
 
+Status SystemRoot::DescribeIn(int dir, const std::string& name, FileInfo& info) {
+    struct stat st;
+    if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return Status::FromErrno("fstatat");
+    }
+    detail::FillFileInfo(st, info);
+    return Status();
+}
+
 Status SystemRoot::DescribeName(std::string_view relative, FileInfo& info) {
     return AtParent(relative, [&info](int dir, const std::string& name) {
-        struct stat st;
-        if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            return Status::FromErrno("fstatat");
-        }
-        detail::FillFileInfo(st, info);
-        return Status();
+        return DescribeIn(dir, name, info);
     });
 }
 

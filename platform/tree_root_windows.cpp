@@ -331,21 +331,25 @@ Result<bool> SystemRoot::LeadsTo(std::string_view relative, const FileInfo& open
     return named.device == opened.device && named.inode == opened.inode;
 }
 
+Status SystemRoot::DescribeIn(int dir, const std::string& name, FileInfo& info) {
+    HANDLE opened;
+    const NTSTATUS status = win::OpenRelative(HandleOf(dir), win::Widen(name), FILE_READ_ATTRIBUTES,
+                                              FILE_OPEN, 0, 0, opened);
+    if (status < 0) {
+        return win::FromNtStatus("NtCreateFile", status);
+    }
+    const Result<int> fd = win::Adopt(opened, "NtCreateFile");
+    if (!fd.ok()) {
+        return fd.status();
+    }
+    const Status described = DescribeOpenFile(*fd, info);
+    (void)CloseFile(*fd);
+    return described;
+}
+
 Status SystemRoot::DescribeName(std::string_view relative, FileInfo& info) {
     return AtParent(relative, [&info](int dir, const std::string& name) {
-        HANDLE opened;
-        const NTSTATUS status = win::OpenRelative(HandleOf(dir), win::Widen(name),
-                                                  FILE_READ_ATTRIBUTES, FILE_OPEN, 0, 0, opened);
-        if (status < 0) {
-            return win::FromNtStatus("NtCreateFile", status);
-        }
-        const Result<int> fd = win::Adopt(opened, "NtCreateFile");
-        if (!fd.ok()) {
-            return fd.status();
-        }
-        const Status described = DescribeOpenFile(*fd, info);
-        (void)CloseFile(*fd);
-        return described;
+        return DescribeIn(dir, name, info);
     });
 }
 

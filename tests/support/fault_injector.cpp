@@ -144,6 +144,18 @@ platform::Status FaultyRoot::MoveInto(std::string_view from, int toDir, std::str
     return TreeRootWrapper::MoveInto(from, toDir, toName, successor, moved);
 }
 
+platform::Status FaultyRoot::MoveIntoIfUnchanged(std::string_view from, int toDir,
+                                                 std::string_view toName,
+                                                 const platform::FileInfo& expected, bool sized) {
+    // The look at the source fails as DescribeName would, the rename as MoveInto's.
+    if (const platform::Status looked = Fails(Call::Stat, from); !looked.ok()) {
+        return looked;
+    }
+    return Unless(Fails(Call::Keep, from), [&] {
+        return TreeRootWrapper::MoveIntoIfUnchanged(from, toDir, toName, expected, sized);
+    });
+}
+
 platform::Status FaultyRoot::RemoveFile(std::string_view relative) {
     return Unless(Fails(Call::Unlink, relative),
                   [&] { return TreeRootWrapper::RemoveFile(relative); });

@@ -79,6 +79,8 @@ public:
     platform::Status RenameNoReplace(std::string_view from, std::string_view to) override;
     platform::Status MoveInto(std::string_view from, int toDir, std::string_view toName,
                               std::string_view successor, bool& moved) override;
+    platform::Status MoveIntoIfUnchanged(std::string_view from, int toDir, std::string_view toName,
+                                         const platform::FileInfo& expected, bool sized) override;
     platform::Status RemoveFile(std::string_view relative) override;
     platform::Status MakeDirectory(std::string_view relative, mode_t mode) override;
     platform::Status SetMode(std::string_view relative, mode_t mode) override;
