@@ -6,6 +6,8 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -16,6 +18,10 @@ namespace {
 // Files are compared in blocks of this size: 4 MiB reads each take about 1 ms
 // from the page cache and a few from a disk, so a stop lands soon after.
 constexpr size_t kCompareBlock = size_t{4} << 20;
+
+// Files that may have moved are compared on another thread for each this many
+// pairs: a few pairs are not worth starting one.
+constexpr size_t kPairsPerThread = 64;
 
 // Reads up to `size` bytes into `buffer`, fewer only at the end of the file.
 platform::Result<size_t> ReadBlock(platform::TreeRoot& root, int fd, char* buffer, size_t size) {
@@ -126,6 +132,16 @@ struct Side {
     const CFileEntry* entry;
     size_t index;      // in its list
     std::string path;  // relative to its root; a file's only where a mount point asked for it
+};
+
+// A master file and a slave file, each the other's only twin: one file moved
+// when their bytes are the same. `slaveInfo` is what opening the slave's told
+// of it.
+struct FilePair {
+    const Side* master;
+    const Side* slave;
+    bool same;
+    platform::FileInfo slaveInfo;
 };
 
 // The path of `entry` relative to the root its list was scanned from.
@@ -412,6 +428,9 @@ private:
             }
             return found;
         };
+        // The pairs first, in the master's list order: which are compared
+        // together, and the moves' order, do not hang on the buckets' order.
+        std::vector<FilePair> pairs;
         for (const auto& [key, indices] : masterBuckets) {
             for (const size_t k : indices) {
                 if (Stopped()) {
@@ -427,24 +446,72 @@ private:
                 if (twins(*s.entry, masterBuckets, masterFiles, false).size() != 1) {
                     continue;
                 }
-                platform::FileInfo info;
+                pairs.push_back({&m, &s, false, {}});
+            }
+        }
+        std::sort(pairs.begin(), pairs.end(), [](const FilePair& a, const FilePair& b) {
+            return a.master->index < b.master->index;
+        });
+        ComparePairs(pairs);
+        for (const FilePair& pair : pairs) {
+            if (!pair.same) {
+                continue;  // different, unreadable, or not compared whole before a stop
+            }
+            const Side& m = *pair.master;
+            const platform::FileInfo& info = pair.slaveInfo;
+            Planned move{m.action, pair.slave->action, {}, m.entry->GetSize(), {}};
+            move.source = {static_cast<std::uint64_t>(info.size),
+                           info.lastWrite,
+                           info.lastChange,
+                           info.device,
+                           info.inode,
+                           false};
+            m_moves.push_back(std::move(move));
+        }
+    }
+
+    // Compares the bytes of every pair, on as many threads as the copies
+    // take, each taking the next pair not yet taken and reading through its
+    // own comparer's buffers; a few pairs are compared on this thread alone.
+    // Both roots are shared: OpenForRead, Read and Close keep nothing of the
+    // root's between calls (each resolves its way from the root's directory
+    // anew), as the copier's workers rely on too. A thread that cannot be
+    // had leaves the pairs to those there are, this one at least. After a
+    // stop no pair is taken, and one under way is not found the same.
+    void ComparePairs(std::vector<FilePair>& pairs) {
+        std::atomic<size_t> next{0};
+        const auto compare = [this, &pairs, &next](ContentComparer& comparer) {
+            for (size_t i = next.fetch_add(1, std::memory_order_relaxed);
+                 i < pairs.size() && !Stopped(); i = next.fetch_add(1, std::memory_order_relaxed)) {
+                FilePair& pair = pairs[i];
+                const Side& m = *pair.master;
+                const Side& s = *pair.slave;
                 const std::string masterPath =
                     m.path.empty() ? RelativePath(*m.entry, m_search.masterRootLength) : m.path;
                 const std::string slavePath =
                     s.path.empty() ? RelativePath(*s.entry, m_search.slaveRootLength) : s.path;
-                if (!m_compare.Same(m_search.master, masterPath, m_search.slave, slavePath,
-                                    m.entry->GetSize(), info)) {
-                    continue;
-                }
-                Planned move{m.action, s.action, {}, m.entry->GetSize(), {}};
-                move.source = {static_cast<std::uint64_t>(info.size),
-                               info.lastWrite,
-                               info.lastChange,
-                               info.device,
-                               info.inode,
-                               false};
-                m_moves.push_back(std::move(move));
+                pair.same = comparer.Same(m_search.master, masterPath, m_search.slave, slavePath,
+                                          m.entry->GetSize(), pair.slaveInfo);
             }
+        };
+        const size_t threads =
+            std::min<size_t>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u),
+                             std::max<size_t>(1, pairs.size() / kPairsPerThread));
+        std::vector<std::thread> helpers;
+        helpers.reserve(threads - 1);
+        for (size_t t = 1; t < threads; ++t) {
+            try {
+                helpers.emplace_back([this, &compare] {
+                    ContentComparer own(m_stop, m_search.compared);
+                    compare(own);
+                });
+            } catch (const std::system_error&) {
+                break;  // the threads there are will do
+            }
+        }
+        compare(m_compare);
+        for (std::thread& helper : helpers) {
+            helper.join();
         }
     }
 

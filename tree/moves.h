@@ -42,8 +42,9 @@ struct MoveSearch {
 // nothing else is.
 // A file, after the folders: a master file to be created and a slave file to
 // be deleted of the same size (not 0) and time, each the other's only such
-// file, and the same bytes, read through the roots in large blocks. A partly
-// equal folder gives moves of its files, each to its own place.
+// file, and the same bytes, read through the roots in large blocks (many
+// pairs on several threads at once). A partly equal folder gives moves of its
+// files, each to its own place.
 // Nothing below a mount point of either list takes part. When `stop` turns
 // true the search ends, the moves found so far planned. Returns how many moves
 // were planned. A plan without candidates on both sides costs nothing.
