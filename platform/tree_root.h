@@ -52,7 +52,8 @@ enum class Mounts { Cross, Stay };
 // The interface of a root: every operation on a tree goes through it, and
 // nothing of the open directory behind it shows. OpenTreeRoot makes the
 // system's own; a test wraps one (TreeRootWrapper) to make its calls fail, wait
-// or be counted. A root serves one thread at a time.
+// or be counted. A root keeps nothing from one call to the next: several threads
+// may call one root at once (the copies of a run, the comparison of moved files).
 class TreeRoot {
 public:
     TreeRoot() = default;
