@@ -66,10 +66,21 @@ Worker::Worker(std::function<void()> work) {
         m_done = true;
         m_doneChanged.notify_all();
     });
+    m_doneHere = !m_thread.joinable();
 }
 
 bool Worker::WaitKeepingAlive(IRequestHost& host, std::atomic<bool>& stop,
                               const std::function<void()>& beat) {
+    if (m_doneHere) {
+        if (beat) {
+            beat();
+        }
+        if (host.KeepAliveWhileBusy()) {
+            stop = true;
+            return false;
+        }
+        return true;
+    }
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_done) {
         if (m_doneChanged.wait_for(lock, kKeepAliveInterval, [this] { return m_done; })) {

@@ -15,7 +15,8 @@
 
 // Work on a thread of its own that the request waits for. Where the system
 // gives no thread (a limit on processes reached), the work is done at once on
-// the caller's: slower, and the host not kept alive meanwhile, but done.
+// the caller's: slower, and the host not kept alive meanwhile, but done; the
+// wait then asks the host once whether the user asked to stop meanwhile.
 class Worker {
 public:
     explicit Worker(std::function<void()> work);
@@ -36,6 +37,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_doneChanged;
     bool m_done = false;
+    bool m_doneHere = false;  // no thread was to be had
     std::thread m_thread;
 };
 

@@ -818,9 +818,12 @@ TEST(HostileTrees, NeitherARepointedRootNorAMovedDirectoryLeadsAStepOutOfTheScan
 
 // Each call of a root finds its directory anew, whichever call came before: a
 // directory moved out of the tree after one call receives nothing from the
-// next, and nothing is read from it; the one put in its place is used.
+// next, and nothing is read from it; the one put in its place is used. A
+// move's rename takes its source only as it was described: the file found in
+// its place is another, and stays, as does the one described.
 TEST(HostileTrees, ADirectoryMovedOutBetweenTwoCallsOfARootIsNotUsedByTheSecond) {
     using Root = platform::TreeRoot;
+    platform::FileInfo described;  // "d/old" before its directory moved out
     const auto linked = [](Root& r) {
         const platform::Result<int> fd = r.CreateUnnamed("d", 0644);
         const bool ok = fd.ok() && r.LinkUnnamed(*fd, "d/f").ok();
@@ -846,14 +849,22 @@ TEST(HostileTrees, ADirectoryMovedOutBetweenTwoCallsOfARootIsNotUsedByTheSecond)
         {"rename", [](Root& r) { return r.RenameReplace("d/old", "d/f").ok(); }},
         {"remove", [](Root& r) { return r.RemoveFile("d/old").ok(); }},
         {"chmod", [](Root& r) { return r.SetMode("d/old", 0600).ok(); }},
+        {"move",
+         [&described](Root& r) {
+             const platform::Result<int> top = r.OpenDirectory("");
+             const bool refused =
+                 top.ok() &&
+                 r.MoveIntoIfUnchanged("d/old", *top, "g", described, true).Is(platform::kChanged);
+             platform::FileInfo info;
+             return top.ok() && r.Close(*top).ok() && refused && r.DescribeName("d/old", info).ok();
+         }},
     };
     for (const auto& [name, call] : calls) {
         SCOPED_TRACE(name);
         TempDir t;
         WriteFile(t / "s/d/old", "old");
         const auto root = platform::OpenTreeRoot(t / "s", platform::Mounts::Stay);
-        platform::FileInfo info;
-        ASSERT_TRUE(root->DescribeName("d/old", info).ok());  // resolves "d"
+        ASSERT_TRUE(root->DescribeName("d/old", described).ok());  // resolves "d"
         ASSERT_EQ(::rename((t / "s/d").c_str(), (t / "moved").c_str()), 0);
         WriteFile(t / "s/d/old", "new");
         EXPECT_TRUE(call(*root));
