@@ -432,22 +432,21 @@ Result<int> SystemRoot::CreateUnnamed(std::string_view relativeDir, mode_t mode)
 
 namespace {
 // Whether the descriptor itself may be linked (AT_EMPTY_PATH), which needs a
-// privilege (CAP_DAC_READ_SEARCH): it spares the walk through /proc. Known
-// after the first try.
-std::atomic<int> g_linksDescriptors{-1};
+// privilege (CAP_DAC_READ_SEARCH): it spares the walk through /proc. Tried
+// until it is refused once.
+std::atomic<bool> g_linksDescriptors{true};
 }  // namespace
 
 Status SystemRoot::LinkUnnamed(int fd, std::string_view relative) {
     return AtParent(relative, [fd](int dir, const std::string& name) {
-        if (g_linksDescriptors.load(std::memory_order_relaxed) != 0) {
+        if (g_linksDescriptors.load(std::memory_order_relaxed)) {
             if (::linkat(fd, "", dir, name.c_str(), AT_EMPTY_PATH) == 0) {
-                g_linksDescriptors.store(1, std::memory_order_relaxed);
                 return Status();
             }
             if (errno != EPERM && errno != ENOENT && errno != EINVAL) {
                 return Status::FromErrno("linkat");
             }
-            g_linksDescriptors.store(0, std::memory_order_relaxed);  // not this process
+            g_linksDescriptors.store(false, std::memory_order_relaxed);  // not this process
         }
         char procPath[48];
         std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);

@@ -6,7 +6,14 @@
 
 namespace {
 
-void RunOnThreadOrHere(std::thread& thread, std::function<void()> work);
+// Runs `work` on a thread of its own, or on this one when none can be had.
+void RunOnThreadOrHere(std::thread& thread, std::function<void()> work) {
+    try {
+        thread = std::thread(work);
+    } catch (const std::system_error&) {
+        work();
+    }
+}
 
 // How often the host is kept alive while work runs elsewhere: well within the
 // 100 ms in which a stop must land, and often enough for smooth painting.
@@ -46,19 +53,6 @@ private:
 
 }  // namespace
 
-namespace {
-
-// Runs `work` on a thread of its own, or on this one when none can be had.
-void RunOnThreadOrHere(std::thread& thread, std::function<void()> work) {
-    try {
-        thread = std::thread(work);
-    } catch (const std::system_error&) {
-        work();
-    }
-}
-
-}  // namespace
-
 Worker::Worker(std::function<void()> work) {
     RunOnThreadOrHere(m_thread, [this, work = std::move(work)] {
         work();
@@ -66,12 +60,11 @@ Worker::Worker(std::function<void()> work) {
         m_done = true;
         m_doneChanged.notify_all();
     });
-    m_doneHere = !m_thread.joinable();
 }
 
 bool Worker::WaitKeepingAlive(IRequestHost& host, std::atomic<bool>& stop,
                               const std::function<void()>& beat) {
-    if (m_doneHere) {
+    if (!m_thread.joinable()) {  // done here: no thread was to be had
         if (beat) {
             beat();
         }

@@ -37,8 +37,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_doneChanged;
     bool m_done = false;
-    bool m_doneHere = false;  // no thread was to be had
-    std::thread m_thread;
+    std::thread m_thread;  // none when the work was done here
 };
 
 // Frees the two lists and the plan when the request ends, each list on a core

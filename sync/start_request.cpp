@@ -513,7 +513,7 @@ private:
             if (m_slave != nullptr && !m_stop) {
                 PlanMoves(m_actions, candidates,
                           {m_masterList, m_slaveList, m_r.masterDir.size(), m_r.slaveDir.size(),
-                           step, *m_master, *m_slave, &compared},
+                           step, *m_master, *m_slave, &compared, DefaultJobs()},
                           &m_stop);
             }
         });

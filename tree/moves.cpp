@@ -494,9 +494,8 @@ private:
                                           m.entry->GetSize(), pair.slaveInfo);
             }
         };
-        const size_t threads =
-            std::min<size_t>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u),
-                             std::max<size_t>(1, pairs.size() / kPairsPerThread));
+        const size_t threads = std::min<size_t>(
+            std::max(m_search.threads, 1u), std::max<size_t>(1, pairs.size() / kPairsPerThread));
         std::vector<std::thread> helpers;
         helpers.reserve(threads - 1);
         for (size_t t = 1; t < threads; ++t) {

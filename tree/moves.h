@@ -28,6 +28,7 @@ struct MoveSearch {
     platform::TreeRoot& master;
     platform::TreeRoot& slave;
     std::atomic<std::uint64_t>* compared = nullptr;
+    unsigned threads = 1;  // at most, to compare files at once
 };
 
 // Rewrites `actions` (made by CompareTrees with `candidates`) so that each
