@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "tree/compare_trees.h"
 
@@ -169,6 +170,41 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (due != actions.size()) {
         std::abort();
+    }
+    // Finding the candidates for moves without the plan finds what the plan
+    // hands over, and tells as much, under either way of matching names.
+    for (const platform::NameMatch match :
+         {platform::NameMatch::Exact, platform::NameMatch::IgnoreCase}) {
+        CActionList plan;
+        MoveCandidates withPlan;
+        FolderCandidates without;
+        std::vector<std::string> blocked, blockedWithout;
+        std::vector<CaseClash> clashes, clashesWithout;
+        CompareTrees(&masterList, &slaveList, &plan, "/m", "/s", match, 0, nullptr, &blocked,
+                     &clashes, false, &withPlan);
+        const size_t planned =
+            FindMoveCandidates(masterList, slaveList, "/m", "/s", match, 0, nullptr,
+                               &blockedWithout, &clashesWithout, false, without);
+        // The same entries, and the same directories among them in list order.
+        const auto same = [](const std::vector<MoveCandidates::Candidate>& side,
+                             const CFileList& list, const std::vector<bool>& flags,
+                             const std::vector<size_t>& dirs) {
+            std::vector<bool> expected(list.size(), false);
+            std::vector<size_t> expectedDirs;
+            for (const MoveCandidates::Candidate& c : side) {
+                expected[c.entry] = true;
+                if (list[c.entry]->IsDirectory()) {
+                    expectedDirs.push_back(c.entry);
+                }
+            }
+            return expected == flags && expectedDirs == dirs;
+        };
+        if (planned != plan.size() || blocked != blockedWithout ||
+            clashes.size() != clashesWithout.size() ||
+            !same(withPlan.master, masterList, without.master, without.masterDirs) ||
+            !same(withPlan.slave, slaveList, without.slave, without.slaveDirs)) {
+            std::abort();
+        }
     }
     return 0;
 }

@@ -504,17 +504,46 @@ private:
             }
         };
         Worker compare([&] {
+            std::vector<CaseClash>* clashes = platform::TellsCaseClashes() ? &m_clashes : nullptr;
+            const bool nanoseconds = m_slave != nullptr && m_marker->KeepsNanoseconds();
+            if (m_slave == nullptr) {
+                CompareTrees(&m_masterList, &m_slaveList, &m_actions, m_r.masterDir, m_r.slaveDir,
+                             SlaveNameMatch(), step, &m_stop, &m_blocked, clashes, nanoseconds);
+                return;
+            }
+            const MoveSearch search{m_masterList,
+                                    m_slaveList,
+                                    m_r.masterDir.size(),
+                                    m_r.slaveDir.size(),
+                                    step,
+                                    *m_master,
+                                    *m_slave,
+                                    &compared,
+                                    DefaultJobs()};
+            // Folders moved whole are found before the plan is made: each is
+            // then one action, not one for every entry on either side.
+            std::vector<FolderMove> folders;
+            // Into an empty slave, or from an empty master, nothing can move.
+            if (!m_masterList.empty() && !m_slaveList.empty()) {
+                FolderCandidates found;
+                const size_t blocked = m_blocked.size();
+                const size_t clashed = m_clashes.size();
+                if (FindMoveCandidates(m_masterList, m_slaveList, m_r.masterDir, m_r.slaveDir,
+                                       SlaveNameMatch(), step, &m_stop, &m_blocked, clashes,
+                                       nanoseconds, found) == 0 ||
+                    m_stop) {
+                    return;  // nothing to plan: what it told stands
+                }
+                m_blocked.resize(blocked);
+                m_clashes.resize(clashed);
+                folders = FindFolderMoves(found, search, &m_stop);
+            }
             MoveCandidates candidates;
             CompareTrees(&m_masterList, &m_slaveList, &m_actions, m_r.masterDir, m_r.slaveDir,
-                         SlaveNameMatch(), step, &m_stop, &m_blocked,
-                         platform::TellsCaseClashes() ? &m_clashes : nullptr,
-                         m_slave != nullptr && m_marker->KeepsNanoseconds(),
-                         m_slave != nullptr ? &candidates : nullptr);
-            if (m_slave != nullptr && !m_stop) {
-                PlanMoves(m_actions, candidates,
-                          {m_masterList, m_slaveList, m_r.masterDir.size(), m_r.slaveDir.size(),
-                           step, *m_master, *m_slave, &compared, DefaultJobs()},
-                          &m_stop);
+                         SlaveNameMatch(), step, &m_stop, &m_blocked, clashes, nanoseconds,
+                         &candidates, &folders);
+            if (!m_stop) {
+                PlanMoves(m_actions, candidates, search, &m_stop);
             }
         });
         if (!compare.WaitKeepingAlive(m_host, m_stop, tell)) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,6 +60,7 @@ public:
                 replaced.push_back(std::make_unique<CAction>(*action));
             }
             MakeMove(other.m_move->source, other.m_move->bytes, std::move(replaced));
+            m_move->make = other.m_move->make;
         }
     }
     CAction& operator=(const CAction&) = delete;
@@ -93,13 +95,24 @@ public:
     // directory's making, creations, deletions and removal, in plan order),
     // carried out instead when the source is no longer the one compared.
     // Only a move made by MakeMove has them; IsWholeMove says it is one.
+    // The actions a folder moved whole stands for, one per entry on each side,
+    // are made by `make` when first asked for: a rename that goes as planned
+    // never needs them. Only one thread may ask at a time.
     bool IsWholeMove() const { return m_kind == ACTION_MOVE && m_move != nullptr; }
     const MoveSource& GetMoveSource() const { return m_move->source; }
     std::uint64_t GetMovedBytes() const { return m_move ? m_move->bytes : 0; }
-    const std::vector<std::unique_ptr<CAction>>& GetReplaced() const { return m_move->replaced; }
+    const std::vector<std::unique_ptr<CAction>>& GetReplaced() const {
+        if (m_move->make) {
+            m_move->replaced = m_move->make();
+            m_move->make = nullptr;
+        }
+        return m_move->replaced;
+    }
+    using ReplacedMaker = std::function<std::vector<std::unique_ptr<CAction>>()>;
     void MakeMove(const MoveSource& source, std::uint64_t movedBytes,
-                  std::vector<std::unique_ptr<CAction>> replaced) {
-        m_move = std::make_unique<Move>(Move{source, movedBytes, std::move(replaced)});
+                  std::vector<std::unique_ptr<CAction>> replaced, ReplacedMaker make = nullptr) {
+        m_move =
+            std::make_unique<Move>(Move{source, movedBytes, std::move(replaced), std::move(make)});
     }
 
 private:
@@ -114,6 +127,7 @@ private:
         MoveSource source;
         std::uint64_t bytes;
         std::vector<std::unique_ptr<CAction>> replaced;
+        ReplacedMaker make;  // null once made, or when they were given
     };
     std::unique_ptr<Move> m_move;
 };

@@ -1,5 +1,6 @@
 #include "tree/compare_trees.h"
 
+#include <algorithm>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -21,6 +22,7 @@ public:
     explicit UnknownDirs(platform::NameMatch match) : m_match(match) {}
 
     void Add(std::string path) { m_paths.insert(Key(std::move(path))); }
+    bool Empty() const { return m_paths.empty(); }
 
     // True when `relative` lies below one of the directories.
     bool Covers(std::string_view relative) const {
@@ -68,13 +70,16 @@ struct DeferredCreate {
 // paths of both entries the walk stands on; where one side has none there, its
 // field holds the other list's next path or "~~~~" (a quirk kept on purpose:
 // readers take the path a step changes from CAction::GetTargetPath).
+// Without a plan to append to (`actions` null), the walk only counts the
+// actions and finds the candidates for folder moves (`folderCandidates`).
 class Merge {
 public:
-    Merge(const CFileList& masterList, const CFileList& slaveList, CActionList& actions,
+    Merge(const CFileList& masterList, const CFileList& slaveList, CActionList* actions,
           size_t masterRootLength, size_t slaveRootLength, platform::NameMatch match,
           platform::FileTime slaveTimeStep, const std::atomic<bool>* stop,
           std::vector<std::string>* blocked, std::vector<CaseClash>* clashes, bool nanoseconds,
-          MoveCandidates* candidates)
+          MoveCandidates* candidates, const std::vector<FolderMove>* folderMoves,
+          FolderCandidates* folderCandidates = nullptr)
         : m_masterList(masterList),
           m_slaveList(slaveList),
           m_actions(actions),
@@ -87,7 +92,25 @@ public:
           m_clashes(clashes),
           m_nanoseconds(nanoseconds && slaveTimeStep == 0),
           m_unknownDirs(match),
-          m_candidates(candidates) {}
+          m_candidates(candidates),
+          m_folderCandidates(folderCandidates) {
+        if (m_folderCandidates != nullptr) {
+            m_folderCandidates->master.assign(masterList.size(), false);
+            m_folderCandidates->slave.assign(slaveList.size(), false);
+        }
+        if (folderMoves != nullptr) {
+            m_folderMoves = *folderMoves;
+            for (size_t k = 0; k < m_folderMoves.size(); ++k) {
+                m_movedSlaves.push_back(k);
+            }
+            std::sort(m_movedSlaves.begin(), m_movedSlaves.end(), [this](size_t a, size_t b) {
+                return m_folderMoves[a].slave < m_folderMoves[b].slave;
+            });
+        }
+    }
+
+    // How many actions the plan holds.
+    size_t Planned() const { return m_actions != nullptr ? m_actions->size() : m_counted; }
 
     void Run() {
         size_t i = 0;
@@ -108,9 +131,10 @@ public:
             m_deferred.pop_back();
         }
         HandOverCandidates();
-        if (m_kept) {
-            std::erase(m_actions, nullptr);
+        if (m_kept && m_actions != nullptr) {
+            std::erase(*m_actions, nullptr);
         }
+        m_counted -= m_takenBack.size();
     }
 
 private:
@@ -153,19 +177,71 @@ private:
             }
         }
         if (order == 0) {
-            SamePath(*master, *slave, JoinPieces(masterKey), JoinPieces(slaveKey));
+            SamePath(*master, *slave, masterKey, slaveKey);
             return {1, 1};
         }
         if (order < 0) {
-            Add(JoinPieces(masterKey), JoinPieces(slaveKey),
-                master->IsDirectory() ? ACTION_MKDIR : ACTION_CREATE, master->GetSize());
+            if (m_nextMove < m_folderMoves.size() &&
+                m_folderMoves[m_nextMove].master == m_masterIndex) {
+                return {AddFolderMove(m_folderMoves[m_nextMove++], masterKey), 0};
+            }
+            Add(masterKey, slaveKey, master->IsDirectory() ? ACTION_MKDIR : ACTION_CREATE,
+                master->GetSize());
             if (m_candidates != nullptr) {
-                m_masterCandidates.emplace_back(m_actions.size() - 1, m_masterIndex);
+                m_masterCandidates.emplace_back(Planned() - 1, m_masterIndex);
+            } else if (m_folderCandidates != nullptr) {
+                m_folderCandidates->master[m_masterIndex] = true;
+                if (master->IsDirectory()) {
+                    m_folderCandidates->masterDirs.push_back(m_masterIndex);
+                }
             }
             return {1, 0};
         }
-        SlaveOnly(*slave, JoinPieces(masterKey), JoinPieces(slaveKey));
+        if (m_nextMovedSlave < m_movedSlaves.size() &&
+            m_folderMoves[m_movedSlaves[m_nextMovedSlave]].slave == m_slaveIndex) {
+            // The move at its master directory's place stands for all of it.
+            const FolderMove& moved = m_folderMoves[m_movedSlaves[m_nextMovedSlave++]];
+            return {0, moved.slaveEnd - moved.slave};
+        }
+        SlaveOnly(*slave, masterKey, slaveKey);
         return {0, 1};
+    }
+
+    // The move of a folder whose master directory the walk stands on, in the
+    // place of its making; returns how many master entries it stands for.
+    size_t AddFolderMove(const FolderMove& moved, const platform::PathPieces& masterKey) {
+        m_lastMaster = m_masterList[moved.masterEnd - 1].get();
+        if (m_actions == nullptr) {
+            ++m_counted;
+            return moved.masterEnd - moved.master;
+        }
+        auto action =
+            std::make_unique<CAction>(JoinPieces(masterKey), moved.slavePath, ACTION_MOVE);
+        // The making and the creations first, then the deletions and the
+        // removals, each in plan order: made before filled, as the plan had them.
+        action->MakeMove(
+            moved.source, moved.bytes, {},
+            [&masterList = m_masterList, &slaveList = m_slaveList, masterRoot = m_masterRootLength,
+             slaveRoot = m_slaveRootLength, moved] {
+                std::vector<std::unique_ptr<CAction>> replaced;
+                replaced.reserve(moved.masterEnd - moved.master + moved.slaveEnd - moved.slave);
+                for (size_t i = moved.master; i < moved.masterEnd; ++i) {
+                    const CFileEntry& e = *masterList[i];
+                    replaced.push_back(std::make_unique<CAction>(
+                        JoinPieces(e.RelativePieces(masterRoot)), kNoPath,
+                        e.IsDirectory() ? ACTION_MKDIR : ACTION_CREATE, e.GetSize()));
+                }
+                for (size_t i = moved.slave; i < moved.slaveEnd; ++i) {
+                    const CFileEntry& e = *slaveList[i];
+                    replaced.push_back(
+                        std::make_unique<CAction>(kNoPath, JoinPieces(e.RelativePieces(slaveRoot)),
+                                                  e.IsDirectory() ? ACTION_RMDIR : ACTION_DELETE));
+                    replaced.back()->SetFreedBytes(e.IsDirectory() ? 0 : e.GetSize());
+                }
+                return replaced;
+            });
+        m_actions->push_back(std::move(action));
+        return moved.masterEnd - moved.master;
     }
 
     // A path left out on either side (`order` as in Step): nothing is planned
@@ -233,7 +309,11 @@ private:
             if (it == m_removals.end()) {
                 continue;
             }
-            m_actions[it->second].reset();
+            if (m_actions != nullptr) {
+                (*m_actions)[it->second].reset();
+            } else {
+                m_takenBack.insert(it->second);
+            }
             m_kept = true;
             const size_t erased = std::erase_if(m_deferred, [&](const DeferredCreate& d) {
                 return platform::ComparePaths(platform::PathPieces{{d.path, {}, {}}},
@@ -253,12 +333,27 @@ private:
 
     bool Stopped() const { return m_stop != nullptr && m_stop->load(std::memory_order_relaxed); }
 
-    void Add(std::string masterPath, std::string slavePath, int kind, std::uint64_t bytes = 0) {
+    // Appends an action, and returns it; null when only counting.
+    CAction* Add(std::string masterPath, std::string slavePath, int kind, std::uint64_t bytes = 0) {
         if (kind == ACTION_RMDIR) {
-            m_removals.emplace(slavePath, m_actions.size());
+            m_removals.emplace(slavePath, Planned());
         }
-        m_actions.push_back(
+        if (m_actions == nullptr) {
+            ++m_counted;
+            return nullptr;
+        }
+        m_actions->push_back(
             std::make_unique<CAction>(std::move(masterPath), std::move(slavePath), kind, bytes));
+        return m_actions->back().get();
+    }
+    // The same, its paths joined only when the action is made.
+    CAction* Add(const platform::PathPieces& master, const platform::PathPieces& slave, int kind,
+                 std::uint64_t bytes = 0) {
+        if (m_actions == nullptr && kind != ACTION_RMDIR) {
+            ++m_counted;
+            return nullptr;
+        }
+        return Add(JoinPieces(master), JoinPieces(slave), kind, bytes);
     }
 
     // A deferred creation is due once the slave walk has passed everything
@@ -269,15 +364,15 @@ private:
                 platform::ComparePaths(slaveKey,
                                        platform::PathPieces{{m_deferred.back().bound, {}, {}}},
                                        m_match) >= 0)) {
-            Add(m_deferred.back().path, JoinPieces(slaveKey), ACTION_CREATE,
-                m_deferred.back().bytes);
+            Add(m_deferred.back().path, m_actions != nullptr ? JoinPieces(slaveKey) : "",
+                ACTION_CREATE, m_deferred.back().bytes);
             m_deferred.pop_back();
         }
     }
 
     // Both trees have the path.
-    void SamePath(const CFileEntry& master, const CFileEntry& slave, std::string masterPath,
-                  std::string slavePath) {
+    void SamePath(const CFileEntry& master, const CFileEntry& slave,
+                  const platform::PathPieces& masterPath, const platform::PathPieces& slavePath) {
         if (!master.IsDirectory() && !slave.IsDirectory()) {
             // Sizes too: content with an earlier time (a restore, mv, cp -p, tar)
             // must reach the slave as well. A time later by less than the step the
@@ -287,8 +382,11 @@ private:
                     ? master.CompareTime(&slave, m_nanoseconds) > 0
                     : master.GetLastWriteTime() >= slave.GetLastWriteTime() + m_slaveTimeStep;
             if (later || master.GetSize() != slave.GetSize()) {
-                Add(std::move(masterPath), std::move(slavePath), ACTION_MODIFY, master.GetSize());
-                m_actions.back()->SetFreedBytes(slave.GetSize());
+                CAction* modify = Add(masterPath, slavePath, ACTION_MODIFY, master.GetSize());
+                if (modify == nullptr) {
+                    return;
+                }
+                modify->SetFreedBytes(slave.GetSize());
                 // The slave's copy was written later still, beyond its rounding.
                 // A master time before 1980 is not judged: FAT and exFAT keep
                 // nothing earlier (and ext2 nothing before 1901), so the slave
@@ -298,28 +396,37 @@ private:
                         ? master.CompareTime(&slave, m_nanoseconds) < 0
                         : slave.GetLastWriteTime() >= master.GetLastWriteTime() + m_slaveTimeStep;
                 if (earlier && master.GetLastWriteTime() >= kEarliestJudged) {
-                    m_actions.back()->MarkReplacesNewer();
+                    modify->MarkReplacesNewer();
                 }
             }
         } else if (master.IsDirectory() && !slave.IsDirectory()) {
             // The slave's file gives way to the master's directory, whose contents
             // then find no counterpart and are created.
-            Add(masterPath, slavePath, ACTION_DELETE);
-            m_actions.back()->SetFreedBytes(slave.GetSize());
-            Add(std::move(masterPath), std::move(slavePath), ACTION_MKDIR);
+            if (CAction* deletion = Add(masterPath, slavePath, ACTION_DELETE)) {
+                deletion->SetFreedBytes(slave.GetSize());
+            }
+            Add(masterPath, slavePath, ACTION_MKDIR);
         } else if (!master.IsDirectory()) {
             // The slave's directory goes, with everything below it, before the
             // master's file takes its place.
-            Add(masterPath, slavePath, ACTION_RMDIR);
-            m_deferred.push_back({std::move(masterPath),
-                                  slavePath + static_cast<char>(platform::kSeparator + 1),
+            std::string slaveJoined = JoinPieces(slavePath);
+            Add(JoinPieces(masterPath), slaveJoined, ACTION_RMDIR);
+            m_deferred.push_back({JoinPieces(masterPath),
+                                  slaveJoined + static_cast<char>(platform::kSeparator + 1),
                                   master.GetSize()});
         }
     }
 
     // Only the slave has the path: it goes, unless the master's side of it is
     // unknown (not seen is not gone).
-    void SlaveOnly(const CFileEntry& slave, std::string masterPath, std::string slavePath) {
+    void SlaveOnly(const CFileEntry& slave, const platform::PathPieces& masterKey,
+                   const platform::PathPieces& slaveKey) {
+        // The path is joined only where it is looked at or kept.
+        std::string slavePath;
+        if (m_actions != nullptr || !m_deferred.empty() || !m_unknownDirs.Empty() ||
+            slave.IsDirectory()) {
+            slavePath = JoinPieces(slaveKey);
+        }
         // Below a master file that replaces a slave directory everything is known
         // to be gone from the master.
         bool belowReplacedDirectory = false;
@@ -328,11 +435,22 @@ private:
         }
         if (belowReplacedDirectory ||
             (!m_masterList.rootContentsUnknown && !m_unknownDirs.Covers(slavePath))) {
-            Add(std::move(masterPath), std::move(slavePath),
-                slave.IsDirectory() ? ACTION_RMDIR : ACTION_DELETE);
-            m_actions.back()->SetFreedBytes(slave.IsDirectory() ? 0 : slave.GetSize());
-            if (m_candidates != nullptr && !belowReplacedDirectory) {
-                m_slaveCandidates.emplace_back(m_actions.size() - 1, m_slaveIndex);
+            const int kind = slave.IsDirectory() ? ACTION_RMDIR : ACTION_DELETE;
+            CAction* action =
+                m_actions != nullptr
+                    ? Add(JoinPieces(masterKey), std::move(slavePath), kind)
+                    : Add(std::string(), std::move(slavePath), kind);  // a removal's path is kept
+            if (action != nullptr) {
+                action->SetFreedBytes(slave.IsDirectory() ? 0 : slave.GetSize());
+            }
+            if (belowReplacedDirectory) {
+                return;
+            }
+            if (m_candidates != nullptr || (m_folderCandidates != nullptr && slave.IsDirectory())) {
+                m_slaveCandidates.emplace_back(Planned() - 1, m_slaveIndex);
+            }
+            if (m_folderCandidates != nullptr) {
+                m_folderCandidates->slave[m_slaveIndex] = true;
             }
         }
     }
@@ -340,14 +458,26 @@ private:
     // The candidates for moves, by their actions' places in the plan, handed
     // over as pointers to those actions that were not taken back.
     void HandOverCandidates() {
+        if (m_folderCandidates != nullptr) {
+            // Only the slave's directories are kept with their places: only a
+            // removal is ever taken back.
+            for (const auto& [action, entry] : m_slaveCandidates) {
+                if (m_takenBack.count(action) != 0) {
+                    m_folderCandidates->slave[entry] = false;
+                } else {
+                    m_folderCandidates->slaveDirs.push_back(entry);
+                }
+            }
+            return;
+        }
         if (m_candidates == nullptr) {
             return;
         }
         const auto handOver = [this](const std::vector<std::pair<size_t, size_t>>& from,
                                      std::vector<MoveCandidates::Candidate>& to) {
             for (const auto& [action, entry] : from) {
-                if (m_actions[action] != nullptr) {
-                    to.push_back({m_actions[action].get(), entry});
+                if ((*m_actions)[action] != nullptr) {
+                    to.push_back({(*m_actions)[action].get(), entry});
                 }
             }
         };
@@ -357,7 +487,13 @@ private:
 
     const CFileList& m_masterList;
     const CFileList& m_slaveList;
-    CActionList& m_actions;
+    CActionList* m_actions;
+    size_t m_counted = 0;                    // without a plan: the actions planned
+    std::unordered_set<size_t> m_takenBack;  // without a plan: the removals taken back
+    std::vector<FolderMove> m_folderMoves;   // by master directory
+    std::vector<size_t> m_movedSlaves;       // their indices, by slave directory
+    size_t m_nextMove = 0;                   // the next of each the walk meets
+    size_t m_nextMovedSlave = 0;
     size_t m_masterRootLength;
     size_t m_slaveRootLength;
     platform::NameMatch m_match;
@@ -375,6 +511,7 @@ private:
     std::unordered_map<std::string, size_t> m_removals;
     bool m_kept = false;  // a removal was taken back
     MoveCandidates* m_candidates;
+    FolderCandidates* m_folderCandidates;
     size_t m_masterIndex = 0;  // the list indices the walk stands on
     size_t m_slaveIndex = 0;
     // (place in the plan, index in the list) of each candidate for a move
@@ -388,10 +525,25 @@ void CompareTrees(const CFileList* masterList, const CFileList* slaveList, CActi
                   std::string masterRoot, std::string slaveRoot, platform::NameMatch match,
                   platform::FileTime slaveTimeStep, const std::atomic<bool>* stop,
                   std::vector<std::string>* blocked, std::vector<CaseClash>* clashes,
-                  bool slaveKeepsNanoseconds, MoveCandidates* candidates) {
-    Merge(*masterList, *slaveList, *actionList, masterRoot.size(), slaveRoot.size(), match,
+                  bool slaveKeepsNanoseconds, MoveCandidates* candidates,
+                  const std::vector<FolderMove>* folderMoves) {
+    Merge(*masterList, *slaveList, actionList, masterRoot.size(), slaveRoot.size(), match,
           slaveTimeStep, stop, blocked,
           match == platform::NameMatch::IgnoreCase ? clashes : nullptr, slaveKeepsNanoseconds,
-          candidates)
+          candidates, folderMoves)
         .Run();
+}
+
+size_t FindMoveCandidates(const CFileList& masterList, const CFileList& slaveList,
+                          const std::string& masterRoot, const std::string& slaveRoot,
+                          platform::NameMatch match, platform::FileTime slaveTimeStep,
+                          const std::atomic<bool>* stop, std::vector<std::string>* blocked,
+                          std::vector<CaseClash>* clashes, bool slaveKeepsNanoseconds,
+                          FolderCandidates& candidates) {
+    Merge merge(masterList, slaveList, nullptr, masterRoot.size(), slaveRoot.size(), match,
+                slaveTimeStep, stop, blocked,
+                match == platform::NameMatch::IgnoreCase ? clashes : nullptr, slaveKeepsNanoseconds,
+                nullptr, nullptr, &candidates);
+    merge.Run();
+    return merge.Planned();
 }

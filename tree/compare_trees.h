@@ -43,6 +43,11 @@
 // of slave entries, each with its entry's index in its list; none on either
 // side of a path whose type changes, nor below a slave directory that a
 // master file replaces. The pointers are into `actionList`.
+// With `folderMoves` (FindFolderMoves, in the order of their master
+// directories), each folder moved whole is one ACTION_MOVE at its master
+// directory's place, which stands for the actions of both subtrees (made only
+// when asked for, from both lists, which must then still be there); nothing
+// else is planned for them, and none of their entries is a candidate.
 struct MoveCandidates {
     struct Candidate {
         CAction* action;
@@ -50,6 +55,19 @@ struct MoveCandidates {
     };
     std::vector<Candidate> master;
     std::vector<Candidate> slave;
+};
+// A folder moved whole: a master directory and a slave directory with
+// everything below each (list indices from the directory's to before the
+// end), the slave's relative path, what it was when it was compared, and the
+// bytes of the files below it.
+struct FolderMove {
+    size_t master;
+    size_t masterEnd;
+    size_t slave;
+    size_t slaveEnd;
+    std::string slavePath;
+    MoveSource source;
+    std::uint64_t bytes;
 };
 struct CaseClash {
     std::string path;   // the master's relative path left unmirrored
@@ -61,4 +79,24 @@ void CompareTrees(const CFileList* masterList, const CFileList* slaveList, CActi
                   platform::FileTime slaveTimeStep = 0, const std::atomic<bool>* stop = nullptr,
                   std::vector<std::string>* blocked = nullptr,
                   std::vector<CaseClash>* clashes = nullptr, bool slaveKeepsNanoseconds = false,
-                  MoveCandidates* candidates = nullptr);
+                  MoveCandidates* candidates = nullptr,
+                  const std::vector<FolderMove>* folderMoves = nullptr);
+
+// What FindMoveCandidates finds: by list index, the entries CompareTrees
+// would hand over as candidates, and the directories among them, in list order.
+struct FolderCandidates {
+    std::vector<bool> master;
+    std::vector<bool> slave;
+    std::vector<size_t> masterDirs;
+    std::vector<size_t> slaveDirs;
+};
+// The candidates CompareTrees would hand over with the same lists and
+// arguments, found without making the plan: a tree of a million files costs
+// no million paths to find that its folders moved. Fills `blocked` and
+// `clashes` as CompareTrees does. Returns how many actions the plan would hold.
+size_t FindMoveCandidates(const CFileList& masterList, const CFileList& slaveList,
+                          const std::string& masterRoot, const std::string& slaveRoot,
+                          platform::NameMatch match, platform::FileTime slaveTimeStep,
+                          const std::atomic<bool>* stop, std::vector<std::string>* blocked,
+                          std::vector<CaseClash>* clashes, bool slaveKeepsNanoseconds,
+                          FolderCandidates& candidates);

@@ -189,19 +189,27 @@ public:
         }
     }
 
-    size_t Run(const MoveCandidates& candidates) {
-        std::vector<Side> masterDirs, slaveDirs, masterFiles, slaveFiles;
-        m_masterByIndex.assign(m_search.masterList.size(), nullptr);
-        m_slaveByIndex.assign(m_search.slaveList.size(), nullptr);
+    std::vector<FolderMove> Folders(const FolderCandidates& candidates) {
         // A master entry below one of the slave's mount points would be renamed
         // onto another file system, which a rename never reaches.
-        Sort(candidates.master, m_search.masterList, m_search.masterRootLength, m_masterMounts,
-             m_slaveMounts, masterDirs, masterFiles, m_masterByIndex);
-        Sort(candidates.slave, m_search.slaveList, m_search.slaveRootLength, m_slaveMounts,
-             PathTree(), slaveDirs, slaveFiles, m_slaveByIndex);
+        const std::vector<Side> masterDirs =
+            Dirs(candidates.masterDirs, m_search.masterList, m_search.masterRootLength,
+                 m_masterMounts, m_slaveMounts);
+        const std::vector<Side> slaveDirs =
+            Dirs(candidates.slaveDirs, m_search.slaveList, m_search.slaveRootLength, m_slaveMounts,
+                 PathTree());
         if (!masterDirs.empty() && !slaveDirs.empty()) {
-            PairFolders(masterDirs, slaveDirs);
+            PairFolders(masterDirs, slaveDirs, candidates);
         }
+        return std::move(m_folders);
+    }
+
+    size_t Files(const MoveCandidates& candidates) {
+        std::vector<Side> masterFiles, slaveFiles;
+        Files(candidates.master, m_search.masterList, m_search.masterRootLength, m_masterMounts,
+              m_slaveMounts, masterFiles);
+        Files(candidates.slave, m_search.slaveList, m_search.slaveRootLength, m_slaveMounts,
+              PathTree(), slaveFiles);
         if (!masterFiles.empty() && !slaveFiles.empty()) {
             PairFiles(masterFiles, slaveFiles);
         }
@@ -212,40 +220,41 @@ public:
 private:
     bool Stopped() const { return m_stop != nullptr && m_stop->load(std::memory_order_relaxed); }
 
-    // Splits one side's candidates into directories and files that are not empty,
-    // leaving out what lies below a mount point of its own or of `targetMounts`;
-    // every candidate's action is kept at its list index. A file's path is
-    // made only when it is compared: a folder of a million files moved whole
-    // makes none.
-    static void Sort(const std::vector<MoveCandidates::Candidate>& from, const CFileList& list,
-                     size_t rootLength, const PathTree& mounts, const PathTree& targetMounts,
-                     std::vector<Side>& dirs, std::vector<Side>& files,
-                     std::vector<CAction*>& byIndex) {
+    // The directories at `indices` of `list`, but those at or below a mount
+    // point of its own or of `targetMounts`.
+    static std::vector<Side> Dirs(const std::vector<size_t>& indices, const CFileList& list,
+                                  size_t rootLength, const PathTree& mounts,
+                                  const PathTree& targetMounts) {
+        std::vector<Side> dirs;
+        for (const size_t i : indices) {
+            std::string path = RelativePath(*list[i], rootLength);
+            if (!mounts.Covers(path) && !targetMounts.Covers(path)) {
+                dirs.push_back({nullptr, list[i].get(), i, std::move(path)});
+            }
+        }
+        return dirs;
+    }
+
+    // Takes from one side's candidates the files that are not empty, but
+    // those below a mount point of its own or of `targetMounts`. A file's
+    // path is made only when it is compared.
+    static void Files(const std::vector<MoveCandidates::Candidate>& from, const CFileList& list,
+                      size_t rootLength, const PathTree& mounts, const PathTree& targetMounts,
+                      std::vector<Side>& files) {
         for (const MoveCandidates::Candidate& c : from) {
-            byIndex[c.entry] = c.action;
             const CFileEntry* entry = list[c.entry].get();
-            if (!entry->IsDirectory() && entry->GetSize() == 0) {
+            if (entry->IsDirectory() || entry->GetSize() == 0) {
                 continue;
             }
             std::string path;
-            if (entry->IsDirectory() || !mounts.Empty() || !targetMounts.Empty()) {
+            if (!mounts.Empty() || !targetMounts.Empty()) {
                 path = RelativePath(*entry, rootLength);
                 if (mounts.Covers(path) || targetMounts.Covers(path)) {
                     continue;
                 }
             }
-            (entry->IsDirectory() ? dirs : files)
-                .push_back({c.action, entry, c.entry, std::move(path)});
+            files.push_back({c.action, entry, c.entry, std::move(path)});
         }
-    }
-
-    // Marks the list indices from `from` to before `end` taken, in a list of `size`.
-    static void Take(std::vector<bool>& taken, size_t size, size_t from, size_t end) {
-        if (taken.empty()) {
-            taken.assign(size, false);
-        }
-        std::fill(taken.begin() + static_cast<std::ptrdiff_t>(from),
-                  taken.begin() + static_cast<std::ptrdiff_t>(end), true);
     }
 
     // The time as compared: to the slave's step, where it keeps times in one.
@@ -262,7 +271,7 @@ private:
     // is joined for an entry below.
     Subtree Describe(const CFileList& list, const Side& dir, size_t rootLength,
                      const PathTree& mounts, const PathTree& holders,
-                     const std::vector<CAction*>& byIndex) const {
+                     const std::vector<bool>& isCandidate) const {
         const std::string key = dir.entry->GetKey();
         Subtree tree;
         tree.eligible = !dir.entry->HasUnknownContents() && !dir.entry->IsExcluded();
@@ -277,7 +286,7 @@ private:
                 break;
             }
             // Everything below must have its action here, and be readable whole.
-            if (e.IsExcluded() || e.HasUnknownContents() || byIndex[i] == nullptr ||
+            if (e.IsExcluded() || e.HasUnknownContents() || !isCandidate[i] ||
                 (!mounts.Empty() && mounts.Covers(RelativePath(e, rootLength)))) {
                 tree.eligible = false;
             }
@@ -324,19 +333,20 @@ private:
         return true;
     }
 
-    void PairFolders(const std::vector<Side>& masterDirs, const std::vector<Side>& slaveDirs) {
+    void PairFolders(const std::vector<Side>& masterDirs, const std::vector<Side>& slaveDirs,
+                     const FolderCandidates& candidates) {
         std::vector<Subtree> masterTrees, slaveTrees;
         std::unordered_map<std::uint64_t, std::vector<size_t>> masterByHash, slaveByHash;
         for (const Side& d : masterDirs) {
             masterTrees.push_back(Describe(m_search.masterList, d, m_search.masterRootLength,
-                                           m_masterMounts, m_masterHolders, m_masterByIndex));
+                                           m_masterMounts, m_masterHolders, candidates.master));
             if (masterTrees.back().eligible) {
                 masterByHash[masterTrees.back().hash].push_back(masterTrees.size() - 1);
             }
         }
         for (const Side& d : slaveDirs) {
             slaveTrees.push_back(Describe(m_search.slaveList, d, m_search.slaveRootLength,
-                                          m_slaveMounts, m_slaveHolders, m_slaveByIndex));
+                                          m_slaveMounts, m_slaveHolders, candidates.slave));
             if (slaveTrees.back().eligible) {
                 slaveByHash[slaveTrees.back().hash].push_back(slaveTrees.size() - 1);
             }
@@ -363,17 +373,14 @@ private:
             }
             m_pairedMaster.Add(m.path);
             m_pairedSlave.Add(s.path);
-            Take(m_masterTaken, m_search.masterList.size(), m.index, masterTrees[k].end);
-            Take(m_slaveTaken, m_search.slaveList.size(), s.index, st.end);
-            Planned move{m.action, s.action, {}, masterTrees[k].bytes, {}};
-            move.source = {0, info.lastWrite, info.lastChange, info.device, info.inode, true};
-            for (size_t i = m.index + 1; i < masterTrees[k].end; ++i) {
-                move.alsoReplaced.push_back(m_masterByIndex[i]);
-            }
-            for (size_t i = s.index + 1; i < st.end; ++i) {
-                move.alsoReplaced.push_back(m_slaveByIndex[i]);
-            }
-            m_moves.push_back(std::move(move));
+            m_folders.push_back(
+                {m.index,
+                 masterTrees[k].end,
+                 s.index,
+                 st.end,
+                 s.path,
+                 {0, info.lastWrite, info.lastChange, info.device, info.inode, true},
+                 masterTrees[k].bytes});
         }
     }
 
@@ -389,18 +396,14 @@ private:
         using Buckets = std::unordered_map<std::pair<std::uint64_t, std::uint64_t>,
                                            std::vector<size_t>, KeyHash>;
         Buckets masterBuckets, slaveBuckets;
-        const auto fill = [&](const std::vector<Side>& files, Buckets& buckets,
-                              const std::vector<bool>& taken) {
+        const auto fill = [&](const std::vector<Side>& files, Buckets& buckets) {
             for (size_t k = 0; k < files.size(); ++k) {
-                if (taken.empty() || !taken[files[k].index]) {
-                    buckets[{files[k].entry->GetSize(),
-                             TimeKey(files[k].entry->GetLastWriteTime())}]
-                        .push_back(k);
-                }
+                buckets[{files[k].entry->GetSize(), TimeKey(files[k].entry->GetLastWriteTime())}]
+                    .push_back(k);
             }
         };
-        fill(masterFiles, masterBuckets, m_masterTaken);
-        fill(slaveFiles, slaveBuckets, m_slaveTaken);
+        fill(masterFiles, masterBuckets);
+        fill(slaveFiles, slaveBuckets);
         // The files of `other` that could be the twin of `entry`, two at most:
         // a second one already rules a pair out, and a tree unpacked with one
         // time for all its files must not cost its square.
@@ -459,7 +462,7 @@ private:
             }
             const Side& m = *pair.master;
             const platform::FileInfo& info = pair.slaveInfo;
-            Planned move{m.action, pair.slave->action, {}, m.entry->GetSize(), {}};
+            Planned move{m.action, pair.slave->action, {}, m.entry->GetSize()};
             move.source = {static_cast<std::uint64_t>(info.size),
                            info.lastWrite,
                            info.lastChange,
@@ -514,24 +517,18 @@ private:
         }
     }
 
-    // Each move takes the place of its master side's action in the plan; the
-    // other actions it stands for leave the plan and are kept in it.
+    // Each move takes the place of its master side's action in the plan; its
+    // slave side's action leaves the plan, and both are kept in it, the
+    // creation first: made before the source goes.
     void Rewrite() {
         if (m_moves.empty()) {
             return;
         }
         std::unordered_map<const CAction*, size_t> slots;
-        size_t count = 0;
-        for (const Planned& move : m_moves) {
-            count += 2 + move.alsoReplaced.size();
-        }
-        slots.reserve(count);
+        slots.reserve(2 * m_moves.size());
         for (const Planned& move : m_moves) {
             slots.emplace(move.masterSide, 0);
             slots.emplace(move.slaveSide, 0);
-            for (const CAction* a : move.alsoReplaced) {
-                slots.emplace(a, 0);
-            }
         }
         for (size_t i = 0; i < m_actions.size(); ++i) {
             if (const auto it = slots.find(m_actions[i].get()); it != slots.end()) {
@@ -539,29 +536,10 @@ private:
             }
         }
         for (Planned& move : m_moves) {
-            std::vector<size_t> taken{slots.at(move.slaveSide)};
-            for (const CAction* a : move.alsoReplaced) {
-                taken.push_back(slots.at(a));
-            }
-            std::sort(taken.begin(), taken.end());
             const size_t at = slots.at(move.masterSide);
             std::vector<std::unique_ptr<CAction>> replaced;
             replaced.push_back(std::move(m_actions[at]));
-            // The master side's subtree first, then the slave side's, each in
-            // plan order: made before filled, as the plan had them.
-            const auto takeFrom = [&](bool masterSide) {
-                for (const size_t slot : taken) {
-                    if (m_actions[slot] == nullptr) {
-                        continue;  // taken on the first pass
-                    }
-                    const int kind = m_actions[slot]->GetKind();
-                    if ((kind == ACTION_CREATE || kind == ACTION_MKDIR) == masterSide) {
-                        replaced.push_back(std::move(m_actions[slot]));
-                    }
-                }
-            };
-            takeFrom(true);
-            takeFrom(false);
+            replaced.push_back(std::move(m_actions[slots.at(move.slaveSide)]));
             // The raw pointers still lead to the actions, now in `replaced`.
             auto action = std::make_unique<CAction>(move.masterSide->GetMasterPath(),
                                                     move.slaveSide->GetSlavePath(), ACTION_MOVE);
@@ -571,13 +549,12 @@ private:
         std::erase(m_actions, nullptr);
     }
 
-    // A move found: its two sides' actions, and those of a folder's subtrees.
+    // A file moved: its two sides' actions.
     struct Planned {
         CAction* masterSide;
         CAction* slaveSide;
         MoveSource source;
         std::uint64_t bytes;
-        std::vector<CAction*> alsoReplaced;
     };
 
     CActionList& m_actions;
@@ -587,12 +564,9 @@ private:
     PathTree m_slaveMounts;
     PathTree m_masterHolders;  // directories holding entries their lists lack
     PathTree m_slaveHolders;
-    std::vector<CAction*> m_masterByIndex;  // the candidates' actions by list index, or null
-    std::vector<CAction*> m_slaveByIndex;
     PathTree m_pairedMaster;  // folders moved whole
     PathTree m_pairedSlave;
-    std::vector<bool> m_masterTaken;  // by list index: at or below a folder moved whole
-    std::vector<bool> m_slaveTaken;
+    std::vector<FolderMove> m_folders;
     ContentComparer m_compare;
     std::vector<Planned> m_moves;
 };
@@ -607,10 +581,19 @@ bool SameContent(platform::TreeRoot& master, std::string_view masterRelative,
         .Same(master, masterRelative, slave, slaveRelative, size, slaveInfo);
 }
 
+std::vector<FolderMove> FindFolderMoves(const FolderCandidates& candidates,
+                                        const MoveSearch& search, const std::atomic<bool>* stop) {
+    if (candidates.masterDirs.empty() || candidates.slaveDirs.empty()) {
+        return {};
+    }
+    CActionList none;
+    return MovePlanner(none, search, stop).Folders(candidates);
+}
+
 size_t PlanMoves(CActionList& actions, const MoveCandidates& candidates, const MoveSearch& search,
                  const std::atomic<bool>* stop) {
     if (candidates.master.empty() || candidates.slave.empty()) {
         return 0;
     }
-    return MovePlanner(actions, search, stop).Run(candidates);
+    return MovePlanner(actions, search, stop).Files(candidates);
 }

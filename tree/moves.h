@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/file_time.h"
 #include "platform/tree_root.h"
@@ -31,24 +32,31 @@ struct MoveSearch {
     unsigned threads = 1;  // at most, to compare files at once
 };
 
-// Rewrites `actions` (made by CompareTrees with `candidates`) so that each
-// move it finds is one ACTION_MOVE from the slave path to the master path, at
-// the place of the master side's action; the actions it stands for are kept
-// in it (CAction::GetReplaced), in plan order, and leave the plan.
-// A folder: a master directory to be made and a slave directory to be
-// removed whose subtrees hold the same relative names, kinds, sizes and times
-// (to the slave's time step), at least one file that is not empty, nothing
-// left out, nothing of unknown contents, and no mount point, when each is the
-// other's only such directory. The outermost pair is taken; below a pair
-// nothing else is.
-// A file, after the folders: a master file to be created and a slave file to
-// be deleted of the same size (not 0) and time, each the other's only such
-// file, and the same bytes, read through the roots in large blocks (many
-// pairs on several threads at once). A partly equal folder gives moves of its
-// files, each to its own place.
+// The folders moved whole among the candidates FindMoveCandidates found, in
+// the order of their master directories, for CompareTrees to plan: a master
+// directory to be made and a slave directory to be removed whose subtrees
+// hold the same relative names, kinds, sizes and times (to the slave's time
+// step), at least one file that is not empty, nothing left out, nothing of
+// unknown contents, and no mount point, when each is the other's only such
+// directory. The outermost pair is taken; below a pair nothing else is.
 // Nothing below a mount point of either list takes part. When `stop` turns
-// true the search ends, the moves found so far planned. Returns how many moves
-// were planned. A plan without candidates on both sides costs nothing.
+// true the search ends, the folders found so far kept.
+std::vector<FolderMove> FindFolderMoves(const FolderCandidates& candidates,
+                                        const MoveSearch& search,
+                                        const std::atomic<bool>* stop = nullptr);
+
+// Rewrites `actions` (made by CompareTrees with `candidates`) so that each
+// file it finds moved is one ACTION_MOVE from the slave path to the master
+// path, at the place of the master side's creation; the creation and the
+// deletion it stands for are kept in it (CAction::GetReplaced) and leave the
+// plan. A file moved: a master file to be created and a slave file to be
+// deleted of the same size (not 0) and time, each the other's only such file,
+// and the same bytes, read through the roots in large blocks (many pairs on
+// several threads at once). A partly equal folder gives moves of its files,
+// each to its own place. Nothing below a mount point of either list takes
+// part. When `stop` turns true the search ends, the moves found so far
+// planned. Returns how many moves were planned. A plan without candidates on
+// both sides costs nothing.
 size_t PlanMoves(CActionList& actions, const MoveCandidates& candidates, const MoveSearch& search,
                  const std::atomic<bool>* stop = nullptr);
 

@@ -218,11 +218,13 @@ TEST(HostileTrees, FilesThatChangeBetweenThePlanAndItsExecution) {
 // of equal size and time are no move at all. A move keeps nothing; a folder
 // whose move out failed stays with that file in it, the rest of it kept; a
 // file gone from the master meanwhile is not brought back by a rename; a
-// source gone from the slave meanwhile is the copy alone.
+// source gone from the slave meanwhile is the copy alone; a folder touched
+// meanwhile is made and filled anew, and its old contents deleted.
 TEST(HostileTrees, MovesWhoseSourceOrTargetChangeBeforeTheRename) {
     TempDir t;
     time_t time = 1000000000;  // each its own, but the duplicates
-    for (const char* name : {"a/f1", "a/other", "f2", "b/f3", "b/more", "f4", "f5", "dup1"}) {
+    for (const char* name :
+         {"a/f1", "a/other", "f2", "b/f3", "b/more", "f4", "f5", "pics/top", "pics/y/z", "dup1"}) {
         WriteFile(t / "m/" + name, std::string("content of ") + name, ++time);
     }
     WriteFile(t / "m/dup2", "content of dup1", time);
@@ -234,7 +236,8 @@ TEST(HostileTrees, MovesWhoseSourceOrTargetChangeBeforeTheRename) {
                                    {"f4", "g4"},
                                    {"f5", "g5"},
                                    {"dup1", "dupA"},
-                                   {"dup2", "dupB"}}) {
+                                   {"dup2", "dupB"},
+                                   {"pics", "photos"}}) {
         MakeDirs(t / "m/new");
         ASSERT_EQ(::rename((t / "m/" + from).c_str(), (t / "m/" + to).c_str()), 0);
     }
@@ -243,7 +246,7 @@ TEST(HostileTrees, MovesWhoseSourceOrTargetChangeBeforeTheRename) {
     ASSERT_EQ(::rmdir((t / "m/a").c_str()), 0);
     ASSERT_EQ(::unlink((t / "m/b/more").c_str()), 0);
     ASSERT_EQ(::rmdir((t / "m/b").c_str()), 0);
-    EXPECT_EQ(MovesIn(PlanRun(t / "m", t / "s")), 5u);  // not the duplicates
+    EXPECT_EQ(MovesIn(PlanRun(t / "m", t / "s")), 6u);  // not the duplicates
     RecordingHost host;
     RecordingRequestHost request(host);
     request.m_beforeRun = [&] {
@@ -251,13 +254,15 @@ TEST(HostileTrees, MovesWhoseSourceOrTargetChangeBeforeTheRename) {
         WriteFile(t / "s/n3", "mine");
         ASSERT_EQ(::unlink((t / "m/g4").c_str()), 0);
         ASSERT_EQ(::unlink((t / "s/f5").c_str()), 0);
+        ASSERT_EQ(::utimensat(AT_FDCWD, (t / "s/pics").c_str(), nullptr, 0), 0);
     };
     StartRequest r = TestRequest(t / "m", t / "s", 0);
     r.keeping.place = Keeping::Place::VersionsFolder;
     r.onFailure = OnFailure::KeepGoing;
     EXPECT_EQ(RunStartRequest(request, r), RequestResult::Failed);
     EXPECT_EQ(host.m_moved, std::vector<std::string>{"a/f1 -> new/f1"});
-    EXPECT_EQ(host.m_movesFellBack, (std::vector<std::string>{"f2 -> g2", "f4 -> g4", "f5 -> g5"}));
+    EXPECT_EQ(host.m_movesFellBack,
+              (std::vector<std::string>{"f2 -> g2", "f4 -> g4", "f5 -> g5", "pics -> photos"}));
     EXPECT_EQ(host.m_vanished, std::vector<std::string>{t / "m/g4"});
     EXPECT_EQ(host.m_messages, std::vector<std::string>{"Error moving " + t / "s/b/f3" + " to " +
                                                         t / "s/n3 (File exists)"});
@@ -269,10 +274,15 @@ TEST(HostileTrees, MovesWhoseSourceOrTargetChangeBeforeTheRename) {
                                                         {"dup1", "f:content of dup1"},
                                                         {"dup2", "f:content of dup1"},
                                                         {"f2", "f:CONTENT OF f2"},
-                                                        {"f4", "f:content of f4"}}));
+                                                        {"f4", "f:content of f4"},
+                                                        {"pics", "d"},
+                                                        {"pics/top", "f:content of pics/top"},
+                                                        {"pics/y", "d"},
+                                                        {"pics/y/z", "f:content of pics/y/z"}}));
     EXPECT_EQ(own.at("g2"), "f:content of f2");
     EXPECT_EQ(own.at("n3"), "f:mine");
     EXPECT_EQ(own.at("g5"), "f:content of f5");
+    EXPECT_EQ(own.at("photos/y/z"), "f:content of pics/y/z");
     EXPECT_EQ(own.at("b/f3"), "f:content of b/f3");  // left where it was
     EXPECT_TRUE(request.m_runEnd.summary.find(", 1 moved;") != std::string::npos)
         << request.m_runEnd.summary;
