@@ -162,6 +162,25 @@ bool LiesBelow(const CFileEntry& entry, std::string_view dirKey, std::string_vie
     return true;
 }
 
+// Whether `entry` lies below the directory `dirKey` or below one whose name
+// differs from it only in letter case: where such a twin holds entries, the
+// list (in ComparePaths' order, case folded first) has them among the
+// directory's own.
+bool LiesBelowIgnoringCase(const CFileEntry& entry, std::string_view dirKey) {
+    const std::string_view holder = entry.GetDirPath();
+    if (holder.size() < dirKey.size() ||
+        (holder.size() != dirKey.size() && holder[dirKey.size()] != platform::kSeparator)) {
+        return false;
+    }
+    for (size_t k = 0; k < dirKey.size(); ++k) {
+        if (platform::FoldByte(static_cast<unsigned char>(holder[k])) !=
+            platform::FoldByte(static_cast<unsigned char>(dirKey[k]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // What a folder's subtree is, for finding its twin: a hash of every entry's
 // name below it, kind, size and time, and whether it may move whole.
 struct Subtree {
@@ -300,6 +319,11 @@ private:
         }
         tree.end = i;
         tree.hash = hash;
+        // Entries of a case twin stop the walk above before the directory's
+        // own end: what lies beyond them would travel with a rename unplanned.
+        for (; tree.eligible && i < list.size() && LiesBelowIgnoringCase(*list[i], key); ++i) {
+            tree.eligible = !LiesBelow(*list[i], key, below);
+        }
         // A link the scan skipped would travel with the folder to a path the
         // master does not have.
         tree.eligible =

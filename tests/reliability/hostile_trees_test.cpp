@@ -44,6 +44,28 @@ TEST(HostileTrees, OddNamesAreCopiedAndDeletedLikeAnyOther) {
     EXPECT_TRUE(PlanRun(t / "m", t / "s").empty());
 }
 
+// A slave folder whose name differs from another's only in letter case has
+// the other's entries among its own in the list: it is not moved whole on
+// the strength of what stands before them (the rest would travel with the
+// rename), but file by file.
+TEST(HostileTrees, AFolderWithACaseTwinIsNotMovedWholeOnPartOfItsEntries) {
+    TempDir t;
+    WriteFile(t / "s/old/a", "aaaa", 1000000000);
+    WriteFile(t / "s/old/d", "ddddd", 1000000000);
+    WriteFile(t / "s/OLD/c", "cc", 1000000000);
+    WriteFile(t / "m/new/a", "aaaa", 1000000000);
+    WriteFile(t / "m/OLD/c", "cc", 1000000000);
+    const CActionList plan = PlanRun(t / "m", t / "s");
+    ASSERT_EQ(MovesIn(plan), 1u);
+    for (const auto& action : plan) {
+        EXPECT_TRUE(action->GetKind() != ACTION_MOVE || !action->GetMoveSource().isDirectory);
+    }
+    RecordingHost host;
+    ASSERT_TRUE(SyncRun(t / "m", t / "s", host))
+        << (host.m_messages.empty() ? "" : host.m_messages[0]);
+    EXPECT_EQ(Snapshot(t / "s"), Snapshot(t / "m"));
+}
+
 TEST(HostileTrees, IgnorePatternsForOddNamesLeaveOutThoseNamesExactly) {
     TempDir t;
     // Each pattern, escaped where an ignore file would read it otherwise,
