@@ -1,6 +1,5 @@
 #include "tree/compare_trees.h"
 
-#include <algorithm>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -101,11 +100,12 @@ public:
         if (folderMoves != nullptr) {
             m_folderMoves = *folderMoves;
             for (size_t k = 0; k < m_folderMoves.size(); ++k) {
-                m_movedSlaves.push_back(k);
+                const FolderMove& moved = m_folderMoves[k];
+                m_moveAt.emplace(moved.master, k);
+                m_masterSkips.emplace(moved.masterBegin, moved.masterEnd);
+                m_slaveSkips.emplace(moved.slave, moved.slave + 1);
+                m_slaveSkips.emplace(moved.slaveBegin, moved.slaveEnd);
             }
-            std::sort(m_movedSlaves.begin(), m_movedSlaves.end(), [this](size_t a, size_t b) {
-                return m_folderMoves[a].slave < m_folderMoves[b].slave;
-            });
         }
     }
 
@@ -181,9 +181,17 @@ private:
             return {1, 1};
         }
         if (order < 0) {
-            if (m_nextMove < m_folderMoves.size() &&
-                m_folderMoves[m_nextMove].master == m_masterIndex) {
-                return {AddFolderMove(m_folderMoves[m_nextMove++], masterKey), 0};
+            if (!m_moveAt.empty()) {
+                if (const auto at = m_moveAt.find(m_masterIndex); at != m_moveAt.end()) {
+                    AddFolderMove(m_folderMoves[at->second], masterKey);
+                    return {1, 0};
+                }
+                // What lies below a folder moved whole: the move stands for it.
+                if (const auto skip = m_masterSkips.find(m_masterIndex);
+                    skip != m_masterSkips.end()) {
+                    m_lastMaster = m_masterList[skip->second - 1].get();
+                    return {skip->second - m_masterIndex, 0};
+                }
             }
             Add(masterKey, slaveKey, master->IsDirectory() ? ACTION_MKDIR : ACTION_CREATE,
                 master->GetSize());
@@ -197,51 +205,55 @@ private:
             }
             return {1, 0};
         }
-        if (m_nextMovedSlave < m_movedSlaves.size() &&
-            m_folderMoves[m_movedSlaves[m_nextMovedSlave]].slave == m_slaveIndex) {
+        if (!m_slaveSkips.empty()) {
             // The move at its master directory's place stands for all of it.
-            const FolderMove& moved = m_folderMoves[m_movedSlaves[m_nextMovedSlave++]];
-            return {0, moved.slaveEnd - moved.slave};
+            if (const auto skip = m_slaveSkips.find(m_slaveIndex); skip != m_slaveSkips.end()) {
+                return {0, skip->second - m_slaveIndex};
+            }
         }
         SlaveOnly(*slave, masterKey, slaveKey);
         return {0, 1};
     }
 
     // The move of a folder whose master directory the walk stands on, in the
-    // place of its making; returns how many master entries it stands for.
-    size_t AddFolderMove(const FolderMove& moved, const platform::PathPieces& masterKey) {
-        m_lastMaster = m_masterList[moved.masterEnd - 1].get();
+    // place of its making.
+    void AddFolderMove(const FolderMove& moved, const platform::PathPieces& masterKey) {
         if (m_actions == nullptr) {
             ++m_counted;
-            return moved.masterEnd - moved.master;
+            return;
         }
         auto action =
             std::make_unique<CAction>(JoinPieces(masterKey), moved.slavePath, ACTION_MOVE);
         // The making and the creations first, then the deletions and the
         // removals, each in plan order: made before filled, as the plan had them.
-        action->MakeMove(
-            moved.source, moved.bytes, {},
-            [&masterList = m_masterList, &slaveList = m_slaveList, masterRoot = m_masterRootLength,
-             slaveRoot = m_slaveRootLength, moved] {
-                std::vector<std::unique_ptr<CAction>> replaced;
-                replaced.reserve(moved.masterEnd - moved.master + moved.slaveEnd - moved.slave);
-                for (size_t i = moved.master; i < moved.masterEnd; ++i) {
-                    const CFileEntry& e = *masterList[i];
-                    replaced.push_back(std::make_unique<CAction>(
-                        JoinPieces(e.RelativePieces(masterRoot)), kNoPath,
-                        e.IsDirectory() ? ACTION_MKDIR : ACTION_CREATE, e.GetSize()));
-                }
-                for (size_t i = moved.slave; i < moved.slaveEnd; ++i) {
-                    const CFileEntry& e = *slaveList[i];
-                    replaced.push_back(
-                        std::make_unique<CAction>(kNoPath, JoinPieces(e.RelativePieces(slaveRoot)),
-                                                  e.IsDirectory() ? ACTION_RMDIR : ACTION_DELETE));
-                    replaced.back()->SetFreedBytes(e.IsDirectory() ? 0 : e.GetSize());
-                }
-                return replaced;
-            });
+        action->MakeMove(moved.source, moved.bytes, {},
+                         [&masterList = m_masterList, &slaveList = m_slaveList,
+                          masterRoot = m_masterRootLength, slaveRoot = m_slaveRootLength, moved] {
+                             std::vector<std::unique_ptr<CAction>> replaced;
+                             replaced.reserve(2 + moved.masterEnd - moved.masterBegin +
+                                              moved.slaveEnd - moved.slaveBegin);
+                             const auto make = [&](const CFileEntry& e) {
+                                 replaced.push_back(std::make_unique<CAction>(
+                                     JoinPieces(e.RelativePieces(masterRoot)), kNoPath,
+                                     e.IsDirectory() ? ACTION_MKDIR : ACTION_CREATE, e.GetSize()));
+                             };
+                             const auto remove = [&](const CFileEntry& e) {
+                                 replaced.push_back(std::make_unique<CAction>(
+                                     kNoPath, JoinPieces(e.RelativePieces(slaveRoot)),
+                                     e.IsDirectory() ? ACTION_RMDIR : ACTION_DELETE));
+                                 replaced.back()->SetFreedBytes(e.IsDirectory() ? 0 : e.GetSize());
+                             };
+                             make(*masterList[moved.master]);
+                             for (size_t i = moved.masterBegin; i < moved.masterEnd; ++i) {
+                                 make(*masterList[i]);
+                             }
+                             remove(*slaveList[moved.slave]);
+                             for (size_t i = moved.slaveBegin; i < moved.slaveEnd; ++i) {
+                                 remove(*slaveList[i]);
+                             }
+                             return replaced;
+                         });
         m_actions->push_back(std::move(action));
-        return moved.masterEnd - moved.master;
     }
 
     // A path left out on either side (`order` as in Step): nothing is planned
@@ -490,10 +502,12 @@ private:
     CActionList* m_actions;
     size_t m_counted = 0;                    // without a plan: the actions planned
     std::unordered_set<size_t> m_takenBack;  // without a plan: the removals taken back
-    std::vector<FolderMove> m_folderMoves;   // by master directory
-    std::vector<size_t> m_movedSlaves;       // their indices, by slave directory
-    size_t m_nextMove = 0;                   // the next of each the walk meets
-    size_t m_nextMovedSlave = 0;
+    std::vector<FolderMove> m_folderMoves;
+    std::unordered_map<size_t, size_t> m_moveAt;  // by master directory's index
+    // By list index: where a stretch a folder move stands for begins, and
+    // after it ends (the slave's directory is a stretch of its own).
+    std::unordered_map<size_t, size_t> m_masterSkips;
+    std::unordered_map<size_t, size_t> m_slaveSkips;
     size_t m_masterRootLength;
     size_t m_slaveRootLength;
     platform::NameMatch m_match;

@@ -56,14 +56,17 @@ struct MoveCandidates {
     std::vector<Candidate> master;
     std::vector<Candidate> slave;
 };
-// A folder moved whole: a master directory and a slave directory with
-// everything below each (list indices from the directory's to before the
-// end), the slave's relative path, what it was when it was compared, and the
-// bytes of the files below it.
+// A folder moved whole: a master directory and a slave directory, each at its
+// list index, with everything below each (list indices from begin to before
+// end: not always right after the directory, whose siblings named as it is
+// followed by a byte below the separator stand between), the slave's relative
+// path, what it was when it was compared, and the bytes of the files below it.
 struct FolderMove {
     size_t master;
+    size_t masterBegin;
     size_t masterEnd;
     size_t slave;
+    size_t slaveBegin;
     size_t slaveEnd;
     std::string slavePath;
     MoveSource source;

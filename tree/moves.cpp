@@ -162,11 +162,26 @@ bool LiesBelow(const CFileEntry& entry, std::string_view dirKey, std::string_vie
     return true;
 }
 
+// The first index from `from` on whose entry's key sorts at or after
+// `bound` with letter case folded: the list stands in ComparePaths' order,
+// which folds case first.
+size_t FirstFoldedAtOrAfter(const CFileList& list, size_t from, const std::string& bound) {
+    const platform::PathPieces pieces{{bound, {}, {}}};
+    const auto first =
+        std::partition_point(list.begin() + static_cast<std::ptrdiff_t>(from), list.end(),
+                             [&pieces](const std::unique_ptr<CFileEntry>& e) {
+                                 return platform::ComparePaths(e->KeyPieces(), pieces,
+                                                               platform::NameMatch::IgnoreCase) < 0;
+                             });
+    return static_cast<size_t>(first - list.begin());
+}
+
 // What a folder's subtree is, for finding its twin: a hash of every entry's
 // name below it, kind, size and time, and whether it may move whole.
 struct Subtree {
     std::uint64_t hash = 0;
-    size_t end = 0;  // the list index after its last entry
+    size_t begin = 0;  // the list index of its first entry
+    size_t end = 0;    // and after its last
     std::uint64_t bytes = 0;
     bool eligible = false;
 };
@@ -278,12 +293,19 @@ private:
         bool anyBytes = false;
         std::uint64_t hash = 14695981039346656037ULL;
         const auto mix = [&hash](std::uint64_t value) { hash = (hash ^ value) * 1099511628211ULL; };
-        size_t i = dir.index + 1;
+        // What lies below stands together, but not always right after the
+        // directory: a sibling named as it is followed by a byte that sorts
+        // before the separator ("photos 2", "photos.zip") stands between,
+        // with all below it. A case twin's entries stand among its own.
+        tree.begin = FirstFoldedAtOrAfter(list, dir.index + 1, key + platform::kSeparator);
+        tree.end = FirstFoldedAtOrAfter(list, tree.begin,
+                                        key + static_cast<char>(platform::kSeparator + 1));
         std::string_view below;
-        for (; i < list.size(); ++i) {
+        for (size_t i = tree.begin; i < tree.end; ++i) {
             const CFileEntry& e = *list[i];
             if (!LiesBelow(e, key, below)) {
-                break;
+                tree.eligible = false;  // a case twin's: the rename would not take it
+                continue;
             }
             // Everything below must have its action here, and be readable whole.
             if (e.IsExcluded() || e.HasUnknownContents() || !isCandidate[i] ||
@@ -298,7 +320,6 @@ private:
             tree.bytes += e.GetSize();
             anyBytes = anyBytes || e.GetSize() > 0;
         }
-        tree.end = i;
         tree.hash = hash;
         // A link the scan skipped would travel with the folder to a path the
         // master does not have.
@@ -310,16 +331,16 @@ private:
     // True when the subtrees below master directory `m` and slave directory
     // `s` hold the same names, kinds, sizes and times, entry by entry.
     bool SameSubtree(const Side& m, const Subtree& mt, const Side& s, const Subtree& st) const {
-        if (mt.end - m.index != st.end - s.index) {
+        if (mt.end - mt.begin != st.end - st.begin) {
             return false;
         }
         const CFileList& ml = m_search.masterList;
         const CFileList& sl = m_search.slaveList;
         const std::string mk = m.entry->GetKey();
         const std::string sk = s.entry->GetKey();
-        for (size_t k = 1; m.index + k < mt.end; ++k) {
-            const CFileEntry& a = *ml[m.index + k];
-            const CFileEntry& b = *sl[s.index + k];
+        for (size_t k = 0; mt.begin + k < mt.end; ++k) {
+            const CFileEntry& a = *ml[mt.begin + k];
+            const CFileEntry& b = *sl[st.begin + k];
             // Each lies below its directory (Describe): the same path below it
             // is the same holder's path past the directory's key, and the same name.
             if (std::string_view(a.GetDirPath()).substr(mk.size()) !=
@@ -375,8 +396,10 @@ private:
             m_pairedSlave.Add(s.path);
             m_folders.push_back(
                 {m.index,
+                 masterTrees[k].begin,
                  masterTrees[k].end,
                  s.index,
+                 st.begin,
                  st.end,
                  s.path,
                  {0, info.lastWrite, info.lastChange, info.device, info.inode, true},

@@ -44,6 +44,37 @@ TEST(HostileTrees, OddNamesAreCopiedAndDeletedLikeAnyOther) {
     EXPECT_TRUE(PlanRun(t / "m", t / "s").empty());
 }
 
+// Names that stand in the list between a folder and what it holds: a
+// sibling named as the folder is followed by a byte before the separator
+// ("pics.zip", "pics 2") leaves it free to move whole; a case twin, whose
+// entries stand among its own, does not (what lay past them would travel
+// with the rename unplanned): that folder moves file by file.
+TEST(HostileTrees, FoldersWithNamesBetweenThemAndTheirEntriesMoveWholeOnlyWhenWhole) {
+    TempDir t;
+    time_t time = 1000000000;
+    for (const char* name : {"old/a", "old/d", "OLD/c", "pics/p", "pics/q/r", "pics 2/s"}) {
+        WriteFile(t / "s/" + name, std::string("content of ") + name, ++time);
+    }
+    WriteFile(t / "s/pics.zip", "zip", time);
+    WriteFile(t / "m/pics.zip", "zip", time);
+    WriteFile(t / "m/new/a", "content of old/a", 1000000001);
+    WriteFile(t / "m/OLD/c", "content of OLD/c", 1000000003);
+    WriteFile(t / "m/photos/p", "content of pics/p", 1000000004);
+    WriteFile(t / "m/photos/q/r", "content of pics/q/r", 1000000005);
+    std::vector<std::string> moves;
+    for (const auto& action : PlanRun(t / "m", t / "s")) {
+        if (action->GetKind() == ACTION_MOVE) {
+            moves.push_back(action->GetSlavePath() + " -> " + action->GetMasterPath() +
+                            (action->GetMoveSource().isDirectory ? " whole" : ""));
+        }
+    }
+    EXPECT_EQ(moves, (std::vector<std::string>{"old/a -> new/a", "pics -> photos whole"}));
+    RecordingHost host;
+    ASSERT_TRUE(SyncRun(t / "m", t / "s", host))
+        << (host.m_messages.empty() ? "" : host.m_messages[0]);
+    EXPECT_EQ(Snapshot(t / "s"), Snapshot(t / "m"));
+}
+
 TEST(HostileTrees, IgnorePatternsForOddNamesLeaveOutThoseNamesExactly) {
     TempDir t;
     // Each pattern, escaped where an ignore file would read it otherwise,
@@ -223,8 +254,8 @@ TEST(HostileTrees, FilesThatChangeBetweenThePlanAndItsExecution) {
 TEST(HostileTrees, MovesWhoseSourceOrTargetChangeBeforeTheRename) {
     TempDir t;
     time_t time = 1000000000;  // each its own, but the duplicates
-    for (const char* name :
-         {"a/f1", "a/other", "f2", "b/f3", "b/more", "f4", "f5", "pics/top", "pics/y/z", "dup1"}) {
+    for (const char* name : {"a/f1", "a/other", "f2", "b/f3", "b/more", "f4", "f5", "pics/top",
+                             "pics/y/z", "pics.zip", "dup1"}) {
         WriteFile(t / "m/" + name, std::string("content of ") + name, ++time);
     }
     WriteFile(t / "m/dup2", "content of dup1", time);
