@@ -98,10 +98,8 @@ public:
             m_folderCandidates->slave.assign(slaveList.size(), false);
         }
         if (folderMoves != nullptr) {
-            m_folderMoves = *folderMoves;
-            for (size_t k = 0; k < m_folderMoves.size(); ++k) {
-                const FolderMove& moved = m_folderMoves[k];
-                m_moveAt.emplace(moved.master, k);
+            for (const FolderMove& moved : *folderMoves) {
+                m_moveAt.emplace(moved.master, &moved);
                 m_masterSkips.emplace(moved.masterBegin, moved.masterEnd);
                 m_slaveSkips.emplace(moved.slave, moved.slave + 1);
                 m_slaveSkips.emplace(moved.slaveBegin, moved.slaveEnd);
@@ -183,7 +181,7 @@ private:
         if (order < 0) {
             if (!m_moveAt.empty()) {
                 if (const auto at = m_moveAt.find(m_masterIndex); at != m_moveAt.end()) {
-                    AddFolderMove(m_folderMoves[at->second], masterKey);
+                    AddFolderMove(*at->second, masterKey);
                     return {1, 0};
                 }
                 // What lies below a folder moved whole: the move stands for it.
@@ -502,8 +500,8 @@ private:
     CActionList* m_actions;
     size_t m_counted = 0;                    // without a plan: the actions planned
     std::unordered_set<size_t> m_takenBack;  // without a plan: the removals taken back
-    std::vector<FolderMove> m_folderMoves;
-    std::unordered_map<size_t, size_t> m_moveAt;  // by master directory's index
+    // The caller's folder moves, by their master directory's index.
+    std::unordered_map<size_t, const FolderMove*> m_moveAt;
     // By list index: where a stretch a folder move stands for begins, and
     // after it ends (the slave's directory is a stretch of its own).
     std::unordered_map<size_t, size_t> m_masterSkips;
