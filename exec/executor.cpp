@@ -180,13 +180,17 @@ public:
         m_work.notify_one();
     }
 
-    // Waits at most `wait` for the oldest slot to end and, with `refill`,
-    // for the workers to be short of slots to take as well: the run's thread
-    // then wakes once for many small files, not for each. True when it has.
-    bool WaitOldest(std::chrono::milliseconds wait, bool refill) {
+    // What the run's thread waits for besides the oldest slot's end: nothing
+    // more, the workers running short of slots to take, or every slot's end
+    // (or a failure); it then wakes once for many small files, not for each.
+    enum class Until { OldestEnded, WorkersShort, AllEnded };
+
+    // Waits at most `wait` for the oldest slot to end, and for `until`. True
+    // when both have.
+    bool WaitOldest(std::chrono::milliseconds wait, Until until) {
         std::unique_lock lock(m_mutex);
         m_awaited = m_slots.front().get();
-        m_refill = refill;
+        m_until = until;
         const bool ended = m_ended.wait_for(lock, wait, [this] { return Awake(); });
         m_awaited = nullptr;
         return ended;
@@ -221,6 +225,8 @@ private:
     };
 
     void Work() {
+        // Every copy opens and closes its two files on this thread alone.
+        platform::UseOwnFileTable();
         std::unique_lock lock(m_mutex);
         for (;;) {
             m_work.wait(lock, [this] { return m_closing || !m_queue.empty(); });
@@ -231,12 +237,15 @@ private:
             m_queue.pop_front();
             if (!m_cancelled.load() && slot.index <= m_stopAfter) {
                 slot.started = true;
+                ++m_running;
                 lock.unlock();
                 WorkerHost host(m_cancelled, slot);
                 CopyOutcome outcome = m_copy(host, slot);
                 lock.lock();
+                --m_running;
                 slot.outcome = std::move(outcome);
                 const int code = slot.outcome.code;
+                m_failed = m_failed || code != COPY_OK;
                 if (m_onFailure == OnFailure::Stop && code != COPY_OK && code != COPY_ABORTED &&
                     code != COPY_SOURCE_VANISHED) {
                     m_stopAfter = std::min(m_stopAfter, slot.index);
@@ -249,8 +258,21 @@ private:
         }
     }
 
-    // What the run's thread waits for (WaitOldest); under the lock.
-    bool Awake() const { return m_awaited->ended && (!m_refill || m_queue.size() <= kSlots / 4); }
+    // What the run's thread waits for (WaitOldest); under the lock. A failure
+    // is told at once, so a stop aborts what is still under way.
+    bool Awake() const {
+        if (!m_awaited->ended) {
+            return false;
+        }
+        switch (m_until) {
+            case Until::WorkersShort:
+                return m_queue.size() <= kSlots / 4;
+            case Until::AllEnded:
+                return (m_queue.empty() && m_running == 0) || m_failed;
+            default:
+                return true;
+        }
+    }
 
     OnFailure m_onFailure;
     CopyFunction m_copy;
@@ -259,8 +281,10 @@ private:
     std::condition_variable m_work;   // a slot to take, or the pool closing
     std::condition_variable m_ended;  // the slot awaited has ended
     Slot* m_awaited = nullptr;        // by the run's thread
-    bool m_refill = false;
+    Until m_until = Until::OldestEnded;
     std::deque<Slot*> m_queue;      // not yet taken by a worker
+    unsigned m_running = 0;         // slots being copied
+    bool m_failed = false;          // a copy has failed
     size_t m_stopAfter = SIZE_MAX;  // no slot after this index starts
     bool m_closing = false;
     std::atomic<bool> m_cancelled{false};
@@ -360,11 +384,10 @@ private:
                    : !m_failures.AtOrBelow(path) && !m_pendingPaths.contains(path);
     }
 
-    // Waits for the oldest copy handed to the workers (with `refill`, until
-    // the workers are short of copies too) and tells its end, serving the
-    // window and passing a Cancel on meanwhile; false when the run must stop
-    // (a failure, or a cancel).
-    bool TakeBackOldest(bool refill = false) {
+    // Waits for the oldest copy handed to the workers (and for `until`) and
+    // tells its end, serving the window and passing a Cancel on meanwhile;
+    // false when the run must stop (a failure, or a cancel).
+    bool TakeBackOldest(CopyPool::Until until = CopyPool::Until::OldestEnded) {
         CopyPool::Slot& slot = m_pool->Oldest();
         const std::string& path = slot.action->GetTargetPath();
         if (!m_stopped) {
@@ -378,7 +401,7 @@ private:
                 slot.told = bytes;
             }
         };
-        while (!m_pool->WaitOldest(std::chrono::milliseconds(5), refill)) {
+        while (!m_pool->WaitOldest(std::chrono::milliseconds(5), until)) {
             tellBytes();
             m_host.PumpPending();
             if (m_host.IsCancelled()) {
@@ -410,13 +433,15 @@ private:
     }
 
     // Takes back the oldest copy handed to the workers, waiting for it, and
-    // every later one that has ended by then: the run's thread wakes once for
-    // many small files. False when the run must stop.
+    // later ones that have ended by then: the run's thread wakes once for
+    // many small files. Never more than a quarter of the slots at once, so the
+    // workers are handed more before they run out. False when the run must stop.
     bool TakeBackEnded() {
-        if (!TakeBackOldest(true)) {
+        if (!TakeBackOldest(CopyPool::Until::WorkersShort)) {
             return false;
         }
-        while (!m_pool->Empty() && m_pool->OldestEnded()) {
+        for (size_t taken = 1;
+             taken < CopyPool::kSlots / 4 && !m_pool->Empty() && m_pool->OldestEnded(); ++taken) {
             if (!TakeBackOldest()) {
                 return false;
             }
@@ -424,15 +449,16 @@ private:
         return true;
     }
 
-    // Takes back every copy handed to the workers, in order; false when the
-    // run must stop. After a stop the copies under way are aborted, and each
-    // is still taken back.
+    // Takes back every copy handed to the workers, in order, waking once for
+    // all unless one fails; false when the run must stop. After a stop the
+    // copies under way are aborted, and each is still taken back.
     bool TakeBackAll() {
         if (!m_pool) {
             return !m_stopped;
         }
-        while (!m_pool->Empty()) {
-            if (!TakeBackOldest()) {
+        for (auto until = CopyPool::Until::AllEnded; !m_pool->Empty();
+             until = CopyPool::Until::OldestEnded) {
+            if (!TakeBackOldest(until)) {
                 m_pool->Cancel();  // nothing new starts
             }
         }

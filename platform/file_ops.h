@@ -37,6 +37,13 @@ void DiscardFile(int fd);
 // True while a file handed to DiscardFile is not yet closed.
 bool DiscardsPending();
 
+// Gives the calling thread a table of open files of its own, a copy of the
+// process's, where the system can: the files it then opens and closes are its
+// own, and neither it nor the process's other threads wait on the other's
+// opens and closes. For a thread that opens and closes many files and hands
+// none to another thread but one it starts itself.
+void UseOwnFileTable();
+
 // Positional forms of the above, for copying a file with holes: they neither use
 // nor move the descriptors' offsets (WriteAllAt with a negative offset is
 // WriteAll).

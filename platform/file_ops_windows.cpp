@@ -111,6 +111,8 @@ bool DiscardsPending() {
     return false;
 }
 
+void UseOwnFileTable() {}
+
 Result<size_t> ReadAt(int fd, void* buffer, size_t size, off_t offset) {
     OVERLAPPED at = At(offset);
     return ReadWith(HandleOf(fd), buffer, size, &at);

@@ -8,7 +8,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <future>
+#include <thread>
+#include <vector>
 
+#include "platform/file_ops.h"
 #include "support/fault_injector.h"
 #include "support/recording_host.h"
 #include "support/temp_tree.h"
@@ -163,6 +167,35 @@ TEST(CopyOneFileTest, CancelRemovesTheOutputEvenOnTheLastPiece) {
         EXPECT_EQ(ReadFile(t / "dst"), "old");
         EXPECT_FALSE(Exists(Temp(t / "dst")));
     }
+    // On a thread with a table of open files of its own, as a worker copies:
+    // the output it throws away is closed in that table, never a file of the
+    // same number that the process's other threads hold open.
+    std::promise<void> ownTable;
+    std::promise<void> othersOpen;
+    std::thread worker([&] {
+        platform::UseOwnFileTable();
+        ownTable.set_value();
+        othersOpen.get_future().wait();
+        RecordingHost host;
+        host.m_cancelAtPump = 1;
+        EXPECT_EQ(CopyPaths(host, t / "src", t / "new", false), COPY_ABORTED);
+        while (platform::DiscardsPending()) {
+            std::this_thread::yield();
+        }
+    });
+    ownTable.get_future().wait();
+    std::vector<int> held;  // at the numbers the worker's copy takes in its table
+    for (int i = 0; i < 8; ++i) {
+        held.push_back(::open((t / "dst").c_str(), O_RDONLY));
+    }
+    othersOpen.set_value();
+    worker.join();
+    for (const int fd : held) {
+        struct stat st;
+        EXPECT_EQ(::fstat(fd, &st), 0) << "descriptor " << fd;
+        ::close(fd);
+    }
+    EXPECT_FALSE(Exists(t / "new"));
 }
 
 TEST(CopyOneFileTest, FailuresLeaveTheOldTargetAndNoPartialOutput) {
