@@ -226,7 +226,7 @@ private:
 
     void Work() {
         // Every copy opens and closes its two files on this thread alone.
-        platform::UseOwnFileTable();
+        const platform::OwnFileTable table;
         std::unique_lock lock(m_mutex);
         for (;;) {
             m_work.wait(lock, [this] { return m_closing || !m_queue.empty(); });

@@ -37,12 +37,24 @@ void DiscardFile(int fd);
 // True while a file handed to DiscardFile is not yet closed.
 bool DiscardsPending();
 
-// Gives the calling thread a table of open files of its own, a copy of the
-// process's, where the system can: the files it then opens and closes are its
-// own, and neither it nor the process's other threads wait on the other's
-// opens and closes. For a thread that opens and closes many files and hands
-// none to another thread but one it starts itself.
-void UseOwnFileTable();
+// Gives the calling thread, for as long as it lives, a table of open files of
+// its own, a copy of the process's, where the system can: the files it then
+// opens and closes are its own, and neither it nor the process's other threads
+// wait on the other's opens and closes. For a thread that opens and closes
+// many files and hands none to another thread but one it starts itself. The
+// copies of the process's files are closed when it ends, before the thread
+// can be joined: a lock or a mount the process lets go is let go at once.
+class OwnFileTable {
+public:
+    OwnFileTable();
+    ~OwnFileTable();
+    OwnFileTable(const OwnFileTable&) = delete;
+    OwnFileTable& operator=(const OwnFileTable&) = delete;
+
+private:
+    std::vector<int> m_copies;  // the process's files, as this table holds them
+    bool m_closeAll = false;    // they could not be listed
+};
 
 // Positional forms of the above, for copying a file with holes: they neither use
 // nor move the descriptors' offsets (WriteAllAt with a negative offset is

@@ -1,5 +1,6 @@
 #include "platform/file_ops.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/stat.h>
@@ -87,12 +88,42 @@ bool DiscardsPending() {
     return g_discardsPending.load() != 0;
 }
 
-void UseOwnFileTable() {
+OwnFileTable::OwnFileTable() {
     // ThreadSanitizer knows one table a process: it would take two files of
     // the same number on two threads for one file both use at once.
 #if defined(__linux__) && !defined(__SANITIZE_THREAD__)
-    (void)::unshare(CLONE_FILES);  // without it the shared table serves as before
+    if (::unshare(CLONE_FILES) != 0) {
+        return;  // the shared table serves as before
+    }
+    // What the copy holds, to be closed at the end. Where the table cannot be
+    // listed, all it holds then is closed, with any file a thread this one
+    // started has yet to close (which is then freed here, not there).
+    DIR* listing = ::opendir("/proc/thread-self/fd");
+    if (listing == nullptr) {
+        m_closeAll = true;
+        return;
+    }
+    const int own = ::dirfd(listing);
+    while (const dirent* entry = ::readdir(listing)) {
+        char* end = nullptr;
+        const long fd = std::strtol(entry->d_name, &end, 10);
+        if (*end == '\0' && end != entry->d_name && fd != own) {
+            m_copies.push_back(static_cast<int>(fd));
+        }
+    }
+    ::closedir(listing);
 #endif
+}
+
+OwnFileTable::~OwnFileTable() {
+    for (const int fd : m_copies) {
+        ::close(fd);
+    }
+    if (m_closeAll && ::close_range(0, ~0U, 0) != 0) {
+        for (int fd = 0, n = ::getdtablesize(); fd < n; ++fd) {
+            ::close(fd);
+        }
+    }
 }
 
 Result<size_t> ReadAt(int fd, void* buffer, size_t size, off_t offset) {

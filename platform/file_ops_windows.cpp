@@ -111,7 +111,8 @@ bool DiscardsPending() {
     return false;
 }
 
-void UseOwnFileTable() {}
+OwnFileTable::OwnFileTable() = default;
+OwnFileTable::~OwnFileTable() = default;
 
 Result<size_t> ReadAt(int fd, void* buffer, size_t size, off_t offset) {
     OVERLAPPED at = At(offset);

@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/file.h>
+#endif
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <future>
@@ -173,7 +177,7 @@ TEST(CopyOneFileTest, CancelRemovesTheOutputEvenOnTheLastPiece) {
     std::promise<void> ownTable;
     std::promise<void> othersOpen;
     std::thread worker([&] {
-        platform::UseOwnFileTable();
+        const platform::OwnFileTable table;
         ownTable.set_value();
         othersOpen.get_future().wait();
         RecordingHost host;
@@ -197,6 +201,43 @@ TEST(CopyOneFileTest, CancelRemovesTheOutputEvenOnTheLastPiece) {
     }
     EXPECT_FALSE(Exists(t / "new"));
 }
+
+#if defined(__linux__) && !defined(__SANITIZE_THREAD__)  // where threads take tables of their own
+// A thread with a table of its own lets go of its copies of the process's
+// files as it ends: the slave's lock, which the run's root holds, is free
+// once the workers are joined, and a second run may start at once.
+TEST(OwnFileTableTest, LetsGoOfTheProcessFilesBeforeItsThreadEnds) {
+    TempDir t;
+    WriteFile(t / "lock", "");
+    const int locked = ::open((t / "lock").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(locked, LOCK_EX), 0);
+    std::promise<void> copied;
+    std::promise<void> released;
+    std::promise<void> checked;
+    std::thread worker([&] {
+        {
+            const platform::OwnFileTable table;
+            copied.set_value();
+            released.get_future().wait();
+        }
+        checked.get_future().wait();  // the thread lives on meanwhile
+    });
+    copied.get_future().wait();
+    ::close(locked);  // the worker's copy still holds the lock
+    const int other = ::open((t / "lock").c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0);
+    released.set_value();
+    bool free = false;
+    for (int waited = 0; !free && waited < 10000; ++waited) {
+        free = ::flock(other, LOCK_EX | LOCK_NB) == 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(free);
+    checked.set_value();
+    worker.join();
+    ::close(other);
+}
+#endif
 
 TEST(CopyOneFileTest, FailuresLeaveTheOldTargetAndNoPartialOutput) {
     TempDir t;

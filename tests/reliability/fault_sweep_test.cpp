@@ -281,7 +281,9 @@ TEST(FaultSweep, EveryCallFailingOnceLosesNothingAndARerunConverges) {
                     }
                     EXPECT_EQ(Snapshot(t / "m"), SnapshotOf(master));
                     RecordingHost rerun;
-                    EXPECT_TRUE(SyncRun(t / "m", t / "s", rerun, nullptr, OnFailure::Stop, keep));
+                    EXPECT_TRUE(SyncRun(t / "m", t / "s", rerun, nullptr, OnFailure::Stop, keep))
+                        << ::testing::PrintToString(host.m_messages) << " then "
+                        << ::testing::PrintToString(rerun.m_messages);
                     EXPECT_EQ(KeptByAnyRun(Snapshot(t / "s")).first, expected);
                 }
             }
