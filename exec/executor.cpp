@@ -205,6 +205,27 @@ public:
     // Forgets the oldest slot, which has ended.
     void DropOldest() { m_slots.pop_front(); }
 
+    // Adds a step that the run's thread has carried out itself, to be told
+    // in its turn like the copies.
+    void HandEnded(size_t index, const CAction& action, CopyOutcome outcome) {
+        auto slot = std::make_unique<Slot>();
+        slot->index = index;
+        slot->action = &action;
+        slot->outcome = std::move(outcome);
+        {
+            std::lock_guard lock(m_mutex);
+            slot->started = slot->ended = true;
+        }
+        m_slots.push_back(std::move(slot));
+    }
+
+    // True once a copy has stopped the run or a cancel has reached the pool:
+    // nothing more is to start.
+    bool Stopping() {
+        std::lock_guard lock(m_mutex);
+        return m_stopAfter != SIZE_MAX || m_cancelled.load();
+    }
+
     // Aborts the copies under way and starts no other.
     void Cancel() { m_cancelled.store(true); }
 
@@ -340,6 +361,16 @@ public:
                     actions[i]->GetKind() == ACTION_MODIFY ? CopyMode::Replace : CopyMode::Create);
                 continue;
             }
+            if (m_pool && !m_pool->Empty() && actions[i]->GetKind() == ACTION_MKDIR) {
+                // A directory is made while the copies before it go on.
+                const Early early = MakeDirectoryEarly(i, *actions[i]);
+                if (early == Early::Failed && !TakeBackAll()) {
+                    return false;
+                }
+                if (early != Early::Waits) {
+                    continue;  // told in its turn
+                }
+            }
             // Every other step waits for the copies before it: it may depend
             // on them, and none starts after a failure.
             if (!TakeBackAll() || !Step(*actions[i])) {
@@ -390,8 +421,11 @@ private:
     bool TakeBackOldest(CopyPool::Until until = CopyPool::Until::OldestEnded) {
         CopyPool::Slot& slot = m_pool->Oldest();
         const std::string& path = slot.action->GetTargetPath();
+        const bool directory = slot.action->GetKind() == ACTION_MKDIR;
         if (!m_stopped) {
-            m_host.SetStatus((slot.mode == CopyMode::Replace ? kStatusModify : kStatusCreate) +
+            m_host.SetStatus((directory                        ? kStatusMkdir
+                              : slot.mode == CopyMode::Replace ? kStatusModify
+                                                               : kStatusCreate) +
                              path);
         }
         const auto tellBytes = [&] {
@@ -416,6 +450,10 @@ private:
                 // Under way when the run stopped at an earlier failure: whether
                 // aborted or failed on its own, it left nothing and is not shown,
                 // so it is counted as not tried, not as a failure nobody names.
+            } else if (directory) {
+                goOn =
+                    TellDirectoryMade(action.GetMasterPath(),
+                                      {slot.outcome.status, slot.outcome.extendedAttributesLost});
             } else {
                 goOn = CopyEnded(slot.outcome, action.GetMasterPath(), path, slot.mode,
                                  action.GetKind());
@@ -742,29 +780,49 @@ private:
     // one that has gone from the master since the scan is made as a new
     // directory would be.
     bool MakeDirectory(const std::string& path) {
+        return TellDirectoryMade(path, MakeDirectoryLikeMaster(path, true));
+    }
+
+    struct DirectoryMade {
+        platform::Status status;
+        bool attributesLost = false;
+    };
+
+    // Makes the directory at `path` as MakeDirectory says; with
+    // `ownerRights`, with its owner's rights over a parent that refuses it.
+    DirectoryMade MakeDirectoryLikeMaster(const std::string& path, bool ownerRights) {
         platform::FileInfo master;
         const bool known = m_master.DescribeName(path, master).ok();
         const mode_t mode = (known ? master.mode : 0777) & 0777;
-        const platform::Status made = WithOwnerRights(m_slave, path, [&] {
+        const auto make = [&] {
             const platform::Status madeHere = m_slave.MakeDirectory(path, mode | 0700);
             // As root, the master's owner too, as cp -a gives it.
             return !madeHere.ok() || !known ? madeHere : m_slave.KeepOwner(path, master);
-        });
-        const bool goOn = Check(made, "Error creating directory ", path, ACTION_MKDIR);
-        if (made.ok() && known) {
-            KeepDirectoryAttributes(path);
+        };
+        DirectoryMade made{ownerRights ? WithOwnerRights(m_slave, path, make) : make()};
+        made.attributesLost = made.status.ok() && known && !KeepDirectoryAttributes(path);
+        return made;
+    }
+
+    // Tells the host how making the directory at `path` ended; false when the
+    // run must stop.
+    bool TellDirectoryMade(const std::string& path, const DirectoryMade& made) {
+        const bool goOn = Check(made.status, "Error creating directory ", path, ACTION_MKDIR);
+        if (made.attributesLost) {
+            m_host.ExtendedAttributesNotKept(path);
         }
         return goOn;
     }
 
     // Gives the directory just made at `path` the extended attributes and ACLs
-    // (the default ACL too) of the master's. One the slave does not keep is no
-    // failure; it is counted as for a copy. An ACL that takes its owner's
-    // rights away is put right as any such directory is (WithOwnerRights).
-    void KeepDirectoryAttributes(const std::string& path) {
+    // (the default ACL too) of the master's; false when the slave does not
+    // keep them, which is no failure, but counted as for a copy. An ACL that
+    // takes its owner's rights away is put right as any such directory is
+    // (WithOwnerRights).
+    bool KeepDirectoryAttributes(const std::string& path) {
         const platform::Result<int> from = m_master.OpenDirectory(path);
         if (!from.ok()) {
-            return;  // gone since it was looked at: nothing to keep
+            return true;  // gone since it was looked at: nothing to keep
         }
         const platform::Result<int> to = m_slave.OpenDirectory(path);
         const bool kept = to.ok() && m_slave.KeepExtendedAttributes(*from, *to).ok();
@@ -772,9 +830,32 @@ private:
             (void)m_slave.Close(*to);
         }
         (void)m_master.Close(*from);
-        if (!kept) {
-            m_host.ExtendedAttributesNotKept(path);
+        return kept;
+    }
+
+    enum class Early { Made, Failed, Waits };
+
+    // Makes the directory of `action` while the copies before it go on, and
+    // has it told in its turn: they cannot change what it needs, as its
+    // parent was made before them and none of them lies at its path or below.
+    // Waits (doing nothing) where it must come after them: after a failure
+    // that stops the run or a cancel, below a failure, and where the parent
+    // refuses it, which its owner's rights may only be given over it alone.
+    // A failure is told at once, after the copies before it.
+    Early MakeDirectoryEarly(size_t index, const CAction& action) {
+        const std::string& path = action.GetMasterPath();
+        if (m_stopped || m_pool->Stopping() || m_failures.AtOrBelow(path) ||
+            m_keptTrees.Below(path)) {
+            return Early::Waits;
         }
+        DirectoryMade made = MakeDirectoryLikeMaster(path, false);
+        if (made.status.Is(EACCES)) {
+            return Early::Waits;
+        }
+        CopyOutcome outcome{made.status.ok() ? COPY_OK : COPY_WRITE_ERROR, made.status};
+        outcome.extendedAttributesLost = made.attributesLost;
+        m_pool->HandEnded(index, action, std::move(outcome));
+        return made.status.ok() ? Early::Made : Early::Failed;
     }
 
     // A slave directory that gives way to a master file of the same path is

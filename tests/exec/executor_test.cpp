@@ -433,21 +433,35 @@ TEST(ExecuteActions, CopiesOnWorkersAreToldInListOrderTheEarliestFailureFirst) {
     const std::string m = t / "m";
     const std::string s = t / "s";
     CActionList plan;
+    // Directories are made while the copies before them go on: one that
+    // fails, and one that copies go into.
+    const auto dir = [&](const std::string& name) {
+        MakeDirs(m + "/" + name);
+        plan.push_back(std::make_unique<CAction>(name, "~~~~", ACTION_MKDIR));
+    };
     for (int i = 0; i < 300; ++i) {
         char name[16];
         std::snprintf(name, sizeof name, "f%03d", i);
         WriteFile(m + "/" + name, std::string(static_cast<size_t>(i) * 97, 'x'));
         plan.push_back(std::make_unique<CAction>(name, "~~~~", ACTION_CREATE));
+        if (i == 150 || i == 200) {
+            dir(std::string(name) + "d");
+        }
+        if (i == 200) {
+            WriteFile(m + "/f200d/x", "x");
+            plan.push_back(std::make_unique<CAction>("f200d/x", "~~~~", ACTION_CREATE));
+        }
     }
-    plan.push_back(std::make_unique<CAction>("never", "~~~~", ACTION_MKDIR));
-    MakeDirs(m + "/never");
+    dir("never");
     for (const OnFailure onFailure : {OnFailure::KeepGoing, OnFailure::Stop}) {
         SCOPED_TRACE(onFailure == OnFailure::Stop ? "stop" : "keep going");
         RemoveTree(s);
         MakeDirs(s);
         // The later file may well fail first on its worker: the host hears of
         // the earlier first all the same, and with Stop of it alone.
-        SeveralFaults faults{{Call::Rename, EIO, 1, "f250"}, {Call::Rename, EIO, 1, "f100"}};
+        SeveralFaults faults{{Call::Rename, EIO, 1, "f250"},
+                             {Call::Rename, EIO, 1, "f100"},
+                             {Call::Mkdir, EIO, 1, "f150d"}};
         OneFault none(Call::Open, 0);
         FaultyRoot master(m, platform::Mounts::Cross, none);
         FaultyRoot slave(s, platform::Mounts::Stay, faults);
@@ -467,8 +481,12 @@ TEST(ExecuteActions, CopiesOnWorkersAreToldInListOrderTheEarliestFailureFirst) {
             EXPECT_TRUE(Exists(s + "/f099"));
             continue;
         }
-        EXPECT_EQ(host.m_messages, (std::vector<std::string>{failed("f100"), failed("f250")}));
+        EXPECT_EQ(host.m_messages,
+                  (std::vector<std::string>{
+                      failed("f100"),
+                      "Error creating directory " + s + "/f150d (" + std::strerror(EIO) + ")",
+                      failed("f250")}));
         EXPECT_EQ(host.m_positions.size(), plan.size());
-        EXPECT_EQ(Snapshot(s).size(), plan.size() - 2);  // all but the two, "never" made
+        EXPECT_EQ(Snapshot(s).size(), plan.size() - 3);  // all but the three, "never" made
     }
 }
