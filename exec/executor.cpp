@@ -149,6 +149,11 @@ public:
             throw std::system_error(
                 std::make_error_code(std::errc::resource_unavailable_try_again));
         }
+        // Each worker's table is taken before the run opens anything for a
+        // step: a copy of a file the run's thread opens would keep it (and
+        // the space it holds) until the worker ends.
+        std::unique_lock lock(m_mutex);
+        m_work.wait(lock, [this] { return m_ready == m_workers.size(); });
     }
     ~CopyPool() {
         {
@@ -219,6 +224,18 @@ public:
         m_slots.push_back(std::move(slot));
     }
 
+    // True when a copy handed over and not yet taken back is to be made in
+    // `dir` (letter case ignored, as some slaves do).
+    bool CopiesInto(std::string_view dir) const {
+        const platform::PathPieces wanted{{dir, {}, {}}};
+        return std::ranges::any_of(m_slots, [&](const std::unique_ptr<Slot>& slot) {
+            const platform::PathPieces in{
+                {platform::DirectoryOf(slot->action->GetTargetPath()), {}, {}}};
+            return slot->action->GetKind() != ACTION_MKDIR &&
+                   platform::ComparePaths(in, wanted, platform::NameMatch::IgnoreCase) == 0;
+        });
+    }
+
     // True once a copy has stopped the run or a cancel has reached the pool:
     // nothing more is to start.
     bool Stopping() {
@@ -249,6 +266,8 @@ private:
         // Every copy opens and closes its two files on this thread alone.
         const platform::OwnFileTable table;
         std::unique_lock lock(m_mutex);
+        ++m_ready;
+        m_work.notify_all();
         for (;;) {
             m_work.wait(lock, [this] { return m_closing || !m_queue.empty(); });
             if (m_queue.empty()) {
@@ -308,6 +327,7 @@ private:
     bool m_failed = false;          // a copy has failed
     size_t m_stopAfter = SIZE_MAX;  // no slot after this index starts
     bool m_closing = false;
+    size_t m_ready = 0;  // workers with their own tables
     std::atomic<bool> m_cancelled{false};
     std::vector<std::thread> m_workers;
 };
@@ -436,6 +456,11 @@ private:
             }
         };
         while (!m_pool->WaitOldest(std::chrono::milliseconds(5), until)) {
+            // Waiting for all goes on while the oldest is under way: a long
+            // copy after it then shows its own name and progress.
+            if (until == CopyPool::Until::AllEnded && m_pool->OldestEnded()) {
+                break;
+            }
             tellBytes();
             m_host.PumpPending();
             if (m_host.IsCancelled()) {
@@ -838,14 +863,19 @@ private:
     // Makes the directory of `action` while the copies before it go on, and
     // has it told in its turn: they cannot change what it needs, as its
     // parent was made before them and none of them lies at its path or below.
-    // Waits (doing nothing) where it must come after them: after a failure
-    // that stops the run or a cancel, below a failure, and where the parent
-    // refuses it, which its owner's rights may only be given over it alone.
+    // Waits (doing nothing) where it must come after them:
+    // - in a run that stops at its first failure, which any of them may be:
+    //   nothing later in the plan is then made;
+    // - while one of them goes into the same directory, where a slave that
+    //   ignores letter case may take its name for the directory's;
+    // - after a cancel, below a failure, and where the parent refuses it,
+    //   which its owner's rights may only be given over it alone.
     // A failure is told at once, after the copies before it.
     Early MakeDirectoryEarly(size_t index, const CAction& action) {
         const std::string& path = action.GetMasterPath();
-        if (m_stopped || m_pool->Stopping() || m_failures.AtOrBelow(path) ||
-            m_keptTrees.Below(path)) {
+        if (m_onFailure == OnFailure::Stop || m_stopped || m_pool->Stopping() ||
+            m_failures.AtOrBelow(path) || m_keptTrees.Below(path) ||
+            m_pool->CopiesInto(platform::DirectoryOf(path))) {
             return Early::Waits;
         }
         DirectoryMade made = MakeDirectoryLikeMaster(path, false);

@@ -67,7 +67,7 @@ bool DirectoryAndAncestors(int dirFd, std::vector<DirId>& chain) {
 // The path the kernel knows an open directory by.
 std::string PathOf(int dirFd) {
     char link[48];
-    std::snprintf(link, sizeof link, "/proc/self/fd/%d", dirFd);
+    std::snprintf(link, sizeof link, "/proc/thread-self/fd/%d", dirFd);
     std::string path(PATH_MAX, '\0');
     const ssize_t n = ::readlink(link, path.data(), path.size());
     if (n <= 0 || static_cast<size_t>(n) >= path.size()) {

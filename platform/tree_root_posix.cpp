@@ -144,7 +144,7 @@ Result<size_t> ReadGrowing(std::vector<char>& buffer, const char* call, ReadCall
 // Linking an unnamed file needs its descriptor's entry under /proc (the other
 // way, AT_EMPTY_PATH, needs a privilege a user does not have).
 bool ProcFdAvailable() {
-    static const bool available = ::access("/proc/self/fd", X_OK) == 0;
+    static const bool available = ::access("/proc/thread-self/fd", X_OK) == 0;
     return available;
 }
 
@@ -449,7 +449,7 @@ Status SystemRoot::LinkUnnamed(int fd, std::string_view relative) {
             g_linksDescriptors.store(false, std::memory_order_relaxed);  // not this process
         }
         char procPath[48];
-        std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
+        std::snprintf(procPath, sizeof procPath, "/proc/thread-self/fd/%d", fd);
         return Outcome(::linkat(AT_FDCWD, procPath, dir, name.c_str(), AT_SYMLINK_FOLLOW),
                        "linkat");
     });
@@ -541,7 +541,7 @@ Result<std::string> SystemRoot::RealPath() {
         return m_openStatus;
     }
     char procPath[48];
-    std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", m_fd);
+    std::snprintf(procPath, sizeof procPath, "/proc/thread-self/fd/%d", m_fd);
     std::string path(4096, '\0');
     const ssize_t length = ::readlink(procPath, path.data(), path.size());
     if (length < 0) {
@@ -566,12 +566,43 @@ Status SystemRoot::MakeDirectory(std::string_view relative, mode_t mode) {
     });
 }
 
+namespace {
+// fchmodat(dir, name, mode, AT_SYMLINK_NOFOLLOW), 0 or -1 with errno set. Where
+// the kernel cannot do it in one call, the C library would go by way of
+// /proc/self/fd, the process's table, which is not the calling thread's when
+// that has a table of its own (OwnFileTable): this goes by the thread's.
+int ChangeModeNoFollow(int dir, const std::string& name, mode_t mode) {
+    constexpr long kFchmodat2 = 452;  // the same number on every architecture
+    if (::syscall(kFchmodat2, dir, name.c_str(), mode, AT_SYMLINK_NOFOLLOW) == 0) {
+        return 0;
+    }
+    if (errno != ENOSYS && errno != EPERM) {  // EPERM: a filter that knows it not
+        return -1;
+    }
+    const int fd = ::openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat st;
+    int result = ::fstat(fd, &st);
+    if (result == 0 && S_ISLNK(st.st_mode)) {
+        errno = EOPNOTSUPP;  // a link has no mode of its own
+        result = -1;
+    } else if (result == 0) {
+        char procPath[48];
+        std::snprintf(procPath, sizeof procPath, "/proc/thread-self/fd/%d", fd);
+        result = ::chmod(procPath, mode);
+    }
+    CloseKeepingErrno(fd);
+    return result;
+}
+}  // namespace
+
 Status SystemRoot::SetMode(std::string_view relative, mode_t mode) {
     return AtParent(relative, [mode](int dir, const std::string& name) {
         // Never through a link, so the mode lands on what we made; this works on
         // a directory that its owner cannot open (mode 000) as well.
-        return OutcomeUnlessUnsupported(::fchmodat(dir, name.c_str(), mode, AT_SYMLINK_NOFOLLOW),
-                                        "fchmodat");
+        return OutcomeUnlessUnsupported(ChangeModeNoFollow(dir, name, mode), "fchmodat");
     });
 }
 

@@ -463,6 +463,19 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
     mkdir "$u/m/new" && mv "$u/m/ro/f" "$u/m/new/f" && mv "$u/m/ro/sub" "$u/m/sub2" && chown 65534:65534 "$u/m/new"
     check "moves out of read-only folders" 0 "" -- --sync -q --no-log "$u/m" "$u/s"
     diff -r "$u/m" "$u/s" >/dev/null || { failed=$((failed + 1)); echo "FAIL: moves out of read-only folders"; }
+    # Copies on workers into folders that refuse their owner's writes: each
+    # folder's rights are taken over by the worker, on the slave alone; the
+    # master's folders, which the run's thread opens beside them, keep their
+    # bits.
+    rm -rf "$u/m" "$u/s" && mkdir -p "$u/m" "$u/s"
+    for i in $(seq -w 1 60); do
+        mkdir -p "$u/m/p$i" "$u/s/p$i" && head -c 65536 /dev/zero > "$u/m/p$i/f"
+    done
+    for i in $(seq -w 1 300); do mkdir -p "$u/m/w$i"; done
+    chown -R 65534:65534 "$u/m" "$u/s" && chmod 700 "$u/m"/w* && chmod 555 "$u/s"/p*
+    check "copies on workers into read-only folders" 0 "" -- --sync -q --no-log --jobs 2 "$u/m" "$u/s"
+    [ "$(ls "$u/s"/p*/f | wc -l)" = 60 ] && [ "$(stat -c %a "$u/m"/w* | sort -u)" = 700 ] ||
+        { failed=$((failed + 1)); echo "FAIL: copies on workers into read-only folders"; }
     # A user at the limit of processes gets no thread: scans, copies and the
     # flush are done on the run's own thread, and the run ends done.
     if command -v prlimit >/dev/null; then
