@@ -157,7 +157,7 @@ bool RunRecord::Run(const CActionList& actions, const PlanCounts& planned,
         if (!done && m_inner.IsCancelled()) {
             m_log->WriteCancelled();  // before the next change; what was done stays done
         }
-        m_log->Write("summary: " + Summary());
+        m_log->Write("summary: " + Summary(m_unreadable, m_blocked));
     }
     m_inner.RunEnded();
     return done;

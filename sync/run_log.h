@@ -118,6 +118,12 @@ public:
     bool Run(const CActionList& actions, const PlanCounts& planned, platform::TreeRoot& master,
              platform::TreeRoot& slave, OnFailure onFailure, FlushAtEnd flush = FlushAtEnd::Yes,
              Keeper* keeper = nullptr, unsigned jobs = 1);
+    // What the scans could not read and the plan left blocked, for the summary
+    // the log keeps (Summary); before Run.
+    void SetLeftUndone(size_t unreadable, size_t blocked) {
+        m_unreadable = unreadable;
+        m_blocked = blocked;
+    }
     // After a run done with `keeper`: removes what earlier runs kept more than
     // `keepDays` days ago (Keeper::Prune), each folder logged ("pruned: ..."),
     // a failure shown as a message; false after one.
@@ -156,6 +162,8 @@ public:
 private:
     IExecHost& m_inner;
     RunLog* m_log;
+    size_t m_unreadable = 0;
+    size_t m_blocked = 0;
     std::string m_slaveRoot;
     std::array<size_t, kActionKinds> m_planned{};
     std::array<size_t, kActionKinds> m_done{};

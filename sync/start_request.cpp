@@ -720,6 +720,7 @@ private:
             return false;
         }
         RunRecord record(*display, m_r.log);
+        record.SetLeftUndone(m_unreadable.size(), m_blockedMessages.size());
         bool done = record.Run(m_actions, counts, *m_master, *m_slave, m_r.onFailure, m_r.flush,
                                m_keeper.get(), m_r.jobs);
         if (done && m_r.keeping.place == Keeping::Place::VersionsFolder && m_r.keeping.keepDays) {

@@ -428,11 +428,15 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
         echo x > "$u/m/tax/a" && echo y > "$u/m/ok/b" && echo old > "$u/s/tax/old"
         chown -R 65534:65534 "$u/m" "$u/s" && chmod "$bits" "$u/m/tax"
         kelvad_as_root="$kelvad"; kelvad="$u/as-nobody"
+        mkdir -p "$u/logs" && chown 65534:65534 "$u/logs"
         check "unreadable master directory ($bits)" 1 "Error reading directory $u/m/tax (Permission denied)" \
-            -- --sync -q "$u/m" "$u/s"
+            -- --sync -q --log-file "$u/logs/$bits" "$u/m" "$u/s"
         kelvad="$kelvad_as_root"
         [ -f "$u/s/ok/b" ] && [ -f "$u/s/tax/old" ] ||
             { failed=$((failed + 1)); echo "FAIL: unreadable master directory ($bits): the rest not done"; }
+        # The log's summary counts it, as the one printed does.
+        grep -q "summary: .*, 1 directories not read" "$u/logs/$bits" ||
+            { failed=$((failed + 1)); echo "FAIL: unreadable master directory ($bits): the log's summary"; }
     done
     chmod -R 755 "$u/m"
     # A read-only slave directory is kept whole, with its bits, and pruned later.
