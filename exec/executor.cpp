@@ -371,7 +371,7 @@ public:
                 (void)TakeBackAll();
                 return false;
             }
-            if (m_pool && Poolable(*actions[i])) {
+            if (m_pool && Poolable(*actions[i]) && !CaseTwinOfPrevious(actions, i)) {
                 if ((m_pool->Full() && !TakeBackEnded()) || m_stopped) {
                     (void)TakeBackAll();
                     return false;
@@ -420,6 +420,16 @@ public:
     }
 
 private:
+    // True when the step before `i` has the same path but for letter case
+    // (the plan's order puts such steps side by side): on a slave that ignores
+    // it, the first to take the name keeps it, so the second must come after
+    // the first, as on one thread.
+    static bool CaseTwinOfPrevious(const CActionList& actions, size_t i) {
+        return i > 0 && platform::ComparePaths({{actions[i - 1]->GetTargetPath(), {}, {}}},
+                                               {{actions[i]->GetTargetPath(), {}, {}}},
+                                               platform::NameMatch::IgnoreCase) == 0;
+    }
+
     // True when `action` is a copy a worker may make: one that the steps
     // before it cannot have kept from being tried, and that takes nothing
     // away first (a directory in its place, an old file to keep).

@@ -82,6 +82,10 @@ Status DescribeOpenFile(int fd, FileInfo& info);
 // when it cannot be looked at.
 bool IsDirectoryPath(const std::string& path);
 
+// Whether this process may make a file in the directory `dir`; why not when
+// it may not (the permissions say so, or the file system is read-only).
+Status MayCreateIn(const std::string& dir);
+
 // Reads what is left of the open file `fd` into `text`, in place of what it held.
 Status ReadToEnd(int fd, std::string& text);
 

@@ -196,6 +196,12 @@ bool IsDirectoryPath(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+Status MayCreateIn(const std::string& dir) {
+    return ::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) == 0
+               ? Status()
+               : Status::FromErrno("access");
+}
+
 Status ReadWholeFile(const std::string& path, std::string& text) {
     // Looked at before it is opened: opening a FIFO or a device can block or
     // have effects of its own.

@@ -56,6 +56,13 @@ platform::Status RunLog::Open(const std::string& path) {
     } else if (!fd.status().Is(ENOENT) ||
                (path != DefaultPath() && !platform::IsDirectoryPath(platform::ParentOf(path)))) {
         return fd.status();
+    } else if (platform::IsDirectoryPath(platform::ParentOf(path))) {
+        // Made when the first line is written out: a directory that will not
+        // take it refuses the log now, before the run changes anything.
+        if (const platform::Status creatable = platform::MayCreateIn(platform::ParentOf(path));
+            !creatable.ok()) {
+            return creatable;
+        }
     }
     m_path = path;
     return {};

@@ -439,6 +439,14 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
             { failed=$((failed + 1)); echo "FAIL: unreadable master directory ($bits): the log's summary"; }
     done
     chmod -R 755 "$u/m"
+    # A log in a folder this user may not write refuses the run before it
+    # changes anything (the file is made only when the first line is written).
+    rm -rf "$u/s" && mkdir "$u/s" && chown 65534:65534 "$u/s"
+    kelvad_as_root="$kelvad"; kelvad="$u/as-nobody"
+    check "a log in a folder the user may not write" 2 \
+        "kelvad: cannot open the log $u/run.log (Permission denied)" -- --sync --log-file "$u/run.log" "$u/m" "$u/s"
+    kelvad="$kelvad_as_root"
+    [ -z "$(ls "$u/s")" ] || { failed=$((failed + 1)); echo "FAIL: a log refused after the run changed the slave"; }
     # A read-only slave directory is kept whole, with its bits, and pruned later.
     rm -rf "$u/m" "$u/s" && mkdir -p "$u/m" "$u/s/d/ro" && echo f > "$u/s/d/ro/f" && echo k > "$u/m/k"
     chown -R 65534:65534 "$u/m" "$u/s" && chmod 555 "$u/s/d/ro"

@@ -694,6 +694,29 @@ TEST(HostileTrees, SlavesOnOtherFileSystemsTakeEveryChangeAndConverge) {
                 EXPECT_EQ(ReadFile(t / "s/mine"), "mine");
                 ASSERT_EQ(::unlink((t / "s/\xC3\x84rger").c_str()), 0);
                 ASSERT_EQ(::unlink((t / "s/mine").c_str()), 0);
+                // Master entries whose names differ but for case, a large file
+                // first: with workers as on one thread, the first in the plan
+                // takes the name and the second fails as a name taken, a
+                // folder as a file.
+                WriteFile(t / "m/twins/Bar", std::string(8 << 20, 'r'), 1000000000);
+                WriteFile(t / "m/twins/bar/x", "x", 1000000000);
+                WriteFile(t / "m/twins/Big", std::string(8 << 20, 'b'), 1000000000);
+                WriteFile(t / "m/twins/big", "small", 1000000000);
+                for (const unsigned jobs : {1u, 4u}) {
+                    SCOPED_TRACE(jobs);
+                    (void)!std::system(("rm -rf '" + t / "s/twins" + "'").c_str());
+                    RecordingHost twins;
+                    EXPECT_FALSE(SyncRun(t / "m", t / "s", twins, nullptr, OnFailure::KeepGoing,
+                                         Keeping::Place::Nowhere, jobs));
+                    EXPECT_EQ(twins.m_messages,
+                              (std::vector<std::string>{
+                                  "Error creating directory " + t / "s/twins/bar (File exists)",
+                                  "Error creating " +
+                                      t / "s/twins/big (Target file exists (and should not))"}));
+                    EXPECT_EQ(ReadFile(t / "s/twins/Big"), std::string(8 << 20, 'b'));
+                }
+                (void)!std::system(
+                    ("rm -rf '" + t / "m/twins" + "' '" + t / "s/twins" + "'").c_str());
                 // A master directory that cannot be read, renamed but for case,
                 // still keeps its slave counterpart from being emptied, and the
                 // run says it could not be read.
