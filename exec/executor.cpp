@@ -878,12 +878,14 @@ private:
     //   nothing later in the plan is then made;
     // - while one of them goes into the same directory, where a slave that
     //   ignores letter case may take its name for the directory's;
+    // - with every slot taken, which bounds the steps told late (and the
+    //   look for copies into its folder);
     // - after a cancel, below a failure, and where the parent refuses it,
     //   which its owner's rights may only be given over it alone.
     // A failure is told at once, after the copies before it.
     Early MakeDirectoryEarly(size_t index, const CAction& action) {
         const std::string& path = action.GetMasterPath();
-        if (m_onFailure == OnFailure::Stop || m_stopped || m_pool->Stopping() ||
+        if (m_onFailure == OnFailure::Stop || m_stopped || m_pool->Full() || m_pool->Stopping() ||
             m_failures.AtOrBelow(path) || m_keptTrees.Below(path) ||
             m_pool->CopiesInto(platform::DirectoryOf(path))) {
             return Early::Waits;
