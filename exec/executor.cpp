@@ -236,13 +236,6 @@ public:
         });
     }
 
-    // True once a copy has stopped the run or a cancel has reached the pool:
-    // nothing more is to start.
-    bool Stopping() {
-        std::lock_guard lock(m_mutex);
-        return m_stopAfter != SIZE_MAX || m_cancelled.load();
-    }
-
     // Aborts the copies under way and starts no other.
     void Cancel() { m_cancelled.store(true); }
 
@@ -880,12 +873,13 @@ private:
     //   ignores letter case may take its name for the directory's;
     // - with every slot taken, which bounds the steps told late (and the
     //   look for copies into its folder);
-    // - after a cancel, below a failure, and where the parent refuses it,
-    //   which its owner's rights may only be given over it alone.
+    // - after a cancel (only a run that stops at its first failure stops
+    //   the workers otherwise), below a failure, and where the parent refuses
+    //   it, which its owner's rights may only be given over it alone.
     // A failure is told at once, after the copies before it.
     Early MakeDirectoryEarly(size_t index, const CAction& action) {
         const std::string& path = action.GetMasterPath();
-        if (m_onFailure == OnFailure::Stop || m_stopped || m_pool->Full() || m_pool->Stopping() ||
+        if (m_onFailure == OnFailure::Stop || m_stopped || m_pool->Full() ||
             m_failures.AtOrBelow(path) || m_keptTrees.Below(path) ||
             m_pool->CopiesInto(platform::DirectoryOf(path))) {
             return Early::Waits;
